@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -132,6 +133,17 @@ class NetSim {
   // Undo of one event (undo.cpp).
   Result<Unit, UndoError> undo_event(const NetAction& action, const NetEvent& event);
 
+  // What the step needs to know about the fixed graph's requests, gathered
+  // once so that no step walks every node or dependency edge (requests.cpp).
+  struct RequestIndex {
+    // Nodes whose request configuration has the OnStartup trigger.
+    std::vector<const Node*> startup_nodes;
+    // Node name -> targets of the dependency edges entering that node.
+    std::unordered_map<Name, std::vector<PortRef>, NameHash, NameEq> start_ports;
+  };
+  // Built on first use; the graph never changes afterwards.
+  const RequestIndex& request_index() const;
+
   // --- State primitives (net_sim.cpp) -------------------------------------
   // Every change to a location's queue passes through queue_append,
   // queue_remove and queue_insert, which keep `active_` in step.
@@ -169,6 +181,7 @@ class NetSim {
   RequestTokens request_tokens_;
   bool startup_requests_sent_ = false;
   std::vector<LocationTable::value_type*> active_;
+  mutable std::optional<RequestIndex> request_index_;
 };
 
 }  // namespace zellik
