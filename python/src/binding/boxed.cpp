@@ -1,0 +1,44 @@
+#include "binding/boxed.h"
+
+#include <string>
+
+namespace zellik::py {
+
+PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
+  return guard([&] {
+    Ref name = own(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
+    PyErr_Format(PyExc_TypeError, "No constructor defined for %U", name.get());
+    return Ref();
+  });
+}
+
+PyTypeObject* define_class(PyObject* module, const ClassSpec& spec) {
+  std::vector<PyType_Slot> slots;
+  bool has_new = false;
+  for (const PyType_Slot& s : spec.slots) {
+    has_new = has_new || s.slot == Py_tp_new;
+    slots.push_back(s);
+  }
+  if (!has_new) slots.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor)});
+  slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)});
+  if (spec.doc != nullptr) slots.push_back({Py_tp_doc, const_cast<char*>(spec.doc)});
+  if (spec.methods != nullptr) slots.push_back({Py_tp_methods, spec.methods});
+  if (spec.getters != nullptr) slots.push_back({Py_tp_getset, spec.getters});
+  slots.push_back({0, nullptr});
+
+  unsigned flags = Py_TPFLAGS_DEFAULT;
+  if (spec.subclassable) flags |= Py_TPFLAGS_BASETYPE;
+  PyType_Spec type_spec{spec.name, static_cast<int>(spec.basic_size), 0, flags, slots.data()};
+
+  Ref bases;
+  if (spec.base != nullptr) bases = own(PyTuple_Pack(1, spec.base));
+  Ref type = own(PyType_FromSpecWithBases(&type_spec, bases.get()));
+  Ref module_name = own(PyUnicode_FromString("zellik_sim"));
+  check_status(PyObject_SetAttrString(type.get(), "__module__", module_name.get()));
+  PyObject* borrowed = type.get();
+  check_status(PyModule_AddObject(module, spec.name, type.get()));
+  type.release();  // the module owns it now
+  return reinterpret_cast<PyTypeObject*>(borrowed);
+}
+
+}  // namespace zellik::py

@@ -1,0 +1,5 @@
+#include "module/registration.h"
+
+namespace zellik::py {
+void register_net_classes(PyObject*) {}
+}  // namespace zellik::py
