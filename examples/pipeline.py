@@ -1,0 +1,254 @@
+"""A small flow network driven end to end by an outside executor.
+
+The network:
+
+    source --out--> parse --out--> router --left--> left  --out--+
+                                          \\                        +--> join --done--> sink
+                                           --right-> right --out--+       \\
+                                                                           audit (no edge: orphans)
+
+* ``source`` has no input: it runs only when a request reaches it. ``parse``
+  asks for work through its dependency edge when the net starts, and the
+  executor asks for more batches with ``create_request`` while it wants them.
+* ``parse`` has a bounded input port (two places), so packets queue up on the
+  edge in front of it: backpressure.
+* ``router`` fans out to ``left`` and ``right``, which fan back in to ``join``.
+* ``join`` forwards each packet to ``sink`` and sends an audit record through
+  an output port that has no edge, so those packets leave the net as orphans.
+
+The engine keeps the book; this program plays the executor: it runs steps,
+starts the epochs the steps create, creates, loads and sends packets, and
+finishes the epochs. At the end it undoes one action to show how events are
+used to put the net back.
+"""
+
+from __future__ import annotations
+
+import collections
+import sys
+
+from zellik_sim import (
+    DependencyRequestConfig,
+    DependencyRequestTrigger,
+    Edge,
+    Graph,
+    MaxSalvos,
+    NetAction,
+    NetSim,
+    Node,
+    PacketCount,
+    PacketLocation,
+    Port,
+    PortRef,
+    PortSlotSpec,
+    PortState,
+    PortType,
+    SalvoCondition,
+    SalvoConditionTerm,
+)
+
+BATCH_SIZE = 3
+BATCHES = 3
+
+
+def out_ref(node: str, port: str) -> PortRef:
+    return PortRef(node, PortType.Output, port)
+
+
+def in_ref(node: str, port: str) -> PortRef:
+    return PortRef(node, PortType.Input, port)
+
+
+def take_one(port: str) -> SalvoCondition:
+    """An input condition: one packet from `port` starts an epoch."""
+    return SalvoCondition(
+        MaxSalvos.finite(1),
+        {port: PacketCount.count(1)},
+        SalvoConditionTerm.port(port, PortState.NonEmpty),
+    )
+
+
+def send_all(port: str) -> SalvoCondition:
+    """An output condition: send everything loaded into `port`."""
+    return SalvoCondition(MaxSalvos.Infinite, port, SalvoConditionTerm.port(port, PortState.NonEmpty))
+
+
+def build_graph() -> Graph:
+    nodes = [
+        Node("source", out_ports={"out": Port()}, out_salvo_conditions={"emit": send_all("out")}),
+        Node(
+            "parse",
+            in_ports={"in": Port(PortSlotSpec.finite(2))},
+            out_ports={"out": Port()},
+            in_salvo_conditions={"one": take_one("in")},
+            out_salvo_conditions={"forward": send_all("out")},
+            dependency_request_config=DependencyRequestConfig(
+                [DependencyRequestTrigger.OnStartup], "warm-up"
+            ),
+        ),
+        Node(
+            "router",
+            in_ports={"in": Port()},
+            out_ports={"left": Port(), "right": Port()},
+            in_salvo_conditions={"one": take_one("in")},
+            out_salvo_conditions={"to_left": send_all("left"), "to_right": send_all("right")},
+        ),
+        Node(
+            "left",
+            in_ports={"in": Port()},
+            out_ports={"out": Port()},
+            in_salvo_conditions={"one": take_one("in")},
+            out_salvo_conditions={"forward": send_all("out")},
+        ),
+        Node(
+            "right",
+            in_ports={"in": Port()},
+            out_ports={"out": Port()},
+            in_salvo_conditions={"one": take_one("in")},
+            out_salvo_conditions={"forward": send_all("out")},
+        ),
+        Node(
+            "join",
+            in_ports={"in": Port()},
+            out_ports={"done": Port(), "audit": Port()},
+            in_salvo_conditions={"one": take_one("in")},
+            out_salvo_conditions={"forward": send_all("done"), "audit": send_all("audit")},
+        ),
+        Node("sink", in_ports={"in": Port()}, in_salvo_conditions={"one": take_one("in")}),
+    ]
+    feed = Edge(out_ref("source", "out"), in_ref("parse", "in"))
+    edges = [
+        feed,
+        Edge(out_ref("parse", "out"), in_ref("router", "in")),
+        Edge(out_ref("router", "left"), in_ref("left", "in")),
+        Edge(out_ref("router", "right"), in_ref("right", "in")),
+        Edge(out_ref("left", "out"), in_ref("join", "in")),
+        Edge(out_ref("right", "out"), in_ref("join", "in")),
+        Edge(out_ref("join", "done"), in_ref("sink", "in")),
+    ]
+    return Graph(nodes, edges, dependency_edges=[feed])
+
+
+class Executor:
+    """Plays the outside world: runs every epoch the net makes startable."""
+
+    def __init__(self, net: NetSim) -> None:
+        self.net = net
+        self.created = 0
+        self.consumed = 0
+        self.orphaned = 0
+        self.epochs_run: collections.Counter[str] = collections.Counter()
+        self.routed = 0
+        self.undo_shown = False
+
+    def do(self, action: NetAction) -> list:
+        _, events = self.net.do_action(action)
+        for event in events:
+            if event.kind == "PacketCreated":
+                self.created += 1
+            elif event.kind == "PacketConsumed":
+                self.consumed += 1
+            elif event.kind == "PacketOrphaned":
+                self.orphaned += 1
+        return events
+
+    def run_epoch(self, epoch_id: str) -> None:
+        epoch = self.net.get_epoch(epoch_id)
+        node = epoch.node_name
+        self.do(NetAction.start_epoch(epoch_id))
+        packets = [packet_id for _, packet_id in epoch.in_salvo.packets]
+        if node == "source":
+            for _ in range(BATCH_SIZE):
+                _, events = self.net.do_action(NetAction.create_packet(epoch_id))
+                self.created += 1
+                self.do(NetAction.load_packet_into_output_port(events[0].packet_id, "out"))
+            self.do(NetAction.send_output_salvo(epoch_id, "emit"))
+        elif node == "sink":
+            for packet_id in packets:
+                self.consume_in_sink(packet_id)
+        elif node == "router":
+            port, condition = ("left", "to_left") if self.routed % 2 == 0 else ("right", "to_right")
+            self.routed += 1
+            for packet_id in packets:
+                self.do(NetAction.load_packet_into_output_port(packet_id, port))
+            self.do(NetAction.send_output_salvo(epoch_id, condition))
+        elif node == "join":
+            for packet_id in packets:
+                self.do(NetAction.load_packet_into_output_port(packet_id, "done"))
+            _, events = self.net.do_action(NetAction.create_packet(epoch_id))
+            self.created += 1
+            self.do(NetAction.load_packet_into_output_port(events[0].packet_id, "audit"))
+            self.do(NetAction.send_output_salvo(epoch_id, "forward"))
+            self.do(NetAction.send_output_salvo(epoch_id, "audit"))
+        else:
+            for packet_id in packets:
+                self.do(NetAction.load_packet_into_output_port(packet_id, "out"))
+            self.do(NetAction.send_output_salvo(epoch_id, "forward"))
+        self.do(NetAction.finish_epoch(epoch_id))
+        self.epochs_run[node] += 1
+        print(f"    ran {node:<6} epoch {epoch_id[-6:]}  ({len(packets)} packet(s) in)")
+
+    def consume_in_sink(self, packet_id: str) -> None:
+        action = NetAction.consume_packet(packet_id)
+        _, events = self.net.do_action(action)
+        if not self.undo_shown:
+            # Undo works from the action and the events it produced.
+            self.undo_shown = True
+            self.net.undo_action(action, events)
+            back = self.net.get_packet(packet_id)
+            print(f"    undo:  consumed packet {packet_id[-6:]} is back at {back.location!r}")
+            _, events = self.net.do_action(action)
+        self.consumed += 1
+
+
+def describe(events: list) -> str:
+    counts = collections.Counter(event.kind for event in events)
+    return ", ".join(f"{kind} x{n}" for kind, n in sorted(counts.items())) or "nothing"
+
+
+def main() -> int:
+    graph = build_graph()
+    problems = graph.validate()
+    if problems:
+        for problem in problems:
+            print("invalid graph:", problem)
+        return 1
+    net = NetSim(graph)
+    executor = Executor(net)
+    print(repr(net))
+
+    batches_requested = 1  # the start-up request of `parse`
+    step = 0
+    while True:
+        step += 1
+        made_progress, events = net.run_step()
+        print(f"step {step:>2}: {describe(events)}")
+        feed = PacketLocation.edge(graph.get_edges_by_head(in_ref("parse", "in"))[0])
+        waiting = net.packet_count_at(feed)
+        if waiting:
+            print(f"    backpressure: {waiting} packet(s) wait on the edge into parse.in")
+        startable = [str(epoch_id) for epoch_id in net.get_startable_epochs()]
+        for epoch_id in sorted(startable):
+            executor.run_epoch(epoch_id)
+        if not made_progress and not startable and net.is_blocked():
+            if batches_requested < BATCHES:
+                batches_requested += 1
+                executor.do(NetAction.create_request("parse", f"batch-{batches_requested}"))
+                print(f"    executor requests batch {batches_requested}")
+                continue
+            break
+
+    print()
+    print("summary")
+    print(f"  steps run:         {step}")
+    print(f"  packets created:   {executor.created}")
+    print(f"  packets consumed:  {executor.consumed}")
+    print(f"  packets orphaned:  {executor.orphaned}")
+    print("  epochs run per node:")
+    for node in ["source", "parse", "router", "left", "right", "join", "sink"]:
+        print(f"    {node:<7} {executor.epochs_run[node]}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
