@@ -2,7 +2,6 @@
 
 import pathlib
 import re
-import runpy
 import subprocess
 import sys
 

@@ -1,0 +1,113 @@
+"""Measures zellik_sim through its public Python API.
+
+1. A pipeline of 20 nodes carrying 10,000 packets, driven by an executor loop
+   (steps, start, load, send, finish): events per second and actions per second.
+2. 200,000 calls of the thinnest queries: nanoseconds per call.
+
+Run after installing the module: python3 bench/python_api_bench.py
+"""
+
+from __future__ import annotations
+
+import time
+
+from zellik_sim import (
+    Edge, Graph, MaxSalvos, NetAction, NetSim, Node, PacketCount, PacketLocation, Port,
+    PortRef, PortState, PortType, SalvoCondition, SalvoConditionTerm,
+)
+
+NODES = 20
+PACKETS = 10_000
+QUERY_CALLS = 200_000
+
+
+def pipeline_graph(n: int) -> tuple[Graph, Edge]:
+    def take(port: str) -> SalvoCondition:
+        return SalvoCondition(MaxSalvos.finite(1), {port: PacketCount.count(1)},
+                              SalvoConditionTerm.port(port, PortState.NonEmpty))
+
+    def send(port: str) -> SalvoCondition:
+        return SalvoCondition(MaxSalvos.Infinite, port,
+                              SalvoConditionTerm.port(port, PortState.NonEmpty))
+
+    nodes = []
+    for i in range(n):
+        ins = {"in": Port()} if i > 0 else {}
+        outs = {"out": Port()} if i < n - 1 else {}
+        nodes.append(Node(f"n{i}", in_ports=ins, out_ports=outs,
+                          in_salvo_conditions={"take": take("in")} if ins else None,
+                          out_salvo_conditions={"send": send("out")} if outs else None))
+    edges = [Edge(PortRef(f"n{i}", PortType.Output, "out"), PortRef(f"n{i + 1}", PortType.Input, "in"))
+             for i in range(n - 1)]
+    return Graph(nodes, edges), edges[0]
+
+
+def run_pipeline() -> None:
+    graph, first_edge = pipeline_graph(NODES)
+    net = NetSim(graph)
+    entry = PacketLocation.edge(first_edge)
+    for _ in range(PACKETS):
+        data, _ = net.do_action(NetAction.create_packet())
+        net.do_action(NetAction.transport_packet_to_location(data.packet_id, entry))
+
+    events = 0
+    actions = 0
+    start = time.perf_counter()
+    while True:
+        progress, step_events = net.run_step()
+        events += len(step_events)
+        actions += 1
+        startable = net.get_startable_epochs()
+        for ulid in startable:
+            epoch_id = str(ulid)
+            epoch = net.get_epoch(epoch_id)
+            _, ev = net.do_action(NetAction.start_epoch(epoch_id))
+            events += len(ev)
+            actions += 1
+            last = epoch.node_name == f"n{NODES - 1}"
+            for _, packet_id in epoch.in_salvo.packets:
+                action = (NetAction.consume_packet(packet_id) if last
+                          else NetAction.load_packet_into_output_port(packet_id, "out"))
+                _, ev = net.do_action(action)
+                events += len(ev)
+                actions += 1
+            if not last:
+                _, ev = net.do_action(NetAction.send_output_salvo(epoch_id, "send"))
+                events += len(ev)
+                actions += 1
+            _, ev = net.do_action(NetAction.finish_epoch(epoch_id))
+            events += len(ev)
+            actions += 1
+        if not progress and not startable:
+            break
+    elapsed = time.perf_counter() - start
+    print(f"pipeline: {NODES} nodes, {PACKETS} packets, {actions} calls, {events} events "
+          f"in {elapsed:.2f} s")
+    print(f"  {events / elapsed:,.0f} events/s, {actions / elapsed:,.0f} calls/s")
+
+
+def time_calls(label: str, fn) -> None:
+    start = time.perf_counter()
+    for _ in range(QUERY_CALLS):
+        fn()
+    elapsed = time.perf_counter() - start
+    print(f"  {label:<40} {elapsed / QUERY_CALLS * 1e9:8.0f} ns/call")
+
+
+def run_queries() -> None:
+    graph, first_edge = pipeline_graph(NODES)
+    net = NetSim(graph)
+    data, _ = net.do_action(NetAction.create_packet())
+    packet_id = data.packet_id
+    outside = PacketLocation.outside_net()
+    print(f"queries ({QUERY_CALLS:,} calls each):")
+    time_calls("is_blocked()", net.is_blocked)
+    time_calls("packet_count_at(outside_net)", lambda: net.packet_count_at(outside))
+    time_calls("get_packet(id)", lambda: net.get_packet(packet_id))
+    time_calls("PacketLocation.outside_net()", PacketLocation.outside_net)
+    time_calls("NetAction.consume_packet(id)", lambda: NetAction.consume_packet(packet_id))
+
+
+if __name__ == "__main__":
+    run_pipeline()
+    run_queries()
