@@ -29,6 +29,9 @@ class Name {
     return a.hash() == b.hash() && a.view() == b.view();
   }
   friend bool operator==(const Name& a, std::string_view b) { return a.view() == b; }
+  // Exact match for literals, which would otherwise convert equally well to
+  // Name and to std::string_view.
+  friend bool operator==(const Name& a, const char* b) { return a.view() == b; }
   friend bool operator<(const Name& a, const Name& b) { return a.view() < b.view(); }
 
  private:
