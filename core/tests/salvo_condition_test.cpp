@@ -44,7 +44,8 @@ TEST(PortState, CountPredicatesCompareUnsigned) {
       {{K::EqualsOrGreaterThan, 0}, 0, true}, {{K::EqualsOrGreaterThan, kMax}, kMax - 1, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.state.holds(c.count, nullptr), c.expected) << c.state.debug_name() << " at " << c.count;
+    EXPECT_EQ(c.state.holds(c.count, nullptr), c.expected)
+        << c.state.debug_name() << " at " << c.count;
   }
 }
 

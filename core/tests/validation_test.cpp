@@ -99,8 +99,9 @@ TEST(Validation, EdgeYieldsAtMostTwoErrorsSourceFirst) {
   // Right direction, both port names missing.
   const auto both_missing = validate(Graph({node("A"), node("B")}, {edge("A.x", "B.y")}));
   ASSERT_EQ(both_missing.size(), 2u);
-  EXPECT_EQ(std::get<EdgeReferencesNonexistentPort>(both_missing[0]).missing_port, out_ref("A", "x"));
-  EXPECT_EQ(std::get<EdgeReferencesNonexistentPort>(both_missing[1]).missing_port, in_ref("B", "y"));
+  using Missing = EdgeReferencesNonexistentPort;
+  EXPECT_EQ(std::get<Missing>(both_missing[0]).missing_port, out_ref("A", "x"));
+  EXPECT_EQ(std::get<Missing>(both_missing[1]).missing_port, in_ref("B", "y"));
   // Only the target input missing.
   EXPECT_EQ(messages(validate(Graph({node("A", {}, {"x"}), node("B")}, {edge("A.x", "B.y")}))),
             Texts{"edge A.out.x -> B.in.y references non-existent port B.in.y"});
@@ -140,9 +141,11 @@ TEST(Validation, ConditionPortsCheckedAgainstOwnSide) {
            .out_condition("d", condition(port_term("p", PortState::Kind::Empty)))},
       {}));
   EXPECT_EQ(messages(errors),
-            (Texts{"input salvo condition 'c1' on node 'N' references non-existent port 'q'",
-                   "input salvo condition 'c1' on node 'N' has term referencing non-existent port 'q'",
-                   "output salvo condition 'd' on node 'N' has term referencing non-existent port 'p'"}));
+            (Texts{
+                "input salvo condition 'c1' on node 'N' references non-existent port 'q'",
+                "input salvo condition 'c1' on node 'N' has term referencing non-existent port 'q'",
+                "output salvo condition 'd' on node 'N' has term referencing non-existent port 'p'",
+            }));
 }
 
 TEST(Validation, RequestConfigNeedsDependencyEdgeIntoNode) {
@@ -150,7 +153,8 @@ TEST(Validation, RequestConfigNeedsDependencyEdgeIntoNode) {
   const Graph configured({node("A", {}, {"x"}), NodeBuilder("B").in("y").requests({})},
                          {into_ghost_port});
   EXPECT_EQ(kinds(validate(configured)),
-            (Texts{"EdgeReferencesNonexistentPort", "DependencyRequestConfigWithoutDependencyEdges"}));
+            (Texts{"EdgeReferencesNonexistentPort",
+                   "DependencyRequestConfigWithoutDependencyEdges"}));
   // A dependency edge into the node is enough, even into a port it lacks.
   EXPECT_EQ(kinds(validate(with_dependency_edges(configured, {into_ghost_port}))),
             Texts{"EdgeReferencesNonexistentPort"});

@@ -150,7 +150,8 @@ SalvoConditionTerm SalvoConditionTerm::Or(std::vector<SalvoConditionTerm> terms)
 SalvoConditionTerm SalvoConditionTerm::Not(SalvoConditionTerm inner) {
   std::vector<SalvoConditionTerm> children;
   children.push_back(std::move(inner));
-  return SalvoConditionTerm(make_node(Kind::Not, Name(), PortState::Kind::Empty, std::move(children)));
+  return SalvoConditionTerm(
+      make_node(Kind::Not, Name(), PortState::Kind::Empty, std::move(children)));
 }
 
 SalvoConditionTerm::Kind SalvoConditionTerm::kind() const { return node_->kind; }

@@ -15,12 +15,14 @@ void check_edges(const Graph& graph, std::vector<GraphValidationError>& errors) 
   for (const Edge& edge : graph.edges()) {
     const Node* source = graph.find_node(edge.source.node_name.view());
     if (source == nullptr) {
-      errors.emplace_back(EdgeReferencesNonexistentNode{edge.source, edge.target, edge.source.node_name});
+      errors.emplace_back(
+          EdgeReferencesNonexistentNode{edge.source, edge.target, edge.source.node_name});
       continue;
     }
     const Node* target = graph.find_node(edge.target.node_name.view());
     if (target == nullptr) {
-      errors.emplace_back(EdgeReferencesNonexistentNode{edge.source, edge.target, edge.target.node_name});
+      errors.emplace_back(
+          EdgeReferencesNonexistentNode{edge.source, edge.target, edge.target.node_name});
       continue;
     }
     if (edge.source.port_type == PortType::Input) {
@@ -52,8 +54,8 @@ void check_condition_ports(const Node& node, const Name& condition_name,
                            std::vector<GraphValidationError>& errors) {
   for (const auto& taken : condition.ports) {
     if (!ports.contains(taken.first)) {
-      errors.emplace_back(
-          SalvoConditionReferencesNonexistentPort{node.name, condition_name, is_input, taken.first});
+      errors.emplace_back(SalvoConditionReferencesNonexistentPort{node.name, condition_name,
+                                                                  is_input, taken.first});
     }
   }
   NameSet mentioned;
@@ -183,6 +185,8 @@ std::vector<GraphValidationError> validate(const Graph& graph) {
 
 std::string_view kind_name(const GraphValidationError& error) { return kKindNames[error.index()]; }
 
-std::string message(const GraphValidationError& error) { return std::visit(MessageWriter{}, error); }
+std::string message(const GraphValidationError& error) {
+  return std::visit(MessageWriter{}, error);
+}
 
 }  // namespace zellik
