@@ -36,6 +36,10 @@ std::vector<Ref> sequence_items(PyObject* obj, const char* arg);
 
 Ref to_py(std::string_view text);
 Ref to_py(const Name& name);
+// Exact matches for strings and literals, which would otherwise convert
+// equally well to std::string_view and to Name.
+inline Ref to_py(const std::string& text) { return to_py(std::string_view(text)); }
+inline Ref to_py(const char* text) { return to_py(std::string_view(text)); }
 Ref to_py_u64(std::uint64_t value);
 Ref to_py_i64(std::int64_t value);
 Ref to_py_bool(bool value);

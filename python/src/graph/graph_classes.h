@@ -1,0 +1,121 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string>
+
+#include "binding/args.h"
+#include "binding/boxed.h"
+#include "binding/convert.h"
+#include "binding/guard.h"
+#include "binding/ref.h"
+
+namespace zellik::py {
+
+// The graph classes, each defined by the file of its class (or small family)
+// and added to the module by register_graph_classes in the module's order.
+void define_packet_count(PyObject* module);
+void define_packet_count_n(PyObject* module);
+void define_max_salvos(PyObject* module);
+void define_max_salvos_finite(PyObject* module);
+void define_port_slot_spec(PyObject* module);
+void define_port_slot_spec_finite(PyObject* module);
+void define_port_state(PyObject* module);
+void define_port_state_numeric(PyObject* module);
+void define_salvo_condition_term(PyObject* module);
+void define_dependency_request_trigger(PyObject* module);
+void define_dependency_request_config(PyObject* module);
+void define_port(PyObject* module);
+void define_port_type(PyObject* module);
+void define_port_ref(PyObject* module);
+void define_edge(PyObject* module);
+void define_salvo_condition(PyObject* module);
+void define_node(PyObject* module);
+void define_validation_error_info(PyObject* module);
+void define_graph(PyObject* module);
+
+// Method flags of the static constructors and of methods taking arguments.
+inline constexpr int kStaticMethod = METH_STATIC | METH_FASTCALL | METH_KEYWORDS;
+inline constexpr int kFastMethod = METH_FASTCALL | METH_KEYWORDS;
+
+// Signatures of the entry points a method table points to.
+using FastFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+using NoArgsFunction = PyObject* (*)(PyObject*, PyObject*);
+
+// A method table entry holds every kind of C function as a PyCFunction.
+inline PyCFunction as_method(FastFunction fn) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+inline PyCFunction as_method(NoArgsFunction fn) { return fn; }
+
+// Entry points made from plain functions over an embedded value, so that a
+// class file states what it computes and the guard is written once.
+
+// A property getter.
+template <class T, Ref (*Fn)(const T&)>
+PyObject* value_getter(PyObject* self, void*) {
+  return guard([&] { return Fn(unbox<T>(self)); });
+}
+
+// A method without arguments (METH_NOARGS).
+template <class T, Ref (*Fn)(const T&)>
+PyObject* value_method(PyObject* self, PyObject*) {
+  return guard([&] { return Fn(unbox<T>(self)); });
+}
+
+// A repr or str slot.
+template <class T, std::string (*Fn)(const T&)>
+PyObject* text_slot(PyObject* self) {
+  return guard([&] { return to_py(Fn(unbox<T>(self))); });
+}
+
+// Value equality for the classes that compare by value: == and != against an
+// object of the same class; NotImplemented for everything else.
+template <class T>
+PyObject* value_richcompare(PyObject* self, PyObject* other, int op) {
+  if ((op != Py_EQ && op != Py_NE) || !is_instance<T>(other)) Py_RETURN_NOTIMPLEMENTED;
+  const bool equal = unbox<T>(self) == unbox<T>(other);
+  if (equal == (op == Py_EQ)) Py_RETURN_TRUE;
+  Py_RETURN_FALSE;
+}
+
+// A hash consistent with value equality; never -1, which means "error".
+template <class T, class Hash>
+Py_hash_t value_hash(PyObject* self) {
+  const auto h = static_cast<Py_hash_t>(Hash{}(unbox<T>(self)));
+  return h == -1 ? -2 : h;
+}
+
+// The decimal text of an unsigned count.
+inline std::string decimal(std::uint64_t n) { return std::to_string(n); }
+
+// The small classes that carry the limit of a data-carrying variant
+// (PacketCountN, MaxSalvosFinite, PortSlotSpecFinite): no constructor, one
+// int property, repr "{prefix}{n})". Tag names the class and its texts and
+// keeps the embedded types, and so the classes, distinct:
+//   struct Tag { static constexpr const char* kName, kDoc, kProperty, kReprPrefix; };
+template <class Tag>
+struct Limit {
+  std::uint64_t n;
+};
+
+template <class Tag>
+struct LimitClass {
+  static Ref value(const Limit<Tag>& v) { return to_py_u64(v.n); }
+  static std::string repr(const Limit<Tag>& v) { return Tag::kReprPrefix + decimal(v.n) + ")"; }
+
+  static inline PyGetSetDef getters[] = {
+      {Tag::kProperty, value_getter<Limit<Tag>, &LimitClass::value>, nullptr, nullptr, nullptr},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+
+  static void define(PyObject* module) {
+    ClassSpec spec = spec_for<Limit<Tag>>(Tag::kName, Tag::kDoc);
+    spec.getters = getters;
+    spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Limit<Tag>, &LimitClass::repr>)}};
+    define_boxed_class<Limit<Tag>>(module, spec);
+  }
+};
+
+}  // namespace zellik::py
