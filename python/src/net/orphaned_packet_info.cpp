@@ -1,0 +1,49 @@
+// OrphanedPacketInfo: a packet an output salvo sent through an output port
+// with no edge.
+
+#include "binding/convert.h"
+#include "net/net_classes.h"
+
+namespace zellik::py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Value: the object embeds the engine's record (Box<OrphanedPacketInfo>).
+// Objects come only from the engine.
+
+std::string orphaned_repr(const OrphanedPacketInfo& o) {
+  return "OrphanedPacketInfo(packet_id=" + single_quoted(o.packet_id.to_string()) +
+         ", from_port=" + quoted(o.from_port.view()) + ", salvo_condition=" + quoted(o.salvo_condition.view()) +
+         ")";
+}
+
+// ---------------------------------------------------------------------------
+// Getters
+
+Ref packet_id_of(const OrphanedPacketInfo& o) { return id_to_py(o.packet_id); }
+Ref from_port_of(const OrphanedPacketInfo& o) { return to_py(o.from_port); }
+Ref salvo_condition_of(const OrphanedPacketInfo& o) { return to_py(o.salvo_condition); }
+
+// ---------------------------------------------------------------------------
+// Slot table and spec
+
+PyGetSetDef g_getters[] = {
+    {"packet_id", getter<OrphanedPacketInfo, packet_id_of>, nullptr, nullptr, nullptr},
+    {"from_port", getter<OrphanedPacketInfo, from_port_of>, nullptr, nullptr, nullptr},
+    {"salvo_condition", getter<OrphanedPacketInfo, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void define_orphaned_packet_info(PyObject* module) {
+  ClassSpec spec = spec_for<OrphanedPacketInfo>(
+      "OrphanedPacketInfo", "Information about a packet sent to an unconnected output port.");
+  spec.getters = g_getters;
+  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&repr_slot<OrphanedPacketInfo, orphaned_repr>)}};
+  define_boxed_class<OrphanedPacketInfo>(module, spec);
+}
+
+Ref orphaned_packet_to_py(const OrphanedPacketInfo& info) { return box<OrphanedPacketInfo>(info); }
+
+}  // namespace zellik::py
