@@ -1,5 +1,6 @@
 #include "binding/boxed.h"
 
+#include <forward_list>
 #include <string>
 
 namespace zellik::py {
@@ -28,13 +29,20 @@ PyTypeObject* define_class(PyObject* module, const ClassSpec& spec) {
 
   unsigned flags = Py_TPFLAGS_DEFAULT;
   if (spec.subclassable) flags |= Py_TPFLAGS_BASETYPE;
-  PyType_Spec type_spec{spec.name, static_cast<int>(spec.basic_size), 0, flags, slots.data()};
+  // The class is made under its dotted name, which gives it its __module__
+  // (a bare name makes the interpreter warn that the type has no module),
+  // and then renamed to the bare name. Older interpreters keep pointing to
+  // the spec's name until then, so the dotted names live as long as the
+  // process.
+  static std::forward_list<std::string> dotted_names;
+  const std::string& dotted = dotted_names.emplace_front(std::string("zellik_sim.") + spec.name);
+  PyType_Spec type_spec{dotted.c_str(), static_cast<int>(spec.basic_size), 0, flags, slots.data()};
 
   Ref bases;
   if (spec.base != nullptr) bases = own(PyTuple_Pack(1, spec.base));
   Ref type = own(PyType_FromSpecWithBases(&type_spec, bases.get()));
-  Ref module_name = own(PyUnicode_FromString("zellik_sim"));
-  check_status(PyObject_SetAttrString(type.get(), "__module__", module_name.get()));
+  Ref bare_name = own(PyUnicode_FromString(spec.name));
+  check_status(PyObject_SetAttrString(type.get(), "__name__", bare_name.get()));
   PyObject* borrowed = type.get();
   check_status(PyModule_AddObject(module, spec.name, type.get()));
   type.release();  // the module owns it now
