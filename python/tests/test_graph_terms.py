@@ -26,41 +26,25 @@ class TestBuildingAndReading:
         assert (term.get_terms() is None) == (kind not in ("And", "Or"))
         assert (term.get_inner() is None) == (kind != "Not")
 
-    def test_port_term_gives_back_its_state(self):
-        member = T.port("in", S.Full)
-        assert member.get_port_name() == "in"
-        assert member.get_port_state() == S.Full
+    def test_accessors_give_new_objects(self):
+        assert T.port("in", S.Full).get_port_state() == S.Full
         numeric = T.port("in", S.equals(3)).get_port_state()
-        assert isinstance(numeric, z.PortStateNumeric)
-        assert (numeric.kind, numeric.value) == ("equals", 3)
-
-    def test_sub_terms_in_order_as_new_objects(self):
-        a, b = T.port("a", S.Empty), T.false_()
-        subs = T.or_((a, b)).get_terms()
-        assert [t.kind for t in subs] == ["Port", "False"]
-        assert subs[0] is not a
+        assert isinstance(numeric, z.PortStateNumeric) and (numeric.kind, numeric.value) == ("equals", 3)
+        a = T.port("a", S.Empty)
+        subs = T.or_((a, T.false_())).get_terms()
+        assert [t.kind for t in subs] == ["Port", "False"] and subs[0] is not a
         assert T.not_(a).get_inner().get_port_name() == "a"
+        assert T.true_() != T.true_()  # identity equality
 
-    def test_terms_are_compared_by_identity(self):
-        assert T.true_() != T.true_()
-
-    def test_port_state_errors(self):
-        with pytest.raises(TypeError) as info:
-            T.port("a", 2)
-        assert str(info.value) == "Expected PortState or PortStateNumeric"
-        with pytest.raises(TypeError) as info:
-            T.port("a", z.PortSlotSpec.Infinite)
-        assert str(info.value) == "Expected PortState or PortStateNumeric"
-        with pytest.raises(TypeError, match=r"^argument 'port_name': "):
-            T.port(b"a", S.Full)
-
-    def test_sub_term_errors(self):
-        with pytest.raises(TypeError, match=r"^argument 'terms': "):
-            T.and_("ab")
-        with pytest.raises(TypeError, match=r"^argument 'terms': "):
-            T.or_([T.true_(), 1])
-        with pytest.raises(TypeError, match=r"^argument 'term': "):
-            T.not_(None)
+    def test_argument_errors(self):
+        for state in (2, z.PortSlotSpec.Infinite):
+            with pytest.raises(TypeError) as info:
+                T.port("a", state)
+            assert str(info.value) == "Expected PortState or PortStateNumeric"
+        for call, arg in [(lambda: T.port(b"a", S.Full), "port_name"), (lambda: T.and_("ab"), "terms"),
+                          (lambda: T.or_([T.true_(), 1]), "terms"), (lambda: T.not_(None), "term")]:
+            with pytest.raises(TypeError, match=rf"^argument '{arg}': "):
+                call()
 
 
 class TestTextForm:

@@ -75,7 +75,7 @@ PyObject* is_dependency_edge_method(PyObject* self, PyObject* const* args, Py_ss
 }
 
 // ---------------------------------------------------------------------------
-// Getters (none: everything is read through methods)
+// Text form (a graph has no properties: it is read through its methods)
 
 std::string repr_of(const Graph& g) { return graph_repr(g); }
 
