@@ -83,3 +83,13 @@ def test_failed_action_raises_its_class_with_its_message(net, make_action, cls, 
         net.do_action(make_action(new_packet(net)))
     assert info.type is cls and not isinstance(info.value, z.UndoError)
     assert info.value.args == (message,)
+
+
+def test_failed_undo_is_an_undo_error_with_its_prefix(net):
+    action = z.NetAction.create_packet()
+    data, events = net.do_action(action)
+    net.undo_action(action, events)
+    with pytest.raises(z.UndoError) as info:  # the packet is gone already
+        net.undo_action(action, events)
+    assert info.type is z.UndoNotFoundError and isinstance(info.value, z.ZellikError)
+    assert info.value.args == (f"Entity not found: packet {data.packet_id} not found",)
