@@ -10,8 +10,10 @@ The network:
 * ``source`` has no input: it runs only when a request reaches it. ``parse``
   asks for work through its dependency edge when the net starts, and the
   executor asks for more batches with ``create_request`` while it wants them.
-* ``parse`` has a bounded input port (two places), so packets queue up on the
-  edge in front of it: backpressure.
+* ``parse`` has a bounded input port (two places) and works only when the
+  executor hands it a ticket (a packet on its second input port), which the
+  executor does every other step. Packets pile up in ``parse.in`` until it is
+  full, and then wait on the edge in front of it: backpressure.
 * ``router`` fans out to ``left`` and ``right``, which fan back in to ``join``.
 * ``join`` forwards each packet to ``sink`` and sends an audit record through
   an output port that has no edge, so those packets leave the net as orphans.
@@ -47,7 +49,7 @@ from zellik_sim import (
     SalvoConditionTerm,
 )
 
-BATCH_SIZE = 3
+BATCH_SIZE = 4
 BATCHES = 3
 
 
@@ -78,9 +80,20 @@ def build_graph() -> Graph:
         Node("source", out_ports={"out": Port()}, out_salvo_conditions={"emit": send_all("out")}),
         Node(
             "parse",
-            in_ports={"in": Port(PortSlotSpec.finite(2))},
+            in_ports={"in": Port(PortSlotSpec.finite(2)), "ticket": Port()},
             out_ports={"out": Port()},
-            in_salvo_conditions={"one": take_one("in")},
+            in_salvo_conditions={
+                "work": SalvoCondition(
+                    MaxSalvos.finite(1),
+                    {"in": PacketCount.count(1), "ticket": PacketCount.count(1)},
+                    SalvoConditionTerm.and_(
+                        [
+                            SalvoConditionTerm.port("in", PortState.NonEmpty),
+                            SalvoConditionTerm.port("ticket", PortState.NonEmpty),
+                        ]
+                    ),
+                )
+            },
             out_salvo_conditions={"forward": send_all("out")},
             dependency_request_config=DependencyRequestConfig(
                 [DependencyRequestTrigger.OnStartup], "warm-up"
@@ -181,12 +194,21 @@ class Executor:
             self.do(NetAction.send_output_salvo(epoch_id, "forward"))
             self.do(NetAction.send_output_salvo(epoch_id, "audit"))
         else:
-            for packet_id in packets:
-                self.do(NetAction.load_packet_into_output_port(packet_id, "out"))
+            for port, packet_id in epoch.in_salvo.packets:
+                if port == "ticket":
+                    self.do(NetAction.consume_packet(packet_id))
+                else:
+                    self.do(NetAction.load_packet_into_output_port(packet_id, "out"))
             self.do(NetAction.send_output_salvo(epoch_id, "forward"))
         self.do(NetAction.finish_epoch(epoch_id))
         self.epochs_run[node] += 1
         print(f"    ran {node:<6} epoch {epoch_id[-6:]}  ({len(packets)} packet(s) in)")
+
+    def hand_ticket(self) -> None:
+        data, _ = self.net.do_action(NetAction.create_packet())
+        self.created += 1
+        ticket = PacketLocation.input_port("parse", "ticket")
+        self.do(NetAction.transport_packet_to_location(data.packet_id, ticket))
 
     def consume_in_sink(self, packet_id: str) -> None:
         action = NetAction.consume_packet(packet_id)
@@ -203,7 +225,7 @@ class Executor:
 
 def describe(events: list) -> str:
     counts = collections.Counter(event.kind for event in events)
-    return ", ".join(f"{kind} x{n}" for kind, n in sorted(counts.items())) or "nothing"
+    return ", ".join(f"{kind} x{n}" for kind, n in counts.items()) or "nothing"
 
 
 def main() -> int:
@@ -217,19 +239,27 @@ def main() -> int:
     executor = Executor(net)
     print(repr(net))
 
+    feed = PacketLocation.edge(graph.get_edges_by_head(in_ref("parse", "in"))[0])
+    parse_in = PacketLocation.input_port("parse", "in")
+    parse_ticket = PacketLocation.input_port("parse", "ticket")
     batches_requested = 1  # the start-up request of `parse`
     step = 0
     while True:
         step += 1
         made_progress, events = net.run_step()
         print(f"step {step:>2}: {describe(events)}")
-        feed = PacketLocation.edge(graph.get_edges_by_head(in_ref("parse", "in"))[0])
         waiting = net.packet_count_at(feed)
-        if waiting:
-            print(f"    backpressure: {waiting} packet(s) wait on the edge into parse.in")
+        if waiting and net.packet_count_at(parse_in) == 2:
+            print(f"    backpressure: parse.in is full, {waiting} packet(s) wait on its edge")
         startable = [str(epoch_id) for epoch_id in net.get_startable_epochs()]
         for epoch_id in sorted(startable):
             executor.run_epoch(epoch_id)
+        # parse works only with a ticket; the executor hands one out every
+        # third step, or at once when nothing else could move.
+        queued = net.packet_count_at(feed) + net.packet_count_at(parse_in)
+        if queued and not net.packet_count_at(parse_ticket) and (step % 3 == 0 or net.is_blocked()):
+            executor.hand_ticket()
+            print("    executor hands parse a ticket")
         if not made_progress and not startable and net.is_blocked():
             if batches_requested < BATCHES:
                 batches_requested += 1
