@@ -52,12 +52,12 @@ PyMethodDef g_methods[] = {
 };
 
 PyGetSetDef g_getters[] = {
-    {"id", getter<Epoch, id_of>, nullptr, nullptr, nullptr},
-    {"node_name", getter<Epoch, node_name_of>, nullptr, nullptr, nullptr},
-    {"in_salvo", getter<Epoch, in_salvo_of>, nullptr, nullptr, nullptr},
-    {"out_salvos", getter<Epoch, out_salvos_of>, nullptr, nullptr, nullptr},
-    {"state", getter<Epoch, state_of>, nullptr, nullptr, nullptr},
-    {"orphaned_packets", getter<Epoch, orphaned_packets_of>, nullptr, nullptr, nullptr},
+    {"id", property_of<Epoch, id_of>, nullptr, nullptr, nullptr},
+    {"node_name", property_of<Epoch, node_name_of>, nullptr, nullptr, nullptr},
+    {"in_salvo", property_of<Epoch, in_salvo_of>, nullptr, nullptr, nullptr},
+    {"out_salvos", property_of<Epoch, out_salvos_of>, nullptr, nullptr, nullptr},
+    {"state", property_of<Epoch, state_of>, nullptr, nullptr, nullptr},
+    {"orphaned_packets", property_of<Epoch, orphaned_packets_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -87,6 +87,7 @@ Ref response_data_to_py(const NetActionResponseData& data);
 const PacketLocation& location_arg(PyObject* obj, const char* arg);
 const Epoch& epoch_arg(PyObject* obj, const char* arg);
 const SalvoText& salvo_arg(PyObject* obj, const char* arg);
+// Whether `obj` is a NetAction (checked before any argument is converted).
 bool is_net_action(PyObject* obj);
 // The engine's action for a NetAction object: its id texts are parsed here
 // (ValueError "Invalid ULID: ..." for the first malformed one).
@@ -100,21 +101,21 @@ std::string epoch_repr(const Epoch& epoch);
 
 // --- Entry-point plumbing shared by the net classes ---------------------------
 
-inline constexpr int kStaticMethod = METH_STATIC | METH_FASTCALL | METH_KEYWORDS;
-inline constexpr int kFastMethod = METH_FASTCALL | METH_KEYWORDS;
+inline constexpr int kStaticFastcall = METH_STATIC | METH_FASTCALL | METH_KEYWORDS;
+inline constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
 
-using FastFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-using NoArgsFunction = PyObject* (*)(PyObject*, PyObject*);
+using FastcallFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+using NoArgsFn = PyObject* (*)(PyObject*, PyObject*);
 
 // A method table entry holds every kind of C function as a PyCFunction.
-inline PyCFunction method_entry(FastFunction fn) {
+inline PyCFunction method_entry(FastcallFn fn) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
 }
-inline PyCFunction method_entry(NoArgsFunction fn) { return fn; }
+inline PyCFunction method_entry(NoArgsFn fn) { return fn; }
 
 // A property getter computed from the embedded value.
 template <class T, Ref (*Fn)(const T&)>
-PyObject* getter(PyObject* self, void*) {
+PyObject* property_of(PyObject* self, void*) {
   return guard([&] { return Fn(unbox<T>(self)); });
 }
 

@@ -28,9 +28,9 @@ Ref salvo_condition_of(const OrphanedPacketInfo& o) { return to_py(o.salvo_condi
 // Slot table and spec
 
 PyGetSetDef g_getters[] = {
-    {"packet_id", getter<OrphanedPacketInfo, packet_id_of>, nullptr, nullptr, nullptr},
-    {"from_port", getter<OrphanedPacketInfo, from_port_of>, nullptr, nullptr, nullptr},
-    {"salvo_condition", getter<OrphanedPacketInfo, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"packet_id", property_of<OrphanedPacketInfo, packet_id_of>, nullptr, nullptr, nullptr},
+    {"from_port", property_of<OrphanedPacketInfo, from_port_of>, nullptr, nullptr, nullptr},
+    {"salvo_condition", property_of<OrphanedPacketInfo, salvo_condition_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

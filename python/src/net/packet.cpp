@@ -34,8 +34,8 @@ PyMethodDef g_methods[] = {
 };
 
 PyGetSetDef g_getters[] = {
-    {"id", getter<Packet, id_of>, nullptr, nullptr, nullptr},
-    {"location", getter<Packet, location_of>, nullptr, nullptr, nullptr},
+    {"id", property_of<Packet, id_of>, nullptr, nullptr, nullptr},
+    {"location", property_of<Packet, location_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -90,14 +90,14 @@ Ref epoch_id_of(const PacketLocation& loc) {
 // Slot table and spec
 
 PyMethodDef g_methods[] = {
-    {"node", method_entry(&node), kStaticMethod,
+    {"node", method_entry(&node), kStaticFastcall,
      "node(epoch_id)\n--\n\nCreate a Node location (inside an epoch)."},
-    {"input_port", method_entry(&input_port), kStaticMethod,
+    {"input_port", method_entry(&input_port), kStaticFastcall,
      "input_port(node_name, port_name)\n--\n\nCreate an InputPort location."},
-    {"output_port", method_entry(&output_port), kStaticMethod,
+    {"output_port", method_entry(&output_port), kStaticFastcall,
      "output_port(epoch_id, port_name)\n--\n\nCreate an OutputPort location."},
-    {"edge", method_entry(&edge), kStaticMethod, "edge(edge)\n--\n\nCreate an Edge location."},
-    {"outside_net", method_entry(&outside_net), kStaticMethod,
+    {"edge", method_entry(&edge), kStaticFastcall, "edge(edge)\n--\n\nCreate an Edge location."},
+    {"outside_net", method_entry(&outside_net), kStaticFastcall,
      "outside_net()\n--\n\nCreate an OutsideNet location."},
     {"get_edge", method_entry(&noargs_method<PacketLocation, edge_of>), METH_NOARGS,
      "get_edge($self)\n--\n\nGet the edge (for Edge locations)."},
@@ -105,12 +105,12 @@ PyMethodDef g_methods[] = {
 };
 
 PyGetSetDef g_getters[] = {
-    {"kind", getter<PacketLocation, kind_of>, nullptr, "Get the location kind.", nullptr},
-    {"node_name", getter<PacketLocation, node_name_of>, nullptr,
+    {"kind", property_of<PacketLocation, kind_of>, nullptr, "Get the location kind.", nullptr},
+    {"node_name", property_of<PacketLocation, node_name_of>, nullptr,
      "Get the node name (for InputPort locations).", nullptr},
-    {"port_name", getter<PacketLocation, port_name_of>, nullptr,
+    {"port_name", property_of<PacketLocation, port_name_of>, nullptr,
      "Get the port name (for InputPort and OutputPort locations).", nullptr},
-    {"epoch_id", getter<PacketLocation, epoch_id_of>, nullptr,
+    {"epoch_id", property_of<PacketLocation, epoch_id_of>, nullptr,
      "Get the epoch ID (for Node and OutputPort locations).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

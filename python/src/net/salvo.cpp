@@ -82,8 +82,8 @@ Ref packets_of(const SalvoText& s) {
 // Slot table and spec
 
 PyGetSetDef g_getters[] = {
-    {"salvo_condition", getter<SalvoText, salvo_condition_of>, nullptr, nullptr, nullptr},
-    {"packets", getter<SalvoText, packets_of>, nullptr, nullptr, nullptr},
+    {"salvo_condition", property_of<SalvoText, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"packets", property_of<SalvoText, packets_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
