@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "graph/internal_failure.h"
-#include "net/net_event.h"
 #include "net_fixtures.h"
 
 namespace zellik {
@@ -136,12 +135,6 @@ TEST(PacketLocation, EqualityHashAndDebugText) {
   EXPECT_FALSE(on_edge("A.x", "B.y") == on_edge("A.x", "B.z"));
   // Same fields under different kinds are different keys.
   EXPECT_NE(PacketLocation::Node(id).hash(), PacketLocation::OutputPort(id, Name()).hash());
-}
-
-TEST(NetEvent, RequestSourceNames) {
-  EXPECT_EQ(request_source_name(RequestCreatedSource::External), "External");
-  EXPECT_EQ(request_source_name(RequestCreatedSource::OnStartup), "OnStartup");
-  EXPECT_EQ(request_source_name(RequestCreatedSource::OnNoSalvoTriggered), "OnNoSalvoTriggered");
 }
 
 }  // namespace
