@@ -170,18 +170,6 @@ TEST(RunStep, NodeFiresAgainWhileItsConditionHolds) {
   EXPECT_EQ(net.packet_count_at(at_input("B", "in")), 0u);
 }
 
-TEST(RunStep, RunUntilBlockedCarriesPacketsDownAChain) {
-  NetSim net(Graph({node("A", {}, {"out"}), NodeBuilder("B").in("in", PortSlotSpec::Finite(1)).in_condition("go", when_non_empty("in"))},
-                   {edge("A.out", "B.in")}));
-  for (int i = 0; i < 3; ++i) place_packet(net, on_edge("A.out", "B.in"));
-  const EventList all = net.run_until_blocked();
-  // Each packet needs its own step: the port takes one at a time and the
-  // node fires in the step the packet arrives.
-  EXPECT_EQ(all.size(), 12u);
-  EXPECT_EQ(net.get_startable_epochs().size(), 3u);
-  EXPECT_TRUE(net.is_blocked());
-}
-
 // B holds a packet no condition accepts; B asks A for work when that happens.
 Graph no_salvo_graph() {
   SalvoCondition pair = condition(port_term("in", {PortState::Kind::Equals, 2}), {"in"});

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "net_fixtures.h"
 #include "net_invariants.h"
 #include "step_fixtures.h"
 
@@ -33,18 +34,6 @@ void expect_undo_error(const Result<Unit, UndoError>& r, UndoError::Kind kind, c
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().kind, kind);
   EXPECT_EQ(r.error().text, text);
-}
-
-Epoch create_epoch(NetSim& net, std::string_view node, Salvo salvo = Salvo{Name("hand"), {}}) {
-  const NetActionSuccess done = expect_success(net.do_action(action::CreateEpoch{Name(node), std::move(salvo)}));
-  return std::get<response::CreatedEpoch>(done.data).epoch;
-}
-
-// A running epoch of A.
-Ulid running_epoch(NetSim& net) {
-  const Ulid id = create_epoch(net, "A").id;
-  act(net, action::StartEpoch{id});
-  return id;
 }
 
 TEST(Undo, EmptyEventListChangesNothing) {
@@ -86,9 +75,6 @@ TEST(Undo, ConsumedOrDestroyedPacketReturnsAtTheEndOfItsLocation) {
   ASSERT_TRUE(net.undo_action(destroy, destroyed).ok());
   EXPECT_EQ(net.get_packets_at_location(kEdge), (Ids{p3, p1, p2}));
   EXPECT_EQ(net.get_packet(p2)->location, kEdge);
-
-  EXPECT_TRUE(net.recreate_packet(Ulid{7, 7}, at_input("B", "in")).ok());
-  EXPECT_EQ(net.get_packets_at_location(at_input("B", "in")), Ids{(Ulid{7, 7})});
 }
 
 TEST(Undo, StepReturnsEdgePacketToTheHeadAndTakesBackItsRequest) {
@@ -142,7 +128,7 @@ TEST(Undo, CreatedEpochIsRemovedWithItsLocations) {
 
 TEST(Undo, StartIsUndoneOnlyOnce) {
   NetSim net(undo_graph());
-  const Ulid id = create_epoch(net, "A").id;
+  const Ulid id = new_epoch(net, "A");
   const NetAction start = action::StartEpoch{id};
   const EventList events = act(net, start);
   ASSERT_TRUE(net.undo_action(start, events).ok());
@@ -154,8 +140,8 @@ TEST(Undo, StartIsUndoneOnlyOnce) {
 
 TEST(Undo, FinishedEpochComesBackRunningAndTakesTheToken) {
   NetSim net(undo_graph());
-  const Ulid other = create_epoch(net, "B").id;
-  const Ulid id = create_epoch(net, "B").id;
+  const Ulid other = new_epoch(net, "B");
+  const Ulid id = new_epoch(net, "B");
   act(net, action::StartEpoch{id});
   const NetAction finish = action::FinishEpoch{id};
   const EventList events = act(net, finish);
@@ -209,15 +195,14 @@ TEST(Undo, MovedPacketMustStillBeWhereTheMoveLeftIt) {
 
 // A packet made inside running epoch `e` and loaded into its port `port`.
 Ulid loaded_packet(NetSim& net, const Ulid& e, std::string_view port) {
-  const NetActionSuccess made = expect_success(net.do_action(action::CreatePacket{e}));
-  const Ulid p = std::get<response::Packet>(made.data).packet_id;
+  const Ulid p = packet_in_epoch(net, e);
   act(net, action::LoadPacketIntoOutputPort{p, Name(port)});
   return p;
 }
 
 TEST(Undo, OutputSalvoIsTakenBackWithItsOrphans) {
   NetSim net(undo_graph());
-  const Ulid e = running_epoch(net);
+  const Ulid e = running_epoch(net, "A");
   const Ulid s1 = loaded_packet(net, e, "out");
   const Ulid s2 = loaded_packet(net, e, "out");
   const NetAction send = action::SendOutputSalvo{e, Name("send")};
