@@ -1,3 +1,6 @@
+// Dependency requests: the CreateRequest action, the request token, and the
+// step's startup, no-salvo and resolution phases.
+
 #include <cstddef>
 #include <unordered_set>
 #include <utility>

@@ -1,4 +1,10 @@
+// The run step: edge moves, input salvos, then the request phases; and the
+// blocked test that says whether another step could change anything. Both
+// look only at the locations that hold packets, never at the whole graph.
+
 #include <cstdint>
+#include <iterator>
+#include <optional>
 #include <unordered_set>
 #include <utility>
 #include <vector>

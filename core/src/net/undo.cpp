@@ -1,6 +1,9 @@
+// Undo: reverses an action's events last first, one reversal per event kind.
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <variant>
 
