@@ -43,21 +43,21 @@ Ref orphaned_packets_of(const Epoch& e) { return list_of(e.orphaned_packets, orp
 // Slot table and spec
 
 PyMethodDef g_methods[] = {
-    {"get_id", method_entry(&noargs_method<Epoch, get_id>), METH_NOARGS,
+    {"get_id", as_method(&value_method<Epoch, get_id>), METH_NOARGS,
      "get_id($self)\n--\n\nGet the epoch ID as a ULID object."},
-    {"start_time", method_entry(&noargs_method<Epoch, start_time>), METH_NOARGS,
+    {"start_time", as_method(&value_method<Epoch, start_time>), METH_NOARGS,
      "start_time($self)\n--\n\nGet the creation time in milliseconds since the Unix epoch, taken from the "
      "epoch ID."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef g_getters[] = {
-    {"id", property_of<Epoch, id_of>, nullptr, nullptr, nullptr},
-    {"node_name", property_of<Epoch, node_name_of>, nullptr, nullptr, nullptr},
-    {"in_salvo", property_of<Epoch, in_salvo_of>, nullptr, nullptr, nullptr},
-    {"out_salvos", property_of<Epoch, out_salvos_of>, nullptr, nullptr, nullptr},
-    {"state", property_of<Epoch, state_of>, nullptr, nullptr, nullptr},
-    {"orphaned_packets", property_of<Epoch, orphaned_packets_of>, nullptr, nullptr, nullptr},
+    {"id", value_getter<Epoch, id_of>, nullptr, nullptr, nullptr},
+    {"node_name", value_getter<Epoch, node_name_of>, nullptr, nullptr, nullptr},
+    {"in_salvo", value_getter<Epoch, in_salvo_of>, nullptr, nullptr, nullptr},
+    {"out_salvos", value_getter<Epoch, out_salvos_of>, nullptr, nullptr, nullptr},
+    {"state", value_getter<Epoch, state_of>, nullptr, nullptr, nullptr},
+    {"orphaned_packets", value_getter<Epoch, orphaned_packets_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -69,7 +69,7 @@ void define_epoch(PyObject* module) {
   ClassSpec spec = spec_for<Epoch>("Epoch", "An execution instance of a node.");
   spec.methods = g_methods;
   spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&repr_slot<Epoch, epoch_repr>)}};
+  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Epoch, epoch_repr>)}};
   define_boxed_class<Epoch>(module, spec);
 }
 

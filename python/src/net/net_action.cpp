@@ -200,32 +200,32 @@ PyObject* create_request(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 // Slot table and spec
 
 PyMethodDef g_methods[] = {
-    {"run_step", method_entry(&run_step), kStaticFastcall,
+    {"run_step", as_method(&run_step), kStaticMethod,
      "run_step()\n--\n\nExecute one step of automatic packet flow.\n"
      "Returns whether progress was made (i.e., not blocked)."},
-    {"create_packet", method_entry(&create_packet), kStaticFastcall,
+    {"create_packet", as_method(&create_packet), kStaticMethod,
      "create_packet(epoch_id=None)\n--\n\nCreate a new packet, optionally inside an epoch."},
-    {"consume_packet", method_entry(&by_id<2>), kStaticFastcall,
+    {"consume_packet", as_method(&by_id<2>), kStaticMethod,
      "consume_packet(packet_id)\n--\n\nConsume a packet (normal removal from the network)."},
-    {"destroy_packet", method_entry(&by_id<3>), kStaticFastcall,
+    {"destroy_packet", as_method(&by_id<3>), kStaticMethod,
      "destroy_packet(packet_id)\n--\n\n"
      "Destroy a packet (abnormal removal, e.g., due to error or cancellation)."},
-    {"start_epoch", method_entry(&by_id<4>), kStaticFastcall,
+    {"start_epoch", as_method(&by_id<4>), kStaticMethod,
      "start_epoch(epoch_id)\n--\n\nTransition a startable epoch to running."},
-    {"finish_epoch", method_entry(&by_id<5>), kStaticFastcall,
+    {"finish_epoch", as_method(&by_id<5>), kStaticMethod,
      "finish_epoch(epoch_id)\n--\n\nComplete a running epoch."},
-    {"cancel_epoch", method_entry(&by_id<6>), kStaticFastcall,
+    {"cancel_epoch", as_method(&by_id<6>), kStaticMethod,
      "cancel_epoch(epoch_id)\n--\n\nCancel an epoch and destroy packets."},
-    {"create_epoch", method_entry(&create_epoch), kStaticFastcall,
+    {"create_epoch", as_method(&create_epoch), kStaticMethod,
      "create_epoch(node_name, salvo)\n--\n\nManually create an epoch with specified packets.\n"
      "The epoch is created in Startable state - call start_epoch to begin execution."},
-    {"load_packet_into_output_port", method_entry(&load_packet_into_output_port), kStaticFastcall,
+    {"load_packet_into_output_port", as_method(&load_packet_into_output_port), kStaticMethod,
      "load_packet_into_output_port(packet_id, port_name)\n--\n\nMove a packet to an output port."},
-    {"send_output_salvo", method_entry(&send_output_salvo), kStaticFastcall,
+    {"send_output_salvo", as_method(&send_output_salvo), kStaticMethod,
      "send_output_salvo(epoch_id, salvo_condition_name)\n--\n\nSend packets from output ports onto edges."},
-    {"transport_packet_to_location", method_entry(&transport_packet_to_location), kStaticFastcall,
+    {"transport_packet_to_location", as_method(&transport_packet_to_location), kStaticMethod,
      "transport_packet_to_location(packet_id, destination)\n--\n\nTransport a packet to a new location."},
-    {"create_request", method_entry(&create_request), kStaticFastcall,
+    {"create_request", as_method(&create_request), kStaticMethod,
      "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
      "The request will be resolved during the next RunStep."},
     {nullptr, nullptr, 0, nullptr},
@@ -236,7 +236,7 @@ PyMethodDef g_methods[] = {
 void define_net_action(PyObject* module) {
   ClassSpec spec = spec_for<StoredAction>("NetAction", "An action to perform on the network.");
   spec.methods = g_methods;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&repr_slot<StoredAction, action_repr>)}};
+  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<StoredAction, action_repr>)}};
   define_boxed_class<StoredAction>(module, spec);
 }
 

@@ -11,6 +11,7 @@
 #include "binding/boxed.h"
 #include "binding/convert.h"
 #include "binding/guard.h"
+#include "binding/methods.h"
 #include "binding/ref.h"
 #include "graph/name.h"
 #include "net/epoch.h"
@@ -99,37 +100,7 @@ const NetEvent& event_arg(PyObject* obj, const char* arg);
 std::string location_repr(const PacketLocation& location);
 std::string epoch_repr(const Epoch& epoch);
 
-// --- Entry-point plumbing shared by the net classes ---------------------------
-
-inline constexpr int kStaticFastcall = METH_STATIC | METH_FASTCALL | METH_KEYWORDS;
-inline constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
-
-using FastcallFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-using NoArgsFn = PyObject* (*)(PyObject*, PyObject*);
-
-// A method table entry holds every kind of C function as a PyCFunction.
-inline PyCFunction method_entry(FastcallFn fn) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
-}
-inline PyCFunction method_entry(NoArgsFn fn) { return fn; }
-
-// A property getter computed from the embedded value.
-template <class T, Ref (*Fn)(const T&)>
-PyObject* property_of(PyObject* self, void*) {
-  return guard([&] { return Fn(unbox<T>(self)); });
-}
-
-// A method without arguments computed from the embedded value.
-template <class T, Ref (*Fn)(const T&)>
-PyObject* noargs_method(PyObject* self, PyObject*) {
-  return guard([&] { return Fn(unbox<T>(self)); });
-}
-
-// The repr slot from a text function of the embedded value.
-template <class T, std::string (*Fn)(const T&)>
-PyObject* repr_slot(PyObject* self) {
-  return guard([&] { return to_py(std::string_view(Fn(unbox<T>(self)))); });
-}
+// --- Text helpers shared by the net reprs ------------------------------------
 
 // "'{text}'": how reprs show identifier text.
 inline std::string single_quoted(std::string_view text) {

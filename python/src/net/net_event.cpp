@@ -185,28 +185,28 @@ Ref request_source_of(const NetEvent& e) {
 // Slot table and spec
 
 PyGetSetDef g_getters[] = {
-    {"kind", property_of<NetEvent, kind_of>, nullptr, nullptr, nullptr},
-    {"timestamp", property_of<NetEvent, timestamp_of>, nullptr, nullptr, nullptr},
-    {"packet_id", property_of<NetEvent, packet_id_of>, nullptr, nullptr, nullptr},
-    {"epoch_id", property_of<NetEvent, epoch_id_of>, nullptr, nullptr, nullptr},
-    {"epoch", property_of<NetEvent, epoch_of>, nullptr,
+    {"kind", value_getter<NetEvent, kind_of>, nullptr, nullptr, nullptr},
+    {"timestamp", value_getter<NetEvent, timestamp_of>, nullptr, nullptr, nullptr},
+    {"packet_id", value_getter<NetEvent, packet_id_of>, nullptr, nullptr, nullptr},
+    {"epoch_id", value_getter<NetEvent, epoch_id_of>, nullptr, nullptr, nullptr},
+    {"epoch", value_getter<NetEvent, epoch_of>, nullptr,
      "Get the epoch (for EpochFinished and EpochCancelled events).", nullptr},
-    {"location", property_of<NetEvent, location_of>, nullptr,
+    {"location", value_getter<NetEvent, location_of>, nullptr,
      "Get the location (for PacketConsumed and PacketDestroyed events).", nullptr},
-    {"from_location", property_of<NetEvent, from_location_of>, nullptr, nullptr, nullptr},
-    {"to_location", property_of<NetEvent, to_location_of>, nullptr, nullptr, nullptr},
-    {"from_index", property_of<NetEvent, from_index_of>, nullptr,
+    {"from_location", value_getter<NetEvent, from_location_of>, nullptr, nullptr, nullptr},
+    {"to_location", value_getter<NetEvent, to_location_of>, nullptr, nullptr, nullptr},
+    {"from_index", value_getter<NetEvent, from_index_of>, nullptr,
      "Get the from_index (for PacketMoved events - used for undo).", nullptr},
-    {"salvo_condition", property_of<NetEvent, salvo_condition_of>, nullptr, nullptr, nullptr},
-    {"node_name", property_of<NetEvent, node_name_of>, nullptr,
+    {"salvo_condition", value_getter<NetEvent, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"node_name", value_getter<NetEvent, node_name_of>, nullptr,
      "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).", nullptr},
-    {"orphaned_port_name", property_of<NetEvent, orphaned_port_name_of>, nullptr,
+    {"orphaned_port_name", value_getter<NetEvent, orphaned_port_name_of>, nullptr,
      "Get the port name (for PacketOrphaned events - the output port the packet was sent from).", nullptr},
-    {"label", property_of<NetEvent, label_of>, nullptr,
+    {"label", value_getter<NetEvent, label_of>, nullptr,
      "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events).", nullptr},
-    {"source_nodes", property_of<NetEvent, source_nodes_of>, nullptr,
+    {"source_nodes", value_getter<NetEvent, source_nodes_of>, nullptr,
      "Get the source nodes (for RequestCascadeResolved events).", nullptr},
-    {"request_source", property_of<NetEvent, request_source_of>, nullptr,
+    {"request_source", value_getter<NetEvent, request_source_of>, nullptr,
      "Get the request source (for RequestCreated events).\n"
      "Returns \"External\", \"OnStartup\", or \"OnNoSalvoTriggered\".",
      nullptr},
@@ -218,7 +218,7 @@ PyGetSetDef g_getters[] = {
 void define_net_event(PyObject* module) {
   ClassSpec spec = spec_for<NetEvent>("NetEvent", "An event that occurred during a network action.");
   spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&repr_slot<NetEvent, event_repr>)}};
+  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<NetEvent, event_repr>)}};
   define_boxed_class<NetEvent>(module, spec);
 }
 

@@ -202,28 +202,28 @@ PyObject* net_sim_repr(PyObject* self) {
 // Slot table and spec
 
 PyMethodDef g_methods[] = {
-    {"do_action", method_entry(&do_action), kFastcall,
+    {"do_action", as_method(&do_action), kFastMethod,
      "do_action($self, action)\n--\n\nPerform an action on the network.\n"
      "Returns (response_data, events) tuple on success.\nRaises an exception on error."},
-    {"run_step", method_entry(&run_step), METH_NOARGS,
+    {"run_step", as_method(&run_step), METH_NOARGS,
      "run_step($self)\n--\n\nRun one step of automatic packet flow.\n\n"
      "Convenience method equivalent to `do_action(NetAction.run_step())`.\n\n"
      "Returns:\n    A tuple of (made_progress, events) where made_progress indicates\n"
      "    whether any packets were moved."},
-    {"run_until_blocked", method_entry(&run_until_blocked), METH_NOARGS,
+    {"run_until_blocked", as_method(&run_until_blocked), METH_NOARGS,
      "run_until_blocked($self)\n--\n\nRun the network until blocked, returning all events."},
-    {"is_blocked", method_entry(&is_blocked), METH_NOARGS,
+    {"is_blocked", as_method(&is_blocked), METH_NOARGS,
      "is_blocked($self)\n--\n\nCheck if the network is blocked (no progress can be made)."},
-    {"get_packet", method_entry(&get_packet), kFastcall,
+    {"get_packet", as_method(&get_packet), kFastMethod,
      "get_packet($self, packet_id)\n--\n\nGet a packet by ID."},
-    {"get_epoch", method_entry(&get_epoch), kFastcall, "get_epoch($self, epoch_id)\n--\n\nGet an epoch by ID."},
-    {"get_startable_epochs", method_entry(&get_startable_epochs), METH_NOARGS,
+    {"get_epoch", as_method(&get_epoch), kFastMethod, "get_epoch($self, epoch_id)\n--\n\nGet an epoch by ID."},
+    {"get_startable_epochs", as_method(&get_startable_epochs), METH_NOARGS,
      "get_startable_epochs($self)\n--\n\nGet all startable epoch IDs."},
-    {"get_packets_at_location", method_entry(&get_packets_at_location), kFastcall,
+    {"get_packets_at_location", as_method(&get_packets_at_location), kFastMethod,
      "get_packets_at_location($self, location)\n--\n\nGet all packet IDs at a location."},
-    {"packet_count_at", method_entry(&packet_count_at), kFastcall,
+    {"packet_count_at", as_method(&packet_count_at), kFastMethod,
      "packet_count_at($self, location)\n--\n\nGet the number of packets at a location."},
-    {"undo_action", method_entry(&undo_action), kFastcall,
+    {"undo_action", as_method(&undo_action), kFastMethod,
      "undo_action($self, action, events)\n--\n\nUndo a previously executed action.\n\n"
      "Args:\n    action: The original action that was executed\n"
      "    events: The events that were produced by the action\n\n"

@@ -28,9 +28,9 @@ Ref salvo_condition_of(const OrphanedPacketInfo& o) { return to_py(o.salvo_condi
 // Slot table and spec
 
 PyGetSetDef g_getters[] = {
-    {"packet_id", property_of<OrphanedPacketInfo, packet_id_of>, nullptr, nullptr, nullptr},
-    {"from_port", property_of<OrphanedPacketInfo, from_port_of>, nullptr, nullptr, nullptr},
-    {"salvo_condition", property_of<OrphanedPacketInfo, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"packet_id", value_getter<OrphanedPacketInfo, packet_id_of>, nullptr, nullptr, nullptr},
+    {"from_port", value_getter<OrphanedPacketInfo, from_port_of>, nullptr, nullptr, nullptr},
+    {"salvo_condition", value_getter<OrphanedPacketInfo, salvo_condition_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -40,7 +40,7 @@ void define_orphaned_packet_info(PyObject* module) {
   ClassSpec spec = spec_for<OrphanedPacketInfo>(
       "OrphanedPacketInfo", "Information about a packet sent to an unconnected output port.");
   spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&repr_slot<OrphanedPacketInfo, orphaned_repr>)}};
+  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<OrphanedPacketInfo, orphaned_repr>)}};
   define_boxed_class<OrphanedPacketInfo>(module, spec);
 }
 

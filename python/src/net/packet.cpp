@@ -28,14 +28,14 @@ Ref location_of(const Packet& p) { return location_to_py(p.location); }
 // Slot table and spec
 
 PyMethodDef g_methods[] = {
-    {"get_id", method_entry(&noargs_method<Packet, get_id>), METH_NOARGS,
+    {"get_id", as_method(&value_method<Packet, get_id>), METH_NOARGS,
      "get_id($self)\n--\n\nGet the packet ID as a ULID object."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef g_getters[] = {
-    {"id", property_of<Packet, id_of>, nullptr, nullptr, nullptr},
-    {"location", property_of<Packet, location_of>, nullptr, nullptr, nullptr},
+    {"id", value_getter<Packet, id_of>, nullptr, nullptr, nullptr},
+    {"location", value_getter<Packet, location_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -45,7 +45,7 @@ void define_packet(PyObject* module) {
   ClassSpec spec = spec_for<Packet>("Packet", "A packet in the network.");
   spec.methods = g_methods;
   spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&repr_slot<Packet, packet_repr>)}};
+  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Packet, packet_repr>)}};
   define_boxed_class<Packet>(module, spec);
 }
 

@@ -90,27 +90,27 @@ Ref epoch_id_of(const PacketLocation& loc) {
 // Slot table and spec
 
 PyMethodDef g_methods[] = {
-    {"node", method_entry(&node), kStaticFastcall,
+    {"node", as_method(&node), kStaticMethod,
      "node(epoch_id)\n--\n\nCreate a Node location (inside an epoch)."},
-    {"input_port", method_entry(&input_port), kStaticFastcall,
+    {"input_port", as_method(&input_port), kStaticMethod,
      "input_port(node_name, port_name)\n--\n\nCreate an InputPort location."},
-    {"output_port", method_entry(&output_port), kStaticFastcall,
+    {"output_port", as_method(&output_port), kStaticMethod,
      "output_port(epoch_id, port_name)\n--\n\nCreate an OutputPort location."},
-    {"edge", method_entry(&edge), kStaticFastcall, "edge(edge)\n--\n\nCreate an Edge location."},
-    {"outside_net", method_entry(&outside_net), kStaticFastcall,
+    {"edge", as_method(&edge), kStaticMethod, "edge(edge)\n--\n\nCreate an Edge location."},
+    {"outside_net", as_method(&outside_net), kStaticMethod,
      "outside_net()\n--\n\nCreate an OutsideNet location."},
-    {"get_edge", method_entry(&noargs_method<PacketLocation, edge_of>), METH_NOARGS,
+    {"get_edge", as_method(&value_method<PacketLocation, edge_of>), METH_NOARGS,
      "get_edge($self)\n--\n\nGet the edge (for Edge locations)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef g_getters[] = {
-    {"kind", property_of<PacketLocation, kind_of>, nullptr, "Get the location kind.", nullptr},
-    {"node_name", property_of<PacketLocation, node_name_of>, nullptr,
+    {"kind", value_getter<PacketLocation, kind_of>, nullptr, "Get the location kind.", nullptr},
+    {"node_name", value_getter<PacketLocation, node_name_of>, nullptr,
      "Get the node name (for InputPort locations).", nullptr},
-    {"port_name", property_of<PacketLocation, port_name_of>, nullptr,
+    {"port_name", value_getter<PacketLocation, port_name_of>, nullptr,
      "Get the port name (for InputPort and OutputPort locations).", nullptr},
-    {"epoch_id", property_of<PacketLocation, epoch_id_of>, nullptr,
+    {"epoch_id", value_getter<PacketLocation, epoch_id_of>, nullptr,
      "Get the epoch ID (for Node and OutputPort locations).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -121,7 +121,7 @@ void define_packet_location(PyObject* module) {
   ClassSpec spec = spec_for<PacketLocation>("PacketLocation", "Where a packet is located in the network.");
   spec.methods = g_methods;
   spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&repr_slot<PacketLocation, location_repr>)}};
+  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PacketLocation, location_repr>)}};
   define_boxed_class<PacketLocation>(module, spec);
 }
 

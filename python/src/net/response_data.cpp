@@ -98,20 +98,20 @@ Ref destroyed_packets_of(const Data& d) {
 // Slot table and spec
 
 PyGetSetDef g_step_result_getters[] = {
-    {"made_progress", property_of<Data, made_progress_of>, nullptr, nullptr, nullptr},
+    {"made_progress", value_getter<Data, made_progress_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 PyGetSetDef g_packet_getters[] = {
-    {"packet_id", property_of<Data, packet_id_of>, nullptr, nullptr, nullptr},
+    {"packet_id", value_getter<Data, packet_id_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 PyGetSetDef g_epoch_getters[] = {
-    {"epoch", property_of<Data, epoch_of>, nullptr, nullptr, nullptr},
+    {"epoch", value_getter<Data, epoch_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 PyGetSetDef g_cancelled_epoch_getters[] = {
-    {"epoch", property_of<Data, epoch_of>, nullptr, nullptr, nullptr},
-    {"destroyed_packets", property_of<Data, destroyed_packets_of>, nullptr, nullptr, nullptr},
+    {"epoch", value_getter<Data, epoch_of>, nullptr, nullptr, nullptr},
+    {"destroyed_packets", value_getter<Data, destroyed_packets_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -82,8 +82,8 @@ Ref packets_of(const SalvoText& s) {
 // Slot table and spec
 
 PyGetSetDef g_getters[] = {
-    {"salvo_condition", property_of<SalvoText, salvo_condition_of>, nullptr, nullptr, nullptr},
-    {"packets", property_of<SalvoText, packets_of>, nullptr, nullptr, nullptr},
+    {"salvo_condition", value_getter<SalvoText, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"packets", value_getter<SalvoText, packets_of>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -95,7 +95,7 @@ void define_salvo(PyObject* module) {
   spec.getters = g_getters;
   spec.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&salvo_new)},
-      {Py_tp_repr, reinterpret_cast<void*>(&repr_slot<SalvoText, salvo_repr>)},
+      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoText, salvo_repr>)},
   };
   define_boxed_class<SalvoText>(module, spec);
 }
