@@ -23,7 +23,7 @@ class PortSlotSpec {
   static PortSlotSpec Finite(std::uint64_t n) { return PortSlotSpec(true, n); }
 
   bool is_infinite() const { return !finite_; }
-  // The limit of a Finite spec; 0 for Infinite.
+  // The limit of a Finite capacity; 0 for Infinite.
   std::uint64_t capacity() const { return n_; }
   // Whether a port holding `count` packets can take one more.
   bool has_room(std::uint64_t count) const { return !finite_ || count < n_; }

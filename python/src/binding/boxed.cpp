@@ -32,7 +32,7 @@ PyTypeObject* define_class(PyObject* module, const ClassSpec& spec) {
   // The class is made under its dotted name, which gives it its __module__
   // (a bare name makes the interpreter warn that the type has no module),
   // and then renamed to the bare name. Older interpreters keep pointing to
-  // the spec's name until then, so the dotted names live as long as the
+  // the name given at creation until then, so the dotted names live as long as the
   // process.
   static std::forward_list<std::string> dotted_names;
   const std::string& dotted = dotted_names.emplace_front(std::string("zellik_sim.") + spec.name);

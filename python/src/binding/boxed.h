@@ -90,7 +90,7 @@ struct ClassSpec {
 };
 
 // Creates the class (not subclassable unless asked; "No constructor defined
-// for {Class}" unless the spec gives tp_new; __module__ = "zellik_sim") and
+// for {Class}" unless the class gives tp_new; __module__ = "zellik_sim") and
 // adds it to `module` under its name. Returns a borrowed pointer owned by the
 // module.
 PyTypeObject* define_class(PyObject* module, const ClassSpec& spec);

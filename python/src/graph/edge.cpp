@@ -31,7 +31,7 @@ std::string edge_str(const Edge& e) { return e.to_string(); }
 std::string edge_repr(const Edge& e) { return "Edge(" + e.source.to_string() + ", " + e.target.to_string() + ")"; }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_edge_getters[] = {
     {"source", value_getter<Edge, source_of>, nullptr, "The output port where this edge originates.",

@@ -80,7 +80,7 @@ PyObject* is_dependency_edge_method(PyObject* self, PyObject* const* args, Py_ss
 std::string repr_of(const Graph& g) { return graph_repr(g); }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyMethodDef g_graph_methods[] = {
     {"nodes", as_method(&value_method<Graph, nodes_of>), METH_NOARGS,

@@ -39,7 +39,7 @@ PyObject* max_salvos_finite(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
 }
 
 // ---------------------------------------------------------------------------
-// MaxSalvos: slot table and spec
+// MaxSalvos: slot table and type
 
 PyMethodDef g_max_salvos_methods[] = {
     {"infinite", as_method(&max_salvos_infinite), kStaticMethod,

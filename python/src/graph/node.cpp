@@ -108,7 +108,7 @@ Ref config_of(const Node& n) {
 std::string node_repr(const Node& n) { return "Node(" + quoted(n.name.view()) + ")"; }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_node_getters[] = {
     {"name", value_getter<Node, name_of>, nullptr, nullptr, nullptr},

@@ -39,7 +39,7 @@ PyObject* packet_count_count(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 }
 
 // ---------------------------------------------------------------------------
-// PacketCount: slot table and spec
+// PacketCount: slot table and type
 
 PyMethodDef g_packet_count_methods[] = {
     {"all", as_method(&packet_count_all), kStaticMethod,

@@ -34,7 +34,7 @@ Ref slots_spec_of(const Port& p) { return port_slot_spec_to_py(p.slots_spec); }
 std::string port_repr(const Port& p) { return "Port(" + slot_spec_text(p.slots_spec) + ")"; }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_port_getters[] = {
     {"slots_spec", value_getter<Port, slots_spec_of>, nullptr, nullptr, nullptr},

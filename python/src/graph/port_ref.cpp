@@ -58,7 +58,7 @@ std::string port_ref_repr(const PortRef& r) {
 }
 
 // ---------------------------------------------------------------------------
-// PortRef: slot table and spec
+// PortRef: slot table and type
 
 PyGetSetDef g_port_ref_getters[] = {
     {"node_name", value_getter<PortRef, node_name_of>, nullptr,

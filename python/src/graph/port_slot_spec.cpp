@@ -41,7 +41,7 @@ PyObject* port_slot_spec_finite(PyObject*, PyObject* const* args, Py_ssize_t nar
 }
 
 // ---------------------------------------------------------------------------
-// PortSlotSpec: slot table and spec
+// PortSlotSpec: slot table and type
 
 PyMethodDef g_port_slot_spec_methods[] = {
     {"infinite", as_method(&port_slot_spec_infinite), kStaticMethod, "infinite()\n--\n\n"},

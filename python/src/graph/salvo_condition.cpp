@@ -106,7 +106,7 @@ std::string condition_repr(const SalvoCondition& c) {
 }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_condition_getters[] = {
     {"max_salvos", value_getter<SalvoCondition, max_salvos_of>, nullptr,

@@ -103,7 +103,7 @@ Ref kind_of(const Term& t) { return to_py(kKindNames[static_cast<int>(t.kind())]
 std::string term_repr(const Term& t) { return t.to_string(); }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyMethodDef g_term_methods[] = {
     {"true_", as_method(&term_true), kStaticMethod,

@@ -91,7 +91,7 @@ std::string info_repr(const GraphValidationError& e) {
 }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_info_getters[] = {
     {"kind", value_getter<GraphValidationError, kind_of>, nullptr,

@@ -40,7 +40,7 @@ Ref state_of(const Epoch& e) { return epoch_state_to_py(e.state); }
 Ref orphaned_packets_of(const Epoch& e) { return list_of(e.orphaned_packets, orphaned_packet_to_py); }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyMethodDef g_methods[] = {
     {"get_id", as_method(&value_method<Epoch, get_id>), METH_NOARGS,

@@ -197,7 +197,7 @@ PyObject* create_request(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyMethodDef g_methods[] = {
     {"run_step", as_method(&run_step), kStaticMethod,

@@ -182,7 +182,7 @@ Ref request_source_of(const NetEvent& e) {
 }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_getters[] = {
     {"kind", value_getter<NetEvent, kind_of>, nullptr, nullptr, nullptr},

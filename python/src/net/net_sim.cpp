@@ -199,7 +199,7 @@ PyObject* net_sim_repr(PyObject* self) {
 }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyMethodDef g_methods[] = {
     {"do_action", as_method(&do_action), kFastMethod,

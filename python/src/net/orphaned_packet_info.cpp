@@ -25,7 +25,7 @@ Ref from_port_of(const OrphanedPacketInfo& o) { return to_py(o.from_port); }
 Ref salvo_condition_of(const OrphanedPacketInfo& o) { return to_py(o.salvo_condition); }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_getters[] = {
     {"packet_id", value_getter<OrphanedPacketInfo, packet_id_of>, nullptr, nullptr, nullptr},

@@ -25,7 +25,7 @@ Ref id_of(const Packet& p) { return id_to_py(p.id); }
 Ref location_of(const Packet& p) { return location_to_py(p.location); }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyMethodDef g_methods[] = {
     {"get_id", as_method(&value_method<Packet, get_id>), METH_NOARGS,

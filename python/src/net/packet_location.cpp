@@ -87,7 +87,7 @@ Ref epoch_id_of(const PacketLocation& loc) {
 }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyMethodDef g_methods[] = {
     {"node", as_method(&node), kStaticMethod,

@@ -95,7 +95,7 @@ Ref destroyed_packets_of(const Data& d) {
 }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_step_result_getters[] = {
     {"made_progress", value_getter<Data, made_progress_of>, nullptr, nullptr, nullptr},

@@ -79,7 +79,7 @@ Ref packets_of(const SalvoText& s) {
 }
 
 // ---------------------------------------------------------------------------
-// Slot table and spec
+// Slot table and type
 
 PyGetSetDef g_getters[] = {
     {"salvo_condition", value_getter<SalvoText, salvo_condition_of>, nullptr, nullptr, nullptr},
