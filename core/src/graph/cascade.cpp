@@ -25,7 +25,7 @@ Result<CascadeResult, CascadeError> cascade_backward(const Graph& graph,
       if (!entered.insert(upstream).second) continue;
       result.visited_nodes.push_back(upstream);
 
-      const Node* node = graph.find_node(upstream.view());
+      const Node* node = graph.find_node(upstream);
       if (node == nullptr) fail("Edge references non-existent node");
 
       bool has_connected_input = false;

@@ -23,6 +23,11 @@ Graph::Graph(std::vector<Node> nodes, std::vector<Edge> edges) {
   }
 }
 
+const Node* Graph::find_node(const Name& name) const {
+  auto it = nodes_.find(name);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
 const Node* Graph::find_node(std::string_view name) const {
   auto it = nodes_.find(name);
   return it == nodes_.end() ? nullptr : &it->second;

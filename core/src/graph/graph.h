@@ -28,8 +28,11 @@ class Graph {
   const EdgeSet& edges() const { return edges_; }
   const EdgeSet& dependency_edges() const { return dependency_edges_; }
 
-  // The node of that name, or null.
+  // The node of that name, or null. The Name overload reuses the name's
+  // stored hash, which matters on the engine's hot paths.
+  const Node* find_node(const Name& name) const;
   const Node* find_node(std::string_view name) const;
+  const Node* find_node(const char* name) const { return find_node(std::string_view(name)); }
   // The edge leaving output port `tail`, or null (the port is unconnected).
   // When several edges leave one port the one given last is kept.
   const Edge* get_edge_by_tail(const PortRef& tail) const;

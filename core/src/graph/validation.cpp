@@ -13,13 +13,13 @@ using namespace validation;
 // port to an existing input port. At most two faults per edge, source first.
 void check_edges(const Graph& graph, std::vector<GraphValidationError>& errors) {
   for (const Edge& edge : graph.edges()) {
-    const Node* source = graph.find_node(edge.source.node_name.view());
+    const Node* source = graph.find_node(edge.source.node_name);
     if (source == nullptr) {
       errors.emplace_back(
           EdgeReferencesNonexistentNode{edge.source, edge.target, edge.source.node_name});
       continue;
     }
-    const Node* target = graph.find_node(edge.target.node_name.view());
+    const Node* target = graph.find_node(edge.target.node_name);
     if (target == nullptr) {
       errors.emplace_back(
           EdgeReferencesNonexistentNode{edge.source, edge.target, edge.target.node_name});

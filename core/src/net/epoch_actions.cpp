@@ -21,7 +21,7 @@ bool is_at_input_port(const PacketLocation& location, const Name& node_name, con
 }  // namespace
 
 NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
-  const Node* node = graph_.find_node(a.node_name.view());
+  const Node* node = graph_.find_node(a.node_name);
   if (node == nullptr) return NetActionError::NodeNotFound(a.node_name);
 
   const auto& pairs = a.salvo.packets;
@@ -88,7 +88,7 @@ NetActionResponse NetSim::finish_epoch(const action::FinishEpoch& a) {
   if (!inside_entry->second.queue.empty()) {
     return NetActionError::CannotFinishNonEmptyEpoch(a.epoch_id);
   }
-  const Node* node = graph_.find_node(epoch.node_name.view());
+  const Node* node = graph_.find_node(epoch.node_name);
   if (node == nullptr) fail("Epoch references non-existent node");
   for (const auto& [port_name, port] : node->out_ports) {
     if (packet_count_at(PacketLocation::OutputPort(a.epoch_id, port_name)) != 0) {
@@ -110,7 +110,7 @@ NetActionResponse NetSim::finish_epoch(const action::FinishEpoch& a) {
 NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
   auto it = epochs_.find(a.epoch_id);
   if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
-  const Node* node = graph_.find_node(it->second.node_name.view());
+  const Node* node = graph_.find_node(it->second.node_name);
   if (node == nullptr) fail("Epoch references non-existent node");
 
   EventList events;

@@ -91,7 +91,7 @@ NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketI
   const Ulid epoch_id = from.epoch_id();
   auto epoch = epochs_.find(epoch_id);
   if (epoch == epochs_.end()) fail("The epoch id in the location of a packet could not be found.");
-  const Node* node = graph_.find_node(epoch->second.node_name.view());
+  const Node* node = graph_.find_node(epoch->second.node_name);
   if (node == nullptr) fail("Packet located in a non-existing node (yet the node has an epoch).");
   auto port = node->out_ports.find(a.port_name);
   if (port == node->out_ports.end()) return NetActionError::OutputPortNotFound(a.port_name, epoch_id);
@@ -120,7 +120,7 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
   auto epoch_it = epochs_.find(a.epoch_id);
   if (epoch_it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   Epoch& epoch = epoch_it->second;
-  const Node* node = graph_.find_node(epoch.node_name.view());
+  const Node* node = graph_.find_node(epoch.node_name);
   if (node == nullptr) fail("Node associated with epoch could not be found.");
   const SalvoCondition* condition = node->out_salvo_conditions.find(a.salvo_condition_name.view());
   if (condition == nullptr) {
@@ -207,7 +207,7 @@ NetActionResponse NetSim::transport_packet_to_location(const action::TransportPa
         return NetActionError::CannotMovePacketIntoRunningEpoch(a.packet_id, to.epoch_id());
       }
       if (to.is(PacketLocation::Kind::OutputPort)) {
-        const Node* node = graph_.find_node(epoch->second.node_name.view());
+        const Node* node = graph_.find_node(epoch->second.node_name);
         if (node == nullptr) fail("Node associated with epoch could not be found.");
         if (!node->out_ports.contains(to.port_name())) {
           return NetActionError::OutputPortNotFound(to.port_name(), to.epoch_id());
@@ -216,7 +216,7 @@ NetActionResponse NetSim::transport_packet_to_location(const action::TransportPa
       break;
     }
     case PacketLocation::Kind::InputPort: {
-      const Node* node = graph_.find_node(to.node_name().view());
+      const Node* node = graph_.find_node(to.node_name());
       if (node == nullptr) return NetActionError::NodeNotFound(to.node_name());
       auto port = node->in_ports.find(to.port_name());
       if (port == node->in_ports.end()) {

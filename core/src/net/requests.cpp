@@ -55,7 +55,7 @@ const NetSim::RequestIndex& NetSim::request_index() const {
 }
 
 NetActionResponse NetSim::create_request(const action::CreateRequest& a) {
-  if (graph_.find_node(a.node_name.view()) == nullptr) {
+  if (graph_.find_node(a.node_name) == nullptr) {
     return NetActionError::RequestNodeNotFound(a.node_name);
   }
   pending_requests_.push_back(PendingRequest{a.node_name, a.label});
@@ -129,7 +129,7 @@ Result<bool, NetActionError> NetSim::resolve_pending_requests(EventList& events)
   }
 
   for (const SourceLabel& pair : pairs) {
-    const Node* node = graph_.find_node(pair.node.view());
+    const Node* node = graph_.find_node(pair.node);
     if (node == nullptr) fail("Source node from cascade should exist");
     const Ulid epoch_id = insert_new_epoch(*node, Salvo{request_salvo_name(), {}}).id;
     events.emplace_back(event::EpochCreated{now_millis(), epoch_id});

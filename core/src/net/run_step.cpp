@@ -43,7 +43,7 @@ struct EdgeMoveCandidate {
 // The target port of a packet-holding edge, or null when the target node or
 // port is missing (which a validated graph rules out).
 const Port* target_port(const Graph& graph, const Edge& edge) {
-  const Node* node = graph.find_node(edge.target.node_name.view());
+  const Node* node = graph.find_node(edge.target.node_name);
   if (node == nullptr) return nullptr;
   const auto it = node->in_ports.find(edge.target.port_name);
   return it == node->in_ports.end() ? nullptr : &it->second;
@@ -62,7 +62,7 @@ NetActionResponse NetSim::run_step() {
     const PacketLocation& from = entry->first;
     if (!from.is(PacketLocation::Kind::Edge)) continue;
     const Edge& edge = from.edge();
-    const Node* node = graph_.find_node(edge.target.node_name.view());
+    const Node* node = graph_.find_node(edge.target.node_name);
     if (node == nullptr) fail("Edge targets a non-existent node");
     const auto port = node->in_ports.find(edge.target.port_name);
     if (port == node->in_ports.end()) fail("Edge targets a non-existent input port");
@@ -85,7 +85,7 @@ NetActionResponse NetSim::run_step() {
   for (const LocationTable::value_type* entry : active_) {
     const PacketLocation& loc = entry->first;
     if (!loc.is(PacketLocation::Kind::InputPort)) continue;
-    const Node* node = graph_.find_node(loc.node_name().view());
+    const Node* node = graph_.find_node(loc.node_name());
     // A node that is not in the graph can neither fire nor request.
     if (node == nullptr || !seen.insert(node).second) continue;
     waiting.push_back(node);
@@ -170,7 +170,7 @@ bool NetSim::is_blocked() const {
   for (const LocationTable::value_type* entry : active_) {
     const PacketLocation& loc = entry->first;
     if (!loc.is(PacketLocation::Kind::InputPort)) continue;
-    const Node* node = graph_.find_node(loc.node_name().view());
+    const Node* node = graph_.find_node(loc.node_name());
     if (node != nullptr && any_input_condition_holds(*node)) return false;
   }
   if (!pending_requests_.empty()) return false;

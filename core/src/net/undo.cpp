@@ -65,7 +65,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     Outcome operator()(const event::EpochCreated& e) const {
       const auto it = net.epochs_.find(e.epoch_id);
       if (it == net.epochs_.end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
-      const Node* node = net.graph_.find_node(it->second.node_name.view());
+      const Node* node = net.graph_.find_node(it->second.node_name);
       // Dropping locations that still hold packets would leave those packets
       // pointing nowhere: only an out-of-order undo gets here.
       if (holds_packets(PacketLocation::Node(e.epoch_id))) return still_holds(e.epoch_id);
@@ -216,7 +216,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
         return UndoError::StateMismatch("epoch " + recorded.id.to_string() + " already exists");
       }
       net.epochs_.emplace(recorded.id, recorded);
-      if (const Node* node = net.graph_.find_node(recorded.node_name.view())) {
+      if (const Node* node = net.graph_.find_node(recorded.node_name)) {
         net.create_epoch_locations(recorded.id, *node);
       } else {
         net.reset_entry(PacketLocation::Node(recorded.id));
