@@ -116,6 +116,9 @@ class NetSim {
   NetActionResponse load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a);
   NetActionResponse send_output_salvo(const action::SendOutputSalvo& a);
   NetActionResponse transport_packet_to_location(const action::TransportPacketToLocation& a);
+  // Moves a packet whose checks have passed to `to` and reports the move as
+  // the action's one event.
+  NetActionResponse move_as_action(const Ulid& packet_id, PacketLocation to);
 
   // Run step (run_step.cpp).
   NetActionResponse run_step();

@@ -82,6 +82,19 @@ NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
   return NetActionSuccess{response::Empty{}, std::move(events)};
 }
 
+NetActionResponse NetSim::move_as_action(const Ulid& packet_id, PacketLocation to) {
+  PacketLocation from = packets_.at(packet_id).location;
+  const EntryRef* from_entry = find_entry(from);
+  const auto from_index =
+      from_entry == nullptr ? std::nullopt : from_entry->second.queue.index_of(packet_id);
+  if (!from_index) fail("Packet should exist at current_location");
+
+  move_packet(packet_id, to);
+  EventList events;
+  events.push_back(event::PacketMoved{now_millis(), packet_id, std::move(from), std::move(to), *from_index});
+  return NetActionSuccess{response::Empty{}, std::move(events)};
+}
+
 NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a) {
   auto packet = packets_.find(a.packet_id);
   if (packet == packets_.end()) return NetActionError::PacketNotFound(a.packet_id);
@@ -103,17 +116,7 @@ NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketI
     return NetActionError::OutputPortFull(a.port_name, epoch_id);
   }
 
-  const EntryRef* from_entry = find_entry(from);
-  const auto from_index =
-      from_entry == nullptr ? std::nullopt : from_entry->second.queue.index_of(a.packet_id);
-  if (!from_index) fail("Packet should exist at current_location");
-
-  PacketLocation from_copy = from;
-  move_packet(a.packet_id, to);
-  EventList events;
-  events.push_back(
-      event::PacketMoved{now_millis(), a.packet_id, std::move(from_copy), std::move(to), *from_index});
-  return NetActionSuccess{response::Empty{}, std::move(events)};
+  return move_as_action(a.packet_id, std::move(to));
 }
 
 NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
@@ -234,16 +237,7 @@ NetActionResponse NetSim::transport_packet_to_location(const action::TransportPa
       break;
   }
 
-  const EntryRef* from_entry = find_entry(from);
-  const auto from_index =
-      from_entry == nullptr ? std::nullopt : from_entry->second.queue.index_of(a.packet_id);
-  if (!from_index) fail("Packet should exist at current_location");
-
-  PacketLocation from_copy = from;
-  move_packet(a.packet_id, to);
-  EventList events;
-  events.push_back(event::PacketMoved{now_millis(), a.packet_id, std::move(from_copy), to, *from_index});
-  return NetActionSuccess{response::Empty{}, std::move(events)};
+  return move_as_action(a.packet_id, to);
 }
 
 }  // namespace zellik
