@@ -9,9 +9,10 @@ PYTHON=${PYTHON:-python3}
 JOBS=${JOBS:-2}
 
 bash scripts/setup_deps.sh
+source scripts/tool_env.sh
 
 echo "== core: build and test"
-cmake -S . -B build/core -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELLIK_WERROR=ON >/dev/null
+cmake -S . -B build/core "${CMAKE_GENERATOR_ARGS[@]}" -DCMAKE_BUILD_TYPE=Release -DZELLIK_WERROR=ON >/dev/null
 cmake --build build/core -j "$JOBS"
 ctest --test-dir build/core --output-on-failure
 
