@@ -54,12 +54,12 @@ class NodeBuilder {
  public:
   explicit NodeBuilder(std::string_view name) { node_.name = Name(name); }
 
-  NodeBuilder& in(std::string_view port, PortSlotSpec spec = PortSlotSpec::Infinite()) {
-    node_.in_ports.insert_or_assign(Name(port), Port{spec});
+  NodeBuilder& in(std::string_view port, PortSlotSpec slots = PortSlotSpec::Infinite()) {
+    node_.in_ports.insert_or_assign(Name(port), Port{slots});
     return *this;
   }
-  NodeBuilder& out(std::string_view port, PortSlotSpec spec = PortSlotSpec::Infinite()) {
-    node_.out_ports.insert_or_assign(Name(port), Port{spec});
+  NodeBuilder& out(std::string_view port, PortSlotSpec slots = PortSlotSpec::Infinite()) {
+    node_.out_ports.insert_or_assign(Name(port), Port{slots});
     return *this;
   }
   NodeBuilder& in_condition(std::string_view name, SalvoCondition c) {

@@ -49,7 +49,7 @@ inline void ExpectNetInvariants(const NetSim& net) {
   std::unordered_set<PacketLocation, PacketLocationHash> required;
   for (const Edge& edge : net.graph().edges()) required.insert(PacketLocation::Edge(edge));
   for (const auto& [name, node] : net.graph().nodes()) {
-    for (const auto& [port, spec] : node.in_ports) {
+    for (const auto& [port, slots] : node.in_ports) {
       required.insert(PacketLocation::InputPort(name, port));
     }
   }
@@ -62,7 +62,7 @@ inline void ExpectNetInvariants(const NetSim& net) {
       ADD_FAILURE() << "epoch " << id.to_string() << " runs unknown node " << epoch.node_name.str();
       continue;
     }
-    for (const auto& [port, spec] : node->out_ports) {
+    for (const auto& [port, slots] : node->out_ports) {
       required.insert(PacketLocation::OutputPort(id, port));
     }
   }

@@ -93,23 +93,23 @@ struct ClassSpec {
 // for {Class}" unless the class gives tp_new; __module__ = "zellik_sim") and
 // adds it to `module` under its name. Returns a borrowed pointer owned by the
 // module.
-PyTypeObject* define_class(PyObject* module, const ClassSpec& spec);
+PyTypeObject* define_class(PyObject* module, const ClassSpec& cls);
 
 // The usual ClassSpec for a class embedding T.
 template <class T>
 ClassSpec spec_for(const char* name, const char* doc) {
-  ClassSpec spec;
-  spec.name = name;
-  spec.doc = doc;
-  spec.basic_size = static_cast<unsigned>(sizeof(Box<T>));
-  spec.dealloc = &box_dealloc<T>;
-  return spec;
+  ClassSpec cls;
+  cls.name = name;
+  cls.doc = doc;
+  cls.basic_size = static_cast<unsigned>(sizeof(Box<T>));
+  cls.dealloc = &box_dealloc<T>;
+  return cls;
 }
 
 // Defines T's class and remembers it for box<T>/cast<T>.
 template <class T>
-PyTypeObject* define_boxed_class(PyObject* module, const ClassSpec& spec) {
-  PyTypeObject* type = define_class(module, spec);
+PyTypeObject* define_boxed_class(PyObject* module, const ClassSpec& cls) {
+  PyTypeObject* type = define_class(module, cls);
   ClassOf<T>::type = type;
   return type;
 }

@@ -14,7 +14,7 @@ const EnumValue& value_of(PyObject* self) { return unbox<EnumValue>(self); }
 PyObject* enum_repr(PyObject* self) {
   return guard([&] {
     const EnumValue& v = value_of(self);
-    std::string text = std::string(v.spec->name) + "." + v.spec->members[static_cast<std::size_t>(v.number)];
+    std::string text = std::string(v.table->name) + "." + v.table->members[static_cast<std::size_t>(v.number)];
     return own(PyUnicode_FromString(text.c_str()));
   });
 }
@@ -47,31 +47,31 @@ Py_hash_t enum_hash(PyObject* self) { return static_cast<Py_hash_t>(value_of(sel
 
 }  // namespace
 
-PyTypeObject* define_enum(PyObject* module, EnumSpec& spec) {
-  ClassSpec cls = spec_for<EnumValue>(spec.name, spec.doc);
-  cls.methods = spec.methods;
+PyTypeObject* define_enum(PyObject* module, EnumSpec& table) {
+  ClassSpec cls = spec_for<EnumValue>(table.name, table.doc);
+  cls.methods = table.methods;
   cls.slots = {
       {Py_tp_repr, reinterpret_cast<void*>(&enum_repr)},
       {Py_nb_int, reinterpret_cast<void*>(&enum_int)},
       {Py_tp_richcompare, reinterpret_cast<void*>(&enum_richcompare)},
-      {Py_tp_hash, spec.hashable ? reinterpret_cast<void*>(&enum_hash)
+      {Py_tp_hash, table.hashable ? reinterpret_cast<void*>(&enum_hash)
                                  : reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
   };
-  spec.type = define_class(module, cls);
-  for (std::size_t i = 0; i < spec.members.size(); ++i) {
-    Ref member = enum_member(spec, static_cast<int>(i));
-    check_status(PyObject_SetAttrString(reinterpret_cast<PyObject*>(spec.type), spec.members[i],
+  table.type = define_class(module, cls);
+  for (std::size_t i = 0; i < table.members.size(); ++i) {
+    Ref member = enum_member(table, static_cast<int>(i));
+    check_status(PyObject_SetAttrString(reinterpret_cast<PyObject*>(table.type), table.members[i],
                                         member.get()));
   }
-  return spec.type;
+  return table.type;
 }
 
-Ref enum_member(const EnumSpec& spec, int number) {
-  return box_as<EnumValue>(spec.type, EnumValue{&spec, number});
+Ref enum_member(const EnumSpec& table, int number) {
+  return box_as<EnumValue>(table.type, EnumValue{&table, number});
 }
 
-std::optional<int> enum_number(const EnumSpec& spec, PyObject* obj) {
-  if (spec.type == nullptr || Py_TYPE(obj) != spec.type) return std::nullopt;
+std::optional<int> enum_number(const EnumSpec& table, PyObject* obj) {
+  if (table.type == nullptr || Py_TYPE(obj) != table.type) return std::nullopt;
   return value_of(obj).number;
 }
 

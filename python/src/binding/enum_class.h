@@ -14,7 +14,7 @@ struct EnumSpec;
 
 // The value embedded in a member of an enumeration class.
 struct EnumValue {
-  const EnumSpec* spec;
+  const EnumSpec* table;
   int number;
 };
 
@@ -32,12 +32,12 @@ struct EnumSpec {
 };
 
 // Creates the class with its members and adds it to `module`.
-PyTypeObject* define_enum(PyObject* module, EnumSpec& spec);
+PyTypeObject* define_enum(PyObject* module, EnumSpec& table);
 
 // A new member object of the class with that number.
-Ref enum_member(const EnumSpec& spec, int number);
+Ref enum_member(const EnumSpec& table, int number);
 
 // The number of `obj` when it is a member of the class, else nothing.
-std::optional<int> enum_number(const EnumSpec& spec, PyObject* obj);
+std::optional<int> enum_number(const EnumSpec& table, PyObject* obj);
 
 }  // namespace zellik::py

@@ -90,16 +90,16 @@ PyGetSetDef g_config_getters[] = {
 void define_dependency_request_trigger(PyObject* module) { define_enum(module, g_trigger); }
 
 void define_dependency_request_config(PyObject* module) {
-  ClassSpec spec = spec_for<DependencyRequestConfig>(
+  ClassSpec cls = spec_for<DependencyRequestConfig>(
       "DependencyRequestConfig",
       "DependencyRequestConfig(triggers, label)\n--\n\n"
       "Configuration for automatic dependency-edge request generation on a node.");
-  spec.getters = g_config_getters;
-  spec.slots = {
+  cls.getters = g_config_getters;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&config_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<DependencyRequestConfig, config_repr>)},
   };
-  define_boxed_class<DependencyRequestConfig>(module, spec);
+  define_boxed_class<DependencyRequestConfig>(module, cls);
 }
 
 Ref dependency_request_trigger_to_py(DependencyRequestTrigger trigger) {

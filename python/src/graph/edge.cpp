@@ -44,21 +44,21 @@ PyGetSetDef g_edge_getters[] = {
 }  // namespace
 
 void define_edge(PyObject* module) {
-  ClassSpec spec = spec_for<Edge>(
+  ClassSpec cls = spec_for<Edge>(
       "Edge",
       "Edge(source, target)\n--\n\n"
       "A connection between two ports in the graph.\n\n"
       "Edges connect output ports to input ports, allowing packets to flow\n"
       "between nodes.");
-  spec.getters = g_edge_getters;
-  spec.slots = {
+  cls.getters = g_edge_getters;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&edge_new)},
       {Py_tp_str, reinterpret_cast<void*>(&text_slot<Edge, edge_str>)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Edge, edge_repr>)},
       {Py_tp_richcompare, reinterpret_cast<void*>(&value_richcompare<Edge>)},
       {Py_tp_hash, reinterpret_cast<void*>(&value_hash<Edge, EdgeHash>)},
   };
-  define_boxed_class<Edge>(module, spec);
+  define_boxed_class<Edge>(module, cls);
 }
 
 Ref edge_to_py(const Edge& edge) { return box<Edge>(edge); }

@@ -104,16 +104,16 @@ PyMethodDef g_graph_methods[] = {
 }  // namespace
 
 void define_graph(PyObject* module) {
-  ClassSpec spec = spec_for<Graph>(
+  ClassSpec cls = spec_for<Graph>(
       "Graph",
       "Graph(nodes, edges, dependency_edges=None)\n--\n\n"
       "The static topology of a flow-based network.");
-  spec.methods = g_graph_methods;
-  spec.slots = {
+  cls.methods = g_graph_methods;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&graph_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Graph, repr_of>)},
   };
-  define_boxed_class<Graph>(module, spec);
+  define_boxed_class<Graph>(module, cls);
 }
 
 Ref graph_to_py(Graph graph) { return box<Graph>(std::move(graph)); }

@@ -60,10 +60,10 @@ struct LimitClass {
   };
 
   static void define(PyObject* module) {
-    ClassSpec spec = spec_for<Limit<Tag>>(Tag::kName, Tag::kDoc);
-    spec.getters = getters;
-    spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Limit<Tag>, &LimitClass::repr>)}};
-    define_boxed_class<Limit<Tag>>(module, spec);
+    ClassSpec cls = spec_for<Limit<Tag>>(Tag::kName, Tag::kDoc);
+    cls.getters = getters;
+    cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Limit<Tag>, &LimitClass::repr>)}};
+    define_boxed_class<Limit<Tag>>(module, cls);
   }
 };
 

@@ -53,7 +53,7 @@ Ref validation_error_to_py(const GraphValidationError& error);
 // MaxSalvosFinite, and so on.
 Ref packet_count_to_py(PacketCount count);
 Ref max_salvos_to_py(MaxSalvos max_salvos);
-Ref port_slot_spec_to_py(PortSlotSpec spec);
+Ref port_slot_spec_to_py(PortSlotSpec slots);
 Ref port_state_to_py(const PortState& state);
 Ref dependency_request_trigger_to_py(DependencyRequestTrigger trigger);
 

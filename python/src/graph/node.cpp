@@ -123,17 +123,17 @@ PyGetSetDef g_node_getters[] = {
 }  // namespace
 
 void define_node(PyObject* module) {
-  ClassSpec spec = spec_for<Node>(
+  ClassSpec cls = spec_for<Node>(
       "Node",
       "Node(name, in_ports=None, out_ports=None, in_salvo_conditions=None, "
       "out_salvo_conditions=None, dependency_request_config=None)\n--\n\n"
       "A processing node in the graph.");
-  spec.getters = g_node_getters;
-  spec.slots = {
+  cls.getters = g_node_getters;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&node_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Node, node_repr>)},
   };
-  define_boxed_class<Node>(module, spec);
+  define_boxed_class<Node>(module, cls);
 }
 
 Ref node_to_py(const Node& node) { return box(node); }

@@ -9,9 +9,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // Value: the object embeds the model's Port.
 
-std::string slot_spec_text(PortSlotSpec spec) {
-  if (spec.is_infinite()) return "PortSlotSpec.Infinite";
-  return "PortSlotSpec.finite(" + decimal(spec.capacity()) + ")";
+std::string slot_spec_text(PortSlotSpec slots) {
+  if (slots.is_infinite()) return "PortSlotSpec.Infinite";
+  return "PortSlotSpec.finite(" + decimal(slots.capacity()) + ")";
 }
 
 // ---------------------------------------------------------------------------
@@ -44,13 +44,13 @@ PyGetSetDef g_port_getters[] = {
 }  // namespace
 
 void define_port(PyObject* module) {
-  ClassSpec spec = spec_for<Port>("Port", "Port(slots_spec=None)\n--\n\nA port on a node.");
-  spec.getters = g_port_getters;
-  spec.slots = {
+  ClassSpec cls = spec_for<Port>("Port", "Port(slots_spec=None)\n--\n\nA port on a node.");
+  cls.getters = g_port_getters;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&port_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Port, port_repr>)},
   };
-  define_boxed_class<Port>(module, spec);
+  define_boxed_class<Port>(module, cls);
 }
 
 Ref port_to_py(const Port& port) { return box(port); }

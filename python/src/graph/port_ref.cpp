@@ -75,19 +75,19 @@ PyGetSetDef g_port_ref_getters[] = {
 void define_port_type(PyObject* module) { define_enum(module, g_port_type); }
 
 void define_port_ref(PyObject* module) {
-  ClassSpec spec = spec_for<PortRef>(
+  ClassSpec cls = spec_for<PortRef>(
       "PortRef",
       "PortRef(node_name, port_type, port_name)\n--\n\n"
       "A reference to a specific port on a specific node.");
-  spec.getters = g_port_ref_getters;
-  spec.slots = {
+  cls.getters = g_port_ref_getters;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&port_ref_new)},
       {Py_tp_str, reinterpret_cast<void*>(&text_slot<PortRef, port_ref_str>)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<PortRef, port_ref_repr>)},
       {Py_tp_richcompare, reinterpret_cast<void*>(&value_richcompare<PortRef>)},
       {Py_tp_hash, reinterpret_cast<void*>(&value_hash<PortRef, PortRefHash>)},
   };
-  define_boxed_class<PortRef>(module, spec);
+  define_boxed_class<PortRef>(module, cls);
 }
 
 Ref port_type_to_py(PortType type) { return enum_member(g_port_type, static_cast<int>(type)); }

@@ -64,9 +64,9 @@ void define_port_slot_spec_finite(PyObject* module) {
   LimitClass<PortSlotSpecFiniteTag>::define(module);
 }
 
-Ref port_slot_spec_to_py(PortSlotSpec spec) {
-  if (spec.is_infinite()) return enum_member(g_port_slot_spec, 0);
-  return box(PortSlotSpecFinite{spec.capacity()});
+Ref port_slot_spec_to_py(PortSlotSpec slots) {
+  if (slots.is_infinite()) return enum_member(g_port_slot_spec, 0);
+  return box(PortSlotSpecFinite{slots.capacity()});
 }
 
 PortSlotSpec port_slot_spec_from_py(PyObject* obj) {

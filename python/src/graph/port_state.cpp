@@ -103,10 +103,10 @@ PyGetSetDef g_numeric_getters[] = {
 void define_port_state(PyObject* module) { define_enum(module, g_port_state); }
 
 void define_port_state_numeric(PyObject* module) {
-  ClassSpec spec = spec_for<PortStateNumeric>("PortStateNumeric", "Numeric port state predicate.");
-  spec.getters = g_numeric_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PortStateNumeric, numeric_repr>)}};
-  define_boxed_class<PortStateNumeric>(module, spec);
+  ClassSpec cls = spec_for<PortStateNumeric>("PortStateNumeric", "Numeric port state predicate.");
+  cls.getters = g_numeric_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PortStateNumeric, numeric_repr>)}};
+  define_boxed_class<PortStateNumeric>(module, cls);
 }
 
 Ref port_state_to_py(const PortState& state) {

@@ -120,16 +120,16 @@ PyGetSetDef g_condition_getters[] = {
 }  // namespace
 
 void define_salvo_condition(PyObject* module) {
-  ClassSpec spec = spec_for<SalvoCondition>(
+  ClassSpec cls = spec_for<SalvoCondition>(
       "SalvoCondition",
       "SalvoCondition(max_salvos, ports, term)\n--\n\n"
       "A condition that defines when packets can trigger an epoch or be sent.");
-  spec.getters = g_condition_getters;
-  spec.slots = {
+  cls.getters = g_condition_getters;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&condition_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoCondition, condition_repr>)},
   };
-  define_boxed_class<SalvoCondition>(module, spec);
+  define_boxed_class<SalvoCondition>(module, cls);
 }
 
 Ref salvo_condition_to_py(const SalvoCondition& condition) { return box(condition); }

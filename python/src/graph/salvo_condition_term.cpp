@@ -139,11 +139,11 @@ PyGetSetDef g_term_getters[] = {
 }  // namespace
 
 void define_salvo_condition_term(PyObject* module) {
-  ClassSpec spec = spec_for<Term>("SalvoConditionTerm", "Boolean expression over port states.");
-  spec.methods = g_term_methods;
-  spec.getters = g_term_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Term, term_repr>)}};
-  define_boxed_class<Term>(module, spec);
+  ClassSpec cls = spec_for<Term>("SalvoConditionTerm", "Boolean expression over port states.");
+  cls.methods = g_term_methods;
+  cls.getters = g_term_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Term, term_repr>)}};
+  define_boxed_class<Term>(module, cls);
 }
 
 Ref salvo_condition_term_to_py(const SalvoConditionTerm& term) { return box(term); }

@@ -106,17 +106,17 @@ PyGetSetDef g_info_getters[] = {
 }  // namespace
 
 void define_validation_error_info(PyObject* module) {
-  ClassSpec spec = spec_for<GraphValidationError>(
+  ClassSpec cls = spec_for<GraphValidationError>(
       "GraphValidationErrorInfo",
       "Structured validation error from graph validation.\n\n"
       "Provides access to the error variant name, human-readable message,\n"
       "and a dict of variant-specific fields (node names, port refs, etc.).");
-  spec.getters = g_info_getters;
-  spec.slots = {
+  cls.getters = g_info_getters;
+  cls.slots = {
       {Py_tp_str, reinterpret_cast<void*>(&text_slot<GraphValidationError, info_str>)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<GraphValidationError, info_repr>)},
   };
-  define_boxed_class<GraphValidationError>(module, spec);
+  define_boxed_class<GraphValidationError>(module, cls);
 }
 
 Ref validation_error_to_py(const GraphValidationError& error) { return box(error); }

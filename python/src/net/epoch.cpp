@@ -66,11 +66,11 @@ PyGetSetDef g_getters[] = {
 void define_epoch_state(PyObject* module) { define_enum(module, g_epoch_state); }
 
 void define_epoch(PyObject* module) {
-  ClassSpec spec = spec_for<Epoch>("Epoch", "An execution instance of a node.");
-  spec.methods = g_methods;
-  spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Epoch, epoch_repr>)}};
-  define_boxed_class<Epoch>(module, spec);
+  ClassSpec cls = spec_for<Epoch>("Epoch", "An execution instance of a node.");
+  cls.methods = g_methods;
+  cls.getters = g_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Epoch, epoch_repr>)}};
+  define_boxed_class<Epoch>(module, cls);
 }
 
 std::string epoch_repr(const Epoch& e) {

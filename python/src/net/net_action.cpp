@@ -234,10 +234,10 @@ PyMethodDef g_methods[] = {
 }  // namespace
 
 void define_net_action(PyObject* module) {
-  ClassSpec spec = spec_for<StoredAction>("NetAction", "An action to perform on the network.");
-  spec.methods = g_methods;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<StoredAction, action_repr>)}};
-  define_boxed_class<StoredAction>(module, spec);
+  ClassSpec cls = spec_for<StoredAction>("NetAction", "An action to perform on the network.");
+  cls.methods = g_methods;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<StoredAction, action_repr>)}};
+  define_boxed_class<StoredAction>(module, cls);
 }
 
 bool is_net_action(PyObject* obj) { return is_instance<StoredAction>(obj); }

@@ -216,10 +216,10 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_net_event(PyObject* module) {
-  ClassSpec spec = spec_for<NetEvent>("NetEvent", "An event that occurred during a network action.");
-  spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<NetEvent, event_repr>)}};
-  define_boxed_class<NetEvent>(module, spec);
+  ClassSpec cls = spec_for<NetEvent>("NetEvent", "An event that occurred during a network action.");
+  cls.getters = g_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<NetEvent, event_repr>)}};
+  define_boxed_class<NetEvent>(module, cls);
 }
 
 Ref event_to_py(const NetEvent& event) { return box<NetEvent>(event); }

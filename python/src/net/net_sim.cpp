@@ -239,15 +239,15 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_net_sim(PyObject* module) {
-  ClassSpec spec =
+  ClassSpec cls =
       spec_for<NetSimValue>("NetSim", "NetSim(graph)\n--\n\nThe runtime state of a flow-based network.");
-  spec.methods = g_methods;
-  spec.getters = g_getters;
-  spec.slots = {
+  cls.methods = g_methods;
+  cls.getters = g_getters;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&net_sim_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&net_sim_repr)},
   };
-  define_boxed_class<NetSimValue>(module, spec);
+  define_boxed_class<NetSimValue>(module, cls);
 }
 
 }  // namespace zellik::py

@@ -37,11 +37,11 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_orphaned_packet_info(PyObject* module) {
-  ClassSpec spec = spec_for<OrphanedPacketInfo>(
+  ClassSpec cls = spec_for<OrphanedPacketInfo>(
       "OrphanedPacketInfo", "Information about a packet sent to an unconnected output port.");
-  spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<OrphanedPacketInfo, orphaned_repr>)}};
-  define_boxed_class<OrphanedPacketInfo>(module, spec);
+  cls.getters = g_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<OrphanedPacketInfo, orphaned_repr>)}};
+  define_boxed_class<OrphanedPacketInfo>(module, cls);
 }
 
 Ref orphaned_packet_to_py(const OrphanedPacketInfo& info) { return box<OrphanedPacketInfo>(info); }

@@ -42,11 +42,11 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_packet(PyObject* module) {
-  ClassSpec spec = spec_for<Packet>("Packet", "A packet in the network.");
-  spec.methods = g_methods;
-  spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Packet, packet_repr>)}};
-  define_boxed_class<Packet>(module, spec);
+  ClassSpec cls = spec_for<Packet>("Packet", "A packet in the network.");
+  cls.methods = g_methods;
+  cls.getters = g_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Packet, packet_repr>)}};
+  define_boxed_class<Packet>(module, cls);
 }
 
 Ref packet_to_py(const Packet& packet) { return box<Packet>(packet); }

@@ -118,11 +118,11 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_packet_location(PyObject* module) {
-  ClassSpec spec = spec_for<PacketLocation>("PacketLocation", "Where a packet is located in the network.");
-  spec.methods = g_methods;
-  spec.getters = g_getters;
-  spec.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PacketLocation, location_repr>)}};
-  define_boxed_class<PacketLocation>(module, spec);
+  ClassSpec cls = spec_for<PacketLocation>("PacketLocation", "Where a packet is located in the network.");
+  cls.methods = g_methods;
+  cls.getters = g_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PacketLocation, location_repr>)}};
+  define_boxed_class<PacketLocation>(module, cls);
 }
 
 std::string location_repr(const PacketLocation& loc) {

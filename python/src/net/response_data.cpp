@@ -144,11 +144,11 @@ static_assert(std::variant_size_v<Data> == 7);
 // Defines one variant class as a subclass of `base` and hangs it on the base
 // under its attribute name; the module itself does not export it.
 void define_variant(PyObject* module, PyObject* base, VariantClass& variant) {
-  ClassSpec spec = spec_for<Data>(variant.name, variant.doc);
-  spec.base = base;
-  spec.getters = variant.getters;
-  spec.slots = {{Py_tp_new, reinterpret_cast<void*>(variant.construct)}};
-  variant.type = define_class(module, spec);
+  ClassSpec cls = spec_for<Data>(variant.name, variant.doc);
+  cls.base = base;
+  cls.getters = variant.getters;
+  cls.slots = {{Py_tp_new, reinterpret_cast<void*>(variant.construct)}};
+  variant.type = define_class(module, cls);
   PyObject* type = reinterpret_cast<PyObject*>(variant.type);
   check_status(PyObject_SetAttrString(base, variant.attribute, type));  // the base keeps it alive
   check_status(PyObject_DelAttrString(module, variant.name));
@@ -163,9 +163,9 @@ void define_variant(PyObject* module, PyObject* base, VariantClass& variant) {
 }  // namespace
 
 void define_response_data(PyObject* module) {
-  ClassSpec spec = spec_for<Data>("NetActionResponseData", "Response data from a successful action.");
-  spec.subclassable = true;
-  PyObject* base = reinterpret_cast<PyObject*>(define_boxed_class<Data>(module, spec));
+  ClassSpec cls = spec_for<Data>("NetActionResponseData", "Response data from a successful action.");
+  cls.subclassable = true;
+  PyObject* base = reinterpret_cast<PyObject*>(define_boxed_class<Data>(module, cls));
   for (VariantClass& variant : g_variants) define_variant(module, base, variant);
 }
 

@@ -90,14 +90,14 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_salvo(PyObject* module) {
-  ClassSpec spec = spec_for<SalvoText>(
+  ClassSpec cls = spec_for<SalvoText>(
       "Salvo", "Salvo(salvo_condition, packets)\n--\n\nA collection of packets entering or exiting a node.");
-  spec.getters = g_getters;
-  spec.slots = {
+  cls.getters = g_getters;
+  cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&salvo_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoText, salvo_repr>)},
   };
-  define_boxed_class<SalvoText>(module, spec);
+  define_boxed_class<SalvoText>(module, cls);
 }
 
 Ref salvo_to_py(const SalvoText& salvo) { return box<SalvoText>(salvo); }
