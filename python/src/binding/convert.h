@@ -57,6 +57,19 @@ Ref list_of(const Seq& items, Fn&& convert) {
   return list;
 }
 
+// A new dict from a map keyed by Name, its values converted by `convert`,
+// in the map's iteration order.
+template <class Map, class Fn>
+Ref dict_of(const Map& map, Fn&& convert) {
+  Ref dict = own(PyDict_New());
+  for (const auto& [name, item] : map) {
+    Ref key = to_py(name);
+    Ref value = convert(item);
+    check_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
+  }
+  return dict;
+}
+
 // "{text}" as a double-quoted literal with escapes, as the reprs show names.
 std::string quoted(std::string_view text);
 

@@ -41,15 +41,7 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 // ---------------------------------------------------------------------------
 // Methods
 
-Ref nodes_of(const Graph& g) {
-  Ref dict = own(PyDict_New());
-  for (const auto& [name, node] : g.nodes()) {
-    Ref key = to_py(name);
-    Ref value = node_to_py(node);
-    check_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
-  }
-  return dict;
-}
+Ref nodes_of(const Graph& g) { return dict_of(g.nodes(), node_to_py); }
 
 Ref edges_of(const Graph& g) { return list_of(g.edges(), edge_to_py); }
 

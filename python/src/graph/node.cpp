@@ -44,25 +44,9 @@ SalvoConditionMap conditions_from_py(PyObject* dict, const char* arg) {
   return conditions;
 }
 
-Ref ports_to_py(const PortMap& ports) {
-  Ref dict = own(PyDict_New());
-  for (const auto& [name, port] : ports) {
-    Ref key = to_py(name);
-    Ref value = port_to_py(port);
-    check_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
-  }
-  return dict;
-}
+Ref ports_to_py(const PortMap& ports) { return dict_of(ports, port_to_py); }
 
-Ref conditions_to_py(const SalvoConditionMap& conditions) {
-  Ref dict = own(PyDict_New());
-  for (const auto& [name, condition] : conditions) {
-    Ref key = to_py(name);
-    Ref value = salvo_condition_to_py(condition);
-    check_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
-  }
-  return dict;
-}
+Ref conditions_to_py(const SalvoConditionMap& conditions) { return dict_of(conditions, salvo_condition_to_py); }
 
 // ---------------------------------------------------------------------------
 // Lifetime

@@ -81,15 +81,7 @@ PyObject* condition_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 Ref max_salvos_of(const SalvoCondition& c) { return max_salvos_to_py(c.max_salvos); }
 
-Ref ports_of(const SalvoCondition& c) {
-  Ref dict = own(PyDict_New());
-  for (const auto& [name, count] : c.ports) {
-    Ref key = to_py(name);
-    Ref value = packet_count_to_py(count);
-    check_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
-  }
-  return dict;
-}
+Ref ports_of(const SalvoCondition& c) { return dict_of(c.ports, packet_count_to_py); }
 
 Ref term_of(const SalvoCondition& c) { return salvo_condition_term_to_py(c.term); }
 
