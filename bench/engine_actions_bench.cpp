@@ -9,8 +9,8 @@
 #include <variant>
 #include <vector>
 
-#include "graph/graph.h"
-#include "net/net_sim.h"
+#include "zellik/graph/graph.h"
+#include "zellik/net/net_sim.h"
 
 namespace zellik {
 namespace {

@@ -11,8 +11,8 @@
 #include <variant>
 #include <vector>
 
-#include "graph/graph.h"
-#include "net/net_sim.h"
+#include "zellik/graph/graph.h"
+#include "zellik/net/net_sim.h"
 
 namespace zellik {
 namespace {

@@ -1,0 +1,19 @@
+#include "zellik/base/name.h"
+
+namespace zellik {
+
+Name::Name(std::string text) {
+  const std::size_t h = std::hash<std::string_view>{}(text);
+  rep_ = std::make_shared<const Rep>(Rep{std::move(text), h});
+}
+
+Name::Name(std::string_view text) : Name(std::string(text)) {}
+
+Name::Name(const char* text) : Name(std::string(text)) {}
+
+const std::string& Name::str() const {
+  static const std::string kEmpty;
+  return rep_ ? rep_->text : kEmpty;
+}
+
+}  // namespace zellik

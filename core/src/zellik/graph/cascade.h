@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "zellik/graph/graph.h"
+#include "zellik/base/result.h"
+
+namespace zellik {
+
+// The nodes a backward request cascade reached.
+struct CascadeResult {
+  // Nodes with no connected input port, each once, in discovery order.
+  std::vector<Name> source_nodes;
+  // Every node the walk entered, each once, in the order entered.
+  std::vector<Name> visited_nodes;
+};
+
+// Why a cascade failed. The walk below produces only UnconnectedPort;
+// CycleDetected exists for callers that map it.
+struct CascadeError {
+  enum class Kind : std::uint8_t { UnconnectedPort, CycleDetected };
+  Kind kind;
+  Name node_name;
+  Name port_name;  // UnconnectedPort only
+
+  static CascadeError UnconnectedPort(Name node, Name port) {
+    return CascadeError{Kind::UnconnectedPort, std::move(node), std::move(port)};
+  }
+  static CascadeError CycleDetected(Name node) {
+    return CascadeError{Kind::CycleDetected, std::move(node), Name()};
+  }
+};
+
+// Breadth-first walk against the edges from `start_ports` (input ports) to
+// the nodes that can run without input. Read-only. Throws InternalFailure
+// "Edge references non-existent node" when an edge names a missing node.
+Result<CascadeResult, CascadeError> cascade_backward(const Graph& graph,
+                                                     const std::vector<PortRef>& start_ports);
+
+}  // namespace zellik

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "zellik/base/name.h"
+
+namespace zellik {
+
+// When a node issues requests through its dependency edges on its own.
+enum class DependencyRequestTrigger : std::uint8_t { OnStartup = 0, OnNoSalvoTriggered = 1 };
+
+// Configuration for automatic dependency-edge request generation on a node.
+struct DependencyRequestConfig {
+  // In the order given; duplicates are allowed and change nothing.
+  std::vector<DependencyRequestTrigger> triggers;
+  Name label;
+
+  bool has_trigger(DependencyRequestTrigger trigger) const {
+    for (DependencyRequestTrigger t : triggers) {
+      if (t == trigger) return true;
+    }
+    return false;
+  }
+};
+
+}  // namespace zellik

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+
+#include "zellik/graph/dependency.h"
+#include "zellik/base/name.h"
+#include "zellik/base/ordered_map.h"
+#include "zellik/graph/port.h"
+#include "zellik/graph/salvo_condition.h"
+
+namespace zellik {
+
+// Salvo conditions keep the order in which they were supplied: the engine
+// tries input conditions in that order.
+using SalvoConditionMap = InsertionOrderedMap<SalvoCondition>;
+
+// A processing node. A plain value; copying copies its maps.
+struct Node {
+  Name name;
+  PortMap in_ports;
+  PortMap out_ports;
+  SalvoConditionMap in_salvo_conditions;
+  SalvoConditionMap out_salvo_conditions;
+  std::optional<DependencyRequestConfig> dependency_request_config;
+};
+
+}  // namespace zellik

@@ -1,0 +1,19 @@
+#include "zellik/graph/port.h"
+
+namespace zellik {
+
+std::string_view port_type_debug_name(PortType type) {
+  return type == PortType::Input ? "Input" : "Output";
+}
+
+std::string PortRef::to_string() const {
+  const std::string_view dir = port_type == PortType::Input ? "in" : "out";
+  std::string text;
+  text.reserve(node_name.view().size() + dir.size() + port_name.view().size() + 2);
+  text.append(node_name.view()).append(1, '.').append(dir).append(1, '.').append(port_name.view());
+  return text;
+}
+
+std::string Edge::to_string() const { return source.to_string() + " -> " + target.to_string(); }
+
+}  // namespace zellik

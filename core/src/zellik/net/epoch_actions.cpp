@@ -1,0 +1,148 @@
+// The epoch lifecycle: CreateEpoch, StartEpoch, FinishEpoch, CancelEpoch.
+// Each handler makes every check before its first change.
+
+#include <utility>
+#include <vector>
+
+#include "zellik/base/internal_failure.h"
+#include "zellik/net/net_sim.h"
+
+namespace zellik {
+
+namespace {
+
+using EntryRef = LocationTable::value_type;
+
+bool is_at_input_port(const PacketLocation& location, const Name& node_name, const Name& port_name) {
+  return location.is(PacketLocation::Kind::InputPort) && location.node_name() == node_name &&
+         location.port_name() == port_name;
+}
+
+}  // namespace
+
+NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
+  const Node* node = graph_.find_node(a.node_name);
+  if (node == nullptr) return NetActionError::NodeNotFound(a.node_name);
+
+  const auto& pairs = a.salvo.packets;
+  UlidSet seen;
+  if (pairs.size() > 1) seen.reserve(pairs.size());
+  for (const auto& [port_name, packet_id] : pairs) {
+    if (!node->in_ports.contains(port_name)) {
+      return NetActionError::InputPortNotFound(port_name, a.node_name);
+    }
+    auto packet = packets_.find(packet_id);
+    if (packet == packets_.end()) return NetActionError::PacketNotFound(packet_id);
+    if (!is_at_input_port(packet->second.location, node->name, port_name)) {
+      return NetActionError::PacketNotAtInputPort(packet_id, port_name, a.node_name);
+    }
+    // A packet named twice would no longer be at its port for the second
+    // move; refuse the list before anything changes.
+    if (pairs.size() > 1 && !seen.insert(packet_id).second) {
+      return NetActionError::PacketNotAtInputPort(packet_id, port_name, a.node_name);
+    }
+  }
+
+  EventList events;
+  const Epoch created = insert_new_epoch(*node, a.salvo);
+  events.push_back(event::EpochCreated{now_millis(), created.id});
+
+  const PacketLocation inside = PacketLocation::Node(created.id);
+  for (const auto& [port_name, packet_id] : pairs) {
+    PacketLocation from = PacketLocation::InputPort(node->name, port_name);
+    const EntryRef* from_entry = find_entry(from);
+    const auto from_index =
+        from_entry == nullptr ? std::nullopt : from_entry->second.queue.index_of(packet_id);
+    if (!from_index) fail("Packet should exist at from_location");
+    move_packet(packet_id, inside);
+    events.push_back(event::PacketMoved{now_millis(), packet_id, std::move(from), inside, *from_index});
+  }
+  return NetActionSuccess{response::CreatedEpoch{created}, std::move(events)};
+}
+
+NetActionResponse NetSim::start_epoch(const action::StartEpoch& a) {
+  auto it = epochs_.find(a.epoch_id);
+  if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
+  // Membership in the startable set decides, not the state field.
+  if (!startable_epochs_.contains(a.epoch_id)) return NetActionError::EpochNotStartable(a.epoch_id);
+
+  Epoch& epoch = it->second;
+  epoch.state = EpochState::Running;
+  startable_epochs_.erase(a.epoch_id);
+  EventList events;
+  events.push_back(event::EpochStarted{now_millis(), a.epoch_id});
+  return NetActionSuccess{response::StartedEpoch{epoch}, std::move(events)};
+}
+
+NetActionResponse NetSim::finish_epoch(const action::FinishEpoch& a) {
+  auto it = epochs_.find(a.epoch_id);
+  if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
+  const Epoch& epoch = it->second;
+  if (epoch.state != EpochState::Running) return NetActionError::EpochNotRunning(a.epoch_id);
+
+  const PacketLocation inside = PacketLocation::Node(a.epoch_id);
+  const EntryRef* inside_entry = find_entry(inside);
+  if (inside_entry == nullptr) {
+    fail("Epoch " + a.epoch_id.to_string() + " not found in location " + inside.debug_string());
+  }
+  if (!inside_entry->second.queue.empty()) {
+    return NetActionError::CannotFinishNonEmptyEpoch(a.epoch_id);
+  }
+  const Node* node = graph_.find_node(epoch.node_name);
+  if (node == nullptr) fail("Epoch references non-existent node");
+  for (const auto& [port_name, port] : node->out_ports) {
+    if (packet_count_at(PacketLocation::OutputPort(a.epoch_id, port_name)) != 0) {
+      return NetActionError::UnsentOutputSalvo(a.epoch_id, port_name);
+    }
+  }
+
+  EventList events;
+  Epoch before = epoch;
+  set_request_token(node->name.view(), true);
+  Epoch finished = std::move(epochs_.extract(it).mapped());
+  finished.state = EpochState::Finished;
+  remove_epoch_locations(a.epoch_id, *node);
+  remove_from_node_epochs(node->name, a.epoch_id, /*drop_empty_list=*/false);
+  events.push_back(event::EpochFinished{now_millis(), std::move(before)});
+  return NetActionSuccess{response::FinishedEpoch{std::move(finished)}, std::move(events)};
+}
+
+NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
+  auto it = epochs_.find(a.epoch_id);
+  if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
+  const Node* node = graph_.find_node(it->second.node_name);
+  if (node == nullptr) fail("Epoch references non-existent node");
+
+  EventList events;
+  Epoch before = it->second;
+  set_request_token(node->name.view(), true);
+
+  // Packets inside the epoch first, then each output port's, oldest first.
+  std::vector<Ulid> doomed = get_packets_at_location(PacketLocation::Node(a.epoch_id));
+  for (const auto& [port_name, port] : node->out_ports) {
+    for (const Ulid& id : get_packets_at_location(PacketLocation::OutputPort(a.epoch_id, port_name))) {
+      doomed.push_back(id);
+    }
+  }
+  for (const Ulid& packet_id : doomed) {
+    auto packet = packets_.find(packet_id);
+    if (packet == packets_.end()) fail("Packet in location map not found in packets map");
+    PacketLocation location = std::move(packet->second.location);
+    packets_.erase(packet);
+    EntryRef* entry = find_entry(location);
+    if (entry == nullptr) fail("Packet location " + location.debug_string() + " not found");
+    queue_remove(*entry, packet_id);
+    events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
+  }
+
+  remove_epoch_locations(a.epoch_id, *node);
+  startable_epochs_.erase(a.epoch_id);
+  remove_from_node_epochs(node->name, a.epoch_id, /*drop_empty_list=*/false);
+  auto removed = epochs_.extract(a.epoch_id);
+  if (removed.empty()) fail("Epoch should exist");
+  events.push_back(event::EpochCancelled{now_millis(), std::move(before)});
+  return NetActionSuccess{response::CancelledEpoch{std::move(removed.mapped()), std::move(doomed)},
+                          std::move(events)};
+}
+
+}  // namespace zellik

@@ -1,0 +1,243 @@
+// Packet and salvo actions: CreatePacket, ConsumePacket / DestroyPacket,
+// LoadPacketIntoOutputPort, SendOutputSalvo, TransportPacketToLocation.
+// Each handler makes every check before its first change.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zellik/base/internal_failure.h"
+#include "zellik/net/net_sim.h"
+
+namespace zellik {
+
+namespace {
+
+using EntryRef = LocationTable::value_type;
+
+// Packet counts of one epoch's output ports, read from the net on demand.
+class EpochOutputCounts final : public PortCountSource {
+ public:
+  EpochOutputCounts(const NetSim& net, const Ulid& epoch_id) : net_(net), epoch_id_(epoch_id) {}
+  std::uint64_t count(const Name& port_name) const override {
+    return net_.packet_count_at(PacketLocation::OutputPort(epoch_id_, port_name));
+  }
+
+ private:
+  const NetSim& net_;
+  Ulid epoch_id_;
+};
+
+// The packets one output port contributes to a salvo, and where they go.
+struct PortPlan {
+  Name port_name;
+  PacketLocation from;
+  PacketLocation to;
+  bool orphan;
+  std::vector<Ulid> packet_ids;
+};
+
+bool is_running(const EpochTable& epochs, const Ulid& epoch_id) {
+  auto it = epochs.find(epoch_id);
+  return it != epochs.end() && it->second.state == EpochState::Running;
+}
+
+}  // namespace
+
+NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
+  PacketLocation location = PacketLocation::OutsideNet();
+  if (a.epoch_id) {
+    auto it = epochs_.find(*a.epoch_id);
+    if (it == epochs_.end()) return NetActionError::EpochNotFound(*a.epoch_id);
+    if (it->second.state != EpochState::Running) return NetActionError::EpochNotRunning(*a.epoch_id);
+    location = PacketLocation::Node(*a.epoch_id);
+  }
+
+  Ulid id = Ulid::Generate();
+  while (packets_.contains(id)) id = Ulid::Generate();
+  queue_append(ensure_entry(location), id);
+  packets_.emplace(id, Packet{id, std::move(location)});
+
+  EventList events;
+  events.push_back(event::PacketCreated{now_millis(), id});
+  return NetActionSuccess{response::Packet{id}, std::move(events)};
+}
+
+NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
+  auto packet = packets_.find(packet_id);
+  if (packet == packets_.end()) return NetActionError::PacketNotFound(packet_id);
+
+  EntryRef* entry = find_entry(packet->second.location);
+  if (entry == nullptr) fail("Packet location " + packet->second.location.debug_string() + " not found");
+  queue_remove(*entry, packet_id);
+  PacketLocation location = std::move(packet->second.location);
+  packets_.erase(packet);
+
+  EventList events;
+  if (destroyed) {
+    events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
+  } else {
+    events.push_back(event::PacketConsumed{now_millis(), packet_id, std::move(location)});
+  }
+  return NetActionSuccess{response::Empty{}, std::move(events)};
+}
+
+NetActionResponse NetSim::move_as_action(const Ulid& packet_id, PacketLocation to) {
+  PacketLocation from = packets_.at(packet_id).location;
+  const EntryRef* from_entry = find_entry(from);
+  const auto from_index =
+      from_entry == nullptr ? std::nullopt : from_entry->second.queue.index_of(packet_id);
+  if (!from_index) fail("Packet should exist at current_location");
+
+  move_packet(packet_id, to);
+  EventList events;
+  events.push_back(event::PacketMoved{now_millis(), packet_id, std::move(from), std::move(to), *from_index});
+  return NetActionSuccess{response::Empty{}, std::move(events)};
+}
+
+NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a) {
+  auto packet = packets_.find(a.packet_id);
+  if (packet == packets_.end()) return NetActionError::PacketNotFound(a.packet_id);
+  const PacketLocation& from = packet->second.location;
+  if (!from.is(PacketLocation::Kind::Node)) return NetActionError::PacketNotInAnyNode(a.packet_id);
+
+  const Ulid epoch_id = from.epoch_id();
+  auto epoch = epochs_.find(epoch_id);
+  if (epoch == epochs_.end()) fail("The epoch id in the location of a packet could not be found.");
+  const Node* node = graph_.find_node(epoch->second.node_name);
+  if (node == nullptr) fail("Packet located in a non-existing node (yet the node has an epoch).");
+  auto port = node->out_ports.find(a.port_name);
+  if (port == node->out_ports.end()) return NetActionError::OutputPortNotFound(a.port_name, epoch_id);
+
+  PacketLocation to = PacketLocation::OutputPort(epoch_id, a.port_name);
+  const EntryRef* to_entry = find_entry(to);
+  if (to_entry == nullptr) fail("No entry in NetSim._packets_by_location found for output port.");
+  if (!port->second.slots_spec.has_room(to_entry->second.queue.size())) {
+    return NetActionError::OutputPortFull(a.port_name, epoch_id);
+  }
+
+  return move_as_action(a.packet_id, std::move(to));
+}
+
+NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
+  auto epoch_it = epochs_.find(a.epoch_id);
+  if (epoch_it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
+  Epoch& epoch = epoch_it->second;
+  const Node* node = graph_.find_node(epoch.node_name);
+  if (node == nullptr) fail("Node associated with epoch could not be found.");
+  const SalvoCondition* condition = node->out_salvo_conditions.find(a.salvo_condition_name.view());
+  if (condition == nullptr) {
+    return NetActionError::SalvoConditionNotFound(a.salvo_condition_name, a.epoch_id);
+  }
+  if (!condition->max_salvos.is_infinite()) {
+    std::uint64_t sent = 0;
+    for (const Salvo& salvo : epoch.out_salvos) {
+      if (salvo.salvo_condition == a.salvo_condition_name) ++sent;
+    }
+    if (!condition->max_salvos.permits(sent)) {
+      return NetActionError::MaxSalvosExceeded(a.salvo_condition_name, a.epoch_id);
+    }
+  }
+  if (!evaluate_salvo_condition(condition->term, EpochOutputCounts(*this, a.epoch_id), node->out_ports)) {
+    return NetActionError::SalvoConditionNotMet(a.salvo_condition_name, a.epoch_id);
+  }
+
+  // Plan every move before making any.
+  std::vector<PortPlan> plans;
+  plans.reserve(condition->ports.size());
+  Salvo salvo{a.salvo_condition_name, {}};
+  for (const auto& [port_name, packet_count] : condition->ports) {
+    PacketLocation from = PacketLocation::OutputPort(a.epoch_id, port_name);
+    const EntryRef* entry = find_entry(from);
+    if (entry == nullptr) {
+      fail("Output port '" + port_name.str() + "' of node '" + node->name.str() +
+           "' does not have an entry in self._packets_by_location");
+    }
+    const Edge* edge = graph_.get_edge_by_tail(PortRef{node->name, PortType::Output, port_name});
+    PortPlan plan{port_name, std::move(from),
+                  edge != nullptr ? PacketLocation::Edge(*edge) : PacketLocation::OutsideNet(),
+                  edge == nullptr, {}};
+    const PacketQueue& queue = entry->second.queue;
+    const std::uint64_t take = packet_count.take_from(queue.size());
+    plan.packet_ids.reserve(take);
+    for (std::size_t i = 0; i < take; ++i) {
+      plan.packet_ids.push_back(queue.at(i));
+      salvo.packets.emplace_back(port_name, queue.at(i));
+    }
+    plans.push_back(std::move(plan));
+  }
+
+  EventList events;
+  epoch.out_salvos.push_back(std::move(salvo));
+  std::vector<OrphanedPacketInfo> orphans;
+  for (const PortPlan& plan : plans) {
+    for (const Ulid& packet_id : plan.packet_ids) {
+      if (plan.orphan) {
+        events.push_back(event::PacketOrphaned{now_millis(), packet_id, a.epoch_id, node->name,
+                                               plan.port_name, a.salvo_condition_name});
+        orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
+      } else {
+        const EntryRef* entry = find_entry(plan.from);
+        const auto from_index =
+            entry == nullptr ? std::nullopt : entry->second.queue.index_of(packet_id);
+        if (!from_index) fail("Packet should exist at from_location");
+        events.push_back(event::PacketMoved{now_millis(), packet_id, plan.from, plan.to, *from_index});
+      }
+      move_packet(packet_id, plan.to);
+    }
+  }
+  epoch.orphaned_packets.insert(epoch.orphaned_packets.end(), orphans.begin(), orphans.end());
+  events.push_back(event::OutputSalvoTriggered{now_millis(), a.epoch_id, a.salvo_condition_name});
+  return NetActionSuccess{response::Empty{}, std::move(events)};
+}
+
+NetActionResponse NetSim::transport_packet_to_location(const action::TransportPacketToLocation& a) {
+  auto packet = packets_.find(a.packet_id);
+  if (packet == packets_.end()) return NetActionError::PacketNotFound(a.packet_id);
+  const PacketLocation& from = packet->second.location;
+  if ((from.is(PacketLocation::Kind::Node) || from.is(PacketLocation::Kind::OutputPort)) &&
+      is_running(epochs_, from.epoch_id())) {
+    return NetActionError::CannotMovePacketFromRunningEpoch(a.packet_id, from.epoch_id());
+  }
+
+  const PacketLocation& to = a.destination;
+  switch (to.kind()) {
+    case PacketLocation::Kind::Node:
+    case PacketLocation::Kind::OutputPort: {
+      auto epoch = epochs_.find(to.epoch_id());
+      if (epoch == epochs_.end()) return NetActionError::EpochNotFound(to.epoch_id());
+      if (epoch->second.state == EpochState::Running) {
+        return NetActionError::CannotMovePacketIntoRunningEpoch(a.packet_id, to.epoch_id());
+      }
+      if (to.is(PacketLocation::Kind::OutputPort)) {
+        const Node* node = graph_.find_node(epoch->second.node_name);
+        if (node == nullptr) fail("Node associated with epoch could not be found.");
+        if (!node->out_ports.contains(to.port_name())) {
+          return NetActionError::OutputPortNotFound(to.port_name(), to.epoch_id());
+        }
+      }
+      break;
+    }
+    case PacketLocation::Kind::InputPort: {
+      const Node* node = graph_.find_node(to.node_name());
+      if (node == nullptr) return NetActionError::NodeNotFound(to.node_name());
+      auto port = node->in_ports.find(to.port_name());
+      if (port == node->in_ports.end()) {
+        return NetActionError::InputPortNotFound(to.port_name(), to.node_name());
+      }
+      if (!port->second.slots_spec.has_room(packet_count_at(to))) {
+        return NetActionError::InputPortFull(to.port_name(), to.node_name());
+      }
+      break;
+    }
+    case PacketLocation::Kind::Edge:
+      if (!graph_.edges().contains(to.edge())) return NetActionError::EdgeNotFound(to.edge());
+      break;
+    case PacketLocation::Kind::OutsideNet:
+      break;
+  }
+
+  return move_as_action(a.packet_id, to);
+}
+
+}  // namespace zellik

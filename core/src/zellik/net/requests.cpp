@@ -1,0 +1,141 @@
+// Dependency requests: the CreateRequest action, the request token, and the
+// step's startup, no-salvo and resolution phases.
+
+#include <cstddef>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "zellik/graph/cascade.h"
+#include "zellik/base/internal_failure.h"
+#include "zellik/net/net_sim.h"
+
+namespace zellik {
+
+namespace {
+
+// The fixed in-salvo name of every request epoch.
+const Name& request_salvo_name() {
+  static const Name kRequestSalvo("__request__");
+  return kRequestSalvo;
+}
+
+bool has_trigger(const Node& node, DependencyRequestTrigger trigger) {
+  return node.dependency_request_config.has_value() &&
+         node.dependency_request_config->has_trigger(trigger);
+}
+
+// A (source node, label) pair of phase 5, compared by both texts.
+struct SourceLabel {
+  Name node;
+  Name label;
+  friend bool operator==(const SourceLabel&, const SourceLabel&) = default;
+};
+
+struct SourceLabelHash {
+  std::size_t operator()(const SourceLabel& p) const {
+    return hash_combine(p.node.hash(), p.label.hash());
+  }
+};
+
+}  // namespace
+
+const NetSim::RequestIndex& NetSim::request_index() const {
+  if (!request_index_) {
+    RequestIndex index;
+    for (const auto& [name, node] : graph_.nodes()) {
+      if (has_trigger(node, DependencyRequestTrigger::OnStartup)) index.startup_nodes.push_back(&node);
+    }
+    for (const Edge& edge : graph_.dependency_edges()) {
+      index.start_ports[edge.target.node_name].push_back(edge.target);
+    }
+    request_index_ = std::move(index);
+  }
+  return *request_index_;
+}
+
+NetActionResponse NetSim::create_request(const action::CreateRequest& a) {
+  if (graph_.find_node(a.node_name) == nullptr) {
+    return NetActionError::RequestNodeNotFound(a.node_name);
+  }
+  pending_requests_.push_back(PendingRequest{a.node_name, a.label});
+  EventList events;
+  events.emplace_back(
+      event::RequestCreated{now_millis(), a.node_name, a.label, RequestCreatedSource::External});
+  return NetActionSuccess{response::Empty{}, std::move(events)};
+}
+
+void NetSim::set_request_token(std::string_view node_name, bool value) {
+  const Node* node = graph_.find_node(node_name);
+  if (node == nullptr || !has_trigger(*node, DependencyRequestTrigger::OnNoSalvoTriggered)) return;
+  request_tokens_.insert_or_assign(node->name, value);
+}
+
+void NetSim::emit_startup_requests(EventList& events) {
+  if (startup_requests_sent_) return;
+  const std::vector<const Node*>& nodes = request_index().startup_nodes;
+  for (const Node* node : nodes) {
+    const Name& label = node->dependency_request_config->label;
+    events.emplace_back(
+        event::RequestCreated{now_millis(), node->name, label, RequestCreatedSource::OnStartup});
+    pending_requests_.push_back(PendingRequest{node->name, label});
+  }
+  if (!nodes.empty()) startup_requests_sent_ = true;
+}
+
+void NetSim::emit_no_salvo_requests(const std::vector<const Node*>& waiting, const NameSet& fired,
+                                    EventList& events) {
+  for (const Node* node : waiting) {
+    if (fired.contains(node->name)) continue;
+    if (!has_trigger(*node, DependencyRequestTrigger::OnNoSalvoTriggered)) continue;
+    const auto token = request_tokens_.find(node->name);
+    if (token == request_tokens_.end() || !token->second) continue;
+    token->second = false;
+    const Name& label = node->dependency_request_config->label;
+    events.emplace_back(event::RequestCreated{now_millis(), node->name, label,
+                                              RequestCreatedSource::OnNoSalvoTriggered});
+    pending_requests_.push_back(PendingRequest{node->name, label});
+  }
+}
+
+Result<bool, NetActionError> NetSim::resolve_pending_requests(EventList& events) {
+  if (pending_requests_.empty()) return false;
+  // The list leaves the net before any request is looked at: a failing
+  // cascade loses the rest of it.
+  std::vector<PendingRequest> taken = std::move(pending_requests_);
+  pending_requests_.clear();
+
+  const RequestIndex& index = request_index();
+  std::vector<SourceLabel> pairs;
+  std::unordered_set<SourceLabel, SourceLabelHash> seen;
+  for (const PendingRequest& request : taken) {
+    const auto ports = index.start_ports.find(request.node_name);
+    if (ports == index.start_ports.end()) continue;
+    Result<CascadeResult, CascadeError> cascade = cascade_backward(graph_, ports->second);
+    if (!cascade.ok()) {
+      const CascadeError& error = cascade.error();
+      if (error.kind == CascadeError::Kind::CycleDetected) {
+        return NetActionError::RequestCycleDetected(error.node_name);
+      }
+      return NetActionError::RequestUnconnectedPort(error.port_name, error.node_name);
+    }
+    std::vector<Name>& sources = cascade.value().source_nodes;
+    for (const Name& source : sources) {
+      SourceLabel pair{source, request.label};
+      if (seen.insert(pair).second) pairs.push_back(std::move(pair));
+    }
+    events.emplace_back(
+        event::RequestCascadeResolved{now_millis(), std::move(sources), request.label});
+  }
+
+  for (const SourceLabel& pair : pairs) {
+    const Node* node = graph_.find_node(pair.node);
+    if (node == nullptr) fail("Source node from cascade should exist");
+    const Ulid epoch_id = insert_new_epoch(*node, Salvo{request_salvo_name(), {}}).id;
+    events.emplace_back(event::EpochCreated{now_millis(), epoch_id});
+    events.emplace_back(event::RequestEpochCreated{now_millis(), epoch_id, pair.node, pair.label});
+  }
+  return !pairs.empty();
+}
+
+}  // namespace zellik

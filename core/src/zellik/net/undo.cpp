@@ -1,0 +1,233 @@
+// Undo: reverses an action's events last first, one reversal per event kind.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <variant>
+
+#include "zellik/net/net_sim.h"
+
+namespace zellik {
+
+namespace {
+
+std::string packet_not_found(const Ulid& id) { return "packet " + id.to_string() + " not found"; }
+std::string epoch_not_found(const Ulid& id) { return "epoch " + id.to_string() + " not found"; }
+
+}  // namespace
+
+Result<Unit, UndoError> NetSim::undo_action(const NetAction& action, const EventList& events) {
+  for (auto it = events.rbegin(); it != events.rend(); ++it) {
+    Result<Unit, UndoError> undone = undo_event(action, *it);
+    if (!undone.ok()) return undone;
+  }
+  return Unit{};
+}
+
+Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id, const PacketLocation& location) {
+  if (packets_.contains(packet_id)) {
+    return UndoError::StateMismatch("packet " + packet_id.to_string() + " already exists");
+  }
+  packets_.emplace(packet_id, Packet{packet_id, location});
+  queue_append(ensure_entry(location), packet_id);
+  return Unit{};
+}
+
+Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEvent& event) {
+  using Outcome = Result<Unit, UndoError>;
+
+  // One reversal per event kind. As a local class of a member function it
+  // reaches the net's primitives directly.
+  struct Reversal {
+    NetSim& net;
+    const NetAction& action;
+
+    Outcome operator()(const event::PacketCreated& e) const {
+      const auto it = net.packets_.find(e.packet_id);
+      if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
+      if (LocationTable::value_type* entry = net.find_entry(it->second.location)) {
+        net.queue_remove(*entry, e.packet_id);
+      }
+      net.packets_.erase(it);
+      return Unit{};
+    }
+
+    Outcome operator()(const event::PacketConsumed& e) const {
+      return net.recreate_packet(e.packet_id, e.location);
+    }
+
+    Outcome operator()(const event::PacketDestroyed& e) const {
+      return net.recreate_packet(e.packet_id, e.location);
+    }
+
+    Outcome operator()(const event::EpochCreated& e) const {
+      const auto it = net.epochs_.find(e.epoch_id);
+      if (it == net.epochs_.end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
+      const Node* node = net.graph_.find_node(it->second.node_name);
+      // Dropping locations that still hold packets would leave those packets
+      // pointing nowhere: only an out-of-order undo gets here.
+      if (holds_packets(PacketLocation::Node(e.epoch_id))) return still_holds(e.epoch_id);
+      if (node != nullptr) {
+        for (const auto& [port_name, port] : node->out_ports) {
+          if (holds_packets(PacketLocation::OutputPort(e.epoch_id, port_name))) {
+            return still_holds(e.epoch_id);
+          }
+        }
+      }
+      const Name node_name = it->second.node_name;
+      net.epochs_.erase(it);
+      net.startable_epochs_.erase(e.epoch_id);
+      net.remove_from_node_epochs(node_name, e.epoch_id, /*drop_empty_list=*/true);
+      if (node != nullptr) {
+        net.remove_epoch_locations(e.epoch_id, *node);
+      } else {
+        net.erase_entry(PacketLocation::Node(e.epoch_id));
+      }
+      return Unit{};
+    }
+
+    Outcome operator()(const event::EpochStarted& e) const {
+      const auto it = net.epochs_.find(e.epoch_id);
+      if (it == net.epochs_.end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
+      if (it->second.state != EpochState::Running) {
+        return UndoError::StateMismatch("epoch " + e.epoch_id.to_string() +
+                                        " is not in Running state, cannot undo start");
+      }
+      it->second.state = EpochState::Startable;
+      net.startable_epochs_.insert(e.epoch_id);
+      return Unit{};
+    }
+
+    Outcome operator()(const event::EpochFinished& e) const { return restore_epoch(e.epoch); }
+
+    Outcome operator()(const event::EpochCancelled& e) const {
+      Outcome restored = restore_epoch(e.epoch);
+      if (restored.ok() && e.epoch.state == EpochState::Startable) {
+        net.startable_epochs_.insert(e.epoch.id);
+      }
+      return restored;
+    }
+
+    Outcome operator()(const event::PacketMoved& e) const {
+      const auto it = net.packets_.find(e.packet_id);
+      if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
+      Packet& packet = it->second;
+      if (!(packet.location == e.to_location)) {
+        return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
+                                        " is not at expected location " +
+                                        e.to_location.debug_string() + ", found at " +
+                                        packet.location.debug_string());
+      }
+      // The room at from_location once the packet has left to_location (the
+      // two are the same location when a move re-queued the packet).
+      std::uint64_t room = net.packet_count_at(e.from_location);
+      if (e.from_location == e.to_location) --room;
+      if (e.from_index > room) {
+        return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
+                                        " cannot return to index " +
+                                        std::to_string(e.from_index) + " of " +
+                                        e.from_location.debug_string() + ", which holds " +
+                                        std::to_string(room) + " packets");
+      }
+      if (LocationTable::value_type* entry = net.find_entry(e.to_location)) {
+        net.queue_remove(*entry, e.packet_id);
+      }
+      net.queue_insert(net.ensure_entry(e.from_location), static_cast<std::size_t>(e.from_index),
+                       e.packet_id);
+      packet.location = e.from_location;
+      return Unit{};
+    }
+
+    Outcome operator()(const event::InputSalvoTriggered&) const { return Unit{}; }
+
+    Outcome operator()(const event::OutputSalvoTriggered& e) const {
+      if (!std::holds_alternative<action::SendOutputSalvo>(action)) return Unit{};
+      const auto it = net.epochs_.find(e.epoch_id);
+      if (it == net.epochs_.end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
+      if (it->second.out_salvos.empty()) {
+        return UndoError::StateMismatch("epoch " + e.epoch_id.to_string() +
+                                        " has no out_salvos to pop");
+      }
+      it->second.out_salvos.pop_back();
+      return Unit{};
+    }
+
+    Outcome operator()(const event::PacketOrphaned& e) const {
+      const auto it = net.packets_.find(e.packet_id);
+      if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
+      Packet& packet = it->second;
+      if (!packet.location.is(PacketLocation::Kind::OutsideNet)) {
+        return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
+                                        " is not at OutsideNet, found at " +
+                                        packet.location.debug_string());
+      }
+      if (LocationTable::value_type* outside = net.find_entry(packet.location)) {
+        net.queue_remove(*outside, e.packet_id);
+      }
+      PacketLocation port = PacketLocation::OutputPort(e.epoch_id, e.port_name);
+      net.queue_append(net.ensure_entry(port), e.packet_id);
+      packet.location = std::move(port);
+      const auto epoch = net.epochs_.find(e.epoch_id);
+      if (epoch != net.epochs_.end()) {
+        std::erase_if(epoch->second.orphaned_packets, [&](const OrphanedPacketInfo& info) {
+          return info.packet_id == e.packet_id;
+        });
+      }
+      return Unit{};
+    }
+
+    Outcome operator()(const event::RequestCreated& e) const {
+      switch (e.request_source) {
+        case RequestCreatedSource::OnNoSalvoTriggered:
+          net.request_tokens_.insert_or_assign(e.node_name, true);
+          break;
+        case RequestCreatedSource::OnStartup:
+          net.startup_requests_sent_ = false;
+          break;
+        case RequestCreatedSource::External: {
+          auto& pending = net.pending_requests_;
+          const PendingRequest wanted{e.node_name, e.label};
+          const auto last = std::find(pending.rbegin(), pending.rend(), wanted);
+          if (last != pending.rend()) pending.erase(std::next(last).base());
+          break;
+        }
+      }
+      return Unit{};
+    }
+
+    Outcome operator()(const event::RequestCascadeResolved&) const { return Unit{}; }
+    Outcome operator()(const event::RequestEpochCreated&) const { return Unit{}; }
+
+    bool holds_packets(const PacketLocation& location) const {
+      return net.packet_count_at(location) != 0;
+    }
+
+    static Outcome still_holds(const Ulid& epoch_id) {
+      return UndoError::StateMismatch("epoch " + epoch_id.to_string() +
+                                      " still holds packets, cannot undo its creation");
+    }
+
+    // Puts back a finished or cancelled epoch as recorded, with empty
+    // locations, and takes the node's request token again.
+    Outcome restore_epoch(const Epoch& recorded) const {
+      if (net.epochs_.contains(recorded.id)) {
+        return UndoError::StateMismatch("epoch " + recorded.id.to_string() + " already exists");
+      }
+      net.epochs_.emplace(recorded.id, recorded);
+      if (const Node* node = net.graph_.find_node(recorded.node_name)) {
+        net.create_epoch_locations(recorded.id, *node);
+      } else {
+        net.reset_entry(PacketLocation::Node(recorded.id));
+      }
+      net.node_to_epochs_[recorded.node_name].push_back(recorded.id);
+      net.set_request_token(recorded.node_name.view(), false);
+      return Unit{};
+    }
+  };
+
+  return std::visit(Reversal{*this, action}, event);
+}
+
+}  // namespace zellik

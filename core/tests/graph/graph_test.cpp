@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "zellik/graph/graph.h"
+#include "zellik/base/internal_failure.h"
+#include "support/graph_builders.h"
+
+namespace zellik {
+namespace {
+
+using testkit::edge;
+using testkit::in_ref;
+using testkit::node;
+using testkit::out_ref;
+
+TEST(GraphText, PortRefAndEdgeForms) {
+  EXPECT_EQ(in_ref("n", "p").to_string(), "n.in.p");
+  EXPECT_EQ(out_ref("A", "x").to_string(), "A.out.x");
+  EXPECT_EQ(edge("m.q", "n.p").to_string(), "m.out.q -> n.in.p");
+  EXPECT_EQ(port_type_debug_name(PortType::Input), "Input");
+  EXPECT_EQ(port_type_debug_name(PortType::Output), "Output");
+}
+
+TEST(Graph, DuplicateNodeNameNamesFirstRepeat) {
+  try {
+    Graph g({node("A"), node("B"), node("B"), node("A")}, {});
+    FAIL() << "construction succeeded";
+  } catch (const InternalFailure& failure) {
+    EXPECT_STREQ(failure.what(), "Duplicate node name: 'B'");
+  }
+}
+
+TEST(Graph, SameEdgeTwiceIsOneEdgeButListedTwiceUnderHead) {
+  const Graph g({node("A", {}, {"x"}), node("B", {"y"})}, {edge("A.x", "B.y"), edge("A.x", "B.y")});
+  EXPECT_EQ(g.edge_count(), 1u);
+  EXPECT_EQ(g.get_edges_by_head(in_ref("B", "y")).size(), 2u);
+  ASSERT_NE(g.get_edge_by_tail(out_ref("A", "x")), nullptr);
+  EXPECT_EQ(*g.get_edge_by_tail(out_ref("A", "x")), edge("A.x", "B.y"));
+}
+
+TEST(Graph, LaterEdgeFromOneTailWins) {
+  const Graph g({}, {edge("A.x", "B.y"), edge("A.x", "C.z")});
+  EXPECT_EQ(g.edge_count(), 2u);
+  ASSERT_NE(g.get_edge_by_tail(out_ref("A", "x")), nullptr);
+  EXPECT_EQ(*g.get_edge_by_tail(out_ref("A", "x")), edge("A.x", "C.z"));
+}
+
+TEST(Graph, HeadListKeepsConstructorOrder) {
+  const Graph g({}, {edge("C.o", "D.in"), edge("A.o", "D.in"), edge("B.o", "D.in")});
+  const auto& heads = g.get_edges_by_head(in_ref("D", "in"));
+  ASSERT_EQ(heads.size(), 3u);
+  EXPECT_EQ(heads[0].source.node_name.str(), "C");
+  EXPECT_EQ(heads[1].source.node_name.str(), "A");
+  EXPECT_EQ(heads[2].source.node_name.str(), "B");
+}
+
+TEST(Graph, LookupsOfAbsentKeysAreEmpty) {
+  // Edges naming nodes that do not exist are accepted as they are.
+  const Graph g({node("A", {}, {"x"})}, {edge("A.x", "Ghost.y")});
+  EXPECT_EQ(g.node_count(), 1u);
+  EXPECT_TRUE(g.get_edges_by_head(in_ref("A", "x")).empty());
+  EXPECT_TRUE(g.get_edges_by_head(in_ref("Nobody", "y")).empty());
+  EXPECT_EQ(g.get_edges_by_head(in_ref("Ghost", "y")).size(), 1u);
+  // The lookups compare whole references, port type included.
+  EXPECT_EQ(g.get_edge_by_tail(in_ref("A", "x")), nullptr);
+  EXPECT_TRUE(g.get_edges_by_head(out_ref("Ghost", "y")).empty());
+  EXPECT_NE(g.find_node("A"), nullptr);
+  EXPECT_EQ(g.find_node("Ghost"), nullptr);
+}
+
+TEST(DependencyEdges, RepeatsCollapseAndPortTypeCounts) {
+  const Edge e = edge("A.x", "B.y");
+  Edge flipped = e;
+  flipped.target.port_type = PortType::Output;
+  const Graph g = with_dependency_edges(Graph({}, {e}), {e, e});
+  EXPECT_EQ(g.dependency_edges().size(), 1u);
+  EXPECT_TRUE(is_dependency_edge(g, e));
+  EXPECT_FALSE(is_dependency_edge(g, flipped));
+  EXPECT_FALSE(is_dependency_edge(Graph({}, {e}), e));
+}
+
+TEST(DependencyEdges, SecondCallReplacesTheSet) {
+  const Edge first = edge("A.x", "B.y");
+  const Edge second = edge("C.x", "D.y");
+  const Graph g = with_dependency_edges(with_dependency_edges(Graph({}, {}), {first}), {second});
+  EXPECT_FALSE(g.is_dependency_edge(first));
+  EXPECT_TRUE(g.is_dependency_edge(second));
+}
+
+}  // namespace
+}  // namespace zellik

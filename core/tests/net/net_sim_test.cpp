@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "zellik/base/internal_failure.h"
+#include "support/net_fixtures.h"
+
+namespace zellik {
+namespace {
+
+using namespace testkit;  // NOLINT: test-local shorthand
+
+using Ids = std::vector<Ulid>;
+
+// A.out -> B.in, B.side unconnected; A has an output port with no edge.
+Graph small_graph() {
+  return Graph({node("A", {}, {"out", "loose"}), node("B", {"in", "side"}, {"done"})},
+               {edge("A.out", "B.in")});
+}
+
+TEST(NetSim, NewNetHasEmptyEntriesForEdgesInputPortsAndOutsideOnly) {
+  NetSim net(small_graph());
+  ExpectNetInvariants(net);
+  EXPECT_EQ(net.packets_by_location().size(), 4u);  // edge, B.in, B.side, OutsideNet
+  for (const auto& [location, entry] : net.packets_by_location()) {
+    EXPECT_TRUE(entry.queue.empty()) << location.debug_string();
+  }
+  EXPECT_TRUE(net.packets_by_location().contains(on_edge("A.out", "B.in")));
+  EXPECT_TRUE(net.packets_by_location().contains(at_input("B", "side")));
+  EXPECT_EQ(net.packet_count_at(PacketLocation::OutsideNet()), 0u);
+  EXPECT_TRUE(net.get_startable_epochs().empty());
+  EXPECT_TRUE(net.active_locations().empty());
+  EXPECT_TRUE(net.request_tokens().empty());
+  EXPECT_FALSE(net.startup_requests_sent());
+}
+
+TEST(NetSim, QueriesOnLocationsWithoutEntryAnswerEmpty) {
+  NetSim net(small_graph());
+  const PacketLocation nowhere[] = {PacketLocation::OutputPort(Ulid::Generate(), Name("out")),
+                                    at_input("B", "missing"), at_input("Z", "in"),
+                                    PacketLocation::Node(Ulid::Generate())};
+  for (const PacketLocation& location : nowhere) {
+    EXPECT_TRUE(net.get_packets_at_location(location).empty());
+    EXPECT_EQ(net.packet_count_at(location), 0u);
+  }
+  EXPECT_EQ(net.get_packet(Ulid::Generate()), nullptr);
+  EXPECT_EQ(net.get_epoch(Ulid::Generate()), nullptr);
+}
+
+TEST(NetSim, InvalidGraphFailsWithEveryValidationMessage) {
+  Graph bad({node("A", {}, {"out"}),
+             NodeBuilder("B").in("in").in_condition("c", when_non_empty("in", MaxSalvos::Infinite()))},
+            {edge("A.out", "X.in")});
+  try {
+    NetSim net(std::move(bad));
+    FAIL() << "a net was built over an invalid graph";
+  } catch (const InternalFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()),
+              "Cannot create NetSim with invalid graph:\n"
+              "  - edge A.out.out -> X.in.in references non-existent node 'X'\n"
+              "  - input salvo condition 'c' on node 'B' has max_salvos=Infinite, but must be "
+              "Finite(1). Input salvos must have exactly one packet to trigger an epoch.");
+  }
+}
+
+TEST(NetSim, RequestTokensOnlyForNodesWithTheNoSalvoTrigger) {
+  NetSim net(with_dependency_edges(
+      Graph({node("A", {}, {"x", "y"}),
+             NodeBuilder("B").in("in").requests({DependencyRequestTrigger::OnNoSalvoTriggered}),
+             NodeBuilder("C").in("in").requests({DependencyRequestTrigger::OnStartup})},
+            {edge("A.x", "B.in"), edge("A.y", "C.in")}),
+      {edge("A.x", "B.in"), edge("A.y", "C.in")}));
+  ASSERT_EQ(net.request_tokens().size(), 1u);
+  const auto token = net.request_tokens().find(std::string_view("B"));
+  ASSERT_NE(token, net.request_tokens().end());
+  EXPECT_TRUE(token->second);
+}
+
+TEST(NetSim, PacketsLeaveAndArriveInFifoOrder) {
+  NetSim net(small_graph());
+  const PacketLocation e = on_edge("A.out", "B.in");
+  const Ulid p1 = place_packet(net, e);
+  const Ulid p2 = place_packet(net, e);
+  const Ulid p3 = place_packet(net, e);
+  EXPECT_EQ(net.get_packets_at_location(e), (Ids{p1, p2, p3}));
+  ok(net, action::TransportPacketToLocation{p1, at_input("B", "in")});
+  EXPECT_EQ(net.get_packets_at_location(e), (Ids{p2, p3}));
+  EXPECT_EQ(net.get_packet(p1)->location, at_input("B", "in"));
+  // A move to the location a packet is already in puts it at the back.
+  const EventList events = ok(net, action::TransportPacketToLocation{p2, e}).events;
+  EXPECT_EQ(event_as<event::PacketMoved>(events, 0).from_index, 0u);
+  EXPECT_EQ(net.get_packets_at_location(e), (Ids{p3, p2}));
+  EXPECT_EQ(net.packet_count_at(e), 2u);
+}
+
+TEST(NetSim, ActiveIndexFollowsEdgeAndInputPortQueuesOnly) {
+  NetSim net(small_graph());
+  const PacketLocation e = on_edge("A.out", "B.in");
+  const Ulid p = make_packet(net);
+  ExpectNetInvariants(net);
+  EXPECT_TRUE(net.active_locations().empty());  // OutsideNet is not tracked
+  ok(net, action::TransportPacketToLocation{p, e});
+  ASSERT_EQ(net.active_locations().size(), 1u);
+  EXPECT_EQ(net.active_locations()[0]->first, e);
+  const Ulid q = place_packet(net, at_input("B", "side"));
+  EXPECT_EQ(net.active_locations().size(), 2u);
+  ok(net, action::ConsumePacket{p});
+  ASSERT_EQ(net.active_locations().size(), 1u);
+  EXPECT_EQ(net.active_locations()[0]->first, at_input("B", "side"));
+  const Ulid epoch = new_epoch(net, "B", {{Name("side"), q}});
+  EXPECT_TRUE(net.active_locations().empty());  // Node locations are not tracked
+  ok(net, action::CancelEpoch{epoch});
+  EXPECT_TRUE(net.active_locations().empty());
+}
+
+TEST(PacketLocation, EqualityHashAndDebugText) {
+  const Ulid id = Ulid::FromParts(1, 2, 3);
+  const PacketLocation node = PacketLocation::Node(id);
+  EXPECT_EQ(node.debug_string(), "Node(" + id.to_string() + ")");
+  EXPECT_EQ(PacketLocation::InputPort(Name("n"), Name("p\"q")).debug_string(),
+            "InputPort(\"n\", \"p\\\"q\")");
+  EXPECT_EQ(PacketLocation::OutputPort(id, Name("p")).debug_string(),
+            "OutputPort(" + id.to_string() + ", \"p\")");
+  EXPECT_EQ(on_edge("A.x", "B.y").debug_string(), "Edge(A.out.x -> B.in.y)");
+  EXPECT_EQ(PacketLocation::OutsideNet().debug_string(), "OutsideNet");
+  EXPECT_EQ(PacketLocation().debug_string(), "OutsideNet");
+
+  EXPECT_EQ(node, PacketLocation::Node(id));
+  EXPECT_EQ(node.hash(), PacketLocation::Node(id).hash());
+  EXPECT_FALSE(node == PacketLocation::OutputPort(id, Name("p")));
+  EXPECT_FALSE(at_input("n", "p") == at_input("n", "q"));
+  EXPECT_EQ(at_input("n", "p").hash(), PacketLocation::InputPort(Name(std::string("n")), Name("p")).hash());
+  EXPECT_EQ(on_edge("A.x", "B.y"), on_edge("A.x", "B.y"));
+  EXPECT_FALSE(on_edge("A.x", "B.y") == on_edge("A.x", "B.z"));
+  // Same fields under different kinds are different keys.
+  EXPECT_NE(PacketLocation::Node(id).hash(), PacketLocation::OutputPort(id, Name()).hash());
+}
+
+}  // namespace
+}  // namespace zellik

@@ -1,0 +1,52 @@
+#include "zellik_py/binding/boxed.h"
+
+#include <forward_list>
+#include <string>
+
+namespace zellik::py {
+
+PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
+  return guard([&] {
+    Ref name = own(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
+    PyErr_Format(PyExc_TypeError, "No constructor defined for %U", name.get());
+    return Ref();
+  });
+}
+
+PyTypeObject* define_class(PyObject* module, const ClassSpec& cls) {
+  std::vector<PyType_Slot> slots;
+  bool has_new = false;
+  for (const PyType_Slot& s : cls.slots) {
+    has_new = has_new || s.slot == Py_tp_new;
+    slots.push_back(s);
+  }
+  if (!has_new) slots.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor)});
+  slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(cls.dealloc)});
+  if (cls.doc != nullptr) slots.push_back({Py_tp_doc, const_cast<char*>(cls.doc)});
+  if (cls.methods != nullptr) slots.push_back({Py_tp_methods, cls.methods});
+  if (cls.getters != nullptr) slots.push_back({Py_tp_getset, cls.getters});
+  slots.push_back({0, nullptr});
+
+  unsigned flags = Py_TPFLAGS_DEFAULT;
+  if (cls.subclassable) flags |= Py_TPFLAGS_BASETYPE;
+  // The class is made under its dotted name, which gives it its __module__
+  // (a bare name makes the interpreter warn that the type has no module),
+  // and then renamed to the bare name. Older interpreters keep pointing to
+  // the name given at creation until then, so the dotted names live as long as the
+  // process.
+  static std::forward_list<std::string> dotted_names;
+  const std::string& dotted = dotted_names.emplace_front(std::string("zellik_sim.") + cls.name);
+  PyType_Spec type_spec{dotted.c_str(), static_cast<int>(cls.basic_size), 0, flags, slots.data()};
+
+  Ref bases;
+  if (cls.base != nullptr) bases = own(PyTuple_Pack(1, cls.base));
+  Ref type = own(PyType_FromSpecWithBases(&type_spec, bases.get()));
+  Ref bare_name = own(PyUnicode_FromString(cls.name));
+  check_status(PyObject_SetAttrString(type.get(), "__name__", bare_name.get()));
+  PyObject* borrowed = type.get();
+  check_status(PyModule_AddObject(module, cls.name, type.get()));
+  type.release();  // the module owns it now
+  return reinterpret_cast<PyTypeObject*>(borrowed);
+}
+
+}  // namespace zellik::py

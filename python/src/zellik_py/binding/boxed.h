@@ -1,0 +1,117 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zellik_py/binding/guard.h"
+#include "zellik_py/binding/ref.h"
+
+namespace zellik::py {
+
+// A Python object embedding a C++ value, constructed in place when the
+// object is made and destroyed in dealloc.
+template <class T>
+struct Box {
+  PyObject_HEAD
+  T value;
+};
+
+// The Python class whose objects embed a T: one class per C++ value type
+// (wrappers that share a model type use distinct tag types).
+template <class T>
+struct ClassOf {
+  static inline PyTypeObject* type = nullptr;
+};
+
+template <class T>
+bool is_instance(PyObject* obj) {
+  return ClassOf<T>::type != nullptr && PyObject_TypeCheck(obj, ClassOf<T>::type);
+}
+
+// The embedded value of an object known to be of T's class.
+template <class T>
+T& unbox(PyObject* obj) {
+  return reinterpret_cast<Box<T>*>(obj)->value;
+}
+
+// The embedded value, or null when `obj` is not of T's class.
+template <class T>
+T* cast(PyObject* obj) {
+  return is_instance<T>(obj) ? &unbox<T>(obj) : nullptr;
+}
+
+// A new object of `type` (a class embedding T) holding `value`.
+template <class T>
+Ref box_as(PyTypeObject* type, T value) {
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  Ref obj = own(alloc(type, 0));
+  new (&reinterpret_cast<Box<T>*>(obj.get())->value) T(std::move(value));
+  return obj;
+}
+
+// A new object of T's class holding `value`.
+template <class T>
+Ref box(T value) {
+  return box_as<T>(ClassOf<T>::type, std::move(value));
+}
+
+template <class T>
+void box_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<Box<T>*>(self)->value.~T();
+  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_fn(self);
+  Py_DECREF(type);
+}
+
+// tp_new of classes that cannot be called: TypeError "No constructor defined
+// for {Class}".
+PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+
+// What is particular to one class; the rest is shared. The method and
+// getter tables must be static (the interpreter keeps pointers to them) and
+// end with a zeroed sentinel; `slots` holds the class's own slots (repr, str,
+// richcompare, hash, new, ...), without a terminator.
+struct ClassSpec {
+  const char* name = nullptr;   // bare class name; must be static
+  const char* doc = nullptr;    // "Name(signature)\n--\n\ntext" when constructible
+  unsigned basic_size = 0;      // sizeof(Box<T>)
+  void (*dealloc)(PyObject*) = nullptr;
+  PyMethodDef* methods = nullptr;
+  PyGetSetDef* getters = nullptr;
+  std::vector<PyType_Slot> slots;
+  PyObject* base = nullptr;    // a base class, or null for object
+  bool subclassable = false;   // only bases of variant classes are
+};
+
+// Creates the class (not subclassable unless asked; "No constructor defined
+// for {Class}" unless the class gives tp_new; __module__ = "zellik_sim") and
+// adds it to `module` under its name. Returns a borrowed pointer owned by the
+// module.
+PyTypeObject* define_class(PyObject* module, const ClassSpec& cls);
+
+// The usual ClassSpec for a class embedding T.
+template <class T>
+ClassSpec spec_for(const char* name, const char* doc) {
+  ClassSpec cls;
+  cls.name = name;
+  cls.doc = doc;
+  cls.basic_size = static_cast<unsigned>(sizeof(Box<T>));
+  cls.dealloc = &box_dealloc<T>;
+  return cls;
+}
+
+// Defines T's class and remembers it for box<T>/cast<T>.
+template <class T>
+PyTypeObject* define_boxed_class(PyObject* module, const ClassSpec& cls) {
+  PyTypeObject* type = define_class(module, cls);
+  ClassOf<T>::type = type;
+  return type;
+}
+
+}  // namespace zellik::py

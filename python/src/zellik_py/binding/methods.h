@@ -1,0 +1,67 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string>
+
+#include "zellik_py/binding/boxed.h"
+#include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/guard.h"
+#include "zellik_py/binding/ref.h"
+
+namespace zellik::py {
+
+// Method flags of the static constructors and of methods taking arguments.
+inline constexpr int kStaticMethod = METH_STATIC | METH_FASTCALL | METH_KEYWORDS;
+inline constexpr int kFastMethod = METH_FASTCALL | METH_KEYWORDS;
+
+// Signatures of the entry points a method table points to.
+using FastFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+using NoArgsFunction = PyObject* (*)(PyObject*, PyObject*);
+
+// A method table entry holds every kind of C function as a PyCFunction.
+inline PyCFunction as_method(FastFunction fn) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+inline PyCFunction as_method(NoArgsFunction fn) { return fn; }
+
+// Entry points made from plain functions over an embedded value, so that a
+// class file states what it computes and the guard is written once.
+
+// A property getter.
+template <class T, Ref (*Fn)(const T&)>
+PyObject* value_getter(PyObject* self, void*) {
+  return guard([&] { return Fn(unbox<T>(self)); });
+}
+
+// A method without arguments (METH_NOARGS).
+template <class T, Ref (*Fn)(const T&)>
+PyObject* value_method(PyObject* self, PyObject*) {
+  return guard([&] { return Fn(unbox<T>(self)); });
+}
+
+// A repr or str slot.
+template <class T, std::string (*Fn)(const T&)>
+PyObject* text_slot(PyObject* self) {
+  return guard([&] { return to_py(Fn(unbox<T>(self))); });
+}
+
+// Value equality for the classes that compare by value: == and != against an
+// object of the same class; NotImplemented for everything else.
+template <class T>
+PyObject* value_richcompare(PyObject* self, PyObject* other, int op) {
+  if ((op != Py_EQ && op != Py_NE) || !is_instance<T>(other)) Py_RETURN_NOTIMPLEMENTED;
+  const bool equal = unbox<T>(self) == unbox<T>(other);
+  if (equal == (op == Py_EQ)) Py_RETURN_TRUE;
+  Py_RETURN_FALSE;
+}
+
+// A hash consistent with value equality; never -1, which means "error".
+template <class T, class Hash>
+Py_hash_t value_hash(PyObject* self) {
+  const auto h = static_cast<Py_hash_t>(Hash{}(unbox<T>(self)));
+  return h == -1 ? -2 : h;
+}
+
+}  // namespace zellik::py

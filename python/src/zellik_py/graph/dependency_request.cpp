@@ -1,0 +1,123 @@
+// DependencyRequestTrigger and DependencyRequestConfig: when a node requests
+// work through its dependency edges on its own.
+
+#include "zellik_py/binding/enum_class.h"
+#include "zellik_py/graph/graph_classes.h"
+#include "zellik_py/graph/graph_convert.h"
+
+namespace zellik::py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Values: the triggers are members of the enumeration, numbered as the
+// model's; a DependencyRequestConfig object embeds the model's config.
+
+extern EnumSpec g_trigger;  // the enumeration's table, below
+
+// ---------------------------------------------------------------------------
+// DependencyRequestTrigger: static constructors
+
+template <int Number>
+PyObject* trigger_member(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    parse_none(Number == 0 ? "on_startup" : "on_no_salvo_triggered", nargs, kwnames);
+    return enum_member(g_trigger, Number);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// DependencyRequestConfig: lifetime
+
+PyObject* config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guard([&] {
+    auto a = parse_tuple("DependencyRequestConfig", std::array{"triggers", "label"}, 2, args,
+                         kwargs);
+    DependencyRequestConfig config;
+    for (const Ref& item : sequence_items(a[0], "triggers")) {
+      config.triggers.push_back(dependency_request_trigger_arg(item.get(), "triggers"));
+    }
+    config.label = to_name_arg(a[1], "label");
+    return box_as<DependencyRequestConfig>(type, std::move(config));
+  });
+}
+
+// ---------------------------------------------------------------------------
+// DependencyRequestConfig: getters
+
+Ref triggers_of(const DependencyRequestConfig& c) {
+  return list_of(c.triggers, dependency_request_trigger_to_py);
+}
+Ref label_of(const DependencyRequestConfig& c) { return to_py(c.label); }
+
+// DependencyRequestConfig(triggers=[DependencyRequestTrigger.OnStartup], label="fetch").
+std::string config_repr(const DependencyRequestConfig& c) {
+  std::string text = "DependencyRequestConfig(triggers=[";
+  for (std::size_t i = 0; i < c.triggers.size(); ++i) {
+    if (i > 0) text.append(", ");
+    text.append("DependencyRequestTrigger.")
+        .append(g_trigger.members[static_cast<std::size_t>(c.triggers[i])]);
+  }
+  text.append("], label=").append(quoted(c.label.view())).append(")");
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// Slot tables and specs
+
+PyMethodDef g_trigger_methods[] = {
+    {"on_startup", as_method(&trigger_member<0>), kStaticMethod, "on_startup()\n--\n\n"},
+    {"on_no_salvo_triggered", as_method(&trigger_member<1>), kStaticMethod,
+     "on_no_salvo_triggered()\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+EnumSpec g_trigger{
+    "DependencyRequestTrigger",
+    "When a node should automatically emit packet requests through its dependency edges.",
+    {"OnStartup", "OnNoSalvoTriggered"},
+    /*hashable=*/false,
+    g_trigger_methods,
+};
+
+PyGetSetDef g_config_getters[] = {
+    {"triggers", value_getter<DependencyRequestConfig, triggers_of>, nullptr, nullptr, nullptr},
+    {"label", value_getter<DependencyRequestConfig, label_of>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void define_dependency_request_trigger(PyObject* module) { define_enum(module, g_trigger); }
+
+void define_dependency_request_config(PyObject* module) {
+  ClassSpec cls = spec_for<DependencyRequestConfig>(
+      "DependencyRequestConfig",
+      "DependencyRequestConfig(triggers, label)\n--\n\n"
+      "Configuration for automatic dependency-edge request generation on a node.");
+  cls.getters = g_config_getters;
+  cls.slots = {
+      {Py_tp_new, reinterpret_cast<void*>(&config_new)},
+      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<DependencyRequestConfig, config_repr>)},
+  };
+  define_boxed_class<DependencyRequestConfig>(module, cls);
+}
+
+Ref dependency_request_trigger_to_py(DependencyRequestTrigger trigger) {
+  return enum_member(g_trigger, static_cast<int>(trigger));
+}
+
+DependencyRequestTrigger dependency_request_trigger_arg(PyObject* obj, const char* arg) {
+  std::optional<int> number = enum_number(g_trigger, obj);
+  if (!number) raise_arg_type(obj, arg, "DependencyRequestTrigger");
+  return static_cast<DependencyRequestTrigger>(*number);
+}
+
+Ref dependency_request_config_to_py(const DependencyRequestConfig& config) { return box(config); }
+
+const DependencyRequestConfig& dependency_request_config_arg(PyObject* obj, const char* arg) {
+  const DependencyRequestConfig* config = cast<DependencyRequestConfig>(obj);
+  if (config == nullptr) raise_arg_type(obj, arg, "DependencyRequestConfig");
+  return *config;
+}
+
+}  // namespace zellik::py

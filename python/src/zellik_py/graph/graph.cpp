@@ -1,0 +1,124 @@
+// Graph: the static topology of a flow network.
+
+#include <vector>
+
+#include "zellik_py/graph/graph_classes.h"
+#include "zellik_py/graph/graph_convert.h"
+
+namespace zellik::py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Value: the object embeds the model's Graph (Box<Graph>).
+
+std::vector<Edge> edges_of_sequence(PyObject* obj, const char* arg) {
+  std::vector<Edge> edges;
+  for (const Ref& item : sequence_items(obj, arg)) edges.push_back(edge_arg(item.get(), arg));
+  return edges;
+}
+
+// ---------------------------------------------------------------------------
+// Lifetime
+
+// Copies the nodes and edges in sequence order; a repeated node name is an
+// internal failure of the graph constructor and leaves nothing behind.
+PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guard([&] {
+    auto a = parse_tuple("Graph", std::array{"nodes", "edges", "dependency_edges"}, 2, args,
+                         kwargs);
+    std::vector<Node> nodes;
+    for (const Ref& item : sequence_items(a[0], "nodes")) nodes.push_back(node_arg(item.get(), "nodes"));
+    std::vector<Edge> edges = edges_of_sequence(a[1], "edges");
+    std::vector<Edge> dependency_edges;
+    if (a.has(2)) dependency_edges = edges_of_sequence(a[2], "dependency_edges");
+
+    Graph graph(std::move(nodes), std::move(edges));
+    if (a.has(2)) graph = with_dependency_edges(std::move(graph), std::move(dependency_edges));
+    return box_as<Graph>(type, std::move(graph));
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Methods
+
+Ref nodes_of(const Graph& g) { return dict_of(g.nodes(), node_to_py); }
+
+Ref edges_of(const Graph& g) { return list_of(g.edges(), edge_to_py); }
+
+Ref dependency_edges_of(const Graph& g) { return list_of(g.dependency_edges(), edge_to_py); }
+
+Ref validate_graph(const Graph& g) { return list_of(validate(g), validation_error_to_py); }
+
+PyObject* get_edges_by_head(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("get_edges_by_head", std::array{"input_port_ref"}, 1, args, nargs, kwnames);
+    const PortRef& head = port_ref_arg(a[0], "input_port_ref");
+    return list_of(unbox<Graph>(self).get_edges_by_head(head), edge_to_py);
+  });
+}
+
+PyObject* is_dependency_edge_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("is_dependency_edge", std::array{"edge"}, 1, args, nargs, kwnames);
+    return to_py_bool(unbox<Graph>(self).is_dependency_edge(edge_arg(a[0], "edge")));
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Text form (a graph has no properties: it is read through its methods)
+
+std::string repr_of(const Graph& g) { return graph_repr(g); }
+
+// ---------------------------------------------------------------------------
+// Slot table and type
+
+PyMethodDef g_graph_methods[] = {
+    {"nodes", as_method(&value_method<Graph, nodes_of>), METH_NOARGS,
+     "nodes($self)\n--\n\nReturns a dict of all nodes, keyed by name."},
+    {"edges", as_method(&value_method<Graph, edges_of>), METH_NOARGS,
+     "edges($self)\n--\n\nReturns a list of all edges."},
+    {"validate", as_method(&value_method<Graph, validate_graph>), METH_NOARGS,
+     "validate($self)\n--\n\n"
+     "Validate the graph and return a list of structured validation errors."},
+    {"get_edges_by_head", as_method(&get_edges_by_head), kFastMethod,
+     "get_edges_by_head($self, input_port_ref)\n--\n\n"
+     "Returns all edges that have the given input port as their target (head).\n"
+     "Fan-in is allowed, so multiple edges can connect to the same input port."},
+    {"is_dependency_edge", as_method(&is_dependency_edge_method), kFastMethod,
+     "is_dependency_edge($self, edge)\n--\n\nCheck if an edge is a dependency edge."},
+    {"dependency_edges", as_method(&value_method<Graph, dependency_edges_of>), METH_NOARGS,
+     "dependency_edges($self)\n--\n\nReturns the set of dependency edges as a list."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+void define_graph(PyObject* module) {
+  ClassSpec cls = spec_for<Graph>(
+      "Graph",
+      "Graph(nodes, edges, dependency_edges=None)\n--\n\n"
+      "The static topology of a flow-based network.");
+  cls.methods = g_graph_methods;
+  cls.slots = {
+      {Py_tp_new, reinterpret_cast<void*>(&graph_new)},
+      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Graph, repr_of>)},
+  };
+  define_boxed_class<Graph>(module, cls);
+}
+
+Ref graph_to_py(Graph graph) { return box<Graph>(std::move(graph)); }
+
+const Graph& graph_arg(PyObject* obj, const char* arg) {
+  const Graph* graph = cast<Graph>(obj);
+  if (graph == nullptr) raise_arg_type(obj, arg, "Graph");
+  return *graph;
+}
+
+std::string graph_repr(const Graph& graph) {
+  return "Graph(nodes=" + decimal(graph.node_count()) + ", edges=" + decimal(graph.edge_count()) +
+         ")";
+}
+
+}  // namespace zellik::py

@@ -1,0 +1,132 @@
+// PortState and PortStateNumeric: predicates on the packet count of a port.
+
+#include <cstddef>
+#include <string_view>
+
+#include "zellik_py/binding/enum_class.h"
+#include "zellik_py/graph/graph_classes.h"
+#include "zellik_py/graph/graph_convert.h"
+
+namespace zellik::py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Values: the four states without a number are members of the enumeration
+// (numbered as the model's kinds); the five numeric states are a
+// PortStateNumeric naming its kind by the static method that made it.
+
+// The static methods returning members, by member number.
+constexpr const char* kMemberMethods[] = {"empty", "full", "non_empty", "non_full"};
+
+struct NumericKind {
+  const char* name;
+  PortState::Kind kind;
+};
+constexpr NumericKind kNumericKinds[] = {
+    {"equals", PortState::Kind::Equals},
+    {"less_than", PortState::Kind::LessThan},
+    {"greater_than", PortState::Kind::GreaterThan},
+    {"equals_or_less_than", PortState::Kind::EqualsOrLessThan},
+    {"equals_or_greater_than", PortState::Kind::EqualsOrGreaterThan},
+};
+
+struct PortStateNumeric {
+  Name kind;  // one of kNumericKinds' names
+  std::uint64_t value;
+};
+
+extern EnumSpec g_port_state;  // the enumeration's table, below
+
+// ---------------------------------------------------------------------------
+// PortState: static constructors
+
+template <int Number>
+PyObject* state_member(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    parse_none(kMemberMethods[Number], nargs, kwnames);
+    return enum_member(g_port_state, Number);
+  });
+}
+
+template <std::size_t I>
+PyObject* numeric_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast(kNumericKinds[I].name, std::array{"n"}, 1, args, nargs, kwnames);
+    return box(PortStateNumeric{kNumericKinds[I].name, to_u64_arg(a[0], "n")});
+  });
+}
+
+// ---------------------------------------------------------------------------
+// PortStateNumeric: getters
+
+Ref kind_of(const PortStateNumeric& s) { return to_py(s.kind); }
+Ref value_of(const PortStateNumeric& s) { return to_py_u64(s.value); }
+
+std::string numeric_repr(const PortStateNumeric& s) {
+  return "PortState." + s.kind.str() + "(" + decimal(s.value) + ")";
+}
+
+// ---------------------------------------------------------------------------
+// Slot tables and specs
+
+PyMethodDef g_port_state_methods[] = {
+    {"empty", as_method(&state_member<0>), kStaticMethod, "empty()\n--\n\n"},
+    {"full", as_method(&state_member<1>), kStaticMethod, "full()\n--\n\n"},
+    {"non_empty", as_method(&state_member<2>), kStaticMethod, "non_empty()\n--\n\n"},
+    {"non_full", as_method(&state_member<3>), kStaticMethod, "non_full()\n--\n\n"},
+    {"equals", as_method(&numeric_state<0>), kStaticMethod, "equals(n)\n--\n\n"},
+    {"less_than", as_method(&numeric_state<1>), kStaticMethod, "less_than(n)\n--\n\n"},
+    {"greater_than", as_method(&numeric_state<2>), kStaticMethod, "greater_than(n)\n--\n\n"},
+    {"equals_or_less_than", as_method(&numeric_state<3>), kStaticMethod,
+     "equals_or_less_than(n)\n--\n\n"},
+    {"equals_or_greater_than", as_method(&numeric_state<4>), kStaticMethod,
+     "equals_or_greater_than(n)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+EnumSpec g_port_state{
+    "PortState",
+    "Port state predicate for salvo conditions.",
+    {"Empty", "Full", "NonEmpty", "NonFull"},
+    /*hashable=*/false,
+    g_port_state_methods,
+};
+
+PyGetSetDef g_numeric_getters[] = {
+    {"kind", value_getter<PortStateNumeric, kind_of>, nullptr, nullptr, nullptr},
+    {"value", value_getter<PortStateNumeric, value_of>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void define_port_state(PyObject* module) { define_enum(module, g_port_state); }
+
+void define_port_state_numeric(PyObject* module) {
+  ClassSpec cls = spec_for<PortStateNumeric>("PortStateNumeric", "Numeric port state predicate.");
+  cls.getters = g_numeric_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PortStateNumeric, numeric_repr>)}};
+  define_boxed_class<PortStateNumeric>(module, cls);
+}
+
+Ref port_state_to_py(const PortState& state) {
+  if (!state.is_numeric()) return enum_member(g_port_state, static_cast<int>(state.kind()));
+  for (const NumericKind& k : kNumericKinds) {
+    if (k.kind == state.kind()) return box(PortStateNumeric{k.name, state.value()});
+  }
+  fail("PortState kind without a Python form");
+}
+
+PortState port_state_from_py(PyObject* obj) {
+  if (std::optional<int> number = enum_number(g_port_state, obj)) {
+    return PortState(static_cast<PortState::Kind>(*number));
+  }
+  const PortStateNumeric* numeric = cast<PortStateNumeric>(obj);
+  if (numeric == nullptr) raise(PyExc_TypeError, "Expected PortState or PortStateNumeric");
+  for (const NumericKind& k : kNumericKinds) {
+    if (numeric->kind == std::string_view(k.name)) return PortState(k.kind, numeric->value);
+  }
+  raise(PyExc_ValueError, "Invalid port state kind: " + numeric->kind.str());
+}
+
+}  // namespace zellik::py

@@ -1,0 +1,157 @@
+// SalvoConditionTerm: a boolean expression over port states.
+//
+// The embedded model term is an immutable shared tree: building a term over
+// others copies pointers, not trees, so not_/and_/or_ cost O(1) per sub-term
+// however deep the operands are, and every walk (repr, evaluation,
+// destruction) is iterative in the model.
+
+#include <vector>
+
+#include "zellik_py/graph/graph_classes.h"
+#include "zellik_py/graph/graph_convert.h"
+
+namespace zellik::py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Value: the object embeds the model's SalvoConditionTerm.
+
+// The kind texts, by SalvoConditionTerm::Kind.
+constexpr const char* kKindNames[] = {"True", "False", "Port", "And", "Or", "Not"};
+
+using Term = SalvoConditionTerm;
+
+std::vector<Term> terms_of_sequence(PyObject* obj) {
+  std::vector<Term> terms;
+  for (const Ref& item : sequence_items(obj, "terms")) {
+    terms.push_back(salvo_condition_term_arg(item.get(), "terms"));
+  }
+  return terms;
+}
+
+// ---------------------------------------------------------------------------
+// Static constructors
+
+PyObject* term_true(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    parse_none("true_", nargs, kwnames);
+    return box(Term::True());
+  });
+}
+
+PyObject* term_false(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    parse_none("false_", nargs, kwnames);
+    return box(Term::False());
+  });
+}
+
+PyObject* term_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("port", std::array{"port_name", "state"}, 2, args, nargs, kwnames);
+    Name port_name = to_name_arg(a[0], "port_name");
+    return box(Term::Port(std::move(port_name), port_state_from_py(a[1])));
+  });
+}
+
+PyObject* term_and(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("and_", std::array{"terms"}, 1, args, nargs, kwnames);
+    return box(Term::And(terms_of_sequence(a[0])));
+  });
+}
+
+PyObject* term_or(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("or_", std::array{"terms"}, 1, args, nargs, kwnames);
+    return box(Term::Or(terms_of_sequence(a[0])));
+  });
+}
+
+PyObject* term_not(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("not_", std::array{"term"}, 1, args, nargs, kwnames);
+    return box(Term::Not(salvo_condition_term_arg(a[0], "term")));
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Methods: each answers None for a term of another kind.
+
+Ref port_name_of(const Term& t) {
+  return t.kind() == Term::Kind::Port ? to_py(t.port_name()) : none();
+}
+
+Ref port_state_of(const Term& t) {
+  return t.kind() == Term::Kind::Port ? port_state_to_py(t.port_state()) : none();
+}
+
+Ref terms_of(const Term& t) {
+  if (t.kind() != Term::Kind::And && t.kind() != Term::Kind::Or) return none();
+  return list_of(t.terms(), salvo_condition_term_to_py);
+}
+
+Ref inner_of(const Term& t) {
+  return t.kind() == Term::Kind::Not ? salvo_condition_term_to_py(t.inner()) : none();
+}
+
+// ---------------------------------------------------------------------------
+// Getters
+
+Ref kind_of(const Term& t) { return to_py(kKindNames[static_cast<int>(t.kind())]); }
+
+std::string term_repr(const Term& t) { return t.to_string(); }
+
+// ---------------------------------------------------------------------------
+// Slot table and type
+
+PyMethodDef g_term_methods[] = {
+    {"true_", as_method(&term_true), kStaticMethod,
+     "true_()\n--\n\n"
+     "Create a term that is always true. Useful for source nodes with no input ports."},
+    {"false_", as_method(&term_false), kStaticMethod,
+     "false_()\n--\n\nCreate a term that is always false. Useful as a placeholder or with Not."},
+    {"port", as_method(&term_port), kStaticMethod,
+     "port(port_name, state)\n--\n\nCreate a port state check term."},
+    {"and_", as_method(&term_and), kStaticMethod,
+     "and_(terms)\n--\n\nCreate an AND term (all sub-terms must be true)."},
+    {"or_", as_method(&term_or), kStaticMethod,
+     "or_(terms)\n--\n\nCreate an OR term (at least one sub-term must be true)."},
+    {"not_", as_method(&term_not), kStaticMethod,
+     "not_(term)\n--\n\nCreate a NOT term (sub-term must be false)."},
+    {"get_port_name", as_method(&value_method<Term, port_name_of>), METH_NOARGS,
+     "get_port_name($self)\n--\n\nGet the port name (for Port terms only)."},
+    {"get_port_state", as_method(&value_method<Term, port_state_of>), METH_NOARGS,
+     "get_port_state($self)\n--\n\nGet the port state (for Port terms only)."},
+    {"get_terms", as_method(&value_method<Term, terms_of>), METH_NOARGS,
+     "get_terms($self)\n--\n\nGet the sub-terms (for And and Or terms only)."},
+    {"get_inner", as_method(&value_method<Term, inner_of>), METH_NOARGS,
+     "get_inner($self)\n--\n\nGet the inner term (for Not terms only)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef g_term_getters[] = {
+    {"kind", value_getter<Term, kind_of>, nullptr,
+     "Get the term kind: \"True\", \"False\", \"Port\", \"And\", \"Or\", or \"Not\".", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void define_salvo_condition_term(PyObject* module) {
+  ClassSpec cls = spec_for<Term>("SalvoConditionTerm", "Boolean expression over port states.");
+  cls.methods = g_term_methods;
+  cls.getters = g_term_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Term, term_repr>)}};
+  define_boxed_class<Term>(module, cls);
+}
+
+Ref salvo_condition_term_to_py(const SalvoConditionTerm& term) { return box(term); }
+
+const SalvoConditionTerm& salvo_condition_term_arg(PyObject* obj, const char* arg) {
+  const Term* term = cast<Term>(obj);
+  if (term == nullptr) raise_arg_type(obj, arg, "SalvoConditionTerm");
+  return *term;
+}
+
+}  // namespace zellik::py

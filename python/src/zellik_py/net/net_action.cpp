@@ -1,0 +1,251 @@
+// NetAction: an action to perform on the network.
+
+#include <array>
+#include <optional>
+#include <variant>
+
+#include "zellik_py/binding/args.h"
+#include "zellik_py/binding/convert.h"
+#include "zellik/net/net_action.h"
+#include "zellik_py/net/net_classes.h"
+
+namespace zellik::py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Value: a StoredAction (Box<StoredAction>). It mirrors the engine's action,
+// alternative for alternative, but keeps packet and epoch ids as the text the
+// caller gave; the text is parsed only when the action reaches the engine.
+
+namespace stored {
+
+struct RunStep {};
+struct CreatePacket {
+  std::optional<std::string> epoch_id;
+};
+// The actions that name one packet or epoch and nothing else.
+template <class EngineAction>
+struct ById {
+  std::string id;
+};
+struct CreateEpoch {
+  Name node_name;
+  SalvoText salvo;
+};
+struct LoadPacketIntoOutputPort {
+  std::string packet_id;
+  Name port_name;
+};
+struct SendOutputSalvo {
+  std::string epoch_id;
+  Name salvo_condition_name;
+};
+struct TransportPacketToLocation {
+  std::string packet_id;
+  PacketLocation destination;
+};
+struct CreateRequest {
+  Name node_name;
+  Name label;
+};
+
+}  // namespace stored
+
+using StoredAction =
+    std::variant<stored::RunStep, stored::CreatePacket, stored::ById<action::ConsumePacket>,
+                 stored::ById<action::DestroyPacket>, stored::ById<action::StartEpoch>,
+                 stored::ById<action::FinishEpoch>, stored::ById<action::CancelEpoch>,
+                 stored::CreateEpoch, stored::LoadPacketIntoOutputPort, stored::SendOutputSalvo,
+                 stored::TransportPacketToLocation, stored::CreateRequest>;
+
+static_assert(std::variant_size_v<StoredAction> == std::variant_size_v<NetAction>);
+
+// The static constructor of each alternative, by index; reprs are written
+// as calls of it.
+constexpr std::array<const char*, 12> kConstructorNames = {
+    "run_step",      "create_packet", "consume_packet",
+    "destroy_packet", "start_epoch",  "finish_epoch",
+    "cancel_epoch",  "create_epoch",  "load_packet_into_output_port",
+    "send_output_salvo", "transport_packet_to_location", "create_request"};
+
+// The engine's action. Every id is parsed here: ValueError for the first
+// malformed one.
+NetAction resolve(const stored::RunStep&) { return action::RunStep{}; }
+NetAction resolve(const stored::CreatePacket& a) {
+  action::CreatePacket out;
+  if (a.epoch_id) out.epoch_id = parse_identifier(*a.epoch_id);
+  return out;
+}
+template <class EngineAction>
+NetAction resolve(const stored::ById<EngineAction>& a) {
+  return EngineAction{parse_identifier(a.id)};
+}
+NetAction resolve(const stored::CreateEpoch& a) { return action::CreateEpoch{a.node_name, a.salvo.resolve()}; }
+NetAction resolve(const stored::LoadPacketIntoOutputPort& a) {
+  return action::LoadPacketIntoOutputPort{parse_identifier(a.packet_id), a.port_name};
+}
+NetAction resolve(const stored::SendOutputSalvo& a) {
+  return action::SendOutputSalvo{parse_identifier(a.epoch_id), a.salvo_condition_name};
+}
+NetAction resolve(const stored::TransportPacketToLocation& a) {
+  return action::TransportPacketToLocation{parse_identifier(a.packet_id), a.destination};
+}
+NetAction resolve(const stored::CreateRequest& a) { return action::CreateRequest{a.node_name, a.label}; }
+
+// The argument list the repr shows: ids as stored, names quoted.
+std::string arguments(const stored::RunStep&) { return ""; }
+std::string arguments(const stored::CreatePacket& a) { return a.epoch_id ? single_quoted(*a.epoch_id) : ""; }
+template <class EngineAction>
+std::string arguments(const stored::ById<EngineAction>& a) {
+  return single_quoted(a.id);
+}
+std::string arguments(const stored::CreateEpoch& a) { return quoted(a.node_name.view()) + ", ..."; }
+std::string arguments(const stored::LoadPacketIntoOutputPort& a) {
+  return single_quoted(a.packet_id) + ", " + quoted(a.port_name.view());
+}
+std::string arguments(const stored::SendOutputSalvo& a) {
+  return single_quoted(a.epoch_id) + ", " + quoted(a.salvo_condition_name.view());
+}
+std::string arguments(const stored::TransportPacketToLocation& a) {
+  return single_quoted(a.packet_id) + ", " + location_repr(a.destination);
+}
+std::string arguments(const stored::CreateRequest& a) {
+  return quoted(a.node_name.view()) + ", " + quoted(a.label.view());
+}
+
+std::string action_repr(const StoredAction& a) {
+  return std::string("NetAction.") + kConstructorNames[a.index()] + "(" +
+         std::visit([](const auto& alt) { return arguments(alt); }, a) + ")";
+}
+
+Ref action_to_py(StoredAction a) { return box<StoredAction>(std::move(a)); }
+
+// ---------------------------------------------------------------------------
+// Lifetime: the static constructors. Ids are stored unchecked, names must be
+// str.
+
+PyObject* run_step(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    parse_none("run_step", nargs, kwnames);
+    return action_to_py(stored::RunStep{});
+  });
+}
+
+PyObject* create_packet(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("create_packet", std::array{"epoch_id"}, 0, args, nargs, kwnames);
+    stored::CreatePacket action;
+    if (a.has(0)) action.epoch_id = str_of(a[0]);
+    return action_to_py(std::move(action));
+  });
+}
+
+// consume_packet, destroy_packet, start_epoch, finish_epoch, cancel_epoch.
+template <std::size_t I>
+PyObject* by_id(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  constexpr const char* kArgument = I <= 3 ? "packet_id" : "epoch_id";
+  return guard([&] {
+    auto a = parse_fast(kConstructorNames[I], std::array{kArgument}, 1, args, nargs, kwnames);
+    return action_to_py(StoredAction(std::in_place_index<I>, std::variant_alternative_t<I, StoredAction>{str_of(a[0])}));
+  });
+}
+
+PyObject* create_epoch(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("create_epoch", std::array{"node_name", "salvo"}, 2, args, nargs, kwnames);
+    Name node_name = to_name_arg(a[0], "node_name");
+    return action_to_py(stored::CreateEpoch{std::move(node_name), salvo_arg(a[1], "salvo")});
+  });
+}
+
+PyObject* load_packet_into_output_port(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("load_packet_into_output_port", std::array{"packet_id", "port_name"}, 2, args, nargs,
+                        kwnames);
+    std::string packet_id = str_of(a[0]);
+    return action_to_py(stored::LoadPacketIntoOutputPort{std::move(packet_id), to_name_arg(a[1], "port_name")});
+  });
+}
+
+PyObject* send_output_salvo(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("send_output_salvo", std::array{"epoch_id", "salvo_condition_name"}, 2, args, nargs,
+                        kwnames);
+    std::string epoch_id = str_of(a[0]);
+    return action_to_py(stored::SendOutputSalvo{std::move(epoch_id), to_name_arg(a[1], "salvo_condition_name")});
+  });
+}
+
+PyObject* transport_packet_to_location(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("transport_packet_to_location", std::array{"packet_id", "destination"}, 2, args, nargs,
+                        kwnames);
+    std::string packet_id = str_of(a[0]);
+    return action_to_py(
+        stored::TransportPacketToLocation{std::move(packet_id), location_arg(a[1], "destination")});
+  });
+}
+
+PyObject* create_request(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("create_request", std::array{"node_name", "label"}, 2, args, nargs, kwnames);
+    Name node_name = to_name_arg(a[0], "node_name");
+    return action_to_py(stored::CreateRequest{std::move(node_name), to_name_arg(a[1], "label")});
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Slot table and type
+
+PyMethodDef g_methods[] = {
+    {"run_step", as_method(&run_step), kStaticMethod,
+     "run_step()\n--\n\nExecute one step of automatic packet flow.\n"
+     "Returns whether progress was made (i.e., not blocked)."},
+    {"create_packet", as_method(&create_packet), kStaticMethod,
+     "create_packet(epoch_id=None)\n--\n\nCreate a new packet, optionally inside an epoch."},
+    {"consume_packet", as_method(&by_id<2>), kStaticMethod,
+     "consume_packet(packet_id)\n--\n\nConsume a packet (normal removal from the network)."},
+    {"destroy_packet", as_method(&by_id<3>), kStaticMethod,
+     "destroy_packet(packet_id)\n--\n\n"
+     "Destroy a packet (abnormal removal, e.g., due to error or cancellation)."},
+    {"start_epoch", as_method(&by_id<4>), kStaticMethod,
+     "start_epoch(epoch_id)\n--\n\nTransition a startable epoch to running."},
+    {"finish_epoch", as_method(&by_id<5>), kStaticMethod,
+     "finish_epoch(epoch_id)\n--\n\nComplete a running epoch."},
+    {"cancel_epoch", as_method(&by_id<6>), kStaticMethod,
+     "cancel_epoch(epoch_id)\n--\n\nCancel an epoch and destroy packets."},
+    {"create_epoch", as_method(&create_epoch), kStaticMethod,
+     "create_epoch(node_name, salvo)\n--\n\nManually create an epoch with specified packets.\n"
+     "The epoch is created in Startable state - call start_epoch to begin execution."},
+    {"load_packet_into_output_port", as_method(&load_packet_into_output_port), kStaticMethod,
+     "load_packet_into_output_port(packet_id, port_name)\n--\n\nMove a packet to an output port."},
+    {"send_output_salvo", as_method(&send_output_salvo), kStaticMethod,
+     "send_output_salvo(epoch_id, salvo_condition_name)\n--\n\nSend packets from output ports onto edges."},
+    {"transport_packet_to_location", as_method(&transport_packet_to_location), kStaticMethod,
+     "transport_packet_to_location(packet_id, destination)\n--\n\nTransport a packet to a new location."},
+    {"create_request", as_method(&create_request), kStaticMethod,
+     "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
+     "The request will be resolved during the next RunStep."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+void define_net_action(PyObject* module) {
+  ClassSpec cls = spec_for<StoredAction>("NetAction", "An action to perform on the network.");
+  cls.methods = g_methods;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<StoredAction, action_repr>)}};
+  define_boxed_class<StoredAction>(module, cls);
+}
+
+bool is_net_action(PyObject* obj) { return is_instance<StoredAction>(obj); }
+
+NetAction action_arg(PyObject* obj, const char* arg) {
+  const StoredAction* action = cast<StoredAction>(obj);
+  if (action == nullptr) raise_arg_type(obj, arg, "NetAction");
+  return std::visit([](const auto& alt) { return resolve(alt); }, *action);
+}
+
+}  // namespace zellik::py

@@ -1,0 +1,235 @@
+// NetEvent: the record of one change an action made.
+
+#include <array>
+#include <variant>
+
+#include "zellik_py/binding/convert.h"
+#include "zellik_py/net/net_classes.h"
+
+namespace zellik::py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Value: the object embeds the engine's NetEvent (Box<NetEvent>). Objects
+// come only from the engine; undo_action hands the embedded record back.
+
+constexpr std::array<const char*, 14> kKindNames = {
+    "PacketCreated",       "PacketConsumed",       "PacketDestroyed", "EpochCreated",
+    "EpochStarted",        "EpochFinished",        "EpochCancelled",  "PacketMoved",
+    "InputSalvoTriggered", "OutputSalvoTriggered", "PacketOrphaned",  "RequestCreated",
+    "RequestCascadeResolved", "RequestEpochCreated"};
+
+static_assert(kKindNames.size() == std::variant_size_v<NetEvent>);
+
+// What the repr shows after the timestamp, one overload per kind.
+std::string id_field(const char* name, const Ulid& id) { return std::string(", ") + name + "=" + single_quoted(id.to_string()); }
+std::string name_field(const char* name, const Name& value) { return std::string(", ") + name + "=" + quoted(value.view()); }
+std::string location_field(const char* name, const PacketLocation& loc) {
+  return std::string(", ") + name + "=" + location_repr(loc);
+}
+
+std::string fields(const event::PacketCreated& e) { return id_field("packet_id", e.packet_id); }
+std::string fields(const event::PacketConsumed& e) {
+  return id_field("packet_id", e.packet_id) + location_field("location", e.location);
+}
+std::string fields(const event::PacketDestroyed& e) {
+  return id_field("packet_id", e.packet_id) + location_field("location", e.location);
+}
+std::string fields(const event::EpochCreated& e) { return id_field("epoch_id", e.epoch_id); }
+std::string fields(const event::EpochStarted& e) { return id_field("epoch_id", e.epoch_id); }
+std::string fields(const event::EpochFinished& e) { return ", epoch=" + epoch_repr(e.epoch); }
+std::string fields(const event::EpochCancelled& e) { return ", epoch=" + epoch_repr(e.epoch); }
+std::string fields(const event::PacketMoved& e) {
+  return id_field("packet_id", e.packet_id) + location_field("from", e.from_location) +
+         location_field("to", e.to_location) + ", from_index=" + std::to_string(e.from_index);
+}
+std::string fields(const event::InputSalvoTriggered& e) {
+  return id_field("epoch_id", e.epoch_id) + name_field("condition", e.salvo_condition);
+}
+std::string fields(const event::OutputSalvoTriggered& e) {
+  return id_field("epoch_id", e.epoch_id) + name_field("condition", e.salvo_condition);
+}
+std::string fields(const event::PacketOrphaned& e) {
+  return id_field("packet_id", e.packet_id) + id_field("epoch_id", e.epoch_id) + name_field("node", e.node_name) +
+         name_field("port", e.port_name) + name_field("condition", e.salvo_condition);
+}
+std::string fields(const event::RequestCreated& e) {
+  return name_field("node", e.node_name) + name_field("label", e.label) + ", source=" +
+         std::string(request_source_name(e.request_source));
+}
+std::string fields(const event::RequestCascadeResolved& e) {
+  std::string nodes;
+  for (const Name& n : e.source_nodes) nodes += (nodes.empty() ? "" : ", ") + quoted(n.view());
+  return ", source_nodes=[" + nodes + "]" + name_field("label", e.label);
+}
+std::string fields(const event::RequestEpochCreated& e) {
+  return id_field("epoch_id", e.epoch_id) + name_field("source_node", e.source_node) + name_field("label", e.label);
+}
+
+std::string event_repr(const NetEvent& e) {
+  return std::string("NetEvent.") + kKindNames[e.index()] + "(ts=" + std::to_string(event_timestamp(e)) +
+         std::visit([](const auto& ev) { return fields(ev); }, e) + ")";
+}
+
+// ---------------------------------------------------------------------------
+// Getters: each reads the field from the kinds that carry it and gives None
+// for the others.
+
+template <class Read>
+Ref read_field(const NetEvent& e, Read&& read) {
+  return std::visit(read, e);
+}
+
+Ref kind_of(const NetEvent& e) { return to_py(std::string_view(kKindNames[e.index()])); }
+Ref timestamp_of(const NetEvent& e) { return to_py_i64(event_timestamp(e)); }
+
+Ref packet_id_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.packet_id; }) return id_to_py(ev.packet_id);
+    else return none();
+  });
+}
+
+Ref epoch_id_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.epoch_id; }) return id_to_py(ev.epoch_id);
+    else if constexpr (requires { ev.epoch; }) return id_to_py(ev.epoch.id);
+    else return none();
+  });
+}
+
+Ref epoch_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.epoch; }) return epoch_to_py(ev.epoch);
+    else return none();
+  });
+}
+
+Ref location_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.location; }) return location_to_py(ev.location);
+    else return none();
+  });
+}
+
+Ref from_location_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.from_location; }) return location_to_py(ev.from_location);
+    else return none();
+  });
+}
+
+Ref to_location_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.to_location; }) return location_to_py(ev.to_location);
+    else return none();
+  });
+}
+
+Ref from_index_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.from_index; }) return to_py_u64(ev.from_index);
+    else return none();
+  });
+}
+
+Ref salvo_condition_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.salvo_condition; }) return to_py(ev.salvo_condition);
+    else return none();
+  });
+}
+
+// RequestEpochCreated calls its node the source node.
+Ref node_name_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.node_name; }) return to_py(ev.node_name);
+    else if constexpr (requires { ev.source_node; }) return to_py(ev.source_node);
+    else return none();
+  });
+}
+
+// Only PacketOrphaned names a port: the output port the packet left by.
+Ref orphaned_port_name_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.port_name; }) return to_py(ev.port_name);
+    else return none();
+  });
+}
+
+Ref label_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.label; }) return to_py(ev.label);
+    else return none();
+  });
+}
+
+Ref source_nodes_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.source_nodes; }) {
+      return list_of(ev.source_nodes, [](const Name& n) { return to_py(n); });
+    } else {
+      return none();
+    }
+  });
+}
+
+Ref request_source_of(const NetEvent& e) {
+  return read_field(e, [](const auto& ev) {
+    if constexpr (requires { ev.request_source; }) return to_py(request_source_name(ev.request_source));
+    else return none();
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Slot table and type
+
+PyGetSetDef g_getters[] = {
+    {"kind", value_getter<NetEvent, kind_of>, nullptr, nullptr, nullptr},
+    {"timestamp", value_getter<NetEvent, timestamp_of>, nullptr, nullptr, nullptr},
+    {"packet_id", value_getter<NetEvent, packet_id_of>, nullptr, nullptr, nullptr},
+    {"epoch_id", value_getter<NetEvent, epoch_id_of>, nullptr, nullptr, nullptr},
+    {"epoch", value_getter<NetEvent, epoch_of>, nullptr,
+     "Get the epoch (for EpochFinished and EpochCancelled events).", nullptr},
+    {"location", value_getter<NetEvent, location_of>, nullptr,
+     "Get the location (for PacketConsumed and PacketDestroyed events).", nullptr},
+    {"from_location", value_getter<NetEvent, from_location_of>, nullptr, nullptr, nullptr},
+    {"to_location", value_getter<NetEvent, to_location_of>, nullptr, nullptr, nullptr},
+    {"from_index", value_getter<NetEvent, from_index_of>, nullptr,
+     "Get the from_index (for PacketMoved events - used for undo).", nullptr},
+    {"salvo_condition", value_getter<NetEvent, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"node_name", value_getter<NetEvent, node_name_of>, nullptr,
+     "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).", nullptr},
+    {"orphaned_port_name", value_getter<NetEvent, orphaned_port_name_of>, nullptr,
+     "Get the port name (for PacketOrphaned events - the output port the packet was sent from).", nullptr},
+    {"label", value_getter<NetEvent, label_of>, nullptr,
+     "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events).", nullptr},
+    {"source_nodes", value_getter<NetEvent, source_nodes_of>, nullptr,
+     "Get the source nodes (for RequestCascadeResolved events).", nullptr},
+    {"request_source", value_getter<NetEvent, request_source_of>, nullptr,
+     "Get the request source (for RequestCreated events).\n"
+     "Returns \"External\", \"OnStartup\", or \"OnNoSalvoTriggered\".",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void define_net_event(PyObject* module) {
+  ClassSpec cls = spec_for<NetEvent>("NetEvent", "An event that occurred during a network action.");
+  cls.getters = g_getters;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<NetEvent, event_repr>)}};
+  define_boxed_class<NetEvent>(module, cls);
+}
+
+Ref event_to_py(const NetEvent& event) { return box<NetEvent>(event); }
+
+Ref events_to_py(const EventList& events) { return list_of(events, event_to_py); }
+
+const NetEvent& event_arg(PyObject* obj, const char* arg) {
+  const NetEvent* event = cast<NetEvent>(obj);
+  if (event == nullptr) raise_arg_type(obj, arg, "NetEvent");
+  return *event;
+}
+
+}  // namespace zellik::py

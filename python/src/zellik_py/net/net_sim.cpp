@@ -1,0 +1,253 @@
+// NetSim: the runtime state of a flow network, driven by actions.
+
+#include <array>
+#include <memory>
+
+#include "zellik_py/binding/args.h"
+#include "zellik_py/binding/convert.h"
+#include "zellik_py/errors/translate.h"
+#include "zellik_py/graph/graph_convert.h"
+#include "zellik_py/net/net_classes.h"
+#include "zellik/net/net_sim.h"
+
+namespace zellik::py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Value: the engine, and who is using it right now. A call that changes the
+// net holds it exclusively, a query holds it shared; a call that would break
+// a hold still active (re-entry from Python code the call runs, such as the
+// str() of an identifier object) fails with RuntimeError.
+
+struct NetSimValue {
+  std::unique_ptr<NetSim> engine;
+  int users = 0;  // > 0: shared holders; kExclusive: one exclusive holder
+};
+
+constexpr int kExclusive = -1;
+
+enum class Use { Shared, Exclusive };
+
+// Holds the net for one call.
+class Hold {
+ public:
+  Hold(NetSimValue& value, Use use) : value_(value) {
+    if (use == Use::Exclusive ? value.users != 0 : value.users == kExclusive) {
+      raise(PyExc_RuntimeError, "NetSim is already in use by a call in progress");
+    }
+    value.users = use == Use::Exclusive ? kExclusive : value.users + 1;
+  }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+  ~Hold() { value_.users = value_.users == kExclusive ? 0 : value_.users - 1; }
+
+  NetSim& net() { return *value_.engine; }
+
+ private:
+  NetSimValue& value_;
+};
+
+NetSimValue& value_of(PyObject* self) { return unbox<NetSimValue>(self); }
+
+// ---------------------------------------------------------------------------
+// Lifetime
+
+// The engine validates its copy of the graph; an invalid graph is a broken
+// precondition and surfaces as the panic exception.
+PyObject* net_sim_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guard([&] {
+    auto a = parse_tuple("NetSim", std::array{"graph"}, 1, args, kwargs);
+    auto engine = std::make_unique<NetSim>(graph_arg(a[0], "graph"));
+    return box_as<NetSimValue>(type, NetSimValue{std::move(engine), 0});
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Methods
+
+Ref success_to_py(Ref first, const EventList& events) {
+  Ref list = events_to_py(events);
+  return own(PyTuple_Pack(2, first.get(), list.get()));
+}
+
+PyObject* do_action(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("do_action", std::array{"action"}, 1, args, nargs, kwnames);
+    Hold hold(value_of(self), Use::Exclusive);
+    NetActionResponse response = hold.net().do_action(action_arg(a[0], "action"));
+    if (!response.ok()) raise_action_error(response.error());
+    return success_to_py(response_data_to_py(response.value().data), response.value().events);
+  });
+}
+
+PyObject* run_step(PyObject* self, PyObject*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Exclusive);
+    NetActionResponse response = hold.net().do_action(action::RunStep{});
+    if (!response.ok()) raise_action_error(response.error());
+    const bool made_progress = std::get<response::StepResult>(response.value().data).made_progress;
+    return success_to_py(to_py_bool(made_progress), response.value().events);
+  });
+}
+
+// The engine's loop, run here so that Ctrl-C can stop it between two steps
+// (KeyboardInterrupt, the net as the last completed step left it). A step
+// that fails is skipped, as the engine does.
+PyObject* run_until_blocked(PyObject* self, PyObject*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Exclusive);
+    NetSim& net = hold.net();
+    Ref events = own(PyList_New(0));
+    while (!net.is_blocked()) {
+      check_status(PyErr_CheckSignals());
+      NetActionResponse response = net.do_action(action::RunStep{});
+      if (!response.ok()) continue;
+      for (const NetEvent& event : response.value().events) {
+        check_status(PyList_Append(events.get(), event_to_py(event).get()));
+      }
+    }
+    return events;
+  });
+}
+
+PyObject* is_blocked(PyObject* self, PyObject*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Shared);
+    return to_py_bool(hold.net().is_blocked());
+  });
+}
+
+PyObject* get_packet(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("get_packet", std::array{"packet_id"}, 1, args, nargs, kwnames);
+    Hold hold(value_of(self), Use::Shared);
+    const Packet* packet = hold.net().get_packet(identifier_arg(a[0]));
+    return packet != nullptr ? packet_to_py(*packet) : none();
+  });
+}
+
+PyObject* get_epoch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("get_epoch", std::array{"epoch_id"}, 1, args, nargs, kwnames);
+    Hold hold(value_of(self), Use::Shared);
+    const Epoch* epoch = hold.net().get_epoch(identifier_arg(a[0]));
+    return epoch != nullptr ? epoch_to_py(*epoch) : none();
+  });
+}
+
+Ref ulid_list(const std::vector<Ulid>& ids) {
+  UlidFactory ulids;
+  return list_of(ids, [&](const Ulid& id) { return ulids.make(id); });
+}
+
+PyObject* get_startable_epochs(PyObject* self, PyObject*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Shared);
+    return ulid_list(hold.net().get_startable_epochs());
+  });
+}
+
+PyObject* get_packets_at_location(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("get_packets_at_location", std::array{"location"}, 1, args, nargs, kwnames);
+    Hold hold(value_of(self), Use::Shared);
+    return ulid_list(hold.net().get_packets_at_location(location_arg(a[0], "location")));
+  });
+}
+
+PyObject* packet_count_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("packet_count_at", std::array{"location"}, 1, args, nargs, kwnames);
+    Hold hold(value_of(self), Use::Shared);
+    return to_py_u64(hold.net().packet_count_at(location_arg(a[0], "location")));
+  });
+}
+
+// Every argument is converted before the engine is called: a wrong one
+// leaves the net untouched.
+PyObject* undo_action(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("undo_action", std::array{"action", "events"}, 2, args, nargs, kwnames);
+    Hold hold(value_of(self), Use::Exclusive);
+    if (!is_net_action(a[0])) raise_arg_type(a[0], "action", "NetAction");
+    PyObject* list = a[1];
+    if (!PyList_Check(list)) raise_arg_type(list, "events", "list");
+    NetAction action = action_arg(a[0], "action");
+    const Py_ssize_t size = PyList_Size(list);
+    EventList events;
+    events.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i) events.push_back(event_arg(PyList_GetItem(list, i), "events"));
+    Result<Unit, UndoError> undone = hold.net().undo_action(action, events);
+    if (!undone.ok()) raise_undo_error(undone.error());
+    return none();
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Getters
+
+PyObject* graph_of(PyObject* self, void*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Shared);
+    return graph_to_py(hold.net().graph());
+  });
+}
+
+PyObject* net_sim_repr(PyObject* self) {
+  return guard([&] { return to_py(std::string_view("Net(graph=" + graph_repr(value_of(self).engine->graph()) + ")")); });
+}
+
+// ---------------------------------------------------------------------------
+// Slot table and type
+
+PyMethodDef g_methods[] = {
+    {"do_action", as_method(&do_action), kFastMethod,
+     "do_action($self, action)\n--\n\nPerform an action on the network.\n"
+     "Returns (response_data, events) tuple on success.\nRaises an exception on error."},
+    {"run_step", as_method(&run_step), METH_NOARGS,
+     "run_step($self)\n--\n\nRun one step of automatic packet flow.\n\n"
+     "Convenience method equivalent to `do_action(NetAction.run_step())`.\n\n"
+     "Returns:\n    A tuple of (made_progress, events) where made_progress indicates\n"
+     "    whether any packets were moved."},
+    {"run_until_blocked", as_method(&run_until_blocked), METH_NOARGS,
+     "run_until_blocked($self)\n--\n\nRun the network until blocked, returning all events."},
+    {"is_blocked", as_method(&is_blocked), METH_NOARGS,
+     "is_blocked($self)\n--\n\nCheck if the network is blocked (no progress can be made)."},
+    {"get_packet", as_method(&get_packet), kFastMethod,
+     "get_packet($self, packet_id)\n--\n\nGet a packet by ID."},
+    {"get_epoch", as_method(&get_epoch), kFastMethod, "get_epoch($self, epoch_id)\n--\n\nGet an epoch by ID."},
+    {"get_startable_epochs", as_method(&get_startable_epochs), METH_NOARGS,
+     "get_startable_epochs($self)\n--\n\nGet all startable epoch IDs."},
+    {"get_packets_at_location", as_method(&get_packets_at_location), kFastMethod,
+     "get_packets_at_location($self, location)\n--\n\nGet all packet IDs at a location."},
+    {"packet_count_at", as_method(&packet_count_at), kFastMethod,
+     "packet_count_at($self, location)\n--\n\nGet the number of packets at a location."},
+    {"undo_action", as_method(&undo_action), kFastMethod,
+     "undo_action($self, action, events)\n--\n\nUndo a previously executed action.\n\n"
+     "Args:\n    action: The original action that was executed\n"
+     "    events: The events that were produced by the action\n\n"
+     "Raises:\n    UndoError: If the undo operation fails"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef g_getters[] = {
+    {"graph", &graph_of, nullptr, "Get the underlying graph.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void define_net_sim(PyObject* module) {
+  ClassSpec cls =
+      spec_for<NetSimValue>("NetSim", "NetSim(graph)\n--\n\nThe runtime state of a flow-based network.");
+  cls.methods = g_methods;
+  cls.getters = g_getters;
+  cls.slots = {
+      {Py_tp_new, reinterpret_cast<void*>(&net_sim_new)},
+      {Py_tp_repr, reinterpret_cast<void*>(&net_sim_repr)},
+  };
+  define_boxed_class<NetSimValue>(module, cls);
+}
+
+}  // namespace zellik::py

@@ -1,0 +1,111 @@
+// Salvo: a named group of packets entering or leaving an epoch.
+
+#include <array>
+
+#include "zellik_py/binding/args.h"
+#include "zellik_py/binding/convert.h"
+#include "zellik_py/net/net_classes.h"
+
+namespace zellik::py {
+
+// ---------------------------------------------------------------------------
+// Value: the object embeds a SalvoText (Box<SalvoText>), whose packet ids are
+// the texts the caller gave.
+
+SalvoText SalvoText::of(const Salvo& salvo) {
+  SalvoText text{salvo.salvo_condition, {}};
+  text.packets.reserve(salvo.packets.size());
+  for (const auto& [port, id] : salvo.packets) text.packets.emplace_back(port, id.to_string());
+  return text;
+}
+
+Salvo SalvoText::resolve() const {
+  Salvo salvo{salvo_condition, {}};
+  salvo.packets.reserve(packets.size());
+  for (const auto& [port, id] : packets) salvo.packets.emplace_back(port, parse_identifier(id));
+  return salvo;
+}
+
+namespace {
+
+// One (port_name, packet_id) item of the packets argument: a pair that is
+// not a str, the port a str, the id by the identifier rule (kept as text).
+std::pair<Name, std::string> packet_item(PyObject* item) {
+  if (PyUnicode_Check(item) || !PySequence_Check(item) || PySequence_Size(item) != 2) {
+    PyErr_Clear();
+    raise_arg_type(item, "packets", "a sequence of (port_name, packet_id) pairs");
+  }
+  Ref port = own(PySequence_GetItem(item, 0));
+  Ref id = own(PySequence_GetItem(item, 1));
+  return {to_name_arg(port.get(), "packets"), str_of(id.get())};
+}
+
+// ---------------------------------------------------------------------------
+// Lifetime
+
+PyObject* salvo_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guard([&] {
+    auto a = parse_tuple("Salvo", std::array{"salvo_condition", "packets"}, 2, args, kwargs);
+    SalvoText salvo{to_name_arg(a[0], "salvo_condition"), {}};
+    for (const Ref& item : sequence_items(a[1], "packets")) salvo.packets.push_back(packet_item(item.get()));
+    return box_as<SalvoText>(type, std::move(salvo));
+  });
+}
+
+std::string salvo_repr(const SalvoText& s) {
+  std::string text = "Salvo(salvo_condition=" + quoted(s.salvo_condition.view()) + ", packets=[";
+  for (std::size_t i = 0; i < s.packets.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += '(';
+    text += quoted(s.packets[i].first.view());
+    text += ", ";
+    text += quoted(s.packets[i].second);
+    text += ')';
+  }
+  return text + "])";
+}
+
+// ---------------------------------------------------------------------------
+// Getters
+
+Ref salvo_condition_of(const SalvoText& s) { return to_py(s.salvo_condition); }
+
+Ref packets_of(const SalvoText& s) {
+  return list_of(s.packets, [](const std::pair<Name, std::string>& p) {
+    Ref port = to_py(p.first);
+    Ref id = to_py(std::string_view(p.second));
+    return own(PyTuple_Pack(2, port.get(), id.get()));
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Slot table and type
+
+PyGetSetDef g_getters[] = {
+    {"salvo_condition", value_getter<SalvoText, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"packets", value_getter<SalvoText, packets_of>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void define_salvo(PyObject* module) {
+  ClassSpec cls = spec_for<SalvoText>(
+      "Salvo", "Salvo(salvo_condition, packets)\n--\n\nA collection of packets entering or exiting a node.");
+  cls.getters = g_getters;
+  cls.slots = {
+      {Py_tp_new, reinterpret_cast<void*>(&salvo_new)},
+      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoText, salvo_repr>)},
+  };
+  define_boxed_class<SalvoText>(module, cls);
+}
+
+Ref salvo_to_py(const SalvoText& salvo) { return box<SalvoText>(salvo); }
+
+const SalvoText& salvo_arg(PyObject* obj, const char* arg) {
+  const SalvoText* salvo = cast<SalvoText>(obj);
+  if (salvo == nullptr) raise_arg_type(obj, arg, "Salvo");
+  return *salvo;
+}
+
+}  // namespace zellik::py
