@@ -14,6 +14,7 @@ Graph::Graph(std::vector<Node> nodes, std::vector<Edge> edges) {
     nodes_.emplace(std::move(key), std::move(node));
   }
 
+  edge_list_ = edges;
   // Later edges from one tail replace earlier ones; heads keep every
   // occurrence in the order given; the set keeps each distinct edge once.
   for (Edge& edge : edges) {

@@ -26,6 +26,8 @@ class Graph {
 
   const NodeMap& nodes() const { return nodes_; }
   const EdgeSet& edges() const { return edges_; }
+  // The edges as given to the constructor: in order, repeats kept.
+  const std::vector<Edge>& edges_in_order() const { return edge_list_; }
   const EdgeSet& dependency_edges() const { return dependency_edges_; }
 
   // The node of that name, or null. The Name overload reuses the name's
@@ -50,6 +52,7 @@ class Graph {
  private:
   NodeMap nodes_;
   EdgeSet edges_;
+  std::vector<Edge> edge_list_;
   std::unordered_map<PortRef, Edge, PortRefHash> edges_by_tail_;
   std::unordered_map<PortRef, std::vector<Edge>, PortRefHash> edges_by_head_;
   EdgeSet dependency_edges_;
