@@ -3,6 +3,7 @@
 #include <array>
 #include <variant>
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/net_classes.h"
 
@@ -218,6 +219,7 @@ PyGetSetDef g_getters[] = {
 void define_net_event(PyObject* module) {
   ClassSpec cls = spec_for<NetEvent>("NetEvent", "An event that occurred during a network action.");
   cls.getters = g_getters;
+  cls.reduce = &reduce_to_record<NetEvent>;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<NetEvent, event_repr>)}};
   define_boxed_class<NetEvent>(module, cls);
 }
