@@ -120,11 +120,11 @@ def run_snapshot() -> None:
     graph, first_edge = pipeline_graph(NODES)
     net = NetSim(graph)
     on_edge = PacketLocation.edge(first_edge)
-    # Half the packets wait outside the net, half on the first edge.
-    for i in range(SNAPSHOT_PACKETS):
-        data, _ = net.do_action(NetAction.create_packet())
-        if i % 2:
-            net.do_action(NetAction.transport_packet_to_location(data.packet_id, on_edge))
+    # Half the packets wait outside the net, half on the first edge. The
+    # oldest are moved, so that each move takes the head of the queue.
+    ids = [net.do_action(NetAction.create_packet())[0].packet_id for _ in range(SNAPSHOT_PACKETS)]
+    for packet_id in ids[: SNAPSHOT_PACKETS // 2]:
+        net.do_action(NetAction.transport_packet_to_location(packet_id, on_edge))
     best_dump = best_load = float("inf")
     for _ in range(3):
         start = time.perf_counter()

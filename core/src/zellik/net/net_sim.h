@@ -116,9 +116,10 @@ class NetSim {
   void restore_epoch(Epoch epoch);
   // Fills the startable set with `ids`, given in get_startable_epochs order.
   void restore_startable_epochs(const std::vector<Ulid>& ids);
-  // Appends the packets `ids` to the end of `location`. Returns the first id
-  // already in use (nothing after it is added). Throws InternalFailure when
-  // the location has no entry.
+  // Appends the packets `ids` to the end of `location`. Returns an id
+  // already in use, if any, and then leaves the net partly restored: the
+  // caller must drop it. Throws InternalFailure when the location has no
+  // entry.
   std::optional<Ulid> restore_packets(const PacketLocation& location, std::span<const Ulid> ids);
   // Replaces the pending requests, sets the given request tokens and the
   // startup flag.
