@@ -193,7 +193,7 @@ def test_fork_shares_nothing_with_the_original():
     assert flow.net.graph is not fork.graph
 
 
-def test_seeded_state_of_requests_survives():
+def test_pending_request_resolves_after_restore():
     # A pending request made before the snapshot resolves after it.
     flow = Flow()
     flow.do(z.NetAction.create_request("B", "more"))
