@@ -17,37 +17,25 @@ namespace zellik {
 namespace {
 
 // The packet counts of one node's input ports, read straight from the net's
-// location entries (no map is built per evaluation).
+// location entries through the node's port handles (no name is hashed).
 class InputPortCounts final : public PortCountSource {
  public:
-  InputPortCounts(const NetSim& net, const Name& node_name) : net_(net), node_name_(node_name) {}
+  InputPortCounts(const LocationTable& locations,
+                  const std::vector<std::pair<Name, LocationHandle>>* ports)
+      : locations_(locations), ports_(ports) {}
 
   std::uint64_t count(const Name& port_name) const override {
-    return net_.packet_count_at(PacketLocation::InputPort(node_name_, port_name));
+    if (ports_ == nullptr) return 0;
+    for (const auto& [name, h] : *ports_) {
+      if (name == port_name) return locations_.queue(h).size();
+    }
+    return 0;
   }
 
  private:
-  const NetSim& net_;
-  const Name& node_name_;
+  const LocationTable& locations_;
+  const std::vector<std::pair<Name, LocationHandle>>* ports_;
 };
-
-// One planned move of the head packet of an edge.
-struct EdgeMoveCandidate {
-  PacketLocation from_location;
-  PacketLocation to_location;
-  Ulid packet_id;
-  std::uint64_t from_index;
-  bool can_move;
-};
-
-// The target port of a packet-holding edge, or null when the target node or
-// port is missing (which a validated graph rules out).
-const Port* target_port(const Graph& graph, const Edge& edge) {
-  const Node* node = graph.find_node(edge.target.node_name);
-  if (node == nullptr) return nullptr;
-  const auto it = node->in_ports.find(edge.target.port_name);
-  return it == node->in_ports.end() ? nullptr : &it->second;
-}
 
 }  // namespace
 
@@ -56,39 +44,44 @@ NetActionResponse NetSim::run_step() {
   bool made_progress = false;
 
   // Phase 1: plan one move per packet-holding edge on the counts as they stand
-  // now, then carry the moves out. Only the active entries are looked at.
-  std::vector<EdgeMoveCandidate> candidates;
-  for (const LocationTable::value_type* entry : active_) {
-    const PacketLocation& from = entry->first;
-    if (!from.is(PacketLocation::Kind::Edge)) continue;
-    const Edge& edge = from.edge();
-    const Node* node = graph_.find_node(edge.target.node_name);
-    if (node == nullptr) fail("Edge targets a non-existent node");
-    const auto port = node->in_ports.find(edge.target.port_name);
-    if (port == node->in_ports.end()) fail("Edge targets a non-existent input port");
-    PacketLocation to = PacketLocation::InputPort(edge.target.node_name, edge.target.port_name);
-    const bool can_move = port->second.slots_spec.has_room(packet_count_at(to));
-    candidates.push_back(
-        EdgeMoveCandidate{from, std::move(to), entry->second.queue.front(), 0, can_move});
+  // now, then carry the moves out. Only the active entries are looked at, and
+  // each edge entry knows its target port.
+  step_moves_.clear();
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    if (!entry->first.is(PacketLocation::Kind::Edge)) continue;
+    const LocationEntry& e = entry->second;
+    if (e.target_port == nullptr) {
+      const Edge& edge = entry->first.edge();
+      const Node* node = graph_.find_node(edge.target.node_name);
+      if (node == nullptr) fail("Edge targets a non-existent node");
+      fail("Edge targets a non-existent input port");
+    }
+    if (!e.target_port->slots_spec.has_room(count_at(e.target))) continue;
+    step_moves_.push_back(EdgeMove{e.handle(), e.target, e.queue.front()});
   }
-  for (const EdgeMoveCandidate& c : candidates) {
-    if (!c.can_move) continue;
-    move_packet(c.packet_id, c.to_location);
-    events.emplace_back(event::PacketMoved{now_millis(), c.packet_id, c.from_location,
-                                           c.to_location, c.from_index});
+  events.reserve(step_moves_.size() + 8);
+  for (const EdgeMove& m : step_moves_) {
+    // The head of an edge is at position 0 when it leaves.
+    move_packet(m.packet_id, m.to);
+    events.emplace_back(event::PacketMoved{now_millis(), m.packet_id, locations_.location(m.from),
+                                           locations_.location(m.to), 0});
     made_progress = true;
   }
 
   // Phase 2: every node holding input packets gets one chance to fire.
-  std::vector<const Node*> waiting;
-  std::unordered_set<const Node*> seen;
-  for (const LocationTable::value_type* entry : active_) {
-    const PacketLocation& loc = entry->first;
-    if (!loc.is(PacketLocation::Kind::InputPort)) continue;
-    const Node* node = graph_.find_node(loc.node_name());
+  std::vector<const Node*>& waiting = step_waiting_;
+  waiting.clear();
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    if (!entry->first.is(PacketLocation::Kind::InputPort)) continue;
     // A node that is not in the graph can neither fire nor request.
-    if (node == nullptr || !seen.insert(node).second) continue;
+    const Node* node = entry->second.node;
+    if (node == nullptr) continue;
     waiting.push_back(node);
+  }
+  // One chance per node, in the order its first port became active.
+  if (waiting.size() > 1) {
+    std::unordered_set<const Node*> seen;
+    std::erase_if(waiting, [&](const Node* n) { return !seen.insert(n).second; });
   }
   NameSet fired;
   for (const Node* node : waiting) {
@@ -109,7 +102,9 @@ NetActionResponse NetSim::run_step() {
 }
 
 bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
-  const InputPortCounts counts(*this, node.name);
+  const auto ports = input_ports_.find(&node);
+  const auto* port_handles = ports == input_ports_.end() ? nullptr : &ports->second;
+  const InputPortCounts counts(locations_, port_handles);
   const Name* fired_name = nullptr;
   const SalvoCondition* fired_condition = nullptr;
   for (const auto& [name, condition] : node.in_salvo_conditions) {
@@ -122,34 +117,39 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
   if (fired_condition == nullptr) return false;
 
   std::vector<std::pair<Name, Ulid>> taken;
+  std::vector<LocationHandle> taken_from;
   for (const auto& [port_name, how_many] : fired_condition->ports) {
-    const LocationTable::value_type* entry = find_entry(PacketLocation::InputPort(node.name, port_name));
-    if (entry == nullptr) continue;
-    const PacketQueue& queue = entry->second.queue;
+    const LocationHandle h = input_port_handle(node, port_name);
+    if (h == kNoLocation) continue;
+    const PacketQueue& queue = locations_.queue(h);
     const std::uint64_t take = how_many.take_from(queue.size());
-    for (std::uint64_t i = 0; i < take; ++i) taken.emplace_back(port_name, queue.at(i));
+    for (std::uint64_t i = 0; i < take; ++i) {
+      taken.emplace_back(port_name, queue.at(i));
+      taken_from.push_back(h);
+    }
   }
 
   const Ulid epoch_id = insert_new_epoch(node, Salvo{*fired_name, taken}).id;
   events.emplace_back(event::InputSalvoTriggered{now_millis(), epoch_id, *fired_name});
   events.emplace_back(event::EpochCreated{now_millis(), epoch_id});
 
-  const PacketLocation inside = PacketLocation::Node(epoch_id);
-  for (const auto& [port_name, packet_id] : taken) {
-    PacketLocation from = PacketLocation::InputPort(node.name, port_name);
-    const LocationTable::value_type* entry = find_entry(from);
-    const std::optional<std::size_t> index =
-        entry == nullptr ? std::nullopt : entry->second.queue.index_of(packet_id);
-    if (!index) fail("Packet should exist at from_location");
-    move_packet(packet_id, inside);
-    events.emplace_back(event::PacketMoved{now_millis(), packet_id, std::move(from), inside,
-                                           static_cast<std::uint64_t>(*index)});
+  const LocationHandle inside = handle_of(PacketLocation::Node(epoch_id), "Node location");
+  for (std::size_t i = 0; i < taken.size(); ++i) {
+    const Ulid& packet_id = taken[i].second;
+    auto packet = packets_.find(packet_id);
+    if (packet == packets_.end() || packet->second.location != taken_from[i]) {
+      fail("Packet should exist at from_location");
+    }
+    const std::uint64_t index = move_packet(packet, inside);
+    events.emplace_back(event::PacketMoved{now_millis(), packet_id, locations_.location(taken_from[i]),
+                                           locations_.location(inside), index});
   }
   return true;
 }
 
 bool NetSim::any_input_condition_holds(const Node& node) const {
-  const InputPortCounts counts(*this, node.name);
+  const auto ports = input_ports_.find(&node);
+  const InputPortCounts counts(locations_, ports == input_ports_.end() ? nullptr : &ports->second);
   for (const auto& [name, condition] : node.in_salvo_conditions) {
     if (evaluate_salvo_condition(condition.term, counts, node.in_ports)) return true;
   }
@@ -157,20 +157,15 @@ bool NetSim::any_input_condition_holds(const Node& node) const {
 }
 
 bool NetSim::is_blocked() const {
-  for (const LocationTable::value_type* entry : active_) {
-    const PacketLocation& loc = entry->first;
-    if (!loc.is(PacketLocation::Kind::Edge)) continue;
-    const Edge& edge = loc.edge();
-    const Port* port = target_port(graph_, edge);
-    if (port == nullptr) continue;
-    const std::uint64_t count =
-        packet_count_at(PacketLocation::InputPort(edge.target.node_name, edge.target.port_name));
-    if (port->slots_spec.has_room(count)) return false;
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    if (!entry->first.is(PacketLocation::Kind::Edge)) continue;
+    const LocationEntry& e = entry->second;
+    if (e.target_port == nullptr) continue;
+    if (e.target_port->slots_spec.has_room(count_at(e.target))) return false;
   }
-  for (const LocationTable::value_type* entry : active_) {
-    const PacketLocation& loc = entry->first;
-    if (!loc.is(PacketLocation::Kind::InputPort)) continue;
-    const Node* node = graph_.find_node(loc.node_name());
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    if (!entry->first.is(PacketLocation::Kind::InputPort)) continue;
+    const Node* node = entry->second.node;
     if (node != nullptr && any_input_condition_holds(*node)) return false;
   }
   if (!pending_requests_.empty()) return false;
