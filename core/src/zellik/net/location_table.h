@@ -33,6 +33,7 @@ class LocationEntry {
   LocationHandle target = kNoLocation;  // Edge: the input port it delivers to
   const Port* target_port = nullptr;    // Edge: that port's slots
   const Node* node = nullptr;           // InputPort: the node it belongs to
+  std::uint32_t node_index = 0;         // InputPort: the owner's number for that node
 
   // The entry's position in the table's active index, or kNotActive.
   static constexpr std::size_t kNotActive = std::numeric_limits<std::size_t>::max();

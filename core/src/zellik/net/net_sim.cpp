@@ -29,11 +29,14 @@ NetSim::NetSim(Graph graph) : graph_(std::move(graph)) {
   // Input ports first, so that each edge can be given its target's handle.
   for (const auto& [name, node] : graph_.nodes()) {
     if (!node.in_ports.empty()) {
-      auto& ports = input_ports_[&node];
+      const auto index = static_cast<std::uint32_t>(node_inputs_.size());
+      node_index_.emplace(&node, index);
+      auto& ports = node_inputs_.emplace_back().ports;
       ports.reserve(node.in_ports.size());
       for (const auto& [port_name, port] : node.in_ports) {
         const LocationHandle h = locations_.ensure(PacketLocation::InputPort(name, port_name));
         locations_[h].second.node = &node;
+        locations_[h].second.node_index = index;
         ports.emplace_back(port_name, h);
       }
     }
@@ -142,6 +145,18 @@ std::uint64_t NetSim::move_packet(PacketTable::iterator packet, LocationHandle t
   return from_index;
 }
 
+void NetSim::move_head(PacketTable::iterator packet, LocationHandle to) {
+  PacketRecord& record = packet->second;
+  const PacketQueue& from = locations_.queue(record.location);
+  if (from.empty() || from.slot_at(0) != record.slot || from.front() != packet->first) {
+    fail("Packet with ID " + packet->first.to_string() + " is not the head of location " +
+         locations_.location(record.location).debug_string());
+  }
+  locations_.remove(record.location, record.slot, renumberer());
+  record.location = to;
+  record.slot = locations_.append(to, packet->first);
+}
+
 std::uint64_t NetSim::position_of(const PacketRecord& record) const {
   return locations_.queue(record.location).position(record.slot);
 }
@@ -172,13 +187,17 @@ LocationHandle NetSim::handle_of(const PacketLocation& location, const char* wha
 }
 
 LocationHandle NetSim::input_port_handle(const Node& node, const Name& port_name) const {
-  const auto it = input_ports_.find(&node);
-  if (it != input_ports_.end()) {
-    for (const auto& [name, h] : it->second) {
+  if (const auto* ports = input_ports_of(node)) {
+    for (const auto& [name, h] : *ports) {
       if (name == port_name) return h;
     }
   }
   return kNoLocation;
+}
+
+const std::vector<std::pair<Name, LocationHandle>>* NetSim::input_ports_of(const Node& node) const {
+  const auto it = node_index_.find(&node);
+  return it == node_index_.end() ? nullptr : &node_inputs_[it->second].ports;
 }
 
 Epoch& NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {

@@ -146,6 +146,9 @@ class NetSim {
 
   // Run step (run_step.cpp).
   NetActionResponse run_step();
+  // One step appending its events to `events`; whether it made progress.
+  // On an error the events already appended stay for the caller to drop.
+  Result<bool, NetActionError> run_step_into(EventList& events);
   bool try_trigger_input_salvo(const Node& node, EventList& events);
   bool any_input_condition_holds(const Node& node) const;
 
@@ -179,6 +182,9 @@ class NetSim {
   // location it left. Throws InternalFailure when the packet is unknown.
   std::uint64_t move_packet(const Ulid& packet_id, LocationHandle to);
   std::uint64_t move_packet(PacketTable::iterator packet, LocationHandle to);
+  // Moves the head packet of its queue to the back of `to` (its position, 0,
+  // is known).
+  void move_head(PacketTable::iterator packet, LocationHandle to);
   // InternalFailure unless the record's queue slot holds the packet.
   void check_queued(const Ulid& packet_id, const PacketRecord& record) const;
   // The packet's position in its location's queue.
@@ -199,6 +205,8 @@ class NetSim {
   std::uint64_t count_at(LocationHandle h) const { return locations_.queue(h).size(); }
   // The input port handles of a node (fixed), by port name.
   LocationHandle input_port_handle(const Node& node, const Name& port_name) const;
+  // The input ports of `node`, or null when it has none.
+  const std::vector<std::pair<Name, LocationHandle>>* input_ports_of(const Node& node) const;
 
   // Creates a Startable epoch of `node` with `in_salvo`: a fresh id, the epoch
   // tables and its empty Node and OutputPort locations. Returns it.
@@ -211,8 +219,15 @@ class NetSim {
   Graph graph_;
   PacketTable packets_;
   LocationTable locations_;
-  // Node -> (input port name, handle), for the nodes with input ports.
-  boost::unordered_flat_map<const Node*, std::vector<std::pair<Name, LocationHandle>>> input_ports_;
+  // The input ports of each node that has some: (port name, handle), and the
+  // last step that gave the node its chance to fire.
+  struct NodeInputs {
+    std::vector<std::pair<Name, LocationHandle>> ports;
+    std::uint64_t seen_in_step = 0;
+  };
+  std::vector<NodeInputs> node_inputs_;  // indexed by LocationEntry::node_index
+  boost::unordered_flat_map<const Node*, std::uint32_t> node_index_;
+  std::uint64_t step_serial_ = 0;
   EpochTable epochs_;
   UlidSet startable_epochs_;
   NodeEpochs node_to_epochs_;
@@ -223,7 +238,7 @@ class NetSim {
   struct EdgeMove {
     LocationHandle from;
     LocationHandle to;
-    Ulid packet_id;
+    PacketTable::iterator packet;
   };
   std::vector<EdgeMove> step_moves_;
   std::vector<const Node*> step_waiting_;

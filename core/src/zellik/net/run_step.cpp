@@ -2,6 +2,7 @@
 // blocked test that says whether another step could change anything. Both
 // look only at the locations that hold packets, never at the whole graph.
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -41,6 +42,12 @@ class InputPortCounts final : public PortCountSource {
 
 NetActionResponse NetSim::run_step() {
   EventList events;
+  Result<bool, NetActionError> progress = run_step_into(events);
+  if (!progress.ok()) return std::move(progress).error();
+  return NetActionSuccess{response::StepResult{progress.value()}, std::move(events)};
+}
+
+Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   bool made_progress = false;
 
   // Phase 1: plan one move per packet-holding edge on the counts as they stand
@@ -57,31 +64,40 @@ NetActionResponse NetSim::run_step() {
       fail("Edge targets a non-existent input port");
     }
     if (!e.target_port->slots_spec.has_room(count_at(e.target))) continue;
-    step_moves_.push_back(EdgeMove{e.handle(), e.target, e.queue.front()});
+    step_moves_.push_back(EdgeMove{e.handle(), e.target, packets_.end()});
   }
-  events.reserve(step_moves_.size() + 8);
+  // All the packet records are looked up before the first move, so that their
+  // cache misses overlap instead of following one another.
+  for (EdgeMove& m : step_moves_) {
+    m.packet = packets_.find(locations_.queue(m.from).front());
+    if (m.packet == packets_.end()) fail("Packet on an edge is missing from the packet table");
+  }
+  const std::size_t wanted = events.size() + step_moves_.size() + 8;
+  if (wanted > events.capacity()) events.reserve(std::max(wanted, 2 * events.capacity()));
+  // The moves of one phase are made in the same instant.
+  const Timestamp now = step_moves_.empty() ? 0 : now_millis();
   for (const EdgeMove& m : step_moves_) {
+    move_head(m.packet, m.to);
     // The head of an edge is at position 0 when it leaves.
-    move_packet(m.packet_id, m.to);
-    events.emplace_back(event::PacketMoved{now_millis(), m.packet_id, locations_.location(m.from),
+    events.emplace_back(event::PacketMoved{now, m.packet->first, locations_.location(m.from),
                                            locations_.location(m.to), 0});
     made_progress = true;
   }
 
   // Phase 2: every node holding input packets gets one chance to fire.
+  // One chance per node, in the order its first port appears in the index.
   std::vector<const Node*>& waiting = step_waiting_;
   waiting.clear();
+  ++step_serial_;
   for (const LocationTable::value_type* entry : locations_.active()) {
     if (!entry->first.is(PacketLocation::Kind::InputPort)) continue;
     // A node that is not in the graph can neither fire nor request.
-    const Node* node = entry->second.node;
-    if (node == nullptr) continue;
-    waiting.push_back(node);
-  }
-  // One chance per node, in the order its first port became active.
-  if (waiting.size() > 1) {
-    std::unordered_set<const Node*> seen;
-    std::erase_if(waiting, [&](const Node* n) { return !seen.insert(n).second; });
+    const LocationEntry& e = entry->second;
+    if (e.node == nullptr) continue;
+    NodeInputs& inputs = node_inputs_[e.node_index];
+    if (inputs.seen_in_step == step_serial_) continue;
+    inputs.seen_in_step = step_serial_;
+    waiting.push_back(e.node);
   }
   NameSet fired;
   for (const Node* node : waiting) {
@@ -97,14 +113,11 @@ NetActionResponse NetSim::run_step() {
   Result<bool, NetActionError> resolved = resolve_pending_requests(events);
   if (!resolved.ok()) return std::move(resolved).error();
   if (resolved.value()) made_progress = true;
-
-  return NetActionSuccess{response::StepResult{made_progress}, std::move(events)};
+  return made_progress;
 }
 
 bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
-  const auto ports = input_ports_.find(&node);
-  const auto* port_handles = ports == input_ports_.end() ? nullptr : &ports->second;
-  const InputPortCounts counts(locations_, port_handles);
+  const InputPortCounts counts(locations_, input_ports_of(node));
   const Name* fired_name = nullptr;
   const SalvoCondition* fired_condition = nullptr;
   for (const auto& [name, condition] : node.in_salvo_conditions) {
@@ -148,8 +161,7 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
 }
 
 bool NetSim::any_input_condition_holds(const Node& node) const {
-  const auto ports = input_ports_.find(&node);
-  const InputPortCounts counts(locations_, ports == input_ports_.end() ? nullptr : &ports->second);
+  const InputPortCounts counts(locations_, input_ports_of(node));
   for (const auto& [name, condition] : node.in_salvo_conditions) {
     if (evaluate_salvo_condition(condition.term, counts, node.in_ports)) return true;
   }
@@ -176,11 +188,11 @@ bool NetSim::is_blocked() const {
 EventList NetSim::run_until_blocked() {
   EventList events;
   while (!is_blocked()) {
-    NetActionResponse step = do_action(action::RunStep{});
-    if (!step.ok()) continue;
-    EventList& produced = step.value().events;
-    events.insert(events.end(), std::make_move_iterator(produced.begin()),
-                  std::make_move_iterator(produced.end()));
+    // Each step appends straight to the result; a failed step's events go.
+    const std::size_t mark = events.size();
+    if (!run_step_into(events).ok()) {
+      events.erase(events.begin() + static_cast<std::ptrdiff_t>(mark), events.end());
+    }
   }
   return events;
 }

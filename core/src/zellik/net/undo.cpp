@@ -119,8 +119,9 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       }
       // The room at from_location once the packet has left to_location (the
       // two are the same location when a move re-queued the packet).
-      std::uint64_t room = net.packet_count_at(e.from_location);
-      if (e.from_location == e.to_location) --room;
+      LocationHandle from = net.locations_.find(e.from_location);
+      std::uint64_t room = from == kNoLocation ? 0 : net.count_at(from);
+      if (from == record.location) --room;
       if (e.from_index > room) {
         return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
                                         " cannot return to index " +
@@ -130,7 +131,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       }
       net.check_queued(e.packet_id, record);
       net.locations_.remove(record.location, record.slot, net.renumberer());
-      const LocationHandle from = net.locations_.ensure(e.from_location);
+      if (from == kNoLocation) from = net.locations_.ensure(e.from_location);
       record.location = from;
       record.slot = net.locations_.insert(from, static_cast<std::size_t>(e.from_index), e.packet_id,
                                           net.renumberer());
