@@ -36,6 +36,7 @@ from zellik_sim import (
     Graph,
     MaxSalvos,
     NetAction,
+    NetEvent,
     NetSim,
     Node,
     PacketCount,
@@ -154,7 +155,7 @@ class Executor:
         self.routed = 0
         self.undo_shown = False
 
-    def do(self, action: NetAction) -> list:
+    def do(self, action: NetAction) -> list[NetEvent]:
         _, events = self.net.do_action(action)
         for event in events:
             if event.kind == "PacketCreated":
@@ -167,14 +168,15 @@ class Executor:
 
     def run_epoch(self, epoch_id: str) -> None:
         epoch = self.net.get_epoch(epoch_id)
+        assert epoch is not None, "a startable epoch exists"
         node = epoch.node_name
         self.do(NetAction.start_epoch(epoch_id))
         packets = [packet_id for _, packet_id in epoch.in_salvo.packets]
         if node == "source":
             for _ in range(BATCH_SIZE):
-                _, events = self.net.do_action(NetAction.create_packet(epoch_id))
+                data, _ = self.net.do_action(NetAction.create_packet(epoch_id))
                 self.created += 1
-                self.do(NetAction.load_packet_into_output_port(events[0].packet_id, "out"))
+                self.do(NetAction.load_packet_into_output_port(data.packet_id, "out"))
             self.do(NetAction.send_output_salvo(epoch_id, "emit"))
         elif node == "sink":
             for packet_id in packets:
@@ -188,9 +190,9 @@ class Executor:
         elif node == "join":
             for packet_id in packets:
                 self.do(NetAction.load_packet_into_output_port(packet_id, "done"))
-            _, events = self.net.do_action(NetAction.create_packet(epoch_id))
+            data, _ = self.net.do_action(NetAction.create_packet(epoch_id))
             self.created += 1
-            self.do(NetAction.load_packet_into_output_port(events[0].packet_id, "audit"))
+            self.do(NetAction.load_packet_into_output_port(data.packet_id, "audit"))
             self.do(NetAction.send_output_salvo(epoch_id, "forward"))
             self.do(NetAction.send_output_salvo(epoch_id, "audit"))
         else:
@@ -218,12 +220,13 @@ class Executor:
             self.undo_shown = True
             self.net.undo_action(action, events)
             back = self.net.get_packet(packet_id)
+            assert back is not None, "undo brings the packet back"
             print(f"    undo:  consumed packet {packet_id[-6:]} is back at {back.location!r}")
             _, events = self.net.do_action(action)
         self.consumed += 1
 
 
-def describe(events: list) -> str:
+def describe(events: list[NetEvent]) -> str:
     counts = collections.Counter(event.kind for event in events)
     return ", ".join(f"{kind} x{n}" for kind, n in counts.items()) or "nothing"
 

@@ -228,6 +228,10 @@ PyMethodDef g_methods[] = {
     {"create_request", as_method(&create_request), kStaticMethod,
      "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
      "The request will be resolved during the next RunStep."},
+    // Type checkers see NetAction as generic over its response data; the
+    // subscript NetAction[...] works at run time too, as an alias.
+    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
+     "__class_getitem__(item)\n--\n\nSee PEP 585."},
     {nullptr, nullptr, 0, nullptr},
 };
 
