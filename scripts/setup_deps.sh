@@ -40,7 +40,9 @@ if [ ! -x "$ZELLIK_PY" ] && ! "$ZELLIK_BASE_PYTHON" -c 'import ensurepip, venv' 
 fi
 
 missing=()
-for package in "${apt_packages[@]}"; do
+# Off Debian there is no package list to consult: the build names what lacks.
+command -v dpkg-query >/dev/null 2>&1 || apt_packages=()
+for package in "${apt_packages[@]+"${apt_packages[@]}"}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$package")
 done
