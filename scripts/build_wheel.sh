@@ -7,6 +7,7 @@ source "$(dirname "$0")/tool_env.sh"
 cd "$ZELLIK_ROOT"
 
 rm -rf dist
+echo "Building the zellik_sim wheel (the first build takes a few minutes)"
 # The build tools come from the environment (setup_deps.sh put them there),
 # so the build needs no network.
 "$ZELLIK_PY" -m pip wheel -q --no-build-isolation --no-deps -w dist .

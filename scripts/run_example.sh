@@ -7,6 +7,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup_deps.sh example
-bash scripts/build_wheel.sh >/dev/null
+bash scripts/build_wheel.sh
 source scripts/tool_env.sh
 exec "$ZELLIK_PY" examples/pipeline.py "$@"

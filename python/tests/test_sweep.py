@@ -63,7 +63,7 @@ def test_sweep_on_a_local_process_pool():
 def test_sweep_on_a_local_dask_cluster():
     distributed = pytest.importorskip("dask.distributed")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as cluster:
+                                  dashboard_address=":0") as cluster:
         out = run_sweep("--dask", cluster.scheduler_address)
     assert "on Dask cluster tcp://" in out
     check_output(out)
