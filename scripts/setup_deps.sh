@@ -33,9 +33,18 @@ for purpose in "$@"; do
   esac
 done
 
+# The project-local environment is made once from the base interpreter, and
+# made again when the base interpreter changed since.
+make_env=0
+if [ "$ZELLIK_ENV_GIVEN" = 0 ]; then
+  base_executable=$("$ZELLIK_BASE_PYTHON" -c 'import os, sys; print(os.path.realpath(sys.executable))')
+  if [ ! -x "$ZELLIK_PY" ] || [ "$(cat "$ZELLIK_ENV/.zellik-base" 2>/dev/null)" != "$base_executable" ]; then
+    make_env=1
+  fi
+fi
 # A base interpreter that cannot make environments (Debian's python3 without
 # python3-venv) needs its -venv package.
-if [ ! -x "$ZELLIK_PY" ] && ! "$ZELLIK_BASE_PYTHON" -c 'import ensurepip, venv' >/dev/null 2>&1; then
+if [ "$make_env" = 1 ] && ! "$ZELLIK_BASE_PYTHON" -c 'import ensurepip, venv' >/dev/null 2>&1; then
   apt_packages+=("$("$ZELLIK_BASE_PYTHON" -c 'import sys; print("python%d.%d-venv" % sys.version_info[:2])')")
 fi
 
@@ -60,15 +69,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
-# The project-local environment, made once from the base interpreter, and
-# made again when the base interpreter changed since.
-if [ "$ZELLIK_ENV_GIVEN" = 0 ]; then
-  base_executable=$("$ZELLIK_BASE_PYTHON" -c 'import os, sys; print(os.path.realpath(sys.executable))')
-  if [ ! -x "$ZELLIK_PY" ] || [ "$(cat "$ZELLIK_ENV/.zellik-base" 2>/dev/null)" != "$base_executable" ]; then
-    echo "Making the Python environment $ZELLIK_ENV from $base_executable"
-    "$ZELLIK_BASE_PYTHON" -m venv --clear "$ZELLIK_ENV"
-    echo "$base_executable" >"$ZELLIK_ENV/.zellik-base"
-  fi
+if [ "$make_env" = 1 ]; then
+  echo "Making the Python environment $ZELLIK_ENV from $base_executable"
+  "$ZELLIK_BASE_PYTHON" -m venv --clear "$ZELLIK_ENV"
+  echo "$base_executable" >"$ZELLIK_ENV/.zellik-base"
 fi
 
 # The Python packages, installed again only when what is wanted changed.
