@@ -281,7 +281,7 @@ def main(argv: list[str] | None = None) -> int:
     parse_in = PacketLocation.input_port("parse", "in")
     parse_ticket = PacketLocation.input_port("parse", "ticket")
     batches_requested = 1  # the start-up request of `parse`
-    busiest = (-1, 0, "")  # (packets in the net, step, DOT text)
+    busiest = (-1, 0, "")  # (packets inside the net, step, DOT text)
     step = 0
     while True:
         step += 1
@@ -289,7 +289,7 @@ def main(argv: list[str] | None = None) -> int:
         data, events = executor.do_action(NetAction.run_step())
         made_progress = data.made_progress
         timeline.count_waiting(step, net)
-        in_net = len(net.packets())
+        in_net = sum(1 for packet in net.packets() if packet.location.kind != "OutsideNet")
         if in_net > busiest[0]:
             busiest = (in_net, step, net.to_dot())
         print(f"step {step:>2}: {describe(events)}")
@@ -335,7 +335,7 @@ def main(argv: list[str] | None = None) -> int:
         pictures.plot_timeline(timeline, str(out / "timeline.png"))
         print("pictures")
         print(f"  graph:    {out / 'graph.png'}")
-        print(f"  net at its busiest step ({busiest[1]}, {busiest[0]} packets): {out / 'busiest.png'}")
+        print(f"  busiest:  {out / 'busiest.png'} (step {busiest[1]}, {busiest[0]} packets inside the net)")
         print(f"  timeline: {out / 'timeline.png'}")
     return 0
 
