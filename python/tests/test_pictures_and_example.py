@@ -72,6 +72,16 @@ class TestDot:
         # Equal graphs give equal text, whatever the hash order.
         assert graph.to_dot() == awkward_graph().to_dot()
 
+    def test_empty_and_control_character_names_render(self) -> None:
+        odd = "\r\x00\x7f"
+        edge = z.Edge(z.PortRef("", z.PortType.Output, ""), z.PortRef(odd, z.PortType.Input, odd))
+        graph = z.Graph([z.Node("", in_ports={"": z.Port()}, out_ports={"": z.Port()}),
+                         z.Node(odd, in_ports={odd: z.Port()})],
+                        [edge, z.Edge(edge.source, z.PortRef("", z.PortType.Input, "x"))])
+        text = svg_text(graph.to_dot())
+        assert '""' in text and "\\x0D\\x00\\x7F" in text
+        svg_text(z.NetSim(z.Graph(list(graph.nodes().values()), [edge])).to_dot())
+
     def test_edges_to_missing_nodes_still_render(self) -> None:
         edge = z.Edge(z.PortRef("A", z.PortType.Output, "o"), z.PortRef('gho"st', z.PortType.Input, "i"))
         graph = z.Graph([z.Node("A", out_ports={"o": z.Port()})], [edge], dependency_edges=[edge])

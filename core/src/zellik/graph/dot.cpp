@@ -45,6 +45,12 @@ std::string numbered(char prefix, std::size_t i) {
   return id;
 }
 
+// How a name is shown: escaped, or "" in italics when it is empty (Graphviz
+// rejects an empty formatting tag, and an empty label would hide the node).
+std::string shown_name(std::string_view name) {
+  return name.empty() ? "<I>&quot;&quot;</I>" : dot_label_text(name);
+}
+
 std::string plural(std::uint64_t n, const char* what) {
   return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
@@ -81,7 +87,7 @@ class DotWriter {
     std::size_t missing_index = 0;
     for (auto& [name, id] : missing_) {
       id = numbered('m', missing_index++);
-      out_ += "  " + id + " [shape=box, style=dashed, label=<" + dot_label_text(name) + ">];\n";
+      out_ += "  " + id + " [shape=box, style=dashed, label=<" + shown_name(name) + ">];\n";
     }
     for (const Edge* e : edges) write_edge(*e, false);
     for (const Edge* e : dependency_edges) write_edge(*e, true);
@@ -118,12 +124,12 @@ class DotWriter {
     out_ += "  " + id + " [label=<<TABLE BORDER=\"0\" CELLBORDER=\"1\" CELLSPACING=\"0\" CELLPADDING=\"4\"><TR>";
     if (!node.in_ports.empty()) out_ += "<TD>" + port_column(node, PortType::Input) + "</TD>";
 
-    out_ += "<TD BGCOLOR=\"" + std::string(header_color) + "\"><B>" + dot_label_text(node.name.view()) + "</B>";
+    out_ += "<TD BGCOLOR=\"" + std::string(header_color) + "\"><B>" + shown_name(node.name.view()) + "</B>";
     for (const auto& [name, condition] : node.in_salvo_conditions) {
-      out_ += "<BR/><FONT POINT-SIZE=\"9\">in: " + dot_label_text(name.view()) + "</FONT>";
+      out_ += "<BR/><FONT POINT-SIZE=\"9\">in: " + shown_name(name.view()) + "</FONT>";
     }
     for (const auto& [name, condition] : node.out_salvo_conditions) {
-      out_ += "<BR/><FONT POINT-SIZE=\"9\">out: " + dot_label_text(name.view()) + "</FONT>";
+      out_ += "<BR/><FONT POINT-SIZE=\"9\">out: " + shown_name(name.view()) + "</FONT>";
     }
     if (live_ != nullptr) {
       const DotLiveState::NodeEpochs none;
@@ -148,7 +154,7 @@ class DotWriter {
     for (const auto& [name, port] : sorted_ports(input ? node.in_ports : node.out_ports)) {
       const std::string port_id = numbered(input ? 'i' : 'o', index++);
       port_ids_.emplace(PortRef{node.name, type, *name}, port_id);
-      std::string text = dot_label_text(name->view()) + " [" + capacity_text(port->slots_spec) + "]";
+      std::string text = shown_name(name->view()) + " [" + capacity_text(port->slots_spec) + "]";
       std::string color;
       if (live_ != nullptr) {
         const std::uint64_t count = count_in(live_->packets_at_port, PortRef{node.name, type, *name});

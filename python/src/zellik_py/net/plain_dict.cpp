@@ -161,8 +161,10 @@ void DictReader::finish() const {
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(dict_, &pos, &key, &value)) {
-    const std::string text = PyUnicode_Check(key) ? to_string_arg(key, "key") : str_of(key);
-    if (std::find(read_.begin(), read_.end(), text) == read_.end() || !PyUnicode_Check(key)) {
+    // A key that is not a str is never one of ours, whatever its text.
+    const bool is_text = PyUnicode_Check(key);
+    const std::string text = str_of(key);
+    if (!is_text || std::find(read_.begin(), read_.end(), text) == read_.end()) {
       raise_field(path_of(text), "unexpected field");
     }
   }
