@@ -8,7 +8,8 @@
 #   example  build and run the example: a C++ compiler, the build tools and
 #            the package's own dependencies
 #   tests    everything scripts/run_tests.sh and the README's benchmarks use:
-#            GoogleTest, Google Benchmark and the `test` extra as well
+#            GoogleTest, Google Benchmark, Graphviz (the tests render DOT
+#            pictures) and the `test` extra as well
 #   style    clang-format and clang-tidy for scripts/check_style.sh
 #   ci       what .ci/run adds: the `ci` extra
 # System packages are installed with apt-get when run as root; otherwise the
@@ -24,10 +25,10 @@ python_groups=(build runtime)
 for purpose in "$@"; do
   case "$purpose" in
     example) ;;
-    tests) apt_packages+=(libgtest-dev libbenchmark-dev)
+    tests) apt_packages+=(libgtest-dev libbenchmark-dev graphviz)
            python_groups+=(test) ;;
     style) apt_packages+=(clang-format clang-tidy) ;;
-    ci) apt_packages+=(libgtest-dev libbenchmark-dev)
+    ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz)
         python_groups+=(test ci) ;;
     *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, ci)" >&2; exit 2 ;;
   esac
