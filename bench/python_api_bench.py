@@ -21,9 +21,11 @@ from __future__ import annotations
 
 import sys
 import time
+from collections.abc import Callable
+from typing import Any
 
 from zellik_sim import (
-    Edge, Graph, MaxSalvos, NetAction, NetSim, Node, PacketCount, PacketLocation, Port,
+    Edge, Graph, MaxSalvos, NetAction, NetEvent, NetSim, Node, PacketCount, PacketLocation, Port,
     PortRef, PortState, PortType, SalvoCondition, SalvoConditionTerm,
 )
 
@@ -41,7 +43,7 @@ def pipeline_graph(n: int) -> tuple[Graph, Edge]:
         return SalvoCondition(MaxSalvos.Infinite, port,
                               SalvoConditionTerm.port(port, PortState.NonEmpty))
 
-    nodes = []
+    nodes: list[Node] = []
     for i in range(n):
         ins = {"in": Port()} if i > 0 else {}
         outs = {"out": Port()} if i < n - 1 else {}
@@ -72,6 +74,7 @@ def run_pipeline() -> None:
         for ulid in startable:
             epoch_id = str(ulid)
             epoch = net.get_epoch(epoch_id)
+            assert epoch is not None
             _, ev = net.do_action(NetAction.start_epoch(epoch_id))
             events += len(ev)
             actions += 1
@@ -97,7 +100,7 @@ def run_pipeline() -> None:
     print(f"  {events / elapsed:,.0f} events/s, {actions / elapsed:,.0f} calls/s")
 
 
-def time_calls(label: str, fn) -> None:
+def time_calls(label: str, fn: Callable[[], object]) -> None:
     start = time.perf_counter()
     for _ in range(QUERY_CALLS):
         fn()
@@ -106,7 +109,7 @@ def time_calls(label: str, fn) -> None:
 
 
 def run_queries() -> None:
-    graph, first_edge = pipeline_graph(NODES)
+    graph, _ = pipeline_graph(NODES)
     net = NetSim(graph)
     data, _ = net.do_action(NetAction.create_packet())
     packet_id = data.packet_id
@@ -121,8 +124,8 @@ def run_queries() -> None:
 
 def pairs_graph(pairs: int) -> tuple[Graph, list[Edge]]:
     """`pairs` pairs A{i}.out -> B{i}.in; B has no condition, so packets pile up."""
-    nodes = []
-    edges = []
+    nodes: list[Node] = []
+    edges: list[Edge] = []
     for i in range(pairs):
         nodes.append(Node(f"A{i}", out_ports={"out": Port()}))
         nodes.append(Node(f"B{i}", in_ports={"in": Port()}))
@@ -130,8 +133,8 @@ def pairs_graph(pairs: int) -> tuple[Graph, list[Edge]]:
     return Graph(nodes, edges), edges
 
 
-def fill(net: NetSim, location: PacketLocation, count: int, keep: bool = True) -> list:
-    ids = []
+def fill(net: NetSim, location: PacketLocation, count: int, keep: bool = True) -> list[str]:
+    ids: list[str] = []
     for _ in range(count):
         data, _ = net.do_action(NetAction.create_packet())
         net.do_action(NetAction.transport_packet_to_location(data.packet_id, location))
@@ -157,7 +160,7 @@ def undo_history(rounds: int) -> float:
     graph, edges = pairs_graph(1)
     net = NetSim(graph)
     on_edge = PacketLocation.edge(edges[0])
-    history = []
+    history: list[tuple[NetAction[Any], list[NetEvent]]] = []
     for _ in range(rounds):
         create = NetAction.create_packet()
         data, ev = net.do_action(create)

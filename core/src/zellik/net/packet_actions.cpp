@@ -51,8 +51,8 @@ NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
     location = PacketLocation::Node(*a.epoch_id);
   }
 
-  Ulid id = Ulid::Generate();
-  while (packets_.contains(id)) id = Ulid::Generate();
+  Ulid id = ids_.next_id();
+  while (packets_.contains(id)) id = ids_.next_id();
   insert_packet(id, handle_of(location, "Packet location"));
 
   EventList events;
