@@ -11,8 +11,8 @@
 #include <vector>
 
 #include <absl/container/flat_hash_map.h>
-#include <boost/unordered/unordered_flat_map.hpp>
 #include <tsl/robin_map.h>
+#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "zellik/net/ulid.h"
 

@@ -21,8 +21,12 @@ namespace {
 
 Name numbered(const char* prefix, long i) { return Name(prefix + std::to_string(i)); }
 
-PortRef out_port(Name node, const char* port) { return PortRef{std::move(node), PortType::Output, Name(port)}; }
-PortRef in_port(Name node, const char* port) { return PortRef{std::move(node), PortType::Input, Name(port)}; }
+PortRef out_port(Name node, const char* port) {
+  return PortRef{std::move(node), PortType::Output, Name(port)};
+}
+PortRef in_port(Name node, const char* port) {
+  return PortRef{std::move(node), PortType::Input, Name(port)};
+}
 
 // `pairs` pairs A{i}.out -> B{i}.in; B has no input condition, so packets
 // pile up at its port.
@@ -44,7 +48,8 @@ Graph pairs_graph(long pairs) {
 }
 
 PacketLocation edge_of(long i) {
-  return PacketLocation::Edge(Edge{out_port(numbered("A", i), "out"), in_port(numbered("B", i), "in")});
+  return PacketLocation::Edge(
+      Edge{out_port(numbered("A", i), "out"), in_port(numbered("B", i), "in")});
 }
 
 Ulid place_packet(NetSim& net, const PacketLocation& where) {
@@ -84,7 +89,8 @@ void BM_EdgeMovesUntilBlocked(benchmark::State& state) {
     EventList produced = net->run_until_blocked();
     state.SetIterationTime(seconds_since(start));
     events += static_cast<long>(produced.size());
-    if (produced.size() != static_cast<std::size_t>(edges * depth)) state.SkipWithError("wrong event count");
+    if (produced.size() != static_cast<std::size_t>(edges * depth))
+      state.SkipWithError("wrong event count");
   }
   state.SetItemsProcessed(events);
   state.counters["ns_per_event"] = benchmark::Counter(

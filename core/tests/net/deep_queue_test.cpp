@@ -19,7 +19,9 @@ namespace {
 
 using namespace testkit;  // NOLINT: test-local shorthand
 
-Graph one_edge_graph() { return Graph({node("A", {}, {"out"}), node("B", {"in"})}, {edge("A.out", "B.in")}); }
+Graph one_edge_graph() {
+  return Graph({node("A", {}, {"out"}), node("B", {"in"})}, {edge("A.out", "B.in")});
+}
 
 struct DeepEdge {
   NetSim net{one_edge_graph()};
@@ -61,8 +63,9 @@ TEST(DeepQueue, LongHistoriesOfMiddleMovesUndoNewestFirst) {
       const std::size_t p = std::uniform_int_distribution<std::size_t>(0, order.size() - 1)(rng);
       // Now and then the moved packet re-joins the tail of the same edge.
       const bool requeue = i % 5 == 0;
-      const NetAction move = requeue ? NetAction{action::TransportPacketToLocation{order[p], d.edge}}
-                                     : out_of_net(order[p]);
+      const NetAction move = requeue
+                                 ? NetAction{action::TransportPacketToLocation{order[p], d.edge}}
+                                 : out_of_net(order[p]);
       EventList events = act(d.net, move);
       ASSERT_EQ(event_as<event::PacketMoved>(events, 0).from_index, p);
       const Ulid moved = order[p];

@@ -126,7 +126,9 @@ class SlotModel {
     removed_.pop_back();
     insert_at(p, id);
   }
-  std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+  std::size_t pick(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_);
+  }
   std::size_t size() const { return order_.size(); }
   std::size_t pending_undos() const { return removed_.size(); }
   void forget_undos() { removed_.clear(); }
@@ -187,7 +189,9 @@ TEST(PacketQueueSlots, UndoAtEveryPositionOfADeepQueueRestoresOrderAndSlot) {
   std::vector<PacketQueue::Slot> slots;
   for (std::uint64_t n = 0; n < kDepth; ++n) slots.push_back(q.push_back(id(n)));
   const Ids original = q.to_vector();
-  auto no_renumber = [](const Ulid& who, PacketQueue::Slot) { ADD_FAILURE() << who.to_string() << " moved"; };
+  auto no_renumber = [](const Ulid& who, PacketQueue::Slot) {
+    ADD_FAILURE() << who.to_string() << " moved";
+  };
   for (std::size_t p = 0; p < kDepth; ++p) {
     ASSERT_EQ(q.position(slots[p]), p);
     q.remove_slot(slots[p], no_renumber);

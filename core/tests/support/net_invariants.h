@@ -25,16 +25,19 @@ inline void ExpectNetInvariants(const NetSim& net) {
   // 1. A packet is in exactly one queue, the one keyed by its location.
   std::unordered_map<Ulid, std::size_t, UlidHash> seen;
   for (const auto& [location, entry] : locations) {
-    EXPECT_TRUE(entry.queue.consistent()) << "queue bookkeeping broken at " << location.debug_string();
+    EXPECT_TRUE(entry.queue.consistent())
+        << "queue bookkeeping broken at " << location.debug_string();
     EXPECT_EQ(locations.find(location), entry.handle()) << location.debug_string();
     std::size_t position = 0;
     for (const Ulid& id : entry.queue) {
-      EXPECT_EQ(entry.queue.at(position), id) << location.debug_string() << " position " << position;
+      EXPECT_EQ(entry.queue.at(position), id)
+          << location.debug_string() << " position " << position;
       const auto record = net.packet_records().find(id);
       if (record != net.packet_records().end()) {
         EXPECT_EQ(record->second.location, entry.handle()) << "record of " << id.to_string();
         EXPECT_TRUE(entry.queue.holds(record->second.slot, id)) << "slot of " << id.to_string();
-        EXPECT_EQ(entry.queue.position(record->second.slot), position) << "position of " << id.to_string();
+        EXPECT_EQ(entry.queue.position(record->second.slot), position)
+            << "position of " << id.to_string();
       }
       ++position;
       ++seen[id];
@@ -43,9 +46,8 @@ inline void ExpectNetInvariants(const NetSim& net) {
         ADD_FAILURE() << "queue of " << location.debug_string() << " holds unknown packet "
                       << id.to_string();
       } else if (!(packet->location == location)) {
-        ADD_FAILURE() << "packet " << id.to_string() << " is queued at "
-                      << location.debug_string() << " but located at "
-                      << packet->location.debug_string();
+        ADD_FAILURE() << "packet " << id.to_string() << " is queued at " << location.debug_string()
+                      << " but located at " << packet->location.debug_string();
       }
     }
   }
@@ -124,10 +126,11 @@ inline void ExpectNetInvariants(const NetSim& net) {
   }
   for (const auto& item : locations) {
     const PacketLocation& location = item.first;
-    const bool should = !item.second.queue.empty() &&
-                        (location.is(PacketLocation::Kind::Edge) ||
-                         location.is(PacketLocation::Kind::InputPort));
-    EXPECT_EQ(listed.contains(&item), should) << "active index wrong for " << location.debug_string();
+    const bool should =
+        !item.second.queue.empty() &&
+        (location.is(PacketLocation::Kind::Edge) || location.is(PacketLocation::Kind::InputPort));
+    EXPECT_EQ(listed.contains(&item), should)
+        << "active index wrong for " << location.debug_string();
     if (!should) {
       EXPECT_EQ(item.second.active_slot(), LocationEntry::kNotActive);
     }

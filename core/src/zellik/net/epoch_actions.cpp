@@ -11,7 +11,8 @@ namespace zellik {
 
 namespace {
 
-bool is_at_input_port(const PacketLocation& location, const Name& node_name, const Name& port_name) {
+bool is_at_input_port(const PacketLocation& location, const Name& node_name,
+                      const Name& port_name) {
   return location.is(PacketLocation::Kind::InputPort) && location.node_name() == node_name &&
          location.port_name() == port_name;
 }
@@ -117,7 +118,8 @@ NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
   // Packets inside the epoch first, then each output port's, oldest first.
   std::vector<Ulid> doomed = get_packets_at_location(PacketLocation::Node(a.epoch_id));
   for (const auto& [port_name, port] : node->out_ports) {
-    for (const Ulid& id : get_packets_at_location(PacketLocation::OutputPort(a.epoch_id, port_name))) {
+    for (const Ulid& id :
+         get_packets_at_location(PacketLocation::OutputPort(a.epoch_id, port_name))) {
       doomed.push_back(id);
     }
   }

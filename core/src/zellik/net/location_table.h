@@ -86,7 +86,8 @@ class LocationTable {
   template <class Renumber>
   void remove(LocationHandle h, PacketQueue::Slot slot, Renumber&& renumber);
   template <class Renumber>
-  PacketQueue::Slot insert(LocationHandle h, std::size_t index, const Ulid& id, Renumber&& renumber);
+  PacketQueue::Slot insert(LocationHandle h, std::size_t index, const Ulid& id,
+                           Renumber&& renumber);
 
   // The active index (any order).
   const std::vector<value_type*>& active() const { return active_; }
@@ -109,7 +110,9 @@ class LocationTable {
       skip();
       return *this;
     }
-    friend bool operator==(const basic_iterator& a, const basic_iterator& b) { return a.i_ == b.i_; }
+    friend bool operator==(const basic_iterator& a, const basic_iterator& b) {
+      return a.i_ == b.i_;
+    }
 
    private:
     void skip() {

@@ -98,7 +98,9 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
   struct Dispatch {
     NetSim& net;
     NetActionResponse operator()(const action::RunStep&) const { return net.run_step(); }
-    NetActionResponse operator()(const action::CreatePacket& a) const { return net.create_packet(a); }
+    NetActionResponse operator()(const action::CreatePacket& a) const {
+      return net.create_packet(a);
+    }
     NetActionResponse operator()(const action::ConsumePacket& a) const {
       return net.remove_packet(a.packet_id, /*destroyed=*/false);
     }

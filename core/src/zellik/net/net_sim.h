@@ -12,8 +12,8 @@
 
 #include <boost/unordered/unordered_flat_map.hpp>
 
-#include "zellik/graph/graph.h"
 #include "zellik/base/result.h"
+#include "zellik/graph/graph.h"
 #include "zellik/graph/salvo_condition.h"
 #include "zellik/net/epoch.h"
 #include "zellik/net/location_table.h"
@@ -131,7 +131,9 @@ class NetSim {
   // for a state no source can be in.
   bool restore_id_source(const IdSource::State& state) { return ids_.restore(state); }
   // The Edge / InputPort entries that currently hold packets (any order).
-  const std::vector<LocationTable::value_type*>& active_locations() const { return locations_.active(); }
+  const std::vector<LocationTable::value_type*>& active_locations() const {
+    return locations_.active();
+  }
 
  private:
   // Epoch actions (epoch_actions.cpp).
@@ -206,7 +208,8 @@ class NetSim {
   void erase_packet(PacketTable::iterator packet);
   // Keeps a record in step when a queue gives a packet another slot.
   auto renumberer() {
-    return [this](const Ulid& id, PacketQueue::Slot slot) { packets_.find(id)->second.slot = slot; };
+    return
+        [this](const Ulid& id, PacketQueue::Slot slot) { packets_.find(id)->second.slot = slot; };
   }
   Packet packet_value(const Ulid& id, const PacketRecord& record) const {
     return Packet{id, locations_.location(record.location)};

@@ -47,7 +47,8 @@ NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
   if (a.epoch_id) {
     auto it = epochs_.find(*a.epoch_id);
     if (it == epochs_.end()) return NetActionError::EpochNotFound(*a.epoch_id);
-    if (it->second.state != EpochState::Running) return NetActionError::EpochNotRunning(*a.epoch_id);
+    if (it->second.state != EpochState::Running)
+      return NetActionError::EpochNotRunning(*a.epoch_id);
     location = PacketLocation::Node(*a.epoch_id);
   }
 
@@ -99,7 +100,8 @@ NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketI
   const Node* node = graph_.find_node(epoch->second.node_name);
   if (node == nullptr) fail("Packet located in a non-existing node (yet the node has an epoch).");
   auto port = node->out_ports.find(a.port_name);
-  if (port == node->out_ports.end()) return NetActionError::OutputPortNotFound(a.port_name, epoch_id);
+  if (port == node->out_ports.end())
+    return NetActionError::OutputPortNotFound(a.port_name, epoch_id);
 
   const LocationHandle to = locations_.find(PacketLocation::OutputPort(epoch_id, a.port_name));
   if (to == kNoLocation) fail("No entry in NetSim._packets_by_location found for output port.");
@@ -129,7 +131,8 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
       return NetActionError::MaxSalvosExceeded(a.salvo_condition_name, a.epoch_id);
     }
   }
-  if (!evaluate_salvo_condition(condition->term, EpochOutputCounts(*this, a.epoch_id), node->out_ports)) {
+  if (!evaluate_salvo_condition(condition->term, EpochOutputCounts(*this, a.epoch_id),
+                                node->out_ports)) {
     return NetActionError::SalvoConditionNotMet(a.salvo_condition_name, a.epoch_id);
   }
 
@@ -144,8 +147,9 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
            "' does not have an entry in self._packets_by_location");
     }
     const Edge* edge = graph_.get_edge_by_tail(PortRef{node->name, PortType::Output, port_name});
-    const LocationHandle to = edge != nullptr ? handle_of(PacketLocation::Edge(*edge), "Edge")
-                                              : handle_of(PacketLocation::OutsideNet(), "OutsideNet");
+    const LocationHandle to = edge != nullptr
+                                  ? handle_of(PacketLocation::Edge(*edge), "Edge")
+                                  : handle_of(PacketLocation::OutsideNet(), "OutsideNet");
     PortPlan plan{port_name, from, to, edge == nullptr, {}};
     const PacketQueue& queue = locations_.queue(from);
     const std::uint64_t take = packet_count.take_from(queue.size());

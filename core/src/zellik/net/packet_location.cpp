@@ -44,8 +44,8 @@ std::string PacketLocation::debug_string() const {
       return "InputPort(" + quote_string_literal(node_name().view()) + ", " +
              quote_string_literal(port_name().view()) + ")";
     case Kind::OutputPort:
-      return "OutputPort(" + epoch_id().to_string() + ", " + quote_string_literal(port_name().view()) +
-             ")";
+      return "OutputPort(" + epoch_id().to_string() + ", " +
+             quote_string_literal(port_name().view()) + ")";
     case Kind::Edge:
       return "Edge(" + edge().to_string() + ")";
     case Kind::OutsideNet:

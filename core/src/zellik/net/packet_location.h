@@ -17,7 +17,13 @@ namespace zellik {
 // carry two of them). Intentionally copyable.
 class PacketLocation {
  public:
-  enum class Kind : std::uint8_t { Node = 0, InputPort = 1, OutputPort = 2, Edge = 3, OutsideNet = 4 };
+  enum class Kind : std::uint8_t {
+    Node = 0,
+    InputPort = 1,
+    OutputPort = 2,
+    Edge = 3,
+    OutsideNet = 4
+  };
 
   // Inside the startable or running epoch `epoch_id`.
   static PacketLocation Node(Ulid epoch_id);

@@ -93,7 +93,9 @@ class PacketQueue {
       ++*this;
       return old;
     }
-    friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.i_ == b.i_; }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) {
+      return a.i_ == b.i_;
+    }
 
    private:
     friend class PacketQueue;
@@ -145,8 +147,8 @@ class PacketQueue {
   std::vector<Ulid> ids_;
   std::vector<std::uint8_t> state_;
   std::vector<std::uint32_t> tree_;  // empty when not built
-  Slot base_ = 0;                     // slot of ids_[0]
-  std::size_t head_ = 0;              // storage index of the head (ids_.size() when empty)
+  Slot base_ = 0;                    // slot of ids_[0]
+  std::size_t head_ = 0;             // storage index of the head (ids_.size() when empty)
   std::size_t live_ = 0;
   std::size_t holes_ = 0;
 };

@@ -154,7 +154,8 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
       fail("Packet should exist at from_location");
     }
     const std::uint64_t index = move_packet(packet, inside);
-    events.emplace_back(event::PacketMoved{now_millis(), packet_id, locations_.location(taken_from[i]),
+    events.emplace_back(event::PacketMoved{now_millis(), packet_id,
+                                           locations_.location(taken_from[i]),
                                            locations_.location(inside), index});
   }
   return true;

@@ -26,7 +26,8 @@ Result<Unit, UndoError> NetSim::undo_action(const NetAction& action, const Event
   return Unit{};
 }
 
-Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id, const PacketLocation& location) {
+Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id,
+                                                const PacketLocation& location) {
   if (packets_.contains(packet_id)) {
     return UndoError::StateMismatch("packet " + packet_id.to_string() + " already exists");
   }
@@ -112,10 +113,9 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       PacketRecord& record = it->second;
       const PacketLocation& at = net.locations_.location(record.location);
       if (!(at == e.to_location)) {
-        return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
-                                        " is not at expected location " +
-                                        e.to_location.debug_string() + ", found at " +
-                                        at.debug_string());
+        return UndoError::StateMismatch(
+            "packet " + e.packet_id.to_string() + " is not at expected location " +
+            e.to_location.debug_string() + ", found at " + at.debug_string());
       }
       // The room at from_location once the packet has left to_location (the
       // two are the same location when a move re-queued the packet).
@@ -124,9 +124,8 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       if (from == record.location) --room;
       if (e.from_index > room) {
         return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
-                                        " cannot return to index " +
-                                        std::to_string(e.from_index) + " of " +
-                                        e.from_location.debug_string() + ", which holds " +
+                                        " cannot return to index " + std::to_string(e.from_index) +
+                                        " of " + e.from_location.debug_string() + ", which holds " +
                                         std::to_string(room) + " packets");
       }
       net.check_queued(e.packet_id, record);
@@ -160,7 +159,8 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
         return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
                                         " is not at OutsideNet, found at " + at.debug_string());
       }
-      net.move_packet(it, net.locations_.ensure(PacketLocation::OutputPort(e.epoch_id, e.port_name)));
+      net.move_packet(it,
+                      net.locations_.ensure(PacketLocation::OutputPort(e.epoch_id, e.port_name)));
       const auto epoch = net.epochs_.find(e.epoch_id);
       if (epoch != net.epochs_.end()) {
         std::erase_if(epoch->second.orphaned_packets, [&](const OrphanedPacketInfo& info) {
