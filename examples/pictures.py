@@ -6,6 +6,9 @@ drawn with matplotlib. Both are optional: ``available()`` says whether this
 machine has them (``pip install 'zellik_sim[viz]'`` and Graphviz).
 """
 
+# matplotlib ships only partial annotations; its unknown parts are not ours.
+# pyright: reportUnknownMemberType=false, reportUnknownArgumentType=false, reportUnknownVariableType=false
+
 from __future__ import annotations
 
 import collections
@@ -52,21 +55,26 @@ class Timeline:
     def observe(self, step: int, net: NetSim, events: list[NetEvent]) -> None:
         self.last_step = max(self.last_step, step)
         for event in events:
-            if event.kind in ("EpochCreated", "RequestEpochCreated") and event.epoch_id not in self.epochs:
-                epoch = net.get_epoch(event.epoch_id)
+            epoch_id = event.epoch_id
+            if epoch_id is None:
+                continue
+            if event.kind in ("EpochCreated", "RequestEpochCreated") and epoch_id not in self.epochs:
+                epoch = net.get_epoch(epoch_id)
                 if epoch is not None:
-                    self.epochs[event.epoch_id] = EpochSpan(epoch.node_name, step)
-            elif event.kind in ("EpochFinished", "EpochCancelled") and event.epoch_id in self.epochs:
-                self.epochs[event.epoch_id].finished = step
+                    self.epochs[epoch_id] = EpochSpan(epoch.node_name, step)
+            elif event.kind in ("EpochFinished", "EpochCancelled") and epoch_id in self.epochs:
+                self.epochs[epoch_id].finished = step
 
     def count_waiting(self, step: int, net: NetSim) -> None:
         counts: collections.Counter[str] = collections.Counter()
         for packet in net.packets():
             location = packet.location
-            if location.kind == "InputPort":
+            if location.kind == "InputPort" and location.node_name is not None:
                 counts[location.node_name] += 1
             elif location.kind == "Edge":
-                counts[location.get_edge().target.node_name] += 1
+                edge = location.get_edge()
+                assert edge is not None, "an Edge location names its edge"
+                counts[edge.target.node_name] += 1
         for node, count in counts.items():
             self.waiting[(step, node)] = count
 
@@ -78,12 +86,13 @@ def plot_timeline(timeline: Timeline, path: str) -> None:
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.patches import Rectangle
 
     rows = {node: i for i, node in enumerate(timeline.nodes)}
     fig, ax = plt.subplots(figsize=TIMELINE_INCHES, dpi=TIMELINE_DPI)
     deepest = max(timeline.waiting.values(), default=1)
     for (step, node), count in sorted(timeline.waiting.items()):
-        ax.add_patch(plt.Rectangle((step - 0.5, rows[node] - 0.45), 1.0, 0.9, color="#d9534f",
+        ax.add_patch(Rectangle((step - 0.5, rows[node] - 0.45), 1.0, 0.9, color="#d9534f",
                                    alpha=0.15 + 0.45 * count / deepest, linewidth=0))
         ax.text(step, rows[node] + 0.32, str(count), ha="center", va="center", fontsize=7, color="#8b1a1a")
 

@@ -14,12 +14,15 @@ each recorded one as they appear and ignores timestamps.
     python examples/recording.py TRACE.jsonl   # replays a trace of examples/pipeline.py
 """
 
+# A trace is JSON: its values are untyped until they are compared.
+# pyright: reportUnknownArgumentType=false, reportUnknownVariableType=false
+
 from __future__ import annotations
 
 import json
 import pathlib
 import sys
-from typing import IO, Any, TypeVar
+from typing import IO, Any, TypeVar, cast
 
 from zellik_sim import Graph, NetAction, NetActionResponseData, NetEvent, NetSim
 
@@ -70,9 +73,10 @@ class _Ids:
     def translate(self, value: Any) -> Any:
         """A recorded action dict with the ids the fresh net knows them by."""
         if isinstance(value, dict):
-            return {key: self.translate(item) for key, item in value.items()}
+            fields = cast("dict[str, Any]", value)
+            return {key: self.translate(item) for key, item in fields.items()}
         if isinstance(value, list):
-            return [self.translate(item) for item in value]
+            return [self.translate(item) for item in list[Any](value)]
         if isinstance(value, str):
             return self.recorded_to_new.get(value, value)
         return value
@@ -80,21 +84,25 @@ class _Ids:
     def match(self, recorded: Any, actual: Any, where: str) -> None:
         """Compares two plain values; without exactness learns the id pairing."""
         if isinstance(recorded, dict) and isinstance(actual, dict):
-            if list(recorded) != list(actual):
-                raise Mismatch(f"{where}: fields {list(recorded)} != {list(actual)}")
-            for key in recorded:
+            recorded_fields = cast("dict[str, Any]", recorded)
+            actual_fields = cast("dict[str, Any]", actual)
+            if list(recorded_fields) != list(actual_fields):
+                raise Mismatch(f"{where}: fields {list(recorded_fields)} != {list(actual_fields)}")
+            for key in recorded_fields:
                 if key == "timestamp" and not self.exact:
                     continue
-                self.match(recorded[key], actual[key], f"{where}.{key}")
+                self.match(recorded_fields[key], actual_fields[key], f"{where}.{key}")
         elif isinstance(recorded, list) and isinstance(actual, list):
-            if len(recorded) != len(actual):
-                raise Mismatch(f"{where}: {len(recorded)} items recorded, {len(actual)} now")
-            for i, (r, a) in enumerate(zip(recorded, actual)):
+            recorded_items = list[Any](recorded)
+            actual_items = list[Any](actual)
+            if len(recorded_items) != len(actual_items):
+                raise Mismatch(f"{where}: {len(recorded_items)} items recorded, {len(actual_items)} now")
+            for i, (r, a) in enumerate(zip(recorded_items, actual_items)):
                 self.match(r, a, f"{where}[{i}]")
         elif recorded != actual:
             if self.exact or not (_looks_like_id(recorded) and _looks_like_id(actual)):
                 raise Mismatch(f"{where}: recorded {recorded!r}, got {actual!r}")
-            known = self.recorded_to_new.setdefault(recorded, actual)
+            known = self.recorded_to_new.setdefault(cast(str, recorded), cast(str, actual))
             if known != actual:
                 raise Mismatch(f"{where}: {recorded} was {known} before, now {actual}")
 
@@ -139,7 +147,7 @@ def replay(graph: Graph, lines: IO[str]) -> int:
 
 def main(argv: list[str]) -> int:
     if len(argv) != 2:
-        print(__doc__.strip().splitlines()[-1].strip(), file=sys.stderr)
+        print((__doc__ or "").strip().splitlines()[-1].strip(), file=sys.stderr)
         return 2
     sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
     from pipeline import build_graph
