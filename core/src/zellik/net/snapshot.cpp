@@ -8,6 +8,7 @@
 //
 // The payload, in this order:
 //   startup flag      u8 (0 or 1)
+//   id source         u8 seeded (0 or 1), u64 clock, 4 x u64 generator words
 //   epoch lists       u64 count; each: node name, u64 count, epoch records
 //   startable set     u64 count; epoch ids in get_startable_epochs order
 //   locations         u64 count; each: location, u64 count, packet ids
@@ -17,8 +18,8 @@
 //
 // Decoding reads the whole payload into plain records, checks them against
 // the graph, and only then builds the net, so a refused snapshot leaves
-// nothing behind. A later format version that adds state (an identifier
-// generator, say) adds a section and a version number.
+// nothing behind. A later format version that adds state adds a section and
+// a version number.
 
 #include "zellik/net/snapshot.h"
 
@@ -55,6 +56,10 @@ void put_ids(ByteWriter& w, std::span<const Ulid> ids) {
 
 void put_payload(ByteWriter& w, const NetSim& net) {
   w.u8(net.startup_requests_sent() ? 1 : 0);
+  const IdSource::State source = net.id_source().state();
+  w.u8(source.seeded ? 1 : 0);
+  w.u64(source.clock_ms);
+  for (std::uint64_t word : source.generator) w.u64(word);
 
   const NodeEpochs& lists = net.node_to_epochs();
   w.u64(lists.size());
@@ -104,6 +109,7 @@ struct DecodedLocation {
 
 struct DecodedState {
   bool startup_requests_sent = false;
+  IdSource::State ids;
   std::vector<std::pair<Name, std::vector<Epoch>>> epoch_lists;
   std::vector<Ulid> startable;
   std::vector<DecodedLocation> locations;
@@ -135,6 +141,11 @@ bool read_payload(ByteReader& r, DecodedState& s) {
   const std::uint8_t flag = r.u8();
   if (flag > 1) return false;
   s.startup_requests_sent = flag == 1;
+  const std::uint8_t seeded = r.u8();
+  if (seeded > 1) return false;
+  s.ids.seeded = seeded == 1;
+  s.ids.clock_ms = r.u64();
+  for (std::uint64_t& word : s.ids.generator) word = r.u64();
 
   const std::uint64_t lists = r.count(kMinNameBytes + 8);
   s.epoch_lists.reserve(lists);
@@ -370,6 +381,7 @@ Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(Graph graph, std:
     }
   }
   net->restore_request_state(std::move(state.pending), state.tokens, state.startup_requests_sent);
+  if (!net->restore_id_source(state.ids)) return invalid("the id generator state is impossible");
   return net;
 }
 
