@@ -245,6 +245,7 @@ def run_snapshot() -> None:
     for packet_id in ids[: SNAPSHOT_PACKETS // 2]:
         net.do_action(NetAction.transport_packet_to_location(packet_id, on_edge))
     best_dump = best_load = float("inf")
+    blob = b""
     for _ in range(3):
         start = time.perf_counter()
         blob = pickle.dumps(net, protocol=pickle.HIGHEST_PROTOCOL)

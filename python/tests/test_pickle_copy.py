@@ -307,3 +307,15 @@ def test_record_bytes_that_are_not_a_record_are_refused():
     for bad in (b"", b"P", b"P" + b"\0" * 5, b"Q" + b"\0" * 40):
         with pytest.raises(ValueError, match="Not the byte form of a zellik_sim record"):
             z._record_from_bytes(bad)
+
+
+def test_seeded_net_continues_the_same_ids_and_clock_after_restore():
+    graph, _ = pipeline_graph()
+    net = z.NetSim(graph, seed=7)
+    net.do_action(z.NetAction.create_packet())
+    forks = [pickle.loads(pickle.dumps(net)), copy.copy(net), copy.deepcopy(net)]
+    data, events = net.do_action(z.NetAction.create_packet())
+    for fork in forks:
+        fork_data, fork_events = fork.do_action(z.NetAction.create_packet())
+        assert fork_data.packet_id == data.packet_id
+        assert [e.timestamp for e in fork_events] == [e.timestamp for e in events]
