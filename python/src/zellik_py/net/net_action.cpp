@@ -7,7 +7,9 @@
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik/net/net_action.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 
 namespace zellik::py {
 namespace {
@@ -135,7 +137,7 @@ PyObject* create_packet(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
   return guard([&] {
     auto a = parse_fast("create_packet", std::array{"epoch_id"}, 0, args, nargs, kwnames);
     stored::CreatePacket action;
-    if (a.has(0)) action.epoch_id = str_of(a[0]);
+    if (a.has(0)) action.epoch_id = identifier_text(a[0]);
     return action_to_py(std::move(action));
   });
 }
@@ -146,7 +148,7 @@ PyObject* by_id(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   constexpr const char* kArgument = I <= 3 ? "packet_id" : "epoch_id";
   return guard([&] {
     auto a = parse_fast(kConstructorNames[I], std::array{kArgument}, 1, args, nargs, kwnames);
-    return action_to_py(StoredAction(std::in_place_index<I>, std::variant_alternative_t<I, StoredAction>{str_of(a[0])}));
+    return action_to_py(StoredAction(std::in_place_index<I>, std::variant_alternative_t<I, StoredAction>{identifier_text(a[0])}));
   });
 }
 
@@ -163,7 +165,7 @@ PyObject* load_packet_into_output_port(PyObject*, PyObject* const* args, Py_ssiz
   return guard([&] {
     auto a = parse_fast("load_packet_into_output_port", std::array{"packet_id", "port_name"}, 2, args, nargs,
                         kwnames);
-    std::string packet_id = str_of(a[0]);
+    std::string packet_id = identifier_text(a[0]);
     return action_to_py(stored::LoadPacketIntoOutputPort{std::move(packet_id), to_name_arg(a[1], "port_name")});
   });
 }
@@ -172,7 +174,7 @@ PyObject* send_output_salvo(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
   return guard([&] {
     auto a = parse_fast("send_output_salvo", std::array{"epoch_id", "salvo_condition_name"}, 2, args, nargs,
                         kwnames);
-    std::string epoch_id = str_of(a[0]);
+    std::string epoch_id = identifier_text(a[0]);
     return action_to_py(stored::SendOutputSalvo{std::move(epoch_id), to_name_arg(a[1], "salvo_condition_name")});
   });
 }
@@ -182,7 +184,7 @@ PyObject* transport_packet_to_location(PyObject*, PyObject* const* args, Py_ssiz
   return guard([&] {
     auto a = parse_fast("transport_packet_to_location", std::array{"packet_id", "destination"}, 2, args, nargs,
                         kwnames);
-    std::string packet_id = str_of(a[0]);
+    std::string packet_id = identifier_text(a[0]);
     return action_to_py(
         stored::TransportPacketToLocation{std::move(packet_id), location_arg(a[1], "destination")});
   });

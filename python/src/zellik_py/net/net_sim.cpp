@@ -7,7 +7,9 @@
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/errors/translate.h"
 #include "zellik_py/graph/graph_convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik/net/net_sim.h"
 
 namespace zellik::py {

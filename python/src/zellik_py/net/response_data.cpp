@@ -6,7 +6,9 @@
 
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 
 namespace zellik::py {
 namespace {
@@ -46,6 +48,7 @@ PyObject* step_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
 PyObject* packet_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
     auto a = parse_tuple(g_variants[1].name, std::array{"packet_id"}, 1, args, kwargs);
+    check_identifier_type(a[0], "packet_id");
     return make(type, response::Packet{identifier_arg(a[0])});
   });
 }
@@ -64,6 +67,7 @@ PyObject* cancelled_epoch_new(PyTypeObject* type, PyObject* args, PyObject* kwar
     auto a = parse_tuple(g_variants[5].name, std::array{"epoch", "destroyed_packets"}, 2, args, kwargs);
     response::CancelledEpoch data{epoch_arg(a[0], "epoch"), {}};
     for (const Ref& id : sequence_items(a[1], "destroyed_packets")) {
+      check_identifier_type(id.get(), "destroyed_packets");
       data.destroyed_packets.push_back(identifier_arg(id.get()));
     }
     return make(type, std::move(data));
