@@ -15,14 +15,6 @@ namespace {
 // Value: the object embeds the engine's NetEvent (Box<NetEvent>). Objects
 // come only from the engine; undo_action hands the embedded record back.
 
-constexpr std::array<const char*, 14> kKindNames = {
-    "PacketCreated",       "PacketConsumed",       "PacketDestroyed", "EpochCreated",
-    "EpochStarted",        "EpochFinished",        "EpochCancelled",  "PacketMoved",
-    "InputSalvoTriggered", "OutputSalvoTriggered", "PacketOrphaned",  "RequestCreated",
-    "RequestCascadeResolved", "RequestEpochCreated"};
-
-static_assert(kKindNames.size() == std::variant_size_v<NetEvent>);
-
 // What the repr shows after the timestamp, one overload per kind.
 std::string id_field(const char* name, const Ulid& id) { return std::string(", ") + name + "=" + single_quoted(id.to_string()); }
 std::string name_field(const char* name, const Name& value) { return std::string(", ") + name + "=" + quoted(value.view()); }
@@ -69,7 +61,7 @@ std::string fields(const event::RequestEpochCreated& e) {
 }
 
 std::string event_repr(const NetEvent& e) {
-  return std::string("NetEvent.") + kKindNames[e.index()] + "(ts=" + std::to_string(event_timestamp(e)) +
+  return "NetEvent." + std::string(kind_name(e)) + "(ts=" + std::to_string(event_timestamp(e)) +
          std::visit([](const auto& ev) { return fields(ev); }, e) + ")";
 }
 
@@ -82,7 +74,16 @@ Ref read_field(const NetEvent& e, Read&& read) {
   return std::visit(read, e);
 }
 
-Ref kind_of(const NetEvent& e) { return to_py(std::string_view(kKindNames[e.index()])); }
+// Kind names are shared str objects, made once per kind.
+template <class E>
+Ref kind_str() {
+  static PyObject* const text = check(PyUnicode_InternFromString(std::string(event::kKindName<E>).c_str()));
+  return Ref::borrow(text);
+}
+
+Ref kind_of(const NetEvent& e) {
+  return std::visit([]<class E>(const E&) { return kind_str<E>(); }, e);
+}
 Ref timestamp_of(const NetEvent& e) { return to_py_i64(event_timestamp(e)); }
 
 Ref packet_id_of(const NetEvent& e) {
@@ -229,9 +230,7 @@ Ref event_to_py(const NetEvent& event) { return box<NetEvent>(event); }
 Ref events_to_py(const EventList& events) { return list_of(events, event_to_py); }
 
 const NetEvent& event_arg(PyObject* obj, const char* arg) {
-  const NetEvent* event = cast<NetEvent>(obj);
-  if (event == nullptr) raise_arg_type(obj, arg, "NetEvent");
-  return *event;
+  return arg_of<NetEvent>(obj, arg);
 }
 
 }  // namespace zellik::py
