@@ -85,9 +85,7 @@ Ref epoch_state_to_py(EpochState state) { return enum_member(g_epoch_state, stat
 Ref epoch_to_py(const Epoch& epoch) { return box<Epoch>(epoch); }
 
 const Epoch& epoch_arg(PyObject* obj, const char* arg) {
-  const Epoch* epoch = cast<Epoch>(obj);
-  if (epoch == nullptr) raise_arg_type(obj, arg, "Epoch");
-  return *epoch;
+  return arg_of<Epoch>(obj, arg);
 }
 
 }  // namespace zellik::py

@@ -148,9 +148,7 @@ std::string location_repr(const PacketLocation& loc) {
 Ref location_to_py(const PacketLocation& location) { return box<PacketLocation>(location); }
 
 const PacketLocation& location_arg(PyObject* obj, const char* arg) {
-  const PacketLocation* location = cast<PacketLocation>(obj);
-  if (location == nullptr) raise_arg_type(obj, arg, "PacketLocation");
-  return *location;
+  return arg_of<PacketLocation>(obj, arg);
 }
 
 }  // namespace zellik::py

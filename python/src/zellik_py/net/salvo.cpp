@@ -107,9 +107,7 @@ void define_salvo(PyObject* module) {
 Ref salvo_to_py(const SalvoText& salvo) { return box<SalvoText>(salvo); }
 
 const SalvoText& salvo_arg(PyObject* obj, const char* arg) {
-  const SalvoText* salvo = cast<SalvoText>(obj);
-  if (salvo == nullptr) raise_arg_type(obj, arg, "Salvo");
-  return *salvo;
+  return arg_of<SalvoText>(obj, arg);
 }
 
 }  // namespace zellik::py
