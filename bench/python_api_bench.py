@@ -20,6 +20,8 @@ from __future__ import annotations
 import sys
 import threading
 import time
+from collections.abc import Callable, Sequence
+from typing import Any
 
 from zellik_sim import (
     Edge, Graph, MaxSalvos, NetAction, NetSim, Node, PacketCount, PacketLocation, Port,
@@ -40,7 +42,7 @@ def pipeline_graph(n: int) -> tuple[Graph, Edge]:
         return SalvoCondition(MaxSalvos.Infinite, port,
                               SalvoConditionTerm.port(port, PortState.NonEmpty))
 
-    nodes = []
+    nodes: list[Node] = []
     for i in range(n):
         ins = {"in": Port()} if i > 0 else {}
         outs = {"out": Port()} if i < n - 1 else {}
@@ -71,6 +73,7 @@ def run_pipeline() -> None:
         for ulid in startable:
             epoch_id = str(ulid)
             epoch = net.get_epoch(epoch_id)
+            assert epoch is not None
             _, ev = net.do_action(NetAction.start_epoch(epoch_id))
             events += len(ev)
             actions += 1
@@ -96,7 +99,7 @@ def run_pipeline() -> None:
     print(f"  {events / elapsed:,.0f} events/s, {actions / elapsed:,.0f} calls/s")
 
 
-def time_calls(label: str, fn) -> None:
+def time_calls(label: str, fn: Callable[[], object]) -> None:
     start = time.perf_counter()
     for _ in range(QUERY_CALLS):
         fn()
@@ -105,7 +108,7 @@ def time_calls(label: str, fn) -> None:
 
 
 def run_queries() -> None:
-    graph, first_edge = pipeline_graph(NODES)
+    graph, _ = pipeline_graph(NODES)
     net = NetSim(graph)
     data, _ = net.do_action(NetAction.create_packet())
     packet_id = data.packet_id
@@ -146,6 +149,7 @@ def run_pipeline_hops() -> None:
         startable = net.get_startable_epochs()
         for epoch_id in startable:
             epoch = net.get_epoch(epoch_id)
+            assert epoch is not None
             net.do_action(NetAction.start_epoch(epoch_id))
             if epoch.node_name == last:
                 for _, packet_id in epoch.in_salvo.packets:
@@ -163,7 +167,7 @@ def run_pipeline_hops() -> None:
           f"{elapsed / hops * 1e6:.2f} us per hop")
 
 
-def per_call(fn, items) -> float:
+def per_call(fn: Callable[[Any], object], items: Sequence[Any]) -> float:
     """Best of ROUNDS timings of fn over items, in nanoseconds per item."""
     best = float("inf")
     for _ in range(ROUNDS):
@@ -204,6 +208,7 @@ def run_identifiers() -> None:
     report("NetAction.start_epoch(ULID)", ulid_ns)
     report("  ULID argument costs more than text by", ulid_ns - text_ns)
     epoch = net.get_epoch(texts[0])
+    assert epoch is not None
     report("Epoch.get_id()", per_call(lambda _: epoch.get_id(), range(BATCH)))
 
 
@@ -232,7 +237,7 @@ def run_thin_calls() -> None:
     # Actions over a batch of fresh packets and epochs; each round gets its
     # own net, so that no packet left over from another batch sits at the
     # head of a queue.
-    def timed(label: str, setup, act) -> None:
+    def timed(label: str, setup: Callable[[], Sequence[Any]], act: Callable[[Any], object]) -> None:
         nonlocal net
         best = float("inf")
         for _ in range(ROUNDS):
@@ -247,7 +252,7 @@ def run_thin_calls() -> None:
     def new_packets() -> list[str]:
         return [net.do_action(create)[0].packet_id for _ in many]
 
-    def undoable_consumes() -> list:
+    def undoable_consumes() -> list[Any]:
         done = [(a, net.do_action(a)[1])
                 for a in [NetAction.consume_packet(p) for p in new_packets()]]
         done.reverse()
@@ -275,13 +280,17 @@ def run_thin_calls() -> None:
         enet, _ = filled_net(BATCH)
         enet.run_until_blocked()
         eids = [str(u) for u in enet.get_startable_epochs()]
-        pids = [enet.get_epoch(e).in_salvo.packets[0][1] for e in eids]
+        pids: list[str] = []
+        for e in eids:
+            epoch = enet.get_epoch(e)
+            assert epoch is not None
+            pids.append(epoch.in_salvo.packets[0][1])
         return enet, eids, pids
 
     best = {k: float("inf") for k in ("start", "load", "send", "finish", "cancel")}
     for _ in range(ROUNDS):
         enet, eids, pids = epochs_net()
-        rounds = [
+        rounds: list[tuple[str, list[NetAction]]] = [
             ("start", [NetAction.start_epoch(e) for e in eids]),
             ("load", [NetAction.load_packet_into_output_port(p, "out") for p in pids]),
             ("send", [NetAction.send_output_salvo(e, "send") for e in eids]),

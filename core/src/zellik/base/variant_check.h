@@ -18,12 +18,16 @@ constexpr bool every_alternative(Pred pred) {
   }(std::type_identity<V>{}, pred);
 }
 
-// The position of the alternative T in the variant V (T must be one of them).
-template <class T, class V>
-inline constexpr std::size_t index_of_v = []<std::size_t... I>(std::index_sequence<I...>) {
+template <class T, class V, std::size_t... I>
+constexpr std::size_t index_in(std::index_sequence<I...>) {
   std::size_t index = 0;
   ((std::is_same_v<T, std::variant_alternative_t<I, V>> ? (index = I, true) : false) || ...);
   return index;
-}(std::make_index_sequence<std::variant_size_v<V>>{});
+}
+
+// The position of the alternative T in the variant V (T must be one of them).
+template <class T, class V>
+inline constexpr std::size_t index_of_v =
+    index_in<T, V>(std::make_index_sequence<std::variant_size_v<V>>{});
 
 }  // namespace zellik

@@ -68,20 +68,32 @@ using NetAction = std::variant<action::RunStep, action::CreatePacket, action::Co
 namespace action {
 template <class A>
 inline constexpr std::string_view kConstructorName{};
-template <> inline constexpr std::string_view kConstructorName<RunStep> = "run_step";
-template <> inline constexpr std::string_view kConstructorName<CreatePacket> = "create_packet";
-template <> inline constexpr std::string_view kConstructorName<ConsumePacket> = "consume_packet";
-template <> inline constexpr std::string_view kConstructorName<DestroyPacket> = "destroy_packet";
-template <> inline constexpr std::string_view kConstructorName<StartEpoch> = "start_epoch";
-template <> inline constexpr std::string_view kConstructorName<FinishEpoch> = "finish_epoch";
-template <> inline constexpr std::string_view kConstructorName<CancelEpoch> = "cancel_epoch";
-template <> inline constexpr std::string_view kConstructorName<CreateEpoch> = "create_epoch";
-template <> inline constexpr std::string_view kConstructorName<LoadPacketIntoOutputPort> =
+template <>
+inline constexpr std::string_view kConstructorName<RunStep> = "run_step";
+template <>
+inline constexpr std::string_view kConstructorName<CreatePacket> = "create_packet";
+template <>
+inline constexpr std::string_view kConstructorName<ConsumePacket> = "consume_packet";
+template <>
+inline constexpr std::string_view kConstructorName<DestroyPacket> = "destroy_packet";
+template <>
+inline constexpr std::string_view kConstructorName<StartEpoch> = "start_epoch";
+template <>
+inline constexpr std::string_view kConstructorName<FinishEpoch> = "finish_epoch";
+template <>
+inline constexpr std::string_view kConstructorName<CancelEpoch> = "cancel_epoch";
+template <>
+inline constexpr std::string_view kConstructorName<CreateEpoch> = "create_epoch";
+template <>
+inline constexpr std::string_view kConstructorName<LoadPacketIntoOutputPort> =
     "load_packet_into_output_port";
-template <> inline constexpr std::string_view kConstructorName<SendOutputSalvo> = "send_output_salvo";
-template <> inline constexpr std::string_view kConstructorName<TransportPacketToLocation> =
+template <>
+inline constexpr std::string_view kConstructorName<SendOutputSalvo> = "send_output_salvo";
+template <>
+inline constexpr std::string_view kConstructorName<TransportPacketToLocation> =
     "transport_packet_to_location";
-template <> inline constexpr std::string_view kConstructorName<CreateRequest> = "create_request";
+template <>
+inline constexpr std::string_view kConstructorName<CreateRequest> = "create_request";
 }  // namespace action
 
 static_assert(every_alternative<NetAction>([](auto a) {

@@ -55,7 +55,8 @@ constexpr ActionErrorText kActionErrors[] = {
      "Request cascade cycle detected at node '{node_name}'"},
     {K::RequestUnconnectedPort, "RequestUnconnectedPort",
      "Request cascade reached unconnected input port '{port_name}' on node '{node_name}'"},
-    {K::RequestNodeNotFound, "RequestNodeNotFound", "Request targets non-existent node '{node_name}'"},
+    {K::RequestNodeNotFound, "RequestNodeNotFound",
+     "Request targets non-existent node '{node_name}'"},
 };
 
 constexpr bool rows_follow_kinds() {

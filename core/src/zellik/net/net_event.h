@@ -112,23 +112,39 @@ using EventList = std::vector<NetEvent>;
 namespace event {
 template <class E>
 inline constexpr std::string_view kKindName{};
-template <> inline constexpr std::string_view kKindName<PacketCreated> = "PacketCreated";
-template <> inline constexpr std::string_view kKindName<PacketConsumed> = "PacketConsumed";
-template <> inline constexpr std::string_view kKindName<PacketDestroyed> = "PacketDestroyed";
-template <> inline constexpr std::string_view kKindName<EpochCreated> = "EpochCreated";
-template <> inline constexpr std::string_view kKindName<EpochStarted> = "EpochStarted";
-template <> inline constexpr std::string_view kKindName<EpochFinished> = "EpochFinished";
-template <> inline constexpr std::string_view kKindName<EpochCancelled> = "EpochCancelled";
-template <> inline constexpr std::string_view kKindName<PacketMoved> = "PacketMoved";
-template <> inline constexpr std::string_view kKindName<InputSalvoTriggered> = "InputSalvoTriggered";
-template <> inline constexpr std::string_view kKindName<OutputSalvoTriggered> = "OutputSalvoTriggered";
-template <> inline constexpr std::string_view kKindName<PacketOrphaned> = "PacketOrphaned";
-template <> inline constexpr std::string_view kKindName<RequestCreated> = "RequestCreated";
-template <> inline constexpr std::string_view kKindName<RequestCascadeResolved> = "RequestCascadeResolved";
-template <> inline constexpr std::string_view kKindName<RequestEpochCreated> = "RequestEpochCreated";
+template <>
+inline constexpr std::string_view kKindName<PacketCreated> = "PacketCreated";
+template <>
+inline constexpr std::string_view kKindName<PacketConsumed> = "PacketConsumed";
+template <>
+inline constexpr std::string_view kKindName<PacketDestroyed> = "PacketDestroyed";
+template <>
+inline constexpr std::string_view kKindName<EpochCreated> = "EpochCreated";
+template <>
+inline constexpr std::string_view kKindName<EpochStarted> = "EpochStarted";
+template <>
+inline constexpr std::string_view kKindName<EpochFinished> = "EpochFinished";
+template <>
+inline constexpr std::string_view kKindName<EpochCancelled> = "EpochCancelled";
+template <>
+inline constexpr std::string_view kKindName<PacketMoved> = "PacketMoved";
+template <>
+inline constexpr std::string_view kKindName<InputSalvoTriggered> = "InputSalvoTriggered";
+template <>
+inline constexpr std::string_view kKindName<OutputSalvoTriggered> = "OutputSalvoTriggered";
+template <>
+inline constexpr std::string_view kKindName<PacketOrphaned> = "PacketOrphaned";
+template <>
+inline constexpr std::string_view kKindName<RequestCreated> = "RequestCreated";
+template <>
+inline constexpr std::string_view kKindName<RequestCascadeResolved> = "RequestCascadeResolved";
+template <>
+inline constexpr std::string_view kKindName<RequestEpochCreated> = "RequestEpochCreated";
 }  // namespace event
 
-static_assert(every_alternative<NetEvent>([](auto e) { return !event::kKindName<typename decltype(e)::type>.empty(); }),
+static_assert(every_alternative<NetEvent>([](auto e) {
+                return !event::kKindName<typename decltype(e)::type>.empty();
+              }),
               "every event kind has a name");
 
 // "PacketCreated", "PacketMoved", ...

@@ -22,19 +22,27 @@ struct UndoError {
   // puts before the text ("State mismatch: ", ...).
   static constexpr std::string_view kind_name(Kind kind) {
     switch (kind) {
-      case Kind::StateMismatch: return "UndoStateMismatch";
-      case Kind::NotFound: return "UndoNotFound";
-      case Kind::NotUndoable: return "UndoNotUndoable";
-      case Kind::Internal: return "UndoInternal";
+      case Kind::StateMismatch:
+        return "UndoStateMismatch";
+      case Kind::NotFound:
+        return "UndoNotFound";
+      case Kind::NotUndoable:
+        return "UndoNotUndoable";
+      case Kind::Internal:
+        return "UndoInternal";
     }
     return "UndoInternal";
   }
   static constexpr std::string_view prefix(Kind kind) {
     switch (kind) {
-      case Kind::StateMismatch: return "State mismatch: ";
-      case Kind::NotFound: return "Entity not found: ";
-      case Kind::NotUndoable: return "Action not undoable: ";
-      case Kind::Internal: return "Internal error: ";
+      case Kind::StateMismatch:
+        return "State mismatch: ";
+      case Kind::NotFound:
+        return "Entity not found: ";
+      case Kind::NotUndoable:
+        return "Action not undoable: ";
+      case Kind::Internal:
+        return "Internal error: ";
     }
     return "Internal error: ";
   }

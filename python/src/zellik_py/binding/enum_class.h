@@ -29,7 +29,7 @@ struct EnumSpec {
   bool hashable = false;
   PyMethodDef* methods = nullptr;     // static constructors, zero-terminated
   PyTypeObject* type = nullptr;       // set by define_enum
-  std::vector<PyObject*> shared;      // the class attributes, by number; set by define_enum
+  std::vector<PyObject*> shared{};    // the class attributes, by number; set by define_enum
 };
 
 // Creates the class with its members and adds it to `module`.

@@ -55,8 +55,6 @@ void define_port(PyObject* module) {
 
 Ref port_to_py(const Port& port) { return box(port); }
 
-const Port& port_arg(PyObject* obj, const char* arg) {
-  return arg_of<Port>(obj, arg);
-}
+const Port& port_arg(PyObject* obj, const char* arg) { return arg_of<Port>(obj, arg); }
 
 }  // namespace zellik::py

@@ -5,6 +5,7 @@
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 namespace {
@@ -50,6 +51,8 @@ PyMethodDef g_methods[] = {
     {"start_time", as_method(&value_method<Epoch, start_time>), METH_NOARGS,
      "start_time($self)\n--\n\nGet the creation time in milliseconds since the Unix epoch, taken from the "
      "epoch ID."},
+    {"to_dict", as_method(&value_method<Epoch, epoch_to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe epoch as a plain dict (str and lists; ids as text, the state by name)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -84,8 +87,6 @@ Ref epoch_state_to_py(EpochState state) { return enum_member(g_epoch_state, stat
 
 Ref epoch_to_py(const Epoch& epoch) { return box<Epoch>(epoch); }
 
-const Epoch& epoch_arg(PyObject* obj, const char* arg) {
-  return arg_of<Epoch>(obj, arg);
-}
+const Epoch& epoch_arg(PyObject* obj, const char* arg) { return arg_of<Epoch>(obj, arg); }
 
 }  // namespace zellik::py

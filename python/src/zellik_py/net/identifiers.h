@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "zellik_py/binding/ref.h"
 #include "zellik/net/ulid.h"
+#include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
 

@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "zellik_py/binding/ref.h"
 #include "zellik/base/name.h"
 #include "zellik/net/epoch.h"
 #include "zellik/net/net_action.h"
@@ -16,6 +15,7 @@
 #include "zellik/net/net_event.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/ulid.h"
+#include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
 

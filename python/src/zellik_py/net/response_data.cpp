@@ -7,12 +7,13 @@
 #include <variant>
 #include <vector>
 
+#include "zellik/base/variant_check.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik/base/variant_check.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 namespace {
@@ -81,7 +82,12 @@ struct VariantClass {
 template <class T>
 VariantClass variant_class(const char* doc, newfunc construct, PyGetSetDef* getters,
                            std::vector<const char*> match_args) {
-  return {index_of_v<T, Data>, VariantName<T>::kAttribute, VariantName<T>::kClass, doc, construct, getters,
+  return {index_of_v<T, Data>,
+          VariantName<T>::kAttribute,
+          VariantName<T>::kClass,
+          doc,
+          construct,
+          getters,
           std::move(match_args)};
 }
 
@@ -95,14 +101,16 @@ Ref make(PyTypeObject* type, Data data) { return box_as<Data>(type, std::move(da
 
 PyObject* step_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple(VariantName<response::StepResult>::kClass, std::array{"made_progress"}, 1, args, kwargs);
+    auto a = parse_tuple(VariantName<response::StepResult>::kClass, std::array{"made_progress"}, 1,
+                         args, kwargs);
     return make(type, response::StepResult{to_bool_arg(a[0], "made_progress")});
   });
 }
 
 PyObject* packet_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple(VariantName<response::Packet>::kClass, std::array{"packet_id"}, 1, args, kwargs);
+    auto a = parse_tuple(VariantName<response::Packet>::kClass, std::array{"packet_id"}, 1, args,
+                         kwargs);
     check_identifier_type(a[0], "packet_id");
     return make(type, response::Packet{identifier_arg(a[0])});
   });
@@ -119,7 +127,8 @@ PyObject* epoch_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* cancelled_epoch_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple(VariantName<response::CancelledEpoch>::kClass, std::array{"epoch", "destroyed_packets"}, 2, args, kwargs);
+    auto a = parse_tuple(VariantName<response::CancelledEpoch>::kClass,
+                         std::array{"epoch", "destroyed_packets"}, 2, args, kwargs);
     response::CancelledEpoch data{epoch_arg(a[0], "epoch"), {}};
     const std::vector<Ref> ids = sequence_items(a[1], "destroyed_packets");
     for (const Ref& id : ids) check_identifier_type(id.get(), "destroyed_packets");
@@ -130,7 +139,8 @@ PyObject* cancelled_epoch_new(PyTypeObject* type, PyObject* args, PyObject* kwar
 
 PyObject* empty_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    parse_tuple(VariantName<response::Empty>::kClass, std::array<const char*, 0>{}, 0, args, kwargs);
+    parse_tuple(VariantName<response::Empty>::kClass, std::array<const char*, 0>{}, 0, args,
+                kwargs);
     return make(type, response::Empty{});
   });
 }
@@ -151,6 +161,33 @@ Ref epoch_of(const Data& d) {
 Ref destroyed_packets_of(const Data& d) {
   return list_of(std::get<response::CancelledEpoch>(d).destroyed_packets, id_to_py);
 }
+
+// ---------------------------------------------------------------------------
+// Methods: the plain-dict form, {"kind": the variant's attribute name, then
+// its properties}, shared by every variant class through the base.
+
+Ref to_dict(const Data& d) {
+  DictWriter out;
+  out.set("kind",
+          to_py(std::visit([]<class T>(const T&) { return VariantName<T>::kAttribute; }, d)));
+  std::visit(
+      [&out](const auto& alt) {
+        if constexpr (requires { alt.made_progress; }) out.set("made_progress", to_py_bool(alt.made_progress));
+        if constexpr (requires { alt.packet_id; }) out.set("packet_id", id_to_py(alt.packet_id));
+        if constexpr (requires { alt.epoch; }) out.set("epoch", epoch_to_dict(alt.epoch));
+        if constexpr (requires { alt.destroyed_packets; }) {
+          out.set("destroyed_packets", list_of(alt.destroyed_packets, id_to_py));
+        }
+      },
+      d);
+  return out.done();
+}
+
+PyMethodDef g_methods[] = {
+    {"to_dict", as_method(&value_method<Data, to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe response data as a plain dict (str, int, bool, None and lists; ids as text)."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 // ---------------------------------------------------------------------------
 // Slot table and type
@@ -175,11 +212,11 @@ PyGetSetDef g_cancelled_epoch_getters[] = {
 
 const std::vector<VariantClass> g_variants = {
     variant_class<response::StepResult>(
-        "NetActionResponseData_StepResult(made_progress)\n--\n\nThe result of a run step.", &step_result_new,
-        g_step_result_getters, {"made_progress"}),
+        "NetActionResponseData_StepResult(made_progress)\n--\n\nThe result of a run step.",
+        &step_result_new, g_step_result_getters, {"made_progress"}),
     variant_class<response::Packet>(
-        "NetActionResponseData_Packet(packet_id)\n--\n\nThe id of the packet that was created.", &packet_new,
-        g_packet_getters, {"packet_id"}),
+        "NetActionResponseData_Packet(packet_id)\n--\n\nThe id of the packet that was created.",
+        &packet_new, g_packet_getters, {"packet_id"}),
     variant_class<response::CreatedEpoch>(
         "NetActionResponseData_CreatedEpoch(epoch)\n--\n\nThe epoch that was created.",
         &epoch_new<response::CreatedEpoch>, g_epoch_getters, {"epoch"}),
@@ -193,11 +230,10 @@ const std::vector<VariantClass> g_variants = {
         "NetActionResponseData_CancelledEpoch(epoch, destroyed_packets)\n--\n\n"
         "The epoch that was cancelled and the ids of the packets destroyed with it.",
         &cancelled_epoch_new, g_cancelled_epoch_getters, {"epoch", "destroyed_packets"}),
-    variant_class<response::Empty>("NetActionResponseData_Empty()\n--\n\nAn action with no result data.",
-                                   &empty_new, nullptr, {}),
+    variant_class<response::Empty>(
+        "NetActionResponseData_Empty()\n--\n\nAn action with no result data.", &empty_new, nullptr,
+        {}),
 };
-
-
 
 // Defines one variant class as a subclass of `base` and hangs it on the base
 // under its attribute name; the module itself does not export it.
@@ -223,6 +259,7 @@ void define_variant(PyObject* module, PyObject* base, const VariantClass& varian
 void define_response_data(PyObject* module) {
   ClassSpec cls = spec_for<Data>("NetActionResponseData", "Response data from a successful action.");
   cls.subclassable = true;
+  cls.methods = g_methods;
   PyObject* base = reinterpret_cast<PyObject*>(define_boxed_class<Data>(module, cls));
   for (const VariantClass& variant : g_variants) define_variant(module, base, variant);
 }
