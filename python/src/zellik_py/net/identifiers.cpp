@@ -95,10 +95,10 @@ std::optional<Ulid> exact_ulid_value(PyObject* obj) {
 
 Ref bytes_of(const Ulid& id) {
   std::array<char, 16> data{};
-  for (int i = 0; i < 8; ++i)
-    data[static_cast<std::size_t>(i)] = static_cast<char>(id.hi >> (56 - 8 * i));
-  for (int i = 0; i < 8; ++i)
-    data[static_cast<std::size_t>(8 + i)] = static_cast<char>(id.lo >> (56 - 8 * i));
+  for (std::size_t i = 0; i < 8; ++i) {
+    data[i] = static_cast<char>(id.hi >> (56 - 8 * i));
+    data[8 + i] = static_cast<char>(id.lo >> (56 - 8 * i));
+  }
   return own(PyBytes_FromStringAndSize(data.data(), 16));
 }
 
