@@ -1,22 +1,35 @@
 """Measures zellik_sim through its public Python API.
 
-1. A pipeline of 20 nodes carrying 10,000 packets, driven by an executor loop
-   (steps, start, load, send, finish): events per second and actions per second.
-2. 200,000 calls of the thinnest queries: nanoseconds per call.
-3. An executor loop over 20 nodes and 2,000 packets that hands identifiers
-   back as the ULID objects it got: microseconds per hop (one epoch run).
-4. Identifier cost: get_startable_epochs per returned id, and a ULID object
-   against its text as an argument.
-5. Thin calls: nanoseconds per call of the queries, of do_action per action
-   kind, of run_step and of undo_action.
-6. run_until_blocked on two nets, one after the other and on two threads.
+Cases (all run by default; name some on the command line to run only those):
+  pipeline  A pipeline of 20 nodes carrying 10,000 packets, driven by an
+            executor loop (steps, start, load, send, finish): events and
+            actions per second.
+  queries   200,000 calls of the thinnest queries: nanoseconds per call.
+  flow      200 edges holding 2,500 packets each, one run_until_blocked():
+            nanoseconds per event, event objects included.
+  undo      Undo, newest first, of N rounds of create -> transport -> step,
+            for N = 10,000 and 160,000: nanoseconds per undo_action call.
+  deep      Moving the newest packet out of an edge of 1,000 and of 100,000
+            packets, and undoing that move: microseconds per move + undo.
+  memory    Resident memory per packet resting on an edge, over 1,000,000
+            packets.
+  pipeline_hops  An executor loop over 20 nodes and 2,000 packets that hands
+            identifiers back as the ULID objects it got: microseconds per hop
+            (one epoch run).
+  identifiers  get_startable_epochs per returned id, and a ULID object
+            against its text as an argument.
+  thin_calls  Nanoseconds per call of the queries, of do_action per action
+            kind, of run_step and of undo_action.
+  two_threads  run_until_blocked on two nets, one after the other and on two
+            threads.
 
 Run after installing the module: python3 bench/python_api_bench.py [case ...]
-(every case when none is named; --list shows the names).
+(--list shows the case names).
 """
 
 from __future__ import annotations
 
+import gc
 import sys
 import threading
 import time
@@ -24,7 +37,7 @@ from collections.abc import Callable, Sequence
 from typing import Any
 
 from zellik_sim import (
-    Edge, Graph, MaxSalvos, NetAction, NetSim, Node, PacketCount, PacketLocation, Port,
+    Edge, Graph, MaxSalvos, NetAction, NetEvent, NetSim, Node, PacketCount, PacketLocation, Port,
     PortRef, PortState, PortType, SalvoCondition, SalvoConditionTerm,
 )
 
@@ -343,6 +356,113 @@ def run_two_threads() -> None:
           f"{together:.3f} s, speed-up {one_after / together:.2f}x")
 
 
+def pairs_graph(pairs: int) -> tuple[Graph, list[Edge]]:
+    """`pairs` pairs A{i}.out -> B{i}.in; B has no condition, so packets pile up."""
+    nodes: list[Node] = []
+    edges: list[Edge] = []
+    for i in range(pairs):
+        nodes.append(Node(f"A{i}", out_ports={"out": Port()}))
+        nodes.append(Node(f"B{i}", in_ports={"in": Port()}))
+        edges.append(Edge(PortRef(f"A{i}", PortType.Output, "out"), PortRef(f"B{i}", PortType.Input, "in")))
+    return Graph(nodes, edges), edges
+
+
+def fill(net: NetSim, location: PacketLocation, count: int, keep: bool = True) -> list[str]:
+    ids: list[str] = []
+    for _ in range(count):
+        data, _ = net.do_action(NetAction.create_packet())
+        net.do_action(NetAction.transport_packet_to_location(data.packet_id, location))
+        if keep:
+            ids.append(data.packet_id)
+    return ids
+
+
+def run_flow() -> None:
+    edges_n, depth = 200, 2_500
+    graph, edges = pairs_graph(edges_n)
+    net = NetSim(graph)
+    for edge in edges:
+        fill(net, PacketLocation.edge(edge), depth)
+    start = time.perf_counter()
+    events = net.run_until_blocked()
+    elapsed = time.perf_counter() - start
+    print(f"flow: {edges_n} edges x {depth} packets, one run_until_blocked(): {len(events):,} events "
+          f"in {elapsed:.3f} s, {elapsed / len(events) * 1e9:.0f} ns/event")
+
+
+def undo_history(rounds: int) -> float:
+    graph, edges = pairs_graph(1)
+    net = NetSim(graph)
+    on_edge = PacketLocation.edge(edges[0])
+    history: list[tuple[NetAction[Any], list[NetEvent]]] = []
+    for _ in range(rounds):
+        create = NetAction.create_packet()
+        data, ev = net.do_action(create)
+        history.append((create, ev))
+        transport = NetAction.transport_packet_to_location(data.packet_id, on_edge)
+        _, ev = net.do_action(transport)
+        history.append((transport, ev))
+        step = NetAction.run_step()
+        _, ev = net.do_action(step)
+        history.append((step, ev))
+    # The history holds hundreds of thousands of objects: keep the cyclic
+    # collector's passes over them out of the timed part, as timeit does.
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.perf_counter()
+        for action, ev in reversed(history):
+            net.undo_action(action, ev)
+        elapsed = time.perf_counter() - start
+    finally:
+        gc.enable()
+    return elapsed / len(history)
+
+
+def run_undo() -> None:
+    small = undo_history(10_000)
+    large = undo_history(160_000)
+    print(f"undo: create -> transport -> step history, newest first: "
+          f"10,000 rounds {small * 1e9:.0f} ns/call, 160,000 rounds {large * 1e9:.0f} ns/call "
+          f"(ratio {large / small:.2f})")
+
+
+def deep_move(depth: int, repeats: int = 2_000) -> float:
+    graph, edges = pairs_graph(1)
+    net = NetSim(graph)
+    ids = fill(net, PacketLocation.edge(edges[0]), depth)
+    move = NetAction.transport_packet_to_location(ids[-1], PacketLocation.outside_net())
+    start = time.perf_counter()
+    for _ in range(repeats):
+        _, ev = net.do_action(move)
+        net.undo_action(move, ev)
+    return (time.perf_counter() - start) / repeats
+
+
+def run_deep() -> None:
+    shallow = deep_move(1_000)
+    deep = deep_move(100_000)
+    print(f"deep: move newest out of an edge and undo: 1,000 packets {shallow * 1e6:.2f} us, "
+          f"100,000 packets {deep * 1e6:.2f} us (ratio {deep / shallow:.2f})")
+
+
+def resident_bytes() -> int:
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+
+
+def run_memory() -> None:
+    count = 1_000_000
+    graph, edges = pairs_graph(1)
+    net = NetSim(graph)
+    on_edge = PacketLocation.edge(edges[0])
+    before = resident_bytes()
+    fill(net, on_edge, count, keep=False)
+    after = resident_bytes()
+    assert net.packet_count_at(on_edge) == count
+    print(f"memory: {count:,} packets on an edge: {(after - before) / count:.0f} bytes resident per packet")
+
+
 CASES = {
     "pipeline": run_pipeline,
     "queries": run_queries,
@@ -350,16 +470,20 @@ CASES = {
     "identifiers": run_identifiers,
     "thin_calls": run_thin_calls,
     "two_threads": run_two_threads,
+    "flow": run_flow,
+    "undo": run_undo,
+    "deep": run_deep,
+    "memory": run_memory,
 }
 
 
 if __name__ == "__main__":
-    names = sys.argv[1:]
-    if names == ["--list"]:
+    chosen = sys.argv[1:] or list(CASES)
+    if chosen == ["--list"]:
         print("\n".join(CASES))
         sys.exit(0)
-    unknown = [n for n in names if n not in CASES]
+    unknown = [name for name in chosen if name not in CASES]
     if unknown:
-        sys.exit(f"unknown case(s): {', '.join(unknown)}; known: {', '.join(CASES)}")
-    for name in names or CASES:
+        sys.exit(f"unknown case(s): {', '.join(unknown)}; choose from {', '.join(CASES)}")
+    for name in chosen:
         CASES[name]()
