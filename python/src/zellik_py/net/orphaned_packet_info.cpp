@@ -3,7 +3,9 @@
 
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 
 namespace zellik::py {
 namespace {

@@ -9,6 +9,7 @@
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik/net/record_codec.h"
 
 namespace zellik::py {
