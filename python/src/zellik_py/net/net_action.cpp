@@ -156,9 +156,13 @@ Ref constructor_args(const stored::CreateRequest& a) { return tuple_of(to_py(a.n
 // An action pickles as the static constructor that made it, ids as given.
 PyObject* action_reduce(PyObject* self, PyObject*) {
   return guard([&] {
-    const StoredAction& a = unbox<StoredAction>(self);
-    Ref args = std::visit([](const auto& alt) { return constructor_args(alt); }, a);
-    return rebuilt_by_static(reinterpret_cast<PyObject*>(Py_TYPE(self)), kConstructorNames[a.index()], std::move(args));
+    PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    return std::visit(
+        [&](const auto& alt) {
+          using Stored = std::decay_t<decltype(alt)>;
+          return rebuilt_by_static(cls, constructor_name<Stored>(), constructor_args(alt));
+        },
+        unbox<StoredAction>(self));
   });
 }
 
