@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what a fresh machine lacks to build and test zellik_sim:
-# a C++ compiler, CMake and Ninja, GoogleTest (and Google Benchmark), and the
-# Python packages the tests use. Safe to run again: it skips what is there.
+# a C++ compiler, CMake and Ninja, GoogleTest (and Google Benchmark), Boost's
+# headers (the flat hash maps), and the Python packages the tests use. Safe to
+# run again: it skips what is there.
 set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
@@ -10,6 +11,7 @@ need_apt=()
 command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need_apt+=(libbenchmark-dev)
+[ -f /usr/include/boost/unordered/unordered_flat_map.hpp ] || need_apt+=(libboost1.81-dev)
 if [ ${#need_apt[@]} -gt 0 ]; then
   if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
     echo "Installing ${need_apt[*]} from Debian's packages"

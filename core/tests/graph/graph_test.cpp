@@ -88,5 +88,23 @@ TEST(DependencyEdges, SecondCallReplacesTheSet) {
   EXPECT_TRUE(g.is_dependency_edge(second));
 }
 
+// Graphs share their tables between copies; each copy must still behave as
+// a value of its own.
+TEST(Graph, CopiesAndTheirNodesAreIndependentValues) {
+  const Edge e = edge("A.x", "B.y");
+  const Graph original({node("A", {}, {"x"}), node("B", {"y"})}, {e});
+  Graph copy = original;
+  copy = with_dependency_edges(copy, {e});
+  EXPECT_TRUE(copy.is_dependency_edge(e));
+  EXPECT_FALSE(original.is_dependency_edge(e));
+  EXPECT_EQ(&copy.nodes(), &original.nodes());  // shared, not copied
+
+  Node a = *original.find_node("A");
+  a.out_ports.insert_or_assign(Name("extra"), Port{});
+  EXPECT_EQ(a.out_ports.size(), 2u);
+  EXPECT_EQ(original.find_node("A")->out_ports.size(), 1u);
+  EXPECT_FALSE(original.find_node("A")->out_ports.contains(std::string_view("extra")));
+}
+
 }  // namespace
 }  // namespace zellik

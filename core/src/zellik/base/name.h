@@ -5,7 +5,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+
+#include <boost/unordered/unordered_flat_set.hpp>
 
 namespace zellik {
 
@@ -48,6 +49,8 @@ class Name {
 // std::string_view (heterogeneous lookup) without building a Name.
 struct NameHash {
   using is_transparent = void;
+  // The string hash already spreads its bits, so flat tables use it as is.
+  using is_avalanching = void;
   std::size_t operator()(const Name& n) const { return n.hash(); }
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
@@ -60,7 +63,7 @@ struct NameEq {
 };
 
 // A set of names, probed by Name or by std::string_view.
-using NameSet = std::unordered_set<Name, NameHash, NameEq>;
+using NameSet = boost::unordered_flat_set<Name, NameHash, NameEq>;
 
 // Combines `value` into `seed` (the boost recipe, widened to 64 bits).
 inline std::size_t hash_combine(std::size_t seed, std::size_t value) {

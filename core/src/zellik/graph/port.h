@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "zellik/base/name.h"
+#include "zellik/base/shared_map.h"
 
 namespace zellik {
 
@@ -42,7 +42,8 @@ struct Port {
 };
 
 // Port maps of a node, keyed by port name; iteration order unspecified.
-using PortMap = std::unordered_map<Name, Port, NameHash, NameEq>;
+// Copies share their table until one of them changes.
+using PortMap = SharedMap<Name, Port, NameHash, NameEq>;
 
 // One port of one node. A plain value.
 struct PortRef {

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "zellik/base/name.h"
+#include "zellik/base/shared_map.h"
 #include "zellik/graph/max_salvos.h"
 #include "zellik/graph/packet_count.h"
 #include "zellik/graph/port.h"
@@ -12,10 +13,13 @@
 
 namespace zellik {
 
-// The ports a salvo takes, with how many packets from each.
-using SalvoPorts = std::unordered_map<Name, PacketCount, NameHash, NameEq>;
+// The ports a salvo takes, with how many packets from each. Copies share
+// their table until one of them changes.
+using SalvoPorts = SharedMap<Name, PacketCount, NameHash, NameEq>;
 
-// A named condition's record (the name is its key in the node's map).
+// A named condition's record (the name is its key in the node's map). A
+// plain value; its port map and term are shared between copies, so copying
+// is O(1).
 struct SalvoCondition {
   MaxSalvos max_salvos = MaxSalvos::Finite(1);
   SalvoPorts ports;

@@ -164,27 +164,7 @@ std::string SalvoConditionTerm::to_string() const {
 // Port collection
 
 void collect_ports_from_term(const SalvoConditionTerm& term, NameSet& into) {
-  using Kind = SalvoConditionTerm::Kind;
-  std::vector<const SalvoConditionTerm*> pending{&term};
-  while (!pending.empty()) {
-    const SalvoConditionTerm* current = pending.back();
-    pending.pop_back();
-    switch (current->kind()) {
-      case Kind::Port:
-        into.insert(current->port_name());
-        break;
-      case Kind::Not:
-        pending.push_back(&current->inner());
-        break;
-      case Kind::And:
-      case Kind::Or:
-        for (const SalvoConditionTerm& sub : current->terms()) pending.push_back(&sub);
-        break;
-      case Kind::True:
-      case Kind::False:
-        break;
-    }
-  }
+  for_each_port_in_term(term, [&into](const Name& port) { into.insert(port); });
 }
 
 }  // namespace zellik

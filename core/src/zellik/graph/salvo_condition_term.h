@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,40 @@ class SalvoConditionTerm {
   explicit SalvoConditionTerm(std::shared_ptr<const Node> node) : node_(std::move(node)) {}
   std::shared_ptr<const Node> node_;
 };
+
+// Calls `fn(port_name)` for every Port term anywhere in `term`, depth first
+// and left to right, repeats included. Iterative like every walk over terms:
+// only the sub-terms still to visit are kept, on a local stack, and a term
+// with at most one sub-term at each level needs none.
+template <class Fn>
+void for_each_port_in_term(const SalvoConditionTerm& term, Fn&& fn) {
+  std::vector<const SalvoConditionTerm*> pending;
+  const SalvoConditionTerm* current = &term;
+  for (;;) {
+    switch (current->kind()) {
+      case SalvoConditionTerm::Kind::Port:
+        fn(current->port_name());
+        break;
+      case SalvoConditionTerm::Kind::Not:
+        current = &current->inner();
+        continue;
+      case SalvoConditionTerm::Kind::And:
+      case SalvoConditionTerm::Kind::Or: {
+        const std::vector<SalvoConditionTerm>& subterms = current->terms();
+        if (subterms.empty()) break;
+        for (std::size_t i = subterms.size(); i-- > 1;) pending.push_back(&subterms[i]);
+        current = &subterms.front();
+        continue;
+      }
+      case SalvoConditionTerm::Kind::True:
+      case SalvoConditionTerm::Kind::False:
+        break;
+    }
+    if (pending.empty()) return;
+    current = pending.back();
+    pending.pop_back();
+  }
+}
 
 // Adds the port name of every Port term anywhere in `term` to `into`.
 void collect_ports_from_term(const SalvoConditionTerm& term, NameSet& into);
