@@ -40,13 +40,12 @@ void check_edges(const Graph& graph, std::vector<GraphValidationError>& errors) 
 }
 
 // Pass 2: at most one distinct edge leaves each source reference. The tail
-// index keeps one edge per source, so every other distinct edge from that
-// source is one more than allowed; only those are counted.
+// index keeps one of the stored edges per source, so every other stored edge
+// from that source is one more than allowed; only those are counted.
 void check_fan_out(const Graph& graph, std::vector<GraphValidationError>& errors) {
   boost::unordered_flat_map<PortRef, std::uint64_t, PortRefHash> others;
   for (const Edge& edge : graph.edges()) {
-    const Edge* kept = graph.get_edge_by_tail(edge.source);
-    if (kept != nullptr && !(*kept == edge)) ++others[edge.source];
+    if (graph.get_edge_by_tail(edge.source) != &edge) ++others[edge.source];
   }
   for (const auto& [source, count] : others) {
     errors.emplace_back(MultipleEdgesFromOutputPort{source, count + 1});
