@@ -7,6 +7,9 @@
 3. building: 100,000 node pairs joined by 100,000 edges, each node with one
    port and one salvo condition: Graph(nodes, edges), validate() and
    NetSim(graph), microseconds per node (200,000 nodes).
+   building_fresh_names: the same, with every name given as a str object of
+   its own (as names parsed from a file arrive), so that no two names share
+   a record.
 
 Run after installing the module: python3 bench/python_api_bench.py [case ...]
 (every case when none is named).
@@ -117,17 +120,20 @@ def run_queries() -> None:
     time_calls("NetAction.consume_packet(id)", lambda: NetAction.consume_packet(packet_id))
 
 
-def pair_nodes(pairs: int) -> tuple[list[Node], list[Edge]]:
+def pair_nodes(pairs: int, fresh_names: bool = False) -> tuple[list[Node], list[Edge]]:
+    def n(text: str) -> str:
+        return (text + ".")[:-1] if fresh_names else text  # a new str object
+
     nodes = []
     edges = []
     for i in range(pairs):
         a, b = f"A{i}", f"B{i}"
-        nodes.append(Node(a, out_ports={"out": Port()}, out_salvo_conditions={"send": SalvoCondition(
-            MaxSalvos.Infinite, "out", SalvoConditionTerm.port("out", PortState.NonEmpty))}))
-        nodes.append(Node(b, in_ports={"in": Port()}, in_salvo_conditions={"take": SalvoCondition(
-            MaxSalvos.finite(1), {"in": PacketCount.count(1)},
-            SalvoConditionTerm.port("in", PortState.NonEmpty))}))
-        edges.append(Edge(PortRef(a, PortType.Output, "out"), PortRef(b, PortType.Input, "in")))
+        nodes.append(Node(n(a), out_ports={n("out"): Port()}, out_salvo_conditions={n("send"): SalvoCondition(
+            MaxSalvos.Infinite, n("out"), SalvoConditionTerm.port(n("out"), PortState.NonEmpty))}))
+        nodes.append(Node(n(b), in_ports={n("in"): Port()}, in_salvo_conditions={n("take"): SalvoCondition(
+            MaxSalvos.finite(1), {n("in"): PacketCount.count(1)},
+            SalvoConditionTerm.port(n("in"), PortState.NonEmpty))}))
+        edges.append(Edge(PortRef(n(a), PortType.Output, n("out")), PortRef(n(b), PortType.Input, n("in"))))
     return nodes, edges
 
 
@@ -148,23 +154,24 @@ def best_of(rounds: int, fn) -> tuple[float, object]:
     return best, result
 
 
-def run_building() -> None:
+def run_building(fresh_names: bool = False) -> None:
     start = time.perf_counter()
-    nodes, edges = pair_nodes(BUILD_PAIRS)
+    nodes, edges = pair_nodes(BUILD_PAIRS, fresh_names)
     made = time.perf_counter() - start
     count = len(nodes)
     t_graph, graph = best_of(BUILD_ROUNDS, lambda: Graph(nodes, edges))
     t_validate, errors = best_of(BUILD_ROUNDS, graph.validate)
     assert errors == [], errors
     t_net, _ = best_of(BUILD_ROUNDS, lambda: NetSim(graph))
-    print(f"building: {BUILD_PAIRS:,} node pairs, {count:,} nodes, {len(edges):,} edges "
+    print(f"building{'_fresh_names' if fresh_names else ''}: {BUILD_PAIRS:,} node pairs, {count:,} nodes, {len(edges):,} edges "
           f"(best of {BUILD_ROUNDS}; Python objects made in {made:.2f} s)")
     for label, seconds in (("Graph(nodes, edges)", t_graph), ("graph.validate()", t_validate),
                            ("NetSim(graph)", t_net)):
         print(f"  {label:<40} {seconds / count * 1e6:8.2f} us/node  ({seconds * 1e3:.0f} ms)")
 
 
-CASES = {"pipeline": run_pipeline, "queries": run_queries, "building": run_building}
+CASES = {"pipeline": run_pipeline, "queries": run_queries, "building": run_building,
+         "building_fresh_names": lambda: run_building(fresh_names=True)}
 
 
 if __name__ == "__main__":

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "zellik/graph/dependency.h"
+#include "zellik/graph/dependency_request.h"
 #include "zellik/base/name.h"
 #include "zellik/base/ordered_map.h"
 #include "zellik/graph/port.h"

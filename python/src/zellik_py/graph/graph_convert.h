@@ -6,7 +6,7 @@
 #include <string>
 
 #include "zellik_py/binding/ref.h"
-#include "zellik/graph/dependency.h"
+#include "zellik/graph/dependency_request.h"
 #include "zellik/graph/graph.h"
 #include "zellik/graph/node.h"
 #include "zellik/graph/port.h"
