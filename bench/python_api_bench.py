@@ -20,6 +20,7 @@ from __future__ import annotations
 import gc
 import sys
 import time
+from collections.abc import Callable
 
 from zellik_sim import (
     Edge, Graph, MaxSalvos, NetAction, NetSim, Node, PacketCount, PacketLocation, Port,
@@ -42,7 +43,7 @@ def pipeline_graph(n: int) -> tuple[Graph, Edge]:
         return SalvoCondition(MaxSalvos.Infinite, port,
                               SalvoConditionTerm.port(port, PortState.NonEmpty))
 
-    nodes = []
+    nodes: list[Node] = []
     for i in range(n):
         ins = {"in": Port()} if i > 0 else {}
         outs = {"out": Port()} if i < n - 1 else {}
@@ -73,6 +74,7 @@ def run_pipeline() -> None:
         for ulid in startable:
             epoch_id = str(ulid)
             epoch = net.get_epoch(epoch_id)
+            assert epoch is not None
             _, ev = net.do_action(NetAction.start_epoch(epoch_id))
             events += len(ev)
             actions += 1
@@ -98,7 +100,7 @@ def run_pipeline() -> None:
     print(f"  {events / elapsed:,.0f} events/s, {actions / elapsed:,.0f} calls/s")
 
 
-def time_calls(label: str, fn) -> None:
+def time_calls(label: str, fn: Callable[[], object]) -> None:
     start = time.perf_counter()
     for _ in range(QUERY_CALLS):
         fn()
@@ -107,7 +109,7 @@ def time_calls(label: str, fn) -> None:
 
 
 def run_queries() -> None:
-    graph, first_edge = pipeline_graph(NODES)
+    graph, _ = pipeline_graph(NODES)
     net = NetSim(graph)
     data, _ = net.do_action(NetAction.create_packet())
     packet_id = data.packet_id

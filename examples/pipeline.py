@@ -22,20 +22,32 @@ The engine keeps the book; this program plays the executor: it runs steps,
 starts the epochs the steps create, creates, loads and sends packets, and
 finishes the epochs. At the end it undoes one action to show how events are
 used to put the net back.
+
+The net is seeded (``--seed``), so ids and timestamps, and with them this
+program's output, are the same from run to run. ``--record FILE`` writes the
+run as JSON Lines, which ``examples/recording.py FILE`` replays. With
+matplotlib and Graphviz installed (``pip install 'zellik_sim[viz]'``) it also
+draws the graph, the net at its busiest step and a timeline of the run.
 """
 
 from __future__ import annotations
 
+import argparse
 import collections
+import pathlib
 import sys
+from typing import TypeVar
 
 from zellik_sim import (
     DependencyRequestConfig,
     DependencyRequestTrigger,
     Edge,
+    EpochState,
     Graph,
     MaxSalvos,
     NetAction,
+    NetActionResponseData,
+    NetEvent,
     NetSim,
     Node,
     PacketCount,
@@ -49,8 +61,14 @@ from zellik_sim import (
     SalvoConditionTerm,
 )
 
+import pictures
+from recording import Recorder
+
+_Data = TypeVar("_Data", bound=NetActionResponseData)
+
 BATCH_SIZE = 4
 BATCHES = 3
+NODES = ["source", "parse", "router", "left", "right", "join", "sink"]
 
 
 def out_ref(node: str, port: str) -> PortRef:
@@ -145,8 +163,13 @@ def build_graph() -> Graph:
 class Executor:
     """Plays the outside world: runs every epoch the net makes startable."""
 
-    def __init__(self, net: NetSim) -> None:
+    def __init__(self, net: NetSim, timeline: pictures.Timeline, driver: NetSim | Recorder | None = None) -> None:
         self.net = net
+        # Actions and undos go through the driver (a Recorder when the run is
+        # recorded); queries go to the net.
+        self.driver = driver if driver is not None else net
+        self.timeline = timeline
+        self.step = 0
         self.created = 0
         self.consumed = 0
         self.orphaned = 0
@@ -154,8 +177,13 @@ class Executor:
         self.routed = 0
         self.undo_shown = False
 
-    def do(self, action: NetAction) -> list:
-        _, events = self.net.do_action(action)
+    def do_action(self, action: NetAction[_Data]) -> tuple[_Data, list[NetEvent]]:
+        data, events = self.driver.do_action(action)
+        self.timeline.observe(self.step, self.net, events)
+        return data, events
+
+    def do(self, action: NetAction) -> list[NetEvent]:
+        _, events = self.do_action(action)
         for event in events:
             if event.kind == "PacketCreated":
                 self.created += 1
@@ -167,14 +195,15 @@ class Executor:
 
     def run_epoch(self, epoch_id: str) -> None:
         epoch = self.net.get_epoch(epoch_id)
+        assert epoch is not None, "a startable epoch exists"
         node = epoch.node_name
         self.do(NetAction.start_epoch(epoch_id))
         packets = [packet_id for _, packet_id in epoch.in_salvo.packets]
         if node == "source":
             for _ in range(BATCH_SIZE):
-                _, events = self.net.do_action(NetAction.create_packet(epoch_id))
+                data, _ = self.do_action(NetAction.create_packet(epoch_id))
                 self.created += 1
-                self.do(NetAction.load_packet_into_output_port(events[0].packet_id, "out"))
+                self.do(NetAction.load_packet_into_output_port(data.packet_id, "out"))
             self.do(NetAction.send_output_salvo(epoch_id, "emit"))
         elif node == "sink":
             for packet_id in packets:
@@ -188,9 +217,9 @@ class Executor:
         elif node == "join":
             for packet_id in packets:
                 self.do(NetAction.load_packet_into_output_port(packet_id, "done"))
-            _, events = self.net.do_action(NetAction.create_packet(epoch_id))
+            data, _ = self.do_action(NetAction.create_packet(epoch_id))
             self.created += 1
-            self.do(NetAction.load_packet_into_output_port(events[0].packet_id, "audit"))
+            self.do(NetAction.load_packet_into_output_port(data.packet_id, "audit"))
             self.do(NetAction.send_output_salvo(epoch_id, "forward"))
             self.do(NetAction.send_output_salvo(epoch_id, "audit"))
         else:
@@ -205,54 +234,78 @@ class Executor:
         print(f"    ran {node:<6} epoch {epoch_id[-6:]}  ({len(packets)} packet(s) in)")
 
     def hand_ticket(self) -> None:
-        data, _ = self.net.do_action(NetAction.create_packet())
+        data, _ = self.do_action(NetAction.create_packet())
         self.created += 1
         ticket = PacketLocation.input_port("parse", "ticket")
         self.do(NetAction.transport_packet_to_location(data.packet_id, ticket))
 
     def consume_in_sink(self, packet_id: str) -> None:
         action = NetAction.consume_packet(packet_id)
-        _, events = self.net.do_action(action)
+        _, events = self.do_action(action)
         if not self.undo_shown:
             # Undo works from the action and the events it produced.
             self.undo_shown = True
-            self.net.undo_action(action, events)
+            self.driver.undo_action(action, events)
             back = self.net.get_packet(packet_id)
+            assert back is not None, "undo brings the packet back"
             print(f"    undo:  consumed packet {packet_id[-6:]} is back at {back.location!r}")
-            _, events = self.net.do_action(action)
+            _, events = self.do_action(action)
         self.consumed += 1
 
 
-def describe(events: list) -> str:
+def describe(events: list[NetEvent]) -> str:
     counts = collections.Counter(event.kind for event in events)
     return ", ".join(f"{kind} x{n}" for kind, n in counts.items()) or "nothing"
 
 
-def main() -> int:
+def parse_args(argv: list[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description="Run the example pipeline.")
+    parser.add_argument("--seed", type=int, default=2026,
+                        help="seed of the net's ids and clock (default 2026)")
+    parser.add_argument("--record", metavar="FILE", help="write the run as JSON Lines to FILE")
+    parser.add_argument("--pictures", metavar="DIR", default=str(pathlib.Path(__file__).parent / "output"),
+                        help="where to write the pictures (default examples/output)")
+    parser.add_argument("--no-pictures", action="store_true", help="draw no pictures")
+    return parser.parse_args(argv)
+
+
+def main(argv: list[str] | None = None) -> int:
+    args = parse_args(sys.argv[1:] if argv is None else argv)
     graph = build_graph()
     problems = graph.validate()
     if problems:
         for problem in problems:
             print("invalid graph:", problem)
         return 1
-    net = NetSim(graph)
-    executor = Executor(net)
+    net = NetSim(graph, seed=args.seed)
+    record_file = open(args.record, "w", encoding="utf-8") if args.record else None
+    driver = Recorder(net, record_file, args.seed) if record_file else net
+    timeline = pictures.Timeline(NODES)
+    executor = Executor(net, timeline, driver)
     print(repr(net))
 
     feed = PacketLocation.edge(graph.get_edges_by_head(in_ref("parse", "in"))[0])
     parse_in = PacketLocation.input_port("parse", "in")
     parse_ticket = PacketLocation.input_port("parse", "ticket")
     batches_requested = 1  # the start-up request of `parse`
+    busiest = (-1, 0, "")  # (packets inside the net, step, DOT text)
     step = 0
     while True:
         step += 1
-        made_progress, events = net.run_step()
+        executor.step = step
+        data, events = executor.do_action(NetAction.run_step())
+        made_progress = data.made_progress
+        timeline.count_waiting(step, net)
+        in_net = sum(1 for packet in net.packets() if packet.location.kind != "OutsideNet")
+        if in_net > busiest[0]:
+            busiest = (in_net, step, net.to_dot())
         print(f"step {step:>2}: {describe(events)}")
         waiting = net.packet_count_at(feed)
         if waiting and net.packet_count_at(parse_in) == 2:
             print(f"    backpressure: parse.in is full, {waiting} packet(s) wait on its edge")
-        startable = [str(epoch_id) for epoch_id in net.get_startable_epochs()]
-        for epoch_id in sorted(startable):
+        # Seeded ids are ordered by creation, so this order repeats.
+        startable = [epoch.id for epoch in net.epochs() if epoch.state == EpochState.Startable]
+        for epoch_id in startable:
             executor.run_epoch(epoch_id)
         # parse works only with a ticket; the executor hands one out every
         # third step, or at once when nothing else could move.
@@ -267,6 +320,8 @@ def main() -> int:
                 print(f"    executor requests batch {batches_requested}")
                 continue
             break
+    if record_file:
+        record_file.close()
 
     print()
     print("summary")
@@ -275,8 +330,20 @@ def main() -> int:
     print(f"  packets consumed:  {executor.consumed}")
     print(f"  packets orphaned:  {executor.orphaned}")
     print("  epochs run per node:")
-    for node in ["source", "parse", "router", "left", "right", "join", "sink"]:
+    for node in NODES:
         print(f"    {node:<7} {executor.epochs_run[node]}")
+    if args.record:
+        print(f"  trace written to {args.record}")
+    if not args.no_pictures and pictures.available():
+        out = pathlib.Path(args.pictures)
+        out.mkdir(parents=True, exist_ok=True)
+        pictures.render_dot(graph.to_dot(), str(out / "graph.png"))
+        pictures.render_dot(busiest[2], str(out / "busiest.png"))
+        pictures.plot_timeline(timeline, str(out / "timeline.png"))
+        print("pictures")
+        print(f"  graph:    {out / 'graph.png'}")
+        print(f"  busiest:  {out / 'busiest.png'} (step {busiest[1]}, {busiest[0]} packets inside the net)")
+        print(f"  timeline: {out / 'timeline.png'}")
     return 0
 
 

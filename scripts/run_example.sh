@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs zellik_sim from this checkout (with its dependencies) and runs the
-# example simulation. Later runs reuse the build folder, so they are quick.
+# Installs zellik_sim from this checkout into the project's Python
+# environment (made on first use, see scripts/setup_deps.sh) and runs the
+# example simulation. Later runs reuse the environment and the build folder,
+# so they are quick.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PYTHON=${PYTHON:-python3}
-
-"$PYTHON" -m pip install -q --disable-pip-version-check .
-exec "$PYTHON" examples/pipeline.py "$@"
+bash scripts/setup_deps.sh example
+bash scripts/build_wheel.sh
+source scripts/tool_env.sh
+exec "$ZELLIK_PY" examples/pipeline.py "$@"

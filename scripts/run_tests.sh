@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds zellik_sim and runs every test: the C++ core tests (GoogleTest, via
-# CTest) and the Python tests (pytest) against the wheel that `pip install .`
-# builds and installs.
+# CTest) and the Python tests (pytest) against the wheel built and installed
+# into the project's Python environment (see scripts/setup_deps.sh).
+# ZELLIK_SKIP_SETUP=1 skips the set-up (for callers that have just done it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PYTHON=${PYTHON:-python3}
 JOBS=${JOBS:-2}
 
-bash scripts/setup_deps.sh
+[ "${ZELLIK_SKIP_SETUP:-0}" = 1 ] || bash scripts/setup_deps.sh tests
 source scripts/tool_env.sh
 
 echo "== core: build and test"
@@ -17,8 +17,6 @@ cmake --build build/core -j "$JOBS"
 ctest --test-dir build/core --output-on-failure
 
 echo "== python: build, install and test the wheel"
-rm -rf dist
-"$PYTHON" -m pip wheel -q --disable-pip-version-check --no-deps -w dist .
-"$PYTHON" -m pip install -q --disable-pip-version-check --force-reinstall dist/zellik_sim-*.whl
+bash scripts/build_wheel.sh
 # Run from the tests folder so the installed module is the one imported.
-(cd python/tests && "$PYTHON" -m pytest -q -p no:cacheprovider .)
+(cd python/tests && "$ZELLIK_PY" -m pytest -q -p no:cacheprovider .)

@@ -1,35 +1,89 @@
 #!/usr/bin/env bash
-# Installs what a fresh machine lacks to build and test zellik_sim:
-# a C++ compiler, CMake and Ninja, GoogleTest (and Google Benchmark), Boost's
-# headers (the flat hash maps), and the Python packages the tests use. Safe to
-# run again: it skips what is there.
+# Installs what a fresh Debian 12 machine lacks for one or more purposes, and
+# makes the project's Python environment (see scripts/tool_env.sh) with the
+# Python packages those purposes need. Safe to run again: it skips what is
+# there, and reaches PyPI only when pyproject.toml's requirements changed.
+#
+# Usage: bash scripts/setup_deps.sh PURPOSE...
+#   example  build and run the example: a C++ compiler, Boost's headers (the
+#            flat hash maps), the build tools and the package's own
+#            dependencies
+#   tests    everything scripts/run_tests.sh and the README's benchmarks use:
+#            GoogleTest, Google Benchmark, Graphviz (the tests render DOT
+#            pictures) and the `test` extra as well
+#   style    clang-format and clang-tidy for scripts/check_style.sh
+#   ci       what .ci/run adds: the `ci` extra
+# System packages are installed with apt-get when run as root; otherwise the
+# script names them and stops.
 set -euo pipefail
+source "$(dirname "$0")/tool_env.sh"
+cd "$ZELLIK_ROOT"
 
-PYTHON=${PYTHON:-python3}
+[ $# -gt 0 ] || set -- tests
 
-need_apt=()
-command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
-[ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
-[ -f /usr/include/benchmark/benchmark.h ] || need_apt+=(libbenchmark-dev)
-[ -f /usr/include/boost/unordered/unordered_flat_map.hpp ] || need_apt+=(libboost1.81-dev)
-if [ ${#need_apt[@]} -gt 0 ]; then
+apt_packages=(g++ libboost1.81-dev)
+python_groups=(build runtime)
+for purpose in "$@"; do
+  case "$purpose" in
+    example) ;;
+    tests) apt_packages+=(libgtest-dev libbenchmark-dev graphviz)
+           python_groups+=(test) ;;
+    style) apt_packages+=(clang-format clang-tidy) ;;
+    ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz)
+        python_groups+=(test ci) ;;
+    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, ci)" >&2; exit 2 ;;
+  esac
+done
+
+# The project-local environment is made once from the base interpreter, and
+# made again when the base interpreter changed since.
+make_env=0
+if [ "$ZELLIK_ENV_GIVEN" = 0 ]; then
+  base_executable=$("$ZELLIK_BASE_PYTHON" -c 'import os, sys; print(os.path.realpath(sys.executable))')
+  if [ ! -x "$ZELLIK_PY" ] || [ "$(cat "$ZELLIK_ENV/.zellik-base" 2>/dev/null)" != "$base_executable" ]; then
+    make_env=1
+  fi
+fi
+# A base interpreter that cannot make environments (Debian's python3 without
+# python3-venv) needs its -venv package.
+if [ "$make_env" = 1 ] && ! "$ZELLIK_BASE_PYTHON" -c 'import ensurepip, venv' >/dev/null 2>&1; then
+  apt_packages+=("$("$ZELLIK_BASE_PYTHON" -c 'import sys; print("python%d.%d-venv" % sys.version_info[:2])')")
+fi
+
+missing=()
+# Off Debian there is no package list to consult: the build names what lacks.
+command -v dpkg-query >/dev/null 2>&1 || apt_packages=()
+for package in "${apt_packages[@]+"${apt_packages[@]}"}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+# Deduplicate, keeping order.
+mapfile -t missing < <(printf '%s\n' "${missing[@]+"${missing[@]}"}" | awk 'NF && !seen[$0]++')
+if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
-    echo "Installing ${need_apt[*]} from Debian's packages"
+    echo "Installing ${missing[*]} from Debian's packages"
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   else
-    echo "Missing system packages: ${need_apt[*]} (install them, e.g. with apt-get)" >&2
+    echo "Missing system packages: ${missing[*]}" >&2
+    echo "Install them as root, then run this again:  apt-get install -y ${missing[*]}" >&2
     exit 1
   fi
 fi
 
-pip_missing=()
-for module_and_package in "pytest:pytest" "mypy:mypy" "ulid:python-ulid" "cmake:cmake" "ninja:ninja"; do
-  module=${module_and_package%%:*}
-  package=${module_and_package#*:}
-  "$PYTHON" -c "import $module" >/dev/null 2>&1 || pip_missing+=("$package")
-done
-if [ ${#pip_missing[@]} -gt 0 ]; then
-  echo "Installing ${pip_missing[*]} from PyPI"
-  "$PYTHON" -m pip install -q --disable-pip-version-check "${pip_missing[@]}"
+if [ "$make_env" = 1 ]; then
+  echo "Making the Python environment $ZELLIK_ENV from $base_executable"
+  "$ZELLIK_BASE_PYTHON" -m venv --clear "$ZELLIK_ENV"
+  echo "$base_executable" >"$ZELLIK_ENV/.zellik-base"
+fi
+
+# The Python packages, installed again only when what is wanted changed.
+mapfile -t wanted < <("$ZELLIK_PY" scripts/requirements.py "${python_groups[@]}")
+stamp_file=$ZELLIK_ENV/.zellik-requirements
+stamp=$(printf '%s\n' "${wanted[@]}" | sort)
+have=$(cat "$stamp_file" 2>/dev/null || true)
+if [ -n "$(comm -23 <(echo "$stamp") <(echo "$have" | sort))" ]; then
+  echo "Installing into $ZELLIK_ENV from PyPI: ${wanted[*]}"
+  "$ZELLIK_PY" -m pip install -q "${wanted[@]}"
+  printf '%s\n' "$stamp" "$have" | awk 'NF' | sort -u >"$stamp_file"
 fi

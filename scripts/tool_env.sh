@@ -1,9 +1,35 @@
-# Sourced by the build scripts: puts the Python environment's own scripts
-# (cmake, ninja and the like installed with pip) on PATH, and picks Ninja as
-# the CMake generator when it is there.
-PYTHON=${PYTHON:-python3}
-PATH="$("$PYTHON" -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$PATH"
-export PATH
+# Sourced by the project's scripts: picks the Python environment they build,
+# install and run in, and puts its tools (cmake, ninja, pytest and the like)
+# first on PATH. It creates nothing; scripts/setup_deps.sh does.
+#
+# PYTHON is the base interpreter (python3 by default). The environment is the
+# project-local .venv made from it, unless PYTHON already runs inside a
+# virtual environment, which is then used as it is. ZELLIK_VENV names
+# another folder for the project-local environment.
+# Sets: ZELLIK_ROOT, ZELLIK_BASE_PYTHON, ZELLIK_ENV (the environment's
+# folder), ZELLIK_ENV_GIVEN (1 when PYTHON's own), ZELLIK_PY (its
+# interpreter), CMAKE_GENERATOR_ARGS.
+
+ZELLIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+ZELLIK_BASE_PYTHON=${PYTHON:-python3}
+if ! command -v "$ZELLIK_BASE_PYTHON" >/dev/null 2>&1; then
+  echo "No Python interpreter '$ZELLIK_BASE_PYTHON': install python3 (apt-get install python3) or set PYTHON" >&2
+  return 1 2>/dev/null || exit 1
+fi
+if "$ZELLIK_BASE_PYTHON" -c 'import sys; sys.exit(sys.prefix == sys.base_prefix)' 2>/dev/null; then
+  ZELLIK_ENV=$("$ZELLIK_BASE_PYTHON" -c 'import sys; print(sys.prefix)')
+  ZELLIK_ENV_GIVEN=1
+else
+  ZELLIK_ENV=${ZELLIK_VENV:-$ZELLIK_ROOT/.venv}
+  ZELLIK_ENV_GIVEN=0
+fi
+ZELLIK_PY=$ZELLIK_ENV/bin/python
+PATH=$ZELLIK_ENV/bin:$PATH
+# pip inside the environment: no version check, no warning about root.
+PIP_DISABLE_PIP_VERSION_CHECK=1
+PIP_ROOT_USER_ACTION=ignore
+export PATH PIP_DISABLE_PIP_VERSION_CHECK PIP_ROOT_USER_ACTION
+export ZELLIK_ROOT ZELLIK_BASE_PYTHON ZELLIK_ENV ZELLIK_ENV_GIVEN ZELLIK_PY
 if command -v ninja >/dev/null 2>&1; then
   CMAKE_GENERATOR_ARGS=(-G Ninja)
 else

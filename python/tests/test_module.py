@@ -71,3 +71,15 @@ def test_graph_class_naming_finality_and_constructor(name):
 def test_class_docstring_and_signature(cls, doc, signature):
     c = getattr(zellik_sim, cls)
     assert (c.__doc__, c.__text_signature__) == (doc, signature)
+
+
+def test_version_comes_from_the_package_metadata():
+    import importlib.metadata
+
+    assert zellik_sim.__version__ == importlib.metadata.version("zellik_sim")
+
+
+def test_net_action_can_be_subscripted_like_its_stub():
+    alias = zellik_sim.NetAction[zellik_sim.NetActionResponseData.Packet]
+    assert alias.__origin__ is zellik_sim.NetAction
+    assert alias.__args__ == (zellik_sim.NetActionResponseData.Packet,)

@@ -166,7 +166,7 @@ def test_event_properties_are_none_where_the_kind_lacks_them(flow: Flow) -> None
 
 def test_docstrings_carry_signatures() -> None:
     assert z.NetSim.__doc__ == "The runtime state of a flow-based network."
-    assert z.NetSim.__text_signature__ == "(graph)"
+    assert z.NetSim.__text_signature__ == "(graph, *, seed=None)"
     assert z.NetSim.undo_action.__doc__ == (
         "Undo a previously executed action.\n\nArgs:\n    action: The original action that was executed\n"
         "    events: The events that were produced by the action\n\nRaises:\n    UndoError: If the undo "

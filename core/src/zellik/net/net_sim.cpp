@@ -49,7 +49,7 @@ std::string invalid_graph_message(const std::vector<GraphValidationError>& error
 
 }  // namespace
 
-NetSim::NetSim(Graph graph) : graph_(std::move(graph)) {
+NetSim::NetSim(Graph graph, IdSource ids) : graph_(std::move(graph)), ids_(ids) {
   const std::vector<GraphValidationError> errors = validate(graph_);
   if (!errors.empty()) fail(invalid_graph_message(errors));
 
@@ -209,8 +209,8 @@ void NetSim::erase_entry(const PacketLocation& location) {
 }
 
 Epoch& NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {
-  Ulid id = Ulid::Generate();
-  while (epochs_.contains(id)) id = Ulid::Generate();
+  Ulid id = ids_.next_id();
+  while (epochs_.contains(id)) id = ids_.next_id();
 
   Epoch epoch;
   epoch.id = id;

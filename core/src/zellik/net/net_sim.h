@@ -55,8 +55,9 @@ class NetSim {
  public:
   // Validates `graph` and creates an empty entry for every edge, every input
   // port and OutsideNet. Throws InternalFailure "Cannot create NetSim with
-  // invalid graph:\n  - ..." when validation reports faults.
-  explicit NetSim(Graph graph);
+  // invalid graph:\n  - ..." when validation reports faults. `ids` gives the
+  // net its ids and event timestamps (unseeded: random ids, wall clock).
+  explicit NetSim(Graph graph, IdSource ids = IdSource());
   NetSim(const NetSim&) = delete;
   NetSim& operator=(const NetSim&) = delete;
 
@@ -100,6 +101,11 @@ class NetSim {
   const std::vector<PendingRequest>& pending_requests() const { return pending_requests_; }
   const RequestTokens& request_tokens() const { return request_tokens_; }
   bool startup_requests_sent() const { return startup_requests_sent_; }
+  // Where ids and timestamps come from; a snapshot carries its state.
+  const IdSource& id_source() const { return ids_; }
+  // Continues the ids and clock from a snapshot's state; false (no change)
+  // for a state no source can be in.
+  bool restore_id_source(const IdSource::State& state) { return ids_.restore(state); }
   // The Edge / InputPort entries that currently hold packets (any order).
   const std::vector<LocationTable::value_type*>& active_locations() const { return active_; }
 
@@ -147,6 +153,11 @@ class NetSim {
   // Built on first use; the graph never changes afterwards.
   const RequestIndex& request_index() const;
 
+  // The time stamped on the next event, from the net's IdSource. Inside the
+  // members of NetSim this name hides the free now_millis() on purpose, so
+  // every event a member builds takes the net's clock, seeded or not.
+  Timestamp now_millis() { return ids_.next_timestamp(); }
+
   // --- State primitives (net_sim.cpp) -------------------------------------
   // Every change to a location's queue passes through queue_append,
   // queue_remove and queue_insert, which keep `active_` in step.
@@ -175,6 +186,7 @@ class NetSim {
   void remove_from_node_epochs(const Name& node_name, const Ulid& epoch_id, bool drop_empty_list);
 
   Graph graph_;
+  IdSource ids_;
   PacketTable packets_;
   LocationTable packets_by_location_;
   EpochTable epochs_;

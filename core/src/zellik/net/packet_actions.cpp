@@ -53,8 +53,8 @@ NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
     location = PacketLocation::Node(*a.epoch_id);
   }
 
-  Ulid id = Ulid::Generate();
-  while (packets_.contains(id)) id = Ulid::Generate();
+  Ulid id = ids_.next_id();
+  while (packets_.contains(id)) id = ids_.next_id();
   queue_append(ensure_entry(location), id);
   packets_.emplace(id, Packet{id, std::move(location)});
 

@@ -36,7 +36,33 @@ std::uint64_t splitmix64(std::uint64_t& state) {
 
 std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
 
-// xoshiro256**: fast, 256 bits of state, seeded once per thread from the
+using XoshiroWords = std::array<std::uint64_t, 4>;
+
+bool all_zero(const XoshiroWords& s) { return s[0] == 0 && s[1] == 0 && s[2] == 0 && s[3] == 0; }
+
+// One step of xoshiro256**: fast, 256 bits of state.
+std::uint64_t xoshiro_next(XoshiroWords& s) {
+  const std::uint64_t result = rotl(s[1] * 5, 7) * 9;
+  const std::uint64_t t = s[1] << 17;
+  s[2] ^= s[0];
+  s[3] ^= s[1];
+  s[1] ^= s[2];
+  s[0] ^= s[3];
+  s[2] ^= t;
+  s[3] = rotl(s[3], 45);
+  return result;
+}
+
+// The four words drawn from one 64-bit seed by splitmix64, the seeding the
+// generator's authors recommend; the all-zero state is the one bad state.
+XoshiroWords seed_words(std::uint64_t seed) {
+  XoshiroWords s{};
+  for (std::uint64_t& word : s) word = splitmix64(seed);
+  if (all_zero(s)) s[0] = 1;
+  return s;
+}
+
+// The per-thread generator of unseeded ids, seeded once per thread from the
 // operating system's random source.
 class Xoshiro256 {
  public:
@@ -46,23 +72,13 @@ class Xoshiro256 {
       std::uint64_t seed = (static_cast<std::uint64_t>(device()) << 32) ^ device();
       word = splitmix64(seed);
     }
-    if (s_[0] == 0 && s_[1] == 0 && s_[2] == 0 && s_[3] == 0) s_[0] = 1;  // the one bad state
+    if (all_zero(s_)) s_[0] = 1;
   }
 
-  std::uint64_t next() {
-    const std::uint64_t result = rotl(s_[1] * 5, 7) * 9;
-    const std::uint64_t t = s_[1] << 17;
-    s_[2] ^= s_[0];
-    s_[3] ^= s_[1];
-    s_[1] ^= s_[2];
-    s_[0] ^= s_[3];
-    s_[2] ^= t;
-    s_[3] = rotl(s_[3], 45);
-    return result;
-  }
+  std::uint64_t next() { return xoshiro_next(s_); }
 
  private:
-  std::array<std::uint64_t, 4> s_{};
+  XoshiroWords s_{};
 };
 
 Xoshiro256& thread_generator() {
@@ -132,6 +148,33 @@ Timestamp now_millis() {
   const auto secs = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
   const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch - secs);
   return static_cast<Timestamp>(secs.count()) * 1000 + static_cast<Timestamp>(nanos.count() / 1000000);
+}
+
+IdSource IdSource::Seeded(std::uint64_t seed) {
+  IdSource source;
+  source.state_.seeded = true;
+  source.state_.clock_ms = static_cast<std::uint64_t>(kSeededStartMillis);
+  source.state_.generator = seed_words(seed);
+  return source;
+}
+
+Ulid IdSource::next_id() {
+  if (!state_.seeded) return Ulid::Generate();
+  const std::uint64_t millis = state_.clock_ms++;
+  const std::uint64_t a = xoshiro_next(state_.generator);
+  const std::uint64_t b = xoshiro_next(state_.generator);
+  return Ulid::FromParts(millis, a >> 48, b);
+}
+
+Timestamp IdSource::next_timestamp() {
+  if (!state_.seeded) return now_millis();
+  return static_cast<Timestamp>(state_.clock_ms++);
+}
+
+bool IdSource::restore(const State& state) {
+  if (state.seeded && all_zero(state.generator)) return false;
+  state_ = state;
+  return true;
 }
 
 }  // namespace zellik

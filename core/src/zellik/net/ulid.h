@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <compare>
 #include <cstdint>
 #include <string>
@@ -51,5 +52,45 @@ Result<Ulid, UlidParseError> parse_ulid(std::string_view text);
 // Milliseconds since the Unix epoch, read from the UTC wall clock.
 using Timestamp = std::int64_t;
 Timestamp now_millis();
+
+// Where one net's ids and event timestamps come from. Unseeded, it is what
+// every net had before seeds existed: the wall clock and the per-thread
+// generator behind Ulid::Generate. Seeded, ids come from a generator seeded
+// with the given number and time from a logical clock that starts at
+// kSeededStartMillis and advances one millisecond per id or timestamp, so the
+// same calls give the same ids and timestamps, and ids are strictly ordered
+// by creation. Intentionally copyable: the whole state is the plain integers
+// of State, which state() reads and restore() puts back.
+class IdSource {
+ public:
+  // 2026-01-01T00:00:00Z, the first instant of every seeded clock.
+  static constexpr Timestamp kSeededStartMillis = 1767225600000;
+
+  struct State {
+    bool seeded = false;
+    std::uint64_t clock_ms = 0;                // the next id's or timestamp's time
+    std::array<std::uint64_t, 4> generator{};  // xoshiro256** words; never all zero
+    friend bool operator==(const State&, const State&) = default;
+  };
+
+  IdSource() = default;
+  static IdSource Seeded(std::uint64_t seed);
+
+  bool seeded() const { return state_.seeded; }
+  // A fresh id: from the seeded generator at the logical clock's time
+  // (advancing it), or Ulid::Generate when unseeded.
+  Ulid next_id();
+  // The time of the next event: the logical clock's (advancing it), or the
+  // wall clock when unseeded.
+  Timestamp next_timestamp();
+
+  State state() const { return state_; }
+  // Continues from `state`; false (and no change) for a seeded state whose
+  // generator words are all zero, which a generator never reaches.
+  bool restore(const State& state);
+
+ private:
+  State state_;
+};
 
 }  // namespace zellik

@@ -4,6 +4,7 @@
 
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
+#include "zellik/graph/dot.h"
 
 namespace zellik::py {
 namespace {
@@ -49,6 +50,8 @@ Ref dependency_edges_of(const Graph& g) { return list_of(g.dependency_edges(), e
 
 Ref validate_graph(const Graph& g) { return list_of(validate(g), validation_error_to_py); }
 
+Ref dot_of(const Graph& g) { return to_py(to_dot(g)); }
+
 PyObject* get_edges_by_head(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
   return guard([&] {
@@ -90,6 +93,9 @@ PyMethodDef g_graph_methods[] = {
      "is_dependency_edge($self, edge)\n--\n\nCheck if an edge is a dependency edge."},
     {"dependency_edges", as_method(&value_method<Graph, dependency_edges_of>), METH_NOARGS,
      "dependency_edges($self)\n--\n\nReturns the set of dependency edges as a list."},
+    {"to_dot", as_method(&value_method<Graph, dot_of>), METH_NOARGS,
+     "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text: nodes with their ports and salvo\n"
+     "conditions, edges between ports, dependency edges dashed. Any name gives valid DOT."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -3,6 +3,7 @@
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/enum_class.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 namespace {
@@ -48,6 +49,8 @@ PyMethodDef g_methods[] = {
     {"start_time", as_method(&value_method<Epoch, start_time>), METH_NOARGS,
      "start_time($self)\n--\n\nGet the creation time in milliseconds since the Unix epoch, taken from the "
      "epoch ID."},
+    {"to_dict", as_method(&value_method<Epoch, epoch_to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe epoch as a plain dict (str and lists; ids as text, the state by name)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -2,12 +2,15 @@
 
 #include <array>
 #include <optional>
+#include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik/net/net_action.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 namespace {
@@ -197,6 +200,110 @@ PyObject* create_request(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 }
 
 // ---------------------------------------------------------------------------
+// Methods: the plain-dict form, {"kind": the engine's variant name, then the
+// static constructor's arguments by name}, ids as the stored text; and back.
+// from_dict keeps ids unchecked, as the static constructors do.
+
+constexpr std::array<const char*, 12> kKindNames = {
+    "RunStep",      "CreatePacket", "ConsumePacket", "DestroyPacket", "StartEpoch", "FinishEpoch",
+    "CancelEpoch",  "CreateEpoch",  "LoadPacketIntoOutputPort", "SendOutputSalvo",
+    "TransportPacketToLocation", "CreateRequest"};
+
+static_assert(kKindNames.size() == std::variant_size_v<StoredAction>);
+
+// Calls f(name, field) for every stored field, in argument order. One list
+// serves both directions.
+template <class F>
+void each_field(stored::RunStep&, F&&) {}
+template <class F>
+void each_field(stored::CreatePacket& a, F&& f) {
+  f("epoch_id", a.epoch_id);
+}
+template <class EngineAction, class F>
+void each_field(stored::ById<EngineAction>& a, F&& f) {
+  constexpr bool kNamesPacket = std::is_same_v<EngineAction, action::ConsumePacket> ||
+                                std::is_same_v<EngineAction, action::DestroyPacket>;
+  f(kNamesPacket ? "packet_id" : "epoch_id", a.id);
+}
+template <class F>
+void each_field(stored::CreateEpoch& a, F&& f) {
+  f("node_name", a.node_name);
+  f("salvo", a.salvo);
+}
+template <class F>
+void each_field(stored::LoadPacketIntoOutputPort& a, F&& f) {
+  f("packet_id", a.packet_id);
+  f("port_name", a.port_name);
+}
+template <class F>
+void each_field(stored::SendOutputSalvo& a, F&& f) {
+  f("epoch_id", a.epoch_id);
+  f("salvo_condition_name", a.salvo_condition_name);
+}
+template <class F>
+void each_field(stored::TransportPacketToLocation& a, F&& f) {
+  f("packet_id", a.packet_id);
+  f("destination", a.destination);
+}
+template <class F>
+void each_field(stored::CreateRequest& a, F&& f) {
+  f("node_name", a.node_name);
+  f("label", a.label);
+}
+
+Ref field_to_py(const std::optional<std::string>& id) { return id ? to_py(*id) : none(); }
+Ref field_to_py(const std::string& id) { return to_py(id); }
+Ref field_to_py(const Name& name) { return to_py(name); }
+Ref field_to_py(const SalvoText& salvo) { return salvo_to_dict(salvo); }
+Ref field_to_py(const PacketLocation& location) { return location_to_dict(location); }
+
+void read_field(DictReader& d, const char* key, std::optional<std::string>& out) { out = d.optional_text(key); }
+void read_field(DictReader& d, const char* key, std::string& out) { out = d.text(key); }
+void read_field(DictReader& d, const char* key, Name& out) { out = d.name(key); }
+void read_field(DictReader& d, const char* key, SalvoText& out) { out = salvo_from_dict(d.field(key), d.path_of(key)); }
+void read_field(DictReader& d, const char* key, PacketLocation& out) {
+  out = location_from_dict(d.field(key), d.path_of(key));
+}
+
+Ref to_dict(const StoredAction& stored_action) {
+  StoredAction a = stored_action;  // each_field hands out mutable fields
+  DictWriter d;
+  d.set("kind", to_py(kKindNames[a.index()]));
+  std::visit([&d](auto& alt) { each_field(alt, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); }); },
+             a);
+  return d.done();
+}
+
+template <std::size_t I>
+StoredAction action_of_kind(DictReader& d) {
+  std::variant_alternative_t<I, StoredAction> a{};
+  each_field(a, [&d](const char* key, auto& value) { read_field(d, key, value); });
+  return StoredAction(std::in_place_index<I>, std::move(a));
+}
+
+template <std::size_t... I>
+constexpr auto make_readers(std::index_sequence<I...>) {
+  return std::array<StoredAction (*)(DictReader&), sizeof...(I)>{&action_of_kind<I>...};
+}
+constexpr auto kReaders = make_readers(std::make_index_sequence<std::variant_size_v<StoredAction>>());
+
+PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
+    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
+    DictReader d(a[0], "");
+    const std::string kind = d.text("kind");
+    for (std::size_t i = 0; i < kKindNames.size(); ++i) {
+      if (kind != kKindNames[i]) continue;
+      StoredAction action = kReaders[i](d);
+      d.finish();
+      return action_to_py(std::move(action));
+    }
+    raise_field("kind", "unknown action kind '" + kind + "'");
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Slot table and type
 
 PyMethodDef g_methods[] = {
@@ -228,6 +335,15 @@ PyMethodDef g_methods[] = {
     {"create_request", as_method(&create_request), kStaticMethod,
      "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
      "The request will be resolved during the next RunStep."},
+    {"to_dict", as_method(&value_method<StoredAction, to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe action as a plain dict (str, None and lists; ids as the stored text)."},
+    {"from_dict", as_method(&from_dict), kStaticMethod,
+     "from_dict(data)\n--\n\nThe action that to_dict described.\n"
+     "Raises ValueError naming the first field that is missing, unexpected or malformed."},
+    // Type checkers see NetAction as generic over its response data; the
+    // subscript NetAction[...] works at run time too, as an alias.
+    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
+     "__class_getitem__(item)\n--\n\nSee PEP 585."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,10 +1,13 @@
 // NetEvent: the record of one change an action made.
 
 #include <array>
+#include <utility>
 #include <variant>
 
+#include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 namespace {
@@ -70,6 +73,112 @@ std::string event_repr(const NetEvent& e) {
   return std::string("NetEvent.") + kKindNames[e.index()] + "(ts=" + std::to_string(event_timestamp(e)) +
          std::visit([](const auto& ev) { return fields(ev); }, e) + ")";
 }
+
+// ---------------------------------------------------------------------------
+// Methods: the plain-dict form, {"kind", "timestamp", then the kind's fields
+// under their engine names}, and back.
+
+// Calls f(name, field) for every field after the timestamp, in display order.
+// One list serves both directions.
+template <class E, class F>
+void each_field(E& e, F&& f) {
+  if constexpr (requires { e.packet_id; }) f("packet_id", e.packet_id);
+  if constexpr (requires { e.epoch_id; }) f("epoch_id", e.epoch_id);
+  if constexpr (requires { e.epoch; }) f("epoch", e.epoch);
+  if constexpr (requires { e.location; }) f("location", e.location);
+  if constexpr (requires { e.from_location; }) f("from_location", e.from_location);
+  if constexpr (requires { e.to_location; }) f("to_location", e.to_location);
+  if constexpr (requires { e.from_index; }) f("from_index", e.from_index);
+  if constexpr (requires { e.node_name; }) f("node_name", e.node_name);
+  if constexpr (requires { e.source_node; }) f("source_node", e.source_node);
+  if constexpr (requires { e.port_name; }) f("port_name", e.port_name);
+  if constexpr (requires { e.salvo_condition; }) f("salvo_condition", e.salvo_condition);
+  if constexpr (requires { e.source_nodes; }) f("source_nodes", e.source_nodes);
+  if constexpr (requires { e.label; }) f("label", e.label);
+  if constexpr (requires { e.request_source; }) f("request_source", e.request_source);
+}
+
+constexpr std::array<RequestCreatedSource, 3> kRequestSources = {
+    RequestCreatedSource::External, RequestCreatedSource::OnStartup, RequestCreatedSource::OnNoSalvoTriggered};
+
+Ref field_to_py(const Ulid& id) { return id_to_py(id); }
+Ref field_to_py(const Epoch& epoch) { return epoch_to_dict(epoch); }
+Ref field_to_py(const PacketLocation& location) { return location_to_dict(location); }
+Ref field_to_py(std::uint64_t n) { return to_py_u64(n); }
+Ref field_to_py(const Name& name) { return to_py(name); }
+Ref field_to_py(const std::vector<Name>& names) { return list_of(names, [](const Name& n) { return to_py(n); }); }
+Ref field_to_py(RequestCreatedSource source) { return to_py(request_source_name(source)); }
+
+void read_field(DictReader& d, const char* key, Ulid& out) { out = d.id(key); }
+void read_field(DictReader& d, const char* key, Epoch& out) { out = epoch_from_dict(d.field(key), d.path_of(key)); }
+void read_field(DictReader& d, const char* key, PacketLocation& out) {
+  out = location_from_dict(d.field(key), d.path_of(key));
+}
+void read_field(DictReader& d, const char* key, std::uint64_t& out) { out = d.u64(key); }
+void read_field(DictReader& d, const char* key, Name& out) { out = d.name(key); }
+void read_field(DictReader& d, const char* key, std::vector<Name>& out) {
+  const std::vector<PyObject*> items = d.list(key);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    out.emplace_back(text_at(items[i], d.path_of(key) + "[" + std::to_string(i) + "]"));
+  }
+}
+void read_field(DictReader& d, const char* key, RequestCreatedSource& out) {
+  const std::string text = d.text(key);
+  for (RequestCreatedSource source : kRequestSources) {
+    if (request_source_name(source) == text) {
+      out = source;
+      return;
+    }
+  }
+  raise_field(d.path_of(key), "unknown request source '" + text + "'");
+}
+
+Ref to_dict(const NetEvent& e) {
+  DictWriter d;
+  d.set("kind", to_py(kKindNames[e.index()])).set("timestamp", to_py_i64(event_timestamp(e)));
+  std::visit([&d](const auto& ev) { each_field(ev, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); }); },
+             e);
+  return d.done();
+}
+
+template <std::size_t I>
+NetEvent event_of_kind(DictReader& d) {
+  std::variant_alternative_t<I, NetEvent> e{};
+  e.timestamp = d.i64("timestamp");
+  each_field(e, [&d](const char* key, auto& value) { read_field(d, key, value); });
+  return e;
+}
+
+template <std::size_t... I>
+constexpr auto make_readers(std::index_sequence<I...>) {
+  return std::array<NetEvent (*)(DictReader&), sizeof...(I)>{&event_of_kind<I>...};
+}
+constexpr auto kReaders = make_readers(std::make_index_sequence<std::variant_size_v<NetEvent>>());
+
+PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
+    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
+    DictReader d(a[0], "");
+    const std::string kind = d.text("kind");
+    for (std::size_t i = 0; i < kKindNames.size(); ++i) {
+      if (kind != kKindNames[i]) continue;
+      NetEvent event = kReaders[i](d);
+      d.finish();
+      return event_to_py(event);
+    }
+    raise_field("kind", "unknown event kind '" + kind + "'");
+  });
+}
+
+PyMethodDef g_methods[] = {
+    {"to_dict", as_method(&value_method<NetEvent, to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe event as a plain dict (str, int, bool, None and lists; ids as text)."},
+    {"from_dict", as_method(&from_dict), kStaticMethod,
+     "from_dict(data)\n--\n\nThe event that to_dict described.\n"
+     "Raises ValueError naming the first field that is missing, unexpected or malformed."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 // ---------------------------------------------------------------------------
 // Getters: each reads the field from the kinds that carry it and gives None
@@ -217,6 +326,7 @@ PyGetSetDef g_getters[] = {
 
 void define_net_event(PyObject* module) {
   ClassSpec cls = spec_for<NetEvent>("NetEvent", "An event that occurred during a network action.");
+  cls.methods = g_methods;
   cls.getters = g_getters;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<NetEvent, event_repr>)}};
   define_boxed_class<NetEvent>(module, cls);

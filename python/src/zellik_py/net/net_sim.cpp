@@ -9,6 +9,7 @@
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik/net/net_sim.h"
+#include "zellik/net/net_view.h"
 
 namespace zellik::py {
 namespace {
@@ -53,11 +54,18 @@ NetSimValue& value_of(PyObject* self) { return unbox<NetSimValue>(self); }
 // Lifetime
 
 // The engine validates its copy of the graph; an invalid graph is a broken
-// precondition and surfaces as the panic exception.
+// precondition and surfaces as the panic exception. `seed` is keyword-only:
+// given, the net's ids and timestamps repeat from run to run.
 PyObject* net_sim_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple("NetSim", std::array{"graph"}, 1, args, kwargs);
-    auto engine = std::make_unique<NetSim>(graph_arg(a[0], "graph"));
+    if (PyTuple_Size(args) > 1) {
+      PyErr_Format(PyExc_TypeError, "NetSim() takes 1 positional argument but %zd were given",
+                   PyTuple_Size(args));
+      throw PythonError{};
+    }
+    auto a = parse_tuple("NetSim", std::array{"graph", "seed"}, 1, args, kwargs);
+    const IdSource ids = a.has(1) ? IdSource::Seeded(to_u64_arg(a[1], "seed")) : IdSource();
+    auto engine = std::make_unique<NetSim>(graph_arg(a[0], "graph"), ids);
     return box_as<NetSimValue>(type, NetSimValue{std::move(engine), 0});
   });
 }
@@ -164,6 +172,27 @@ PyObject* packet_count_at(PyObject* self, PyObject* const* args, Py_ssize_t narg
   });
 }
 
+PyObject* packets(PyObject* self, PyObject*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Shared);
+    return list_of(list_packets(hold.net()), packet_to_py);
+  });
+}
+
+PyObject* epochs(PyObject* self, PyObject*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Shared);
+    return list_of(list_epochs(hold.net()), epoch_to_py);
+  });
+}
+
+PyObject* to_dot_method(PyObject* self, PyObject*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Shared);
+    return to_py(to_dot(hold.net()));
+  });
+}
+
 // Every argument is converted before the engine is called: a wrong one
 // leaves the net untouched.
 PyObject* undo_action(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -228,6 +257,13 @@ PyMethodDef g_methods[] = {
      "Args:\n    action: The original action that was executed\n"
      "    events: The events that were produced by the action\n\n"
      "Raises:\n    UndoError: If the undo operation fails"},
+    {"packets", as_method(&packets), METH_NOARGS,
+     "packets($self)\n--\n\nGet every packet of the network, wherever it is, ordered by ID."},
+    {"epochs", as_method(&epochs), METH_NOARGS,
+     "epochs($self)\n--\n\nGet every startable or running epoch, ordered by ID."},
+    {"to_dot", as_method(&to_dot_method), METH_NOARGS,
+     "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text with the live state: packets on\n"
+     "edges and at ports (full input ports marked), startable and running epochs per node."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -240,7 +276,7 @@ PyGetSetDef g_getters[] = {
 
 void define_net_sim(PyObject* module) {
   ClassSpec cls =
-      spec_for<NetSimValue>("NetSim", "NetSim(graph)\n--\n\nThe runtime state of a flow-based network.");
+      spec_for<NetSimValue>("NetSim", "NetSim(graph, *, seed=None)\n--\n\nThe runtime state of a flow-based network.");
   cls.methods = g_methods;
   cls.getters = g_getters;
   cls.slots = {

@@ -1,6 +1,7 @@
 // Packet: a packet of the net, as a query returned it.
 
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 namespace {
@@ -30,6 +31,8 @@ Ref location_of(const Packet& p) { return location_to_py(p.location); }
 PyMethodDef g_methods[] = {
     {"get_id", as_method(&value_method<Packet, get_id>), METH_NOARGS,
      "get_id($self)\n--\n\nGet the packet ID as a ULID object."},
+    {"to_dict", as_method(&value_method<Packet, packet_to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe packet as a plain dict: its id and its location's dict."},
     {nullptr, nullptr, 0, nullptr},
 };
 

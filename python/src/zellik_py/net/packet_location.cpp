@@ -6,6 +6,7 @@
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 namespace {
@@ -58,6 +59,16 @@ PyObject* outside_net(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* k
   });
 }
 
+// The location a to_dict described; epoch ids are parsed at once, as the
+// static constructors do.
+PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
+    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
+    return location_to_py(location_from_dict(a[0], ""));
+  });
+}
+
 // ---------------------------------------------------------------------------
 // Methods
 
@@ -101,6 +112,11 @@ PyMethodDef g_methods[] = {
      "outside_net()\n--\n\nCreate an OutsideNet location."},
     {"get_edge", as_method(&value_method<PacketLocation, edge_of>), METH_NOARGS,
      "get_edge($self)\n--\n\nGet the edge (for Edge locations)."},
+    {"to_dict", as_method(&value_method<PacketLocation, location_to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe location as a plain dict: its kind and that kind's fields."},
+    {"from_dict", as_method(&from_dict), kStaticMethod,
+     "from_dict(data)\n--\n\nThe location that to_dict described.\n"
+     "Raises ValueError naming the first field that is missing, unexpected or malformed."},
     {nullptr, nullptr, 0, nullptr},
 };
 

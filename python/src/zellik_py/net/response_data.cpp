@@ -7,6 +7,7 @@
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 namespace {
@@ -95,6 +96,32 @@ Ref destroyed_packets_of(const Data& d) {
 }
 
 // ---------------------------------------------------------------------------
+// Methods: the plain-dict form, {"kind": the variant's attribute name, then
+// its properties}, shared by every variant class through the base.
+
+Ref to_dict(const Data& d) {
+  DictWriter out;
+  out.set("kind", to_py(g_variants[d.index()].attribute));
+  std::visit(
+      [&out](const auto& alt) {
+        if constexpr (requires { alt.made_progress; }) out.set("made_progress", to_py_bool(alt.made_progress));
+        if constexpr (requires { alt.packet_id; }) out.set("packet_id", id_to_py(alt.packet_id));
+        if constexpr (requires { alt.epoch; }) out.set("epoch", epoch_to_dict(alt.epoch));
+        if constexpr (requires { alt.destroyed_packets; }) {
+          out.set("destroyed_packets", list_of(alt.destroyed_packets, id_to_py));
+        }
+      },
+      d);
+  return out.done();
+}
+
+PyMethodDef g_methods[] = {
+    {"to_dict", as_method(&value_method<Data, to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe response data as a plain dict (str, int, bool, None and lists; ids as text)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// ---------------------------------------------------------------------------
 // Slot table and type
 
 PyGetSetDef g_step_result_getters[] = {
@@ -165,6 +192,7 @@ void define_variant(PyObject* module, PyObject* base, VariantClass& variant) {
 void define_response_data(PyObject* module) {
   ClassSpec cls = spec_for<Data>("NetActionResponseData", "Response data from a successful action.");
   cls.subclassable = true;
+  cls.methods = g_methods;
   PyObject* base = reinterpret_cast<PyObject*>(define_boxed_class<Data>(module, cls));
   for (VariantClass& variant : g_variants) define_variant(module, base, variant);
 }

@@ -5,6 +5,7 @@
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 
@@ -66,6 +67,15 @@ std::string salvo_repr(const SalvoText& s) {
 }
 
 // ---------------------------------------------------------------------------
+// Methods
+
+PyMethodDef g_methods[] = {
+    {"to_dict", as_method(&value_method<SalvoText, salvo_to_dict>), METH_NOARGS,
+     "to_dict($self)\n--\n\nThe salvo as a plain dict; packets as [port_name, packet_id] lists."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// ---------------------------------------------------------------------------
 // Getters
 
 Ref salvo_condition_of(const SalvoText& s) { return to_py(s.salvo_condition); }
@@ -92,6 +102,7 @@ PyGetSetDef g_getters[] = {
 void define_salvo(PyObject* module) {
   ClassSpec cls = spec_for<SalvoText>(
       "Salvo", "Salvo(salvo_condition, packets)\n--\n\nA collection of packets entering or exiting a node.");
+  cls.methods = g_methods;
   cls.getters = g_getters;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&salvo_new)},

@@ -1,0 +1,83 @@
+#pragma once
+
+// Plain-dict forms of the net's values, for traces that are written out as
+// JSON and read back: dicts of str, int, bool, None and lists only, ids as
+// their 26-character text. Reading is strict: a dict that does not have
+// exactly the fields of its kind raises ValueError "invalid field '{path}':
+// {reason}", the path naming the field from the dict given
+// ("epoch.in_salvo.packets[0]").
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zellik_py/binding/ref.h"
+#include "zellik_py/net/net_classes.h"
+
+namespace zellik::py {
+
+// Builds one dict, keys in the order they are set.
+class DictWriter {
+ public:
+  DictWriter();
+  DictWriter& set(const char* key, Ref value);
+  Ref done() { return std::move(dict_); }
+
+ private:
+  Ref dict_;
+};
+
+// Reads the fields of one dict; every failure names the field by its path.
+class DictReader {
+ public:
+  // ValueError naming `path` when `obj` is not a dict (the top-level caller
+  // checks the argument's type itself).
+  DictReader(PyObject* obj, std::string path);
+  DictReader(const DictReader&) = delete;
+  DictReader& operator=(const DictReader&) = delete;
+
+  // The path of `key` in this dict, as messages show it.
+  std::string path_of(std::string_view key) const;
+  // Borrowed; ValueError "missing" when absent.
+  PyObject* field(const char* key);
+  std::string text(const char* key);
+  Name name(const char* key);
+  Ulid id(const char* key);
+  // None or a str.
+  std::optional<std::string> optional_text(const char* key);
+  std::int64_t i64(const char* key);
+  std::uint64_t u64(const char* key);
+  bool boolean(const char* key);
+  // A list field's items (borrowed from the list, which the dict keeps alive).
+  std::vector<PyObject*> list(const char* key);
+  // ValueError "unexpected field" for a key no read has asked for.
+  void finish() const;
+
+ private:
+  PyObject* dict_;
+  std::string path_;
+  std::vector<std::string> read_;
+};
+
+// ValueError "invalid field '{path}': {reason}".
+[[noreturn]] void raise_field(const std::string& path, std::string_view reason);
+// A str at `path`; ValueError "expected str" otherwise.
+std::string text_at(PyObject* obj, const std::string& path);
+// A ULID text at `path`, parsed; ValueError with the parse reason otherwise.
+Ulid id_at(PyObject* obj, const std::string& path);
+
+Ref location_to_dict(const PacketLocation& location);
+PacketLocation location_from_dict(PyObject* obj, const std::string& path);
+Ref salvo_to_dict(const SalvoText& salvo);
+// The packet ids stay text, as a Salvo built by hand keeps them.
+SalvoText salvo_from_dict(PyObject* obj, const std::string& path);
+Ref epoch_to_dict(const Epoch& epoch);
+Epoch epoch_from_dict(PyObject* obj, const std::string& path);
+Ref packet_to_dict(const Packet& packet);
+
+}  // namespace zellik::py
