@@ -21,11 +21,14 @@ import gc
 import sys
 import time
 from collections.abc import Callable
+from typing import TypeVar
 
 from zellik_sim import (
     Edge, Graph, MaxSalvos, NetAction, NetSim, Node, PacketCount, PacketLocation, Port,
     PortRef, PortState, PortType, SalvoCondition, SalvoConditionTerm,
 )
+
+T = TypeVar("T")
 
 NODES = 20
 PACKETS = 10_000
@@ -126,8 +129,8 @@ def pair_nodes(pairs: int, fresh_names: bool = False) -> tuple[list[Node], list[
     def n(text: str) -> str:
         return (text + ".")[:-1] if fresh_names else text  # a new str object
 
-    nodes = []
-    edges = []
+    nodes: list[Node] = []
+    edges: list[Edge] = []
     for i in range(pairs):
         a, b = f"A{i}", f"B{i}"
         nodes.append(Node(n(a), out_ports={n("out"): Port()}, out_salvo_conditions={n("send"): SalvoCondition(
@@ -139,11 +142,11 @@ def pair_nodes(pairs: int, fresh_names: bool = False) -> tuple[list[Node], list[
     return nodes, edges
 
 
-def best_of(rounds: int, fn) -> tuple[float, object]:
+def best_of(rounds: int, fn: Callable[[], T]) -> tuple[float, T]:
     """The shortest of `rounds` timed calls of fn (the collector paused), and
     the last result. Each result is dropped outside the timed region."""
     best = float("inf")
-    result = None
+    result: T | None = None
     for _ in range(rounds):
         result = None
         gc.collect()
@@ -153,6 +156,7 @@ def best_of(rounds: int, fn) -> tuple[float, object]:
         elapsed = time.perf_counter() - start
         gc.enable()
         best = min(best, elapsed)
+    assert result is not None
     return best, result
 
 
@@ -165,15 +169,22 @@ def run_building(fresh_names: bool = False) -> None:
     t_validate, errors = best_of(BUILD_ROUNDS, graph.validate)
     assert errors == [], errors
     t_net, _ = best_of(BUILD_ROUNDS, lambda: NetSim(graph))
-    print(f"building{'_fresh_names' if fresh_names else ''}: {BUILD_PAIRS:,} node pairs, {count:,} nodes, {len(edges):,} edges "
+    case = "building_fresh_names" if fresh_names else "building"
+    print(f"{case}: {BUILD_PAIRS:,} node pairs, {count:,} nodes, {len(edges):,} edges "
           f"(best of {BUILD_ROUNDS}; Python objects made in {made:.2f} s)")
     for label, seconds in (("Graph(nodes, edges)", t_graph), ("graph.validate()", t_validate),
                            ("NetSim(graph)", t_net)):
         print(f"  {label:<40} {seconds / count * 1e6:8.2f} us/node  ({seconds * 1e3:.0f} ms)")
 
 
-CASES = {"pipeline": run_pipeline, "queries": run_queries, "building": run_building,
-         "building_fresh_names": lambda: run_building(fresh_names=True)}
+def run_building_fresh_names() -> None:
+    run_building(fresh_names=True)
+
+
+CASES: dict[str, Callable[[], None]] = {
+    "pipeline": run_pipeline, "queries": run_queries, "building": run_building,
+    "building_fresh_names": run_building_fresh_names,
+}
 
 
 if __name__ == "__main__":
