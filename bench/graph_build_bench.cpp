@@ -33,18 +33,21 @@ PairGraph pair_graph(std::size_t pairs) {
     Node a;
     a.name = Name("A" + std::to_string(i));
     a.out_ports.insert_or_assign(out, Port{});
-    SalvoCondition send{MaxSalvos::Infinite(), {}, SalvoConditionTerm::Port(out, PortState::Kind::NonEmpty)};
+    SalvoCondition send{
+        MaxSalvos::Infinite(), {}, SalvoConditionTerm::Port(out, PortState::Kind::NonEmpty)};
     send.ports.insert_or_assign(out, PacketCount::All());
     a.out_salvo_conditions.insert(Name("send"), std::move(send));
 
     Node b;
     b.name = Name("B" + std::to_string(i));
     b.in_ports.insert_or_assign(in, Port{});
-    SalvoCondition take{MaxSalvos::Finite(1), {}, SalvoConditionTerm::Port(in, PortState::Kind::NonEmpty)};
+    SalvoCondition take{
+        MaxSalvos::Finite(1), {}, SalvoConditionTerm::Port(in, PortState::Kind::NonEmpty)};
     take.ports.insert_or_assign(in, PacketCount::Count(1));
     b.in_salvo_conditions.insert(Name("take"), std::move(take));
 
-    g.edges.push_back(Edge{PortRef{a.name, PortType::Output, out}, PortRef{b.name, PortType::Input, in}});
+    g.edges.push_back(
+        Edge{PortRef{a.name, PortType::Output, out}, PortRef{b.name, PortType::Input, in}});
     g.nodes.push_back(std::move(a));
     g.nodes.push_back(std::move(b));
   }
@@ -52,9 +55,9 @@ PairGraph pair_graph(std::size_t pairs) {
 }
 
 void set_per_node(benchmark::State& state, std::size_t nodes) {
-  state.counters["per_node"] = benchmark::Counter(
-      static_cast<double>(nodes) * static_cast<double>(state.iterations()),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_node"] =
+      benchmark::Counter(static_cast<double>(nodes) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // Copying the node records, as the Python layer does for every node it is

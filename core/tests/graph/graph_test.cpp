@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "zellik/graph/graph.h"
-#include "zellik/base/internal_failure.h"
 #include "support/graph_builders.h"
+#include "zellik/base/internal_failure.h"
+#include "zellik/graph/graph.h"
 
 namespace zellik {
 namespace {

@@ -73,7 +73,7 @@ class Name {
     if (rep_ != nullptr && rep_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete rep_;
   }
 
-  Rep* rep_ = nullptr;   // null for the empty name made by default
+  Rep* rep_ = nullptr;    // null for the empty name made by default
   std::size_t hash_ = 0;  // the hash of the text when rep_ is set
 };
 

@@ -41,8 +41,7 @@ namespace {
 // The dependency-edge set of every graph that has none. Leaked on purpose:
 // graphs may live in objects destroyed at exit.
 const std::shared_ptr<const EdgeSet>& no_dependency_edges() {
-  static const auto* const kNone =
-      new std::shared_ptr<const EdgeSet>(std::make_shared<EdgeSet>(0));
+  static const auto* const kNone = new std::shared_ptr<const EdgeSet>(std::make_shared<EdgeSet>(0));
   return *kNone;
 }
 
@@ -86,9 +85,7 @@ const std::vector<Edge>& Graph::get_edges_by_head(const PortRef& head) const {
   return it == tables_->edges_by_head.end() ? *kNone : it->second;
 }
 
-bool Graph::is_dependency_edge(const Edge& edge) const {
-  return dependency_edges_->contains(edge);
-}
+bool Graph::is_dependency_edge(const Edge& edge) const { return dependency_edges_->contains(edge); }
 
 Graph with_dependency_edges(Graph graph, std::vector<Edge> edges) {
   auto replacement = std::make_shared<EdgeSet>(edges.size());

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "zellik/graph/dependency_request.h"
 #include "zellik/base/name.h"
 #include "zellik/base/ordered_map.h"
+#include "zellik/graph/dependency_request.h"
 #include "zellik/graph/port.h"
 #include "zellik/graph/salvo_condition.h"
 

@@ -145,8 +145,8 @@ struct MessageWriter {
            " has term referencing non-existent port " + quoted(e.missing_port);
   }
   std::string operator()(const InputSalvoConditionInvalidMaxSalvos& e) const {
-    return "input salvo condition " + quoted(e.condition_name) + " on node " +
-           quoted(e.node_name) + " has max_salvos=" + e.max_salvos.debug_name() +
+    return "input salvo condition " + quoted(e.condition_name) + " on node " + quoted(e.node_name) +
+           " has max_salvos=" + e.max_salvos.debug_name() +
            ", but must be Finite(1). Input salvos must have exactly one packet to trigger an "
            "epoch.";
   }

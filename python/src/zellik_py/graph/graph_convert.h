@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "zellik_py/binding/ref.h"
 #include "zellik/graph/dependency_request.h"
 #include "zellik/graph/graph.h"
 #include "zellik/graph/node.h"
 #include "zellik/graph/port.h"
 #include "zellik/graph/salvo_condition.h"
 #include "zellik/graph/validation.h"
+#include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/graph/graph_convert.h"
 
 namespace zellik::py {
 namespace {
