@@ -5,12 +5,13 @@
 # there, and reaches PyPI only when pyproject.toml's requirements changed.
 #
 # Usage: bash scripts/setup_deps.sh PURPOSE...
-#   example  build and run the example: a C++ compiler, Boost's headers (the
-#            flat hash maps), the build tools and the package's own
-#            dependencies
+#   example  build and run the example: a C++ compiler, Boost's header-only
+#            containers (the engine's flat maps), the build tools and the
+#            package's own dependencies
 #   tests    everything scripts/run_tests.sh and the README's benchmarks use:
 #            GoogleTest, Google Benchmark, Graphviz (the tests render DOT
-#            pictures) and the `test` extra as well
+#            pictures), abseil and robin-map (the benchmark that compares
+#            hash maps) and the `test` extra as well
 #   style    clang-format and clang-tidy for scripts/check_style.sh
 #   ci       what .ci/run adds: the `ci` extra
 # System packages are installed with apt-get when run as root; otherwise the
@@ -26,10 +27,10 @@ python_groups=(build runtime)
 for purpose in "$@"; do
   case "$purpose" in
     example) ;;
-    tests) apt_packages+=(libgtest-dev libbenchmark-dev graphviz)
+    tests) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
            python_groups+=(test) ;;
     style) apt_packages+=(clang-format clang-tidy) ;;
-    ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz)
+    ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
         python_groups+=(test ci) ;;
     *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, ci)" >&2; exit 2 ;;
   esac

@@ -4,7 +4,9 @@
 // packets and location queues agree, the required location entries exist
 // (and no others), the startable set matches the epochs' states, node epoch
 // lists name live epochs of that node, and the active index lists exactly
-// the non-empty Edge and InputPort entries.
+// the non-empty Edge and InputPort entries; every packet's record names the
+// handle and queue slot that hold it, and every queue's own bookkeeping
+// (holes, hole tree) adds up.
 
 #include <gtest/gtest.h>
 
@@ -23,16 +25,29 @@ inline void ExpectNetInvariants(const NetSim& net) {
   // 1. A packet is in exactly one queue, the one keyed by its location.
   std::unordered_map<Ulid, std::size_t, UlidHash> seen;
   for (const auto& [location, entry] : locations) {
+    EXPECT_TRUE(entry.queue.consistent())
+        << "queue bookkeeping broken at " << location.debug_string();
+    EXPECT_EQ(locations.find(location), entry.handle()) << location.debug_string();
+    std::size_t position = 0;
     for (const Ulid& id : entry.queue) {
+      EXPECT_EQ(entry.queue.at(position), id)
+          << location.debug_string() << " position " << position;
+      const auto record = net.packet_records().find(id);
+      if (record != net.packet_records().end()) {
+        EXPECT_EQ(record->second.location, entry.handle()) << "record of " << id.to_string();
+        EXPECT_TRUE(entry.queue.holds(record->second.slot, id)) << "slot of " << id.to_string();
+        EXPECT_EQ(entry.queue.position(record->second.slot), position)
+            << "position of " << id.to_string();
+      }
+      ++position;
       ++seen[id];
-      const Packet* packet = net.get_packet(id);
+      const FoundPacket packet = net.get_packet(id);
       if (packet == nullptr) {
         ADD_FAILURE() << "queue of " << location.debug_string() << " holds unknown packet "
                       << id.to_string();
       } else if (!(packet->location == location)) {
-        ADD_FAILURE() << "packet " << id.to_string() << " is queued at "
-                      << location.debug_string() << " but located at "
-                      << packet->location.debug_string();
+        ADD_FAILURE() << "packet " << id.to_string() << " is queued at " << location.debug_string()
+                      << " but located at " << packet->location.debug_string();
       }
     }
   }
@@ -107,16 +122,17 @@ inline void ExpectNetInvariants(const NetSim& net) {
       continue;
     }
     EXPECT_TRUE(listed.insert(entry).second) << "active index lists an entry twice";
-    EXPECT_EQ(entry->second.active_slot, slot) << entry->first.debug_string();
+    EXPECT_EQ(entry->second.active_slot(), slot) << entry->first.debug_string();
   }
   for (const auto& item : locations) {
     const PacketLocation& location = item.first;
-    const bool should = !item.second.queue.empty() &&
-                        (location.is(PacketLocation::Kind::Edge) ||
-                         location.is(PacketLocation::Kind::InputPort));
-    EXPECT_EQ(listed.contains(&item), should) << "active index wrong for " << location.debug_string();
+    const bool should =
+        !item.second.queue.empty() &&
+        (location.is(PacketLocation::Kind::Edge) || location.is(PacketLocation::Kind::InputPort));
+    EXPECT_EQ(listed.contains(&item), should)
+        << "active index wrong for " << location.debug_string();
     if (!should) {
-      EXPECT_EQ(item.second.active_slot, LocationEntry::kNotActive);
+      EXPECT_EQ(item.second.active_slot(), LocationEntry::kNotActive);
     }
   }
   EXPECT_EQ(listed.size(), active.size());

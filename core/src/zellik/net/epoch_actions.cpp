@@ -11,9 +11,8 @@ namespace zellik {
 
 namespace {
 
-using EntryRef = LocationTable::value_type;
-
-bool is_at_input_port(const PacketLocation& location, const Name& node_name, const Name& port_name) {
+bool is_at_input_port(const PacketLocation& location, const Name& node_name,
+                      const Name& port_name) {
   return location.is(PacketLocation::Kind::InputPort) && location.node_name() == node_name &&
          location.port_name() == port_name;
 }
@@ -33,7 +32,7 @@ NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
     }
     auto packet = packets_.find(packet_id);
     if (packet == packets_.end()) return NetActionError::PacketNotFound(packet_id);
-    if (!is_at_input_port(packet->second.location, node->name, port_name)) {
+    if (!is_at_input_port(locations_.location(packet->second.location), node->name, port_name)) {
       return NetActionError::PacketNotAtInputPort(packet_id, port_name, a.node_name);
     }
     // A packet named twice would no longer be at its port for the second
@@ -47,15 +46,14 @@ NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
   const Epoch created = insert_new_epoch(*node, a.salvo);
   events.push_back(event::EpochCreated{now_millis(), created.id});
 
-  const PacketLocation inside = PacketLocation::Node(created.id);
+  const LocationHandle inside = handle_of(PacketLocation::Node(created.id), "Node location");
   for (const auto& [port_name, packet_id] : pairs) {
-    PacketLocation from = PacketLocation::InputPort(node->name, port_name);
-    const EntryRef* from_entry = find_entry(from);
-    const auto from_index =
-        from_entry == nullptr ? std::nullopt : from_entry->second.queue.index_of(packet_id);
-    if (!from_index) fail("Packet should exist at from_location");
-    move_packet(packet_id, inside);
-    events.push_back(event::PacketMoved{now_millis(), packet_id, std::move(from), inside, *from_index});
+    auto packet = packets_.find(packet_id);
+    if (packet == packets_.end()) fail("Packet should exist at from_location");
+    const LocationHandle from = packet->second.location;
+    const std::uint64_t from_index = move_packet(packet, inside);
+    events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
+                                        locations_.location(inside), from_index});
   }
   return NetActionSuccess{response::CreatedEpoch{created}, std::move(events)};
 }
@@ -81,11 +79,11 @@ NetActionResponse NetSim::finish_epoch(const action::FinishEpoch& a) {
   if (epoch.state != EpochState::Running) return NetActionError::EpochNotRunning(a.epoch_id);
 
   const PacketLocation inside = PacketLocation::Node(a.epoch_id);
-  const EntryRef* inside_entry = find_entry(inside);
-  if (inside_entry == nullptr) {
+  const LocationHandle inside_handle = locations_.find(inside);
+  if (inside_handle == kNoLocation) {
     fail("Epoch " + a.epoch_id.to_string() + " not found in location " + inside.debug_string());
   }
-  if (!inside_entry->second.queue.empty()) {
+  if (count_at(inside_handle) != 0) {
     return NetActionError::CannotFinishNonEmptyEpoch(a.epoch_id);
   }
   const Node* node = graph_.find_node(epoch.node_name);
@@ -120,18 +118,16 @@ NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
   // Packets inside the epoch first, then each output port's, oldest first.
   std::vector<Ulid> doomed = get_packets_at_location(PacketLocation::Node(a.epoch_id));
   for (const auto& [port_name, port] : node->out_ports) {
-    for (const Ulid& id : get_packets_at_location(PacketLocation::OutputPort(a.epoch_id, port_name))) {
+    for (const Ulid& id :
+         get_packets_at_location(PacketLocation::OutputPort(a.epoch_id, port_name))) {
       doomed.push_back(id);
     }
   }
   for (const Ulid& packet_id : doomed) {
     auto packet = packets_.find(packet_id);
     if (packet == packets_.end()) fail("Packet in location map not found in packets map");
-    PacketLocation location = std::move(packet->second.location);
-    packets_.erase(packet);
-    EntryRef* entry = find_entry(location);
-    if (entry == nullptr) fail("Packet location " + location.debug_string() + " not found");
-    queue_remove(*entry, packet_id);
+    PacketLocation location = locations_.location(packet->second.location);
+    erase_packet(packet);
     events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
   }
 

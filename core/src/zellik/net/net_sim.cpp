@@ -11,33 +11,6 @@ namespace zellik {
 
 namespace {
 
-using EntryRef = LocationTable::value_type;
-using ActiveIndex = std::vector<EntryRef*>;
-
-// Only packets on edges and at input ports can move on their own in a step,
-// so only those locations are tracked in the active index.
-bool is_tracked(const PacketLocation& location) {
-  return location.is(PacketLocation::Kind::Edge) || location.is(PacketLocation::Kind::InputPort);
-}
-
-void activate(ActiveIndex& active, EntryRef& entry) {
-  LocationEntry& e = entry.second;
-  if (e.active_slot != LocationEntry::kNotActive || !is_tracked(entry.first)) return;
-  e.active_slot = active.size();
-  active.push_back(&entry);
-}
-
-// Swap-remove: the last entry of the index takes the departing entry's slot.
-void deactivate(ActiveIndex& active, EntryRef& entry) {
-  const std::size_t slot = entry.second.active_slot;
-  if (slot == LocationEntry::kNotActive) return;
-  EntryRef* last = active.back();
-  active[slot] = last;
-  last->second.active_slot = slot;
-  active.pop_back();
-  entry.second.active_slot = LocationEntry::kNotActive;
-}
-
 std::string invalid_graph_message(const std::vector<GraphValidationError>& errors) {
   std::string text = "Cannot create NetSim with invalid graph:";
   for (const GraphValidationError& error : errors) {
@@ -53,28 +26,51 @@ NetSim::NetSim(Graph graph, IdSource ids) : graph_(std::move(graph)), ids_(ids) 
   const std::vector<GraphValidationError> errors = validate(graph_);
   if (!errors.empty()) fail(invalid_graph_message(errors));
 
-  std::size_t fixed_locations = graph_.edge_count() + 1;
-  for (const auto& [name, node] : graph_.nodes()) fixed_locations += node.in_ports.size();
-  packets_by_location_.reserve(fixed_locations);
-
-  for (const Edge& edge : graph_.edges()) packets_by_location_.try_emplace(PacketLocation::Edge(edge));
+  // Input ports first, so that each edge can be given its target's handle.
   for (const auto& [name, node] : graph_.nodes()) {
-    for (const auto& [port_name, port] : node.in_ports) {
-      packets_by_location_.try_emplace(PacketLocation::InputPort(name, port_name));
+    if (!node.in_ports.empty()) {
+      const auto index = static_cast<std::uint32_t>(node_inputs_.size());
+      node_index_.emplace(&node, index);
+      auto& ports = node_inputs_.emplace_back().ports;
+      ports.reserve(node.in_ports.size());
+      for (const auto& [port_name, port] : node.in_ports) {
+        const LocationHandle h = locations_.ensure(PacketLocation::InputPort(name, port_name));
+        locations_[h].second.node = &node;
+        locations_[h].second.node_index = index;
+        ports.emplace_back(port_name, h);
+      }
     }
     if (node.dependency_request_config &&
         node.dependency_request_config->has_trigger(DependencyRequestTrigger::OnNoSalvoTriggered)) {
       request_tokens_.insert_or_assign(name, true);
     }
   }
-  packets_by_location_.try_emplace(PacketLocation::OutsideNet());
+  for (const Edge& edge : graph_.edges()) {
+    const LocationHandle h = locations_.ensure(PacketLocation::Edge(edge));
+    LocationEntry& entry = locations_[h].second;
+    // A validated graph has every target; the step re-checks, as before.
+    const Node* target = graph_.find_node(edge.target.node_name);
+    if (target == nullptr) continue;
+    const auto port = target->in_ports.find(edge.target.port_name);
+    if (port == target->in_ports.end()) continue;
+    entry.target = input_port_handle(*target, edge.target.port_name);
+    entry.target_port = &port->second;
+  }
+  locations_.ensure(PacketLocation::OutsideNet());
 }
 
 // --- Queries ----------------------------------------------------------------
 
-const Packet* NetSim::get_packet(const Ulid& packet_id) const {
+FoundPacket NetSim::get_packet(const Ulid& packet_id) const {
   auto it = packets_.find(packet_id);
-  return it == packets_.end() ? nullptr : &it->second;
+  return it == packets_.end() ? FoundPacket{} : FoundPacket(packet_value(it->first, it->second));
+}
+
+std::vector<std::pair<Ulid, Packet>> NetSim::packets() const {
+  std::vector<std::pair<Ulid, Packet>> all;
+  all.reserve(packets_.size());
+  for (const auto& [id, record] : packets_) all.emplace_back(id, packet_value(id, record));
+  return all;
 }
 
 const Epoch* NetSim::get_epoch(const Ulid& epoch_id) const {
@@ -83,13 +79,13 @@ const Epoch* NetSim::get_epoch(const Ulid& epoch_id) const {
 }
 
 std::vector<Ulid> NetSim::get_packets_at_location(const PacketLocation& location) const {
-  const EntryRef* entry = find_entry(location);
-  return entry == nullptr ? std::vector<Ulid>{} : entry->second.queue.to_vector();
+  const LocationHandle h = locations_.find(location);
+  return h == kNoLocation ? std::vector<Ulid>{} : locations_.queue(h).to_vector();
 }
 
 std::uint64_t NetSim::packet_count_at(const PacketLocation& location) const {
-  const EntryRef* entry = find_entry(location);
-  return entry == nullptr ? 0 : entry->second.queue.size();
+  const LocationHandle h = locations_.find(location);
+  return h == kNoLocation ? 0 : count_at(h);
 }
 
 std::vector<Ulid> NetSim::get_startable_epochs() const {
@@ -102,7 +98,9 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
   struct Dispatch {
     NetSim& net;
     NetActionResponse operator()(const action::RunStep&) const { return net.run_step(); }
-    NetActionResponse operator()(const action::CreatePacket& a) const { return net.create_packet(a); }
+    NetActionResponse operator()(const action::CreatePacket& a) const {
+      return net.create_packet(a);
+    }
     NetActionResponse operator()(const action::ConsumePacket& a) const {
       return net.remove_packet(a.packet_id, /*destroyed=*/false);
     }
@@ -131,81 +129,77 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
 
 // --- State primitives -------------------------------------------------------
 
-void NetSim::move_packet(const Ulid& packet_id, const PacketLocation& to) {
-  auto packet_it = packets_.find(packet_id);
-  if (packet_it == packets_.end()) {
+std::uint64_t NetSim::move_packet(const Ulid& packet_id, LocationHandle to) {
+  auto packet = packets_.find(packet_id);
+  if (packet == packets_.end()) {
     fail("Packet with ID " + packet_id.to_string() + " not found in self._packets");
   }
-  Packet& packet = packet_it->second;
+  return move_packet(packet, to);
+}
 
-  // Both entries are found before anything changes, so a broken invariant
-  // stops the move without leaving the packet half-moved.
-  EntryRef* from_entry = find_entry(packet.location);
-  if (from_entry == nullptr) fail("Packet location has no entry in self._packets_by_location.");
-  EntryRef* to_entry = find_entry(to);
-  if (to_entry == nullptr) fail("Packet location has no entry in self._packets_by_location");
+std::uint64_t NetSim::move_packet(PacketTable::iterator packet, LocationHandle to) {
+  PacketRecord& record = packet->second;
+  check_queued(packet->first, record);
+  const std::uint64_t from_index = position_of(record);
+  locations_.remove(record.location, record.slot, renumberer());
+  record.location = to;
+  record.slot = locations_.append(to, packet->first);
+  return from_index;
+}
 
-  queue_remove(*from_entry, packet_id);
-#ifndef NDEBUG
-  // While the packet table and the queues agree this cannot happen; the scan
-  // is linear in the destination's depth, so release builds rely on the
-  // packet table instead.
-  if (to_entry->second.queue.index_of(packet_id).has_value()) {
-    fail("Attempted to move packet to a location that already contains it.");
+void NetSim::move_head(PacketTable::iterator packet, LocationHandle to) {
+  PacketRecord& record = packet->second;
+  const PacketQueue& from = locations_.queue(record.location);
+  if (from.empty() || from.slot_at(0) != record.slot || from.front() != packet->first) {
+    fail("Packet with ID " + packet->first.to_string() + " is not the head of location " +
+         locations_.location(record.location).debug_string());
   }
-#endif
-  packet.location = to;
-  queue_append(*to_entry, packet_id);
+  locations_.remove(record.location, record.slot, renumberer());
+  record.location = to;
+  record.slot = locations_.append(to, packet->first);
 }
 
-void NetSim::queue_append(EntryRef& entry, const Ulid& packet_id) {
-  entry.second.queue.push_back(packet_id);
-  activate(active_, entry);
+std::uint64_t NetSim::position_of(const PacketRecord& record) const {
+  return locations_.queue(record.location).position(record.slot);
 }
 
-void NetSim::queue_remove(EntryRef& entry, const Ulid& packet_id) {
-  if (!entry.second.queue.remove(packet_id)) {
+void NetSim::insert_packet(const Ulid& packet_id, LocationHandle location) {
+  const PacketQueue::Slot slot = locations_.append(location, packet_id);
+  packets_.emplace(packet_id, PacketRecord{location, slot});
+}
+
+void NetSim::erase_packet(PacketTable::iterator packet) {
+  const PacketRecord record = packet->second;
+  check_queued(packet->first, record);
+  packets_.erase(packet);
+  locations_.remove(record.location, record.slot, renumberer());
+}
+
+void NetSim::check_queued(const Ulid& packet_id, const PacketRecord& record) const {
+  if (!locations_.queue(record.location).holds(record.slot, packet_id)) {
     fail("Packet with ID " + packet_id.to_string() + " not found in location " +
-         entry.first.debug_string());
+         locations_.location(record.location).debug_string());
   }
-  if (entry.second.queue.empty()) deactivate(active_, entry);
 }
 
-void NetSim::queue_insert(EntryRef& entry, std::size_t index, const Ulid& packet_id) {
-  if (index > entry.second.queue.size()) {
-    fail("Queue position " + std::to_string(index) + " is past the end of location " +
-         entry.first.debug_string());
+LocationHandle NetSim::handle_of(const PacketLocation& location, const char* what) const {
+  const LocationHandle h = locations_.find(location);
+  if (h == kNoLocation) fail(std::string(what) + " has no entry in self._packets_by_location");
+  return h;
+}
+
+LocationHandle NetSim::input_port_handle(const Node& node, const Name& port_name) const {
+  if (const auto* ports = input_ports_of(node)) {
+    for (const auto& [name, h] : *ports) {
+      if (name == port_name) return h;
+    }
   }
-  entry.second.queue.insert_at(index, packet_id);
-  activate(active_, entry);
+  return kNoLocation;
 }
 
-EntryRef* NetSim::find_entry(const PacketLocation& location) {
-  auto it = packets_by_location_.find(location);
-  return it == packets_by_location_.end() ? nullptr : &*it;
-}
-
-const EntryRef* NetSim::find_entry(const PacketLocation& location) const {
-  auto it = packets_by_location_.find(location);
-  return it == packets_by_location_.end() ? nullptr : &*it;
-}
-
-EntryRef& NetSim::ensure_entry(const PacketLocation& location) {
-  return *packets_by_location_.try_emplace(location).first;
-}
-
-void NetSim::reset_entry(const PacketLocation& location) {
-  auto [it, inserted] = packets_by_location_.try_emplace(location);
-  if (inserted) return;
-  deactivate(active_, *it);
-  it->second = LocationEntry{};
-}
-
-void NetSim::erase_entry(const PacketLocation& location) {
-  auto it = packets_by_location_.find(location);
-  if (it == packets_by_location_.end()) return;
-  deactivate(active_, *it);
-  packets_by_location_.erase(it);
+const std::vector<std::pair<Name, LocationHandle>>* NetSim::input_ports_of(const Node& node) const {
+  const auto it = node_index_.find(&node);
+  return it == node_index_.end() ? nullptr : &node_inputs_[it->second].ports;
 }
 
 Epoch& NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {
@@ -225,17 +219,17 @@ Epoch& NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {
 }
 
 void NetSim::create_epoch_locations(const Ulid& epoch_id, const Node& node) {
-  reset_entry(PacketLocation::Node(epoch_id));
+  locations_.reset(PacketLocation::Node(epoch_id));
   for (const auto& [port_name, port] : node.out_ports) {
-    reset_entry(PacketLocation::OutputPort(epoch_id, port_name));
+    locations_.reset(PacketLocation::OutputPort(epoch_id, port_name));
   }
 }
 
 void NetSim::remove_epoch_locations(const Ulid& epoch_id, const Node& node) {
   for (const auto& [port_name, port] : node.out_ports) {
-    erase_entry(PacketLocation::OutputPort(epoch_id, port_name));
+    locations_.erase(PacketLocation::OutputPort(epoch_id, port_name));
   }
-  erase_entry(PacketLocation::Node(epoch_id));
+  locations_.erase(PacketLocation::Node(epoch_id));
 }
 
 void NetSim::remove_from_node_epochs(const Name& node_name, const Ulid& epoch_id,

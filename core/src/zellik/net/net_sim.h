@@ -7,12 +7,16 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
-#include "zellik/graph/graph.h"
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "zellik/base/result.h"
+#include "zellik/graph/graph.h"
 #include "zellik/graph/salvo_condition.h"
 #include "zellik/net/epoch.h"
+#include "zellik/net/location_table.h"
 #include "zellik/net/net_action.h"
 #include "zellik/net/net_action_error.h"
 #include "zellik/net/net_action_response.h"
@@ -31,17 +35,33 @@ struct PendingRequest {
   friend bool operator==(const PendingRequest&, const PendingRequest&) = default;
 };
 
-// The packets queued at one location. `active_slot` is the entry's position
-// in the net's index of non-empty Edge / InputPort locations (kNotActive when
-// it is not there); only the queue primitives of NetSim touch it.
-struct LocationEntry {
-  static constexpr std::size_t kNotActive = std::numeric_limits<std::size_t>::max();
-  PacketQueue queue;
-  std::size_t active_slot = kNotActive;
+// Where a packet is, as the net keeps it: its location's handle and its slot
+// in that location's queue.
+struct PacketRecord {
+  LocationHandle location;
+  PacketQueue::Slot slot;
 };
 
-using PacketTable = std::unordered_map<Ulid, Packet, UlidHash>;
-using LocationTable = std::unordered_map<PacketLocation, LocationEntry, PacketLocationHash>;
+// Packets by id, in one flat open-addressing table (no node per packet).
+using PacketTable = boost::unordered_flat_map<Ulid, PacketRecord, UlidHash>;
+
+// The answer of get_packet: the packet as it stands now, or nothing. Tested
+// against null and read through -> like a pointer, but it holds its value.
+// Intentionally copyable.
+class FoundPacket {
+ public:
+  FoundPacket() = default;
+  explicit FoundPacket(Packet packet) : packet_(std::move(packet)), found_(true) {}
+  explicit operator bool() const { return found_; }
+  const Packet& operator*() const { return packet_; }
+  const Packet* operator->() const { return &packet_; }
+  friend bool operator==(const FoundPacket& f, std::nullptr_t) { return !f.found_; }
+
+ private:
+  Packet packet_;
+  bool found_ = false;
+};
+
 using EpochTable = std::unordered_map<Ulid, Epoch, UlidHash>;
 using UlidSet = std::unordered_set<Ulid, UlidHash>;
 using NodeEpochs = std::unordered_map<Name, std::vector<Ulid>, NameHash, NameEq>;
@@ -64,7 +84,7 @@ class NetSim {
   const Graph& graph() const { return graph_; }
 
   // Queries: read-only, never fail.
-  const Packet* get_packet(const Ulid& packet_id) const;
+  FoundPacket get_packet(const Ulid& packet_id) const;
   const Epoch* get_epoch(const Ulid& epoch_id) const;
   // Oldest first; empty when the location has no entry.
   std::vector<Ulid> get_packets_at_location(const PacketLocation& location) const;
@@ -93,8 +113,12 @@ class NetSim {
   Result<Unit, UndoError> recreate_packet(const Ulid& packet_id, const PacketLocation& location);
 
   // Read-only views of the whole state, for tests and tools.
-  const PacketTable& packets() const { return packets_; }
-  const LocationTable& packets_by_location() const { return packets_by_location_; }
+  // Every packet with its location, in no particular order.
+  std::vector<std::pair<Ulid, Packet>> packets() const;
+  std::size_t packet_count() const { return packets_.size(); }
+  // Each packet's location handle and queue slot.
+  const PacketTable& packet_records() const { return packets_; }
+  const LocationTable& packets_by_location() const { return locations_; }
   const EpochTable& epochs() const { return epochs_; }
   const UlidSet& startable_epochs() const { return startable_epochs_; }
   const NodeEpochs& node_to_epochs() const { return node_to_epochs_; }
@@ -107,7 +131,9 @@ class NetSim {
   // for a state no source can be in.
   bool restore_id_source(const IdSource::State& state) { return ids_.restore(state); }
   // The Edge / InputPort entries that currently hold packets (any order).
-  const std::vector<LocationTable::value_type*>& active_locations() const { return active_; }
+  const std::vector<LocationTable::value_type*>& active_locations() const {
+    return locations_.active();
+  }
 
  private:
   // Epoch actions (epoch_actions.cpp).
@@ -124,10 +150,13 @@ class NetSim {
   NetActionResponse transport_packet_to_location(const action::TransportPacketToLocation& a);
   // Moves a packet whose checks have passed to `to` and reports the move as
   // the action's one event.
-  NetActionResponse move_as_action(const Ulid& packet_id, PacketLocation to);
+  NetActionResponse move_as_action(const Ulid& packet_id, LocationHandle to);
 
   // Run step (run_step.cpp).
   NetActionResponse run_step();
+  // One step appending its events to `events`; whether it made progress.
+  // On an error the events already appended stay for the caller to drop.
+  Result<bool, NetActionError> run_step_into(EventList& events);
   bool try_trigger_input_salvo(const Node& node, EventList& events);
   bool any_input_condition_holds(const Node& node) const;
 
@@ -159,23 +188,39 @@ class NetSim {
   Timestamp now_millis() { return ids_.next_timestamp(); }
 
   // --- State primitives (net_sim.cpp) -------------------------------------
-  // Every change to a location's queue passes through queue_append,
-  // queue_remove and queue_insert, which keep `active_` in step.
+  // The packet table and the location table change together only here: a
+  // packet's record always names the queue and slot that hold it.
 
-  // Moves a packet to `to`, appending it there. Throws InternalFailure when
-  // an entry is missing or the packet is already at `to`'s queue.
-  void move_packet(const Ulid& packet_id, const PacketLocation& to);
-  void queue_append(LocationTable::value_type& entry, const Ulid& packet_id);
-  void queue_remove(LocationTable::value_type& entry, const Ulid& packet_id);
-  void queue_insert(LocationTable::value_type& entry, std::size_t index, const Ulid& packet_id);
-
-  LocationTable::value_type* find_entry(const PacketLocation& location);
-  const LocationTable::value_type* find_entry(const PacketLocation& location) const;
-  // The entry of `location`, created empty when absent.
-  LocationTable::value_type& ensure_entry(const PacketLocation& location);
-  // Replaces the entry of `location` with an empty one.
-  void reset_entry(const PacketLocation& location);
-  void erase_entry(const PacketLocation& location);
+  // Moves a packet to the back of `to` and returns its position at the
+  // location it left. Throws InternalFailure when the packet is unknown.
+  std::uint64_t move_packet(const Ulid& packet_id, LocationHandle to);
+  std::uint64_t move_packet(PacketTable::iterator packet, LocationHandle to);
+  // Moves the head packet of its queue to the back of `to` (its position, 0,
+  // is known).
+  void move_head(PacketTable::iterator packet, LocationHandle to);
+  // InternalFailure unless the record's queue slot holds the packet.
+  void check_queued(const Ulid& packet_id, const PacketRecord& record) const;
+  // The packet's position in its location's queue.
+  std::uint64_t position_of(const PacketRecord& record) const;
+  // Adds a packet at the back of `location`. The id must be free.
+  void insert_packet(const Ulid& packet_id, LocationHandle location);
+  // Removes a packet from its queue and from the table.
+  void erase_packet(PacketTable::iterator packet);
+  // Keeps a record in step when a queue gives a packet another slot.
+  auto renumberer() {
+    return
+        [this](const Ulid& id, PacketQueue::Slot slot) { packets_.find(id)->second.slot = slot; };
+  }
+  Packet packet_value(const Ulid& id, const PacketRecord& record) const {
+    return Packet{id, locations_.location(record.location)};
+  }
+  // The handle of a location the net must have; InternalFailure otherwise.
+  LocationHandle handle_of(const PacketLocation& location, const char* what) const;
+  std::uint64_t count_at(LocationHandle h) const { return locations_.queue(h).size(); }
+  // The input port handles of a node (fixed), by port name.
+  LocationHandle input_port_handle(const Node& node, const Name& port_name) const;
+  // The input ports of `node`, or null when it has none.
+  const std::vector<std::pair<Name, LocationHandle>>* input_ports_of(const Node& node) const;
 
   // Creates a Startable epoch of `node` with `in_salvo`: a fresh id, the epoch
   // tables and its empty Node and OutputPort locations. Returns it.
@@ -188,14 +233,30 @@ class NetSim {
   Graph graph_;
   IdSource ids_;
   PacketTable packets_;
-  LocationTable packets_by_location_;
+  LocationTable locations_;
+  // The input ports of each node that has some: (port name, handle), and the
+  // last step that gave the node its chance to fire.
+  struct NodeInputs {
+    std::vector<std::pair<Name, LocationHandle>> ports;
+    std::uint64_t seen_in_step = 0;
+  };
+  std::vector<NodeInputs> node_inputs_;  // indexed by LocationEntry::node_index
+  boost::unordered_flat_map<const Node*, std::uint32_t> node_index_;
+  std::uint64_t step_serial_ = 0;
   EpochTable epochs_;
   UlidSet startable_epochs_;
   NodeEpochs node_to_epochs_;
   std::vector<PendingRequest> pending_requests_;
   RequestTokens request_tokens_;
   bool startup_requests_sent_ = false;
-  std::vector<LocationTable::value_type*> active_;
+  // Scratch of the run step, kept to avoid allocating per step.
+  struct EdgeMove {
+    LocationHandle from;
+    LocationHandle to;
+    PacketTable::iterator packet;
+  };
+  std::vector<EdgeMove> step_moves_;
+  std::vector<const Node*> step_waiting_;
   mutable std::optional<RequestIndex> request_index_;
 };
 

@@ -13,8 +13,6 @@ namespace zellik {
 
 namespace {
 
-using EntryRef = LocationTable::value_type;
-
 // Packet counts of one epoch's output ports, read from the net on demand.
 class EpochOutputCounts final : public PortCountSource {
  public:
@@ -31,8 +29,8 @@ class EpochOutputCounts final : public PortCountSource {
 // The packets one output port contributes to a salvo, and where they go.
 struct PortPlan {
   Name port_name;
-  PacketLocation from;
-  PacketLocation to;
+  LocationHandle from;
+  LocationHandle to;
   bool orphan;
   std::vector<Ulid> packet_ids;
 };
@@ -49,14 +47,14 @@ NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
   if (a.epoch_id) {
     auto it = epochs_.find(*a.epoch_id);
     if (it == epochs_.end()) return NetActionError::EpochNotFound(*a.epoch_id);
-    if (it->second.state != EpochState::Running) return NetActionError::EpochNotRunning(*a.epoch_id);
+    if (it->second.state != EpochState::Running)
+      return NetActionError::EpochNotRunning(*a.epoch_id);
     location = PacketLocation::Node(*a.epoch_id);
   }
 
   Ulid id = ids_.next_id();
   while (packets_.contains(id)) id = ids_.next_id();
-  queue_append(ensure_entry(location), id);
-  packets_.emplace(id, Packet{id, std::move(location)});
+  insert_packet(id, handle_of(location, "Packet location"));
 
   EventList events;
   events.push_back(event::PacketCreated{now_millis(), id});
@@ -67,11 +65,8 @@ NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
   auto packet = packets_.find(packet_id);
   if (packet == packets_.end()) return NetActionError::PacketNotFound(packet_id);
 
-  EntryRef* entry = find_entry(packet->second.location);
-  if (entry == nullptr) fail("Packet location " + packet->second.location.debug_string() + " not found");
-  queue_remove(*entry, packet_id);
-  PacketLocation location = std::move(packet->second.location);
-  packets_.erase(packet);
+  PacketLocation location = locations_.location(packet->second.location);
+  erase_packet(packet);
 
   EventList events;
   if (destroyed) {
@@ -82,23 +77,21 @@ NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
   return NetActionSuccess{response::Empty{}, std::move(events)};
 }
 
-NetActionResponse NetSim::move_as_action(const Ulid& packet_id, PacketLocation to) {
-  PacketLocation from = packets_.at(packet_id).location;
-  const EntryRef* from_entry = find_entry(from);
-  const auto from_index =
-      from_entry == nullptr ? std::nullopt : from_entry->second.queue.index_of(packet_id);
-  if (!from_index) fail("Packet should exist at current_location");
-
-  move_packet(packet_id, to);
+NetActionResponse NetSim::move_as_action(const Ulid& packet_id, LocationHandle to) {
+  auto packet = packets_.find(packet_id);
+  if (packet == packets_.end()) fail("Packet should exist at current_location");
+  const LocationHandle from = packet->second.location;
+  const std::uint64_t from_index = move_packet(packet, to);
   EventList events;
-  events.push_back(event::PacketMoved{now_millis(), packet_id, std::move(from), std::move(to), *from_index});
+  events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
+                                      locations_.location(to), from_index});
   return NetActionSuccess{response::Empty{}, std::move(events)};
 }
 
 NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a) {
   auto packet = packets_.find(a.packet_id);
   if (packet == packets_.end()) return NetActionError::PacketNotFound(a.packet_id);
-  const PacketLocation& from = packet->second.location;
+  const PacketLocation& from = locations_.location(packet->second.location);
   if (!from.is(PacketLocation::Kind::Node)) return NetActionError::PacketNotInAnyNode(a.packet_id);
 
   const Ulid epoch_id = from.epoch_id();
@@ -107,16 +100,16 @@ NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketI
   const Node* node = graph_.find_node(epoch->second.node_name);
   if (node == nullptr) fail("Packet located in a non-existing node (yet the node has an epoch).");
   auto port = node->out_ports.find(a.port_name);
-  if (port == node->out_ports.end()) return NetActionError::OutputPortNotFound(a.port_name, epoch_id);
+  if (port == node->out_ports.end())
+    return NetActionError::OutputPortNotFound(a.port_name, epoch_id);
 
-  PacketLocation to = PacketLocation::OutputPort(epoch_id, a.port_name);
-  const EntryRef* to_entry = find_entry(to);
-  if (to_entry == nullptr) fail("No entry in NetSim._packets_by_location found for output port.");
-  if (!port->second.slots_spec.has_room(to_entry->second.queue.size())) {
+  const LocationHandle to = locations_.find(PacketLocation::OutputPort(epoch_id, a.port_name));
+  if (to == kNoLocation) fail("No entry in NetSim._packets_by_location found for output port.");
+  if (!port->second.slots_spec.has_room(count_at(to))) {
     return NetActionError::OutputPortFull(a.port_name, epoch_id);
   }
 
-  return move_as_action(a.packet_id, std::move(to));
+  return move_as_action(a.packet_id, to);
 }
 
 NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
@@ -138,7 +131,8 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
       return NetActionError::MaxSalvosExceeded(a.salvo_condition_name, a.epoch_id);
     }
   }
-  if (!evaluate_salvo_condition(condition->term, EpochOutputCounts(*this, a.epoch_id), node->out_ports)) {
+  if (!evaluate_salvo_condition(condition->term, EpochOutputCounts(*this, a.epoch_id),
+                                node->out_ports)) {
     return NetActionError::SalvoConditionNotMet(a.salvo_condition_name, a.epoch_id);
   }
 
@@ -147,17 +141,17 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
   plans.reserve(condition->ports.size());
   Salvo salvo{a.salvo_condition_name, {}};
   for (const auto& [port_name, packet_count] : condition->ports) {
-    PacketLocation from = PacketLocation::OutputPort(a.epoch_id, port_name);
-    const EntryRef* entry = find_entry(from);
-    if (entry == nullptr) {
+    const LocationHandle from = locations_.find(PacketLocation::OutputPort(a.epoch_id, port_name));
+    if (from == kNoLocation) {
       fail("Output port '" + port_name.str() + "' of node '" + node->name.str() +
            "' does not have an entry in self._packets_by_location");
     }
     const Edge* edge = graph_.get_edge_by_tail(PortRef{node->name, PortType::Output, port_name});
-    PortPlan plan{port_name, std::move(from),
-                  edge != nullptr ? PacketLocation::Edge(*edge) : PacketLocation::OutsideNet(),
-                  edge == nullptr, {}};
-    const PacketQueue& queue = entry->second.queue;
+    const LocationHandle to = edge != nullptr
+                                  ? handle_of(PacketLocation::Edge(*edge), "Edge")
+                                  : handle_of(PacketLocation::OutsideNet(), "OutsideNet");
+    PortPlan plan{port_name, from, to, edge == nullptr, {}};
+    const PacketQueue& queue = locations_.queue(from);
     const std::uint64_t take = packet_count.take_from(queue.size());
     plan.packet_ids.reserve(take);
     for (std::size_t i = 0; i < take; ++i) {
@@ -172,18 +166,19 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
   std::vector<OrphanedPacketInfo> orphans;
   for (const PortPlan& plan : plans) {
     for (const Ulid& packet_id : plan.packet_ids) {
+      auto packet = packets_.find(packet_id);
+      if (packet == packets_.end() || packet->second.location != plan.from) {
+        fail("Packet should exist at from_location");
+      }
+      const std::uint64_t from_index = move_packet(packet, plan.to);
       if (plan.orphan) {
         events.push_back(event::PacketOrphaned{now_millis(), packet_id, a.epoch_id, node->name,
                                                plan.port_name, a.salvo_condition_name});
         orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
       } else {
-        const EntryRef* entry = find_entry(plan.from);
-        const auto from_index =
-            entry == nullptr ? std::nullopt : entry->second.queue.index_of(packet_id);
-        if (!from_index) fail("Packet should exist at from_location");
-        events.push_back(event::PacketMoved{now_millis(), packet_id, plan.from, plan.to, *from_index});
+        events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(plan.from),
+                                            locations_.location(plan.to), from_index});
       }
-      move_packet(packet_id, plan.to);
     }
   }
   epoch.orphaned_packets.insert(epoch.orphaned_packets.end(), orphans.begin(), orphans.end());
@@ -194,7 +189,7 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
 NetActionResponse NetSim::transport_packet_to_location(const action::TransportPacketToLocation& a) {
   auto packet = packets_.find(a.packet_id);
   if (packet == packets_.end()) return NetActionError::PacketNotFound(a.packet_id);
-  const PacketLocation& from = packet->second.location;
+  const PacketLocation& from = locations_.location(packet->second.location);
   if ((from.is(PacketLocation::Kind::Node) || from.is(PacketLocation::Kind::OutputPort)) &&
       is_running(epochs_, from.epoch_id())) {
     return NetActionError::CannotMovePacketFromRunningEpoch(a.packet_id, from.epoch_id());
@@ -237,7 +232,7 @@ NetActionResponse NetSim::transport_packet_to_location(const action::TransportPa
       break;
   }
 
-  return move_as_action(a.packet_id, to);
+  return move_as_action(a.packet_id, handle_of(to, "Packet location"));
 }
 
 }  // namespace zellik

@@ -16,7 +16,9 @@ PacketLocation PacketLocation::OutputPort(Ulid epoch_id, Name port_name) {
   return PacketLocation(OutputPortLoc{epoch_id, std::move(port_name)});
 }
 
-PacketLocation PacketLocation::Edge(zellik::Edge edge) { return PacketLocation(EdgeLoc{std::move(edge)}); }
+PacketLocation PacketLocation::Edge(zellik::Edge edge) {
+  return PacketLocation(EdgeLoc{std::make_shared<const zellik::Edge>(std::move(edge))});
+}
 
 PacketLocation PacketLocation::OutsideNet() { return PacketLocation(OutsideLoc{}); }
 
@@ -32,7 +34,7 @@ const Name& PacketLocation::port_name() const {
   return std::get<OutputPortLoc>(v_).port_name;
 }
 
-const zellik::Edge& PacketLocation::edge() const { return std::get<EdgeLoc>(v_).edge; }
+const zellik::Edge& PacketLocation::edge() const { return *std::get<EdgeLoc>(v_).edge; }
 
 std::string PacketLocation::debug_string() const {
   switch (kind()) {
@@ -42,8 +44,8 @@ std::string PacketLocation::debug_string() const {
       return "InputPort(" + quote_string_literal(node_name().view()) + ", " +
              quote_string_literal(port_name().view()) + ")";
     case Kind::OutputPort:
-      return "OutputPort(" + epoch_id().to_string() + ", " + quote_string_literal(port_name().view()) +
-             ")";
+      return "OutputPort(" + epoch_id().to_string() + ", " +
+             quote_string_literal(port_name().view()) + ")";
     case Kind::Edge:
       return "Edge(" + edge().to_string() + ")";
     case Kind::OutsideNet:

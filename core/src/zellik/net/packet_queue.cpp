@@ -1,56 +1,196 @@
 #include "zellik/net/packet_queue.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace zellik {
 
 namespace {
-// Below this many departed slots compaction is not worth a move.
+// Below this many departed slots moving the live ones down is not worth it.
 constexpr std::size_t kMinDeadPrefix = 32;
+// Free slots opened before the head at least, when undo needs one there.
+constexpr std::size_t kMinFrontRoom = 16;
+
+void ignore_renumber(const Ulid&, PacketQueue::Slot) {}
 }  // namespace
 
+PacketQueue::Slot PacketQueue::push_back(const Ulid& id) {
+  // Compacting only once the dead prefix is at least half the storage keeps
+  // the copying proportional to the departures that created it.
+  if (ids_.size() == ids_.capacity() && head_ >= kMinDeadPrefix && head_ * 2 >= ids_.size()) {
+    reclaim_prefix();
+  }
+  grow_back();
+  const std::size_t k = ids_.size() - 1;
+  ids_[k] = id;
+  state_[k] = kLive;
+  if (live_ == 0) head_ = k;
+  ++live_;
+  return slot_of_index(k);
+}
+
+std::size_t PacketQueue::position(Slot slot) const {
+  const std::size_t k = index_of_slot(slot);
+  // Slots before the head are never holes, so the holes in [head_, k) are
+  // all the holes before k.
+  return holes_ == 0 ? k - head_ : k - head_ - holes_before(k);
+}
+
+bool PacketQueue::holds(Slot slot, const Ulid& id) const {
+  const std::size_t k = index_of_slot(slot);
+  return k < ids_.size() && state_[k] == kLive && ids_[k] == id;
+}
+
+std::size_t PacketQueue::select(std::size_t i) const {
+  // The smallest k such that [0, k] holds head_ + i + 1 slots that are not
+  // holes (the head_ gone slots before the head, then the queued packets):
+  // a descent of the hole tree.
+  const std::size_t n = tree_.size() - 1;
+  std::size_t pos = 0;
+  std::size_t rem = head_ + i + 1;
+  for (std::size_t step = std::bit_floor(n); step > 0; step >>= 1) {
+    const std::size_t next = pos + step;
+    if (next <= n && step - tree_[next] < rem) {
+      pos = next;
+      rem -= step - tree_[next];
+    }
+  }
+  return pos;
+}
+
 std::optional<std::size_t> PacketQueue::index_of(const Ulid& id) const {
-  for (std::size_t i = head_; i < items_.size(); ++i) {
-    if (items_[i] == id) return i - head_;
+  std::size_t i = 0;
+  for (std::size_t k = head_; k < ids_.size(); ++k) {
+    if (state_[k] != kLive) continue;
+    if (ids_[k] == id) return i;
+    ++i;
   }
   return std::nullopt;
 }
 
 bool PacketQueue::remove(const Ulid& id) {
   if (empty()) return false;
-  if (items_[head_] == id) {
-    ++head_;
-    compact_if_sparse();
+  if (front() == id) {
+    remove_slot(slot_of_index(head_), ignore_renumber);
     return true;
   }
-  const auto first = items_.begin() + static_cast<std::ptrdiff_t>(head_);
-  const auto it = std::find(first + 1, items_.end(), id);
-  if (it == items_.end()) return false;
-  items_.erase(it);
+  for (std::size_t k = ids_.size(); k-- > head_ + 1;) {
+    if (state_[k] == kLive && ids_[k] == id) {
+      remove_slot(slot_of_index(k), ignore_renumber);
+      return true;
+    }
+  }
+  return false;
+}
+
+void PacketQueue::rebuild_tree() {
+  const std::size_t n = std::max<std::size_t>(2 * ids_.size(), 64);
+  tree_.assign(n + 1, 0);
+  for (std::size_t k = 0; k < ids_.size(); ++k) {
+    if (state_[k] == kHole) tree_[k + 1] = 1;
+  }
+  for (std::size_t i = 1; i <= n; ++i) {
+    const std::size_t parent = i + (i & (~i + 1));
+    if (parent <= n) tree_[parent] += tree_[i];
+  }
+}
+
+void PacketQueue::tree_add(std::size_t k, int delta) {
+  for (std::size_t i = k + 1; i < tree_.size(); i += i & (~i + 1)) {
+    tree_[i] = static_cast<std::uint32_t>(static_cast<int>(tree_[i]) + delta);
+  }
+}
+
+std::size_t PacketQueue::holes_before(std::size_t k) const {
+  std::size_t sum = 0;
+  for (std::size_t i = k; i > 0; i -= i & (~i + 1)) sum += tree_[i];
+  return sum;
+}
+
+void PacketQueue::mark_hole(std::size_t k) {
+  state_[k] = kHole;
+  ++holes_;
+  if (tree_.size() <= ids_.size()) {
+    rebuild_tree();
+  } else {
+    tree_add(k, +1);
+  }
+}
+
+void PacketQueue::fill_hole(std::size_t k) {
+  if (state_[k] != kHole) return;
+  state_[k] = kGone;
+  --holes_;
+  tree_add(k, -1);
+}
+
+void PacketQueue::grow_back() {
+  ids_.emplace_back();
+  state_.push_back(kGone);
+  if (tree_.size() <= ids_.size()) {
+    if (holes_ > 0) {
+      rebuild_tree();
+    } else {
+      tree_.clear();
+    }
+  }
+}
+
+void PacketQueue::reset() {
+  ids_.clear();
+  state_.clear();
+  tree_.clear();
+  head_ = 0;
+  holes_ = 0;
+}
+
+void PacketQueue::open_front() {
+  const std::size_t room = std::max(kMinFrontRoom, live_ / 2);
+  ids_.insert(ids_.begin(), room, Ulid{});
+  state_.insert(state_.begin(), room, kGone);
+  base_ = static_cast<Slot>(base_ - room);
+  head_ += room;
+  if (holes_ > 0) {
+    rebuild_tree();
+  } else {
+    tree_.clear();
+  }
+}
+
+void PacketQueue::reclaim_prefix() {
+  const auto cut = static_cast<std::ptrdiff_t>(head_);
+  ids_.erase(ids_.begin(), ids_.begin() + cut);
+  state_.erase(state_.begin(), state_.begin() + cut);
+  base_ = static_cast<Slot>(base_ + head_);
+  head_ = 0;
+  if (holes_ > 0) {
+    rebuild_tree();
+  } else {
+    tree_.clear();
+  }
+}
+
+bool PacketQueue::consistent() const {
+  if (ids_.size() != state_.size()) return false;
+  if (live_ == 0) return ids_.empty() && holes_ == 0;
+  if (head_ >= ids_.size() || state_[head_] != kLive || state_.back() != kLive) return false;
+  std::size_t live = 0;
+  std::size_t holes = 0;
+  for (std::size_t k = 0; k < ids_.size(); ++k) {
+    if (k < head_ && state_[k] != kGone) return false;
+    if (k >= head_ && state_[k] == kGone) return false;
+    live += state_[k] == kLive;
+    holes += state_[k] == kHole;
+  }
+  if (live != live_ || holes != holes_) return false;
+  if (holes_ == 0) return true;
+  if (tree_.size() <= ids_.size()) return false;
+  std::size_t expected = 0;
+  for (std::size_t k = 0; k <= ids_.size(); ++k) {
+    if (holes_before(k) != expected) return false;
+    if (k < ids_.size()) expected += state_[k] == kHole;
+  }
   return true;
-}
-
-void PacketQueue::insert_at(std::size_t i, const Ulid& id) {
-  if (i == 0 && head_ > 0) {
-    // Reuse a departed slot: putting the head back stays O(1).
-    items_[--head_] = id;
-    return;
-  }
-  items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(head_ + i), id);
-}
-
-void PacketQueue::compact_if_sparse() {
-  if (head_ == items_.size()) {
-    items_.clear();
-    head_ = 0;
-    return;
-  }
-  // Compacting only once the dead prefix is at least half the storage keeps
-  // the copying proportional to the removals that created it.
-  if (head_ >= kMinDeadPrefix && head_ * 2 >= items_.size()) {
-    items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(head_));
-    head_ = 0;
-  }
 }
 
 }  // namespace zellik

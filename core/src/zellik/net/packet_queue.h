@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -8,47 +10,260 @@
 
 namespace zellik {
 
-// The packets at one location in arrival order: a FIFO queue that appends at
-// the back and removes its head in O(1), keeps the order of the others when a
-// packet leaves from the middle, finds a packet's position by scanning from
-// the head (cheap for the packets that usually move: the oldest), and can
-// insert at a position (undo puts packets back where they were).
-// Membership is not checked here: the packet table knows where each packet is.
+// The packets at one location in arrival order.
+//
+// Each packet occupies an arrival slot: a number the queue hands out on
+// append and that stays the packet's while it is queued (the owner keeps it
+// beside the packet, so the queue never searches for an id). A packet that
+// leaves from the middle leaves a hole behind; holes are counted in a Fenwick
+// tree, so the position of a slot and the slot at a position cost O(log n)
+// at any depth, and the common FIFO path (append at the back, leave at the
+// head) never touches the tree. Undo puts a packet back into the hole it left
+// (O(log n)); only when no hole is next to the position does the queue shift
+// the shorter run of neighbours by one slot.
+//
+// Slots are 32-bit and wrap: only differences of slots are ever used, so a
+// queue may hand out any number of them over its life as long as fewer than
+// 2^32 are in use at once.
+//
+// Whenever the queue gives a queued packet a new slot (compaction, shifting)
+// it reports it through the `Renumber` callback, called as
+// `renumber(const Ulid& id, Slot new_slot)`.
 // Intentionally copyable.
 class PacketQueue {
  public:
-  std::size_t size() const { return items_.size() - head_; }
-  bool empty() const { return size() == 0; }
+  using Slot = std::uint32_t;
+
+  std::size_t size() const { return live_; }
+  bool empty() const { return live_ == 0; }
 
   // The i-th oldest packet (0 is the head). Requires i < size().
-  const Ulid& at(std::size_t i) const { return items_[head_ + i]; }
-  const Ulid& front() const { return items_[head_]; }
+  const Ulid& at(std::size_t i) const { return ids_[index_at(i)]; }
+  const Ulid& front() const { return ids_[head_]; }
+  // The slot of the i-th oldest packet. Requires i < size().
+  Slot slot_at(std::size_t i) const { return slot_of_index(index_at(i)); }
 
-  void push_back(const Ulid& id) { items_.push_back(id); }
+  // Appends `id` and returns its slot.
+  Slot push_back(const Ulid& id);
 
-  // 0-based position of `id`, or nothing if it is not queued here.
+  // 0-based position of the packet in `slot`. Requires a queued slot.
+  std::size_t position(Slot slot) const;
+  // Whether `slot` holds `id`.
+  bool holds(Slot slot, const Ulid& id) const;
+
+  // Removes the packet in `slot`, keeping the order of the others. Requires
+  // a queued slot.
+  template <class Renumber>
+  void remove_slot(Slot slot, Renumber&& renumber);
+
+  // Inserts `id` so that it becomes the i-th packet and returns its slot.
+  // Requires i <= size().
+  template <class Renumber>
+  Slot insert_at(std::size_t i, const Ulid& id, Renumber&& renumber);
+
+  // By-id forms for callers that do not keep slots: they search, so they
+  // cost O(n) except at the head and the tail.
   std::optional<std::size_t> index_of(const Ulid& id) const;
-
-  // Removes `id`, keeping the order of the others. False if it is not here.
   bool remove(const Ulid& id);
-
-  // Inserts `id` so that it becomes the i-th packet. Requires i <= size().
-  void insert_at(std::size_t i, const Ulid& id);
+  void insert_at(std::size_t i, const Ulid& id) {
+    insert_at(i, id, [](const Ulid&, Slot) {});
+  }
 
   // The packets, oldest first.
-  std::vector<Ulid> to_vector() const {
-    return std::vector<Ulid>(items_.begin() + static_cast<std::ptrdiff_t>(head_), items_.end());
-  }
-  std::vector<Ulid>::const_iterator begin() const {
-    return items_.begin() + static_cast<std::ptrdiff_t>(head_);
-  }
-  std::vector<Ulid>::const_iterator end() const { return items_.end(); }
+  std::vector<Ulid> to_vector() const { return std::vector<Ulid>(begin(), end()); }
+
+  // Walks the queued packets oldest first, stepping over holes.
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Ulid;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const Ulid*;
+    using reference = const Ulid&;
+    const_iterator() = default;
+    reference operator*() const { return q_->ids_[i_]; }
+    pointer operator->() const { return &q_->ids_[i_]; }
+    const_iterator& operator++() {
+      ++i_;
+      skip();
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator old = *this;
+      ++*this;
+      return old;
+    }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) {
+      return a.i_ == b.i_;
+    }
+
+   private:
+    friend class PacketQueue;
+    const_iterator(const PacketQueue* q, std::size_t i) : q_(q), i_(i) { skip(); }
+    void skip() {
+      while (i_ < q_->ids_.size() && q_->state_[i_] != kLive) ++i_;
+    }
+    const PacketQueue* q_ = nullptr;
+    std::size_t i_ = 0;
+  };
+  const_iterator begin() const { return const_iterator(this, head_); }
+  const_iterator end() const { return const_iterator(this, ids_.size()); }
+
+  // Checks the queue's own bookkeeping (tests): counts, holes, tree.
+  bool consistent() const;
 
  private:
-  void compact_if_sparse();
+  // Slot states. A hole is a departed slot between the head and the tail; it
+  // is counted in the tree. Gone slots lie before the head (or were never
+  // used) and are not counted.
+  static constexpr std::uint8_t kGone = 0;
+  static constexpr std::uint8_t kLive = 1;
+  static constexpr std::uint8_t kHole = 2;
 
-  std::vector<Ulid> items_;
-  std::size_t head_ = 0;  // items_[0, head_) are packets that already left
+  Slot slot_of_index(std::size_t k) const { return static_cast<Slot>(base_ + k); }
+  std::size_t index_of_slot(Slot s) const { return static_cast<Slot>(s - base_); }
+  // The storage index of the i-th packet.
+  std::size_t index_at(std::size_t i) const { return holes_ == 0 ? head_ + i : select(i); }
+  std::size_t select(std::size_t i) const;
+
+  // Hole tree (Fenwick, 1-based over storage indexes). Whenever holes_ > 0
+  // it is built and covers every storage index.
+  void rebuild_tree();
+  void tree_add(std::size_t k, int delta);
+  std::size_t holes_before(std::size_t k) const;  // holes in [0, k)
+
+  void mark_hole(std::size_t k);
+  // Adds one unused slot at the back (the caller fills it).
+  void grow_back();
+  void fill_hole(std::size_t k);
+  void reset();
+  // Makes room for at least one slot before the head.
+  void open_front();
+  // Moves out the dead prefix when storage is full; no slot changes.
+  void reclaim_prefix();
+  template <class Renumber>
+  void compact(Renumber&& renumber);
+
+  std::vector<Ulid> ids_;
+  std::vector<std::uint8_t> state_;
+  std::vector<std::uint32_t> tree_;  // empty when not built
+  Slot base_ = 0;                    // slot of ids_[0]
+  std::size_t head_ = 0;             // storage index of the head (ids_.size() when empty)
+  std::size_t live_ = 0;
+  std::size_t holes_ = 0;
 };
+
+// --- Template members ------------------------------------------------------
+
+template <class Renumber>
+void PacketQueue::remove_slot(Slot slot, Renumber&& renumber) {
+  const std::size_t k = index_of_slot(slot);
+  --live_;
+  if (live_ == 0) {
+    reset();
+    return;
+  }
+  if (k == head_) {
+    state_[k] = kGone;
+    ++head_;
+    // Holes the head passes become part of the dead prefix.
+    while (state_[head_] != kLive) {
+      fill_hole(head_);
+      state_[head_] = kGone;
+      ++head_;
+    }
+    return;
+  }
+  if (k + 1 == ids_.size()) {
+    ids_.pop_back();
+    state_.pop_back();
+    while (state_.back() != kLive) {
+      fill_hole(ids_.size() - 1);
+      ids_.pop_back();
+      state_.pop_back();
+    }
+    return;
+  }
+  mark_hole(k);
+  // Holes outnumbering packets would make the queue's memory follow its
+  // history instead of its size.
+  if (holes_ > live_ + 64) compact(renumber);
+}
+
+template <class Renumber>
+PacketQueue::Slot PacketQueue::insert_at(std::size_t i, const Ulid& id, Renumber&& renumber) {
+  if (i == live_) return push_back(id);
+  if (i == 0) {
+    if (head_ == 0) open_front();
+    --head_;
+    ids_[head_] = id;
+    state_[head_] = kLive;
+    ++live_;
+    return slot_of_index(head_);
+  }
+  const std::size_t k = index_at(i);  // the packet that will follow `id`
+  if (state_[k - 1] == kHole) {
+    // The usual undo: the hole the packet left is still there.
+    fill_hole(k - 1);
+    ids_[k - 1] = id;
+    state_[k - 1] = kLive;
+    ++live_;
+    return slot_of_index(k - 1);
+  }
+  // No hole next to the position: shift the shorter run of packets one slot
+  // towards the nearest free slot. Slot k - 1 is queued, so the left search
+  // starts one further out; the right search ends at the tail at the latest.
+  for (std::size_t d = 1;; ++d) {
+    if (d < k) {
+      const std::size_t free = k - 1 - d;
+      if (state_[free] != kLive) {
+        if (state_[free] == kHole) fill_hole(free);
+        for (std::size_t j = free; j + 1 < k; ++j) {
+          ids_[j] = ids_[j + 1];
+          renumber(ids_[j], slot_of_index(j));
+        }
+        if (free < head_) head_ = free;
+        state_[free] = kLive;
+        ids_[k - 1] = id;
+        ++live_;
+        return slot_of_index(k - 1);
+      }
+    }
+    const std::size_t r = k + d;
+    if (r == ids_.size() || state_[r] != kLive) {
+      if (r == ids_.size()) {
+        grow_back();
+      } else {
+        fill_hole(r);
+      }
+      for (std::size_t j = r; j > k; --j) {
+        ids_[j] = ids_[j - 1];
+        renumber(ids_[j], slot_of_index(j));
+      }
+      state_[r] = kLive;
+      ids_[k] = id;
+      ++live_;
+      return slot_of_index(k);
+    }
+  }
+}
+
+template <class Renumber>
+void PacketQueue::compact(Renumber&& renumber) {
+  std::size_t out = 0;
+  for (std::size_t k = head_; k < ids_.size(); ++k) {
+    if (state_[k] != kLive) continue;
+    if (out != k - head_) {
+      ids_[head_ + out] = ids_[k];
+      renumber(ids_[head_ + out], slot_of_index(head_ + out));
+    }
+    state_[head_ + out] = kLive;
+    ++out;
+  }
+  ids_.resize(head_ + out);
+  state_.resize(head_ + out);
+  holes_ = 0;
+  tree_.clear();
+}
 
 }  // namespace zellik

@@ -2,6 +2,7 @@
 // blocked test that says whether another step could change anything. Both
 // look only at the locations that hold packets, never at the whole graph.
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -17,78 +18,86 @@ namespace zellik {
 namespace {
 
 // The packet counts of one node's input ports, read straight from the net's
-// location entries (no map is built per evaluation).
+// location entries through the node's port handles (no name is hashed).
 class InputPortCounts final : public PortCountSource {
  public:
-  InputPortCounts(const NetSim& net, const Name& node_name) : net_(net), node_name_(node_name) {}
+  InputPortCounts(const LocationTable& locations,
+                  const std::vector<std::pair<Name, LocationHandle>>* ports)
+      : locations_(locations), ports_(ports) {}
 
   std::uint64_t count(const Name& port_name) const override {
-    return net_.packet_count_at(PacketLocation::InputPort(node_name_, port_name));
+    if (ports_ == nullptr) return 0;
+    for (const auto& [name, h] : *ports_) {
+      if (name == port_name) return locations_.queue(h).size();
+    }
+    return 0;
   }
 
  private:
-  const NetSim& net_;
-  const Name& node_name_;
+  const LocationTable& locations_;
+  const std::vector<std::pair<Name, LocationHandle>>* ports_;
 };
-
-// One planned move of the head packet of an edge.
-struct EdgeMoveCandidate {
-  PacketLocation from_location;
-  PacketLocation to_location;
-  Ulid packet_id;
-  std::uint64_t from_index;
-  bool can_move;
-};
-
-// The target port of a packet-holding edge, or null when the target node or
-// port is missing (which a validated graph rules out).
-const Port* target_port(const Graph& graph, const Edge& edge) {
-  const Node* node = graph.find_node(edge.target.node_name);
-  if (node == nullptr) return nullptr;
-  const auto it = node->in_ports.find(edge.target.port_name);
-  return it == node->in_ports.end() ? nullptr : &it->second;
-}
 
 }  // namespace
 
 NetActionResponse NetSim::run_step() {
   EventList events;
+  Result<bool, NetActionError> progress = run_step_into(events);
+  if (!progress.ok()) return std::move(progress).error();
+  return NetActionSuccess{response::StepResult{progress.value()}, std::move(events)};
+}
+
+Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   bool made_progress = false;
 
   // Phase 1: plan one move per packet-holding edge on the counts as they stand
-  // now, then carry the moves out. Only the active entries are looked at.
-  std::vector<EdgeMoveCandidate> candidates;
-  for (const LocationTable::value_type* entry : active_) {
-    const PacketLocation& from = entry->first;
-    if (!from.is(PacketLocation::Kind::Edge)) continue;
-    const Edge& edge = from.edge();
-    const Node* node = graph_.find_node(edge.target.node_name);
-    if (node == nullptr) fail("Edge targets a non-existent node");
-    const auto port = node->in_ports.find(edge.target.port_name);
-    if (port == node->in_ports.end()) fail("Edge targets a non-existent input port");
-    PacketLocation to = PacketLocation::InputPort(edge.target.node_name, edge.target.port_name);
-    const bool can_move = port->second.slots_spec.has_room(packet_count_at(to));
-    candidates.push_back(
-        EdgeMoveCandidate{from, std::move(to), entry->second.queue.front(), 0, can_move});
+  // now, then carry the moves out. Only the active entries are looked at, and
+  // each edge entry knows its target port.
+  step_moves_.clear();
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    if (!entry->first.is(PacketLocation::Kind::Edge)) continue;
+    const LocationEntry& e = entry->second;
+    if (e.target_port == nullptr) {
+      const Edge& edge = entry->first.edge();
+      const Node* node = graph_.find_node(edge.target.node_name);
+      if (node == nullptr) fail("Edge targets a non-existent node");
+      fail("Edge targets a non-existent input port");
+    }
+    if (!e.target_port->slots_spec.has_room(count_at(e.target))) continue;
+    step_moves_.push_back(EdgeMove{e.handle(), e.target, packets_.end()});
   }
-  for (const EdgeMoveCandidate& c : candidates) {
-    if (!c.can_move) continue;
-    move_packet(c.packet_id, c.to_location);
-    events.emplace_back(event::PacketMoved{now_millis(), c.packet_id, c.from_location,
-                                           c.to_location, c.from_index});
+  // All the packet records are looked up before the first move, so that their
+  // cache misses overlap instead of following one another.
+  for (EdgeMove& m : step_moves_) {
+    m.packet = packets_.find(locations_.queue(m.from).front());
+    if (m.packet == packets_.end()) fail("Packet on an edge is missing from the packet table");
+  }
+  const std::size_t wanted = events.size() + step_moves_.size() + 8;
+  if (wanted > events.capacity()) events.reserve(std::max(wanted, 2 * events.capacity()));
+  // The moves of one phase are made in the same instant.
+  const Timestamp now = step_moves_.empty() ? 0 : now_millis();
+  for (const EdgeMove& m : step_moves_) {
+    move_head(m.packet, m.to);
+    // The head of an edge is at position 0 when it leaves.
+    events.emplace_back(event::PacketMoved{now, m.packet->first, locations_.location(m.from),
+                                           locations_.location(m.to), 0});
     made_progress = true;
   }
 
   // Phase 2: every node holding input packets gets one chance to fire.
-  std::vector<const Node*> waiting;
-  std::unordered_set<const Node*> seen;
-  for (const LocationTable::value_type* entry : active_) {
-    const PacketLocation& loc = entry->first;
-    if (!loc.is(PacketLocation::Kind::InputPort)) continue;
-    const Node* node = graph_.find_node(loc.node_name());
+  // One chance per node, in the order its first port appears in the index.
+  std::vector<const Node*>& waiting = step_waiting_;
+  waiting.clear();
+  ++step_serial_;
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    if (!entry->first.is(PacketLocation::Kind::InputPort)) continue;
     // A node that is not in the graph can neither fire nor request.
-    if (node == nullptr || !seen.insert(node).second) continue;
-    waiting.push_back(node);
+    const LocationEntry& e = entry->second;
+    if (e.node == nullptr) continue;
+    NodeInputs& inputs = node_inputs_[e.node_index];
+    if (inputs.seen_in_step == step_serial_) continue;
+    inputs.seen_in_step = step_serial_;
+    waiting.push_back(e.node);
   }
   NameSet fired;
   for (const Node* node : waiting) {
@@ -104,12 +113,11 @@ NetActionResponse NetSim::run_step() {
   Result<bool, NetActionError> resolved = resolve_pending_requests(events);
   if (!resolved.ok()) return std::move(resolved).error();
   if (resolved.value()) made_progress = true;
-
-  return NetActionSuccess{response::StepResult{made_progress}, std::move(events)};
+  return made_progress;
 }
 
 bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
-  const InputPortCounts counts(*this, node.name);
+  const InputPortCounts counts(locations_, input_ports_of(node));
   const Name* fired_name = nullptr;
   const SalvoCondition* fired_condition = nullptr;
   for (const auto& [name, condition] : node.in_salvo_conditions) {
@@ -122,34 +130,39 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
   if (fired_condition == nullptr) return false;
 
   std::vector<std::pair<Name, Ulid>> taken;
+  std::vector<LocationHandle> taken_from;
   for (const auto& [port_name, how_many] : fired_condition->ports) {
-    const LocationTable::value_type* entry = find_entry(PacketLocation::InputPort(node.name, port_name));
-    if (entry == nullptr) continue;
-    const PacketQueue& queue = entry->second.queue;
+    const LocationHandle h = input_port_handle(node, port_name);
+    if (h == kNoLocation) continue;
+    const PacketQueue& queue = locations_.queue(h);
     const std::uint64_t take = how_many.take_from(queue.size());
-    for (std::uint64_t i = 0; i < take; ++i) taken.emplace_back(port_name, queue.at(i));
+    for (std::uint64_t i = 0; i < take; ++i) {
+      taken.emplace_back(port_name, queue.at(i));
+      taken_from.push_back(h);
+    }
   }
 
   const Ulid epoch_id = insert_new_epoch(node, Salvo{*fired_name, taken}).id;
   events.emplace_back(event::InputSalvoTriggered{now_millis(), epoch_id, *fired_name});
   events.emplace_back(event::EpochCreated{now_millis(), epoch_id});
 
-  const PacketLocation inside = PacketLocation::Node(epoch_id);
-  for (const auto& [port_name, packet_id] : taken) {
-    PacketLocation from = PacketLocation::InputPort(node.name, port_name);
-    const LocationTable::value_type* entry = find_entry(from);
-    const std::optional<std::size_t> index =
-        entry == nullptr ? std::nullopt : entry->second.queue.index_of(packet_id);
-    if (!index) fail("Packet should exist at from_location");
-    move_packet(packet_id, inside);
-    events.emplace_back(event::PacketMoved{now_millis(), packet_id, std::move(from), inside,
-                                           static_cast<std::uint64_t>(*index)});
+  const LocationHandle inside = handle_of(PacketLocation::Node(epoch_id), "Node location");
+  for (std::size_t i = 0; i < taken.size(); ++i) {
+    const Ulid& packet_id = taken[i].second;
+    auto packet = packets_.find(packet_id);
+    if (packet == packets_.end() || packet->second.location != taken_from[i]) {
+      fail("Packet should exist at from_location");
+    }
+    const std::uint64_t index = move_packet(packet, inside);
+    events.emplace_back(event::PacketMoved{now_millis(), packet_id,
+                                           locations_.location(taken_from[i]),
+                                           locations_.location(inside), index});
   }
   return true;
 }
 
 bool NetSim::any_input_condition_holds(const Node& node) const {
-  const InputPortCounts counts(*this, node.name);
+  const InputPortCounts counts(locations_, input_ports_of(node));
   for (const auto& [name, condition] : node.in_salvo_conditions) {
     if (evaluate_salvo_condition(condition.term, counts, node.in_ports)) return true;
   }
@@ -157,20 +170,15 @@ bool NetSim::any_input_condition_holds(const Node& node) const {
 }
 
 bool NetSim::is_blocked() const {
-  for (const LocationTable::value_type* entry : active_) {
-    const PacketLocation& loc = entry->first;
-    if (!loc.is(PacketLocation::Kind::Edge)) continue;
-    const Edge& edge = loc.edge();
-    const Port* port = target_port(graph_, edge);
-    if (port == nullptr) continue;
-    const std::uint64_t count =
-        packet_count_at(PacketLocation::InputPort(edge.target.node_name, edge.target.port_name));
-    if (port->slots_spec.has_room(count)) return false;
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    if (!entry->first.is(PacketLocation::Kind::Edge)) continue;
+    const LocationEntry& e = entry->second;
+    if (e.target_port == nullptr) continue;
+    if (e.target_port->slots_spec.has_room(count_at(e.target))) return false;
   }
-  for (const LocationTable::value_type* entry : active_) {
-    const PacketLocation& loc = entry->first;
-    if (!loc.is(PacketLocation::Kind::InputPort)) continue;
-    const Node* node = graph_.find_node(loc.node_name());
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    if (!entry->first.is(PacketLocation::Kind::InputPort)) continue;
+    const Node* node = entry->second.node;
     if (node != nullptr && any_input_condition_holds(*node)) return false;
   }
   if (!pending_requests_.empty()) return false;
@@ -181,11 +189,11 @@ bool NetSim::is_blocked() const {
 EventList NetSim::run_until_blocked() {
   EventList events;
   while (!is_blocked()) {
-    NetActionResponse step = do_action(action::RunStep{});
-    if (!step.ok()) continue;
-    EventList& produced = step.value().events;
-    events.insert(events.end(), std::make_move_iterator(produced.begin()),
-                  std::make_move_iterator(produced.end()));
+    // Each step appends straight to the result; a failed step's events go.
+    const std::size_t mark = events.size();
+    if (!run_step_into(events).ok()) {
+      events.erase(events.begin() + static_cast<std::ptrdiff_t>(mark), events.end());
+    }
   }
   return events;
 }

@@ -26,12 +26,12 @@ Result<Unit, UndoError> NetSim::undo_action(const NetAction& action, const Event
   return Unit{};
 }
 
-Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id, const PacketLocation& location) {
+Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id,
+                                                const PacketLocation& location) {
   if (packets_.contains(packet_id)) {
     return UndoError::StateMismatch("packet " + packet_id.to_string() + " already exists");
   }
-  packets_.emplace(packet_id, Packet{packet_id, location});
-  queue_append(ensure_entry(location), packet_id);
+  insert_packet(packet_id, locations_.ensure(location));
   return Unit{};
 }
 
@@ -47,10 +47,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     Outcome operator()(const event::PacketCreated& e) const {
       const auto it = net.packets_.find(e.packet_id);
       if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
-      if (LocationTable::value_type* entry = net.find_entry(it->second.location)) {
-        net.queue_remove(*entry, e.packet_id);
-      }
-      net.packets_.erase(it);
+      net.erase_packet(it);
       return Unit{};
     }
 
@@ -83,7 +80,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       if (node != nullptr) {
         net.remove_epoch_locations(e.epoch_id, *node);
       } else {
-        net.erase_entry(PacketLocation::Node(e.epoch_id));
+        net.locations_.erase(PacketLocation::Node(e.epoch_id));
       }
       return Unit{};
     }
@@ -113,30 +110,30 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     Outcome operator()(const event::PacketMoved& e) const {
       const auto it = net.packets_.find(e.packet_id);
       if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
-      Packet& packet = it->second;
-      if (!(packet.location == e.to_location)) {
-        return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
-                                        " is not at expected location " +
-                                        e.to_location.debug_string() + ", found at " +
-                                        packet.location.debug_string());
+      PacketRecord& record = it->second;
+      const PacketLocation& at = net.locations_.location(record.location);
+      if (!(at == e.to_location)) {
+        return UndoError::StateMismatch(
+            "packet " + e.packet_id.to_string() + " is not at expected location " +
+            e.to_location.debug_string() + ", found at " + at.debug_string());
       }
       // The room at from_location once the packet has left to_location (the
       // two are the same location when a move re-queued the packet).
-      std::uint64_t room = net.packet_count_at(e.from_location);
-      if (e.from_location == e.to_location) --room;
+      LocationHandle from = net.locations_.find(e.from_location);
+      std::uint64_t room = from == kNoLocation ? 0 : net.count_at(from);
+      if (from == record.location) --room;
       if (e.from_index > room) {
         return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
-                                        " cannot return to index " +
-                                        std::to_string(e.from_index) + " of " +
-                                        e.from_location.debug_string() + ", which holds " +
+                                        " cannot return to index " + std::to_string(e.from_index) +
+                                        " of " + e.from_location.debug_string() + ", which holds " +
                                         std::to_string(room) + " packets");
       }
-      if (LocationTable::value_type* entry = net.find_entry(e.to_location)) {
-        net.queue_remove(*entry, e.packet_id);
-      }
-      net.queue_insert(net.ensure_entry(e.from_location), static_cast<std::size_t>(e.from_index),
-                       e.packet_id);
-      packet.location = e.from_location;
+      net.check_queued(e.packet_id, record);
+      net.locations_.remove(record.location, record.slot, net.renumberer());
+      if (from == kNoLocation) from = net.locations_.ensure(e.from_location);
+      record.location = from;
+      record.slot = net.locations_.insert(from, static_cast<std::size_t>(e.from_index), e.packet_id,
+                                          net.renumberer());
       return Unit{};
     }
 
@@ -157,18 +154,13 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     Outcome operator()(const event::PacketOrphaned& e) const {
       const auto it = net.packets_.find(e.packet_id);
       if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
-      Packet& packet = it->second;
-      if (!packet.location.is(PacketLocation::Kind::OutsideNet)) {
+      const PacketLocation& at = net.locations_.location(it->second.location);
+      if (!at.is(PacketLocation::Kind::OutsideNet)) {
         return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
-                                        " is not at OutsideNet, found at " +
-                                        packet.location.debug_string());
+                                        " is not at OutsideNet, found at " + at.debug_string());
       }
-      if (LocationTable::value_type* outside = net.find_entry(packet.location)) {
-        net.queue_remove(*outside, e.packet_id);
-      }
-      PacketLocation port = PacketLocation::OutputPort(e.epoch_id, e.port_name);
-      net.queue_append(net.ensure_entry(port), e.packet_id);
-      packet.location = std::move(port);
+      net.move_packet(it,
+                      net.locations_.ensure(PacketLocation::OutputPort(e.epoch_id, e.port_name)));
       const auto epoch = net.epochs_.find(e.epoch_id);
       if (epoch != net.epochs_.end()) {
         std::erase_if(epoch->second.orphaned_packets, [&](const OrphanedPacketInfo& info) {
@@ -219,7 +211,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       if (const Node* node = net.graph_.find_node(recorded.node_name)) {
         net.create_epoch_locations(recorded.id, *node);
       } else {
-        net.reset_entry(PacketLocation::Node(recorded.id));
+        net.locations_.reset(PacketLocation::Node(recorded.id));
       }
       net.node_to_epochs_[recorded.node_name].push_back(recorded.id);
       net.set_request_token(recorded.node_name.view(), false);

@@ -129,7 +129,7 @@ PyObject* get_packet(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   return guard([&] {
     auto a = parse_fast("get_packet", std::array{"packet_id"}, 1, args, nargs, kwnames);
     Hold hold(value_of(self), Use::Shared);
-    const Packet* packet = hold.net().get_packet(identifier_arg(a[0]));
+    const FoundPacket packet = hold.net().get_packet(identifier_arg(a[0]));
     return packet != nullptr ? packet_to_py(*packet) : none();
   });
 }

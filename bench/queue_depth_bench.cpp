@@ -1,0 +1,178 @@
+// Cost of the engine's hot paths at depth: the edge moves of run steps over
+// 200 deep edges and their undo, per event; and each queue operation (append,
+// leave at the head, leave from the middle or the tail, put back by undo) on
+// a location holding 1,000 packets against one holding 1,000,000. A queue
+// operation must cost the same at both depths.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "zellik/graph/graph.h"
+#include "zellik/net/net_sim.h"
+
+namespace zellik {
+namespace {
+
+Name numbered(const char* prefix, long i) { return Name(prefix + std::to_string(i)); }
+
+PortRef out_port(Name node, const char* port) {
+  return PortRef{std::move(node), PortType::Output, Name(port)};
+}
+PortRef in_port(Name node, const char* port) {
+  return PortRef{std::move(node), PortType::Input, Name(port)};
+}
+
+// `pairs` pairs A{i}.out -> B{i}.in; B has no input condition, so packets
+// pile up at its port.
+Graph pairs_graph(long pairs) {
+  std::vector<Node> nodes;
+  std::vector<Edge> edges;
+  for (long i = 0; i < pairs; ++i) {
+    Node a;
+    a.name = numbered("A", i);
+    a.out_ports.emplace(Name("out"), Port{});
+    Node b;
+    b.name = numbered("B", i);
+    b.in_ports.emplace(Name("in"), Port{});
+    edges.push_back(Edge{out_port(a.name, "out"), in_port(b.name, "in")});
+    nodes.push_back(std::move(a));
+    nodes.push_back(std::move(b));
+  }
+  return Graph(std::move(nodes), std::move(edges));
+}
+
+PacketLocation edge_of(long i) {
+  return PacketLocation::Edge(
+      Edge{out_port(numbered("A", i), "out"), in_port(numbered("B", i), "in")});
+}
+
+Ulid place_packet(NetSim& net, const PacketLocation& where) {
+  NetActionResponse made = net.do_action(action::CreatePacket{});
+  const Ulid id = std::get<response::Packet>(made.value().data).packet_id;
+  net.do_action(action::TransportPacketToLocation{id, where});
+  return id;
+}
+
+// A net of `edges` edges holding `depth` packets each.
+std::unique_ptr<NetSim> deep_net(long edges, long depth, std::vector<Ulid>* ids = nullptr) {
+  auto net = std::make_unique<NetSim>(pairs_graph(edges));
+  for (long e = 0; e < edges; ++e) {
+    const PacketLocation where = edge_of(e);
+    for (long i = 0; i < depth; ++i) {
+      const Ulid id = place_packet(*net, where);
+      if (ids != nullptr) ids->push_back(id);
+    }
+  }
+  return net;
+}
+
+using Clock = std::chrono::steady_clock;
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// run_until_blocked over 200 edges of 2,500 packets: one edge move (and its
+// event) per edge per step. Reported per event.
+void BM_EdgeMovesUntilBlocked(benchmark::State& state) {
+  const long edges = 200;
+  const long depth = state.range(0);
+  long events = 0;
+  for (auto _ : state) {
+    std::unique_ptr<NetSim> net = deep_net(edges, depth);
+    const auto start = Clock::now();
+    EventList produced = net->run_until_blocked();
+    state.SetIterationTime(seconds_since(start));
+    events += static_cast<long>(produced.size());
+    if (produced.size() != static_cast<std::size_t>(edges * depth))
+      state.SkipWithError("wrong event count");
+  }
+  state.SetItemsProcessed(events);
+  state.counters["ns_per_event"] = benchmark::Counter(
+      static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_EdgeMovesUntilBlocked)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Undo of every step of the run above, newest step first. Reported per event.
+void BM_UndoEdgeMoves(benchmark::State& state) {
+  const long edges = 200;
+  const long depth = state.range(0);
+  long events = 0;
+  const NetAction step = action::RunStep{};
+  for (auto _ : state) {
+    std::unique_ptr<NetSim> net = deep_net(edges, depth);
+    std::vector<EventList> history;
+    while (!net->is_blocked()) history.push_back(std::move(net->do_action(step).value().events));
+    const auto start = Clock::now();
+    for (auto it = history.rbegin(); it != history.rend(); ++it) {
+      if (!net->undo_action(step, *it).ok()) state.SkipWithError("undo failed");
+      events += static_cast<long>(it->size());
+    }
+    state.SetIterationTime(seconds_since(start));
+  }
+  state.SetItemsProcessed(events);
+  state.counters["ns_per_event"] = benchmark::Counter(
+      static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_UndoEdgeMoves)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// --- Queue operations at depth --------------------------------------------
+// One edge of `depth` packets; each iteration does one action and (where
+// noted) its undo, so the depth stays put.
+
+struct DeepEdge {
+  std::unique_ptr<NetSim> net;
+  std::vector<Ulid> ids;  // oldest first
+  PacketLocation edge = edge_of(0);
+  explicit DeepEdge(long depth) { net = deep_net(1, depth, &ids); }
+};
+
+// The head leaves and joins the tail of the same edge: remove head + append.
+void BM_QueueRotateHead(benchmark::State& state) {
+  DeepEdge d(state.range(0));
+  std::size_t next = 0;
+  for (auto _ : state) {
+    NetActionResponse r = d.net->do_action(action::TransportPacketToLocation{d.ids[next], d.edge});
+    benchmark::DoNotOptimize(r);
+    if (++next == d.ids.size()) next = 0;
+  }
+}
+BENCHMARK(BM_QueueRotateHead)->Arg(1'000)->Arg(1'000'000);
+
+// A packet moves from position `where` of the edge to OutsideNet (the
+// position is found, the packet removed) and the move is undone (the packet
+// is put back at that position).
+void queue_move_and_undo(benchmark::State& state, double where) {
+  DeepEdge d(state.range(0));
+  const Ulid id = d.ids[static_cast<std::size_t>(where * static_cast<double>(d.ids.size() - 1))];
+  const NetAction move = action::TransportPacketToLocation{id, PacketLocation::OutsideNet()};
+  for (auto _ : state) {
+    NetActionResponse r = d.net->do_action(move);
+    if (!r.ok() || !d.net->undo_action(move, r.value().events).ok()) state.SkipWithError("failed");
+  }
+}
+void BM_QueueMoveNewestAndUndo(benchmark::State& state) { queue_move_and_undo(state, 1.0); }
+void BM_QueueMoveMiddleAndUndo(benchmark::State& state) { queue_move_and_undo(state, 0.5); }
+void BM_QueueMoveOldestAndUndo(benchmark::State& state) { queue_move_and_undo(state, 0.0); }
+BENCHMARK(BM_QueueMoveNewestAndUndo)->Arg(1'000)->Arg(1'000'000);
+BENCHMARK(BM_QueueMoveMiddleAndUndo)->Arg(1'000)->Arg(1'000'000);
+BENCHMARK(BM_QueueMoveOldestAndUndo)->Arg(1'000)->Arg(1'000'000);
+
+// A packet from OutsideNet is appended to the deep edge and consumed there
+// (append at the tail, then removal of the newest).
+void BM_QueueAppendAndConsume(benchmark::State& state) {
+  DeepEdge d(state.range(0));
+  for (auto _ : state) {
+    const Ulid id = place_packet(*d.net, d.edge);
+    d.net->do_action(action::ConsumePacket{id});
+  }
+}
+BENCHMARK(BM_QueueAppendAndConsume)->Arg(1'000)->Arg(1'000'000);
+
+}  // namespace
+}  // namespace zellik

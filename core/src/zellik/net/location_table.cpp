@@ -1,0 +1,76 @@
+#include "zellik/net/location_table.h"
+
+#include <memory>
+
+namespace zellik {
+
+LocationHandle LocationTable::find(const PacketLocation& location) const {
+  const auto it = by_location_.find(location);
+  return it == by_location_.end() ? kNoLocation : it->second;
+}
+
+LocationHandle LocationTable::ensure(const PacketLocation& location) {
+  const auto [it, inserted] = by_location_.try_emplace(location, kNoLocation);
+  if (!inserted) return it->second;
+  LocationHandle h;
+  if (free_.empty()) {
+    h = static_cast<LocationHandle>(entries_.size());
+    entries_.emplace_back(location, LocationEntry{});
+  } else {
+    h = free_.back();
+    free_.pop_back();
+    value_type* slot = &entries_[h];
+    std::destroy_at(slot);
+    std::construct_at(slot, location, LocationEntry{});
+  }
+  entries_[h].second.in_use_ = true;
+  entries_[h].second.handle_ = h;
+  it->second = h;
+  return h;
+}
+
+LocationHandle LocationTable::reset(const PacketLocation& location) {
+  const LocationHandle existing = find(location);
+  if (existing == kNoLocation) return ensure(location);
+  deactivate(existing);
+  entries_[existing].second.queue = PacketQueue{};
+  return existing;
+}
+
+void LocationTable::erase(const PacketLocation& location) {
+  const auto it = by_location_.find(location);
+  if (it == by_location_.end()) return;
+  const LocationHandle h = it->second;
+  deactivate(h);
+  by_location_.erase(it);
+  LocationEntry& entry = entries_[h].second;
+  entry = LocationEntry{};  // releases the queue's memory
+  free_.push_back(h);
+}
+
+PacketQueue::Slot LocationTable::append(LocationHandle h, const Ulid& id) {
+  const PacketQueue::Slot slot = entries_[h].second.queue.push_back(id);
+  activate(h);
+  return slot;
+}
+
+void LocationTable::activate(LocationHandle h) {
+  value_type& entry = entries_[h];
+  if (entry.second.active_slot_ != LocationEntry::kNotActive || !is_tracked(entry.first)) return;
+  entry.second.active_slot_ = active_.size();
+  active_.push_back(&entry);
+}
+
+// Swap-remove: the last entry of the index takes the departing entry's slot.
+void LocationTable::deactivate(LocationHandle h) {
+  LocationEntry& entry = entries_[h].second;
+  const std::size_t slot = entry.active_slot_;
+  if (slot == LocationEntry::kNotActive) return;
+  value_type* last = active_.back();
+  active_[slot] = last;
+  last->second.active_slot_ = slot;
+  active_.pop_back();
+  entry.active_slot_ = LocationEntry::kNotActive;
+}
+
+}  // namespace zellik

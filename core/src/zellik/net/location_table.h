@@ -1,0 +1,156 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <iterator>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include <boost/unordered/unordered_flat_map.hpp>
+
+#include "zellik/graph/node.h"
+#include "zellik/graph/port.h"
+#include "zellik/net/packet_location.h"
+#include "zellik/net/packet_queue.h"
+
+namespace zellik {
+
+// A small dense number naming one location of a net while it exists. Edges,
+// input ports and OutsideNet get theirs when the net is made and keep them;
+// a Node or OutputPort location gets one when its epoch is created, and the
+// number is reused once the epoch is gone.
+using LocationHandle = std::uint32_t;
+inline constexpr LocationHandle kNoLocation = std::numeric_limits<LocationHandle>::max();
+
+// The packets queued at one location, and what a run step needs to know about
+// it without looking anything up by name: an edge's target input port (its
+// handle and its slots), an input port's node.
+class LocationEntry {
+ public:
+  PacketQueue queue;
+  LocationHandle target = kNoLocation;  // Edge: the input port it delivers to
+  const Port* target_port = nullptr;    // Edge: that port's slots
+  const Node* node = nullptr;           // InputPort: the node it belongs to
+  std::uint32_t node_index = 0;         // InputPort: the owner's number for that node
+
+  // The entry's position in the table's active index, or kNotActive.
+  static constexpr std::size_t kNotActive = std::numeric_limits<std::size_t>::max();
+  std::size_t active_slot() const { return active_slot_; }
+  LocationHandle handle() const { return handle_; }
+
+ private:
+  friend class LocationTable;
+  std::size_t active_slot_ = kNotActive;
+  LocationHandle handle_ = kNoLocation;
+  bool in_use_ = false;
+};
+
+// Every location of a net that has an entry, by handle and by value, and the
+// index of active locations: exactly the Edge and InputPort entries whose
+// queue is not empty (the only packets a run step can move). The table owns
+// that invariant: every change to a queue goes through append, remove and
+// insert here, never through the queue directly. Entries never move in
+// memory while they exist. Not copyable.
+class LocationTable {
+ public:
+  using value_type = std::pair<const PacketLocation, LocationEntry>;
+
+  LocationTable() = default;
+  LocationTable(const LocationTable&) = delete;
+  LocationTable& operator=(const LocationTable&) = delete;
+
+  // The handle of `location`, or kNoLocation when it has no entry.
+  LocationHandle find(const PacketLocation& location) const;
+  bool contains(const PacketLocation& location) const { return find(location) != kNoLocation; }
+  // The number of entries.
+  std::size_t size() const { return by_location_.size(); }
+
+  // The entry of a handle that exists.
+  value_type& operator[](LocationHandle h) { return entries_[h]; }
+  const value_type& operator[](LocationHandle h) const { return entries_[h]; }
+  const PacketLocation& location(LocationHandle h) const { return entries_[h].first; }
+  const PacketQueue& queue(LocationHandle h) const { return entries_[h].second.queue; }
+
+  // The entry of `location`, created empty when absent.
+  LocationHandle ensure(const PacketLocation& location);
+  // The entry of `location` emptied (created when absent). Its packets are
+  // the caller's to account for.
+  LocationHandle reset(const PacketLocation& location);
+  // Drops the entry of `location`, if any.
+  void erase(const PacketLocation& location);
+
+  // Queue changes. Each keeps the active index right.
+  PacketQueue::Slot append(LocationHandle h, const Ulid& id);
+  template <class Renumber>
+  void remove(LocationHandle h, PacketQueue::Slot slot, Renumber&& renumber);
+  template <class Renumber>
+  PacketQueue::Slot insert(LocationHandle h, std::size_t index, const Ulid& id,
+                           Renumber&& renumber);
+
+  // The active index (any order).
+  const std::vector<value_type*>& active() const { return active_; }
+
+  // Walks the entries that exist, in handle order.
+  template <class Entry, class Deque>
+  class basic_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Entry;
+    using difference_type = std::ptrdiff_t;
+    using pointer = Entry*;
+    using reference = Entry&;
+    basic_iterator() = default;
+    basic_iterator(Deque* d, std::size_t i) : d_(d), i_(i) { skip(); }
+    reference operator*() const { return (*d_)[i_]; }
+    pointer operator->() const { return &(*d_)[i_]; }
+    basic_iterator& operator++() {
+      ++i_;
+      skip();
+      return *this;
+    }
+    friend bool operator==(const basic_iterator& a, const basic_iterator& b) {
+      return a.i_ == b.i_;
+    }
+
+   private:
+    void skip() {
+      while (i_ < d_->size() && !(*d_)[i_].second.in_use_) ++i_;
+    }
+    Deque* d_ = nullptr;
+    std::size_t i_ = 0;
+  };
+  using const_iterator = basic_iterator<const value_type, const std::deque<value_type>>;
+  const_iterator begin() const { return const_iterator(&entries_, 0); }
+  const_iterator end() const { return const_iterator(&entries_, entries_.size()); }
+
+ private:
+  static bool is_tracked(const PacketLocation& location) {
+    return location.is(PacketLocation::Kind::Edge) || location.is(PacketLocation::Kind::InputPort);
+  }
+  void activate(LocationHandle h);
+  void deactivate(LocationHandle h);
+
+  std::deque<value_type> entries_;
+  std::vector<LocationHandle> free_;
+  boost::unordered_flat_map<PacketLocation, LocationHandle, PacketLocationHash> by_location_;
+  std::vector<value_type*> active_;
+};
+
+template <class Renumber>
+void LocationTable::remove(LocationHandle h, PacketQueue::Slot slot, Renumber&& renumber) {
+  PacketQueue& queue = entries_[h].second.queue;
+  queue.remove_slot(slot, renumber);
+  if (queue.empty()) deactivate(h);
+}
+
+template <class Renumber>
+PacketQueue::Slot LocationTable::insert(LocationHandle h, std::size_t index, const Ulid& id,
+                                        Renumber&& renumber) {
+  const PacketQueue::Slot slot = entries_[h].second.queue.insert_at(index, id, renumber);
+  activate(h);
+  return slot;
+}
+
+}  // namespace zellik
