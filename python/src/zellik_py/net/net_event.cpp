@@ -6,7 +6,9 @@
 
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
@@ -15,14 +17,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Value: the object embeds the engine's NetEvent (Box<NetEvent>). Objects
 // come only from the engine; undo_action hands the embedded record back.
-
-constexpr std::array<const char*, 14> kKindNames = {
-    "PacketCreated",       "PacketConsumed",       "PacketDestroyed", "EpochCreated",
-    "EpochStarted",        "EpochFinished",        "EpochCancelled",  "PacketMoved",
-    "InputSalvoTriggered", "OutputSalvoTriggered", "PacketOrphaned",  "RequestCreated",
-    "RequestCascadeResolved", "RequestEpochCreated"};
-
-static_assert(kKindNames.size() == std::variant_size_v<NetEvent>);
 
 // What the repr shows after the timestamp, one overload per kind.
 std::string id_field(const char* name, const Ulid& id) { return std::string(", ") + name + "=" + single_quoted(id.to_string()); }
@@ -70,7 +64,7 @@ std::string fields(const event::RequestEpochCreated& e) {
 }
 
 std::string event_repr(const NetEvent& e) {
-  return std::string("NetEvent.") + kKindNames[e.index()] + "(ts=" + std::to_string(event_timestamp(e)) +
+  return "NetEvent." + std::string(kind_name(e)) + "(ts=" + std::to_string(event_timestamp(e)) +
          std::visit([](const auto& ev) { return fields(ev); }, e) + ")";
 }
 
@@ -133,9 +127,11 @@ void read_field(DictReader& d, const char* key, RequestCreatedSource& out) {
   raise_field(d.path_of(key), "unknown request source '" + text + "'");
 }
 
+Ref kind_of(const NetEvent& e);
+
 Ref to_dict(const NetEvent& e) {
   DictWriter d;
-  d.set("kind", to_py(kKindNames[e.index()])).set("timestamp", to_py_i64(event_timestamp(e)));
+  d.set("kind", kind_of(e)).set("timestamp", to_py_i64(event_timestamp(e)));
   std::visit([&d](const auto& ev) { each_field(ev, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); }); },
              e);
   return d.done();
@@ -154,6 +150,15 @@ constexpr auto make_readers(std::index_sequence<I...>) {
   return std::array<NetEvent (*)(DictReader&), sizeof...(I)>{&event_of_kind<I>...};
 }
 constexpr auto kReaders = make_readers(std::make_index_sequence<std::variant_size_v<NetEvent>>());
+
+// The kind names beside the readers, taken from the event types themselves.
+template <std::size_t... I>
+constexpr auto make_kind_names(std::index_sequence<I...>) {
+  return std::array<std::string_view, sizeof...(I)>{
+      event::kKindName<std::variant_alternative_t<I, NetEvent>>...};
+}
+constexpr auto kKindNames =
+    make_kind_names(std::make_index_sequence<std::variant_size_v<NetEvent>>());
 
 PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
@@ -189,7 +194,17 @@ Ref read_field(const NetEvent& e, Read&& read) {
   return std::visit(read, e);
 }
 
-Ref kind_of(const NetEvent& e) { return to_py(std::string_view(kKindNames[e.index()])); }
+// Kind names are shared str objects, made once per kind.
+template <class E>
+Ref kind_str() {
+  static PyObject* const text =
+      check(PyUnicode_InternFromString(std::string(event::kKindName<E>).c_str()));
+  return Ref::borrow(text);
+}
+
+Ref kind_of(const NetEvent& e) {
+  return std::visit([]<class E>(const E&) { return kind_str<E>(); }, e);
+}
 Ref timestamp_of(const NetEvent& e) { return to_py_i64(event_timestamp(e)); }
 
 Ref packet_id_of(const NetEvent& e) {
@@ -336,10 +351,6 @@ Ref event_to_py(const NetEvent& event) { return box<NetEvent>(event); }
 
 Ref events_to_py(const EventList& events) { return list_of(events, event_to_py); }
 
-const NetEvent& event_arg(PyObject* obj, const char* arg) {
-  const NetEvent* event = cast<NetEvent>(obj);
-  if (event == nullptr) raise_arg_type(obj, arg, "NetEvent");
-  return *event;
-}
+const NetEvent& event_arg(PyObject* obj, const char* arg) { return arg_of<NetEvent>(obj, arg); }
 
 }  // namespace zellik::py
