@@ -1,29 +1,47 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <utility>
+
+#include <boost/unordered/unordered_flat_set.hpp>
 
 namespace zellik {
 
 // An immutable piece of text (node, port and condition names, labels).
 // Copies share one allocation, so records that repeat a graph's names cost
-// no heap allocation and no character copying; the hash is computed once,
-// when the text is made. Intentionally copyable.
+// no heap allocation and no character copying. The hash is computed once,
+// when the text is made, and kept beside the pointer, so hashing a name and
+// telling two different names apart read no memory but the names
+// themselves. Intentionally copyable; copies may be made and dropped on
+// several threads at once.
 class Name {
  public:
-  Name() = default;
+  Name() noexcept = default;
   Name(std::string text);       // NOLINT: implicit by design
   Name(std::string_view text);  // NOLINT: implicit by design
   Name(const char* text);       // NOLINT: implicit by design
 
-  const std::string& str() const;
+  Name(const Name& other) noexcept : rep_(other.rep_), hash_(other.hash_) { retain(); }
+  Name(Name&& other) noexcept
+      : rep_(std::exchange(other.rep_, nullptr)), hash_(std::exchange(other.hash_, 0)) {}
+  Name& operator=(const Name& other) noexcept {
+    Name(other).swap(*this);
+    return *this;
+  }
+  Name& operator=(Name&& other) noexcept {
+    Name(std::move(other)).swap(*this);
+    return *this;
+  }
+  ~Name() { release(); }
+
+  const std::string& str() const { return rep_ != nullptr ? rep_->text : empty_text(); }
   std::string_view view() const { return str(); }
   bool empty() const { return str().empty(); }
-  std::size_t hash() const { return rep_ ? rep_->hash : kEmptyHash; }
+  std::size_t hash() const { return rep_ != nullptr ? hash_ : empty_hash(); }
 
   friend bool operator==(const Name& a, const Name& b) {
     if (a.rep_ == b.rep_) return true;
@@ -37,17 +55,34 @@ class Name {
 
  private:
   struct Rep {
+    std::atomic<std::size_t> refs;
     std::string text;
-    std::size_t hash;
   };
-  static inline const std::size_t kEmptyHash = std::hash<std::string_view>{}(std::string_view());
-  std::shared_ptr<const Rep> rep_;
+
+  static const std::string& empty_text();
+  static std::size_t empty_hash();
+
+  void swap(Name& other) noexcept {
+    std::swap(rep_, other.rep_);
+    std::swap(hash_, other.hash_);
+  }
+  void retain() const noexcept {
+    if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);
+  }
+  void release() noexcept {
+    if (rep_ != nullptr && rep_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete rep_;
+  }
+
+  Rep* rep_ = nullptr;    // null for the empty name made by default
+  std::size_t hash_ = 0;  // the hash of the text when rep_ is set
 };
 
 // Hash and equality for maps keyed by Name that may also be probed with a
 // std::string_view (heterogeneous lookup) without building a Name.
 struct NameHash {
   using is_transparent = void;
+  // The string hash already spreads its bits, so flat tables use it as is.
+  using is_avalanching = void;
   std::size_t operator()(const Name& n) const { return n.hash(); }
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
@@ -60,7 +95,7 @@ struct NameEq {
 };
 
 // A set of names, probed by Name or by std::string_view.
-using NameSet = std::unordered_set<Name, NameHash, NameEq>;
+using NameSet = boost::unordered_flat_set<Name, NameHash, NameEq>;
 
 // Combines `value` into `seed` (the boost recipe, widened to 64 bits).
 inline std::size_t hash_combine(std::size_t seed, std::size_t value) {

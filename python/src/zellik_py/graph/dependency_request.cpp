@@ -37,7 +37,7 @@ PyObject* config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     for (const Ref& item : sequence_items(a[0], "triggers")) {
       config.triggers.push_back(dependency_request_trigger_arg(item.get(), "triggers"));
     }
-    config.label = to_name_arg(a[1], "label");
+    config.label = graph_name_arg(a[1], "label");
     return box_as<DependencyRequestConfig>(type, std::move(config));
   });
 }

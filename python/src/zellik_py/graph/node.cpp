@@ -25,7 +25,7 @@ PortMap ports_from_py(PyObject* obj, const char* arg) {
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(dict, &pos, &key, &value)) {
-    Name name = to_name_arg(key, arg);
+    Name name = graph_name_arg(key, arg);
     ports.insert_or_assign(std::move(name), port_arg(value, arg));
   }
   return ports;
@@ -39,7 +39,7 @@ SalvoConditionMap conditions_from_py(PyObject* dict, const char* arg) {
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(dict, &pos, &key, &value)) {
-    Name name = to_name_arg(key, arg);
+    Name name = graph_name_arg(key, arg);
     conditions.insert(std::move(name), salvo_condition_arg(value, arg));
   }
   return conditions;
@@ -61,7 +61,7 @@ PyObject* node_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                                     "out_salvo_conditions", "dependency_request_config"},
                          1, args, kwargs);
     Node node;
-    node.name = to_name_arg(a[0], "name");
+    node.name = graph_name_arg(a[0], "name");
     node.in_ports = ports_from_py(a[1], "in_ports");
     node.out_ports = ports_from_py(a[2], "out_ports");
     PyObject* in_conditions = optional_dict(a[3], "in_salvo_conditions");

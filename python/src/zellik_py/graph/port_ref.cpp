@@ -30,9 +30,9 @@ PyObject* port_ref_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     auto a = parse_tuple("PortRef", std::array{"node_name", "port_type", "port_name"}, 3, args,
                          kwargs);
     PortRef ref;
-    ref.node_name = to_name_arg(a[0], "node_name");
+    ref.node_name = graph_name_arg(a[0], "node_name");
     ref.port_type = port_type_arg(a[1], "port_type");
-    ref.port_name = to_name_arg(a[2], "port_name");
+    ref.port_name = graph_name_arg(a[2], "port_name");
     return box_as<PortRef>(type, std::move(ref));
   });
 }

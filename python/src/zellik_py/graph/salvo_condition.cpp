@@ -21,7 +21,7 @@ std::optional<std::vector<Name>> names_of_sequence(PyObject* obj) {
   for (Py_ssize_t i = 0; i < size; ++i) {
     Ref item = own(PySequence_GetItem(obj, i));
     if (!PyUnicode_Check(item.get())) return std::nullopt;
-    names.push_back(to_name_arg(item.get(), "ports"));
+    names.push_back(graph_name_arg(item.get(), "ports"));
   }
   return names;
 }
@@ -31,7 +31,7 @@ std::optional<std::vector<Name>> names_of_sequence(PyObject* obj) {
 SalvoPorts ports_from_py(PyObject* obj) {
   SalvoPorts ports;
   if (PyUnicode_Check(obj)) {
-    ports.emplace(to_name_arg(obj, "ports"), PacketCount::All());
+    ports.emplace(graph_name_arg(obj, "ports"), PacketCount::All());
     return ports;
   }
   if (!PyDict_Check(obj) && PySequence_Check(obj)) {
@@ -45,7 +45,7 @@ SalvoPorts ports_from_py(PyObject* obj) {
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(obj, &pos, &key, &value)) {
-    Name name = to_name_arg(key, "ports");
+    Name name = graph_name_arg(key, "ports");
     ports.insert_or_assign(std::move(name), packet_count_from_py(value));
   }
   return ports;

@@ -50,7 +50,7 @@ PyObject* term_false(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kw
 PyObject* term_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
     auto a = parse_fast("port", std::array{"port_name", "state"}, 2, args, nargs, kwnames);
-    Name port_name = to_name_arg(a[0], "port_name");
+    Name port_name = graph_name_arg(a[0], "port_name");
     return box(Term::Port(std::move(port_name), port_state_from_py(a[1])));
   });
 }
