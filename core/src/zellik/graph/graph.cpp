@@ -62,6 +62,7 @@ Graph::Graph(std::vector<Node> nodes, std::vector<Edge> edges)
     node_map.entries_.emplace_back(std::move(key), std::move(node));
   }
 
+  tables->edge_list = edges;
   // Later edges from one tail replace earlier ones; heads keep every
   // occurrence in the order given; the set keeps each distinct edge once.
   tables->edges_by_tail.reserve(edges.size());

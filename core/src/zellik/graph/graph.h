@@ -104,6 +104,8 @@ class Graph {
 
   const NodeMap& nodes() const { return tables_->nodes; }
   const EdgeSet& edges() const { return tables_->edges; }
+  // The edges as given to the constructor: in order, repeats kept.
+  const std::vector<Edge>& edges_in_order() const { return tables_->edge_list; }
   const EdgeSet& dependency_edges() const { return *dependency_edges_; }
 
   // The node of that name, or null. The Name overload reuses the name's
@@ -153,6 +155,7 @@ class Graph {
     EdgeSet edges;
     PortIndex<const Edge*> edges_by_tail;
     PortIndex<std::vector<Edge>> edges_by_head;
+    std::vector<Edge> edge_list;
   };
 
   std::shared_ptr<const Tables> tables_;

@@ -1,5 +1,6 @@
 // Node: a processing node with its ports and salvo conditions.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -104,6 +105,9 @@ PyGetSetDef g_node_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kNodeFields[] = {"name", "in_ports", "out_ports", "in_salvo_conditions", "out_salvo_conditions", "dependency_request_config", nullptr};
+
 }  // namespace
 
 void define_node(PyObject* module) {
@@ -113,6 +117,7 @@ void define_node(PyObject* module) {
       "out_salvo_conditions=None, dependency_request_config=None)\n--\n\n"
       "A processing node in the graph.");
   cls.getters = g_node_getters;
+  cls.reduce = &reduce_to_constructor<kNodeFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&node_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Node, node_repr>)},

@@ -1,5 +1,6 @@
 // SalvoCondition: when packets may trigger an epoch or be sent.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -109,6 +110,9 @@ PyGetSetDef g_condition_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kSalvoConditionFields[] = {"max_salvos", "ports", "term", nullptr};
+
 }  // namespace
 
 void define_salvo_condition(PyObject* module) {
@@ -117,6 +121,7 @@ void define_salvo_condition(PyObject* module) {
       "SalvoCondition(max_salvos, ports, term)\n--\n\n"
       "A condition that defines when packets can trigger an epoch or be sent.");
   cls.getters = g_condition_getters;
+  cls.reduce = &reduce_to_constructor<kSalvoConditionFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&condition_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoCondition, condition_repr>)},

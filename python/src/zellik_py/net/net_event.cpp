@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "zellik_py/binding/args.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
@@ -309,19 +310,28 @@ Ref request_source_of(const NetEvent& e) {
 // Slot table and type
 
 PyGetSetDef g_getters[] = {
-    {"kind", value_getter<NetEvent, kind_of>, nullptr, nullptr, nullptr},
-    {"timestamp", value_getter<NetEvent, timestamp_of>, nullptr, nullptr, nullptr},
-    {"packet_id", value_getter<NetEvent, packet_id_of>, nullptr, nullptr, nullptr},
-    {"epoch_id", value_getter<NetEvent, epoch_id_of>, nullptr, nullptr, nullptr},
+    {"kind", value_getter<NetEvent, kind_of>, nullptr,
+     "The kind of the event, such as \"PacketMoved\" (str).", nullptr},
+    {"timestamp", value_getter<NetEvent, timestamp_of>, nullptr,
+     "When the event was recorded, in milliseconds since the Unix epoch (int).", nullptr},
+    {"packet_id", value_getter<NetEvent, packet_id_of>, nullptr,
+     "The id of the packet the event is about, as text; None for events about no packet.", nullptr},
+    {"epoch_id", value_getter<NetEvent, epoch_id_of>, nullptr,
+     "The id of the epoch the event is about, as text; None for events that carry no\n"
+     "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead).", nullptr},
     {"epoch", value_getter<NetEvent, epoch_of>, nullptr,
      "Get the epoch (for EpochFinished and EpochCancelled events).", nullptr},
     {"location", value_getter<NetEvent, location_of>, nullptr,
      "Get the location (for PacketConsumed and PacketDestroyed events).", nullptr},
-    {"from_location", value_getter<NetEvent, from_location_of>, nullptr, nullptr, nullptr},
-    {"to_location", value_getter<NetEvent, to_location_of>, nullptr, nullptr, nullptr},
+    {"from_location", value_getter<NetEvent, from_location_of>, nullptr,
+     "Where the packet was (for PacketMoved events); a new PacketLocation, or None.", nullptr},
+    {"to_location", value_getter<NetEvent, to_location_of>, nullptr,
+     "Where the packet went (for PacketMoved events); a new PacketLocation, or None.", nullptr},
     {"from_index", value_getter<NetEvent, from_index_of>, nullptr,
      "Get the from_index (for PacketMoved events - used for undo).", nullptr},
-    {"salvo_condition", value_getter<NetEvent, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"salvo_condition", value_getter<NetEvent, salvo_condition_of>, nullptr,
+     "The salvo condition (for InputSalvoTriggered, OutputSalvoTriggered and\n"
+     "PacketOrphaned events); None for other kinds.", nullptr},
     {"node_name", value_getter<NetEvent, node_name_of>, nullptr,
      "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).", nullptr},
     {"orphaned_port_name", value_getter<NetEvent, orphaned_port_name_of>, nullptr,
@@ -343,6 +353,7 @@ void define_net_event(PyObject* module) {
   ClassSpec cls = spec_for<NetEvent>("NetEvent", "An event that occurred during a network action.");
   cls.methods = g_methods;
   cls.getters = g_getters;
+  cls.reduce = &reduce_to_record<NetEvent>;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<NetEvent, event_repr>)}};
   define_boxed_class<NetEvent>(module, cls);
 }
