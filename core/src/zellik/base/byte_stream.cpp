@@ -45,7 +45,7 @@ std::uint64_t checksum64(std::string_view bytes) {
   std::uint64_t lane[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
   std::size_t i = 0;
   for (; i + 32 <= n; i += 32) {
-    for (int k = 0; k < 4; ++k) lane[k] = round(lane[k], load_le64(p + i + 8 * k));
+    for (std::size_t k = 0; k < 4; ++k) lane[k] = round(lane[k], load_le64(p + i + 8 * k));
   }
   std::uint64_t h = rotl(lane[0], 1) + rotl(lane[1], 7) + rotl(lane[2], 12) + rotl(lane[3], 18);
   h += static_cast<std::uint64_t>(n) * kPrime3;

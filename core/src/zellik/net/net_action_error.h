@@ -88,7 +88,7 @@ struct NetActionError {
     e.port_name = std::move(port);
     return e;
   }
-  static NetActionError NodeNotFound(Name node) { return WithNode(Kind::NodeNotFound, node); }
+  static NetActionError NodeNotFound(Name node) { return WithNode(Kind::NodeNotFound, std::move(node)); }
   static NetActionError PacketNotAtInputPort(Ulid packet, Name port, Name node) {
     NetActionError e = WithPacket(Kind::PacketNotAtInputPort, packet);
     e.port_name = std::move(port);
@@ -96,12 +96,12 @@ struct NetActionError {
     return e;
   }
   static NetActionError InputPortNotFound(Name port, Name node) {
-    NetActionError e = WithNode(Kind::InputPortNotFound, node);
+    NetActionError e = WithNode(Kind::InputPortNotFound, std::move(node));
     e.port_name = std::move(port);
     return e;
   }
   static NetActionError InputPortFull(Name port, Name node) {
-    NetActionError e = WithNode(Kind::InputPortFull, node);
+    NetActionError e = WithNode(Kind::InputPortFull, std::move(node));
     e.port_name = std::move(port);
     return e;
   }
@@ -120,15 +120,15 @@ struct NetActionError {
     return e;
   }
   static NetActionError RequestCycleDetected(Name node) {
-    return WithNode(Kind::RequestCycleDetected, node);
+    return WithNode(Kind::RequestCycleDetected, std::move(node));
   }
   static NetActionError RequestUnconnectedPort(Name port, Name node) {
-    NetActionError e = WithNode(Kind::RequestUnconnectedPort, node);
+    NetActionError e = WithNode(Kind::RequestUnconnectedPort, std::move(node));
     e.port_name = std::move(port);
     return e;
   }
   static NetActionError RequestNodeNotFound(Name node) {
-    return WithNode(Kind::RequestNodeNotFound, node);
+    return WithNode(Kind::RequestNodeNotFound, std::move(node));
   }
 
  private:

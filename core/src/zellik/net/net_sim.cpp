@@ -22,7 +22,7 @@ std::string invalid_graph_message(const std::vector<GraphValidationError>& error
 
 }  // namespace
 
-NetSim::NetSim(Graph graph, IdSource ids) : graph_(std::move(graph)), ids_(ids) {
+NetSim::NetSim(const Graph& graph, IdSource ids) : graph_(graph), ids_(ids) {
   const std::vector<GraphValidationError> errors = validate(graph_);
   if (!errors.empty()) fail(invalid_graph_message(errors));
 

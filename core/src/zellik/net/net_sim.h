@@ -79,7 +79,7 @@ class NetSim {
   // port and OutsideNet. Throws InternalFailure "Cannot create NetSim with
   // invalid graph:\n  - ..." when validation reports faults. `ids` gives the
   // net its ids and event timestamps (unseeded: random ids, wall clock).
-  explicit NetSim(Graph graph, IdSource ids = IdSource());
+  explicit NetSim(const Graph& graph, IdSource ids = IdSource());
   NetSim(const NetSim&) = delete;
   NetSim& operator=(const NetSim&) = delete;
 

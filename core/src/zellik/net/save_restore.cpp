@@ -54,7 +54,7 @@ void NetSim::restore_startable_epochs(const std::vector<Ulid>& ids) {
   // A hash set lists what was inserted last first within a bucket; inserting
   // in reverse keeps the saved order wherever the bucket layout allows.
   startable_epochs_.reserve(ids.size());
-  for (auto it = ids.rbegin(); it != ids.rend(); ++it) startable_epochs_.insert(*it);
+  startable_epochs_.insert(ids.rbegin(), ids.rend());
 }
 
 std::optional<Ulid> NetSim::restore_packets(const PacketLocation& location, std::span<const Ulid> ids) {

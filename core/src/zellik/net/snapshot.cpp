@@ -341,7 +341,7 @@ std::string encode_snapshot(const NetSim& net) {
   return std::move(w.bytes());
 }
 
-Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(Graph graph, std::string_view bytes) {
+Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& graph, std::string_view bytes) {
   if (bytes.size() < sizeof kMagic || bytes.substr(0, sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
     return invalid("the bytes are not a snapshot");
   }
@@ -367,7 +367,7 @@ Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(Graph graph, std:
   if (auto error = check_state(state, graph, epochs)) return std::move(*error);
 
   // Build. The checks above leave only repeated packet ids to be found here.
-  auto net = std::make_unique<NetSim>(std::move(graph));
+  auto net = std::make_unique<NetSim>(graph);
   net->reserve_for_restore(state.packet_ids.size(), epochs.size());
   for (auto& [node_name, list] : state.epoch_lists) {
     net->restore_node_epoch_list(node_name);

@@ -28,7 +28,7 @@ struct Ulid {
   std::string to_string() const;
 
   friend bool operator==(const Ulid&, const Ulid&) = default;
-  friend auto operator<=>(const Ulid&, const Ulid&) = default;
+  friend auto operator<=>(const Ulid&, const Ulid&) = default;  // NOLINT(modernize-use-nullptr)
 };
 
 struct UlidHash {

@@ -35,8 +35,8 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (a.has(2)) dependency_edges = edges_of_sequence(a[2], "dependency_edges");
 
     Graph graph(std::move(nodes), std::move(edges));
-    if (a.has(2)) graph = with_dependency_edges(std::move(graph), std::move(dependency_edges));
-    return box_as<Graph>(type, std::move(graph));
+    if (a.has(2)) graph = with_dependency_edges(graph, std::move(dependency_edges));
+    return box_as<Graph>(type, graph);
   });
 }
 
@@ -128,7 +128,7 @@ void define_graph(PyObject* module) {
   define_boxed_class<Graph>(module, cls);
 }
 
-Ref graph_to_py(Graph graph) { return box<Graph>(std::move(graph)); }
+Ref graph_to_py(const Graph& graph) { return box<Graph>(graph); }
 
 const Graph& graph_arg(PyObject* obj, const char* arg) { return arg_of<Graph>(obj, arg); }
 

@@ -42,7 +42,7 @@ const PortRef& port_ref_arg(PyObject* obj, const char* arg);
 Ref edge_to_py(const Edge& edge);
 const Edge& edge_arg(PyObject* obj, const char* arg);
 
-Ref graph_to_py(Graph graph);
+Ref graph_to_py(const Graph& graph);
 const Graph& graph_arg(PyObject* obj, const char* arg);
 // "Graph(nodes={node count}, edges={edge count})", the repr of a Graph.
 std::string graph_repr(const Graph& graph);

@@ -50,7 +50,7 @@ class Hold {
   Hold& operator=(const Hold&) = delete;
   ~Hold() { value_.users = value_.users == kExclusive ? 0 : value_.users - 1; }
 
-  NetSim& net() { return *value_.engine; }
+  NetSim& net() const { return *value_.engine; }
 
  private:
   NetSimValue& value_;
@@ -289,8 +289,8 @@ PyObject* undo_action(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 // The net `graph` restored from `bytes`; ValueError for bytes that are not
 // a snapshot of this format or that do not fit the graph.
-std::unique_ptr<NetSim> restored(Graph graph, std::string_view bytes) {
-  auto net = decode_snapshot(std::move(graph), bytes);
+std::unique_ptr<NetSim> restored(const Graph& graph, std::string_view bytes) {
+  auto net = decode_snapshot(graph, bytes);
   if (!net.ok()) raise(PyExc_ValueError, net.error().text);
   return std::move(net).value();
 }
