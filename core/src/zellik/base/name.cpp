@@ -4,7 +4,7 @@ namespace zellik {
 
 Name::Name(std::string text) {
   const std::size_t h = std::hash<std::string_view>{}(text);
-  rep_ = std::make_shared<const Rep>(Rep{std::move(text), h});
+  rep_ = new Rep{{1}, h, std::move(text)};
 }
 
 Name::Name(std::string_view text) : Name(std::string(text)) {}

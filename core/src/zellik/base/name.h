@@ -1,8 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -12,13 +13,34 @@ namespace zellik {
 // An immutable piece of text (node, port and condition names, labels).
 // Copies share one allocation, so records that repeat a graph's names cost
 // no heap allocation and no character copying; the hash is computed once,
-// when the text is made. Intentionally copyable.
+// when the text is made. A Name is one pointer wide (events and locations
+// carry several), the count of its sharers kept in the shared record; copies
+// may be made and dropped from several threads at once. Intentionally
+// copyable.
 class Name {
  public:
   Name() = default;
   Name(std::string text);       // NOLINT: implicit by design
   Name(std::string_view text);  // NOLINT: implicit by design
   Name(const char* text);       // NOLINT: implicit by design
+
+  Name(const Name& other) noexcept : rep_(other.rep_) { retain(); }
+  Name(Name&& other) noexcept : rep_(other.rep_) { other.rep_ = nullptr; }
+  Name& operator=(const Name& other) noexcept {
+    other.retain();
+    release();
+    rep_ = other.rep_;
+    return *this;
+  }
+  Name& operator=(Name&& other) noexcept {
+    if (this != &other) {
+      release();
+      rep_ = other.rep_;
+      other.rep_ = nullptr;
+    }
+    return *this;
+  }
+  ~Name() { release(); }
 
   const std::string& str() const;
   std::string_view view() const { return str(); }
@@ -37,12 +59,22 @@ class Name {
 
  private:
   struct Rep {
-    std::string text;
+    mutable std::atomic<std::uint64_t> sharers;
     std::size_t hash;
+    std::string text;
   };
+  void retain() const noexcept {
+    if (rep_ != nullptr) rep_->sharers.fetch_add(1, std::memory_order_relaxed);
+  }
+  void release() noexcept {
+    if (rep_ != nullptr && rep_->sharers.fetch_sub(1, std::memory_order_acq_rel) == 1) delete rep_;
+  }
+
   static inline const std::size_t kEmptyHash = std::hash<std::string_view>{}(std::string_view());
-  std::shared_ptr<const Rep> rep_;
+  const Rep* rep_ = nullptr;
 };
+
+static_assert(sizeof(Name) == sizeof(void*));
 
 // Hash and equality for maps keyed by Name that may also be probed with a
 // std::string_view (heterogeneous lookup) without building a Name.
