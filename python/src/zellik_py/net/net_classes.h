@@ -93,8 +93,8 @@ bool is_net_action(PyObject* obj);
 // The engine's action for a NetAction object: its id texts are parsed here
 // (ValueError "Invalid ULID: ..." for the first malformed one).
 NetAction action_arg(PyObject* obj, const char* arg);
-// The engine's event embedded in a NetEvent object.
-const NetEvent& event_arg(PyObject* obj, const char* arg);
+// A copy of the engine's event embedded in a NetEvent object.
+NetEvent event_arg(PyObject* obj, const char* arg);
 
 // The repr of a location, as every repr that shows one writes it.
 std::string location_repr(const PacketLocation& location);
