@@ -13,16 +13,27 @@ Cases (all run by default; name some on the command line to run only those):
             packets, and undoing that move: microseconds per move + undo.
   memory    Resident memory per packet resting on an edge, over 1,000,000
             packets.
+  pipeline_hops  An executor loop over 20 nodes and 2,000 packets that hands
+            identifiers back as the ULID objects it got: microseconds per hop
+            (one epoch run).
+  identifiers  get_startable_epochs per returned id, and a ULID object
+            against its text as an argument.
+  thin_calls  Nanoseconds per call of the queries, of do_action per action
+            kind, of run_step and of undo_action.
+  two_threads  run_until_blocked on two nets, one after the other and on two
+            threads.
 
 Run after installing the module: python3 bench/python_api_bench.py [case ...]
+(--list shows the case names).
 """
 
 from __future__ import annotations
 
 import gc
 import sys
+import threading
 import time
-from collections.abc import Callable
+from collections.abc import Callable, Sequence
 from typing import Any
 
 from zellik_sim import (
@@ -121,6 +132,228 @@ def run_queries() -> None:
     time_calls("get_packet(id)", lambda: net.get_packet(packet_id))
     time_calls("PacketLocation.outside_net()", PacketLocation.outside_net)
     time_calls("NetAction.consume_packet(id)", lambda: NetAction.consume_packet(packet_id))
+
+
+HOP_PACKETS = 2_000
+BATCH = 2_000
+ROUNDS = 5
+THREAD_PACKETS = 30_000
+
+
+def filled_net(packets: int) -> tuple[NetSim, Edge]:
+    """The pipeline net with `packets` packets waiting on its first edge."""
+    graph, first_edge = pipeline_graph(NODES)
+    net = NetSim(graph)
+    entry = PacketLocation.edge(first_edge)
+    for _ in range(packets):
+        data, _ = net.do_action(NetAction.create_packet())
+        net.do_action(NetAction.transport_packet_to_location(data.packet_id, entry))
+    return net, first_edge
+
+
+def run_pipeline_hops() -> None:
+    """The executor a new user writes: ids go back in as the ULID objects they came as."""
+    net, _ = filled_net(HOP_PACKETS)
+    last = f"n{NODES - 1}"
+    hops = 0
+    start = time.perf_counter()
+    while True:
+        progress, _ = net.run_step()
+        startable = net.get_startable_epochs()
+        for epoch_id in startable:
+            epoch = net.get_epoch(epoch_id)
+            assert epoch is not None
+            net.do_action(NetAction.start_epoch(epoch_id))
+            if epoch.node_name == last:
+                for _, packet_id in epoch.in_salvo.packets:
+                    net.do_action(NetAction.consume_packet(packet_id))
+            else:
+                for _, packet_id in epoch.in_salvo.packets:
+                    net.do_action(NetAction.load_packet_into_output_port(packet_id, "out"))
+                net.do_action(NetAction.send_output_salvo(epoch_id, "send"))
+            net.do_action(NetAction.finish_epoch(epoch_id))
+            hops += 1
+        if not progress and not startable:
+            break
+    elapsed = time.perf_counter() - start
+    print(f"pipeline_hops: {NODES} nodes, {HOP_PACKETS} packets, {hops} hops in {elapsed:.2f} s: "
+          f"{elapsed / hops * 1e6:.2f} us per hop")
+
+
+def per_call(fn: Callable[[Any], object], items: Sequence[Any]) -> float:
+    """Best of ROUNDS timings of fn over items, in nanoseconds per item."""
+    best = float("inf")
+    for _ in range(ROUNDS):
+        start = time.perf_counter()
+        for item in items:
+            fn(item)
+        best = min(best, (time.perf_counter() - start) / len(items))
+    return best * 1e9
+
+
+def report(label: str, ns: float) -> None:
+    print(f"  {label:<48} {ns:8.0f} ns/call")
+
+
+def run_identifiers() -> None:
+    net, _ = filled_net(BATCH)
+    net.run_until_blocked()  # BATCH startable epochs of n1
+    ids = net.get_startable_epochs()
+    count = len(ids)
+    calls = 50
+    best = float("inf")
+    for _ in range(ROUNDS):
+        start = time.perf_counter()
+        for _ in range(calls):
+            net.get_startable_epochs()
+        best = min(best, (time.perf_counter() - start) / (calls * count))
+    print(f"identifiers ({count} startable epochs):")
+    print(f"  {'get_startable_epochs() per returned id':<48} {best * 1e9:8.0f} ns/id")
+    texts = [str(u) for u in ids]
+    text_ns = per_call(net.get_epoch, texts)
+    ulid_ns = per_call(net.get_epoch, ids)
+    report("get_epoch(text)", text_ns)
+    report("get_epoch(ULID)", ulid_ns)
+    report("  ULID argument costs more than text by", ulid_ns - text_ns)
+    text_ns = per_call(NetAction.start_epoch, texts)
+    ulid_ns = per_call(NetAction.start_epoch, ids)
+    report("NetAction.start_epoch(text)", text_ns)
+    report("NetAction.start_epoch(ULID)", ulid_ns)
+    report("  ULID argument costs more than text by", ulid_ns - text_ns)
+    epoch = net.get_epoch(texts[0])
+    assert epoch is not None
+    report("Epoch.get_id()", per_call(lambda _: epoch.get_id(), range(BATCH)))
+
+
+def run_thin_calls() -> None:
+    print(f"thin calls (best of {ROUNDS} rounds of {BATCH:,} calls):")
+    net, _ = filled_net(1)
+    data, _ = net.do_action(NetAction.create_packet())
+    packet_id = data.packet_id
+    net.run_until_blocked()
+    (epoch_ulid,) = net.get_startable_epochs()
+    epoch_id = str(epoch_ulid)
+    outside = PacketLocation.outside_net()
+    n1_in = PacketLocation.input_port("n1", "in")
+    many = range(BATCH)
+    report("(loop and lambda alone, included below)", per_call(lambda _: None, many))
+    report("is_blocked()", per_call(lambda _: net.is_blocked(), many))
+    report("packet_count_at(outside_net)", per_call(lambda _: net.packet_count_at(outside), many))
+    report("packet_count_at(input_port)", per_call(lambda _: net.packet_count_at(n1_in), many))
+    report("get_packet(id)", per_call(lambda _: net.get_packet(packet_id), many))
+    report("get_epoch(id)", per_call(lambda _: net.get_epoch(epoch_id), many))
+    report("run_step() (nothing to do)", per_call(lambda _: net.run_step(), many))
+    step = NetAction.run_step()
+    report("do_action(run_step) (nothing to do)", per_call(lambda _: net.do_action(step), many))
+    create = NetAction.create_packet()
+
+    # Actions over a batch of fresh packets and epochs; each round gets its
+    # own net, so that no packet left over from another batch sits at the
+    # head of a queue.
+    def timed(label: str, setup: Callable[[], Sequence[Any]], act: Callable[[Any], object]) -> None:
+        nonlocal net
+        best = float("inf")
+        for _ in range(ROUNDS):
+            net = NetSim(pipeline_graph(NODES)[0])
+            items = setup()
+            start = time.perf_counter()
+            for item in items:
+                act(item)
+            best = min(best, (time.perf_counter() - start) / len(items))
+        report(label, best * 1e9)
+
+    def new_packets() -> list[str]:
+        return [net.do_action(create)[0].packet_id for _ in many]
+
+    def undoable_consumes() -> list[Any]:
+        done = [(a, net.do_action(a)[1])
+                for a in [NetAction.consume_packet(p) for p in new_packets()]]
+        done.reverse()
+        return done
+
+    timed("do_action(create_packet) prebuilt", lambda: many, lambda _: net.do_action(create))
+    timed("do_action(consume_packet) prebuilt",
+          lambda: [NetAction.consume_packet(p) for p in new_packets()],
+          lambda a: net.do_action(a))
+    timed("do_action(NetAction.consume_packet(id))", new_packets,
+          lambda p: net.do_action(NetAction.consume_packet(p)))
+    timed("do_action(destroy_packet) prebuilt",
+          lambda: [NetAction.destroy_packet(p) for p in new_packets()],
+          lambda a: net.do_action(a))
+    timed("do_action(transport_packet_to_location) prebuilt",
+          lambda: [NetAction.transport_packet_to_location(p, n1_in) for p in new_packets()],
+          lambda a: net.do_action(a))
+    timed("undo_action(consume_packet, 1 event)", undoable_consumes,
+          lambda done: net.undo_action(done[0], done[1]))
+    request = NetAction.create_request("n1", "x")
+    timed("do_action(create_request)", lambda: many, lambda _: net.do_action(request))
+
+    # Epoch actions: a net with BATCH startable epochs of n1, one packet in each.
+    def epochs_net() -> tuple[NetSim, list[str], list[str]]:
+        enet, _ = filled_net(BATCH)
+        enet.run_until_blocked()
+        eids = [str(u) for u in enet.get_startable_epochs()]
+        pids: list[str] = []
+        for e in eids:
+            epoch = enet.get_epoch(e)
+            assert epoch is not None
+            pids.append(epoch.in_salvo.packets[0][1])
+        return enet, eids, pids
+
+    best = {k: float("inf") for k in ("start", "load", "send", "finish", "cancel")}
+    for _ in range(ROUNDS):
+        enet, eids, pids = epochs_net()
+        rounds: list[tuple[str, list[NetAction]]] = [
+            ("start", [NetAction.start_epoch(e) for e in eids]),
+            ("load", [NetAction.load_packet_into_output_port(p, "out") for p in pids]),
+            ("send", [NetAction.send_output_salvo(e, "send") for e in eids]),
+            ("finish", [NetAction.finish_epoch(e) for e in eids]),
+        ]
+        for key, actions in rounds:
+            start = time.perf_counter()
+            for a in actions:
+                enet.do_action(a)
+            best[key] = min(best[key], (time.perf_counter() - start) / len(actions))
+        enet, eids, _ = epochs_net()
+        actions = [NetAction.cancel_epoch(e) for e in eids]
+        start = time.perf_counter()
+        for a in actions:
+            enet.do_action(a)
+        best["cancel"] = min(best["cancel"], (time.perf_counter() - start) / len(actions))
+    report("do_action(start_epoch) prebuilt", best["start"] * 1e9)
+    report("do_action(load_packet_into_output_port) prebuilt", best["load"] * 1e9)
+    report("do_action(send_output_salvo) prebuilt, 1 packet", best["send"] * 1e9)
+    report("do_action(finish_epoch) prebuilt", best["finish"] * 1e9)
+    report("do_action(cancel_epoch) prebuilt, 1 packet", best["cancel"] * 1e9)
+
+
+def run_two_threads() -> None:
+    """run_until_blocked on two nets: one after the other, then on two threads at once."""
+    def timed_runs(threaded: bool) -> tuple[float, int]:
+        nets = [filled_net(THREAD_PACKETS)[0] for _ in range(2)]
+        counts = [0, 0]
+
+        def run(i: int) -> None:
+            counts[i] = len(nets[i].run_until_blocked())
+
+        start = time.perf_counter()
+        if threaded:
+            threads = [threading.Thread(target=run, args=(i,)) for i in range(2)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+        else:
+            run(0)
+            run(1)
+        return time.perf_counter() - start, sum(counts)
+
+    one_after, events = timed_runs(False)
+    together, events_threaded = timed_runs(True)
+    assert events == events_threaded
+    print(f"two_threads: run_until_blocked on two nets of {THREAD_PACKETS} packets "
+          f"({events} events): one after the other {one_after:.3f} s, on two threads "
+          f"{together:.3f} s, speed-up {one_after / together:.2f}x")
 
 
 def pairs_graph(pairs: int) -> tuple[Graph, list[Edge]]:
@@ -233,6 +466,10 @@ def run_memory() -> None:
 CASES = {
     "pipeline": run_pipeline,
     "queries": run_queries,
+    "pipeline_hops": run_pipeline_hops,
+    "identifiers": run_identifiers,
+    "thin_calls": run_thin_calls,
+    "two_threads": run_two_threads,
     "flow": run_flow,
     "undo": run_undo,
     "deep": run_deep,
@@ -242,6 +479,9 @@ CASES = {
 
 if __name__ == "__main__":
     chosen = sys.argv[1:] or list(CASES)
+    if chosen == ["--list"]:
+        print("\n".join(CASES))
+        sys.exit(0)
     unknown = [name for name in chosen if name not in CASES]
     if unknown:
         sys.exit(f"unknown case(s): {', '.join(unknown)}; choose from {', '.join(CASES)}")

@@ -106,3 +106,64 @@ def test_ids_come_back_upper_case(flow: Flow) -> None:
     assert z.PacketLocation.node(epoch_id.lower()).epoch_id == epoch_id
     data, _ = flow.do(z.NetAction.start_epoch(epoch_id.lower()))
     assert data.epoch.id == epoch_id
+
+
+def test_ulid_results_equal_the_ones_built_from_text(flow: Flow) -> None:
+    epoch_id, (packet,) = flow.epoch_at_b(packets=1, start=False)
+    results = [
+        (flow.net.get_startable_epochs()[0], epoch_id),
+        (flow.net.get_packets_at_location(z.PacketLocation.node(epoch_id))[0], packet),
+        (flow.net.get_epoch(epoch_id).get_id(), epoch_id),
+        (flow.net.get_packet(packet).get_id(), packet),
+    ]
+    for value, text in results:
+        documented = ulid.ULID.from_str(text)
+        assert type(value) is ulid.ULID
+        assert value == documented and hash(value) == hash(documented)
+        assert str(value) == text and value.bytes == documented.bytes
+        assert vars(value) == vars(documented)
+        assert value.milliseconds == documented.milliseconds
+
+
+def test_ulid_arguments_act_as_their_text(flow: Flow) -> None:
+    epoch_id, (packet,) = flow.epoch_at_b(packets=1, start=False)
+    epoch_ulid, packet_ulid = ulid.ULID.from_str(epoch_id), ulid.ULID.from_str(packet)
+    assert flow.net.get_epoch(epoch_ulid).id == epoch_id
+    assert flow.net.get_packet(packet_ulid).id == packet
+    assert z.PacketLocation.node(epoch_ulid).epoch_id == epoch_id
+    assert z.PacketLocation.output_port(epoch_ulid, "out").epoch_id == epoch_id
+    # Actions and salvos store the text str() would spell, and repr shows it.
+    assert repr(z.NetAction.start_epoch(epoch_ulid)) == f"NetAction.start_epoch('{epoch_id}')"
+    assert repr(z.NetAction.create_packet(epoch_ulid)) == f"NetAction.create_packet('{epoch_id}')"
+    assert z.Salvo("take", [("in", packet_ulid)]).packets == [("in", packet)]
+    assert z.NetActionResponseData.Packet(packet_ulid).packet_id == packet
+    data, _ = flow.do(z.NetAction.start_epoch(epoch_ulid))
+    assert data.epoch.id == epoch_id
+    # A subclass is not exactly a ULID: it goes through its own str().
+    class Shouting(ulid.ULID):
+        def __str__(self) -> str:
+            return packet.lower()
+
+    shouting = Shouting.from_str(epoch_id)
+    assert repr(z.NetAction.consume_packet(shouting)) == f"NetAction.consume_packet('{packet.lower()}')"
+    assert flow.net.get_packet(shouting).id == packet
+
+
+@pytest.mark.parametrize("call", [
+    lambda: z.NetActionResponseData.Packet(5),
+    lambda: z.NetActionResponseData.Packet(b"0" * 26),
+    lambda: z.Salvo("take", [("in", 5)]),
+    lambda: z.Salvo("take", [(5, VALID)]),
+    lambda: z.NetActionResponseData.CancelledEpoch(None, []),
+])
+def test_ids_documented_as_str_refuse_other_types(call) -> None:
+    with pytest.raises(TypeError):
+        call()
+
+
+def test_destroyed_packets_are_type_checked_before_parsing(flow: Flow) -> None:
+    epoch = flow.net.get_epoch(flow.epoch_at_b(packets=0)[0])
+    with pytest.raises(TypeError, match="destroyed_packets"):
+        z.NetActionResponseData.CancelledEpoch(epoch, ["not a ulid", 5])
+    with pytest.raises(ValueError, match="^Invalid ULID: invalid length$"):
+        z.NetActionResponseData.CancelledEpoch(epoch, ["not a ulid"])

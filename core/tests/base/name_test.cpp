@@ -51,7 +51,7 @@ TEST(NameTest, SharedAcrossThreads) {
     });
   }
   for (std::thread& t : threads) t.join();
-  EXPECT_EQ(shared, std::string(64, 'n'));
+  EXPECT_EQ(shared.str(), std::string(64, 'n'));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "zellik/base/name.h"
 #include "zellik/graph/port.h"
@@ -9,9 +11,9 @@
 
 namespace zellik {
 
-// Why an action was refused. Carries data only: the Python layer owns the
-// message texts. Made by the named factories; fields a kind does not use stay
-// empty. Intentionally copyable.
+// Why an action was refused. Made by the named factories; fields a kind does
+// not use stay empty. Its name and message are given by kind_name() and
+// message() below. Intentionally copyable.
 struct NetActionError {
   enum class Kind : std::uint8_t {
     PacketNotFound = 0,
@@ -140,5 +142,12 @@ struct NetActionError {
     return NetActionError{k, {}, {}, std::move(node), {}, {}, std::nullopt};
   }
 };
+
+// The variant name of a kind, e.g. "PacketNotFound".
+std::string_view kind_name(NetActionError::Kind kind);
+
+// The message of the error, e.g. "Packet not found: {packet_id}" with the id
+// in its text form (net_action_error.cpp holds one template per kind).
+std::string message(const NetActionError& error);
 
 }  // namespace zellik

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zellik/base/name.h"
+#include "zellik/base/variant_check.h"
 #include "zellik/net/epoch.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/ulid.h"
@@ -105,6 +106,51 @@ using NetEvent =
                  event::RequestCascadeResolved, event::RequestEpochCreated>;
 
 using EventList = std::vector<NetEvent>;
+
+// The kind name of each event struct, as the system shows it; a struct
+// without one fails the build below.
+namespace event {
+template <class E>
+inline constexpr std::string_view kKindName{};
+template <>
+inline constexpr std::string_view kKindName<PacketCreated> = "PacketCreated";
+template <>
+inline constexpr std::string_view kKindName<PacketConsumed> = "PacketConsumed";
+template <>
+inline constexpr std::string_view kKindName<PacketDestroyed> = "PacketDestroyed";
+template <>
+inline constexpr std::string_view kKindName<EpochCreated> = "EpochCreated";
+template <>
+inline constexpr std::string_view kKindName<EpochStarted> = "EpochStarted";
+template <>
+inline constexpr std::string_view kKindName<EpochFinished> = "EpochFinished";
+template <>
+inline constexpr std::string_view kKindName<EpochCancelled> = "EpochCancelled";
+template <>
+inline constexpr std::string_view kKindName<PacketMoved> = "PacketMoved";
+template <>
+inline constexpr std::string_view kKindName<InputSalvoTriggered> = "InputSalvoTriggered";
+template <>
+inline constexpr std::string_view kKindName<OutputSalvoTriggered> = "OutputSalvoTriggered";
+template <>
+inline constexpr std::string_view kKindName<PacketOrphaned> = "PacketOrphaned";
+template <>
+inline constexpr std::string_view kKindName<RequestCreated> = "RequestCreated";
+template <>
+inline constexpr std::string_view kKindName<RequestCascadeResolved> = "RequestCascadeResolved";
+template <>
+inline constexpr std::string_view kKindName<RequestEpochCreated> = "RequestEpochCreated";
+}  // namespace event
+
+static_assert(every_alternative<NetEvent>([](auto e) {
+                return !event::kKindName<typename decltype(e)::type>.empty();
+              }),
+              "every event kind has a name");
+
+// "PacketCreated", "PacketMoved", ...
+inline std::string_view kind_name(const NetEvent& e) {
+  return std::visit([]<class E>(const E&) { return event::kKindName<E>; }, e);
+}
 
 inline Timestamp event_timestamp(const NetEvent& e) {
   return std::visit([](const auto& ev) { return ev.timestamp; }, e);

@@ -1,5 +1,7 @@
 #include "zellik_py/binding/boxed.h"
 
+#include "zellik_py/binding/convert.h"
+
 #include <forward_list>
 #include <string>
 
@@ -11,6 +13,15 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
     PyErr_Format(PyExc_TypeError, "No constructor defined for %U", name.get());
     return Ref();
   });
+}
+
+void raise_not_instance(PyObject* obj, const char* arg, PyTypeObject* expected) {
+  Ref name = expected != nullptr
+                 ? own(PyObject_GetAttrString(reinterpret_cast<PyObject*>(expected), "__name__"))
+                 : own(PyUnicode_FromString("?"));
+  const char* text = PyUnicode_AsUTF8AndSize(name.get(), nullptr);
+  if (text == nullptr) throw PythonError{};
+  raise_arg_type(obj, arg, text);
 }
 
 PyTypeObject* define_class(PyObject* module, const ClassSpec& cls) {

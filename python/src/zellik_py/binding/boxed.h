@@ -45,6 +45,19 @@ T* cast(PyObject* obj) {
   return is_instance<T>(obj) ? &unbox<T>(obj) : nullptr;
 }
 
+// Raises TypeError "argument '{arg}': expected {Class}, got {type name}" for
+// an argument that is not of the class `expected`.
+[[noreturn]] void raise_not_instance(PyObject* obj, const char* arg, PyTypeObject* expected);
+
+// The embedded value of an argument of T's class; TypeError naming the
+// argument and the class for anything else. The reference points into `obj`.
+template <class T>
+T& arg_of(PyObject* obj, const char* arg) {
+  T* value = cast<T>(obj);
+  if (value == nullptr) raise_not_instance(obj, arg, ClassOf<T>::type);
+  return *value;
+}
+
 // A new object of `type` (a class embedding T) holding `value`.
 template <class T>
 Ref box_as(PyTypeObject* type, T value) {

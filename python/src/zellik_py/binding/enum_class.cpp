@@ -58,16 +58,18 @@ PyTypeObject* define_enum(PyObject* module, EnumSpec& table) {
                                  : reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
   };
   table.type = define_class(module, cls);
+  table.shared.clear();
   for (std::size_t i = 0; i < table.members.size(); ++i) {
-    Ref member = enum_member(table, static_cast<int>(i));
+    Ref member = box_as<EnumValue>(table.type, EnumValue{&table, static_cast<int>(i)});
     check_status(PyObject_SetAttrString(reinterpret_cast<PyObject*>(table.type), table.members[i],
                                         member.get()));
+    table.shared.push_back(member.release());  // kept for the life of the process
   }
   return table.type;
 }
 
 Ref enum_member(const EnumSpec& table, int number) {
-  return box_as<EnumValue>(table.type, EnumValue{&table, number});
+  return Ref::borrow(table.shared.at(static_cast<std::size_t>(number)));
 }
 
 std::optional<int> enum_number(const EnumSpec& table, PyObject* obj) {

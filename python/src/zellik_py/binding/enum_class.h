@@ -29,12 +29,14 @@ struct EnumSpec {
   bool hashable = false;
   PyMethodDef* methods = nullptr;     // static constructors, zero-terminated
   PyTypeObject* type = nullptr;       // set by define_enum
+  std::vector<PyObject*> shared{};    // the class attributes, by number; set by define_enum
 };
 
 // Creates the class with its members and adds it to `module`.
 PyTypeObject* define_enum(PyObject* module, EnumSpec& table);
 
-// A new member object of the class with that number.
+// The member of the class with that number: the class attribute itself,
+// shared by every conversion (members compare by number, never by identity).
 Ref enum_member(const EnumSpec& table, int number);
 
 // The number of `obj` when it is a member of the class, else nothing.

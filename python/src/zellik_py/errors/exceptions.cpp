@@ -83,108 +83,6 @@ PyObject* class_named(std::string_view name) {
   fail("No exception class named " + std::string(name));
 }
 
-// ---------------------------------------------------------------------------
-// Action errors: one row per kind, in the kinds' order. Placeholders name the
-// error's fields: ids in their 26-character text, names as they are, the edge
-// in its text form.
-
-struct ActionErrorText {
-  NetActionError::Kind kind;
-  const char* variant;  // the class is "{variant}Error"
-  const char* message;
-};
-
-using K = NetActionError::Kind;
-constexpr ActionErrorText kActionErrors[] = {
-    {K::PacketNotFound, "PacketNotFound", "Packet not found: {packet_id}"},
-    {K::EpochNotFound, "EpochNotFound", "Epoch not found: {epoch_id}"},
-    {K::EpochNotRunning, "EpochNotRunning", "Epoch not running: {epoch_id}"},
-    {K::EpochNotStartable, "EpochNotStartable", "Epoch not startable: {epoch_id}"},
-    {K::CannotFinishNonEmptyEpoch, "CannotFinishNonEmptyEpoch",
-     "Cannot finish epoch with packets remaining: {epoch_id}"},
-    {K::UnsentOutputSalvo, "UnsentOutputSalvo",
-     "Cannot finish epoch {epoch_id}: output port '{port_name}' has unsent packets"},
-    {K::PacketNotInAnyNode, "PacketNotInAnyNode", "Packet {packet_id} is not inside any epoch"},
-    {K::OutputPortNotFound, "OutputPortNotFound",
-     "Output port '{port_name}' not found in epoch {epoch_id}"},
-    {K::SalvoConditionNotFound, "SalvoConditionNotFound",
-     "Salvo condition '{condition_name}' not found for epoch {epoch_id}"},
-    {K::MaxSalvosExceeded, "MaxSalvosExceeded",
-     "Max salvos exceeded for condition '{condition_name}' in epoch {epoch_id}"},
-    {K::SalvoConditionNotMet, "SalvoConditionNotMet",
-     "Salvo condition '{condition_name}' not met for epoch {epoch_id}"},
-    {K::OutputPortFull, "OutputPortFull", "Output port '{port_name}' is full in epoch {epoch_id}"},
-    {K::NodeNotFound, "NodeNotFound", "Node not found: {node_name}"},
-    {K::PacketNotAtInputPort, "PacketNotAtInputPort",
-     "Packet {packet_id} not at input port '{port_name}' on node '{node_name}'"},
-    {K::InputPortNotFound, "InputPortNotFound",
-     "Input port '{port_name}' not found on node {node_name}"},
-    {K::InputPortFull, "InputPortFull", "Input port '{port_name}' is full on node {node_name}"},
-    {K::CannotMovePacketFromRunningEpoch, "CannotMovePacketFromRunningEpoch",
-     "Cannot move packet {packet_id} from running epoch {epoch_id}"},
-    {K::CannotMovePacketIntoRunningEpoch, "CannotMovePacketIntoRunningEpoch",
-     "Cannot move packet {packet_id} into running epoch {epoch_id}"},
-    {K::EdgeNotFound, "EdgeNotFound", "Edge not found: {edge}"},
-    {K::RequestCycleDetected, "RequestCycleDetected",
-     "Request cascade cycle detected at node '{node_name}'"},
-    {K::RequestUnconnectedPort, "RequestUnconnectedPort",
-     "Request cascade reached unconnected input port '{port_name}' on node '{node_name}'"},
-    {K::RequestNodeNotFound, "RequestNodeNotFound", "Request targets non-existent node '{node_name}'"},
-};
-
-constexpr bool rows_follow_kinds() {
-  for (std::size_t i = 0; i < std::size(kActionErrors); ++i) {
-    if (static_cast<std::size_t>(kActionErrors[i].kind) != i) return false;
-  }
-  return true;
-}
-static_assert(rows_follow_kinds(), "one action error row per kind, in the kinds' order");
-
-const ActionErrorText& action_row(NetActionError::Kind kind) {
-  return kActionErrors[static_cast<std::size_t>(kind)];
-}
-
-// The text of the field a placeholder names.
-std::string field_text(const NetActionError& error, std::string_view field) {
-  if (field == "packet_id") return error.packet_id.to_string();
-  if (field == "epoch_id") return error.epoch_id.to_string();
-  if (field == "node_name") return error.node_name.str();
-  if (field == "port_name") return error.port_name.str();
-  if (field == "condition_name") return error.condition_name.str();
-  if (field == "edge") return error.edge ? error.edge->to_string() : std::string();
-  fail("Unknown action error field " + std::string(field));
-}
-
-std::string fill(std::string_view message, const NetActionError& error) {
-  std::string text;
-  std::size_t pos = 0;
-  while (pos < message.size()) {
-    const std::size_t open = message.find('{', pos);
-    if (open == std::string_view::npos) break;
-    const std::size_t close = message.find('}', open);
-    text.append(message.substr(pos, open - pos));
-    text.append(field_text(error, message.substr(open + 1, close - open - 1)));
-    pos = close + 1;
-  }
-  text.append(message.substr(pos));
-  return text;
-}
-
-// ---------------------------------------------------------------------------
-// Undo errors: a class and a prefix per kind, in the kinds' order.
-
-struct UndoErrorText {
-  const char* variant;
-  const char* prefix;
-};
-
-constexpr UndoErrorText kUndoErrors[] = {
-    {"UndoStateMismatch", "State mismatch: "},
-    {"UndoNotFound", "Entity not found: "},
-    {"UndoNotUndoable", "Action not undoable: "},
-    {"UndoInternal", "Internal error: "},
-};
-
 // Sets the class named "{variant}Error" with the message; the interpreter
 // makes the exception object when it needs it.
 [[noreturn]] void raise_named(std::string_view variant, const std::string& message) {
@@ -202,21 +100,20 @@ void register_exceptions(PyObject* module) {
   }
 }
 
+// The class of an action or undo error is the one named after its variant;
+// the names and messages themselves come from the engine's error types.
 PyObject* action_error_class(NetActionError::Kind kind) {
-  return class_named(std::string(action_row(kind).variant) + "Error");
+  return class_named(std::string(zellik::kind_name(kind)) + "Error");
 }
 
-std::string action_error_message(const NetActionError& error) {
-  return fill(action_row(error.kind).message, error);
-}
+std::string action_error_message(const NetActionError& error) { return zellik::message(error); }
 
 void raise_action_error(const NetActionError& error) {
-  raise_named(action_row(error.kind).variant, action_error_message(error));
+  raise_named(zellik::kind_name(error.kind), zellik::message(error));
 }
 
 void raise_undo_error(const UndoError& error) {
-  const UndoErrorText& row = kUndoErrors[static_cast<std::size_t>(error.kind)];
-  raise_named(row.variant, row.prefix + error.text);
+  raise_named(UndoError::kind_name(error.kind), error.message());
 }
 
 }  // namespace zellik::py

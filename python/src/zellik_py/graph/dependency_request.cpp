@@ -115,9 +115,7 @@ DependencyRequestTrigger dependency_request_trigger_arg(PyObject* obj, const cha
 Ref dependency_request_config_to_py(const DependencyRequestConfig& config) { return box(config); }
 
 const DependencyRequestConfig& dependency_request_config_arg(PyObject* obj, const char* arg) {
-  const DependencyRequestConfig* config = cast<DependencyRequestConfig>(obj);
-  if (config == nullptr) raise_arg_type(obj, arg, "DependencyRequestConfig");
-  return *config;
+  return arg_of<DependencyRequestConfig>(obj, arg);
 }
 
 }  // namespace zellik::py

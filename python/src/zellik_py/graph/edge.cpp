@@ -63,10 +63,6 @@ void define_edge(PyObject* module) {
 
 Ref edge_to_py(const Edge& edge) { return box<Edge>(edge); }
 
-const Edge& edge_arg(PyObject* obj, const char* arg) {
-  const Edge* edge = cast<Edge>(obj);
-  if (edge == nullptr) raise_arg_type(obj, arg, "Edge");
-  return *edge;
-}
+const Edge& edge_arg(PyObject* obj, const char* arg) { return arg_of<Edge>(obj, arg); }
 
 }  // namespace zellik::py

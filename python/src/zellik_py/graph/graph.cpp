@@ -116,11 +116,7 @@ void define_graph(PyObject* module) {
 
 Ref graph_to_py(Graph graph) { return box<Graph>(std::move(graph)); }
 
-const Graph& graph_arg(PyObject* obj, const char* arg) {
-  const Graph* graph = cast<Graph>(obj);
-  if (graph == nullptr) raise_arg_type(obj, arg, "Graph");
-  return *graph;
-}
+const Graph& graph_arg(PyObject* obj, const char* arg) { return arg_of<Graph>(obj, arg); }
 
 std::string graph_repr(const Graph& graph) {
   return "Graph(nodes=" + decimal(graph.node_count()) + ", edges=" + decimal(graph.edge_count()) +

@@ -122,10 +122,6 @@ void define_node(PyObject* module) {
 
 Ref node_to_py(const Node& node) { return box(node); }
 
-const Node& node_arg(PyObject* obj, const char* arg) {
-  const Node* node = cast<Node>(obj);
-  if (node == nullptr) raise_arg_type(obj, arg, "Node");
-  return *node;
-}
+const Node& node_arg(PyObject* obj, const char* arg) { return arg_of<Node>(obj, arg); }
 
 }  // namespace zellik::py

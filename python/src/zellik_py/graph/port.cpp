@@ -55,10 +55,6 @@ void define_port(PyObject* module) {
 
 Ref port_to_py(const Port& port) { return box(port); }
 
-const Port& port_arg(PyObject* obj, const char* arg) {
-  const Port* port = cast<Port>(obj);
-  if (port == nullptr) raise_arg_type(obj, arg, "Port");
-  return *port;
-}
+const Port& port_arg(PyObject* obj, const char* arg) { return arg_of<Port>(obj, arg); }
 
 }  // namespace zellik::py

@@ -100,10 +100,6 @@ PortType port_type_arg(PyObject* obj, const char* arg) {
 
 Ref port_ref_to_py(const PortRef& ref) { return box<PortRef>(ref); }
 
-const PortRef& port_ref_arg(PyObject* obj, const char* arg) {
-  const PortRef* ref = cast<PortRef>(obj);
-  if (ref == nullptr) raise_arg_type(obj, arg, "PortRef");
-  return *ref;
-}
+const PortRef& port_ref_arg(PyObject* obj, const char* arg) { return arg_of<PortRef>(obj, arg); }
 
 }  // namespace zellik::py

@@ -127,9 +127,7 @@ void define_salvo_condition(PyObject* module) {
 Ref salvo_condition_to_py(const SalvoCondition& condition) { return box(condition); }
 
 const SalvoCondition& salvo_condition_arg(PyObject* obj, const char* arg) {
-  const SalvoCondition* condition = cast<SalvoCondition>(obj);
-  if (condition == nullptr) raise_arg_type(obj, arg, "SalvoCondition");
-  return *condition;
+  return arg_of<SalvoCondition>(obj, arg);
 }
 
 }  // namespace zellik::py

@@ -149,9 +149,7 @@ void define_salvo_condition_term(PyObject* module) {
 Ref salvo_condition_term_to_py(const SalvoConditionTerm& term) { return box(term); }
 
 const SalvoConditionTerm& salvo_condition_term_arg(PyObject* obj, const char* arg) {
-  const Term* term = cast<Term>(obj);
-  if (term == nullptr) raise_arg_type(obj, arg, "SalvoConditionTerm");
-  return *term;
+  return arg_of<Term>(obj, arg);
 }
 
 }  // namespace zellik::py

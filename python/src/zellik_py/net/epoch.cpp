@@ -2,7 +2,9 @@
 
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/enum_class.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
@@ -85,10 +87,6 @@ Ref epoch_state_to_py(EpochState state) { return enum_member(g_epoch_state, stat
 
 Ref epoch_to_py(const Epoch& epoch) { return box<Epoch>(epoch); }
 
-const Epoch& epoch_arg(PyObject* obj, const char* arg) {
-  const Epoch* epoch = cast<Epoch>(obj);
-  if (epoch == nullptr) raise_arg_type(obj, arg, "Epoch");
-  return *epoch;
-}
+const Epoch& epoch_arg(PyObject* obj, const char* arg) { return arg_of<Epoch>(obj, arg); }
 
 }  // namespace zellik::py

@@ -6,10 +6,12 @@
 #include <utility>
 #include <variant>
 
+#include "zellik/net/net_action.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
-#include "zellik/net/net_action.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
@@ -22,32 +24,41 @@ namespace {
 
 namespace stored {
 
-struct RunStep {};
+struct RunStep {
+  using Engine = action::RunStep;
+};
 struct CreatePacket {
+  using Engine = action::CreatePacket;
   std::optional<std::string> epoch_id;
 };
 // The actions that name one packet or epoch and nothing else.
 template <class EngineAction>
 struct ById {
+  using Engine = EngineAction;
   std::string id;
 };
 struct CreateEpoch {
+  using Engine = action::CreateEpoch;
   Name node_name;
   SalvoText salvo;
 };
 struct LoadPacketIntoOutputPort {
+  using Engine = action::LoadPacketIntoOutputPort;
   std::string packet_id;
   Name port_name;
 };
 struct SendOutputSalvo {
+  using Engine = action::SendOutputSalvo;
   std::string epoch_id;
   Name salvo_condition_name;
 };
 struct TransportPacketToLocation {
+  using Engine = action::TransportPacketToLocation;
   std::string packet_id;
   PacketLocation destination;
 };
 struct CreateRequest {
+  using Engine = action::CreateRequest;
   Name node_name;
   Name label;
 };
@@ -61,15 +72,19 @@ using StoredAction =
                  stored::CreateEpoch, stored::LoadPacketIntoOutputPort, stored::SendOutputSalvo,
                  stored::TransportPacketToLocation, stored::CreateRequest>;
 
+// Each alternative stands for the engine's action at the same position.
 static_assert(std::variant_size_v<StoredAction> == std::variant_size_v<NetAction>);
+static_assert([]<std::size_t... I>(std::index_sequence<I...>) {
+  return (std::is_same_v<typename std::variant_alternative_t<I, StoredAction>::Engine,
+                         std::variant_alternative_t<I, NetAction>> &&
+          ...);
+}(std::make_index_sequence<std::variant_size_v<NetAction>>{}));
 
-// The static constructor of each alternative, by index; reprs are written
-// as calls of it.
-constexpr std::array<const char*, 12> kConstructorNames = {
-    "run_step",      "create_packet", "consume_packet",
-    "destroy_packet", "start_epoch",  "finish_epoch",
-    "cancel_epoch",  "create_epoch",  "load_packet_into_output_port",
-    "send_output_salvo", "transport_packet_to_location", "create_request"};
+// The static constructor's name; reprs are written as calls of it.
+template <class Stored>
+constexpr const char* constructor_name() {
+  return action::kConstructorName<typename Stored::Engine>.data();
+}
 
 // The engine's action. Every id is parsed here: ValueError for the first
 // malformed one.
@@ -117,8 +132,11 @@ std::string arguments(const stored::CreateRequest& a) {
 }
 
 std::string action_repr(const StoredAction& a) {
-  return std::string("NetAction.") + kConstructorNames[a.index()] + "(" +
-         std::visit([](const auto& alt) { return arguments(alt); }, a) + ")";
+  return std::visit(
+      []<class Stored>(const Stored& alt) {
+        return std::string("NetAction.") + constructor_name<Stored>() + "(" + arguments(alt) + ")";
+      },
+      a);
 }
 
 Ref action_to_py(StoredAction a) { return box<StoredAction>(std::move(a)); }
@@ -138,18 +156,21 @@ PyObject* create_packet(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
   return guard([&] {
     auto a = parse_fast("create_packet", std::array{"epoch_id"}, 0, args, nargs, kwnames);
     stored::CreatePacket action;
-    if (a.has(0)) action.epoch_id = str_of(a[0]);
+    if (a.has(0)) action.epoch_id = identifier_text(a[0]);
     return action_to_py(std::move(action));
   });
 }
 
-// consume_packet, destroy_packet, start_epoch, finish_epoch, cancel_epoch.
-template <std::size_t I>
+// consume_packet, destroy_packet, start_epoch, finish_epoch, cancel_epoch:
+// the argument is named after the id the engine's action holds.
+template <class EngineAction>
 PyObject* by_id(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  constexpr const char* kArgument = I <= 3 ? "packet_id" : "epoch_id";
+  constexpr const char* kArgument = requires(EngineAction a) { a.packet_id; }
+  ? "packet_id" : "epoch_id";
+  using Stored = stored::ById<EngineAction>;
   return guard([&] {
-    auto a = parse_fast(kConstructorNames[I], std::array{kArgument}, 1, args, nargs, kwnames);
-    return action_to_py(StoredAction(std::in_place_index<I>, std::variant_alternative_t<I, StoredAction>{str_of(a[0])}));
+    auto a = parse_fast(constructor_name<Stored>(), std::array{kArgument}, 1, args, nargs, kwnames);
+    return action_to_py(Stored{identifier_text(a[0])});
   });
 }
 
@@ -166,7 +187,7 @@ PyObject* load_packet_into_output_port(PyObject*, PyObject* const* args, Py_ssiz
   return guard([&] {
     auto a = parse_fast("load_packet_into_output_port", std::array{"packet_id", "port_name"}, 2, args, nargs,
                         kwnames);
-    std::string packet_id = str_of(a[0]);
+    std::string packet_id = identifier_text(a[0]);
     return action_to_py(stored::LoadPacketIntoOutputPort{std::move(packet_id), to_name_arg(a[1], "port_name")});
   });
 }
@@ -175,7 +196,7 @@ PyObject* send_output_salvo(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
   return guard([&] {
     auto a = parse_fast("send_output_salvo", std::array{"epoch_id", "salvo_condition_name"}, 2, args, nargs,
                         kwnames);
-    std::string epoch_id = str_of(a[0]);
+    std::string epoch_id = identifier_text(a[0]);
     return action_to_py(stored::SendOutputSalvo{std::move(epoch_id), to_name_arg(a[1], "salvo_condition_name")});
   });
 }
@@ -185,7 +206,7 @@ PyObject* transport_packet_to_location(PyObject*, PyObject* const* args, Py_ssiz
   return guard([&] {
     auto a = parse_fast("transport_packet_to_location", std::array{"packet_id", "destination"}, 2, args, nargs,
                         kwnames);
-    std::string packet_id = str_of(a[0]);
+    std::string packet_id = identifier_text(a[0]);
     return action_to_py(
         stored::TransportPacketToLocation{std::move(packet_id), location_arg(a[1], "destination")});
   });
@@ -312,16 +333,16 @@ PyMethodDef g_methods[] = {
      "Returns whether progress was made (i.e., not blocked)."},
     {"create_packet", as_method(&create_packet), kStaticMethod,
      "create_packet(epoch_id=None)\n--\n\nCreate a new packet, optionally inside an epoch."},
-    {"consume_packet", as_method(&by_id<2>), kStaticMethod,
+    {"consume_packet", as_method(&by_id<action::ConsumePacket>), kStaticMethod,
      "consume_packet(packet_id)\n--\n\nConsume a packet (normal removal from the network)."},
-    {"destroy_packet", as_method(&by_id<3>), kStaticMethod,
+    {"destroy_packet", as_method(&by_id<action::DestroyPacket>), kStaticMethod,
      "destroy_packet(packet_id)\n--\n\n"
      "Destroy a packet (abnormal removal, e.g., due to error or cancellation)."},
-    {"start_epoch", as_method(&by_id<4>), kStaticMethod,
+    {"start_epoch", as_method(&by_id<action::StartEpoch>), kStaticMethod,
      "start_epoch(epoch_id)\n--\n\nTransition a startable epoch to running."},
-    {"finish_epoch", as_method(&by_id<5>), kStaticMethod,
+    {"finish_epoch", as_method(&by_id<action::FinishEpoch>), kStaticMethod,
      "finish_epoch(epoch_id)\n--\n\nComplete a running epoch."},
-    {"cancel_epoch", as_method(&by_id<6>), kStaticMethod,
+    {"cancel_epoch", as_method(&by_id<action::CancelEpoch>), kStaticMethod,
      "cancel_epoch(epoch_id)\n--\n\nCancel an epoch and destroy packets."},
     {"create_epoch", as_method(&create_epoch), kStaticMethod,
      "create_epoch(node_name, salvo)\n--\n\nManually create an epoch with specified packets.\n"
@@ -359,9 +380,7 @@ void define_net_action(PyObject* module) {
 bool is_net_action(PyObject* obj) { return is_instance<StoredAction>(obj); }
 
 NetAction action_arg(PyObject* obj, const char* arg) {
-  const StoredAction* action = cast<StoredAction>(obj);
-  if (action == nullptr) raise_arg_type(obj, arg, "NetAction");
-  return std::visit([](const auto& alt) { return resolve(alt); }, *action);
+  return std::visit([](const auto& alt) { return resolve(alt); }, arg_of<StoredAction>(obj, arg));
 }
 
 }  // namespace zellik::py

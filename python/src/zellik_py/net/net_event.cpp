@@ -8,7 +8,9 @@
 
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
@@ -81,14 +83,6 @@ EventValue to_value(const NetEvent& e) {
       e);
 }
 
-constexpr std::array<const char*, 14> kKindNames = {
-    "PacketCreated",       "PacketConsumed",       "PacketDestroyed", "EpochCreated",
-    "EpochStarted",        "EpochFinished",        "EpochCancelled",  "PacketMoved",
-    "InputSalvoTriggered", "OutputSalvoTriggered", "PacketOrphaned",  "RequestCreated",
-    "RequestCascadeResolved", "RequestEpochCreated"};
-
-static_assert(kKindNames.size() == std::variant_size_v<NetEvent>);
-
 // What the repr shows after the timestamp, one overload per kind.
 std::string id_field(const char* name, const Ulid& id) { return std::string(", ") + name + "=" + single_quoted(id.to_string()); }
 std::string name_field(const char* name, const Name& value) { return std::string(", ") + name + "=" + quoted(value.view()); }
@@ -135,9 +129,8 @@ std::string fields(const event::RequestEpochCreated& e) {
 }
 
 std::string event_repr(const EventValue& e) {
-  return visit_event(e, [&e](const auto& ev) {
-    return std::string("NetEvent.") + kKindNames[e.index()] + "(ts=" + std::to_string(ev.timestamp) + fields(ev) +
-           ")";
+  return visit_event(e, []<class E>(const E& ev) {
+    return "NetEvent." + std::string(event::kKindName<E>) + "(ts=" + std::to_string(ev.timestamp) + fields(ev) + ")";
   });
 }
 
@@ -200,10 +193,13 @@ void read_field(DictReader& d, const char* key, RequestCreatedSource& out) {
   raise_field(d.path_of(key), "unknown request source '" + text + "'");
 }
 
+Ref kind_of(const EventValue& e);
+
 Ref to_dict(const EventValue& e) {
   DictWriter d;
-  visit_event(e, [&d, &e](const auto& ev) {
-    d.set("kind", to_py(kKindNames[e.index()])).set("timestamp", to_py_i64(ev.timestamp));
+  d.set("kind", kind_of(e));
+  visit_event(e, [&d](const auto& ev) {
+    d.set("timestamp", to_py_i64(ev.timestamp));
     each_field(ev, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); });
   });
   return d.done();
@@ -222,6 +218,15 @@ constexpr auto make_readers(std::index_sequence<I...>) {
   return std::array<NetEvent (*)(DictReader&), sizeof...(I)>{&event_of_kind<I>...};
 }
 constexpr auto kReaders = make_readers(std::make_index_sequence<std::variant_size_v<NetEvent>>());
+
+// The kind names beside the readers, taken from the event types themselves.
+template <std::size_t... I>
+constexpr auto make_kind_names(std::index_sequence<I...>) {
+  return std::array<std::string_view, sizeof...(I)>{
+      event::kKindName<std::variant_alternative_t<I, NetEvent>>...};
+}
+constexpr auto kKindNames =
+    make_kind_names(std::make_index_sequence<std::variant_size_v<NetEvent>>());
 
 PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
@@ -257,7 +262,17 @@ Ref read_field(const EventValue& e, Read&& read) {
   return visit_event(e, read);
 }
 
-Ref kind_of(const EventValue& e) { return to_py(std::string_view(kKindNames[e.index()])); }
+// Kind names are shared str objects, made once per kind.
+template <class E>
+Ref kind_str() {
+  static PyObject* const text =
+      check(PyUnicode_InternFromString(std::string(event::kKindName<E>).c_str()));
+  return Ref::borrow(text);
+}
+
+Ref kind_of(const EventValue& e) {
+  return visit_event(e, []<class E>(const E&) { return kind_str<E>(); });
+}
 Ref timestamp_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) { return to_py_i64(ev.timestamp); });
 }
@@ -407,9 +422,7 @@ Ref event_to_py(const NetEvent& event) { return box<EventValue>(to_value(event))
 Ref events_to_py(const EventList& events) { return list_of(events, [](const NetEvent& e) { return event_to_py(e); }); }
 
 NetEvent event_arg(PyObject* obj, const char* arg) {
-  const EventValue* event = cast<EventValue>(obj);
-  if (event == nullptr) raise_arg_type(obj, arg, "NetEvent");
-  return visit_event(*event, [](const auto& ev) { return NetEvent(ev); });
+  return visit_event(arg_of<EventValue>(obj, arg), [](const auto& ev) { return NetEvent(ev); });
 }
 
 }  // namespace zellik::py

@@ -1,15 +1,19 @@
 // NetSim: the runtime state of a flow network, driven by actions.
 
 #include <array>
+#include <chrono>
+#include <iterator>
 #include <memory>
 
+#include "zellik/net/net_sim.h"
+#include "zellik/net/net_view.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/errors/translate.h"
 #include "zellik_py/graph/graph_convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
-#include "zellik/net/net_sim.h"
-#include "zellik/net/net_view.h"
+#include "zellik_py/net/net_convert.h"
 
 namespace zellik::py {
 namespace {
@@ -98,20 +102,81 @@ PyObject* run_step(PyObject* self, PyObject*) {
   });
 }
 
-// The engine's loop, run here so that Ctrl-C can stop it between two steps
-// (KeyboardInterrupt, the net as the last completed step left it). A step
-// that fails is skipped, as the engine does.
+// run_until_blocked gives the interpreter lock back while the engine steps,
+// in chunks of at most kChunkSteps steps or kChunkTime, whichever ends
+// first; between chunks it takes the lock, turns the chunk's events into
+// Python objects and checks for signals. The net stays held exclusively
+// the whole time, so another thread that reaches it meanwhile gets
+// RuntimeError from its Hold, never a half-changed net.
+constexpr std::size_t kChunkSteps = 4096;
+constexpr auto kChunkTime = std::chrono::milliseconds(2);
+
+// Releases the interpreter lock for its lifetime; takes it back on every way
+// out, an exception from the engine included. Nothing inside may touch a
+// Python object.
+class WithoutInterpreterLock {
+ public:
+  WithoutInterpreterLock() : state_(PyEval_SaveThread()) {}
+  WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
+  WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
+  ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
+
+ private:
+  PyThreadState* state_;
+};
+
+// Runs steps until the net is blocked (true) or the chunk is used up
+// (false), appending their events to `out`. A step that fails is skipped,
+// as the engine's own loop does.
+bool run_chunk(NetSim& net, EventList& out) {
+  const auto deadline = std::chrono::steady_clock::now() + kChunkTime;
+  for (std::size_t step = 0; step < kChunkSteps; ++step) {
+    if (net.is_blocked()) return true;
+    NetActionResponse response = net.do_action(action::RunStep{});
+    if (response.ok()) {
+      EventList& produced = response.value().events;
+      out.insert(out.end(), std::make_move_iterator(produced.begin()),
+                 std::make_move_iterator(produced.end()));
+    }
+    if (std::chrono::steady_clock::now() >= deadline) break;
+  }
+  return false;
+}
+
+// Gives the exception a signal handler raised (KeyboardInterrupt, usually)
+// the events of the steps that completed, as its `events` attribute, so that
+// the caller still knows what changed.
+void attach_events(PyObject* events) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value != nullptr && PyObject_SetAttrString(value, "events", events) < 0) PyErr_Clear();
+  PyErr_Restore(type, value, traceback);
+}
+
+// Stops with KeyboardInterrupt (or whatever a signal handler raises) between
+// two chunks, the net as the last completed step left it.
 PyObject* run_until_blocked(PyObject* self, PyObject*) {
   return guard([&] {
     Hold hold(value_of(self), Use::Exclusive);
     NetSim& net = hold.net();
     Ref events = own(PyList_New(0));
-    while (!net.is_blocked()) {
-      check_status(PyErr_CheckSignals());
-      NetActionResponse response = net.do_action(action::RunStep{});
-      if (!response.ok()) continue;
-      for (const NetEvent& event : response.value().events) {
+    if (net.is_blocked()) return events;
+    EventList chunk;
+    bool blocked = false;
+    while (!blocked) {
+      chunk.clear();
+      {
+        WithoutInterpreterLock unlocked;
+        blocked = run_chunk(net, chunk);
+      }
+      for (const NetEvent& event : chunk)
         check_status(PyList_Append(events.get(), event_to_py(event).get()));
+      if (PyErr_CheckSignals() < 0) {
+        attach_events(events.get());
+        throw PythonError{};
       }
     }
     return events;

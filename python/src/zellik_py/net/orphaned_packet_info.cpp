@@ -2,7 +2,9 @@
 // with no edge.
 
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 
 namespace zellik::py {
 namespace {

@@ -1,6 +1,8 @@
 // Packet: a packet of the net, as a query returned it.
 
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {

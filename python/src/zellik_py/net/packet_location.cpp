@@ -5,7 +5,9 @@
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/graph/graph_convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
@@ -162,9 +164,7 @@ std::string location_repr(const PacketLocation& loc) {
 Ref location_to_py(const PacketLocation& location) { return box<PacketLocation>(location); }
 
 const PacketLocation& location_arg(PyObject* obj, const char* arg) {
-  const PacketLocation* location = cast<PacketLocation>(obj);
-  if (location == nullptr) raise_arg_type(obj, arg, "PacketLocation");
-  return *location;
+  return arg_of<PacketLocation>(obj, arg);
 }
 
 }  // namespace zellik::py

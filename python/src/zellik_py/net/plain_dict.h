@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "zellik_py/binding/ref.h"
-#include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/identifiers.h"
+#include "zellik_py/net/net_convert.h"
 
 namespace zellik::py {
 

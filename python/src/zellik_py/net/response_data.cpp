@@ -2,11 +2,17 @@
 // variant classes, reachable as class attributes of the base.
 
 #include <array>
+#include <cstddef>
+#include <utility>
 #include <variant>
+#include <vector>
 
+#include "zellik/base/variant_check.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
@@ -19,18 +25,74 @@ namespace {
 
 using Data = NetActionResponseData;
 
-// One variant class, at the index of its alternative in Data.
+// The class attribute of the base and the class name of each variant, by
+// the engine type it holds; a type without them fails the build.
+template <class T>
+struct VariantName;
+template <>
+struct VariantName<response::StepResult> {
+  static constexpr const char* kAttribute = "StepResult";
+  static constexpr const char* kClass = "NetActionResponseData_StepResult";
+};
+template <>
+struct VariantName<response::Packet> {
+  static constexpr const char* kAttribute = "Packet";
+  static constexpr const char* kClass = "NetActionResponseData_Packet";
+};
+template <>
+struct VariantName<response::CreatedEpoch> {
+  static constexpr const char* kAttribute = "CreatedEpoch";
+  static constexpr const char* kClass = "NetActionResponseData_CreatedEpoch";
+};
+template <>
+struct VariantName<response::StartedEpoch> {
+  static constexpr const char* kAttribute = "StartedEpoch";
+  static constexpr const char* kClass = "NetActionResponseData_StartedEpoch";
+};
+template <>
+struct VariantName<response::FinishedEpoch> {
+  static constexpr const char* kAttribute = "FinishedEpoch";
+  static constexpr const char* kClass = "NetActionResponseData_FinishedEpoch";
+};
+template <>
+struct VariantName<response::CancelledEpoch> {
+  static constexpr const char* kAttribute = "CancelledEpoch";
+  static constexpr const char* kClass = "NetActionResponseData_CancelledEpoch";
+};
+template <>
+struct VariantName<response::Empty> {
+  static constexpr const char* kAttribute = "Empty";
+  static constexpr const char* kClass = "NetActionResponseData_Empty";
+};
+static_assert(every_alternative<Data>([](auto t) {
+  return VariantName<typename decltype(t)::type>::kAttribute != nullptr;
+}));
+
+// One variant class.
 struct VariantClass {
+  std::size_t index;      // of its alternative in Data
   const char* attribute;  // the class attribute of the base
   const char* name;       // the class name
   const char* doc;
   newfunc construct;
   PyGetSetDef* getters;
   std::vector<const char*> match_args;
-  PyTypeObject* type = nullptr;  // set when defined
 };
 
-extern std::array<VariantClass, 7> g_variants;
+template <class T>
+VariantClass variant_class(const char* doc, newfunc construct, PyGetSetDef* getters,
+                           std::vector<const char*> match_args) {
+  return {index_of_v<T, Data>,
+          VariantName<T>::kAttribute,
+          VariantName<T>::kClass,
+          doc,
+          construct,
+          getters,
+          std::move(match_args)};
+}
+
+// The class of each alternative, by its index in Data; set when defined.
+std::array<PyTypeObject*, std::variant_size_v<Data>> g_classes{};
 
 // ---------------------------------------------------------------------------
 // Lifetime: each variant class has its own constructor.
@@ -39,41 +101,46 @@ Ref make(PyTypeObject* type, Data data) { return box_as<Data>(type, std::move(da
 
 PyObject* step_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple(g_variants[0].name, std::array{"made_progress"}, 1, args, kwargs);
+    auto a = parse_tuple(VariantName<response::StepResult>::kClass, std::array{"made_progress"}, 1,
+                         args, kwargs);
     return make(type, response::StepResult{to_bool_arg(a[0], "made_progress")});
   });
 }
 
 PyObject* packet_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple(g_variants[1].name, std::array{"packet_id"}, 1, args, kwargs);
+    auto a = parse_tuple(VariantName<response::Packet>::kClass, std::array{"packet_id"}, 1, args,
+                         kwargs);
+    check_identifier_type(a[0], "packet_id");
     return make(type, response::Packet{identifier_arg(a[0])});
   });
 }
 
 // CreatedEpoch, StartedEpoch and FinishedEpoch: the epoch alone.
-template <std::size_t I>
+template <class T>
 PyObject* epoch_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple(g_variants[I].name, std::array{"epoch"}, 1, args, kwargs);
-    return make(type, Data(std::in_place_index<I>, std::variant_alternative_t<I, Data>{epoch_arg(a[0], "epoch")}));
+    auto a = parse_tuple(VariantName<T>::kClass, std::array{"epoch"}, 1, args, kwargs);
+    return make(type, T{epoch_arg(a[0], "epoch")});
   });
 }
 
 PyObject* cancelled_epoch_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple(g_variants[5].name, std::array{"epoch", "destroyed_packets"}, 2, args, kwargs);
+    auto a = parse_tuple(VariantName<response::CancelledEpoch>::kClass,
+                         std::array{"epoch", "destroyed_packets"}, 2, args, kwargs);
     response::CancelledEpoch data{epoch_arg(a[0], "epoch"), {}};
-    for (const Ref& id : sequence_items(a[1], "destroyed_packets")) {
-      data.destroyed_packets.push_back(identifier_arg(id.get()));
-    }
+    const std::vector<Ref> ids = sequence_items(a[1], "destroyed_packets");
+    for (const Ref& id : ids) check_identifier_type(id.get(), "destroyed_packets");
+    for (const Ref& id : ids) data.destroyed_packets.push_back(identifier_arg(id.get()));
     return make(type, std::move(data));
   });
 }
 
 PyObject* empty_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    parse_tuple(g_variants[6].name, std::array<const char*, 0>{}, 0, args, kwargs);
+    parse_tuple(VariantName<response::Empty>::kClass, std::array<const char*, 0>{}, 0, args,
+                kwargs);
     return make(type, response::Empty{});
   });
 }
@@ -101,7 +168,8 @@ Ref destroyed_packets_of(const Data& d) {
 
 Ref to_dict(const Data& d) {
   DictWriter out;
-  out.set("kind", to_py(g_variants[d.index()].attribute));
+  out.set("kind",
+          to_py(std::visit([]<class T>(const T&) { return VariantName<T>::kAttribute; }, d)));
   std::visit(
       [&out](const auto& alt) {
         if constexpr (requires { alt.made_progress; }) out.set("made_progress", to_py_bool(alt.made_progress));
@@ -142,41 +210,40 @@ PyGetSetDef g_cancelled_epoch_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-std::array<VariantClass, 7> g_variants = {{
-    {"StepResult", "NetActionResponseData_StepResult",
-     "NetActionResponseData_StepResult(made_progress)\n--\n\nThe result of a run step.",
-     &step_result_new, g_step_result_getters, {"made_progress"}},
-    {"Packet", "NetActionResponseData_Packet",
-     "NetActionResponseData_Packet(packet_id)\n--\n\nThe id of the packet that was created.", &packet_new,
-     g_packet_getters, {"packet_id"}},
-    {"CreatedEpoch", "NetActionResponseData_CreatedEpoch",
-     "NetActionResponseData_CreatedEpoch(epoch)\n--\n\nThe epoch that was created.", &epoch_new<2>,
-     g_epoch_getters, {"epoch"}},
-    {"StartedEpoch", "NetActionResponseData_StartedEpoch",
-     "NetActionResponseData_StartedEpoch(epoch)\n--\n\nThe epoch that was started.", &epoch_new<3>,
-     g_epoch_getters, {"epoch"}},
-    {"FinishedEpoch", "NetActionResponseData_FinishedEpoch",
-     "NetActionResponseData_FinishedEpoch(epoch)\n--\n\nThe epoch that was finished.", &epoch_new<4>,
-     g_epoch_getters, {"epoch"}},
-    {"CancelledEpoch", "NetActionResponseData_CancelledEpoch",
-     "NetActionResponseData_CancelledEpoch(epoch, destroyed_packets)\n--\n\n"
-     "The epoch that was cancelled and the ids of the packets destroyed with it.",
-     &cancelled_epoch_new, g_cancelled_epoch_getters, {"epoch", "destroyed_packets"}},
-    {"Empty", "NetActionResponseData_Empty", "NetActionResponseData_Empty()\n--\n\nAn action with no result data.",
-     &empty_new, nullptr, {}},
-}};
-
-static_assert(std::variant_size_v<Data> == 7);
+const std::vector<VariantClass> g_variants = {
+    variant_class<response::StepResult>(
+        "NetActionResponseData_StepResult(made_progress)\n--\n\nThe result of a run step.",
+        &step_result_new, g_step_result_getters, {"made_progress"}),
+    variant_class<response::Packet>(
+        "NetActionResponseData_Packet(packet_id)\n--\n\nThe id of the packet that was created.",
+        &packet_new, g_packet_getters, {"packet_id"}),
+    variant_class<response::CreatedEpoch>(
+        "NetActionResponseData_CreatedEpoch(epoch)\n--\n\nThe epoch that was created.",
+        &epoch_new<response::CreatedEpoch>, g_epoch_getters, {"epoch"}),
+    variant_class<response::StartedEpoch>(
+        "NetActionResponseData_StartedEpoch(epoch)\n--\n\nThe epoch that was started.",
+        &epoch_new<response::StartedEpoch>, g_epoch_getters, {"epoch"}),
+    variant_class<response::FinishedEpoch>(
+        "NetActionResponseData_FinishedEpoch(epoch)\n--\n\nThe epoch that was finished.",
+        &epoch_new<response::FinishedEpoch>, g_epoch_getters, {"epoch"}),
+    variant_class<response::CancelledEpoch>(
+        "NetActionResponseData_CancelledEpoch(epoch, destroyed_packets)\n--\n\n"
+        "The epoch that was cancelled and the ids of the packets destroyed with it.",
+        &cancelled_epoch_new, g_cancelled_epoch_getters, {"epoch", "destroyed_packets"}),
+    variant_class<response::Empty>(
+        "NetActionResponseData_Empty()\n--\n\nAn action with no result data.", &empty_new, nullptr,
+        {}),
+};
 
 // Defines one variant class as a subclass of `base` and hangs it on the base
 // under its attribute name; the module itself does not export it.
-void define_variant(PyObject* module, PyObject* base, VariantClass& variant) {
+void define_variant(PyObject* module, PyObject* base, const VariantClass& variant) {
   ClassSpec cls = spec_for<Data>(variant.name, variant.doc);
   cls.base = base;
   cls.getters = variant.getters;
   cls.slots = {{Py_tp_new, reinterpret_cast<void*>(variant.construct)}};
-  variant.type = define_class(module, cls);
-  PyObject* type = reinterpret_cast<PyObject*>(variant.type);
+  g_classes[variant.index] = define_class(module, cls);
+  PyObject* type = reinterpret_cast<PyObject*>(g_classes[variant.index]);
   check_status(PyObject_SetAttrString(base, variant.attribute, type));  // the base keeps it alive
   check_status(PyObject_DelAttrString(module, variant.name));
 
@@ -194,11 +261,11 @@ void define_response_data(PyObject* module) {
   cls.subclassable = true;
   cls.methods = g_methods;
   PyObject* base = reinterpret_cast<PyObject*>(define_boxed_class<Data>(module, cls));
-  for (VariantClass& variant : g_variants) define_variant(module, base, variant);
+  for (const VariantClass& variant : g_variants) define_variant(module, base, variant);
 }
 
 Ref response_data_to_py(const NetActionResponseData& data) {
-  return box_as<Data>(g_variants[data.index()].type, data);
+  return box_as<Data>(g_classes[data.index()], data);
 }
 
 }  // namespace zellik::py

@@ -4,7 +4,9 @@
 
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
@@ -30,7 +32,7 @@ Salvo SalvoText::resolve() const {
 namespace {
 
 // One (port_name, packet_id) item of the packets argument: a pair that is
-// not a str, the port a str, the id by the identifier rule (kept as text).
+// not a str, the port a str, the id a str or a ULID object (kept as text).
 std::pair<Name, std::string> packet_item(PyObject* item) {
   if (PyUnicode_Check(item) || !PySequence_Check(item) || PySequence_Size(item) != 2) {
     PyErr_Clear();
@@ -38,7 +40,9 @@ std::pair<Name, std::string> packet_item(PyObject* item) {
   }
   Ref port = own(PySequence_GetItem(item, 0));
   Ref id = own(PySequence_GetItem(item, 1));
-  return {to_name_arg(port.get(), "packets"), str_of(id.get())};
+  Name port_name = to_name_arg(port.get(), "packets");
+  check_identifier_type(id.get(), "packets");
+  return {std::move(port_name), identifier_text(id.get())};
 }
 
 // ---------------------------------------------------------------------------
@@ -113,10 +117,6 @@ void define_salvo(PyObject* module) {
 
 Ref salvo_to_py(const SalvoText& salvo) { return box<SalvoText>(salvo); }
 
-const SalvoText& salvo_arg(PyObject* obj, const char* arg) {
-  const SalvoText* salvo = cast<SalvoText>(obj);
-  if (salvo == nullptr) raise_arg_type(obj, arg, "Salvo");
-  return *salvo;
-}
+const SalvoText& salvo_arg(PyObject* obj, const char* arg) { return arg_of<SalvoText>(obj, arg); }
 
 }  // namespace zellik::py
