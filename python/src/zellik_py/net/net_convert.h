@@ -47,6 +47,7 @@ Ref salvo_to_py(const SalvoText& salvo);
 Ref orphaned_packet_to_py(const OrphanedPacketInfo& info);
 Ref epoch_to_py(const Epoch& epoch);
 Ref event_to_py(const NetEvent& event);
+Ref event_to_py(NetEvent&& event);
 Ref events_to_py(const EventList& events);
 Ref response_data_to_py(const NetActionResponseData& data);
 

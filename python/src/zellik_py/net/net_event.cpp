@@ -69,18 +69,20 @@ decltype(auto) visit_event(const EventValue& e, F&& f) {
   return std::visit([&f](const auto& stored) -> decltype(auto) { return f(engine_event(stored)); }, e);
 }
 
-EventValue to_value(const NetEvent& e) {
+// Copies or moves (for an rvalue) the engine's record into an object's value.
+template <class Event>
+EventValue to_value(Event&& e) {
   return std::visit(
-      [](const auto& ev) -> EventValue {
+      [](auto&& ev) -> EventValue {
         using E = std::decay_t<decltype(ev)>;
         using S = typename Stored<E>::type;
         if constexpr (std::is_same_v<S, E>) {
-          return EventValue(std::in_place_type<E>, ev);
+          return EventValue(std::in_place_type<E>, std::forward<decltype(ev)>(ev));
         } else {
-          return EventValue(std::in_place_type<S>, S{std::make_unique<const E>(ev)});
+          return EventValue(std::in_place_type<S>, S{std::make_unique<const E>(std::forward<decltype(ev)>(ev))});
         }
       },
-      e);
+      std::forward<Event>(e));
 }
 
 // What the repr shows after the timestamp, one overload per kind.
@@ -238,7 +240,7 @@ PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
       if (kind != kKindNames[i]) continue;
       NetEvent event = kReaders[i](d);
       d.finish();
-      return event_to_py(event);
+      return event_to_py(std::move(event));
     }
     raise_field("kind", "unknown event kind '" + kind + "'");
   });
@@ -418,6 +420,7 @@ void define_net_event(PyObject* module) {
 }
 
 Ref event_to_py(const NetEvent& event) { return box<EventValue>(to_value(event)); }
+Ref event_to_py(NetEvent&& event) { return box<EventValue>(to_value(std::move(event))); }
 
 Ref events_to_py(const EventList& events) { return list_of(events, [](const NetEvent& e) { return event_to_py(e); }); }
 
