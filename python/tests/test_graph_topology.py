@@ -65,6 +65,21 @@ class TestGraph:
         with pytest.raises(TypeError, match=rf"^argument '{arg}': "):
             z.Graph(*args)
 
+    def test_names_from_short_lived_strings_keep_their_own_text(self):
+        # Names are remembered by the str object they come from; a str that
+        # dies and whose memory is reused must not lend its name to the next.
+        for i in range(20_000):
+            name, port = "".join(("n", str(i))), str(i * 7)
+            assert z.Node(name).name == name
+            assert z.PortRef(name, OUT, port).port_name == port
+        nodes = [z.Node(f"n{i}", in_ports={f"p{i}": z.Port()}) for i in range(10_000)]
+        assert [(n.name, list(n.in_ports)) for n in nodes] == [(f"n{i}", [f"p{i}"]) for i in range(10_000)]
+
+        class Text(str):
+            pass
+
+        assert z.Node(Text("sub")).name == "sub" and type(z.Node(Text("sub")).name) is str
+
     def test_first_duplicate_node_name_is_a_panic(self):
         with pytest.raises(BaseException) as info:
             z.Graph([node("A"), node("B"), node("B"), node("A")], [])

@@ -1,16 +1,74 @@
-#include "zellik/base/name.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "zellik/base/name.h"
+
 namespace zellik {
 namespace {
 
-TEST(NameTest, CopiesMovesAndAssignmentsKeepTheText) {
+TEST(Name, EqualityIsByTextWhicheverWayTheNameWasMade) {
+  const Name from_string(std::string("port"));
+  const Name from_view(std::string_view("port"));
+  const Name from_literal("port");
+  EXPECT_EQ(from_string, from_view);
+  EXPECT_EQ(from_view, from_literal);
+  EXPECT_EQ(from_string.hash(), from_literal.hash());
+  EXPECT_FALSE(from_string == Name("Port"));
+  EXPECT_TRUE(from_string == std::string_view("port"));
+  EXPECT_TRUE(from_string == "port");
+  EXPECT_FALSE(from_string == "por");
+}
+
+TEST(Name, DefaultIsTheEmptyTextAndEqualsAMadeEmptyName) {
+  const Name none;
+  const Name made("");
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(none.str(), "");
+  EXPECT_EQ(none, made);
+  EXPECT_EQ(none.hash(), made.hash());
+  EXPECT_EQ(none.hash(), NameHash{}(std::string_view()));
+}
+
+TEST(Name, KeepsEmbeddedZerosAndNonAsciiText) {
+  const std::string text("a\0b\xc3\xa9", 5);
+  const Name name(text);
+  EXPECT_EQ(name.view().size(), 5u);
+  EXPECT_EQ(name.str(), text);
+  EXPECT_FALSE(name == Name("a"));
+}
+
+TEST(Name, CopiesOutliveTheOriginal) {
+  Name copy;
+  {
+    const Name original(std::string(100, 'x'));
+    copy = original;
+  }
+  EXPECT_EQ(copy.str(), std::string(100, 'x'));
+}
+
+TEST(Name, OrderIsByText) {
+  EXPECT_TRUE(Name("a") < Name("b"));
+  EXPECT_TRUE(Name("a") < Name("ab"));
+  EXPECT_FALSE(Name("b") < Name("a"));
+  EXPECT_FALSE(Name("a") < Name("a"));
+}
+
+// A NameSet is probed by Name and by text, and both find the same entry.
+TEST(NameSet, HeterogeneousLookupAgreesWithNames) {
+  NameSet set{Name("in"), Name("out")};
+  EXPECT_TRUE(set.contains(std::string_view("in")));
+  EXPECT_TRUE(set.contains(Name("out")));
+  EXPECT_FALSE(set.contains(std::string_view("other")));
+  EXPECT_FALSE(set.insert(Name(std::string("in"))).second);
+  EXPECT_EQ(set.size(), 2u);
+}
+
+TEST(Name, CopiesMovesAndAssignmentsKeepTheText) {
   Name a("alpha");
   Name copy = a;
   Name moved = std::move(copy);
@@ -37,7 +95,7 @@ TEST(NameTest, CopiesMovesAndAssignmentsKeepTheText) {
   EXPECT_EQ(Name(), "");
 }
 
-TEST(NameTest, SharedAcrossThreads) {
+TEST(Name, SharedAcrossThreads) {
   const Name shared(std::string(64, 'n'));
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -52,6 +110,12 @@ TEST(NameTest, SharedAcrossThreads) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(shared.str(), std::string(64, 'n'));
+}
+
+TEST(HashCombine, DependsOnOrderAndOnEveryInput) {
+  EXPECT_NE(hash_combine(hash_combine(0, 1), 2), hash_combine(hash_combine(0, 2), 1));
+  EXPECT_NE(hash_combine(0, 1), hash_combine(0, 2));
+  EXPECT_NE(hash_combine(1, 0), hash_combine(2, 0));
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "zellik/graph/graph.h"
-#include "zellik/base/internal_failure.h"
 #include "support/graph_builders.h"
+#include "zellik/base/internal_failure.h"
+#include "zellik/graph/graph.h"
 
 namespace zellik {
 namespace {
@@ -86,6 +86,24 @@ TEST(DependencyEdges, SecondCallReplacesTheSet) {
   const Graph g = with_dependency_edges(with_dependency_edges(Graph({}, {}), {first}), {second});
   EXPECT_FALSE(g.is_dependency_edge(first));
   EXPECT_TRUE(g.is_dependency_edge(second));
+}
+
+// Graphs share their tables between copies; each copy must still behave as
+// a value of its own.
+TEST(Graph, CopiesAndTheirNodesAreIndependentValues) {
+  const Edge e = edge("A.x", "B.y");
+  const Graph original({node("A", {}, {"x"}), node("B", {"y"})}, {e});
+  Graph copy = original;
+  copy = with_dependency_edges(copy, {e});
+  EXPECT_TRUE(copy.is_dependency_edge(e));
+  EXPECT_FALSE(original.is_dependency_edge(e));
+  EXPECT_EQ(&copy.nodes(), &original.nodes());  // shared, not copied
+
+  Node a = *original.find_node("A");
+  a.out_ports.insert_or_assign(Name("extra"), Port{});
+  EXPECT_EQ(a.out_ports.size(), 2u);
+  EXPECT_EQ(original.find_node("A")->out_ports.size(), 1u);
+  EXPECT_FALSE(original.find_node("A")->out_ports.contains(std::string_view("extra")));
 }
 
 }  // namespace

@@ -113,6 +113,28 @@ TEST(Validation, FanOutCountsDistinctEdgesPerSource) {
   const auto errors =
       validate(Graph(nodes, {edge("A.x", "B.y"), edge("A.x", "B.z"), edge("A.x", "B.y")}));
   EXPECT_EQ(messages(errors), Texts{"output port A.out.x has 2 outgoing edges (only 1 allowed)"});
+  // Three distinct edges from one port, whichever of them the tail keeps.
+  const auto three = validate(Graph({node("A", {}, {"x", "w"}), node("B", {"y", "z", "v"})},
+                                    {edge("A.x", "B.y"), edge("A.x", "B.z"), edge("A.w", "B.v"),
+                                     edge("A.x", "B.v"), edge("A.x", "B.z")}));
+  EXPECT_EQ(messages(three), Texts{"output port A.out.x has 3 outgoing edges (only 1 allowed)"});
+  ASSERT_EQ(three.size(), 1u);
+  EXPECT_EQ(std::get<MultipleEdgesFromOutputPort>(three[0]).output_port, out_ref("A", "x"));
+}
+
+TEST(Validation, TermNamingAMissingPortOftenReportsItOnce) {
+  const SalvoConditionTerm term = SalvoConditionTerm::Or(
+      {port_term("gone", PortState::Kind::Full),
+       SalvoConditionTerm::Not(SalvoConditionTerm::And(
+           {port_term("p", PortState::Kind::Empty), port_term("gone", PortState::Kind::Empty)})),
+       port_term("lost", PortState::Kind::Empty), port_term("gone", PortState::Kind::NonEmpty)});
+  const auto errors = validate(Graph({NodeBuilder("N").in("p").in_condition("c", condition(term))}, {}));
+  ASSERT_EQ(errors.size(), 2u);
+  NameSet missing;
+  for (const auto& error : errors) {
+    missing.insert(std::get<SalvoConditionTermReferencesNonexistentPort>(error).missing_port);
+  }
+  EXPECT_EQ(missing, (NameSet{Name("gone"), Name("lost")}));
 }
 
 TEST(Validation, InputConditionsMustFireExactlyOnce) {

@@ -3,17 +3,22 @@
 namespace zellik {
 
 Name::Name(std::string text) {
-  const std::size_t h = std::hash<std::string_view>{}(text);
-  rep_ = new Rep{{1}, h, std::move(text)};
+  const std::size_t hash = std::hash<std::string_view>{}(text);
+  rep_ = new Rep{{1}, hash, std::move(text)};
 }
 
 Name::Name(std::string_view text) : Name(std::string(text)) {}
 
 Name::Name(const char* text) : Name(std::string(text)) {}
 
-const std::string& Name::str() const {
-  static const std::string kEmpty;
-  return rep_ ? rep_->text : kEmpty;
+const std::string& Name::empty_text() {
+  static const std::string* const kEmpty = new std::string();
+  return *kEmpty;
+}
+
+std::size_t Name::empty_hash() {
+  static const std::size_t kHash = std::hash<std::string_view>{}(std::string_view());
+  return kHash;
 }
 
 }  // namespace zellik

@@ -2,50 +2,45 @@
 
 #include <atomic>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <utility>
+
+#include <boost/unordered/unordered_flat_set.hpp>
 
 namespace zellik {
 
 // An immutable piece of text (node, port and condition names, labels).
 // Copies share one allocation, so records that repeat a graph's names cost
-// no heap allocation and no character copying; the hash is computed once,
-// when the text is made. A Name is one pointer wide (events and locations
-// carry several), the count of its sharers kept in the shared record; copies
-// may be made and dropped from several threads at once. Intentionally
-// copyable.
+// no heap allocation and no character copying. The hash is computed once,
+// when the text is made, and kept in the shared record with the count of
+// sharers, so a Name is one pointer wide (events and locations carry
+// several). Intentionally copyable; copies may be made and dropped on
+// several threads at once.
 class Name {
  public:
-  Name() = default;
+  Name() noexcept = default;
   Name(std::string text);       // NOLINT: implicit by design
   Name(std::string_view text);  // NOLINT: implicit by design
   Name(const char* text);       // NOLINT: implicit by design
 
   Name(const Name& other) noexcept : rep_(other.rep_) { retain(); }
-  Name(Name&& other) noexcept : rep_(other.rep_) { other.rep_ = nullptr; }
+  Name(Name&& other) noexcept : rep_(std::exchange(other.rep_, nullptr)) {}
   Name& operator=(const Name& other) noexcept {
-    other.retain();
-    release();
-    rep_ = other.rep_;
+    Name(other).swap(*this);
     return *this;
   }
   Name& operator=(Name&& other) noexcept {
-    if (this != &other) {
-      release();
-      rep_ = other.rep_;
-      other.rep_ = nullptr;
-    }
+    Name(std::move(other)).swap(*this);
     return *this;
   }
   ~Name() { release(); }
 
-  const std::string& str() const;
+  const std::string& str() const { return rep_ != nullptr ? rep_->text : empty_text(); }
   std::string_view view() const { return str(); }
   bool empty() const { return str().empty(); }
-  std::size_t hash() const { return rep_ ? rep_->hash : kEmptyHash; }
+  std::size_t hash() const { return rep_ != nullptr ? rep_->hash : empty_hash(); }
 
   friend bool operator==(const Name& a, const Name& b) {
     if (a.rep_ == b.rep_) return true;
@@ -59,19 +54,25 @@ class Name {
 
  private:
   struct Rep {
-    mutable std::atomic<std::uint64_t> sharers;
+    std::atomic<std::size_t> refs;
     std::size_t hash;
     std::string text;
   };
+
+  static const std::string& empty_text();
+  static std::size_t empty_hash();
+
+  void swap(Name& other) noexcept {
+    std::swap(rep_, other.rep_);
+  }
   void retain() const noexcept {
-    if (rep_ != nullptr) rep_->sharers.fetch_add(1, std::memory_order_relaxed);
+    if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);
   }
   void release() noexcept {
-    if (rep_ != nullptr && rep_->sharers.fetch_sub(1, std::memory_order_acq_rel) == 1) delete rep_;
+    if (rep_ != nullptr && rep_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete rep_;
   }
 
-  static inline const std::size_t kEmptyHash = std::hash<std::string_view>{}(std::string_view());
-  const Rep* rep_ = nullptr;
+  Rep* rep_ = nullptr;  // null for the empty name made by default
 };
 
 static_assert(sizeof(Name) == sizeof(void*));
@@ -80,6 +81,8 @@ static_assert(sizeof(Name) == sizeof(void*));
 // std::string_view (heterogeneous lookup) without building a Name.
 struct NameHash {
   using is_transparent = void;
+  // The string hash already spreads its bits, so flat tables use it as is.
+  using is_avalanching = void;
   std::size_t operator()(const Name& n) const { return n.hash(); }
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
@@ -92,7 +95,7 @@ struct NameEq {
 };
 
 // A set of names, probed by Name or by std::string_view.
-using NameSet = std::unordered_set<Name, NameHash, NameEq>;
+using NameSet = boost::unordered_flat_set<Name, NameHash, NameEq>;
 
 // Combines `value` into `seed` (the boost recipe, widened to 64 bits).
 inline std::size_t hash_combine(std::size_t seed, std::size_t value) {

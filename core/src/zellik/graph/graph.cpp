@@ -6,52 +6,91 @@
 
 namespace zellik {
 
-Graph::Graph(std::vector<Node> nodes, std::vector<Edge> edges) {
-  nodes_.reserve(nodes.size());
+// --- NodeMap ----------------------------------------------------------------
+
+const Node* NodeMap::find(const Name& name) const {
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : &entries_[it->second].second;
+}
+
+const Node* NodeMap::find(std::string_view name) const {
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : &entries_[it->second].second;
+}
+
+// --- EdgeSet ----------------------------------------------------------------
+
+EdgeSet::EdgeSet(std::size_t capacity) {
+  edges_.reserve(capacity);
+  index_.reserve(capacity);
+}
+
+const Edge& EdgeSet::insert(Edge edge) {
+  if (auto it = index_.find(edge); it != index_.end()) return **it;
+  // Growing the vector would move the edges the indexes point at.
+  if (edges_.size() == edges_.capacity()) fail("Edge set is full");
+  const Edge& stored = edges_.emplace_back(std::move(edge));
+  index_.insert(&stored);
+  return stored;
+}
+
+// --- Graph ------------------------------------------------------------------
+
+namespace {
+
+// The dependency-edge set of every graph that has none. Leaked on purpose:
+// graphs may live in objects destroyed at exit.
+const std::shared_ptr<const EdgeSet>& no_dependency_edges() {
+  static const auto* const kNone = new std::shared_ptr<const EdgeSet>(std::make_shared<EdgeSet>(0));
+  return *kNone;
+}
+
+}  // namespace
+
+Graph::Graph(std::vector<Node> nodes, std::vector<Edge> edges)
+    : dependency_edges_(no_dependency_edges()) {
+  auto tables = std::make_shared<Tables>(edges.size());
+
+  NodeMap& node_map = tables->nodes;
+  node_map.entries_.reserve(nodes.size());
+  node_map.index_.reserve(nodes.size());
   for (Node& node : nodes) {
-    if (nodes_.contains(node.name)) fail("Duplicate node name: '" + node.name.str() + "'");
+    if (!node_map.index_.try_emplace(node.name, node_map.entries_.size()).second) {
+      fail("Duplicate node name: '" + node.name.str() + "'");
+    }
     Name key = node.name;
-    nodes_.emplace(std::move(key), std::move(node));
+    node_map.entries_.emplace_back(std::move(key), std::move(node));
   }
 
+  tables->edge_list = edges;
   // Later edges from one tail replace earlier ones; heads keep every
   // occurrence in the order given; the set keeps each distinct edge once.
+  tables->edges_by_tail.reserve(edges.size());
+  tables->edges_by_head.reserve(edges.size());
   for (Edge& edge : edges) {
-    edges_by_tail_.insert_or_assign(edge.source, edge);
-    edges_by_head_[edge.target].push_back(edge);
-    edges_.insert(std::move(edge));
+    const Edge& stored = tables->edges.insert(std::move(edge));
+    tables->edges_by_tail.insert_or_assign(&stored.source, &stored);
+    tables->edges_by_head[&stored.target].push_back(stored);
   }
-}
-
-const Node* Graph::find_node(const Name& name) const {
-  auto it = nodes_.find(name);
-  return it == nodes_.end() ? nullptr : &it->second;
-}
-
-const Node* Graph::find_node(std::string_view name) const {
-  auto it = nodes_.find(name);
-  return it == nodes_.end() ? nullptr : &it->second;
+  tables_ = std::move(tables);
 }
 
 const Edge* Graph::get_edge_by_tail(const PortRef& tail) const {
-  auto it = edges_by_tail_.find(tail);
-  return it == edges_by_tail_.end() ? nullptr : &it->second;
+  auto it = tables_->edges_by_tail.find(tail);
+  return it == tables_->edges_by_tail.end() ? nullptr : it->second;
 }
 
 const std::vector<Edge>& Graph::get_edges_by_head(const PortRef& head) const {
-  static const std::vector<Edge> kNone;
-  auto it = edges_by_head_.find(head);
-  return it == edges_by_head_.end() ? kNone : it->second;
+  static const std::vector<Edge>* const kNone = new std::vector<Edge>();
+  auto it = tables_->edges_by_head.find(head);
+  return it == tables_->edges_by_head.end() ? *kNone : it->second;
 }
 
-bool Graph::is_dependency_edge(const Edge& edge) const {
-  return dependency_edges_.contains(edge);
-}
+bool Graph::is_dependency_edge(const Edge& edge) const { return dependency_edges_->contains(edge); }
 
 Graph with_dependency_edges(Graph graph, std::vector<Edge> edges) {
-  EdgeSet replacement;
-  replacement.reserve(edges.size());
-  for (Edge& edge : edges) replacement.insert(std::move(edge));
+  auto replacement = std::make_shared<EdgeSet>(edges.size());
+  for (Edge& edge : edges) replacement->insert(std::move(edge));
   graph.dependency_edges_ = std::move(replacement);
   return graph;
 }

@@ -1,21 +1,95 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
+#include <utility>
 #include <vector>
+
+#include <boost/unordered/unordered_flat_map.hpp>
+#include <boost/unordered/unordered_flat_set.hpp>
 
 #include "zellik/graph/node.h"
 #include "zellik/graph/port.h"
 
 namespace zellik {
 
-using NodeMap = std::unordered_map<Name, Node, NameHash, NameEq>;
-using EdgeSet = std::unordered_set<Edge, EdgeHash>;
+// The nodes of a graph by name. Iterates as (name, node) pairs in the order
+// the nodes were given, which keeps walks over every node moving forward
+// through memory; a lookup by name is one hash probe. Built only by Graph;
+// the nodes do not move once it is built.
+class NodeMap {
+ public:
+  using value_type = std::pair<Name, Node>;
+  using const_iterator = std::vector<value_type>::const_iterator;
+
+  NodeMap() = default;
+  NodeMap(const NodeMap&) = delete;
+  NodeMap& operator=(const NodeMap&) = delete;
+
+  // The node of that name, or null.
+  const Node* find(const Name& name) const;
+  const Node* find(std::string_view name) const;
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+
+ private:
+  friend class Graph;
+  std::vector<value_type> entries_;
+  boost::unordered_flat_map<Name, std::size_t, NameHash, NameEq> index_;  // name -> entry
+};
+
+// A set of edges. Iterates in the order in which each distinct edge was
+// first added; membership is one hash probe. The edges do not move once
+// added (room for all of them is taken up front), so the graph's indexes
+// point at them. Not copyable.
+class EdgeSet {
+ public:
+  using const_iterator = std::vector<Edge>::const_iterator;
+
+  // Room for at most `capacity` distinct edges.
+  explicit EdgeSet(std::size_t capacity);
+  EdgeSet(const EdgeSet&) = delete;
+  EdgeSet& operator=(const EdgeSet&) = delete;
+
+  // Adds `edge` unless an equal one is there; the stored edge either way.
+  // Throws InternalFailure when the set is already at its capacity.
+  const Edge& insert(Edge edge);
+  bool contains(const Edge& edge) const { return index_.contains(edge); }
+  std::size_t size() const { return edges_.size(); }
+  bool empty() const { return edges_.empty(); }
+  const_iterator begin() const { return edges_.begin(); }
+  const_iterator end() const { return edges_.end(); }
+
+ private:
+  // Hash and equality of a stored edge seen through its pointer, probed by
+  // pointer or by edge.
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(const Edge* e) const { return EdgeHash{}(*e); }
+    std::size_t operator()(const Edge& e) const { return EdgeHash{}(e); }
+  };
+  struct Eq {
+    using is_transparent = void;
+    static const Edge& edge(const Edge* e) { return *e; }
+    static const Edge& edge(const Edge& e) { return e; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+      return edge(a) == edge(b);
+    }
+  };
+
+  std::vector<Edge> edges_;
+  boost::unordered_flat_set<const Edge*, Hash, Eq> index_;
+};
 
 // The static topology of a flow network and its lookup indexes. Built once
 // and only read afterwards; every lookup the engine makes is a hash probe.
-// Copying is a deep copy (names are shared, being immutable). Intentionally
+// The tables are immutable and shared between copies, so copying a graph is
+// O(1) and a copy behaves exactly as a deep copy would. Intentionally
 // copyable.
 class Graph {
  public:
@@ -23,15 +97,21 @@ class Graph {
   // given order. Throws InternalFailure "Duplicate node name: '{name}'" for the
   // first repeated name. Edges naming missing nodes or ports are accepted.
   Graph(std::vector<Node> nodes, std::vector<Edge> edges);
+  // Copies share the tables. There is no move: a moved-from graph would have
+  // none, and a copy costs no more than a move would.
+  Graph(const Graph&) = default;
+  Graph& operator=(const Graph&) = default;
 
-  const NodeMap& nodes() const { return nodes_; }
-  const EdgeSet& edges() const { return edges_; }
-  const EdgeSet& dependency_edges() const { return dependency_edges_; }
+  const NodeMap& nodes() const { return tables_->nodes; }
+  const EdgeSet& edges() const { return tables_->edges; }
+  // The edges as given to the constructor: in order, repeats kept.
+  const std::vector<Edge>& edges_in_order() const { return tables_->edge_list; }
+  const EdgeSet& dependency_edges() const { return *dependency_edges_; }
 
   // The node of that name, or null. The Name overload reuses the name's
   // stored hash, which matters on the engine's hot paths.
-  const Node* find_node(const Name& name) const;
-  const Node* find_node(std::string_view name) const;
+  const Node* find_node(const Name& name) const { return tables_->nodes.find(name); }
+  const Node* find_node(std::string_view name) const { return tables_->nodes.find(name); }
   const Node* find_node(const char* name) const { return find_node(std::string_view(name)); }
   // The edge leaving output port `tail`, or null (the port is unconnected).
   // When several edges leave one port the one given last is kept.
@@ -42,17 +122,46 @@ class Graph {
   bool is_dependency_edge(const Edge& edge) const;
 
   // The number of nodes and of distinct edges.
-  std::size_t node_count() const { return nodes_.size(); }
-  std::size_t edge_count() const { return edges_.size(); }
+  std::size_t node_count() const { return tables_->nodes.size(); }
+  std::size_t edge_count() const { return tables_->edges.size(); }
 
   friend Graph with_dependency_edges(Graph graph, std::vector<Edge> edges);
 
  private:
-  NodeMap nodes_;
-  EdgeSet edges_;
-  std::unordered_map<PortRef, Edge, PortRefHash> edges_by_tail_;
-  std::unordered_map<PortRef, std::vector<Edge>, PortRefHash> edges_by_head_;
-  EdgeSet dependency_edges_;
+  // Hash and equality of a port reference inside a stored edge, seen
+  // through its pointer, probed by pointer or by reference.
+  struct PortRefPtrHash {
+    using is_transparent = void;
+    std::size_t operator()(const PortRef* r) const { return PortRefHash{}(*r); }
+    std::size_t operator()(const PortRef& r) const { return PortRefHash{}(r); }
+  };
+  struct PortRefPtrEq {
+    using is_transparent = void;
+    static const PortRef& ref(const PortRef* r) { return *r; }
+    static const PortRef& ref(const PortRef& r) { return r; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+      return ref(a) == ref(b);
+    }
+  };
+  template <class V>
+  using PortIndex = boost::unordered_flat_map<const PortRef*, V, PortRefPtrHash, PortRefPtrEq>;
+
+  // Everything the constructor builds; never changed afterwards. The
+  // indexes are keyed by the ports of edges stored in `edges`.
+  struct Tables {
+    explicit Tables(std::size_t edge_capacity) : edges(edge_capacity) {}
+    NodeMap nodes;
+    EdgeSet edges;
+    PortIndex<const Edge*> edges_by_tail;
+    PortIndex<std::vector<Edge>> edges_by_head;
+    std::vector<Edge> edge_list;
+  };
+
+  std::shared_ptr<const Tables> tables_;
+  // Replaced as a whole by with_dependency_edges, which leaves the tables
+  // shared with the graph it came from.
+  std::shared_ptr<const EdgeSet> dependency_edges_;
 };
 
 // Replaces the graph's dependency-edge set with the edges of `edges`

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "zellik/graph/dependency.h"
 #include "zellik/base/name.h"
 #include "zellik/base/ordered_map.h"
+#include "zellik/graph/dependency_request.h"
 #include "zellik/graph/port.h"
 #include "zellik/graph/salvo_condition.h"
 
@@ -14,7 +14,8 @@ namespace zellik {
 // tries input conditions in that order.
 using SalvoConditionMap = InsertionOrderedMap<SalvoCondition>;
 
-// A processing node. A plain value; copying copies its maps.
+// A processing node. A plain value; its maps are shared between copies
+// (each copy changes only its own), so copying a node is O(1).
 struct Node {
   Name name;
   PortMap in_ports;

@@ -1,7 +1,8 @@
 #include "zellik/graph/validation.h"
 
 #include <array>
-#include <unordered_map>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 namespace zellik {
 
@@ -38,12 +39,16 @@ void check_edges(const Graph& graph, std::vector<GraphValidationError>& errors) 
   }
 }
 
-// Pass 2: at most one distinct edge leaves each source reference.
+// Pass 2: at most one distinct edge leaves each source reference. The tail
+// index keeps one of the stored edges per source, so every other stored edge
+// from that source is one more than allowed; only those are counted.
 void check_fan_out(const Graph& graph, std::vector<GraphValidationError>& errors) {
-  std::unordered_map<PortRef, std::uint64_t, PortRefHash> per_source;
-  for (const Edge& edge : graph.edges()) ++per_source[edge.source];
-  for (const auto& [source, count] : per_source) {
-    if (count > 1) errors.emplace_back(MultipleEdgesFromOutputPort{source, count});
+  boost::unordered_flat_map<PortRef, std::uint64_t, PortRefHash> others;
+  for (const Edge& edge : graph.edges()) {
+    if (graph.get_edge_by_tail(edge.source) != &edge) ++others[edge.source];
+  }
+  for (const auto& [source, count] : others) {
+    errors.emplace_back(MultipleEdgesFromOutputPort{source, count + 1});
   }
 }
 
@@ -58,14 +63,14 @@ void check_condition_ports(const Node& node, const Name& condition_name,
                                                                   is_input, taken.first});
     }
   }
-  NameSet mentioned;
-  collect_ports_from_term(condition.term, mentioned);
-  for (const Name& port : mentioned) {
-    if (!ports.contains(port)) {
+  // Each missing port once, however often the term mentions it.
+  NameSet reported;
+  for_each_port_in_term(condition.term, [&](const Name& port) {
+    if (!ports.contains(port) && reported.insert(port).second) {
       errors.emplace_back(
           SalvoConditionTermReferencesNonexistentPort{node.name, condition_name, is_input, port});
     }
-  }
+  });
 }
 
 // Pass 3: salvo conditions name only the node's own ports, and every input
@@ -95,16 +100,12 @@ void check_dependency_edges(const Graph& graph, std::vector<GraphValidationError
 // Pass 5: a node configured to request has a dependency edge entering one of
 // its inputs (whether or not that input port exists).
 void check_request_configs(const Graph& graph, std::vector<GraphValidationError>& errors) {
+  NameSet entered;  // nodes a dependency edge enters at an input
+  for (const Edge& edge : graph.dependency_edges()) {
+    if (edge.target.port_type == PortType::Input) entered.insert(edge.target.node_name);
+  }
   for (const auto& [name, node] : graph.nodes()) {
-    if (!node.dependency_request_config) continue;
-    bool has_dependency_edge = false;
-    for (const Edge& edge : graph.dependency_edges()) {
-      if (edge.target.port_type == PortType::Input && edge.target.node_name == node.name) {
-        has_dependency_edge = true;
-        break;
-      }
-    }
-    if (!has_dependency_edge) {
+    if (node.dependency_request_config && !entered.contains(node.name)) {
       errors.emplace_back(DependencyRequestConfigWithoutDependencyEdges{node.name});
     }
   }
@@ -144,8 +145,8 @@ struct MessageWriter {
            " has term referencing non-existent port " + quoted(e.missing_port);
   }
   std::string operator()(const InputSalvoConditionInvalidMaxSalvos& e) const {
-    return "input salvo condition " + quoted(e.condition_name) + " on node " +
-           quoted(e.node_name) + " has max_salvos=" + e.max_salvos.debug_name() +
+    return "input salvo condition " + quoted(e.condition_name) + " on node " + quoted(e.node_name) +
+           " has max_salvos=" + e.max_salvos.debug_name() +
            ", but must be Finite(1). Input salvos must have exactly one packet to trigger an "
            "epoch.";
   }

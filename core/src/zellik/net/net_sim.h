@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -111,6 +113,39 @@ class NetSim {
   // Puts a removed packet back at the end of `location` (creating the entry).
   // StateMismatch "packet {id} already exists" when the id is in use.
   Result<Unit, UndoError> recreate_packet(const Ulid& packet_id, const PacketLocation& location);
+
+  // Calls `visit(location, ids)` for every location that holds packets, ids
+  // oldest first. The Edge and InputPort locations come first, in the order
+  // the run step visits them, so that refilling the locations in this order
+  // (restore_packets) gives a net that steps the same way (save_restore.cpp).
+  using OccupiedLocationVisitor =
+      std::function<void(const PacketLocation& location, std::span<const Ulid> ids)>;
+  void for_each_occupied_location(const OccupiedLocationVisitor& visit) const;
+
+  // --- Restoring a saved state (save_restore.cpp) --------------------------
+  // Building blocks for a decoder that has checked its input against the
+  // graph already. They keep the net's own indexes in step but check nothing
+  // else and record no events: they are not actions and cannot be undone.
+
+  // Sizes the tables for the totals about to be restored.
+  void reserve_for_restore(std::size_t packets, std::size_t epochs);
+  // Gives `node_name` an epoch list, empty until epochs are restored into it.
+  void restore_node_epoch_list(const Name& node_name);
+  // Adds `epoch` as a live epoch with empty Node and OutputPort locations and
+  // appends its id to its node's epoch list. The startable set is filled
+  // separately. Throws InternalFailure when the node is not in the graph.
+  void restore_epoch(Epoch epoch);
+  // Fills the startable set with `ids`, given in get_startable_epochs order.
+  void restore_startable_epochs(const std::vector<Ulid>& ids);
+  // Appends the packets `ids` to the end of `location`. Returns an id
+  // already in use, if any, and then leaves the net partly restored: the
+  // caller must drop it. Throws InternalFailure when the location has no
+  // entry.
+  std::optional<Ulid> restore_packets(const PacketLocation& location, std::span<const Ulid> ids);
+  // Replaces the pending requests, sets the given request tokens and the
+  // startup flag.
+  void restore_request_state(std::vector<PendingRequest> pending, const RequestTokens& tokens,
+                             bool startup_requests_sent);
 
   // Read-only views of the whole state, for tests and tools.
   // Every packet with its location, in no particular order.

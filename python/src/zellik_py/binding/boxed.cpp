@@ -4,6 +4,7 @@
 
 #include <forward_list>
 #include <string>
+#include <vector>
 
 namespace zellik::py {
 
@@ -24,6 +25,22 @@ void raise_not_instance(PyObject* obj, const char* arg, PyTypeObject* expected) 
   raise_arg_type(obj, arg, text);
 }
 
+namespace {
+
+// A copy of the zero-terminated `methods` (may be null) with __reduce__
+// added. The class keeps pointing to the table, so it lives as long as the
+// process.
+PyMethodDef* with_reduce(const PyMethodDef* methods, PyCFunction reduce) {
+  static std::forward_list<std::vector<PyMethodDef>> tables;
+  std::vector<PyMethodDef>& table = tables.emplace_front();
+  for (const PyMethodDef* m = methods; m != nullptr && m->ml_name != nullptr; ++m) table.push_back(*m);
+  table.push_back({"__reduce__", reduce, METH_NOARGS, "Helper for pickle and copy."});
+  table.push_back({nullptr, nullptr, 0, nullptr});
+  return table.data();
+}
+
+}  // namespace
+
 PyTypeObject* define_class(PyObject* module, const ClassSpec& cls) {
   std::vector<PyType_Slot> slots;
   bool has_new = false;
@@ -34,7 +51,9 @@ PyTypeObject* define_class(PyObject* module, const ClassSpec& cls) {
   if (!has_new) slots.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor)});
   slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(cls.dealloc)});
   if (cls.doc != nullptr) slots.push_back({Py_tp_doc, const_cast<char*>(cls.doc)});
-  if (cls.methods != nullptr) slots.push_back({Py_tp_methods, cls.methods});
+  PyMethodDef* methods = cls.methods;
+  if (cls.reduce != nullptr) methods = with_reduce(cls.methods, cls.reduce);
+  if (methods != nullptr) slots.push_back({Py_tp_methods, methods});
   if (cls.getters != nullptr) slots.push_back({Py_tp_getset, cls.getters});
   slots.push_back({0, nullptr});
 

@@ -100,6 +100,9 @@ struct ClassSpec {
   std::vector<PyType_Slot> slots;
   PyObject* base = nullptr;    // a base class, or null for object
   bool subclassable = false;   // only bases of variant classes are
+  // __reduce__ (METH_NOARGS), added to the methods when set: how pickle and
+  // copy rebuild an object of the class (binding/pickling.h).
+  PyCFunction reduce = nullptr;
 };
 
 // Creates the class (not subclassable unless asked; "No constructor defined

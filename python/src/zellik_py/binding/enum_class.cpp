@@ -4,6 +4,7 @@
 
 #include "zellik_py/binding/boxed.h"
 #include "zellik_py/binding/guard.h"
+#include "zellik_py/binding/pickling.h"
 
 namespace zellik::py {
 
@@ -43,6 +44,15 @@ PyObject* enum_richcompare(PyObject* self, PyObject* other, int op) {
   });
 }
 
+// A member pickles as the class attribute that holds it.
+PyObject* enum_reduce(PyObject* self, PyObject*) {
+  return guard([&] {
+    const EnumValue& v = value_of(self);
+    return rebuilt_by_attribute(reinterpret_cast<PyObject*>(Py_TYPE(self)),
+                                v.table->members[static_cast<std::size_t>(v.number)]);
+  });
+}
+
 Py_hash_t enum_hash(PyObject* self) { return static_cast<Py_hash_t>(value_of(self).number); }
 
 }  // namespace
@@ -50,6 +60,7 @@ Py_hash_t enum_hash(PyObject* self) { return static_cast<Py_hash_t>(value_of(sel
 PyTypeObject* define_enum(PyObject* module, EnumSpec& table) {
   ClassSpec cls = spec_for<EnumValue>(table.name, table.doc);
   cls.methods = table.methods;
+  cls.reduce = &enum_reduce;
   cls.slots = {
       {Py_tp_repr, reinterpret_cast<void*>(&enum_repr)},
       {Py_nb_int, reinterpret_cast<void*>(&enum_int)},

@@ -1,6 +1,7 @@
 // DependencyRequestTrigger and DependencyRequestConfig: when a node requests
 // work through its dependency edges on its own.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/enum_class.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
@@ -36,7 +37,7 @@ PyObject* config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     for (const Ref& item : sequence_items(a[0], "triggers")) {
       config.triggers.push_back(dependency_request_trigger_arg(item.get(), "triggers"));
     }
-    config.label = to_name_arg(a[1], "label");
+    config.label = graph_name_arg(a[1], "label");
     return box_as<DependencyRequestConfig>(type, std::move(config));
   });
 }
@@ -85,6 +86,9 @@ PyGetSetDef g_config_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kDependencyRequestConfigFields[] = {"triggers", "label", nullptr};
+
 }  // namespace
 
 void define_dependency_request_trigger(PyObject* module) { define_enum(module, g_trigger); }
@@ -95,6 +99,7 @@ void define_dependency_request_config(PyObject* module) {
       "DependencyRequestConfig(triggers, label)\n--\n\n"
       "Configuration for automatic dependency-edge request generation on a node.");
   cls.getters = g_config_getters;
+  cls.reduce = &reduce_to_constructor<kDependencyRequestConfigFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&config_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<DependencyRequestConfig, config_repr>)},

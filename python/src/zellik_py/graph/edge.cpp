@@ -1,5 +1,6 @@
 // Edge: a connection from an output port to an input port.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -41,6 +42,9 @@ PyGetSetDef g_edge_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kEdgeFields[] = {"source", "target", nullptr};
+
 }  // namespace
 
 void define_edge(PyObject* module) {
@@ -51,6 +55,7 @@ void define_edge(PyObject* module) {
       "Edges connect output ports to input ports, allowing packets to flow\n"
       "between nodes.");
   cls.getters = g_edge_getters;
+  cls.reduce = &reduce_to_constructor<kEdgeFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&edge_new)},
       {Py_tp_str, reinterpret_cast<void*>(&text_slot<Edge, edge_str>)},

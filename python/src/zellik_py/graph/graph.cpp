@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik/graph/dot.h"
@@ -69,6 +70,18 @@ PyObject* is_dependency_edge_method(PyObject* self, PyObject* const* args, Py_ss
   });
 }
 
+// A graph pickles as its constructor call: the nodes, the edges in the
+// order they were given (repeats kept, so the edges entering each input port
+// keep their order) and the dependency edges.
+PyObject* graph_reduce(PyObject* self, PyObject*) {
+  return guard([&] {
+    const Graph& g = unbox<Graph>(self);
+    Ref nodes = list_of(g.nodes(), [](const auto& item) { return node_to_py(item.second); });
+    Ref args = tuple_of(std::move(nodes), list_of(g.edges_in_order(), edge_to_py), dependency_edges_of(g));
+    return rebuilt_by_constructor(reinterpret_cast<PyObject*>(Py_TYPE(self)), std::move(args));
+  });
+}
+
 // ---------------------------------------------------------------------------
 // Text form (a graph has no properties: it is read through its methods)
 
@@ -107,6 +120,7 @@ void define_graph(PyObject* module) {
       "Graph(nodes, edges, dependency_edges=None)\n--\n\n"
       "The static topology of a flow-based network.");
   cls.methods = g_graph_methods;
+  cls.reduce = &graph_reduce;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&graph_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Graph, repr_of>)},

@@ -10,6 +10,7 @@
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/methods.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
@@ -43,7 +44,9 @@ inline std::string decimal(std::uint64_t n) { return std::to_string(n); }
 // (PacketCountN, MaxSalvosFinite, PortSlotSpecFinite): no constructor, one
 // int property, repr "{prefix}{n})". Tag names the class and its texts and
 // keeps the embedded types, and so the classes, distinct:
-//   struct Tag { static constexpr const char* kName, kDoc, kProperty, kReprPrefix; };
+//   struct Tag { static constexpr const char* kName, kDoc, kProperty, kReprPrefix,
+//                kFactoryClass, kFactory; };
+// (the static constructor kFactoryClass.kFactory(n) makes the object again).
 template <class Tag>
 struct Limit {
   std::uint64_t n;
@@ -53,6 +56,12 @@ template <class Tag>
 struct LimitClass {
   static Ref value(const Limit<Tag>& v) { return to_py_u64(v.n); }
   static std::string repr(const Limit<Tag>& v) { return Tag::kReprPrefix + decimal(v.n) + ")"; }
+  static PyObject* reduce(PyObject* self, PyObject*) {
+    return guard([&] {
+      Ref factory = module_class(Tag::kFactoryClass);
+      return rebuilt_by_static(factory.get(), Tag::kFactory, tuple_of(to_py_u64(unbox<Limit<Tag>>(self).n)));
+    });
+  }
 
   static inline PyGetSetDef getters[] = {
       {Tag::kProperty, value_getter<Limit<Tag>, &LimitClass::value>, nullptr, nullptr, nullptr},
@@ -62,6 +71,7 @@ struct LimitClass {
   static void define(PyObject* module) {
     ClassSpec cls = spec_for<Limit<Tag>>(Tag::kName, Tag::kDoc);
     cls.getters = getters;
+    cls.reduce = &LimitClass::reduce;
     cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Limit<Tag>, &LimitClass::repr>)}};
     define_boxed_class<Limit<Tag>>(module, cls);
   }

@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "zellik_py/binding/ref.h"
-#include "zellik/graph/dependency.h"
+#include "zellik/graph/dependency_request.h"
 #include "zellik/graph/graph.h"
 #include "zellik/graph/node.h"
 #include "zellik/graph/port.h"
 #include "zellik/graph/salvo_condition.h"
 #include "zellik/graph/validation.h"
+#include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
 
@@ -23,6 +23,14 @@ namespace zellik::py {
 // TypeError "argument '{arg}': expected {Class}, got {type}" (throwing
 // PythonError) for anything else; a returned reference points into `obj`, so
 // it lives as long as the caller keeps `obj`.
+
+// A str argument as a Name, as to_name_arg makes it, except that the names
+// made from one str object share one record while the object is
+// remembered. Graphs repeat their str objects (a node's name in its Node and
+// in the PortRefs of its edges, a port's name in every condition over it),
+// and names that share a record compare equal by pointer, so the graph's
+// lookups among them read no text.
+Name graph_name_arg(PyObject* obj, const char* arg);
 
 // PortType: a member of the PortType class (an int is not one).
 Ref port_type_to_py(PortType type);

@@ -16,6 +16,8 @@ struct MaxSalvosFiniteTag {
   static constexpr const char* kDoc = "Finite max salvos with a specific limit.";
   static constexpr const char* kProperty = "max";
   static constexpr const char* kReprPrefix = "MaxSalvos.finite(";
+  static constexpr const char* kFactoryClass = "MaxSalvos";
+  static constexpr const char* kFactory = "finite";
 };
 using MaxSalvosFinite = Limit<MaxSalvosFiniteTag>;
 

@@ -1,5 +1,6 @@
 // Node: a processing node with its ports and salvo conditions.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -24,7 +25,7 @@ PortMap ports_from_py(PyObject* obj, const char* arg) {
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(dict, &pos, &key, &value)) {
-    Name name = to_name_arg(key, arg);
+    Name name = graph_name_arg(key, arg);
     ports.insert_or_assign(std::move(name), port_arg(value, arg));
   }
   return ports;
@@ -38,7 +39,7 @@ SalvoConditionMap conditions_from_py(PyObject* dict, const char* arg) {
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(dict, &pos, &key, &value)) {
-    Name name = to_name_arg(key, arg);
+    Name name = graph_name_arg(key, arg);
     conditions.insert(std::move(name), salvo_condition_arg(value, arg));
   }
   return conditions;
@@ -60,7 +61,7 @@ PyObject* node_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                                     "out_salvo_conditions", "dependency_request_config"},
                          1, args, kwargs);
     Node node;
-    node.name = to_name_arg(a[0], "name");
+    node.name = graph_name_arg(a[0], "name");
     node.in_ports = ports_from_py(a[1], "in_ports");
     node.out_ports = ports_from_py(a[2], "out_ports");
     PyObject* in_conditions = optional_dict(a[3], "in_salvo_conditions");
@@ -104,6 +105,9 @@ PyGetSetDef g_node_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kNodeFields[] = {"name", "in_ports", "out_ports", "in_salvo_conditions", "out_salvo_conditions", "dependency_request_config", nullptr};
+
 }  // namespace
 
 void define_node(PyObject* module) {
@@ -113,6 +117,7 @@ void define_node(PyObject* module) {
       "out_salvo_conditions=None, dependency_request_config=None)\n--\n\n"
       "A processing node in the graph.");
   cls.getters = g_node_getters;
+  cls.reduce = &reduce_to_constructor<kNodeFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&node_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Node, node_repr>)},

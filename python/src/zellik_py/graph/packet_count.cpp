@@ -15,6 +15,8 @@ struct PacketCountNTag {
   static constexpr const char* kDoc = "PacketCount with a specific count limit.";
   static constexpr const char* kProperty = "count";
   static constexpr const char* kReprPrefix = "PacketCount.count(";
+  static constexpr const char* kFactoryClass = "PacketCount";
+  static constexpr const char* kFactory = "count";
 };
 using PacketCountN = Limit<PacketCountNTag>;
 

@@ -1,5 +1,6 @@
 // Port: a port on a node, with its capacity.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -41,11 +42,15 @@ PyGetSetDef g_port_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kPortFields[] = {"slots_spec", nullptr};
+
 }  // namespace
 
 void define_port(PyObject* module) {
   ClassSpec cls = spec_for<Port>("Port", "Port(slots_spec=None)\n--\n\nA port on a node.");
   cls.getters = g_port_getters;
+  cls.reduce = &reduce_to_constructor<kPortFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&port_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Port, port_repr>)},

@@ -1,5 +1,6 @@
 // PortType and PortRef: which port of which node.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/enum_class.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
@@ -29,9 +30,9 @@ PyObject* port_ref_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     auto a = parse_tuple("PortRef", std::array{"node_name", "port_type", "port_name"}, 3, args,
                          kwargs);
     PortRef ref;
-    ref.node_name = to_name_arg(a[0], "node_name");
+    ref.node_name = graph_name_arg(a[0], "node_name");
     ref.port_type = port_type_arg(a[1], "port_type");
-    ref.port_name = to_name_arg(a[2], "port_name");
+    ref.port_name = graph_name_arg(a[2], "port_name");
     return box_as<PortRef>(type, std::move(ref));
   });
 }
@@ -70,6 +71,9 @@ PyGetSetDef g_port_ref_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kPortRefFields[] = {"node_name", "port_type", "port_name", nullptr};
+
 }  // namespace
 
 void define_port_type(PyObject* module) { define_enum(module, g_port_type); }
@@ -80,6 +84,7 @@ void define_port_ref(PyObject* module) {
       "PortRef(node_name, port_type, port_name)\n--\n\n"
       "A reference to a specific port on a specific node.");
   cls.getters = g_port_ref_getters;
+  cls.reduce = &reduce_to_constructor<kPortRefFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&port_ref_new)},
       {Py_tp_str, reinterpret_cast<void*>(&text_slot<PortRef, port_ref_str>)},

@@ -16,6 +16,8 @@ struct PortSlotSpecFiniteTag {
   static constexpr const char* kDoc = "Finite port capacity with a specific limit.";
   static constexpr const char* kProperty = "capacity";
   static constexpr const char* kReprPrefix = "PortSlotSpec.finite(";
+  static constexpr const char* kFactoryClass = "PortSlotSpec";
+  static constexpr const char* kFactory = "finite";
 };
 using PortSlotSpecFinite = Limit<PortSlotSpecFiniteTag>;
 

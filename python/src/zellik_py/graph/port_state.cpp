@@ -62,6 +62,15 @@ PyObject* numeric_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 Ref kind_of(const PortStateNumeric& s) { return to_py(s.kind); }
 Ref value_of(const PortStateNumeric& s) { return to_py_u64(s.value); }
 
+// Pickles as the static constructor that made it: PortState.{kind}(value).
+PyObject* numeric_reduce(PyObject* self, PyObject*) {
+  return guard([&] {
+    const PortStateNumeric& s = unbox<PortStateNumeric>(self);
+    Ref port_state = module_class("PortState");
+    return rebuilt_by_static(port_state.get(), s.kind.str().c_str(), tuple_of(to_py_u64(s.value)));
+  });
+}
+
 std::string numeric_repr(const PortStateNumeric& s) {
   return "PortState." + s.kind.str() + "(" + decimal(s.value) + ")";
 }
@@ -105,6 +114,7 @@ void define_port_state(PyObject* module) { define_enum(module, g_port_state); }
 void define_port_state_numeric(PyObject* module) {
   ClassSpec cls = spec_for<PortStateNumeric>("PortStateNumeric", "Numeric port state predicate.");
   cls.getters = g_numeric_getters;
+  cls.reduce = &numeric_reduce;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PortStateNumeric, numeric_repr>)}};
   define_boxed_class<PortStateNumeric>(module, cls);
 }

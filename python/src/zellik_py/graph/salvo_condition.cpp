@@ -1,5 +1,6 @@
 // SalvoCondition: when packets may trigger an epoch or be sent.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -20,7 +21,7 @@ std::optional<std::vector<Name>> names_of_sequence(PyObject* obj) {
   for (Py_ssize_t i = 0; i < size; ++i) {
     Ref item = own(PySequence_GetItem(obj, i));
     if (!PyUnicode_Check(item.get())) return std::nullopt;
-    names.push_back(to_name_arg(item.get(), "ports"));
+    names.push_back(graph_name_arg(item.get(), "ports"));
   }
   return names;
 }
@@ -30,7 +31,7 @@ std::optional<std::vector<Name>> names_of_sequence(PyObject* obj) {
 SalvoPorts ports_from_py(PyObject* obj) {
   SalvoPorts ports;
   if (PyUnicode_Check(obj)) {
-    ports.emplace(to_name_arg(obj, "ports"), PacketCount::All());
+    ports.emplace(graph_name_arg(obj, "ports"), PacketCount::All());
     return ports;
   }
   if (!PyDict_Check(obj) && PySequence_Check(obj)) {
@@ -44,7 +45,7 @@ SalvoPorts ports_from_py(PyObject* obj) {
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(obj, &pos, &key, &value)) {
-    Name name = to_name_arg(key, "ports");
+    Name name = graph_name_arg(key, "ports");
     ports.insert_or_assign(std::move(name), packet_count_from_py(value));
   }
   return ports;
@@ -109,6 +110,9 @@ PyGetSetDef g_condition_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kSalvoConditionFields[] = {"max_salvos", "ports", "term", nullptr};
+
 }  // namespace
 
 void define_salvo_condition(PyObject* module) {
@@ -117,6 +121,7 @@ void define_salvo_condition(PyObject* module) {
       "SalvoCondition(max_salvos, ports, term)\n--\n\n"
       "A condition that defines when packets can trigger an epoch or be sent.");
   cls.getters = g_condition_getters;
+  cls.reduce = &reduce_to_constructor<kSalvoConditionFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&condition_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoCondition, condition_repr>)},

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -49,7 +50,7 @@ PyObject* term_false(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kw
 PyObject* term_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
     auto a = parse_fast("port", std::array{"port_name", "state"}, 2, args, nargs, kwnames);
-    Name port_name = to_name_arg(a[0], "port_name");
+    Name port_name = graph_name_arg(a[0], "port_name");
     return box(Term::Port(std::move(port_name), port_state_from_py(a[1])));
   });
 }
@@ -136,12 +137,37 @@ PyGetSetDef g_term_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// A term pickles as the static constructor of its kind, its parts as
+// arguments (and so, recursively, as theirs).
+constexpr const char* kNoFields[] = {nullptr};
+constexpr const char* kPortFields[] = {"get_port_name", "get_port_state", nullptr};
+constexpr const char* kTermsFields[] = {"get_terms", nullptr};
+constexpr const char* kInnerFields[] = {"get_inner", nullptr};
+
+struct KindConstructor {
+  const char* method;
+  const char* const* fields;
+};
+constexpr KindConstructor kKindConstructors[] = {
+    {"true_", kNoFields}, {"false_", kNoFields}, {"port", kPortFields},
+    {"and_", kTermsFields}, {"or_", kTermsFields}, {"not_", kInnerFields},
+};
+static_assert(std::size(kKindConstructors) == std::size(kKindNames));
+
+PyObject* term_reduce(PyObject* self, PyObject*) {
+  return guard([&] {
+    const KindConstructor& k = kKindConstructors[static_cast<std::size_t>(unbox<Term>(self).kind())];
+    return rebuilt_by_static(reinterpret_cast<PyObject*>(Py_TYPE(self)), k.method, fields_of(self, k.fields));
+  });
+}
+
 }  // namespace
 
 void define_salvo_condition_term(PyObject* module) {
   ClassSpec cls = spec_for<Term>("SalvoConditionTerm", "Boolean expression over port states.");
   cls.methods = g_term_methods;
   cls.getters = g_term_getters;
+  cls.reduce = &term_reduce;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Term, term_repr>)}};
   define_boxed_class<Term>(module, cls);
 }

@@ -1,5 +1,6 @@
 // Epoch: one execution of a node; and EpochState, its lifecycle state.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/enum_class.h"
 #include "zellik_py/net/identifiers.h"
@@ -74,6 +75,7 @@ void define_epoch(PyObject* module) {
   ClassSpec cls = spec_for<Epoch>("Epoch", "An execution instance of a node.");
   cls.methods = g_methods;
   cls.getters = g_getters;
+  cls.reduce = &reduce_to_record<Epoch>;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Epoch, epoch_repr>)}};
   define_boxed_class<Epoch>(module, cls);
 }

@@ -9,6 +9,7 @@
 #include "zellik/net/net_action.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -129,6 +130,40 @@ std::string arguments(const stored::TransportPacketToLocation& a) {
 }
 std::string arguments(const stored::CreateRequest& a) {
   return quoted(a.node_name.view()) + ", " + quoted(a.label.view());
+}
+
+// The arguments of the static constructor that makes the action again.
+Ref constructor_args(const stored::RunStep&) { return tuple_of(); }
+Ref constructor_args(const stored::CreatePacket& a) {
+  return a.epoch_id ? tuple_of(to_py(*a.epoch_id)) : tuple_of();
+}
+template <class EngineAction>
+Ref constructor_args(const stored::ById<EngineAction>& a) {
+  return tuple_of(to_py(a.id));
+}
+Ref constructor_args(const stored::CreateEpoch& a) { return tuple_of(to_py(a.node_name), salvo_to_py(a.salvo)); }
+Ref constructor_args(const stored::LoadPacketIntoOutputPort& a) {
+  return tuple_of(to_py(a.packet_id), to_py(a.port_name));
+}
+Ref constructor_args(const stored::SendOutputSalvo& a) {
+  return tuple_of(to_py(a.epoch_id), to_py(a.salvo_condition_name));
+}
+Ref constructor_args(const stored::TransportPacketToLocation& a) {
+  return tuple_of(to_py(a.packet_id), location_to_py(a.destination));
+}
+Ref constructor_args(const stored::CreateRequest& a) { return tuple_of(to_py(a.node_name), to_py(a.label)); }
+
+// An action pickles as the static constructor that made it, ids as given.
+PyObject* action_reduce(PyObject* self, PyObject*) {
+  return guard([&] {
+    PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    return std::visit(
+        [&](const auto& alt) {
+          using Stored = std::decay_t<decltype(alt)>;
+          return rebuilt_by_static(cls, constructor_name<Stored>(), constructor_args(alt));
+        },
+        unbox<StoredAction>(self));
+  });
 }
 
 std::string action_repr(const StoredAction& a) {
@@ -373,6 +408,7 @@ PyMethodDef g_methods[] = {
 void define_net_action(PyObject* module) {
   ClassSpec cls = spec_for<StoredAction>("NetAction", "An action to perform on the network.");
   cls.methods = g_methods;
+  cls.reduce = &action_reduce;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<StoredAction, action_repr>)}};
   define_boxed_class<StoredAction>(module, cls);
 }

@@ -25,5 +25,8 @@ void define_net_action(PyObject* module);
 void define_net_event(PyObject* module);
 void define_response_data(PyObject* module);
 void define_net_sim(PyObject* module);
+// The module-level function that rebuilds engine records from their pickled
+// bytes (records.cpp).
+void define_record_functions(PyObject* module);
 
 }  // namespace zellik::py

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "zellik_py/binding/args.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
@@ -380,20 +381,37 @@ Ref request_source_of(const EventValue& e) {
 // ---------------------------------------------------------------------------
 // Slot table and type
 
+// __reduce__: the byte form of the engine's record.
+PyObject* reduce_event(PyObject* self, PyObject*) {
+  return guard([&] {
+    const NetEvent event = visit_event(unbox<EventValue>(self), [](const auto& ev) { return NetEvent(ev); });
+    return rebuilt_from_record(encode_record(event));
+  });
+}
+
 PyGetSetDef g_getters[] = {
-    {"kind", value_getter<EventValue, kind_of>, nullptr, nullptr, nullptr},
-    {"timestamp", value_getter<EventValue, timestamp_of>, nullptr, nullptr, nullptr},
-    {"packet_id", value_getter<EventValue, packet_id_of>, nullptr, nullptr, nullptr},
-    {"epoch_id", value_getter<EventValue, epoch_id_of>, nullptr, nullptr, nullptr},
+    {"kind", value_getter<EventValue, kind_of>, nullptr,
+     "The kind of the event, such as \"PacketMoved\" (str).", nullptr},
+    {"timestamp", value_getter<EventValue, timestamp_of>, nullptr,
+     "When the event was recorded, in milliseconds since the Unix epoch (int).", nullptr},
+    {"packet_id", value_getter<EventValue, packet_id_of>, nullptr,
+     "The id of the packet the event is about, as text; None for events about no packet.", nullptr},
+    {"epoch_id", value_getter<EventValue, epoch_id_of>, nullptr,
+     "The id of the epoch the event is about, as text; None for events that carry no\n"
+     "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead).", nullptr},
     {"epoch", value_getter<EventValue, epoch_of>, nullptr,
      "Get the epoch (for EpochFinished and EpochCancelled events).", nullptr},
     {"location", value_getter<EventValue, location_of>, nullptr,
      "Get the location (for PacketConsumed and PacketDestroyed events).", nullptr},
-    {"from_location", value_getter<EventValue, from_location_of>, nullptr, nullptr, nullptr},
-    {"to_location", value_getter<EventValue, to_location_of>, nullptr, nullptr, nullptr},
+    {"from_location", value_getter<EventValue, from_location_of>, nullptr,
+     "Where the packet was (for PacketMoved events); a new PacketLocation, or None.", nullptr},
+    {"to_location", value_getter<EventValue, to_location_of>, nullptr,
+     "Where the packet went (for PacketMoved events); a new PacketLocation, or None.", nullptr},
     {"from_index", value_getter<EventValue, from_index_of>, nullptr,
      "Get the from_index (for PacketMoved events - used for undo).", nullptr},
-    {"salvo_condition", value_getter<EventValue, salvo_condition_of>, nullptr, nullptr, nullptr},
+    {"salvo_condition", value_getter<EventValue, salvo_condition_of>, nullptr,
+     "The salvo condition (for InputSalvoTriggered, OutputSalvoTriggered and\n"
+     "PacketOrphaned events); None for other kinds.", nullptr},
     {"node_name", value_getter<EventValue, node_name_of>, nullptr,
      "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).", nullptr},
     {"orphaned_port_name", value_getter<EventValue, orphaned_port_name_of>, nullptr,
@@ -415,6 +433,7 @@ void define_net_event(PyObject* module) {
   ClassSpec cls = spec_for<EventValue>("NetEvent", "An event that occurred during a network action.");
   cls.methods = g_methods;
   cls.getters = g_getters;
+  cls.reduce = &reduce_event;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<EventValue, event_repr>)}};
   define_boxed_class<EventValue>(module, cls);
 }

@@ -14,6 +14,7 @@ void register_net_classes(PyObject* module) {
   define_net_event(module);
   define_response_data(module);
   define_net_sim(module);
+  define_record_functions(module);
 }
 
 }  // namespace zellik::py

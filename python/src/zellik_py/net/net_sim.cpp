@@ -4,11 +4,15 @@
 #include <chrono>
 #include <iterator>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "zellik/net/net_sim.h"
 #include "zellik/net/net_view.h"
+#include "zellik/net/snapshot.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/errors/translate.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/identifiers.h"
@@ -279,6 +283,62 @@ PyObject* undo_action(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   });
 }
 
+// --- Snapshots: pickle, copy and fork -------------------------------------
+// A net pickles as NetSim(graph) followed by __setstate__(snapshot bytes);
+// copy.copy and copy.deepcopy go through the same bytes in memory, so a copy
+// shares nothing with the original.
+
+// The net `graph` restored from `bytes`; ValueError for bytes that are not
+// a snapshot of this format or that do not fit the graph.
+std::unique_ptr<NetSim> restored(Graph graph, std::string_view bytes) {
+  auto net = decode_snapshot(std::move(graph), bytes);
+  if (!net.ok()) raise(PyExc_ValueError, net.error().text);
+  return std::move(net).value();
+}
+
+PyObject* reduce(PyObject* self, PyObject*) {
+  return guard([&] {
+    Hold hold(value_of(self), Use::Shared);
+    const std::string bytes = encode_snapshot(hold.net());
+    Ref state = own(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+    Ref args = tuple_of(graph_to_py(hold.net().graph()));
+    return tuple_of(Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(self))), std::move(args), std::move(state));
+  });
+}
+
+PyObject* set_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("__setstate__", std::array{"state"}, 1, args, nargs, kwnames);
+    if (!PyBytes_Check(a[0])) raise_arg_type(a[0], "state", "bytes");
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    check_status(PyBytes_AsStringAndSize(a[0], &data, &size));
+    Hold hold(value_of(self), Use::Exclusive);
+    // The whole net is built before the old one is dropped: a refused
+    // snapshot leaves this net as it was.
+    std::unique_ptr<NetSim> net = restored(hold.net().graph(), std::string_view(data, static_cast<std::size_t>(size)));
+    value_of(self).engine = std::move(net);
+    return none();
+  });
+}
+
+Ref fork(PyObject* self) {
+  Hold hold(value_of(self), Use::Shared);
+  std::unique_ptr<NetSim> net = restored(hold.net().graph(), encode_snapshot(hold.net()));
+  return box_as<NetSimValue>(Py_TYPE(self), NetSimValue{std::move(net), 0});
+}
+
+PyObject* copy_net(PyObject* self, PyObject*) {
+  return guard([&] { return fork(self); });
+}
+
+PyObject* deepcopy_net(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    parse_fast("__deepcopy__", std::array{"memo"}, 1, args, nargs, kwnames);
+    return fork(self);
+  });
+}
+
 // ---------------------------------------------------------------------------
 // Getters
 
@@ -323,6 +383,21 @@ PyMethodDef g_methods[] = {
      "Args:\n    action: The original action that was executed\n"
      "    events: The events that were produced by the action\n\n"
      "Raises:\n    UndoError: If the undo operation fails"},
+    {"__reduce__", as_method(&reduce), METH_NOARGS,
+     "__reduce__($self)\n--\n\n"
+     "Pickle support: the net pickles as its graph and a snapshot of its whole state."},
+    {"__setstate__", as_method(&set_state), kFastMethod,
+     "__setstate__($self, state)\n--\n\n"
+     "Replace the state of the net with a snapshot made by pickling a net.\n\n"
+     "Returns None. Raises ValueError when `state` is not a snapshot of this format\n"
+     "version, is cut short or altered, or names a node, port, edge or epoch that\n"
+     "this net's graph cannot hold; the net is then left as it was."},
+    {"__copy__", as_method(&copy_net), METH_NOARGS,
+     "__copy__($self)\n--\n\n"
+     "Fork the net: a new NetSim over a copy of the graph, with a copy of every\n"
+     "packet, epoch and request. The two nets share nothing that changes."},
+    {"__deepcopy__", as_method(&deepcopy_net), kFastMethod,
+     "__deepcopy__($self, memo)\n--\n\nFork the net, as __copy__ does."},
     {"packets", as_method(&packets), METH_NOARGS,
      "packets($self)\n--\n\nGet every packet of the network, wherever it is, ordered by ID."},
     {"epochs", as_method(&epochs), METH_NOARGS,

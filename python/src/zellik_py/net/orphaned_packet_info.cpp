@@ -1,6 +1,7 @@
 // OrphanedPacketInfo: a packet an output salvo sent through an output port
 // with no edge.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
@@ -42,6 +43,7 @@ void define_orphaned_packet_info(PyObject* module) {
   ClassSpec cls = spec_for<OrphanedPacketInfo>(
       "OrphanedPacketInfo", "Information about a packet sent to an unconnected output port.");
   cls.getters = g_getters;
+  cls.reduce = &reduce_to_record<OrphanedPacketInfo>;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<OrphanedPacketInfo, orphaned_repr>)}};
   define_boxed_class<OrphanedPacketInfo>(module, cls);
 }

@@ -1,5 +1,6 @@
 // Packet: a packet of the net, as a query returned it.
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -50,6 +51,7 @@ void define_packet(PyObject* module) {
   ClassSpec cls = spec_for<Packet>("Packet", "A packet in the network.");
   cls.methods = g_methods;
   cls.getters = g_getters;
+  cls.reduce = &reduce_to_record<Packet>;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Packet, packet_repr>)}};
   define_boxed_class<Packet>(module, cls);
 }

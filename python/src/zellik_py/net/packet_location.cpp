@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/graph/graph_convert.h"
@@ -133,12 +134,34 @@ PyGetSetDef g_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// A location pickles as the static constructor of its kind.
+PyObject* location_reduce(PyObject* self, PyObject*) {
+  return guard([&] {
+    const PacketLocation& loc = unbox<PacketLocation>(self);
+    PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    switch (loc.kind()) {
+      case PacketLocation::Kind::Node:
+        return rebuilt_by_static(cls, "node", tuple_of(id_to_py(loc.epoch_id())));
+      case PacketLocation::Kind::InputPort:
+        return rebuilt_by_static(cls, "input_port", tuple_of(to_py(loc.node_name()), to_py(loc.port_name())));
+      case PacketLocation::Kind::OutputPort:
+        return rebuilt_by_static(cls, "output_port", tuple_of(id_to_py(loc.epoch_id()), to_py(loc.port_name())));
+      case PacketLocation::Kind::Edge:
+        return rebuilt_by_static(cls, "edge", tuple_of(edge_to_py(loc.edge())));
+      case PacketLocation::Kind::OutsideNet:
+        break;
+    }
+    return rebuilt_by_static(cls, "outside_net", tuple_of());
+  });
+}
+
 }  // namespace
 
 void define_packet_location(PyObject* module) {
   ClassSpec cls = spec_for<PacketLocation>("PacketLocation", "Where a packet is located in the network.");
   cls.methods = g_methods;
   cls.getters = g_getters;
+  cls.reduce = &location_reduce;
   cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PacketLocation, location_repr>)}};
   define_boxed_class<PacketLocation>(module, cls);
 }

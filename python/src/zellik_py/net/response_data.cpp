@@ -10,6 +10,7 @@
 #include "zellik/base/variant_check.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -235,13 +236,60 @@ const std::vector<VariantClass> g_variants = {
         {}),
 };
 
+// The variant class of the alternative `data` holds.
+const VariantClass& variant_of(const Data& data) {
+  for (const VariantClass& variant : g_variants) {
+    if (variant.index == data.index()) return variant;
+  }
+  fail("Response data without a variant class");
+}
+
+// A response pickles as its variant class called with its fields, the class
+// reached as an attribute of the base: NetActionResponseData.{Variant}(...).
+PyObject* variant_reduce(PyObject* self, PyObject*) {
+  return guard([&] {
+    const VariantClass& variant = variant_of(unbox<Data>(self));
+    std::vector<const char*> names = variant.match_args;
+    names.push_back(nullptr);
+    Ref base = module_class("NetActionResponseData");
+    return rebuilt_by_static(base.get(), variant.attribute, fields_of(self, names.data()));
+  });
+}
+
+// "NetActionResponseData.{Variant}(field=value, ...)", the fields in
+// constructor order, epochs and ids as the other reprs show them.
+std::string ids_repr(const std::vector<Ulid>& ids) {
+  std::string out = "[";
+  for (const Ulid& id : ids) out += (out.size() > 1 ? ", " : "") + single_quoted(id.to_string());
+  return out + "]";
+}
+
+std::string fields_repr(const response::StepResult& d) {
+  return std::string("made_progress=") + (d.made_progress ? "True" : "False");
+}
+std::string fields_repr(const response::Packet& d) { return "packet_id=" + single_quoted(d.packet_id.to_string()); }
+std::string fields_repr(const response::CreatedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
+std::string fields_repr(const response::StartedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
+std::string fields_repr(const response::FinishedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
+std::string fields_repr(const response::CancelledEpoch& d) {
+  return "epoch=" + epoch_repr(d.epoch) + ", destroyed_packets=" + ids_repr(d.destroyed_packets);
+}
+std::string fields_repr(const response::Empty&) { return ""; }
+
+std::string variant_repr(const Data& data) {
+  return std::string("NetActionResponseData.") + variant_of(data).attribute + "(" +
+         std::visit([](const auto& alt) { return fields_repr(alt); }, data) + ")";
+}
+
 // Defines one variant class as a subclass of `base` and hangs it on the base
 // under its attribute name; the module itself does not export it.
 void define_variant(PyObject* module, PyObject* base, const VariantClass& variant) {
   ClassSpec cls = spec_for<Data>(variant.name, variant.doc);
   cls.base = base;
   cls.getters = variant.getters;
-  cls.slots = {{Py_tp_new, reinterpret_cast<void*>(variant.construct)}};
+  cls.reduce = &variant_reduce;
+  cls.slots = {{Py_tp_new, reinterpret_cast<void*>(variant.construct)},
+               {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Data, variant_repr>)}};
   g_classes[variant.index] = define_class(module, cls);
   PyObject* type = reinterpret_cast<PyObject*>(g_classes[variant.index]);
   check_status(PyObject_SetAttrString(base, variant.attribute, type));  // the base keeps it alive

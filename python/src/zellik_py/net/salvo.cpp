@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/net/identifiers.h"
@@ -101,6 +102,9 @@ PyGetSetDef g_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// The constructor arguments, read back from the properties.
+constexpr const char* kSalvoFields[] = {"salvo_condition", "packets", nullptr};
+
 }  // namespace
 
 void define_salvo(PyObject* module) {
@@ -108,6 +112,7 @@ void define_salvo(PyObject* module) {
       "Salvo", "Salvo(salvo_condition, packets)\n--\n\nA collection of packets entering or exiting a node.");
   cls.methods = g_methods;
   cls.getters = g_getters;
+  cls.reduce = &reduce_to_constructor<kSalvoFields>;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&salvo_new)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoText, salvo_repr>)},

@@ -1,4 +1,4 @@
-#include "zellik/graph/port.h"
+#include "zellik/graph/port_ref.h"
 
 namespace zellik {
 
@@ -13,7 +13,5 @@ std::string PortRef::to_string() const {
   text.append(node_name.view()).append(1, '.').append(dir).append(1, '.').append(port_name.view());
   return text;
 }
-
-std::string Edge::to_string() const { return source.to_string() + " -> " + target.to_string(); }
 
 }  // namespace zellik

@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -112,6 +113,7 @@ void define_validation_error_info(PyObject* module) {
       "Provides access to the error variant name, human-readable message,\n"
       "and a dict of variant-specific fields (node names, port refs, etc.).");
   cls.getters = g_info_getters;
+  cls.reduce = &reduce_to_record<GraphValidationError>;
   cls.slots = {
       {Py_tp_str, reinterpret_cast<void*>(&text_slot<GraphValidationError, info_str>)},
       {Py_tp_repr, reinterpret_cast<void*>(&text_slot<GraphValidationError, info_repr>)},

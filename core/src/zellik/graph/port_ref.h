@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "zellik/base/name.h"
+
+namespace zellik {
+
+// Whether a port takes packets in or sends them out.
+enum class PortType : std::uint8_t { Input = 0, Output = 1 };
+
+// "Input" or "Output".
+std::string_view port_type_debug_name(PortType type);
+
+// One port of one node. A plain value.
+struct PortRef {
+  Name node_name;
+  PortType port_type = PortType::Input;
+  Name port_name;
+
+  // "{node_name}.{in|out}.{port_name}".
+  std::string to_string() const;
+  friend bool operator==(const PortRef& a, const PortRef& b) {
+    return a.port_type == b.port_type && a.node_name == b.node_name && a.port_name == b.port_name;
+  }
+};
+
+struct PortRefHash {
+  std::size_t operator()(const PortRef& r) const {
+    std::size_t h = r.node_name.hash();
+    h = hash_combine(h, static_cast<std::size_t>(r.port_type));
+    return hash_combine(h, r.port_name.hash());
+  }
+};
+
+}  // namespace zellik
