@@ -1,6 +1,7 @@
 """Reproducible runs: seeded nets, traces as plain dicts, and replaying them."""
 
 import json
+import sys
 
 import pytest
 
@@ -88,6 +89,21 @@ class TestSeededNets:
         with pytest.raises(error):
             z.NetSim(pipeline_graph()[0], *args, **kwargs)
         assert z.NetSim(pipeline_graph()[0], seed=2**64 - 1).is_blocked()
+
+
+class TestEventObjects:
+    def test_every_kind_is_a_small_object_and_the_whole_run_undoes(self) -> None:
+        net = z.NetSim(pipeline_graph()[0], seed=6)
+        records = drive(net)
+        events = [e for _, _, evs in records for e in evs]
+        assert len({e.kind for e in events}) == 14
+        # Small enough for the interpreter's small-object allocator, with room to spare.
+        assert max(sys.getsizeof(e) for e in events) <= 128
+        finished = [e for e in events if e.kind in ("EpochFinished", "EpochCancelled")]
+        assert [e.epoch.id == e.epoch_id for e in finished] == [True, True, True]
+        for action, _, evs in reversed(records):
+            net.undo_action(action, evs)
+        assert (net.packets(), net.epochs()) == ([], [])
 
 
 class TestPlainDicts:

@@ -2,8 +2,9 @@
 
 namespace zellik {
 
-Name::Name(std::string text) : hash_(std::hash<std::string_view>{}(text)) {
-  rep_ = new Rep{{1}, std::move(text)};
+Name::Name(std::string text) {
+  const std::size_t hash = std::hash<std::string_view>{}(text);
+  rep_ = new Rep{{1}, hash, std::move(text)};
 }
 
 Name::Name(std::string_view text) : Name(std::string(text)) {}

@@ -14,9 +14,9 @@ namespace zellik {
 // An immutable piece of text (node, port and condition names, labels).
 // Copies share one allocation, so records that repeat a graph's names cost
 // no heap allocation and no character copying. The hash is computed once,
-// when the text is made, and kept beside the pointer, so hashing a name and
-// telling two different names apart read no memory but the names
-// themselves. Intentionally copyable; copies may be made and dropped on
+// when the text is made, and kept in the shared record with the count of
+// sharers, so a Name is one pointer wide (events and locations carry
+// several). Intentionally copyable; copies may be made and dropped on
 // several threads at once.
 class Name {
  public:
@@ -25,9 +25,8 @@ class Name {
   Name(std::string_view text);  // NOLINT: implicit by design
   Name(const char* text);       // NOLINT: implicit by design
 
-  Name(const Name& other) noexcept : rep_(other.rep_), hash_(other.hash_) { retain(); }
-  Name(Name&& other) noexcept
-      : rep_(std::exchange(other.rep_, nullptr)), hash_(std::exchange(other.hash_, 0)) {}
+  Name(const Name& other) noexcept : rep_(other.rep_) { retain(); }
+  Name(Name&& other) noexcept : rep_(std::exchange(other.rep_, nullptr)) {}
   Name& operator=(const Name& other) noexcept {
     Name(other).swap(*this);
     return *this;
@@ -41,7 +40,7 @@ class Name {
   const std::string& str() const { return rep_ != nullptr ? rep_->text : empty_text(); }
   std::string_view view() const { return str(); }
   bool empty() const { return str().empty(); }
-  std::size_t hash() const { return rep_ != nullptr ? hash_ : empty_hash(); }
+  std::size_t hash() const { return rep_ != nullptr ? rep_->hash : empty_hash(); }
 
   friend bool operator==(const Name& a, const Name& b) {
     if (a.rep_ == b.rep_) return true;
@@ -56,6 +55,7 @@ class Name {
  private:
   struct Rep {
     std::atomic<std::size_t> refs;
+    std::size_t hash;
     std::string text;
   };
 
@@ -64,7 +64,6 @@ class Name {
 
   void swap(Name& other) noexcept {
     std::swap(rep_, other.rep_);
-    std::swap(hash_, other.hash_);
   }
   void retain() const noexcept {
     if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);
@@ -77,9 +76,10 @@ class Name {
     }
   }
 
-  Rep* rep_ = nullptr;    // null for the empty name made by default
-  std::size_t hash_ = 0;  // the hash of the text when rep_ is set
+  Rep* rep_ = nullptr;  // null for the empty name made by default
 };
+
+static_assert(sizeof(Name) == sizeof(void*));
 
 // Hash and equality for maps keyed by Name that may also be probed with a
 // std::string_view (heterogeneous lookup) without building a Name.

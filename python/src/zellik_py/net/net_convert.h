@@ -47,6 +47,7 @@ Ref salvo_to_py(const SalvoText& salvo);
 Ref orphaned_packet_to_py(const OrphanedPacketInfo& info);
 Ref epoch_to_py(const Epoch& epoch);
 Ref event_to_py(const NetEvent& event);
+Ref event_to_py(NetEvent&& event);
 Ref events_to_py(const EventList& events);
 Ref response_data_to_py(const NetActionResponseData& data);
 
@@ -58,8 +59,8 @@ bool is_net_action(PyObject* obj);
 // The engine's action for a NetAction object: its id texts are parsed here
 // (ValueError "Invalid ULID: ..." for the first malformed one).
 NetAction action_arg(PyObject* obj, const char* arg);
-// The engine's event embedded in a NetEvent object.
-const NetEvent& event_arg(PyObject* obj, const char* arg);
+// A copy of the engine's event embedded in a NetEvent object.
+NetEvent event_arg(PyObject* obj, const char* arg);
 
 // The repr of a location, as every repr that shows one writes it.
 std::string location_repr(const PacketLocation& location);

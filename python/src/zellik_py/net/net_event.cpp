@@ -1,6 +1,8 @@
 // NetEvent: the record of one change an action made.
 
 #include <array>
+#include <memory>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -16,8 +18,73 @@ namespace zellik::py {
 namespace {
 
 // ---------------------------------------------------------------------------
-// Value: the object embeds the engine's NetEvent (Box<NetEvent>). Objects
-// come only from the engine; undo_action hands the embedded record back.
+// Value: the object embeds the engine's NetEvent (Box<EventValue>), except
+// that the two kinds carrying a whole epoch keep their record on the heap:
+// an epoch is several times the size of any other event, and a run makes
+// millions of objects, so the common kinds stay within the interpreter's
+// small-object allocator at 128 bytes or less. The kind's index is the
+// engine's. Objects come only from the engine; undo_action hands a copy of
+// the embedded record back.
+
+template <class E>
+struct OnHeap {
+  std::unique_ptr<const E> event;
+};
+
+template <class E>
+struct Stored {
+  using type = E;
+};
+template <>
+struct Stored<event::EpochFinished> {
+  using type = OnHeap<event::EpochFinished>;
+};
+template <>
+struct Stored<event::EpochCancelled> {
+  using type = OnHeap<event::EpochCancelled>;
+};
+
+template <class V>
+struct StoredVariant;
+template <class... E>
+struct StoredVariant<std::variant<E...>> {
+  using type = std::variant<typename Stored<E>::type...>;
+};
+
+using EventValue = StoredVariant<NetEvent>::type;
+
+static_assert(sizeof(Box<EventValue>) <= 128, "a NetEvent object must stay within 128 bytes");
+
+template <class E>
+const E& engine_event(const E& e) {
+  return e;
+}
+template <class E>
+const E& engine_event(const OnHeap<E>& e) {
+  return *e.event;
+}
+
+// Calls f with the engine's record of the embedded event.
+template <class F>
+decltype(auto) visit_event(const EventValue& e, F&& f) {
+  return std::visit([&f](const auto& stored) -> decltype(auto) { return f(engine_event(stored)); }, e);
+}
+
+// Copies or moves (for an rvalue) the engine's record into an object's value.
+template <class Event>
+EventValue to_value(Event&& e) {
+  return std::visit(
+      [](auto&& ev) -> EventValue {
+        using E = std::decay_t<decltype(ev)>;
+        using S = typename Stored<E>::type;
+        if constexpr (std::is_same_v<S, E>) {
+          return EventValue(std::in_place_type<E>, std::forward<decltype(ev)>(ev));
+        } else {
+          return EventValue(std::in_place_type<S>, S{std::make_unique<const E>(std::forward<decltype(ev)>(ev))});
+        }
+      },
+      std::forward<Event>(e));
+}
 
 // What the repr shows after the timestamp, one overload per kind.
 std::string id_field(const char* name, const Ulid& id) { return std::string(", ") + name + "=" + single_quoted(id.to_string()); }
@@ -64,9 +131,10 @@ std::string fields(const event::RequestEpochCreated& e) {
   return id_field("epoch_id", e.epoch_id) + name_field("source_node", e.source_node) + name_field("label", e.label);
 }
 
-std::string event_repr(const NetEvent& e) {
-  return "NetEvent." + std::string(kind_name(e)) + "(ts=" + std::to_string(event_timestamp(e)) +
-         std::visit([](const auto& ev) { return fields(ev); }, e) + ")";
+std::string event_repr(const EventValue& e) {
+  return visit_event(e, []<class E>(const E& ev) {
+    return "NetEvent." + std::string(event::kKindName<E>) + "(ts=" + std::to_string(ev.timestamp) + fields(ev) + ")";
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -128,13 +196,15 @@ void read_field(DictReader& d, const char* key, RequestCreatedSource& out) {
   raise_field(d.path_of(key), "unknown request source '" + text + "'");
 }
 
-Ref kind_of(const NetEvent& e);
+Ref kind_of(const EventValue& e);
 
-Ref to_dict(const NetEvent& e) {
+Ref to_dict(const EventValue& e) {
   DictWriter d;
-  d.set("kind", kind_of(e)).set("timestamp", to_py_i64(event_timestamp(e)));
-  std::visit([&d](const auto& ev) { each_field(ev, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); }); },
-             e);
+  d.set("kind", kind_of(e));
+  visit_event(e, [&d](const auto& ev) {
+    d.set("timestamp", to_py_i64(ev.timestamp));
+    each_field(ev, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); });
+  });
   return d.done();
 }
 
@@ -171,14 +241,14 @@ PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
       if (kind != kKindNames[i]) continue;
       NetEvent event = kReaders[i](d);
       d.finish();
-      return event_to_py(event);
+      return event_to_py(std::move(event));
     }
     raise_field("kind", "unknown event kind '" + kind + "'");
   });
 }
 
 PyMethodDef g_methods[] = {
-    {"to_dict", as_method(&value_method<NetEvent, to_dict>), METH_NOARGS,
+    {"to_dict", as_method(&value_method<EventValue, to_dict>), METH_NOARGS,
      "to_dict($self)\n--\n\nThe event as a plain dict (str, int, bool, None and lists; ids as text)."},
     {"from_dict", as_method(&from_dict), kStaticMethod,
      "from_dict(data)\n--\n\nThe event that to_dict described.\n"
@@ -191,8 +261,8 @@ PyMethodDef g_methods[] = {
 // for the others.
 
 template <class Read>
-Ref read_field(const NetEvent& e, Read&& read) {
-  return std::visit(read, e);
+Ref read_field(const EventValue& e, Read&& read) {
+  return visit_event(e, read);
 }
 
 // Kind names are shared str objects, made once per kind.
@@ -203,19 +273,21 @@ Ref kind_str() {
   return Ref::borrow(text);
 }
 
-Ref kind_of(const NetEvent& e) {
-  return std::visit([]<class E>(const E&) { return kind_str<E>(); }, e);
+Ref kind_of(const EventValue& e) {
+  return visit_event(e, []<class E>(const E&) { return kind_str<E>(); });
 }
-Ref timestamp_of(const NetEvent& e) { return to_py_i64(event_timestamp(e)); }
+Ref timestamp_of(const EventValue& e) {
+  return read_field(e, [](const auto& ev) { return to_py_i64(ev.timestamp); });
+}
 
-Ref packet_id_of(const NetEvent& e) {
+Ref packet_id_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.packet_id; }) return id_to_py(ev.packet_id);
     else return none();
   });
 }
 
-Ref epoch_id_of(const NetEvent& e) {
+Ref epoch_id_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.epoch_id; }) return id_to_py(ev.epoch_id);
     else if constexpr (requires { ev.epoch; }) return id_to_py(ev.epoch.id);
@@ -223,42 +295,42 @@ Ref epoch_id_of(const NetEvent& e) {
   });
 }
 
-Ref epoch_of(const NetEvent& e) {
+Ref epoch_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.epoch; }) return epoch_to_py(ev.epoch);
     else return none();
   });
 }
 
-Ref location_of(const NetEvent& e) {
+Ref location_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.location; }) return location_to_py(ev.location);
     else return none();
   });
 }
 
-Ref from_location_of(const NetEvent& e) {
+Ref from_location_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.from_location; }) return location_to_py(ev.from_location);
     else return none();
   });
 }
 
-Ref to_location_of(const NetEvent& e) {
+Ref to_location_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.to_location; }) return location_to_py(ev.to_location);
     else return none();
   });
 }
 
-Ref from_index_of(const NetEvent& e) {
+Ref from_index_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.from_index; }) return to_py_u64(ev.from_index);
     else return none();
   });
 }
 
-Ref salvo_condition_of(const NetEvent& e) {
+Ref salvo_condition_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.salvo_condition; }) return to_py(ev.salvo_condition);
     else return none();
@@ -266,7 +338,7 @@ Ref salvo_condition_of(const NetEvent& e) {
 }
 
 // RequestEpochCreated calls its node the source node.
-Ref node_name_of(const NetEvent& e) {
+Ref node_name_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.node_name; }) return to_py(ev.node_name);
     else if constexpr (requires { ev.source_node; }) return to_py(ev.source_node);
@@ -275,21 +347,21 @@ Ref node_name_of(const NetEvent& e) {
 }
 
 // Only PacketOrphaned names a port: the output port the packet left by.
-Ref orphaned_port_name_of(const NetEvent& e) {
+Ref orphaned_port_name_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.port_name; }) return to_py(ev.port_name);
     else return none();
   });
 }
 
-Ref label_of(const NetEvent& e) {
+Ref label_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.label; }) return to_py(ev.label);
     else return none();
   });
 }
 
-Ref source_nodes_of(const NetEvent& e) {
+Ref source_nodes_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.source_nodes; }) {
       return list_of(ev.source_nodes, [](const Name& n) { return to_py(n); });
@@ -299,7 +371,7 @@ Ref source_nodes_of(const NetEvent& e) {
   });
 }
 
-Ref request_source_of(const NetEvent& e) {
+Ref request_source_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.request_source; }) return to_py(request_source_name(ev.request_source));
     else return none();
@@ -309,38 +381,46 @@ Ref request_source_of(const NetEvent& e) {
 // ---------------------------------------------------------------------------
 // Slot table and type
 
+// __reduce__: the byte form of the engine's record.
+PyObject* reduce_event(PyObject* self, PyObject*) {
+  return guard([&] {
+    const NetEvent event = visit_event(unbox<EventValue>(self), [](const auto& ev) { return NetEvent(ev); });
+    return rebuilt_from_record(encode_record(event));
+  });
+}
+
 PyGetSetDef g_getters[] = {
-    {"kind", value_getter<NetEvent, kind_of>, nullptr,
+    {"kind", value_getter<EventValue, kind_of>, nullptr,
      "The kind of the event, such as \"PacketMoved\" (str).", nullptr},
-    {"timestamp", value_getter<NetEvent, timestamp_of>, nullptr,
+    {"timestamp", value_getter<EventValue, timestamp_of>, nullptr,
      "When the event was recorded, in milliseconds since the Unix epoch (int).", nullptr},
-    {"packet_id", value_getter<NetEvent, packet_id_of>, nullptr,
+    {"packet_id", value_getter<EventValue, packet_id_of>, nullptr,
      "The id of the packet the event is about, as text; None for events about no packet.", nullptr},
-    {"epoch_id", value_getter<NetEvent, epoch_id_of>, nullptr,
+    {"epoch_id", value_getter<EventValue, epoch_id_of>, nullptr,
      "The id of the epoch the event is about, as text; None for events that carry no\n"
      "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead).", nullptr},
-    {"epoch", value_getter<NetEvent, epoch_of>, nullptr,
+    {"epoch", value_getter<EventValue, epoch_of>, nullptr,
      "Get the epoch (for EpochFinished and EpochCancelled events).", nullptr},
-    {"location", value_getter<NetEvent, location_of>, nullptr,
+    {"location", value_getter<EventValue, location_of>, nullptr,
      "Get the location (for PacketConsumed and PacketDestroyed events).", nullptr},
-    {"from_location", value_getter<NetEvent, from_location_of>, nullptr,
+    {"from_location", value_getter<EventValue, from_location_of>, nullptr,
      "Where the packet was (for PacketMoved events); a new PacketLocation, or None.", nullptr},
-    {"to_location", value_getter<NetEvent, to_location_of>, nullptr,
+    {"to_location", value_getter<EventValue, to_location_of>, nullptr,
      "Where the packet went (for PacketMoved events); a new PacketLocation, or None.", nullptr},
-    {"from_index", value_getter<NetEvent, from_index_of>, nullptr,
+    {"from_index", value_getter<EventValue, from_index_of>, nullptr,
      "Get the from_index (for PacketMoved events - used for undo).", nullptr},
-    {"salvo_condition", value_getter<NetEvent, salvo_condition_of>, nullptr,
+    {"salvo_condition", value_getter<EventValue, salvo_condition_of>, nullptr,
      "The salvo condition (for InputSalvoTriggered, OutputSalvoTriggered and\n"
      "PacketOrphaned events); None for other kinds.", nullptr},
-    {"node_name", value_getter<NetEvent, node_name_of>, nullptr,
+    {"node_name", value_getter<EventValue, node_name_of>, nullptr,
      "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).", nullptr},
-    {"orphaned_port_name", value_getter<NetEvent, orphaned_port_name_of>, nullptr,
+    {"orphaned_port_name", value_getter<EventValue, orphaned_port_name_of>, nullptr,
      "Get the port name (for PacketOrphaned events - the output port the packet was sent from).", nullptr},
-    {"label", value_getter<NetEvent, label_of>, nullptr,
+    {"label", value_getter<EventValue, label_of>, nullptr,
      "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events).", nullptr},
-    {"source_nodes", value_getter<NetEvent, source_nodes_of>, nullptr,
+    {"source_nodes", value_getter<EventValue, source_nodes_of>, nullptr,
      "Get the source nodes (for RequestCascadeResolved events).", nullptr},
-    {"request_source", value_getter<NetEvent, request_source_of>, nullptr,
+    {"request_source", value_getter<EventValue, request_source_of>, nullptr,
      "Get the request source (for RequestCreated events).\n"
      "Returns \"External\", \"OnStartup\", or \"OnNoSalvoTriggered\".",
      nullptr},
@@ -350,18 +430,21 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_net_event(PyObject* module) {
-  ClassSpec cls = spec_for<NetEvent>("NetEvent", "An event that occurred during a network action.");
+  ClassSpec cls = spec_for<EventValue>("NetEvent", "An event that occurred during a network action.");
   cls.methods = g_methods;
   cls.getters = g_getters;
-  cls.reduce = &reduce_to_record<NetEvent>;
-  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<NetEvent, event_repr>)}};
-  define_boxed_class<NetEvent>(module, cls);
+  cls.reduce = &reduce_event;
+  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<EventValue, event_repr>)}};
+  define_boxed_class<EventValue>(module, cls);
 }
 
-Ref event_to_py(const NetEvent& event) { return box<NetEvent>(event); }
+Ref event_to_py(const NetEvent& event) { return box<EventValue>(to_value(event)); }
+Ref event_to_py(NetEvent&& event) { return box<EventValue>(to_value(std::move(event))); }
 
-Ref events_to_py(const EventList& events) { return list_of(events, event_to_py); }
+Ref events_to_py(const EventList& events) { return list_of(events, [](const NetEvent& e) { return event_to_py(e); }); }
 
-const NetEvent& event_arg(PyObject* obj, const char* arg) { return arg_of<NetEvent>(obj, arg); }
+NetEvent event_arg(PyObject* obj, const char* arg) {
+  return visit_event(arg_of<EventValue>(obj, arg), [](const auto& ev) { return NetEvent(ev); });
+}
 
 }  // namespace zellik::py

@@ -176,8 +176,9 @@ PyObject* run_until_blocked(PyObject* self, PyObject*) {
         WithoutInterpreterLock unlocked;
         blocked = run_chunk(net, chunk);
       }
-      for (const NetEvent& event : chunk)
-        check_status(PyList_Append(events.get(), event_to_py(event).get()));
+      // The chunk is cleared next: its events move into their objects.
+      for (NetEvent& event : chunk)
+        check_status(PyList_Append(events.get(), event_to_py(std::move(event)).get()));
       if (PyErr_CheckSignals() < 0) {
         attach_events(events.get());
         throw PythonError{};
