@@ -26,7 +26,8 @@ Graph two_node_graph() {
   Node b;
   b.name = Name("B");
   b.in_ports.emplace(Name("in"), Port{});
-  Edge e{PortRef{Name("A"), PortType::Output, Name("out")}, PortRef{Name("B"), PortType::Input, Name("in")}};
+  Edge e{PortRef{Name("A"), PortType::Output, Name("out")},
+         PortRef{Name("B"), PortType::Input, Name("in")}};
   return Graph({std::move(a), std::move(b)}, {std::move(e)});
 }
 

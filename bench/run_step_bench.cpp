@@ -19,8 +19,12 @@ namespace {
 
 Name numbered(const char* prefix, long i) { return Name(prefix + std::to_string(i)); }
 
-PortRef out_port(Name node, const char* port) { return PortRef{std::move(node), PortType::Output, Name(port)}; }
-PortRef in_port(Name node, const char* port) { return PortRef{std::move(node), PortType::Input, Name(port)}; }
+PortRef out_port(Name node, const char* port) {
+  return PortRef{std::move(node), PortType::Output, Name(port)};
+}
+PortRef in_port(Name node, const char* port) {
+  return PortRef{std::move(node), PortType::Input, Name(port)};
+}
 
 // `pairs` unconnected pairs A{i}.out -> B{i}.in. B has no input condition, so
 // a packet that arrives stays at its port.
@@ -96,8 +100,8 @@ Graph pipeline_graph(long stages) {
     Node p;
     p.name = numbered("P", i);
     p.in_ports.emplace(Name("in"), Port{PortSlotSpec::Finite(1)});
-    SalvoCondition take{MaxSalvos::Finite(1), {},
-                        SalvoConditionTerm::Port(Name("in"), PortState::Kind::NonEmpty)};
+    SalvoCondition take{
+        MaxSalvos::Finite(1), {}, SalvoConditionTerm::Port(Name("in"), PortState::Kind::NonEmpty)};
     take.ports.emplace(Name("in"), PacketCount::All());
     p.in_salvo_conditions.insert(Name("take"), std::move(take));
     if (i + 1 < stages) {
@@ -120,7 +124,8 @@ void BM_PipelineExecutor(benchmark::State& state) {
   constexpr long kStages = 50;
   constexpr long kPackets = 10'000;
   const Graph graph = pipeline_graph(kStages);
-  const PacketLocation feeder = PacketLocation::Edge(*graph.get_edge_by_tail(out_port(Name("Src"), "out")));
+  const PacketLocation feeder =
+      PacketLocation::Edge(*graph.get_edge_by_tail(out_port(Name("Src"), "out")));
   const Name out("out");
   const Name send("send");
   const Name last = numbered("P", kStages - 1);
@@ -147,7 +152,8 @@ void BM_PipelineExecutor(benchmark::State& state) {
         net.do_action(action::StartEpoch{epoch_id});
         const Epoch* epoch = net.get_epoch(epoch_id);
         const bool at_end = epoch->node_name == last;
-        const std::vector<Ulid> inside = net.get_packets_at_location(PacketLocation::Node(epoch_id));
+        const std::vector<Ulid> inside =
+            net.get_packets_at_location(PacketLocation::Node(epoch_id));
         for (const Ulid& p : inside) {
           if (at_end) {
             net.do_action(action::ConsumePacket{p});
@@ -166,7 +172,8 @@ void BM_PipelineExecutor(benchmark::State& state) {
       }
     }
   }
-  state.counters["steps_per_second"] = benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
+  state.counters["steps_per_second"] =
+      benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
   state.counters["actions_per_second"] =
       benchmark::Counter(static_cast<double>(actions), benchmark::Counter::kIsRate);
   state.counters["steps_per_run"] =

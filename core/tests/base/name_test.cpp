@@ -84,9 +84,7 @@ TEST(Name, CopiesMovesAndAssignmentsKeepTheText) {
   b = std::move(b);  // NOLINT(clang-diagnostic-self-move)
   EXPECT_EQ(b, "alpha");
 
-  {
-    Name scoped = a;
-  }
+  { Name scoped = a; }
   a = Name();
   // The last sharer keeps the record alive after the first one let it go.
   EXPECT_EQ(b, "alpha");

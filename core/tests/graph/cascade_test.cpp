@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "zellik/graph/cascade.h"
-#include "zellik/base/internal_failure.h"
 #include "support/graph_builders.h"
+#include "zellik/base/internal_failure.h"
+#include "zellik/graph/cascade.h"
 
 namespace zellik {
 namespace {
@@ -63,19 +63,19 @@ TEST(Cascade, FailsAtUnconnectedPort) {
 }
 
 TEST(Cascade, DiamondListsSharedSourceOnce) {
-  const Graph g({node("A", {}, {"b", "c"}), node("B", {"i"}, {"o"}), node("C", {"i"}, {"o"}),
-                 node("D", {"in1", "in2"})},
-                {edge("A.b", "B.i"), edge("A.c", "C.i"), edge("B.o", "D.in1"),
-                 edge("C.o", "D.in2")});
+  const Graph g(
+      {node("A", {}, {"b", "c"}), node("B", {"i"}, {"o"}), node("C", {"i"}, {"o"}),
+       node("D", {"in1", "in2"})},
+      {edge("A.b", "B.i"), edge("A.c", "C.i"), edge("B.o", "D.in1"), edge("C.o", "D.in2")});
   const CascadeResult r = walk(g, {in_ref("D", "in1"), in_ref("D", "in2"), in_ref("D", "in1")});
   EXPECT_EQ(r.source_nodes, Names{"A"});
   EXPECT_EQ(r.visited_nodes, (Names{"B", "C", "A"}));
 }
 
 TEST(Cascade, FanInFollowsConstructorOrder) {
-  const Graph g({node("A", {}, {"o"}), node("B", {}, {"o"}), node("C", {}, {"o"}),
-                 node("D", {"i"})},
-                {edge("C.o", "D.i"), edge("A.o", "D.i"), edge("B.o", "D.i")});
+  const Graph g(
+      {node("A", {}, {"o"}), node("B", {}, {"o"}), node("C", {}, {"o"}), node("D", {"i"})},
+      {edge("C.o", "D.i"), edge("A.o", "D.i"), edge("B.o", "D.i")});
   const CascadeResult r = walk(g, {in_ref("D", "i")});
   EXPECT_EQ(r.source_nodes, (Names{"C", "A", "B"}));
   EXPECT_EQ(r.visited_nodes, (Names{"C", "A", "B"}));

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "zellik/graph/dot.h"
 #include "support/graph_builders.h"
+#include "zellik/graph/dot.h"
 
 namespace zellik {
 namespace {
@@ -30,16 +30,17 @@ TEST(Dot, NamesAppearOnlyInLabelsAndTheTextDoesNotDependOnHashOrder) {
   EXPECT_NE(dot.find("  n0:o0:e -> n1:i0:w;"), std::string::npos);
   EXPECT_EQ(dot.find("\"B\\\""), std::string::npos);
 
-  const Graph reordered({node("A", {}, {"out"}), NodeBuilder("B\"").in("in", PortSlotSpec::Finite(2))},
-                        {edge("A.out", "B\".in")});
+  const Graph reordered(
+      {node("A", {}, {"out"}), NodeBuilder("B\"").in("in", PortSlotSpec::Finite(2))},
+      {edge("A.out", "B\".in")});
   EXPECT_EQ(to_dot(reordered), dot);
 }
 
 TEST(Dot, EdgesToMissingNodesAndPortsAreStillDrawn) {
   const Edge to_ghost = edge("A.out", "ghost.in");
   const Edge to_missing_port = edge("A.nope", "A.in");
-  const Graph graph = with_dependency_edges(Graph({node("A", {"in"}, {"out"})}, {to_ghost, to_missing_port}),
-                                            {to_ghost});
+  const Graph graph = with_dependency_edges(
+      Graph({node("A", {"in"}, {"out"})}, {to_ghost, to_missing_port}), {to_ghost});
   const std::string dot = to_dot(graph);
   EXPECT_NE(dot.find("  m0 [shape=box, style=dashed, label=<ghost>];"), std::string::npos);
   EXPECT_NE(dot.find("  n0:o0:e -> m0;"), std::string::npos);
@@ -49,7 +50,8 @@ TEST(Dot, EdgesToMissingNodesAndPortsAreStillDrawn) {
 
 TEST(Dot, LiveStateMarksLoadedEdgesFullPortsAndEpochs) {
   const Edge feed = edge("A.out", "B.in");
-  const Graph graph({node("A", {}, {"out"}), NodeBuilder("B").in("in", PortSlotSpec::Finite(1))}, {feed});
+  const Graph graph({node("A", {}, {"out"}), NodeBuilder("B").in("in", PortSlotSpec::Finite(1))},
+                    {feed});
   DotLiveState live;
   live.packets_on_edge[feed] = 3;
   live.packets_at_port[PortRef{Name("B"), PortType::Input, Name("in")}] = 1;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/graph_builders.h"
 #include "zellik/base/quote.h"
 #include "zellik/graph/salvo_condition.h"
-#include "support/graph_builders.h"
 
 namespace zellik {
 namespace {
@@ -36,13 +36,20 @@ TEST(PortState, CountPredicatesCompareUnsigned) {
     bool expected;
   };
   const Case cases[] = {
-      {K::Empty, 0, true},       {K::Empty, 1, false},
-      {K::NonEmpty, 0, false},   {K::NonEmpty, kMax, true},
-      {{K::Equals, 3}, 3, true}, {{K::Equals, 3}, 4, false},
-      {{K::LessThan, 0}, 0, false}, {{K::LessThan, kMax}, kMax - 1, true},
-      {{K::GreaterThan, 2}, 2, false}, {{K::GreaterThan, 2}, kMax, true},
-      {{K::EqualsOrLessThan, 2}, 2, true}, {{K::EqualsOrLessThan, 2}, 3, false},
-      {{K::EqualsOrGreaterThan, 0}, 0, true}, {{K::EqualsOrGreaterThan, kMax}, kMax - 1, false},
+      {K::Empty, 0, true},
+      {K::Empty, 1, false},
+      {K::NonEmpty, 0, false},
+      {K::NonEmpty, kMax, true},
+      {{K::Equals, 3}, 3, true},
+      {{K::Equals, 3}, 4, false},
+      {{K::LessThan, 0}, 0, false},
+      {{K::LessThan, kMax}, kMax - 1, true},
+      {{K::GreaterThan, 2}, 2, false},
+      {{K::GreaterThan, 2}, kMax, true},
+      {{K::EqualsOrLessThan, 2}, 2, true},
+      {{K::EqualsOrLessThan, 2}, 3, false},
+      {{K::EqualsOrGreaterThan, 0}, 0, true},
+      {{K::EqualsOrGreaterThan, kMax}, kMax - 1, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.state.holds(c.count, nullptr), c.expected)
@@ -122,18 +129,23 @@ TEST(SalvoEval, JunctionsStopAtTheDecidingSubTerm) {
 // Straightforward recursive reading of the rules, for shallow trees only.
 bool reference_eval(const T& t, const PortCounts& counts) {
   switch (t.kind()) {
-    case T::Kind::True: return true;
-    case T::Kind::False: return false;
+    case T::Kind::True:
+      return true;
+    case T::Kind::False:
+      return false;
     case T::Kind::Port: {
       auto it = counts.find(t.port_name());
       return t.port_state().holds(it == counts.end() ? 0 : it->second, nullptr);
     }
-    case T::Kind::Not: return !reference_eval(t.inner(), counts);
+    case T::Kind::Not:
+      return !reference_eval(t.inner(), counts);
     case T::Kind::And:
-      for (const T& s : t.terms()) if (!reference_eval(s, counts)) return false;
+      for (const T& s : t.terms())
+        if (!reference_eval(s, counts)) return false;
       return true;
     case T::Kind::Or:
-      for (const T& s : t.terms()) if (reference_eval(s, counts)) return true;
+      for (const T& s : t.terms())
+        if (reference_eval(s, counts)) return true;
       return false;
   }
   return false;
@@ -142,11 +154,14 @@ bool reference_eval(const T& t, const PortCounts& counts) {
 T random_term(std::mt19937& rng, int depth) {
   const int pick = static_cast<int>(rng() % (depth == 0 ? 3 : 6));
   switch (pick) {
-    case 0: return rng() % 2 ? T::True() : T::False();
+    case 0:
+      return rng() % 2 ? T::True() : T::False();
     case 1:
-    case 2: return port_term(rng() % 3 == 0 ? "c" : (rng() % 2 ? "a" : "b"),
-                             {static_cast<K>(rng() % 9), rng() % 3});
-    case 3: return T::Not(random_term(rng, depth - 1));
+    case 2:
+      return port_term(rng() % 3 == 0 ? "c" : (rng() % 2 ? "a" : "b"),
+                       {static_cast<K>(rng() % 9), rng() % 3});
+    case 3:
+      return T::Not(random_term(rng, depth - 1));
     default: {
       std::vector<T> subs;
       for (std::uint32_t n = rng() % 4; n > 0; --n) subs.push_back(random_term(rng, depth - 1));

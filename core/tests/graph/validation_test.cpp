@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "zellik/graph/validation.h"
 #include "support/graph_builders.h"
+#include "zellik/graph/validation.h"
 
 namespace zellik {
 namespace {
@@ -47,28 +47,26 @@ TEST(Validation, MessagesAndKindsOfEveryVariant) {
       DependencyEdgeNotInGraph{Edge{a, b}},
       DependencyRequestConfigWithoutDependencyEdges{"N"},
   };
-  EXPECT_EQ(kinds(all),
-            (Texts{"MultipleEdgesFromOutputPort", "EdgeReferencesNonexistentNode",
-                   "EdgeReferencesNonexistentPort", "EdgeSourceNotOutputPort",
-                   "EdgeTargetNotInputPort", "SalvoConditionReferencesNonexistentPort",
-                   "SalvoConditionTermReferencesNonexistentPort",
-                   "InputSalvoConditionInvalidMaxSalvos", "DependencyEdgeNotInGraph",
-                   "DependencyRequestConfigWithoutDependencyEdges"}));
-  EXPECT_EQ(
-      messages(all),
-      (Texts{
-          "output port A.out.x has 3 outgoing edges (only 1 allowed)",
-          "edge A.out.x -> B.in.y references non-existent node 'B'",
-          "edge A.out.x -> B.in.y references non-existent port B.in.y",
-          "edge source B.in.y must be an output port",
-          "edge target A.out.x must be an input port",
-          "input salvo condition 'c' on node 'N' references non-existent port 'p'",
-          "output salvo condition 'c' on node 'N' has term referencing non-existent port 'p'",
-          "input salvo condition 'c' on node 'N' has max_salvos=Finite(2), but must be "
-          "Finite(1). Input salvos must have exactly one packet to trigger an epoch.",
-          "dependency edge A.out.x -> B.in.y is not in the graph's edge set",
-          "node 'N' has dependency_request_config but no dependency edges on its input ports",
-      }));
+  EXPECT_EQ(kinds(all), (Texts{"MultipleEdgesFromOutputPort", "EdgeReferencesNonexistentNode",
+                               "EdgeReferencesNonexistentPort", "EdgeSourceNotOutputPort",
+                               "EdgeTargetNotInputPort", "SalvoConditionReferencesNonexistentPort",
+                               "SalvoConditionTermReferencesNonexistentPort",
+                               "InputSalvoConditionInvalidMaxSalvos", "DependencyEdgeNotInGraph",
+                               "DependencyRequestConfigWithoutDependencyEdges"}));
+  EXPECT_EQ(messages(all),
+            (Texts{
+                "output port A.out.x has 3 outgoing edges (only 1 allowed)",
+                "edge A.out.x -> B.in.y references non-existent node 'B'",
+                "edge A.out.x -> B.in.y references non-existent port B.in.y",
+                "edge source B.in.y must be an output port",
+                "edge target A.out.x must be an input port",
+                "input salvo condition 'c' on node 'N' references non-existent port 'p'",
+                "output salvo condition 'c' on node 'N' has term referencing non-existent port 'p'",
+                "input salvo condition 'c' on node 'N' has max_salvos=Finite(2), but must be "
+                "Finite(1). Input salvos must have exactly one packet to trigger an epoch.",
+                "dependency edge A.out.x -> B.in.y is not in the graph's edge set",
+                "node 'N' has dependency_request_config but no dependency edges on its input ports",
+            }));
 }
 
 TEST(Validation, EmptyAndWellFormedGraphsAreValid) {
@@ -76,8 +74,11 @@ TEST(Validation, EmptyAndWellFormedGraphsAreValid) {
   const Edge e = edge("A.x", "B.y");
   const Graph g = with_dependency_edges(
       Graph({node("A", {}, {"x"}),
-             NodeBuilder("B").in("y").in_condition("go", when_non_empty("y"))
-                 .out("o").out_condition("send", when_non_empty("o", MaxSalvos::Infinite()))
+             NodeBuilder("B")
+                 .in("y")
+                 .in_condition("go", when_non_empty("y"))
+                 .out("o")
+                 .out_condition("send", when_non_empty("o", MaxSalvos::Infinite()))
                  .requests({DependencyRequestTrigger::OnStartup})},
             {e}),
       {e});
@@ -128,7 +129,8 @@ TEST(Validation, TermNamingAMissingPortOftenReportsItOnce) {
        SalvoConditionTerm::Not(SalvoConditionTerm::And(
            {port_term("p", PortState::Kind::Empty), port_term("gone", PortState::Kind::Empty)})),
        port_term("lost", PortState::Kind::Empty), port_term("gone", PortState::Kind::NonEmpty)});
-  const auto errors = validate(Graph({NodeBuilder("N").in("p").in_condition("c", condition(term))}, {}));
+  const auto errors =
+      validate(Graph({NodeBuilder("N").in("p").in_condition("c", condition(term))}, {}));
   ASSERT_EQ(errors.size(), 2u);
   NameSet missing;
   for (const auto& error : errors) {
@@ -138,13 +140,15 @@ TEST(Validation, TermNamingAMissingPortOftenReportsItOnce) {
 }
 
 TEST(Validation, InputConditionsMustFireExactlyOnce) {
-  const auto errors = validate(Graph(
-      {NodeBuilder("N").in("p")
-           .in_condition("inf", when_non_empty("p", MaxSalvos::Infinite()))
-           .in_condition("one", when_non_empty("p", MaxSalvos::Finite(1)))
-           .in_condition("zero", when_non_empty("p", MaxSalvos::Finite(0)))
-           .out("q").out_condition("out", when_non_empty("q", MaxSalvos::Infinite()))},
-      {}));
+  const auto errors =
+      validate(Graph({NodeBuilder("N")
+                          .in("p")
+                          .in_condition("inf", when_non_empty("p", MaxSalvos::Infinite()))
+                          .in_condition("one", when_non_empty("p", MaxSalvos::Finite(1)))
+                          .in_condition("zero", when_non_empty("p", MaxSalvos::Finite(0)))
+                          .out("q")
+                          .out_condition("out", when_non_empty("q", MaxSalvos::Infinite()))},
+                     {}));
   ASSERT_EQ(errors.size(), 2u);
   EXPECT_NE(message(errors[0]).find("condition 'inf' on node 'N' has max_salvos=Infinite,"),
             std::string::npos);
@@ -156,12 +160,14 @@ TEST(Validation, ConditionPortsCheckedAgainstOwnSide) {
   // "p" exists only as an input; "q" only as an output.
   const SalvoConditionTerm twice = SalvoConditionTerm::And(
       {port_term("q", PortState::Kind::Empty), port_term("q", PortState::Kind::Full)});
-  const auto errors = validate(Graph(
-      {NodeBuilder("N").in("p").out("o")
-           .in_condition("c1", condition(twice, {"q"}))
-           .in_condition("c0", condition(SalvoConditionTerm::True(), {"p"}))
-           .out_condition("d", condition(port_term("p", PortState::Kind::Empty)))},
-      {}));
+  const auto errors =
+      validate(Graph({NodeBuilder("N")
+                          .in("p")
+                          .out("o")
+                          .in_condition("c1", condition(twice, {"q"}))
+                          .in_condition("c0", condition(SalvoConditionTerm::True(), {"p"}))
+                          .out_condition("d", condition(port_term("p", PortState::Kind::Empty)))},
+                     {}));
   EXPECT_EQ(messages(errors),
             (Texts{
                 "input salvo condition 'c1' on node 'N' references non-existent port 'q'",
@@ -174,9 +180,8 @@ TEST(Validation, RequestConfigNeedsDependencyEdgeIntoNode) {
   const Edge into_ghost_port = edge("A.x", "B.ghost");
   const Graph configured({node("A", {}, {"x"}), NodeBuilder("B").in("y").requests({})},
                          {into_ghost_port});
-  EXPECT_EQ(kinds(validate(configured)),
-            (Texts{"EdgeReferencesNonexistentPort",
-                   "DependencyRequestConfigWithoutDependencyEdges"}));
+  EXPECT_EQ(kinds(validate(configured)), (Texts{"EdgeReferencesNonexistentPort",
+                                                "DependencyRequestConfigWithoutDependencyEdges"}));
   // A dependency edge into the node is enough, even into a port it lacks.
   EXPECT_EQ(kinds(validate(with_dependency_edges(configured, {into_ghost_port}))),
             Texts{"EdgeReferencesNonexistentPort"});
@@ -190,7 +195,9 @@ TEST(Validation, RequestConfigNeedsDependencyEdgeIntoNode) {
 TEST(Validation, ReportsPassesInFixedOrder) {
   const Graph g = with_dependency_edges(
       Graph({node("A", {}, {"x"}),
-             NodeBuilder("B").in("y").requests({DependencyRequestTrigger::OnNoSalvoTriggered})
+             NodeBuilder("B")
+                 .in("y")
+                 .requests({DependencyRequestTrigger::OnNoSalvoTriggered})
                  .in_condition("c", when_non_empty("y", MaxSalvos::Infinite()))},
             {edge("A.x", "B.y"), edge("A.x", "B.z")}),
       {edge("C.x", "A.y")});

@@ -47,11 +47,13 @@ TEST(CreateEpoch, ChecksNodeThenEachPairInListOrder) {
 
   EXPECT_EQ(create("Z", {{Name("nope"), gone}}, Kind::NodeNotFound).node_name.str(), "Z");
 
-  NetActionError e = create("B", {{Name("nope"), at_b}, {Name("in"), gone}}, Kind::InputPortNotFound);
+  NetActionError e =
+      create("B", {{Name("nope"), at_b}, {Name("in"), gone}}, Kind::InputPortNotFound);
   EXPECT_EQ(e.port_name.str(), "nope");
   EXPECT_EQ(e.node_name.str(), "B");
 
-  e = create("B", {{Name("in"), at_b}, {Name("in"), gone}, {Name("nope"), at_b}}, Kind::PacketNotFound);
+  e = create("B", {{Name("in"), at_b}, {Name("in"), gone}, {Name("nope"), at_b}},
+             Kind::PacketNotFound);
   EXPECT_EQ(e.packet_id, gone);
 
   // The first wrong pair decides, even when a later pair is also wrong.
@@ -68,16 +70,20 @@ TEST(CreateEpoch, SamePacketTwiceIsRefusedBeforeAnyChange) {
   NetSim net(epoch_graph());
   const Ulid p = waiting_at(net, "B", "in");
   const Ulid q = waiting_at(net, "B", "in");
-  NetActionError e = refused(
-      net, action::CreateEpoch{Name("B"), Salvo{Name("s"), {{Name("in"), p}, {Name("in"), q}, {Name("in"), p}}}},
-      Kind::PacketNotAtInputPort);
+  NetActionError e =
+      refused(net,
+              action::CreateEpoch{
+                  Name("B"), Salvo{Name("s"), {{Name("in"), p}, {Name("in"), q}, {Name("in"), p}}}},
+              Kind::PacketNotAtInputPort);
   EXPECT_EQ(e.packet_id, p);
   EXPECT_EQ(e.port_name.str(), "in");
   EXPECT_EQ(e.node_name.str(), "B");
   // The repeat is one of that pair's checks: an earlier faulty pair wins.
-  e = refused(net,
-              action::CreateEpoch{Name("B"), Salvo{Name("s"), {{Name("in"), p}, {Name("bad"), q}, {Name("in"), p}}}},
-              Kind::InputPortNotFound);
+  e = refused(
+      net,
+      action::CreateEpoch{Name("B"),
+                          Salvo{Name("s"), {{Name("in"), p}, {Name("bad"), q}, {Name("in"), p}}}},
+      Kind::InputPortNotFound);
   EXPECT_EQ(e.port_name.str(), "bad");
   EXPECT_EQ(net.get_packets_at_location(at_input("B", "in")), (Ids{p, q}));
   EXPECT_TRUE(net.epochs().empty());
@@ -127,7 +133,9 @@ TEST(CreateEpoch, MovesPacketsInListOrderReportingTheirPositions) {
 
   // Newest first: the position is taken just before each move.
   const Ulid p4 = waiting_at(net, "B", "in");
-  done = ok(net, action::CreateEpoch{Name("B"), Salvo{Name("c"), {{Name("in"), p4}, {Name("side"), s}, {Name("in"), p3}}}});
+  done = ok(net, action::CreateEpoch{
+                     Name("B"),
+                     Salvo{Name("c"), {{Name("in"), p4}, {Name("side"), s}, {Name("in"), p3}}}});
   const Epoch second = data_as<response::CreatedEpoch>(done).epoch;
   EXPECT_EQ(event_as<event::PacketMoved>(done.events, 1).from_index, 1u);
   EXPECT_EQ(event_as<event::PacketMoved>(done.events, 2).from_location, at_input("B", "side"));
@@ -205,7 +213,8 @@ TEST(CancelEpoch, StartableEpochLosesItsPacketsAndLeavesTheStartableSet) {
   const response::CancelledEpoch cancelled = data_as<response::CancelledEpoch>(done);
   EXPECT_EQ(cancelled.destroyed_packets, (Ids{p1, p2}));
   EXPECT_EQ(cancelled.epoch.state, EpochState::Startable);
-  ASSERT_EQ(event_kinds(done.events), (Kinds{"PacketDestroyed", "PacketDestroyed", "EpochCancelled"}));
+  ASSERT_EQ(event_kinds(done.events),
+            (Kinds{"PacketDestroyed", "PacketDestroyed", "EpochCancelled"}));
   EXPECT_EQ(event_as<event::PacketDestroyed>(done.events, 0).packet_id, p1);
   EXPECT_EQ(event_as<event::PacketDestroyed>(done.events, 1).location, PacketLocation::Node(id));
   EXPECT_EQ(event_as<event::EpochCancelled>(done.events, 2).epoch.id, id);

@@ -4,10 +4,10 @@
 #include <variant>
 #include <vector>
 
-#include "zellik/net/net_sim.h"
-#include "zellik/net/ulid.h"
 #include "support/graph_builders.h"
 #include "support/step_fixtures.h"
+#include "zellik/net/net_sim.h"
+#include "zellik/net/ulid.h"
 
 namespace zellik {
 namespace {
@@ -48,7 +48,8 @@ TEST(IdSource, SameSeedSameSequenceStrictlyOrderedOnALogicalClock) {
   }
   // Timestamps share the clock with ids.
   EXPECT_EQ(a.next_timestamp(), IdSource::kSeededStartMillis + 50);
-  EXPECT_EQ(a.next_id().timestamp_ms(), static_cast<std::uint64_t>(IdSource::kSeededStartMillis) + 51);
+  EXPECT_EQ(a.next_id().timestamp_ms(),
+            static_cast<std::uint64_t>(IdSource::kSeededStartMillis) + 51);
 }
 
 TEST(IdSource, RestoredStateContinuesTheSequence) {
@@ -86,7 +87,9 @@ TEST(IdSource, UnseededFollowsTheWallClockWithFreshIds) {
 // that an action or a step builds with a timestamp.
 EventList drive(NetSim& net) {
   EventList all;
-  auto append = [&all](const EventList& events) { all.insert(all.end(), events.begin(), events.end()); };
+  auto append = [&all](const EventList& events) {
+    all.insert(all.end(), events.begin(), events.end());
+  };
   const Ulid p = make_packet(net);
   append(act(net, action::TransportPacketToLocation{p, on_edge("A.out", "B.in")}));
   append(net.run_until_blocked());
@@ -101,9 +104,11 @@ EventList drive(NetSim& net) {
 }
 
 Graph orphaning_graph() {
-  return Graph({node("A", {}, {"out"}),
-                NodeBuilder("B").in("in").out("lost").in_condition("go", when_non_empty("in")).out_condition(
-                    "send", when_non_empty("lost"))},
+  return Graph({node("A", {}, {"out"}), NodeBuilder("B")
+                                            .in("in")
+                                            .out("lost")
+                                            .in_condition("go", when_non_empty("in"))
+                                            .out_condition("send", when_non_empty("lost"))},
                {edge("A.out", "B.in")});
 }
 
@@ -124,7 +129,8 @@ TEST(IdSource, SeededNetsGiveIdenticalIdsAndTimestampsFromTheNetsClock) {
   }
   EXPECT_LT(previous, IdSource::kSeededStartMillis + 1000);
   EXPECT_EQ(first.id_source().state(), second.id_source().state());
-  EXPECT_EQ(std::get<event::PacketMoved>(a[0]).packet_id, std::get<event::PacketMoved>(b[0]).packet_id);
+  EXPECT_EQ(std::get<event::PacketMoved>(a[0]).packet_id,
+            std::get<event::PacketMoved>(b[0]).packet_id);
 }
 
 }  // namespace

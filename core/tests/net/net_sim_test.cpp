@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "zellik/base/internal_failure.h"
 #include "support/net_fixtures.h"
+#include "zellik/base/internal_failure.h"
 
 namespace zellik {
 namespace {
@@ -49,8 +49,8 @@ TEST(NetSim, QueriesOnLocationsWithoutEntryAnswerEmpty) {
 }
 
 TEST(NetSim, InvalidGraphFailsWithEveryValidationMessage) {
-  Graph bad({node("A", {}, {"out"}),
-             NodeBuilder("B").in("in").in_condition("c", when_non_empty("in", MaxSalvos::Infinite()))},
+  Graph bad({node("A", {}, {"out"}), NodeBuilder("B").in("in").in_condition(
+                                         "c", when_non_empty("in", MaxSalvos::Infinite()))},
             {edge("A.out", "X.in")});
   try {
     NetSim net(std::move(bad));
@@ -130,7 +130,8 @@ TEST(PacketLocation, EqualityHashAndDebugText) {
   EXPECT_EQ(node.hash(), PacketLocation::Node(id).hash());
   EXPECT_FALSE(node == PacketLocation::OutputPort(id, Name("p")));
   EXPECT_FALSE(at_input("n", "p") == at_input("n", "q"));
-  EXPECT_EQ(at_input("n", "p").hash(), PacketLocation::InputPort(Name(std::string("n")), Name("p")).hash());
+  EXPECT_EQ(at_input("n", "p").hash(),
+            PacketLocation::InputPort(Name(std::string("n")), Name("p")).hash());
   EXPECT_EQ(on_edge("A.x", "B.y"), on_edge("A.x", "B.y"));
   EXPECT_FALSE(on_edge("A.x", "B.y") == on_edge("A.x", "B.z"));
   // Same fields under different kinds are different keys.

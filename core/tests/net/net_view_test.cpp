@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "zellik/net/net_view.h"
 #include "support/graph_builders.h"
 #include "support/step_fixtures.h"
+#include "zellik/net/net_view.h"
 
 namespace zellik {
 namespace {
@@ -18,7 +18,8 @@ using testkit::when_non_empty;
 
 TEST(NetView, ListsAndLiveStateCoverEveryPacketAndEpoch) {
   const Edge feed = edge("A.out", "B.in");
-  NetSim net(Graph({node("A", {}, {"out"}), NodeBuilder("B").in("in").out("o").in_condition("go", when_non_empty("in"))},
+  NetSim net(Graph({node("A", {}, {"out"}),
+                    NodeBuilder("B").in("in").out("o").in_condition("go", when_non_empty("in"))},
                    {feed}),
              IdSource::Seeded(1));
   EXPECT_TRUE(list_packets(net).empty());

@@ -25,24 +25,26 @@ SalvoCondition take(std::initializer_list<std::pair<std::string_view, PacketCoun
 // S sends to T: S.out -> T.in; S.loose has no edge; S.one holds one packet.
 Graph salvo_graph() {
   const PacketCount all = PacketCount::All();
-  return Graph(
-      {NodeBuilder("S")
-           .out("out")
-           .out("loose")
-           .out("one", PortSlotSpec::Finite(1))
-           .out_condition("all", take({{"out", all}}))
-           .out_condition("two", take({{"out", PacketCount::Count(2)}}))
-           .out_condition("once", take({{"out", all}}, MaxSalvos::Finite(1)))
-           .out_condition("never", take({{"out", all}}, MaxSalvos::Finite(0),
-                                        port_term("out", PortState::Kind::Full)))
-           .out_condition("needs", take({{"out", all}}, MaxSalvos::Infinite(),
-                                        port_term("out", PortState::Kind::NonEmpty)))
-           .out_condition("orphan", take({{"loose", all}}))
-           .out_condition("mixed", take({{"out", all}, {"loose", all}}))
-           .out_condition("when_full", take({{"one", all}}, MaxSalvos::Infinite(),
-                                            port_term("one", PortState::Kind::Full))),
-       NodeBuilder("T").in("in").in("small", PortSlotSpec::Finite(1)).in("zero", PortSlotSpec::Finite(0))},
-      {edge("S.out", "T.in")});
+  return Graph({NodeBuilder("S")
+                    .out("out")
+                    .out("loose")
+                    .out("one", PortSlotSpec::Finite(1))
+                    .out_condition("all", take({{"out", all}}))
+                    .out_condition("two", take({{"out", PacketCount::Count(2)}}))
+                    .out_condition("once", take({{"out", all}}, MaxSalvos::Finite(1)))
+                    .out_condition("never", take({{"out", all}}, MaxSalvos::Finite(0),
+                                                 port_term("out", PortState::Kind::Full)))
+                    .out_condition("needs", take({{"out", all}}, MaxSalvos::Infinite(),
+                                                 port_term("out", PortState::Kind::NonEmpty)))
+                    .out_condition("orphan", take({{"loose", all}}))
+                    .out_condition("mixed", take({{"out", all}, {"loose", all}}))
+                    .out_condition("when_full", take({{"one", all}}, MaxSalvos::Infinite(),
+                                                     port_term("one", PortState::Kind::Full))),
+                NodeBuilder("T")
+                    .in("in")
+                    .in("small", PortSlotSpec::Finite(1))
+                    .in("zero", PortSlotSpec::Finite(0))},
+               {edge("S.out", "T.in")});
 }
 
 const PacketLocation kOutside = PacketLocation::OutsideNet();
@@ -73,7 +75,8 @@ TEST(CreatePacket, InsideAnEpochNeedsItRunning) {
   const Ulid unknown = Ulid::Generate();
   EXPECT_EQ(refused(net, action::CreatePacket{unknown}, Kind::EpochNotFound).epoch_id, unknown);
   const Ulid startable = new_epoch(net, "S");
-  EXPECT_EQ(refused(net, action::CreatePacket{startable}, Kind::EpochNotRunning).epoch_id, startable);
+  EXPECT_EQ(refused(net, action::CreatePacket{startable}, Kind::EpochNotRunning).epoch_id,
+            startable);
   ok(net, action::StartEpoch{startable});
   const Ulid p = packet_in_epoch(net, startable);
   const Ulid q = packet_in_epoch(net, startable);
@@ -111,12 +114,14 @@ TEST(LoadPacketIntoOutputPort, ChecksInOrder) {
   const Ulid missing = Ulid::Generate();
   refused(net, action::LoadPacketIntoOutputPort{missing, Name("nope")}, Kind::PacketNotFound);
   const Ulid outside = make_packet(net);
-  EXPECT_EQ(refused(net, action::LoadPacketIntoOutputPort{outside, Name("out")}, Kind::PacketNotInAnyNode)
-                .packet_id,
-            outside);
+  EXPECT_EQ(
+      refused(net, action::LoadPacketIntoOutputPort{outside, Name("out")}, Kind::PacketNotInAnyNode)
+          .packet_id,
+      outside);
   const Ulid epoch = running_epoch(net, "S");
   const Ulid p = packet_in_epoch(net, epoch);
-  NetActionError e = refused(net, action::LoadPacketIntoOutputPort{p, Name("nope")}, Kind::OutputPortNotFound);
+  NetActionError e =
+      refused(net, action::LoadPacketIntoOutputPort{p, Name("nope")}, Kind::OutputPortNotFound);
   EXPECT_EQ(e.port_name.str(), "nope");
   EXPECT_EQ(e.epoch_id, epoch);
   loaded(net, epoch, "one");
@@ -154,7 +159,8 @@ TEST(SendOutputSalvo, ChecksInOrder) {
   const Ulid unknown = Ulid::Generate();
   refused(net, action::SendOutputSalvo{unknown, Name("all")}, Kind::EpochNotFound);
   const Ulid epoch = running_epoch(net, "S");
-  NetActionError e = refused(net, action::SendOutputSalvo{epoch, Name("nope")}, Kind::SalvoConditionNotFound);
+  NetActionError e =
+      refused(net, action::SendOutputSalvo{epoch, Name("nope")}, Kind::SalvoConditionNotFound);
   EXPECT_EQ(e.condition_name.str(), "nope");
   EXPECT_EQ(e.epoch_id, epoch);
   loaded(net, epoch, "out");
@@ -196,7 +202,8 @@ TEST(SendOutputSalvo, CountTakesTheOldestAndLeavesTheRest) {
   const Ulid p3 = loaded(net, epoch, "out");
 
   const NetActionSuccess done = ok(net, action::SendOutputSalvo{epoch, Name("two")});
-  ASSERT_EQ(event_kinds(done.events), (Kinds{"PacketMoved", "PacketMoved", "OutputSalvoTriggered"}));
+  ASSERT_EQ(event_kinds(done.events),
+            (Kinds{"PacketMoved", "PacketMoved", "OutputSalvoTriggered"}));
   for (std::size_t i : {0u, 1u}) {
     const auto& moved = event_as<event::PacketMoved>(done.events, i);
     EXPECT_EQ(moved.packet_id, i == 0 ? p1 : p2);
@@ -212,7 +219,8 @@ TEST(SendOutputSalvo, CountTakesTheOldestAndLeavesTheRest) {
   EXPECT_EQ(salvo.packets[0].first.str(), "out");
   EXPECT_EQ(salvo.packets[1].second, p2);
 
-  EXPECT_EQ(refused(net, action::FinishEpoch{epoch}, Kind::UnsentOutputSalvo).port_name.str(), "out");
+  EXPECT_EQ(refused(net, action::FinishEpoch{epoch}, Kind::UnsentOutputSalvo).port_name.str(),
+            "out");
   ok(net, action::SendOutputSalvo{epoch, Name("all")});
   ok(net, action::FinishEpoch{epoch});
 }
@@ -224,7 +232,8 @@ TEST(SendOutputSalvo, UnconnectedPortOrphansItsPackets) {
   const Ulid b = loaded(net, epoch, "loose");
 
   const NetActionSuccess done = ok(net, action::SendOutputSalvo{epoch, Name("orphan")});
-  ASSERT_EQ(event_kinds(done.events), (Kinds{"PacketOrphaned", "PacketOrphaned", "OutputSalvoTriggered"}));
+  ASSERT_EQ(event_kinds(done.events),
+            (Kinds{"PacketOrphaned", "PacketOrphaned", "OutputSalvoTriggered"}));
   const auto& orphaned = event_as<event::PacketOrphaned>(done.events, 1);
   EXPECT_EQ(orphaned.packet_id, b);
   EXPECT_EQ(orphaned.epoch_id, epoch);
@@ -272,14 +281,14 @@ TEST(TransportPacketToLocation, GuardsRunningEpochsBothWays) {
   const Ulid outside = make_packet(net);
 
   for (const Ulid& p : {inside, in_port}) {
-    const NetActionError e =
-        refused(net, action::TransportPacketToLocation{p, kOutside}, Kind::CannotMovePacketFromRunningEpoch);
+    const NetActionError e = refused(net, action::TransportPacketToLocation{p, kOutside},
+                                     Kind::CannotMovePacketFromRunningEpoch);
     EXPECT_EQ(e.packet_id, p);
     EXPECT_EQ(e.epoch_id, running);
   }
   for (const PacketLocation& into : {PacketLocation::Node(running), out_port(running, "out")}) {
-    const NetActionError e =
-        refused(net, action::TransportPacketToLocation{outside, into}, Kind::CannotMovePacketIntoRunningEpoch);
+    const NetActionError e = refused(net, action::TransportPacketToLocation{outside, into},
+                                     Kind::CannotMovePacketIntoRunningEpoch);
     EXPECT_EQ(e.packet_id, outside);
     EXPECT_EQ(e.epoch_id, running);
   }
@@ -297,31 +306,37 @@ TEST(TransportPacketToLocation, DestinationChecksInOrder) {
   const Ulid p = make_packet(net);
   const Ulid unknown = Ulid::Generate();
   refused(net, action::TransportPacketToLocation{unknown, kOutside}, Kind::PacketNotFound);
-  EXPECT_EQ(refused(net, action::TransportPacketToLocation{p, PacketLocation::Node(unknown)}, Kind::EpochNotFound)
+  EXPECT_EQ(refused(net, action::TransportPacketToLocation{p, PacketLocation::Node(unknown)},
+                    Kind::EpochNotFound)
                 .epoch_id,
             unknown);
-  refused(net, action::TransportPacketToLocation{p, out_port(unknown, "nope")}, Kind::EpochNotFound);
+  refused(net, action::TransportPacketToLocation{p, out_port(unknown, "nope")},
+          Kind::EpochNotFound);
 
-  EXPECT_EQ(refused(net, action::TransportPacketToLocation{p, at_input("Z", "nope")}, Kind::NodeNotFound)
-                .node_name.str(),
-            "Z");
+  EXPECT_EQ(
+      refused(net, action::TransportPacketToLocation{p, at_input("Z", "nope")}, Kind::NodeNotFound)
+          .node_name.str(),
+      "Z");
   NetActionError e = refused(net, action::TransportPacketToLocation{p, at_input("T", "nope")},
                              Kind::InputPortNotFound);
   EXPECT_EQ(e.port_name.str(), "nope");
   EXPECT_EQ(e.node_name.str(), "T");
-  e = refused(net, action::TransportPacketToLocation{p, at_input("T", "zero")}, Kind::InputPortFull);
+  e = refused(net, action::TransportPacketToLocation{p, at_input("T", "zero")},
+              Kind::InputPortFull);
   EXPECT_EQ(e.port_name.str(), "zero");
   EXPECT_EQ(e.node_name.str(), "T");
   place_packet(net, at_input("T", "small"));
   refused(net, action::TransportPacketToLocation{p, at_input("T", "small")}, Kind::InputPortFull);
 
   const Ulid startable = new_epoch(net, "S");
-  e = refused(net, action::TransportPacketToLocation{p, out_port(startable, "nope")}, Kind::OutputPortNotFound);
+  e = refused(net, action::TransportPacketToLocation{p, out_port(startable, "nope")},
+              Kind::OutputPortNotFound);
   EXPECT_EQ(e.port_name.str(), "nope");
   EXPECT_EQ(e.epoch_id, startable);
 
   const Edge reversed = edge("T.in", "S.out");
-  e = refused(net, action::TransportPacketToLocation{p, PacketLocation::Edge(reversed)}, Kind::EdgeNotFound);
+  e = refused(net, action::TransportPacketToLocation{p, PacketLocation::Edge(reversed)},
+              Kind::EdgeNotFound);
   ASSERT_TRUE(e.edge.has_value());
   EXPECT_EQ(*e.edge, reversed);
 }
@@ -332,7 +347,8 @@ TEST(TransportPacketToLocation, OutputPortsAndEdgesHaveNoCapacityLimit) {
   const Ulid a = make_packet(net);
   const Ulid b = make_packet(net);
   ok(net, action::TransportPacketToLocation{a, out_port(epoch, "one")});
-  const NetActionSuccess done = ok(net, action::TransportPacketToLocation{b, out_port(epoch, "one")});
+  const NetActionSuccess done =
+      ok(net, action::TransportPacketToLocation{b, out_port(epoch, "one")});
   EXPECT_EQ(event_as<event::PacketMoved>(done.events, 0).from_index, 0u);
   EXPECT_EQ(net.get_packets_at_location(out_port(epoch, "one")), (Ids{a, b}));
   ok(net, action::TransportPacketToLocation{a, on_edge("S.out", "T.in")});

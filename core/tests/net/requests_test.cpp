@@ -28,12 +28,14 @@ TEST(Requests, ExternalRequestGivesTheSourceARequestEpochAtTheNextStep) {
   NetSim net(source_graph());
   const EventList made = act(net, action::CreateRequest{Name("R"), Name("job")});
   ASSERT_EQ(event_kinds(made), Kinds{"RequestCreated"});
-  EXPECT_EQ(event_as<event::RequestCreated>(made, 0).request_source, RequestCreatedSource::External);
+  EXPECT_EQ(event_as<event::RequestCreated>(made, 0).request_source,
+            RequestCreatedSource::External);
   ASSERT_EQ(net.pending_requests().size(), 1u);
 
   const StepOutcome s = step(net);
   EXPECT_TRUE(s.made_progress);
-  ASSERT_EQ(event_kinds(s.events), (Kinds{"RequestCascadeResolved", "EpochCreated", "RequestEpochCreated"}));
+  ASSERT_EQ(event_kinds(s.events),
+            (Kinds{"RequestCascadeResolved", "EpochCreated", "RequestEpochCreated"}));
   const auto& resolved = event_as<event::RequestCascadeResolved>(s.events, 0);
   EXPECT_EQ(names(resolved.source_nodes), Texts{"S"});
   EXPECT_EQ(resolved.label, "job");
@@ -47,7 +49,8 @@ TEST(Requests, ExternalRequestGivesTheSourceARequestEpochAtTheNextStep) {
   EXPECT_EQ(epoch->state, EpochState::Startable);
   EXPECT_EQ(epoch->in_salvo.salvo_condition, "__request__");
   EXPECT_TRUE(epoch->in_salvo.packets.empty());
-  EXPECT_TRUE(net.packets_by_location().contains(PacketLocation::OutputPort(epoch->id, Name("out"))));
+  EXPECT_TRUE(
+      net.packets_by_location().contains(PacketLocation::OutputPort(epoch->id, Name("out"))));
   EXPECT_TRUE(net.pending_requests().empty());
 }
 
@@ -69,10 +72,11 @@ TEST(Requests, RequestsThatCannotStartAnythingAreRefusedOrDropped) {
 }
 
 TEST(Requests, StartupRequestsAreMadeOnce) {
-  NetSim net(source_graph({DependencyRequestTrigger::OnStartup, DependencyRequestTrigger::OnStartup}));
+  NetSim net(
+      source_graph({DependencyRequestTrigger::OnStartup, DependencyRequestTrigger::OnStartup}));
   const StepOutcome first = step(net);
-  ASSERT_EQ(event_kinds(first.events),
-            (Kinds{"RequestCreated", "RequestCascadeResolved", "EpochCreated", "RequestEpochCreated"}));
+  ASSERT_EQ(event_kinds(first.events), (Kinds{"RequestCreated", "RequestCascadeResolved",
+                                              "EpochCreated", "RequestEpochCreated"}));
   const auto& created = event_as<event::RequestCreated>(first.events, 0);
   EXPECT_EQ(created.request_source, RequestCreatedSource::OnStartup);
   EXPECT_EQ(created.node_name, "R");
@@ -93,9 +97,11 @@ TEST(Requests, NoSalvoTokenComesBackWhenAnEpochOfTheNodeEnds) {
   EXPECT_TRUE(step(net).events.empty());
 
   // Finishing an epoch of R gives the token back, and R asks again.
-  const Epoch created = std::get<response::CreatedEpoch>(
-                            expect_success(net.do_action(action::CreateEpoch{Name("R"), Salvo{Name("hand"), {}}})).data)
-                            .epoch;
+  const Epoch created =
+      std::get<response::CreatedEpoch>(
+          expect_success(net.do_action(action::CreateEpoch{Name("R"), Salvo{Name("hand"), {}}}))
+              .data)
+          .epoch;
   act(net, action::StartEpoch{created.id});
   act(net, action::FinishEpoch{created.id});
   EXPECT_EQ(net.request_tokens().at(Name("R")), true);
@@ -103,9 +109,11 @@ TEST(Requests, NoSalvoTokenComesBackWhenAnEpochOfTheNodeEnds) {
   EXPECT_EQ(net.request_tokens().at(Name("R")), false);
 
   // So does cancelling one.
-  const Epoch other = std::get<response::CreatedEpoch>(
-                          expect_success(net.do_action(action::CreateEpoch{Name("R"), Salvo{Name("hand"), {}}})).data)
-                          .epoch;
+  const Epoch other =
+      std::get<response::CreatedEpoch>(
+          expect_success(net.do_action(action::CreateEpoch{Name("R"), Salvo{Name("hand"), {}}}))
+              .data)
+          .epoch;
   act(net, action::CancelEpoch{other.id});
   EXPECT_EQ(net.request_tokens().at(Name("R")), true);
 
@@ -116,16 +124,16 @@ TEST(Requests, NoSalvoTokenComesBackWhenAnEpochOfTheNodeEnds) {
 
 TEST(Requests, DiamondReachesItsSourceOnce) {
   // A -> B, A -> C, B -> D.in1, C -> D.in2; both D ports have dependency edges.
-  const std::vector<Edge> edges = {edge("A.ob", "B.in"), edge("A.oc", "C.in"), edge("B.out", "D.in1"),
-                                   edge("C.out", "D.in2")};
-  NetSim net(with_dependency_edges(
-      Graph({node("A", {}, {"ob", "oc"}), node("B", {"in"}, {"out"}), node("C", {"in"}, {"out"}),
-             node("D", {"in1", "in2"})},
-            edges),
-      {edges[2], edges[3]}));
+  const std::vector<Edge> edges = {edge("A.ob", "B.in"), edge("A.oc", "C.in"),
+                                   edge("B.out", "D.in1"), edge("C.out", "D.in2")};
+  NetSim net(with_dependency_edges(Graph({node("A", {}, {"ob", "oc"}), node("B", {"in"}, {"out"}),
+                                          node("C", {"in"}, {"out"}), node("D", {"in1", "in2"})},
+                                         edges),
+                                   {edges[2], edges[3]}));
   act(net, action::CreateRequest{Name("D"), Name("x")});
   const StepOutcome s = step(net);
-  ASSERT_EQ(event_kinds(s.events), (Kinds{"RequestCascadeResolved", "EpochCreated", "RequestEpochCreated"}));
+  ASSERT_EQ(event_kinds(s.events),
+            (Kinds{"RequestCascadeResolved", "EpochCreated", "RequestEpochCreated"}));
   EXPECT_EQ(names(event_as<event::RequestCascadeResolved>(s.events, 0).source_nodes), Texts{"A"});
   EXPECT_EQ(epochs_of(net, "A").size(), 1u);
 }
@@ -147,13 +155,14 @@ TEST(Requests, CycleResolvesWithNoSources) {
 
 // R1 and R3 are fed by source S; R2 by B, whose second input y has no edge.
 Graph half_connected_graph() {
-  const std::vector<Edge> deps = {edge("S.o1", "R1.in"), edge("B.out", "R2.in"), edge("S.o3", "R3.in")};
+  const std::vector<Edge> deps = {edge("S.o1", "R1.in"), edge("B.out", "R2.in"),
+                                  edge("S.o3", "R3.in")};
   std::vector<Edge> edges = deps;
   edges.push_back(edge("S.ob", "B.x"));
   edges.push_back(edge("S.op", "P.in"));
   return with_dependency_edges(
-      Graph({node("S", {}, {"o1", "o3", "ob", "op"}), node("B", {"x", "y"}, {"out"}), node("R1", {"in"}),
-             node("R2", {"in"}), node("R3", {"in"}), node("P", {"in"})},
+      Graph({node("S", {}, {"o1", "o3", "ob", "op"}), node("B", {"x", "y"}, {"out"}),
+             node("R1", {"in"}), node("R2", {"in"}), node("R3", {"in"}), node("P", {"in"})},
             edges),
       deps);
 }
@@ -185,8 +194,8 @@ TEST(Requests, RequestEpochsAreOnePerSourceAndLabel) {
   act(net, action::CreateRequest{Name("R1"), Name("b")});
   const StepOutcome s = step(net);
   ASSERT_EQ(event_kinds(s.events),
-            (Kinds{"RequestCascadeResolved", "RequestCascadeResolved", "RequestCascadeResolved", "EpochCreated",
-                   "RequestEpochCreated", "EpochCreated", "RequestEpochCreated"}));
+            (Kinds{"RequestCascadeResolved", "RequestCascadeResolved", "RequestCascadeResolved",
+                   "EpochCreated", "RequestEpochCreated", "EpochCreated", "RequestEpochCreated"}));
   EXPECT_EQ(event_as<event::RequestEpochCreated>(s.events, 4).label, "a");
   EXPECT_EQ(event_as<event::RequestEpochCreated>(s.events, 6).label, "b");
   EXPECT_EQ(epochs_of(net, "S").size(), 2u);

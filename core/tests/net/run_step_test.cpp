@@ -79,8 +79,9 @@ TEST(RunStep, FanInDecidesRoomOnStartOfStepCounts) {
 }
 
 TEST(RunStep, PacketArrivesAndFiresInTheSameStep) {
-  NetSim net(Graph({node("A", {}, {"out"}), NodeBuilder("B").in("in").in_condition("go", when_non_empty("in"))},
-                   {edge("A.out", "B.in")}));
+  NetSim net(Graph(
+      {node("A", {}, {"out"}), NodeBuilder("B").in("in").in_condition("go", when_non_empty("in"))},
+      {edge("A.out", "B.in")}));
   const Ulid p = place_packet(net, on_edge("A.out", "B.in"));
 
   const StepOutcome s = step(net);
@@ -113,7 +114,10 @@ TEST(RunStep, OnlyTheFirstHoldingConditionFiresAndCountTakesTheOldest) {
   // holds whenever it holds one. Both hold at first.
   SalvoCondition three = condition(port_term("in", {PortState::Kind::Equals, 3}));
   three.ports.emplace(Name("in"), PacketCount::Count(2));
-  NetSim net(Graph({NodeBuilder("B").in("in").in_condition("three", three).in_condition("any", when_non_empty("in"))},
+  NetSim net(Graph({NodeBuilder("B")
+                        .in("in")
+                        .in_condition("three", three)
+                        .in_condition("any", when_non_empty("in"))},
                    {}));
   const Ulid p1 = place_packet(net, at_input("B", "in"));
   const Ulid p2 = place_packet(net, at_input("B", "in"));
@@ -130,7 +134,8 @@ TEST(RunStep, OnlyTheFirstHoldingConditionFiresAndCountTakesTheOldest) {
   EXPECT_EQ(net.get_packets_at_location(at_input("B", "in")), Ids{p3});
 
   const StepOutcome second = step(net);
-  ASSERT_EQ(event_kinds(second.events), (Kinds{"InputSalvoTriggered", "EpochCreated", "PacketMoved"}));
+  ASSERT_EQ(event_kinds(second.events),
+            (Kinds{"InputSalvoTriggered", "EpochCreated", "PacketMoved"}));
   EXPECT_EQ(event_as<event::InputSalvoTriggered>(second.events, 0).salvo_condition, "any");
   EXPECT_EQ(epochs_of(net, "B").size(), 2u);
   EXPECT_TRUE(net.is_blocked());
@@ -175,8 +180,10 @@ Graph no_salvo_graph() {
   SalvoCondition pair = condition(port_term("in", {PortState::Kind::Equals, 2}), {"in"});
   return with_dependency_edges(
       Graph({node("A", {}, {"out"}),
-             NodeBuilder("B").in("in").in_condition("pair", pair).requests(
-                 {DependencyRequestTrigger::OnNoSalvoTriggered}, "more")},
+             NodeBuilder("B")
+                 .in("in")
+                 .in_condition("pair", pair)
+                 .requests({DependencyRequestTrigger::OnNoSalvoTriggered}, "more")},
             {edge("A.out", "B.in")}),
       {edge("A.out", "B.in")});
 }
@@ -191,8 +198,8 @@ TEST(RunStep, NoSalvoRequestsDoNotUnblockButAStepMakesAndResolvesThem) {
 
   const StepOutcome s = step(net);
   EXPECT_TRUE(s.made_progress);
-  ASSERT_EQ(event_kinds(s.events),
-            (Kinds{"RequestCreated", "RequestCascadeResolved", "EpochCreated", "RequestEpochCreated"}));
+  ASSERT_EQ(event_kinds(s.events), (Kinds{"RequestCreated", "RequestCascadeResolved",
+                                          "EpochCreated", "RequestEpochCreated"}));
   const auto& created = event_as<event::RequestCreated>(s.events, 0);
   EXPECT_EQ(created.node_name, "B");
   EXPECT_EQ(created.label, "more");
@@ -221,8 +228,8 @@ TEST(RunStep, IsBlockedSeesPendingAndStartupRequests) {
       {edge("A.out", "B.in")}));
   EXPECT_FALSE(startup.is_blocked());
   const EventList all = startup.run_until_blocked();
-  EXPECT_EQ(event_kinds(all),
-            (Kinds{"RequestCreated", "RequestCascadeResolved", "EpochCreated", "RequestEpochCreated"}));
+  EXPECT_EQ(event_kinds(all), (Kinds{"RequestCreated", "RequestCascadeResolved", "EpochCreated",
+                                     "RequestEpochCreated"}));
   EXPECT_TRUE(startup.startup_requests_sent());
   EXPECT_TRUE(startup.is_blocked());
 }

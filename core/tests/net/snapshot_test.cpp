@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "support/net_fixtures.h"
 #include "zellik/net/record_codec.h"
 #include "zellik/net/snapshot.h"
-#include "support/net_fixtures.h"
 
 namespace zellik {
 namespace {
@@ -14,9 +14,10 @@ using namespace testkit;  // NOLINT: test-local shorthand
 
 // A.out -> B.in and C.out -> B.in; B takes whatever waits at in.
 Graph fan_in_graph() {
-  return Graph({node("A", {}, {"out"}), node("C", {}, {"out"}),
-                NodeBuilder("B").in("in").in_condition("c", when_non_empty("in", MaxSalvos::Finite(1)))},
-               {edge("A.out", "B.in"), edge("C.out", "B.in")});
+  return Graph(
+      {node("A", {}, {"out"}), node("C", {}, {"out"}),
+       NodeBuilder("B").in("in").in_condition("c", when_non_empty("in", MaxSalvos::Finite(1)))},
+      {edge("A.out", "B.in"), edge("C.out", "B.in")});
 }
 
 std::unique_ptr<NetSim> restore(const NetSim& net) {
@@ -28,7 +29,8 @@ std::unique_ptr<NetSim> restore(const NetSim& net) {
 TEST(Snapshot, RestoredNetKeepsQueuesInvariantsAndStepOrder) {
   NetSim net(fan_in_graph());
   // Packets reach the edges in the order C, A, so C's edge steps first.
-  std::vector<Ulid> on_c = {place_packet(net, on_edge("C.out", "B.in")), place_packet(net, on_edge("C.out", "B.in"))};
+  std::vector<Ulid> on_c = {place_packet(net, on_edge("C.out", "B.in")),
+                            place_packet(net, on_edge("C.out", "B.in"))};
   std::vector<Ulid> on_a = {place_packet(net, on_edge("A.out", "B.in"))};
   place_packet(net, PacketLocation::OutsideNet());
 
@@ -43,7 +45,8 @@ TEST(Snapshot, RestoredNetKeepsQueuesInvariantsAndStepOrder) {
   const EventList theirs = step(*restored).events;
   ASSERT_EQ(event_kinds(theirs), event_kinds(ours));
   for (std::size_t i : {0u, 1u}) {
-    EXPECT_EQ(event_as<event::PacketMoved>(theirs, i).packet_id, event_as<event::PacketMoved>(ours, i).packet_id);
+    EXPECT_EQ(event_as<event::PacketMoved>(theirs, i).packet_id,
+              event_as<event::PacketMoved>(ours, i).packet_id);
   }
   ExpectNetInvariants(*restored);
 }
@@ -78,7 +81,8 @@ TEST(Snapshot, EveryTruncationIsRefused) {
 }
 
 TEST(RecordCodec, EventsRoundTripAndForeignTagsAreRefused) {
-  const NetEvent event = event::PacketMoved{42, Ulid{1, 2}, on_edge("A.out", "B.in"), at_input("B", "in"), 3};
+  const NetEvent event =
+      event::PacketMoved{42, Ulid{1, 2}, on_edge("A.out", "B.in"), at_input("B", "in"), 3};
   const std::string bytes = encode_record(event);
   const std::optional<NetEvent> back = decode_record<NetEvent>(bytes);
   ASSERT_TRUE(back.has_value());

@@ -51,19 +51,22 @@ Graph roundtrip_graph() {
                  .out("out")
                  .in_condition("go", when_non_empty("in"))
                  .out_condition("pass", pass),
-             NodeBuilder("R").in("in").in_condition("two", two).requests(
-                 {DependencyRequestTrigger::OnStartup, DependencyRequestTrigger::OnNoSalvoTriggered},
-                 "want")},
+             NodeBuilder("R")
+                 .in("in")
+                 .in_condition("two", two)
+                 .requests({DependencyRequestTrigger::OnStartup,
+                            DependencyRequestTrigger::OnNoSalvoTriggered},
+                           "want")},
             {edge("S.o", "M.a"), edge("T.o", "M.a"), edge("M.x", "K.in"), k_to_r}),
       {k_to_r});
 }
 
 // The state undo promises to restore, in a comparable form.
 struct Expected {
-  std::map<std::string, std::vector<Ulid>> queues;  // location text -> ids in order
-  std::map<Ulid, std::string> packets;              // id -> location text
-  std::map<Ulid, std::string> epochs;               // id -> every field
-  std::vector<Ulid> startable;                      // sorted
+  std::map<std::string, std::vector<Ulid>> queues;       // location text -> ids in order
+  std::map<Ulid, std::string> packets;                   // id -> location text
+  std::map<Ulid, std::string> epochs;                    // id -> every field
+  std::vector<Ulid> startable;                           // sorted
   std::map<std::string, std::vector<Ulid>> node_epochs;  // non-empty lists only
   std::map<std::string, bool> tokens;
   std::vector<std::string> pending;
@@ -117,7 +120,8 @@ bool has_no_salvo_trigger(const Graph& graph, const Name& node_name) {
 // one salvo come back in reverse order), a restored epoch joins the end
 // of its node's list and takes the node's token, and requests a step took
 // stay taken.
-Expected promised(Expected before, const Graph& graph, const NetAction& action, const EventList& events) {
+Expected promised(Expected before, const Graph& graph, const NetAction& action,
+                  const EventList& events) {
   for (auto it = events.rbegin(); it != events.rend(); ++it) {
     const NetEvent& e = *it;
     auto requeue_at_end = [&](const Ulid& id, const PacketLocation& loc) {
@@ -129,17 +133,21 @@ Expected promised(Expected before, const Graph& graph, const NetAction& action, 
       std::vector<Ulid>& ids = before.node_epochs[epoch.node_name.str()];
       std::erase(ids, epoch.id);
       ids.push_back(epoch.id);
-      if (has_no_salvo_trigger(graph, epoch.node_name)) before.tokens[epoch.node_name.str()] = false;
+      if (has_no_salvo_trigger(graph, epoch.node_name))
+        before.tokens[epoch.node_name.str()] = false;
     };
-    if (const auto* c = std::get_if<event::PacketConsumed>(&e)) requeue_at_end(c->packet_id, c->location);
-    if (const auto* d = std::get_if<event::PacketDestroyed>(&e)) requeue_at_end(d->packet_id, d->location);
+    if (const auto* c = std::get_if<event::PacketConsumed>(&e))
+      requeue_at_end(c->packet_id, c->location);
+    if (const auto* d = std::get_if<event::PacketDestroyed>(&e))
+      requeue_at_end(d->packet_id, d->location);
     if (const auto* o = std::get_if<event::PacketOrphaned>(&e)) {
       requeue_at_end(o->packet_id, PacketLocation::OutputPort(o->epoch_id, o->port_name));
     }
     if (const auto* f = std::get_if<event::EpochFinished>(&e)) restore(f->epoch);
     if (const auto* c = std::get_if<event::EpochCancelled>(&e)) restore(c->epoch);
     if (const auto* r = std::get_if<event::RequestCreated>(&e)) {
-      if (r->request_source == RequestCreatedSource::OnNoSalvoTriggered) before.tokens[r->node_name.str()] = true;
+      if (r->request_source == RequestCreatedSource::OnNoSalvoTriggered)
+        before.tokens[r->node_name.str()] = true;
     }
   }
   if (std::holds_alternative<action::RunStep>(action)) before.pending.clear();
@@ -147,11 +155,18 @@ Expected promised(Expected before, const Graph& graph, const NetAction& action, 
 }
 
 std::string action_name(const NetAction& action) {
-  static constexpr std::array<const char*, 12> kNames = {
-      "RunStep",     "CreatePacket",  "ConsumePacket",
-      "DestroyPacket", "StartEpoch",  "FinishEpoch",
-      "CancelEpoch", "CreateEpoch",   "LoadPacketIntoOutputPort",
-      "SendOutputSalvo", "TransportPacketToLocation", "CreateRequest"};
+  static constexpr std::array<const char*, 12> kNames = {"RunStep",
+                                                         "CreatePacket",
+                                                         "ConsumePacket",
+                                                         "DestroyPacket",
+                                                         "StartEpoch",
+                                                         "FinishEpoch",
+                                                         "CancelEpoch",
+                                                         "CreateEpoch",
+                                                         "LoadPacketIntoOutputPort",
+                                                         "SendOutputSalvo",
+                                                         "TransportPacketToLocation",
+                                                         "CreateRequest"};
   return kNames[action.index()];
 }
 
@@ -180,7 +195,8 @@ class ActionPicker {
       case 10:
         return action::FinishEpoch{any_epoch()};
       case 11:
-        return pick(2) == 0 ? NetAction{action::CancelEpoch{any_epoch()}} : NetAction{action::FinishEpoch{any_epoch()}};
+        return pick(2) == 0 ? NetAction{action::CancelEpoch{any_epoch()}}
+                            : NetAction{action::FinishEpoch{any_epoch()}};
       case 12:
         return create_epoch();
       case 13:
@@ -199,7 +215,9 @@ class ActionPicker {
   }
 
  private:
-  std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+  std::size_t pick(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_);
+  }
 
   template <class T>
   T one_of(const std::vector<T>& items) {
@@ -294,12 +312,14 @@ class ActionPicker {
   }
 
   PacketLocation any_location() {
-    std::vector<PacketLocation> places = {PacketLocation::OutsideNet(), at_input("M", "a"), at_input("K", "in"),
-                                          at_input("R", "in"), on_edge("S.o", "M.a"), on_edge("T.o", "M.a"),
-                                          on_edge("M.x", "K.in"), on_edge("K.out", "R.in")};
+    std::vector<PacketLocation> places = {PacketLocation::OutsideNet(), at_input("M", "a"),
+                                          at_input("K", "in"),          at_input("R", "in"),
+                                          on_edge("S.o", "M.a"),        on_edge("T.o", "M.a"),
+                                          on_edge("M.x", "K.in"),       on_edge("K.out", "R.in")};
     for (const Ulid& id : sorted_epochs()) {
       places.push_back(PacketLocation::Node(id));
-      if (net_.get_epoch(id)->node_name == "M") places.push_back(PacketLocation::OutputPort(id, Name("u")));
+      if (net_.get_epoch(id)->node_name == "M")
+        places.push_back(PacketLocation::OutputPort(id, Name("u")));
     }
     return one_of(places);
   }
@@ -314,7 +334,8 @@ void run_roundtrips(std::uint32_t seed, int actions) {
   int undone = 0;
   for (int i = 0; i < actions; ++i) {
     const NetAction action = picker.next();
-    SCOPED_TRACE("seed " + std::to_string(seed) + ", action " + std::to_string(i) + " " + action_name(action));
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", action " + std::to_string(i) + " " +
+                 action_name(action));
     const Expected before = capture(net);
     NetActionResponse first = do_checked(net, action);
     if (!first.ok()) continue;

@@ -20,17 +20,23 @@ using Kinds = std::vector<std::string>;
 // asks A for work (label "more").
 Graph undo_graph() {
   const SalvoCondition send = condition(SalvoConditionTerm::True(), {"out"}, MaxSalvos::Infinite());
-  const SalvoCondition drop = condition(SalvoConditionTerm::True(), {"loose"}, MaxSalvos::Infinite());
-  return with_dependency_edges(
-      Graph({NodeBuilder("A").out("out").out("loose").out_condition("send", send).out_condition("drop", drop),
-             NodeBuilder("B").in("in").requests({DependencyRequestTrigger::OnNoSalvoTriggered}, "more")},
-            {edge("A.out", "B.in")}),
-      {edge("A.out", "B.in")});
+  const SalvoCondition drop =
+      condition(SalvoConditionTerm::True(), {"loose"}, MaxSalvos::Infinite());
+  return with_dependency_edges(Graph({NodeBuilder("A")
+                                          .out("out")
+                                          .out("loose")
+                                          .out_condition("send", send)
+                                          .out_condition("drop", drop),
+                                      NodeBuilder("B").in("in").requests(
+                                          {DependencyRequestTrigger::OnNoSalvoTriggered}, "more")},
+                                     {edge("A.out", "B.in")}),
+                               {edge("A.out", "B.in")});
 }
 
 const PacketLocation kEdge = on_edge("A.out", "B.in");
 
-void expect_undo_error(const Result<Unit, UndoError>& r, UndoError::Kind kind, const std::string& text) {
+void expect_undo_error(const Result<Unit, UndoError>& r, UndoError::Kind kind,
+                       const std::string& text) {
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().kind, kind);
   EXPECT_EQ(r.error().text, text);
@@ -97,7 +103,8 @@ TEST(Undo, StepReturnsEdgePacketToTheHeadAndTakesBackItsRequest) {
   EXPECT_FALSE(net.node_to_epochs().contains(Name("A")));
   const Ulid request_epoch = event_as<event::EpochCreated>(events, 3).epoch_id;
   EXPECT_FALSE(net.packets_by_location().contains(PacketLocation::Node(request_epoch)));
-  EXPECT_FALSE(net.packets_by_location().contains(PacketLocation::OutputPort(request_epoch, Name("out"))));
+  EXPECT_FALSE(
+      net.packets_by_location().contains(PacketLocation::OutputPort(request_epoch, Name("out"))));
 }
 
 TEST(Undo, FiringStepPutsSalvoPacketsBackInOrder) {
@@ -177,7 +184,6 @@ TEST(Undo, CancelledEpochComesBackWithItsPacketsReversed) {
   EXPECT_EQ(net.get_startable_epochs(), Ids{id});
   EXPECT_EQ(net.get_packets_at_location(PacketLocation::Node(id)), (Ids{p2, p1}));
   ExpectNetInvariants(net);
-
 }
 
 TEST(Undo, MovedPacketMustStillBeWhereTheMoveLeftIt) {
@@ -297,8 +303,8 @@ TEST(Undo, MoveBackPastTheEndOfItsLocationIsRefused) {
   act(net, action::ConsumePacket{p1});
 
   expect_undo_error(net.undo_action(out, events), UndoError::Kind::StateMismatch,
-                    "packet " + p2.to_string() + " cannot return to index 1 of " + kEdge.debug_string() +
-                        ", which holds 0 packets");
+                    "packet " + p2.to_string() + " cannot return to index 1 of " +
+                        kEdge.debug_string() + ", which holds 0 packets");
   EXPECT_EQ(net.get_packet(p2)->location, PacketLocation::OutsideNet());
   EXPECT_EQ(net.get_packets_at_location(PacketLocation::OutsideNet()), Ids{p2});
 
@@ -319,7 +325,8 @@ TEST(Undo, EpochThatStillHoldsPacketsIsNotUnmade) {
   const EventList events = act(net, create);
   ASSERT_EQ(event_kinds(events), (Kinds{"EpochCreated", "PacketMoved"}));
   const Ulid id = event_as<event::EpochCreated>(events, 0).epoch_id;
-  const std::string refused = "epoch " + id.to_string() + " still holds packets, cannot undo its creation";
+  const std::string refused =
+      "epoch " + id.to_string() + " still holds packets, cannot undo its creation";
 
   expect_undo_error(net.undo_action(create, {events[0]}), UndoError::Kind::StateMismatch, refused);
   ASSERT_NE(net.get_epoch(id), nullptr);

@@ -15,9 +15,9 @@
 #include <variant>
 #include <vector>
 
-#include "zellik/net/net_sim.h"
 #include "support/net_invariants.h"
 #include "support/step_fixtures.h"
+#include "zellik/net/net_sim.h"
 
 namespace zellik::testkit {
 
@@ -69,7 +69,8 @@ inline std::vector<std::string> describe_net(const NetSim& net) {
     lines.push_back("packet " + id.to_string() + " at " + packet.location.debug_string());
   }
   for (const auto& [location, entry] : net.packets_by_location()) {
-    lines.push_back("location " + location.debug_string() + ":" + ids_text(entry.queue.to_vector()));
+    lines.push_back("location " + location.debug_string() + ":" +
+                    ids_text(entry.queue.to_vector()));
   }
   for (const auto& [id, epoch] : net.epochs()) lines.push_back("epoch " + epoch_text(epoch));
   for (const Ulid& id : net.startable_epochs()) lines.push_back("startable " + id.to_string());
@@ -80,7 +81,8 @@ inline std::vector<std::string> describe_net(const NetSim& net) {
     lines.push_back("token " + node.str() + "=" + (token ? "1" : "0"));
   }
   std::string pending = "pending:";
-  for (const PendingRequest& r : net.pending_requests()) pending += " " + r.node_name.str() + "/" + r.label.str();
+  for (const PendingRequest& r : net.pending_requests())
+    pending += " " + r.node_name.str() + "/" + r.label.str();
   lines.push_back(pending);
   lines.push_back(std::string("startup sent=") + (net.startup_requests_sent() ? "1" : "0"));
   std::sort(lines.begin(), lines.end());

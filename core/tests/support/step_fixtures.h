@@ -30,8 +30,7 @@ inline PacketLocation on_edge(std::string_view from, std::string_view to) {
 // success) when the action was refused.
 inline NetActionSuccess expect_success(NetActionResponse response) {
   if (!response.ok()) {
-    ADD_FAILURE() << "action refused with error kind "
-                  << static_cast<int>(response.error().kind);
+    ADD_FAILURE() << "action refused with error kind " << static_cast<int>(response.error().kind);
     return NetActionSuccess{response::Empty{}, {}};
   }
   return std::move(response).value();
@@ -71,10 +70,9 @@ inline StepOutcome step(NetSim& net) {
 // The variant name of an event.
 inline std::string event_kind(const NetEvent& e) {
   static constexpr std::array<std::string_view, 14> kNames = {
-      "PacketCreated",       "PacketConsumed",         "PacketDestroyed",
-      "EpochCreated",        "EpochStarted",           "EpochFinished",
-      "EpochCancelled",      "PacketMoved",            "InputSalvoTriggered",
-      "OutputSalvoTriggered", "PacketOrphaned",        "RequestCreated",
+      "PacketCreated",          "PacketConsumed",       "PacketDestroyed", "EpochCreated",
+      "EpochStarted",           "EpochFinished",        "EpochCancelled",  "PacketMoved",
+      "InputSalvoTriggered",    "OutputSalvoTriggered", "PacketOrphaned",  "RequestCreated",
       "RequestCascadeResolved", "RequestEpochCreated"};
   return std::string(kNames[e.index()]);
 }

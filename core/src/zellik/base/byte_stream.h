@@ -48,7 +48,8 @@ class ByteWriter {
 // instead of after every field. Does not own the bytes.
 class ByteReader {
  public:
-  explicit ByteReader(std::string_view bytes) : p_(bytes.data()), end_(bytes.data() + bytes.size()) {}
+  explicit ByteReader(std::string_view bytes)
+      : p_(bytes.data()), end_(bytes.data() + bytes.size()) {}
 
   bool ok() const { return ok_; }
   std::size_t remaining() const { return static_cast<std::size_t>(end_ - p_); }
@@ -94,7 +95,8 @@ class ByteReader {
     if (!take(sizeof(T))) return T{};
     const auto* b = reinterpret_cast<const unsigned char*>(p_ - sizeof(T));
     T v = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i) v |= static_cast<T>(static_cast<T>(b[i]) << (8 * i));
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+      v |= static_cast<T>(static_cast<T>(b[i]) << (8 * i));
     return v;
   }
 

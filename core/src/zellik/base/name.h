@@ -62,9 +62,7 @@ class Name {
   static const std::string& empty_text();
   static std::size_t empty_hash();
 
-  void swap(Name& other) noexcept {
-    std::swap(rep_, other.rep_);
-  }
+  void swap(Name& other) noexcept { std::swap(rep_, other.rep_); }
   void retain() const noexcept {
     if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);
   }

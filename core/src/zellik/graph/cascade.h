@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "zellik/graph/graph.h"
 #include "zellik/base/result.h"
+#include "zellik/graph/graph.h"
 
 namespace zellik {
 

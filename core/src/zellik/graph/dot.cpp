@@ -23,7 +23,8 @@ std::vector<std::pair<const Name*, const Port*>> sorted_ports(const PortMap& por
   std::vector<std::pair<const Name*, const Port*>> out;
   out.reserve(ports.size());
   for (const auto& [name, port] : ports) out.emplace_back(&name, &port);
-  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  std::sort(out.begin(), out.end(),
+            [](const auto& a, const auto& b) { return *a.first < *b.first; });
   return out;
 }
 
@@ -67,15 +68,18 @@ class DotWriter {
     std::vector<const Node*> nodes;
     nodes.reserve(graph_.node_count());
     for (const auto& [name, node] : graph_.nodes()) nodes.push_back(&node);
-    std::sort(nodes.begin(), nodes.end(), [](const Node* a, const Node* b) { return a->name < b->name; });
-    for (std::size_t i = 0; i < nodes.size(); ++i) ids_.emplace(nodes[i]->name.str(), numbered('n', i));
+    std::sort(nodes.begin(), nodes.end(),
+              [](const Node* a, const Node* b) { return a->name < b->name; });
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+      ids_.emplace(nodes[i]->name.str(), numbered('n', i));
 
     out_ += "digraph \"net\" {\n";
     out_ += "  graph [rankdir=LR, fontname=\"Helvetica\", nodesep=0.4, ranksep=0.9];\n";
     out_ += "  node [shape=plaintext, fontname=\"Helvetica\", fontsize=11];\n";
     out_ += "  edge [fontname=\"Helvetica\", fontsize=10];\n";
     if (live_ != nullptr) {
-      out_ += "  label=<" + dot_label_text("outside the net: " + plural(live_->packets_outside, "packet")) +
+      out_ += "  label=<" +
+              dot_label_text("outside the net: " + plural(live_->packets_outside, "packet")) +
               ">;\n  labelloc=b;\n";
     }
     for (const Node* node : nodes) write_node(*node);
@@ -100,7 +104,8 @@ class DotWriter {
     std::vector<std::pair<std::string, const Edge*>> keyed;
     keyed.reserve(edges.size());
     for (const Edge& e : edges) keyed.emplace_back(e.to_string(), &e);
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(keyed.begin(), keyed.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<const Edge*> out;
     out.reserve(keyed.size());
     for (const auto& [text, e] : keyed) out.push_back(e);
@@ -121,10 +126,13 @@ class DotWriter {
       header_color = kStartableColor;
     }
 
-    out_ += "  " + id + " [label=<<TABLE BORDER=\"0\" CELLBORDER=\"1\" CELLSPACING=\"0\" CELLPADDING=\"4\"><TR>";
+    out_ +=
+        "  " + id +
+        " [label=<<TABLE BORDER=\"0\" CELLBORDER=\"1\" CELLSPACING=\"0\" CELLPADDING=\"4\"><TR>";
     if (!node.in_ports.empty()) out_ += "<TD>" + port_column(node, PortType::Input) + "</TD>";
 
-    out_ += "<TD BGCOLOR=\"" + std::string(header_color) + "\"><B>" + shown_name(node.name.view()) + "</B>";
+    out_ += "<TD BGCOLOR=\"" + std::string(header_color) + "\"><B>" + shown_name(node.name.view()) +
+            "</B>";
     for (const auto& [name, condition] : node.in_salvo_conditions) {
       out_ += "<BR/><FONT POINT-SIZE=\"9\">in: " + shown_name(name.view()) + "</FONT>";
     }
@@ -139,7 +147,8 @@ class DotWriter {
       out_ += " / running ";
       out_ += std::to_string(e.running);
       out_ += "</I>";
-      if (e.packets_inside > 0) out_ += "<BR/><I>" + plural(e.packets_inside, "packet") + " inside</I>";
+      if (e.packets_inside > 0)
+        out_ += "<BR/><I>" + plural(e.packets_inside, "packet") + " inside</I>";
     }
     out_ += "</TD>";
 
@@ -149,7 +158,8 @@ class DotWriter {
 
   std::string port_column(const Node& node, PortType type) {
     const bool input = type == PortType::Input;
-    std::string column = "<TABLE BORDER=\"0\" CELLBORDER=\"1\" CELLSPACING=\"0\" CELLPADDING=\"3\">";
+    std::string column =
+        "<TABLE BORDER=\"0\" CELLBORDER=\"1\" CELLSPACING=\"0\" CELLPADDING=\"3\">";
     std::size_t index = 0;
     for (const auto& [name, port] : sorted_ports(input ? node.in_ports : node.out_ports)) {
       const std::string port_id = numbered(input ? 'i' : 'o', index++);
@@ -157,7 +167,8 @@ class DotWriter {
       std::string text = shown_name(name->view()) + " [" + capacity_text(port->slots_spec) + "]";
       std::string color;
       if (live_ != nullptr) {
-        const std::uint64_t count = count_in(live_->packets_at_port, PortRef{node.name, type, *name});
+        const std::uint64_t count =
+            count_in(live_->packets_at_port, PortRef{node.name, type, *name});
         if (count > 0) {
           text += " &#9679; ";  // a filled circle, then the count
           text += std::to_string(count);
@@ -181,7 +192,8 @@ class DotWriter {
   // "n3:o1" for a known port, the bare node id otherwise.
   std::string endpoint(const PortRef& ref, const char* compass) const {
     auto node_id = ids_.find(ref.node_name.str());
-    const std::string& id = node_id != ids_.end() ? node_id->second : missing_.at(ref.node_name.str());
+    const std::string& id =
+        node_id != ids_.end() ? node_id->second : missing_.at(ref.node_name.str());
     auto port = port_ids_.find(ref);
     if (port == port_ids_.end()) return id;
     return id + ":" + port->second + ":" + compass;
@@ -190,12 +202,13 @@ class DotWriter {
   void write_edge(const Edge& e, bool dependency) {
     out_ += "  " + endpoint(e.source, "e") + " -> " + endpoint(e.target, "w");
     if (dependency) {
-      out_ += " [style=dashed, color=\"" + std::string(kDependencyColor) + "\", arrowhead=empty, constraint=false]";
+      out_ += " [style=dashed, color=\"" + std::string(kDependencyColor) +
+              "\", arrowhead=empty, constraint=false]";
     } else if (live_ != nullptr) {
       const std::uint64_t count = count_in(live_->packets_on_edge, e);
       if (count > 0) {
-        out_ += " [color=\"" + std::string(kLoadedEdgeColor) + "\", penwidth=2, label=<" + plural(count, "packet") +
-                ">]";
+        out_ += " [color=\"" + std::string(kLoadedEdgeColor) + "\", penwidth=2, label=<" +
+                plural(count, "packet") + ">]";
       }
     }
     out_ += ";\n";
@@ -217,13 +230,27 @@ std::string dot_label_text(std::string_view text) {
   for (char ch : text) {
     const auto byte = static_cast<unsigned char>(ch);
     switch (ch) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\\\n"; break;
-      case '\t': out += "\\\\t"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\\\n";
+        break;
+      case '\t':
+        out += "\\\\t";
+        break;
       default:
         if (byte < 0x20 || byte == 0x7F) {
           char escaped[8];
@@ -239,6 +266,8 @@ std::string dot_label_text(std::string_view text) {
 
 std::string to_dot(const Graph& graph) { return DotWriter(graph, nullptr).write(); }
 
-std::string to_dot(const Graph& graph, const DotLiveState& live) { return DotWriter(graph, &live).write(); }
+std::string to_dot(const Graph& graph, const DotLiveState& live) {
+  return DotWriter(graph, &live).write();
+}
 
 }  // namespace zellik

@@ -57,11 +57,11 @@ struct CreateRequest {
 
 }  // namespace action
 
-using NetAction = std::variant<action::RunStep, action::CreatePacket, action::ConsumePacket,
-                               action::DestroyPacket, action::StartEpoch, action::FinishEpoch,
-                               action::CancelEpoch, action::CreateEpoch,
-                               action::LoadPacketIntoOutputPort, action::SendOutputSalvo,
-                               action::TransportPacketToLocation, action::CreateRequest>;
+using NetAction =
+    std::variant<action::RunStep, action::CreatePacket, action::ConsumePacket,
+                 action::DestroyPacket, action::StartEpoch, action::FinishEpoch,
+                 action::CancelEpoch, action::CreateEpoch, action::LoadPacketIntoOutputPort,
+                 action::SendOutputSalvo, action::TransportPacketToLocation, action::CreateRequest>;
 
 // The constructor name of each action, as the system shows it ("run_step",
 // "consume_packet", ...); an action without one fails the build below.

@@ -48,10 +48,16 @@ struct NetActionError {
   Name condition_name;
   std::optional<Edge> edge;
 
-  static NetActionError PacketNotFound(Ulid packet) { return WithPacket(Kind::PacketNotFound, packet); }
+  static NetActionError PacketNotFound(Ulid packet) {
+    return WithPacket(Kind::PacketNotFound, packet);
+  }
   static NetActionError EpochNotFound(Ulid epoch) { return WithEpoch(Kind::EpochNotFound, epoch); }
-  static NetActionError EpochNotRunning(Ulid epoch) { return WithEpoch(Kind::EpochNotRunning, epoch); }
-  static NetActionError EpochNotStartable(Ulid epoch) { return WithEpoch(Kind::EpochNotStartable, epoch); }
+  static NetActionError EpochNotRunning(Ulid epoch) {
+    return WithEpoch(Kind::EpochNotRunning, epoch);
+  }
+  static NetActionError EpochNotStartable(Ulid epoch) {
+    return WithEpoch(Kind::EpochNotStartable, epoch);
+  }
   static NetActionError CannotFinishNonEmptyEpoch(Ulid epoch) {
     return WithEpoch(Kind::CannotFinishNonEmptyEpoch, epoch);
   }
@@ -88,7 +94,9 @@ struct NetActionError {
     e.port_name = std::move(port);
     return e;
   }
-  static NetActionError NodeNotFound(Name node) { return WithNode(Kind::NodeNotFound, std::move(node)); }
+  static NetActionError NodeNotFound(Name node) {
+    return WithNode(Kind::NodeNotFound, std::move(node));
+  }
   static NetActionError PacketNotAtInputPort(Ulid packet, Name port, Name node) {
     NetActionError e = WithPacket(Kind::PacketNotAtInputPort, packet);
     e.port_name = std::move(port);

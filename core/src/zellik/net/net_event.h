@@ -14,7 +14,11 @@
 namespace zellik {
 
 // Where a request came from.
-enum class RequestCreatedSource : std::uint8_t { External = 0, OnStartup = 1, OnNoSalvoTriggered = 2 };
+enum class RequestCreatedSource : std::uint8_t {
+  External = 0,
+  OnStartup = 1,
+  OnNoSalvoTriggered = 2
+};
 
 // "External", "OnStartup" or "OnNoSalvoTriggered".
 std::string_view request_source_name(RequestCreatedSource source);

@@ -52,7 +52,8 @@ DotLiveState dot_live_state(const NetSim& net) {
     if (node == nullptr) continue;
     for (const auto& [port_name, port] : node->out_ports) {
       const std::uint64_t count = net.packet_count_at(PacketLocation::OutputPort(id, port_name));
-      if (count > 0) live.packets_at_port[PortRef{node->name, PortType::Output, port_name}] += count;
+      if (count > 0)
+        live.packets_at_port[PortRef{node->name, PortType::Output, port_name}] += count;
     }
   }
   live.packets_outside = net.packet_count_at(PacketLocation::OutsideNet());

@@ -237,61 +237,153 @@ void get(ByteReader& r, Packet& packet) {
 
 namespace {
 
-template <class F> void fields(event::PacketCreated& e, F&& f) { f(e.timestamp, e.packet_id); }
-template <class F> void fields(event::PacketConsumed& e, F&& f) { f(e.timestamp, e.packet_id, e.location); }
-template <class F> void fields(event::PacketDestroyed& e, F&& f) { f(e.timestamp, e.packet_id, e.location); }
-template <class F> void fields(event::EpochCreated& e, F&& f) { f(e.timestamp, e.epoch_id); }
-template <class F> void fields(event::EpochStarted& e, F&& f) { f(e.timestamp, e.epoch_id); }
-template <class F> void fields(event::EpochFinished& e, F&& f) { f(e.timestamp, e.epoch); }
-template <class F> void fields(event::EpochCancelled& e, F&& f) { f(e.timestamp, e.epoch); }
-template <class F> void fields(event::PacketMoved& e, F&& f) {
+template <class F>
+void fields(event::PacketCreated& e, F&& f) {
+  f(e.timestamp, e.packet_id);
+}
+template <class F>
+void fields(event::PacketConsumed& e, F&& f) {
+  f(e.timestamp, e.packet_id, e.location);
+}
+template <class F>
+void fields(event::PacketDestroyed& e, F&& f) {
+  f(e.timestamp, e.packet_id, e.location);
+}
+template <class F>
+void fields(event::EpochCreated& e, F&& f) {
+  f(e.timestamp, e.epoch_id);
+}
+template <class F>
+void fields(event::EpochStarted& e, F&& f) {
+  f(e.timestamp, e.epoch_id);
+}
+template <class F>
+void fields(event::EpochFinished& e, F&& f) {
+  f(e.timestamp, e.epoch);
+}
+template <class F>
+void fields(event::EpochCancelled& e, F&& f) {
+  f(e.timestamp, e.epoch);
+}
+template <class F>
+void fields(event::PacketMoved& e, F&& f) {
   f(e.timestamp, e.packet_id, e.from_location, e.to_location, e.from_index);
 }
-template <class F> void fields(event::InputSalvoTriggered& e, F&& f) { f(e.timestamp, e.epoch_id, e.salvo_condition); }
-template <class F> void fields(event::OutputSalvoTriggered& e, F&& f) { f(e.timestamp, e.epoch_id, e.salvo_condition); }
-template <class F> void fields(event::PacketOrphaned& e, F&& f) {
+template <class F>
+void fields(event::InputSalvoTriggered& e, F&& f) {
+  f(e.timestamp, e.epoch_id, e.salvo_condition);
+}
+template <class F>
+void fields(event::OutputSalvoTriggered& e, F&& f) {
+  f(e.timestamp, e.epoch_id, e.salvo_condition);
+}
+template <class F>
+void fields(event::PacketOrphaned& e, F&& f) {
   f(e.timestamp, e.packet_id, e.epoch_id, e.node_name, e.port_name, e.salvo_condition);
 }
-template <class F> void fields(event::RequestCreated& e, F&& f) { f(e.timestamp, e.node_name, e.label, e.request_source); }
-template <class F> void fields(event::RequestCascadeResolved& e, F&& f) { f(e.timestamp, e.source_nodes, e.label); }
-template <class F> void fields(event::RequestEpochCreated& e, F&& f) {
+template <class F>
+void fields(event::RequestCreated& e, F&& f) {
+  f(e.timestamp, e.node_name, e.label, e.request_source);
+}
+template <class F>
+void fields(event::RequestCascadeResolved& e, F&& f) {
+  f(e.timestamp, e.source_nodes, e.label);
+}
+template <class F>
+void fields(event::RequestEpochCreated& e, F&& f) {
   f(e.timestamp, e.epoch_id, e.source_node, e.label);
 }
 
-template <class F> void fields(action::RunStep&, F&& f) { f(); }
-template <class F> void fields(action::CreatePacket& a, F&& f) { f(a.epoch_id); }
-template <class F> void fields(action::ConsumePacket& a, F&& f) { f(a.packet_id); }
-template <class F> void fields(action::DestroyPacket& a, F&& f) { f(a.packet_id); }
-template <class F> void fields(action::StartEpoch& a, F&& f) { f(a.epoch_id); }
-template <class F> void fields(action::FinishEpoch& a, F&& f) { f(a.epoch_id); }
-template <class F> void fields(action::CancelEpoch& a, F&& f) { f(a.epoch_id); }
-template <class F> void fields(action::CreateEpoch& a, F&& f) { f(a.node_name, a.salvo); }
-template <class F> void fields(action::LoadPacketIntoOutputPort& a, F&& f) { f(a.packet_id, a.port_name); }
-template <class F> void fields(action::SendOutputSalvo& a, F&& f) { f(a.epoch_id, a.salvo_condition_name); }
-template <class F> void fields(action::TransportPacketToLocation& a, F&& f) { f(a.packet_id, a.destination); }
-template <class F> void fields(action::CreateRequest& a, F&& f) { f(a.node_name, a.label); }
+template <class F>
+void fields(action::RunStep&, F&& f) {
+  f();
+}
+template <class F>
+void fields(action::CreatePacket& a, F&& f) {
+  f(a.epoch_id);
+}
+template <class F>
+void fields(action::ConsumePacket& a, F&& f) {
+  f(a.packet_id);
+}
+template <class F>
+void fields(action::DestroyPacket& a, F&& f) {
+  f(a.packet_id);
+}
+template <class F>
+void fields(action::StartEpoch& a, F&& f) {
+  f(a.epoch_id);
+}
+template <class F>
+void fields(action::FinishEpoch& a, F&& f) {
+  f(a.epoch_id);
+}
+template <class F>
+void fields(action::CancelEpoch& a, F&& f) {
+  f(a.epoch_id);
+}
+template <class F>
+void fields(action::CreateEpoch& a, F&& f) {
+  f(a.node_name, a.salvo);
+}
+template <class F>
+void fields(action::LoadPacketIntoOutputPort& a, F&& f) {
+  f(a.packet_id, a.port_name);
+}
+template <class F>
+void fields(action::SendOutputSalvo& a, F&& f) {
+  f(a.epoch_id, a.salvo_condition_name);
+}
+template <class F>
+void fields(action::TransportPacketToLocation& a, F&& f) {
+  f(a.packet_id, a.destination);
+}
+template <class F>
+void fields(action::CreateRequest& a, F&& f) {
+  f(a.node_name, a.label);
+}
 
 namespace v = validation;
-template <class F> void fields(v::MultipleEdgesFromOutputPort& e, F&& f) { f(e.output_port, e.edge_count); }
-template <class F> void fields(v::EdgeReferencesNonexistentNode& e, F&& f) {
+template <class F>
+void fields(v::MultipleEdgesFromOutputPort& e, F&& f) {
+  f(e.output_port, e.edge_count);
+}
+template <class F>
+void fields(v::EdgeReferencesNonexistentNode& e, F&& f) {
   f(e.edge_source, e.edge_target, e.missing_node);
 }
-template <class F> void fields(v::EdgeReferencesNonexistentPort& e, F&& f) {
+template <class F>
+void fields(v::EdgeReferencesNonexistentPort& e, F&& f) {
   f(e.edge_source, e.edge_target, e.missing_port);
 }
-template <class F> void fields(v::EdgeSourceNotOutputPort& e, F&& f) { f(e.edge_source, e.edge_target); }
-template <class F> void fields(v::EdgeTargetNotInputPort& e, F&& f) { f(e.edge_source, e.edge_target); }
-template <class F> void fields(v::SalvoConditionReferencesNonexistentPort& e, F&& f) {
+template <class F>
+void fields(v::EdgeSourceNotOutputPort& e, F&& f) {
+  f(e.edge_source, e.edge_target);
+}
+template <class F>
+void fields(v::EdgeTargetNotInputPort& e, F&& f) {
+  f(e.edge_source, e.edge_target);
+}
+template <class F>
+void fields(v::SalvoConditionReferencesNonexistentPort& e, F&& f) {
   f(e.node_name, e.condition_name, e.is_input_condition, e.missing_port);
 }
-template <class F> void fields(v::SalvoConditionTermReferencesNonexistentPort& e, F&& f) {
+template <class F>
+void fields(v::SalvoConditionTermReferencesNonexistentPort& e, F&& f) {
   f(e.node_name, e.condition_name, e.is_input_condition, e.missing_port);
 }
-template <class F> void fields(v::InputSalvoConditionInvalidMaxSalvos& e, F&& f) {
+template <class F>
+void fields(v::InputSalvoConditionInvalidMaxSalvos& e, F&& f) {
   f(e.node_name, e.condition_name, e.max_salvos);
 }
-template <class F> void fields(v::DependencyEdgeNotInGraph& e, F&& f) { f(e.edge); }
-template <class F> void fields(v::DependencyRequestConfigWithoutDependencyEdges& e, F&& f) { f(e.node_name); }
+template <class F>
+void fields(v::DependencyEdgeNotInGraph& e, F&& f) {
+  f(e.edge);
+}
+template <class F>
+void fields(v::DependencyRequestConfigWithoutDependencyEdges& e, F&& f) {
+  f(e.node_name);
+}
 
 template <class... Ts>
 void put_variant(ByteWriter& w, const std::variant<Ts...>& value) {
@@ -301,7 +393,8 @@ void put_variant(ByteWriter& w, const std::variant<Ts...>& value) {
       [&](const auto& alt) {
         // fields() takes the record by non-const reference so that one list
         // serves reading too; writing only reads through it.
-        auto& record = const_cast<std::remove_const_t<std::remove_reference_t<decltype(alt)>>&>(alt);
+        auto& record =
+            const_cast<std::remove_const_t<std::remove_reference_t<decltype(alt)>>&>(alt);
         fields(record, [&](const auto&... xs) { (put(w, xs), ...); });
       },
       value);
@@ -348,13 +441,20 @@ void get_variant(ByteReader& r, std::variant<Ts...>& value) {
 namespace {
 
 // The tag byte of each record type.
-template <class T> constexpr std::uint8_t kRecordTag = 0;
-template <> constexpr std::uint8_t kRecordTag<Packet> = 0x50;                // 'P'
-template <> constexpr std::uint8_t kRecordTag<Epoch> = 0x45;                 // 'E'
-template <> constexpr std::uint8_t kRecordTag<OrphanedPacketInfo> = 0x4F;    // 'O'
-template <> constexpr std::uint8_t kRecordTag<NetEvent> = 0x56;              // 'V'
-template <> constexpr std::uint8_t kRecordTag<NetAction> = 0x41;             // 'A'
-template <> constexpr std::uint8_t kRecordTag<GraphValidationError> = 0x47;  // 'G'
+template <class T>
+constexpr std::uint8_t kRecordTag = 0;
+template <>
+constexpr std::uint8_t kRecordTag<Packet> = 0x50;  // 'P'
+template <>
+constexpr std::uint8_t kRecordTag<Epoch> = 0x45;  // 'E'
+template <>
+constexpr std::uint8_t kRecordTag<OrphanedPacketInfo> = 0x4F;  // 'O'
+template <>
+constexpr std::uint8_t kRecordTag<NetEvent> = 0x56;  // 'V'
+template <>
+constexpr std::uint8_t kRecordTag<NetAction> = 0x41;  // 'A'
+template <>
+constexpr std::uint8_t kRecordTag<GraphValidationError> = 0x47;  // 'G'
 
 template <class T>
 T blank_record() {
@@ -403,8 +503,8 @@ std::optional<T> decode_record(std::string_view bytes) {
   return record;
 }
 
-#define ZELLIK_RECORD_CODEC(T)                          \
-  template std::string encode_record<T>(const T&);      \
+#define ZELLIK_RECORD_CODEC(T)                     \
+  template std::string encode_record<T>(const T&); \
   template std::optional<T> decode_record<T>(std::string_view);
 ZELLIK_RECORD_CODEC(Packet)
 ZELLIK_RECORD_CODEC(Epoch)

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "zellik/graph/cascade.h"
 #include "zellik/base/internal_failure.h"
+#include "zellik/graph/cascade.h"
 #include "zellik/net/net_sim.h"
 
 namespace zellik {
@@ -44,7 +44,8 @@ const NetSim::RequestIndex& NetSim::request_index() const {
   if (!request_index_) {
     RequestIndex index;
     for (const auto& [name, node] : graph_.nodes()) {
-      if (has_trigger(node, DependencyRequestTrigger::OnStartup)) index.startup_nodes.push_back(&node);
+      if (has_trigger(node, DependencyRequestTrigger::OnStartup))
+        index.startup_nodes.push_back(&node);
     }
     for (const Edge& edge : graph_.dependency_edges()) {
       index.start_ports[edge.target.node_name].push_back(edge.target);

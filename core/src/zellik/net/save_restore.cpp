@@ -39,7 +39,9 @@ void NetSim::reserve_for_restore(std::size_t packets, std::size_t epochs) {
   epochs_.reserve(epochs);
 }
 
-void NetSim::restore_node_epoch_list(const Name& node_name) { node_to_epochs_.try_emplace(node_name); }
+void NetSim::restore_node_epoch_list(const Name& node_name) {
+  node_to_epochs_.try_emplace(node_name);
+}
 
 void NetSim::restore_epoch(Epoch epoch) {
   const Node* node = graph_.find_node(epoch.node_name);
@@ -57,9 +59,11 @@ void NetSim::restore_startable_epochs(const std::vector<Ulid>& ids) {
   startable_epochs_.insert(ids.rbegin(), ids.rend());
 }
 
-std::optional<Ulid> NetSim::restore_packets(const PacketLocation& location, std::span<const Ulid> ids) {
+std::optional<Ulid> NetSim::restore_packets(const PacketLocation& location,
+                                            std::span<const Ulid> ids) {
   const LocationHandle handle = locations_.find(location);
-  if (handle == kNoLocation) fail("Cannot restore packets at " + location.debug_string() + ": no entry");
+  if (handle == kNoLocation)
+    fail("Cannot restore packets at " + location.debug_string() + ": no entry");
   for (const Ulid& id : ids) {
     if (packets_.contains(id)) return id;
     insert_packet(id, handle);

@@ -68,7 +68,8 @@ void put_payload(ByteWriter& w, const NetSim& net) {
     w.u64(ids.size());
     for (const Ulid& id : ids) {
       const Epoch* epoch = net.get_epoch(id);
-      if (epoch == nullptr) fail("Epoch list of node '" + node_name.str() + "' names a missing epoch");
+      if (epoch == nullptr)
+        fail("Epoch list of node '" + node_name.str() + "' names a missing epoch");
       codec::put(w, *epoch);
     }
   }
@@ -118,7 +119,9 @@ struct DecodedState {
   RequestTokens tokens;
 };
 
-SnapshotError invalid(const std::string& why) { return SnapshotError{"Invalid NetSim snapshot: " + why}; }
+SnapshotError invalid(const std::string& why) {
+  return SnapshotError{"Invalid NetSim snapshot: " + why};
+}
 SnapshotError misfit(const std::string& why) {
   return SnapshotError{"NetSim snapshot does not fit the graph: " + why};
 }
@@ -171,7 +174,8 @@ bool read_payload(ByteReader& r, DecodedState& s) {
     // Reserving for what the remaining bytes can hold keeps a lying count
     // from allocating; a true count fits.
     if (s.packet_ids.capacity() < s.packet_ids.size() + entry.count) {
-      s.packet_ids.reserve(s.packet_ids.size() + std::max<std::size_t>(entry.count, r.remaining() / kUlidBytes));
+      s.packet_ids.reserve(s.packet_ids.size() +
+                           std::max<std::size_t>(entry.count, r.remaining() / kUlidBytes));
     }
     read_ids(r, s.packet_ids, entry.count);
   }
@@ -189,7 +193,8 @@ bool read_payload(ByteReader& r, DecodedState& s) {
     Name node_name;
     codec::get(r, node_name);
     const std::uint8_t value = r.u8();
-    if (value > 1 || !s.tokens.insert_or_assign(std::move(node_name), value == 1).second) return false;
+    if (value > 1 || !s.tokens.insert_or_assign(std::move(node_name), value == 1).second)
+      return false;
   }
   return r.ok() && r.remaining() == 0;
 }
@@ -209,12 +214,13 @@ std::optional<SnapshotError> check_epoch(const Epoch& epoch, const Node& node) {
     return invalid("epoch " + epoch.id.to_string() + " is finished but still listed");
   }
   for (const auto& [port, id] : epoch.in_salvo.packets) {
-    if (!has_port(node.in_ports, port)) return misfit(port_text(node.name, PortType::Input, port) + " is missing");
+    if (!has_port(node.in_ports, port))
+      return misfit(port_text(node.name, PortType::Input, port) + " is missing");
   }
   for (const Salvo& salvo : epoch.out_salvos) {
     if (node.out_salvo_conditions.find(salvo.salvo_condition.view()) == nullptr) {
-      return misfit("output salvo condition " + quote_string_literal(salvo.salvo_condition.view()) + " of " +
-                    node_text(node.name) + " is missing");
+      return misfit("output salvo condition " + quote_string_literal(salvo.salvo_condition.view()) +
+                    " of " + node_text(node.name) + " is missing");
     }
     for (const auto& [port, id] : salvo.packets) {
       if (!has_port(node.out_ports, port)) {
@@ -241,7 +247,8 @@ std::optional<SnapshotError> check_location(const PacketLocation& location, cons
       if (location.is(Kind::Node)) return std::nullopt;
       const Node* node = graph.find_node(it->second->node_name);
       if (!has_port(node->out_ports, location.port_name())) {
-        return misfit(port_text(node->name, PortType::Output, location.port_name()) + " is missing");
+        return misfit(port_text(node->name, PortType::Output, location.port_name()) +
+                      " is missing");
       }
       return std::nullopt;
     }
@@ -268,13 +275,15 @@ std::optional<SnapshotError> check_location(const PacketLocation& location, cons
 // every epoch is listed once under its own node, the startable set is the
 // set of Startable epochs, and no location appears twice. Packet ids are
 // checked for repeats as they are restored.
-std::optional<SnapshotError> check_state(const DecodedState& s, const Graph& graph, EpochIndex& epochs) {
+std::optional<SnapshotError> check_state(const DecodedState& s, const Graph& graph,
+                                         EpochIndex& epochs) {
   NameSet listed_nodes;
   std::size_t startable_epochs = 0;
   for (const auto& [node_name, list] : s.epoch_lists) {
     const Node* node = graph.find_node(node_name);
     if (node == nullptr) return misfit(node_text(node_name) + " is missing");
-    if (!listed_nodes.insert(node_name).second) return invalid(node_text(node_name) + " has two epoch lists");
+    if (!listed_nodes.insert(node_name).second)
+      return invalid(node_text(node_name) + " has two epoch lists");
     for (const Epoch& epoch : list) {
       if (!(epoch.node_name == node_name)) {
         return invalid("epoch " + epoch.id.to_string() + " is listed under another node");
@@ -290,11 +299,13 @@ std::optional<SnapshotError> check_state(const DecodedState& s, const Graph& gra
   UlidSet startable;
   for (const Ulid& id : s.startable) {
     const auto it = epochs.find(id);
-    if (it == epochs.end() || it->second->state != EpochState::Startable || !startable.insert(id).second) {
+    if (it == epochs.end() || it->second->state != EpochState::Startable ||
+        !startable.insert(id).second) {
       return invalid("the startable set disagrees with the epochs");
     }
   }
-  if (startable.size() != startable_epochs) return invalid("the startable set disagrees with the epochs");
+  if (startable.size() != startable_epochs)
+    return invalid("the startable set disagrees with the epochs");
 
   std::unordered_set<PacketLocation, PacketLocationHash> seen;
   seen.reserve(s.locations.size());
@@ -306,7 +317,8 @@ std::optional<SnapshotError> check_state(const DecodedState& s, const Graph& gra
   }
 
   for (const PendingRequest& request : s.pending) {
-    if (graph.find_node(request.node_name) == nullptr) return misfit(node_text(request.node_name) + " is missing");
+    if (graph.find_node(request.node_name) == nullptr)
+      return misfit(node_text(request.node_name) + " is missing");
   }
   for (const auto& [node_name, value] : s.tokens) {
     const Node* node = graph.find_node(node_name);
@@ -341,8 +353,10 @@ std::string encode_snapshot(const NetSim& net) {
   return std::move(w.bytes());
 }
 
-Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& graph, std::string_view bytes) {
-  if (bytes.size() < sizeof kMagic || bytes.substr(0, sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
+Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& graph,
+                                                               std::string_view bytes) {
+  if (bytes.size() < sizeof kMagic ||
+      bytes.substr(0, sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
     return invalid("the bytes are not a snapshot");
   }
   if (bytes.size() < kHeaderBytes) return invalid("the bytes are cut short");
@@ -350,15 +364,19 @@ Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& grap
   const std::uint32_t version = header.u32();
   const std::uint64_t payload_size = header.u64();
   if (version != kSnapshotFormatVersion) {
-    return invalid("format version " + std::to_string(version) + " is not supported (this build reads version " +
+    return invalid("format version " + std::to_string(version) +
+                   " is not supported (this build reads version " +
                    std::to_string(kSnapshotFormatVersion) + ")");
   }
   const std::size_t body = bytes.size() - kHeaderBytes;
-  if (body < kTrailerBytes || payload_size > body - kTrailerBytes) return invalid("the bytes are cut short");
-  if (payload_size != body - kTrailerBytes) return invalid("the bytes are corrupted (unexpected trailing bytes)");
+  if (body < kTrailerBytes || payload_size > body - kTrailerBytes)
+    return invalid("the bytes are cut short");
+  if (payload_size != body - kTrailerBytes)
+    return invalid("the bytes are corrupted (unexpected trailing bytes)");
   const std::string_view covered = bytes.substr(0, kHeaderBytes + payload_size);
   ByteReader trailer(bytes.substr(covered.size()));
-  if (trailer.u64() != checksum64(covered)) return invalid("the bytes are corrupted (checksum mismatch)");
+  if (trailer.u64() != checksum64(covered))
+    return invalid("the bytes are corrupted (checksum mismatch)");
 
   DecodedState state;
   ByteReader r(bytes.substr(kHeaderBytes, payload_size));
@@ -376,7 +394,8 @@ Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& grap
   net->restore_startable_epochs(state.startable);
   const std::span<const Ulid> all_ids(state.packet_ids);
   for (const DecodedLocation& entry : state.locations) {
-    if (auto repeated = net->restore_packets(entry.location, all_ids.subspan(entry.first, entry.count))) {
+    if (auto repeated =
+            net->restore_packets(entry.location, all_ids.subspan(entry.first, entry.count))) {
       return invalid("packet " + repeated->to_string() + " appears twice");
     }
   }

@@ -32,6 +32,7 @@ std::string encode_snapshot(const NetSim& net);
 // another format version, cut short, altered, or naming a node, port, edge
 // or epoch the state cannot hold give an error and no net. An invalid graph
 // throws InternalFailure, as the NetSim constructor does.
-Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& graph, std::string_view bytes);
+Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& graph,
+                                                               std::string_view bytes);
 
 }  // namespace zellik

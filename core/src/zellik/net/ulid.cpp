@@ -147,7 +147,8 @@ Timestamp now_millis() {
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
   const auto secs = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
   const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch - secs);
-  return static_cast<Timestamp>(secs.count()) * 1000 + static_cast<Timestamp>(nanos.count() / 1000000);
+  return static_cast<Timestamp>(secs.count()) * 1000 +
+         static_cast<Timestamp>(nanos.count() / 1000000);
 }
 
 IdSource IdSource::Seeded(std::uint64_t seed) {

@@ -13,7 +13,9 @@ struct UndoError {
   Kind kind;
   std::string text;
 
-  static UndoError StateMismatch(std::string text) { return {Kind::StateMismatch, std::move(text)}; }
+  static UndoError StateMismatch(std::string text) {
+    return {Kind::StateMismatch, std::move(text)};
+  }
   static UndoError NotFound(std::string text) { return {Kind::NotFound, std::move(text)}; }
   static UndoError NotUndoable(std::string text) { return {Kind::NotUndoable, std::move(text)}; }
   static UndoError Internal(std::string text) { return {Kind::Internal, std::move(text)}; }

@@ -16,8 +16,8 @@ Py_ssize_t find_name(const char* const* names, std::size_t count, PyObject* key)
   return -1;
 }
 
-void put_keyword(const char* function, const char* const* names, std::size_t count,
-                 PyObject* key, PyObject* value, PyObject** out) {
+void put_keyword(const char* function, const char* const* names, std::size_t count, PyObject* key,
+                 PyObject* value, PyObject** out) {
   Py_ssize_t i = find_name(names, count, key);
   if (i < 0) {
     PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", function, key);

@@ -26,8 +26,7 @@ struct Args {
 namespace detail {
 void parse_into(const char* function, const char* const* names, std::size_t count,
                 std::size_t required, PyObject* const* positional, Py_ssize_t nargs,
-                PyObject* kwnames, PyObject* const* kwvalues, PyObject* kwdict,
-                PyObject** out);
+                PyObject* kwnames, PyObject* const* kwvalues, PyObject* kwdict, PyObject** out);
 }  // namespace detail
 
 // Parses a METH_FASTCALL | METH_KEYWORDS call of `function`.
@@ -54,7 +53,8 @@ Args<N> parse_tuple(const char* function, const std::array<const char*, N>& name
                  nargs);
     throw PythonError{};
   }
-  for (Py_ssize_t i = 0; i < nargs; ++i) positional[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
+  for (Py_ssize_t i = 0; i < nargs; ++i)
+    positional[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
   detail::parse_into(function, names.data(), N, required, positional.data(), nargs, nullptr,
                      nullptr, kwargs, out.values.data());
   return out;

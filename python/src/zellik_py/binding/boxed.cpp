@@ -33,7 +33,8 @@ namespace {
 PyMethodDef* with_reduce(const PyMethodDef* methods, PyCFunction reduce) {
   static std::forward_list<std::vector<PyMethodDef>> tables;
   std::vector<PyMethodDef>& table = tables.emplace_front();
-  for (const PyMethodDef* m = methods; m != nullptr && m->ml_name != nullptr; ++m) table.push_back(*m);
+  for (const PyMethodDef* m = methods; m != nullptr && m->ml_name != nullptr; ++m)
+    table.push_back(*m);
   table.push_back({"__reduce__", reduce, METH_NOARGS, "Helper for pickle and copy."});
   table.push_back({nullptr, nullptr, 0, nullptr});
   return table.data();

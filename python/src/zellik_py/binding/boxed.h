@@ -17,8 +17,7 @@ namespace zellik::py {
 // object is made and destroyed in dealloc.
 template <class T>
 struct Box {
-  PyObject_HEAD
-  T value;
+  PyObject_HEAD T value;
 };
 
 // The Python class whose objects embed a T: one class per C++ value type
@@ -91,15 +90,15 @@ PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 // end with a zeroed sentinel; `slots` holds the class's own slots (repr, str,
 // richcompare, hash, new, ...), without a terminator.
 struct ClassSpec {
-  const char* name = nullptr;   // bare class name; must be static
-  const char* doc = nullptr;    // "Name(signature)\n--\n\ntext" when constructible
-  unsigned basic_size = 0;      // sizeof(Box<T>)
+  const char* name = nullptr;  // bare class name; must be static
+  const char* doc = nullptr;   // "Name(signature)\n--\n\ntext" when constructible
+  unsigned basic_size = 0;     // sizeof(Box<T>)
   void (*dealloc)(PyObject*) = nullptr;
   PyMethodDef* methods = nullptr;
   PyGetSetDef* getters = nullptr;
   std::vector<PyType_Slot> slots;
-  PyObject* base = nullptr;    // a base class, or null for object
-  bool subclassable = false;   // only bases of variant classes are
+  PyObject* base = nullptr;   // a base class, or null for object
+  bool subclassable = false;  // only bases of variant classes are
   // __reduce__ (METH_NOARGS), added to the methods when set: how pickle and
   // copy rebuild an object of the class (binding/pickling.h).
   PyCFunction reduce = nullptr;

@@ -5,7 +5,8 @@
 namespace zellik::py {
 
 void raise_arg_type(PyObject* obj, const char* arg, const char* expected) {
-  Ref type_name = own(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
+  Ref type_name =
+      own(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
   PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got %U", arg, expected,
                type_name.get());
   throw PythonError{};

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "zellik/base/name.h"
 #include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/ref.h"
-#include "zellik/base/name.h"
 
 namespace zellik::py {
 

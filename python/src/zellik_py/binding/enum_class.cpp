@@ -15,7 +15,8 @@ const EnumValue& value_of(PyObject* self) { return unbox<EnumValue>(self); }
 PyObject* enum_repr(PyObject* self) {
   return guard([&] {
     const EnumValue& v = value_of(self);
-    std::string text = std::string(v.table->name) + "." + v.table->members[static_cast<std::size_t>(v.number)];
+    std::string text =
+        std::string(v.table->name) + "." + v.table->members[static_cast<std::size_t>(v.number)];
     return own(PyUnicode_FromString(text.c_str()));
   });
 }
@@ -66,7 +67,7 @@ PyTypeObject* define_enum(PyObject* module, EnumSpec& table) {
       {Py_nb_int, reinterpret_cast<void*>(&enum_int)},
       {Py_tp_richcompare, reinterpret_cast<void*>(&enum_richcompare)},
       {Py_tp_hash, table.hashable ? reinterpret_cast<void*>(&enum_hash)
-                                 : reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
+                                  : reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
   };
   table.type = define_class(module, cls);
   table.shared.clear();

@@ -23,13 +23,13 @@ struct EnumValue {
 // the same class and with ints; every other comparison is NotImplemented;
 // repr is "{Class}.{Member}". Declared once per class as a static table.
 struct EnumSpec {
-  const char* name;                   // bare class name
+  const char* name;  // bare class name
   const char* doc;
-  std::vector<const char*> members;   // by number
+  std::vector<const char*> members;  // by number
   bool hashable = false;
-  PyMethodDef* methods = nullptr;     // static constructors, zero-terminated
-  PyTypeObject* type = nullptr;       // set by define_enum
-  std::vector<PyObject*> shared{};    // the class attributes, by number; set by define_enum
+  PyMethodDef* methods = nullptr;   // static constructors, zero-terminated
+  PyTypeObject* type = nullptr;     // set by define_enum
+  std::vector<PyObject*> shared{};  // the class attributes, by number; set by define_enum
 };
 
 // Creates the class with its members and adds it to `module`.

@@ -7,8 +7,8 @@
 #include <new>
 #include <string>
 
-#include "zellik_py/binding/ref.h"
 #include "zellik/base/internal_failure.h"
+#include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
 

@@ -24,13 +24,15 @@ Ref fields_of(PyObject* self, const char* const* names) {
   for (Py_ssize_t i = 0; i < n; ++i) {
     const std::string_view name = names[i];
     Ref value = name.starts_with("get_") ? own(PyObject_CallMethod(self, names[i], nullptr))
-                                          : own(PyObject_GetAttrString(self, names[i]));
+                                         : own(PyObject_GetAttrString(self, names[i]));
     PyTuple_SetItem(tuple.get(), i, value.release());  // steals
   }
   return tuple;
 }
 
-Ref rebuilt_by_constructor(PyObject* cls, Ref args) { return pair(Ref::borrow(cls), std::move(args)); }
+Ref rebuilt_by_constructor(PyObject* cls, Ref args) {
+  return pair(Ref::borrow(cls), std::move(args));
+}
 
 Ref rebuilt_by_static(PyObject* cls, const char* method, Ref args) {
   Ref methodcaller = module_attribute("operator", "methodcaller");
@@ -38,7 +40,8 @@ Ref rebuilt_by_static(PyObject* cls, const char* method, Ref args) {
   Ref caller_args = own(PyTuple_New(n + 1));
   PyTuple_SetItem(caller_args.get(), 0, own(PyUnicode_FromString(method)).release());
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyTuple_SetItem(caller_args.get(), i + 1, Ref::borrow(PyTuple_GetItem(args.get(), i)).release());
+    PyTuple_SetItem(caller_args.get(), i + 1,
+                    Ref::borrow(PyTuple_GetItem(args.get(), i)).release());
   }
   Ref caller = own(PyObject_CallObject(methodcaller.get(), caller_args.get()));
   return pair(std::move(caller), tuple_of(Ref::borrow(cls)));

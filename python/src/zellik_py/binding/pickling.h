@@ -5,10 +5,10 @@
 
 #include <string_view>
 
-#include "zellik_py/binding/guard.h"
-#include "zellik_py/binding/boxed.h"
-#include "zellik_py/binding/ref.h"
 #include "zellik/net/record_codec.h"
+#include "zellik_py/binding/boxed.h"
+#include "zellik_py/binding/guard.h"
+#include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
 
@@ -39,7 +39,8 @@ Ref fields_of(PyObject* self, const char* const* names);
 template <const char* const* Names>
 PyObject* reduce_to_constructor(PyObject* self, PyObject*) {
   return guard([&] {
-    return rebuilt_by_constructor(reinterpret_cast<PyObject*>(Py_TYPE(self)), fields_of(self, Names));
+    return rebuilt_by_constructor(reinterpret_cast<PyObject*>(Py_TYPE(self)),
+                                  fields_of(self, Names));
   });
 }
 

@@ -67,8 +67,8 @@ PyObject* g_classes[kClassCount] = {};
 PyObject* class_at(std::size_t row) {
   if (g_classes[row] != nullptr) return g_classes[row];
   const ExceptionClass& entry = kExceptionClasses[row];
-  PyObject* base = entry.base == kBuiltin ? PyExc_Exception
-                                          : class_at(static_cast<std::size_t>(entry.base));
+  PyObject* base =
+      entry.base == kBuiltin ? PyExc_Exception : class_at(static_cast<std::size_t>(entry.base));
   if (base == nullptr) return nullptr;
   const std::string dotted = std::string("zellik_sim.") + entry.name;
   g_classes[row] = PyErr_NewException(dotted.c_str(), base, nullptr);

@@ -1,5 +1,5 @@
-#include "zellik_py/binding/guard.h"
 #include "zellik_py/errors/panic.h"
+#include "zellik_py/binding/guard.h"
 
 namespace zellik::py {
 

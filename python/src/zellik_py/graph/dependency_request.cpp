@@ -1,8 +1,8 @@
 // DependencyRequestTrigger and DependencyRequestConfig: when a node requests
 // work through its dependency edges on its own.
 
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/enum_class.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -31,8 +31,8 @@ PyObject* trigger_member(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject
 
 PyObject* config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple("DependencyRequestConfig", std::array{"triggers", "label"}, 2, args,
-                         kwargs);
+    auto a =
+        parse_tuple("DependencyRequestConfig", std::array{"triggers", "label"}, 2, args, kwargs);
     DependencyRequestConfig config;
     for (const Ref& item : sequence_items(a[0], "triggers")) {
       config.triggers.push_back(dependency_request_trigger_arg(item.get(), "triggers"));

@@ -29,14 +29,16 @@ Ref source_of(const Edge& e) { return port_ref_to_py(e.source); }
 Ref target_of(const Edge& e) { return port_ref_to_py(e.target); }
 
 std::string edge_str(const Edge& e) { return e.to_string(); }
-std::string edge_repr(const Edge& e) { return "Edge(" + e.source.to_string() + ", " + e.target.to_string() + ")"; }
+std::string edge_repr(const Edge& e) {
+  return "Edge(" + e.source.to_string() + ", " + e.target.to_string() + ")";
+}
 
 // ---------------------------------------------------------------------------
 // Slot table and type
 
 PyGetSetDef g_edge_getters[] = {
-    {"source", value_getter<Edge, source_of>, nullptr, "The output port where this edge originates.",
-     nullptr},
+    {"source", value_getter<Edge, source_of>, nullptr,
+     "The output port where this edge originates.", nullptr},
     {"target", value_getter<Edge, target_of>, nullptr, "The input port where this edge terminates.",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -48,12 +50,12 @@ constexpr const char* kEdgeFields[] = {"source", "target", nullptr};
 }  // namespace
 
 void define_edge(PyObject* module) {
-  ClassSpec cls = spec_for<Edge>(
-      "Edge",
-      "Edge(source, target)\n--\n\n"
-      "A connection between two ports in the graph.\n\n"
-      "Edges connect output ports to input ports, allowing packets to flow\n"
-      "between nodes.");
+  ClassSpec cls =
+      spec_for<Edge>("Edge",
+                     "Edge(source, target)\n--\n\n"
+                     "A connection between two ports in the graph.\n\n"
+                     "Edges connect output ports to input ports, allowing packets to flow\n"
+                     "between nodes.");
   cls.getters = g_edge_getters;
   cls.reduce = &reduce_to_constructor<kEdgeFields>;
   cls.slots = {

@@ -2,10 +2,10 @@
 
 #include <vector>
 
+#include "zellik/graph/dot.h"
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
-#include "zellik/graph/dot.h"
 
 namespace zellik::py {
 namespace {
@@ -26,10 +26,11 @@ std::vector<Edge> edges_of_sequence(PyObject* obj, const char* arg) {
 // internal failure of the graph constructor and leaves nothing behind.
 PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple("Graph", std::array{"nodes", "edges", "dependency_edges"}, 2, args,
-                         kwargs);
+    auto a =
+        parse_tuple("Graph", std::array{"nodes", "edges", "dependency_edges"}, 2, args, kwargs);
     std::vector<Node> nodes;
-    for (const Ref& item : sequence_items(a[0], "nodes")) nodes.push_back(node_arg(item.get(), "nodes"));
+    for (const Ref& item : sequence_items(a[0], "nodes"))
+      nodes.push_back(node_arg(item.get(), "nodes"));
     std::vector<Edge> edges = edges_of_sequence(a[1], "edges");
     std::vector<Edge> dependency_edges;
     if (a.has(2)) dependency_edges = edges_of_sequence(a[2], "dependency_edges");
@@ -77,7 +78,8 @@ PyObject* graph_reduce(PyObject* self, PyObject*) {
   return guard([&] {
     const Graph& g = unbox<Graph>(self);
     Ref nodes = list_of(g.nodes(), [](const auto& item) { return node_to_py(item.second); });
-    Ref args = tuple_of(std::move(nodes), list_of(g.edges_in_order(), edge_to_py), dependency_edges_of(g));
+    Ref args =
+        tuple_of(std::move(nodes), list_of(g.edges_in_order(), edge_to_py), dependency_edges_of(g));
     return rebuilt_by_constructor(reinterpret_cast<PyObject*>(Py_TYPE(self)), std::move(args));
   });
 }
@@ -115,10 +117,9 @@ PyMethodDef g_graph_methods[] = {
 }  // namespace
 
 void define_graph(PyObject* module) {
-  ClassSpec cls = spec_for<Graph>(
-      "Graph",
-      "Graph(nodes, edges, dependency_edges=None)\n--\n\n"
-      "The static topology of a flow-based network.");
+  ClassSpec cls = spec_for<Graph>("Graph",
+                                  "Graph(nodes, edges, dependency_edges=None)\n--\n\n"
+                                  "The static topology of a flow-based network.");
   cls.methods = g_graph_methods;
   cls.reduce = &graph_reduce;
   cls.slots = {

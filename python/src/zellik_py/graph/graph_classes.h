@@ -59,7 +59,8 @@ struct LimitClass {
   static PyObject* reduce(PyObject* self, PyObject*) {
     return guard([&] {
       Ref factory = module_class(Tag::kFactoryClass);
-      return rebuilt_by_static(factory.get(), Tag::kFactory, tuple_of(to_py_u64(unbox<Limit<Tag>>(self).n)));
+      return rebuilt_by_static(factory.get(), Tag::kFactory,
+                               tuple_of(to_py_u64(unbox<Limit<Tag>>(self).n)));
     });
   }
 

@@ -52,11 +52,9 @@ PyMethodDef g_max_salvos_methods[] = {
 };
 
 EnumSpec g_max_salvos{
-    "MaxSalvos",
-    "Specifies the maximum number of times a salvo condition can trigger.",
+    "MaxSalvos",        "Specifies the maximum number of times a salvo condition can trigger.",
     {"Infinite"},
-    /*hashable=*/false,
-    g_max_salvos_methods,
+    /*hashable=*/false, g_max_salvos_methods,
 };
 
 }  // namespace

@@ -47,7 +47,9 @@ SalvoConditionMap conditions_from_py(PyObject* dict, const char* arg) {
 
 Ref ports_to_py(const PortMap& ports) { return dict_of(ports, port_to_py); }
 
-Ref conditions_to_py(const SalvoConditionMap& conditions) { return dict_of(conditions, salvo_condition_to_py); }
+Ref conditions_to_py(const SalvoConditionMap& conditions) {
+  return dict_of(conditions, salvo_condition_to_py);
+}
 
 // ---------------------------------------------------------------------------
 // Lifetime
@@ -106,16 +108,22 @@ PyGetSetDef g_node_getters[] = {
 };
 
 // The constructor arguments, read back from the properties.
-constexpr const char* kNodeFields[] = {"name", "in_ports", "out_ports", "in_salvo_conditions", "out_salvo_conditions", "dependency_request_config", nullptr};
+constexpr const char* kNodeFields[] = {"name",
+                                       "in_ports",
+                                       "out_ports",
+                                       "in_salvo_conditions",
+                                       "out_salvo_conditions",
+                                       "dependency_request_config",
+                                       nullptr};
 
 }  // namespace
 
 void define_node(PyObject* module) {
-  ClassSpec cls = spec_for<Node>(
-      "Node",
-      "Node(name, in_ports=None, out_ports=None, in_salvo_conditions=None, "
-      "out_salvo_conditions=None, dependency_request_config=None)\n--\n\n"
-      "A processing node in the graph.");
+  ClassSpec cls =
+      spec_for<Node>("Node",
+                     "Node(name, in_ports=None, out_ports=None, in_salvo_conditions=None, "
+                     "out_salvo_conditions=None, dependency_request_config=None)\n--\n\n"
+                     "A processing node in the graph.");
   cls.getters = g_node_getters;
   cls.reduce = &reduce_to_constructor<kNodeFields>;
   cls.slots = {

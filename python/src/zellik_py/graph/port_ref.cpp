@@ -1,7 +1,7 @@
 // PortType and PortRef: which port of which node.
 
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/enum_class.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 
@@ -27,8 +27,8 @@ EnumSpec g_port_type{
 
 PyObject* port_ref_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple("PortRef", std::array{"node_name", "port_type", "port_name"}, 3, args,
-                         kwargs);
+    auto a =
+        parse_tuple("PortRef", std::array{"node_name", "port_type", "port_name"}, 3, args, kwargs);
     PortRef ref;
     ref.node_name = graph_name_arg(a[0], "node_name");
     ref.port_type = port_type_arg(a[1], "port_type");
@@ -79,10 +79,9 @@ constexpr const char* kPortRefFields[] = {"node_name", "port_type", "port_name",
 void define_port_type(PyObject* module) { define_enum(module, g_port_type); }
 
 void define_port_ref(PyObject* module) {
-  ClassSpec cls = spec_for<PortRef>(
-      "PortRef",
-      "PortRef(node_name, port_type, port_name)\n--\n\n"
-      "A reference to a specific port on a specific node.");
+  ClassSpec cls = spec_for<PortRef>("PortRef",
+                                    "PortRef(node_name, port_type, port_name)\n--\n\n"
+                                    "A reference to a specific port on a specific node.");
   cls.getters = g_port_ref_getters;
   cls.reduce = &reduce_to_constructor<kPortRefFields>;
   cls.slots = {

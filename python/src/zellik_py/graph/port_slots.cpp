@@ -52,11 +52,8 @@ PyMethodDef g_port_slot_spec_methods[] = {
 };
 
 EnumSpec g_port_slot_spec{
-    "PortSlotSpec",
-    "Port capacity specification.",
-    {"Infinite", "Finite"},
-    /*hashable=*/false,
-    g_port_slot_spec_methods,
+    "PortSlotSpec",     "Port capacity specification.", {"Infinite", "Finite"},
+    /*hashable=*/false, g_port_slot_spec_methods,
 };
 
 }  // namespace

@@ -67,8 +67,8 @@ std::string packet_count_text(PacketCount c) {
 // Converts term, then max_salvos, then ports; the first failure is raised.
 PyObject* condition_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple("SalvoCondition", std::array{"max_salvos", "ports", "term"}, 3, args,
-                         kwargs);
+    auto a =
+        parse_tuple("SalvoCondition", std::array{"max_salvos", "ports", "term"}, 3, args, kwargs);
     SalvoCondition condition;
     condition.term = salvo_condition_term_arg(a[2], "term");
     condition.max_salvos = max_salvos_from_py(a[0]);

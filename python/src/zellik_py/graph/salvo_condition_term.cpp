@@ -149,15 +149,17 @@ struct KindConstructor {
   const char* const* fields;
 };
 constexpr KindConstructor kKindConstructors[] = {
-    {"true_", kNoFields}, {"false_", kNoFields}, {"port", kPortFields},
+    {"true_", kNoFields},   {"false_", kNoFields}, {"port", kPortFields},
     {"and_", kTermsFields}, {"or_", kTermsFields}, {"not_", kInnerFields},
 };
 static_assert(std::size(kKindConstructors) == std::size(kKindNames));
 
 PyObject* term_reduce(PyObject* self, PyObject*) {
   return guard([&] {
-    const KindConstructor& k = kKindConstructors[static_cast<std::size_t>(unbox<Term>(self).kind())];
-    return rebuilt_by_static(reinterpret_cast<PyObject*>(Py_TYPE(self)), k.method, fields_of(self, k.fields));
+    const KindConstructor& k =
+        kKindConstructors[static_cast<std::size_t>(unbox<Term>(self).kind())];
+    return rebuilt_by_static(reinterpret_cast<PyObject*>(Py_TYPE(self)), k.method,
+                             fields_of(self, k.fields));
   });
 }
 

@@ -19,25 +19,26 @@ using Field = std::pair<const char*, Ref>;
 // A new dict of the fields, keys in the given order.
 Ref fields_dict(std::initializer_list<Field> fields) {
   Ref dict = own(PyDict_New());
-  for (const Field& f : fields) check_status(PyDict_SetItemString(dict.get(), f.first, f.second.get()));
+  for (const Field& f : fields)
+    check_status(PyDict_SetItemString(dict.get(), f.first, f.second.get()));
   return dict;
 }
 
 // The fields of each variant, in declaration order, in their Python forms.
 struct DetailsWriter {
   Ref operator()(const validation::MultipleEdgesFromOutputPort& e) const {
-    return fields_dict({{"output_port", port_ref_to_py(e.output_port)},
-                    {"edge_count", to_py_u64(e.edge_count)}});
+    return fields_dict(
+        {{"output_port", port_ref_to_py(e.output_port)}, {"edge_count", to_py_u64(e.edge_count)}});
   }
   Ref operator()(const validation::EdgeReferencesNonexistentNode& e) const {
     return fields_dict({{"edge_source", port_ref_to_py(e.edge_source)},
-                    {"edge_target", port_ref_to_py(e.edge_target)},
-                    {"missing_node", to_py(e.missing_node)}});
+                        {"edge_target", port_ref_to_py(e.edge_target)},
+                        {"missing_node", to_py(e.missing_node)}});
   }
   Ref operator()(const validation::EdgeReferencesNonexistentPort& e) const {
     return fields_dict({{"edge_source", port_ref_to_py(e.edge_source)},
-                    {"edge_target", port_ref_to_py(e.edge_target)},
-                    {"missing_port", port_ref_to_py(e.missing_port)}});
+                        {"edge_target", port_ref_to_py(e.edge_target)},
+                        {"missing_port", port_ref_to_py(e.missing_port)}});
   }
   Ref operator()(const validation::EdgeSourceNotOutputPort& e) const {
     return edge_ends(e.edge_source, e.edge_target);
@@ -53,8 +54,8 @@ struct DetailsWriter {
   }
   Ref operator()(const validation::InputSalvoConditionInvalidMaxSalvos& e) const {
     return fields_dict({{"node_name", to_py(e.node_name)},
-                    {"condition_name", to_py(e.condition_name)},
-                    {"max_salvos", max_salvos_to_py(e.max_salvos)}});
+                        {"condition_name", to_py(e.condition_name)},
+                        {"max_salvos", max_salvos_to_py(e.max_salvos)}});
   }
   Ref operator()(const validation::DependencyEdgeNotInGraph& e) const {
     return fields_dict({{"edge", edge_to_py(e.edge)}});
@@ -64,14 +65,15 @@ struct DetailsWriter {
   }
 
   static Ref edge_ends(const PortRef& source, const PortRef& target) {
-    return fields_dict({{"edge_source", port_ref_to_py(source)}, {"edge_target", port_ref_to_py(target)}});
+    return fields_dict(
+        {{"edge_source", port_ref_to_py(source)}, {"edge_target", port_ref_to_py(target)}});
   }
   static Ref condition_port(const Name& node, const Name& condition, bool is_input,
                             const Name& missing) {
     return fields_dict({{"node_name", to_py(node)},
-                    {"condition_name", to_py(condition)},
-                    {"is_input_condition", to_py_bool(is_input)},
-                    {"missing_port", to_py(missing)}});
+                        {"condition_name", to_py(condition)},
+                        {"is_input_condition", to_py_bool(is_input)},
+                        {"missing_port", to_py(missing)}});
   }
 };
 

@@ -24,7 +24,8 @@ PyModuleDef g_module_def = {
 
 PyObject* init_module() {
   return guard([] {
-    if (g_initialised) raise(PyExc_ImportError, "zellik_sim cannot be initialised twice in one process");
+    if (g_initialised)
+      raise(PyExc_ImportError, "zellik_sim cannot be initialised twice in one process");
     Ref module = own(PyModule_Create(&g_module_def));
     register_exceptions(module.get());
     register_graph_classes(module.get());

@@ -1,8 +1,8 @@
 // Epoch: one execution of a node; and EpochState, its lifecycle state.
 
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/enum_class.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -41,7 +41,9 @@ Ref out_salvos_of(const Epoch& e) {
   return list_of(e.out_salvos, [](const Salvo& s) { return salvo_to_py(SalvoText::of(s)); });
 }
 Ref state_of(const Epoch& e) { return epoch_state_to_py(e.state); }
-Ref orphaned_packets_of(const Epoch& e) { return list_of(e.orphaned_packets, orphaned_packet_to_py); }
+Ref orphaned_packets_of(const Epoch& e) {
+  return list_of(e.orphaned_packets, orphaned_packet_to_py);
+}
 
 // ---------------------------------------------------------------------------
 // Slot table and type
@@ -81,11 +83,14 @@ void define_epoch(PyObject* module) {
 }
 
 std::string epoch_repr(const Epoch& e) {
-  return "Epoch(id=" + single_quoted(e.id.to_string()) + ", node_name=" + quoted(e.node_name.view()) +
-         ", state=EpochState." + state_name(e.state) + ")";
+  return "Epoch(id=" + single_quoted(e.id.to_string()) +
+         ", node_name=" + quoted(e.node_name.view()) + ", state=EpochState." + state_name(e.state) +
+         ")";
 }
 
-Ref epoch_state_to_py(EpochState state) { return enum_member(g_epoch_state, static_cast<int>(state)); }
+Ref epoch_state_to_py(EpochState state) {
+  return enum_member(g_epoch_state, static_cast<int>(state));
+}
 
 Ref epoch_to_py(const Epoch& epoch) { return box<Epoch>(epoch); }
 

@@ -107,7 +107,8 @@ Ref bytes_of(const Ulid& id) {
 Ulid parse_identifier(std::string_view text) {
   Result<Ulid, UlidParseError> parsed = parse_ulid(text);
   if (!parsed.ok()) {
-    raise(PyExc_ValueError, "Invalid ULID: " + std::string(ulid_parse_error_reason(parsed.error())));
+    raise(PyExc_ValueError,
+          "Invalid ULID: " + std::string(ulid_parse_error_reason(parsed.error())));
   }
   return parsed.value();
 }

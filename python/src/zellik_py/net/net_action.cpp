@@ -99,7 +99,9 @@ template <class EngineAction>
 NetAction resolve(const stored::ById<EngineAction>& a) {
   return EngineAction{parse_identifier(a.id)};
 }
-NetAction resolve(const stored::CreateEpoch& a) { return action::CreateEpoch{a.node_name, a.salvo.resolve()}; }
+NetAction resolve(const stored::CreateEpoch& a) {
+  return action::CreateEpoch{a.node_name, a.salvo.resolve()};
+}
 NetAction resolve(const stored::LoadPacketIntoOutputPort& a) {
   return action::LoadPacketIntoOutputPort{parse_identifier(a.packet_id), a.port_name};
 }
@@ -109,11 +111,15 @@ NetAction resolve(const stored::SendOutputSalvo& a) {
 NetAction resolve(const stored::TransportPacketToLocation& a) {
   return action::TransportPacketToLocation{parse_identifier(a.packet_id), a.destination};
 }
-NetAction resolve(const stored::CreateRequest& a) { return action::CreateRequest{a.node_name, a.label}; }
+NetAction resolve(const stored::CreateRequest& a) {
+  return action::CreateRequest{a.node_name, a.label};
+}
 
 // The argument list the repr shows: ids as stored, names quoted.
 std::string arguments(const stored::RunStep&) { return ""; }
-std::string arguments(const stored::CreatePacket& a) { return a.epoch_id ? single_quoted(*a.epoch_id) : ""; }
+std::string arguments(const stored::CreatePacket& a) {
+  return a.epoch_id ? single_quoted(*a.epoch_id) : "";
+}
 template <class EngineAction>
 std::string arguments(const stored::ById<EngineAction>& a) {
   return single_quoted(a.id);
@@ -141,7 +147,9 @@ template <class EngineAction>
 Ref constructor_args(const stored::ById<EngineAction>& a) {
   return tuple_of(to_py(a.id));
 }
-Ref constructor_args(const stored::CreateEpoch& a) { return tuple_of(to_py(a.node_name), salvo_to_py(a.salvo)); }
+Ref constructor_args(const stored::CreateEpoch& a) {
+  return tuple_of(to_py(a.node_name), salvo_to_py(a.salvo));
+}
 Ref constructor_args(const stored::LoadPacketIntoOutputPort& a) {
   return tuple_of(to_py(a.packet_id), to_py(a.port_name));
 }
@@ -151,7 +159,9 @@ Ref constructor_args(const stored::SendOutputSalvo& a) {
 Ref constructor_args(const stored::TransportPacketToLocation& a) {
   return tuple_of(to_py(a.packet_id), location_to_py(a.destination));
 }
-Ref constructor_args(const stored::CreateRequest& a) { return tuple_of(to_py(a.node_name), to_py(a.label)); }
+Ref constructor_args(const stored::CreateRequest& a) {
+  return tuple_of(to_py(a.node_name), to_py(a.label));
+}
 
 // An action pickles as the static constructor that made it, ids as given.
 PyObject* action_reduce(PyObject* self, PyObject*) {
@@ -220,27 +230,29 @@ PyObject* create_epoch(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 PyObject* load_packet_into_output_port(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast("load_packet_into_output_port", std::array{"packet_id", "port_name"}, 2, args, nargs,
-                        kwnames);
+    auto a = parse_fast("load_packet_into_output_port", std::array{"packet_id", "port_name"}, 2,
+                        args, nargs, kwnames);
     std::string packet_id = identifier_text(a[0]);
-    return action_to_py(stored::LoadPacketIntoOutputPort{std::move(packet_id), to_name_arg(a[1], "port_name")});
+    return action_to_py(
+        stored::LoadPacketIntoOutputPort{std::move(packet_id), to_name_arg(a[1], "port_name")});
   });
 }
 
 PyObject* send_output_salvo(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast("send_output_salvo", std::array{"epoch_id", "salvo_condition_name"}, 2, args, nargs,
-                        kwnames);
+    auto a = parse_fast("send_output_salvo", std::array{"epoch_id", "salvo_condition_name"}, 2,
+                        args, nargs, kwnames);
     std::string epoch_id = identifier_text(a[0]);
-    return action_to_py(stored::SendOutputSalvo{std::move(epoch_id), to_name_arg(a[1], "salvo_condition_name")});
+    return action_to_py(
+        stored::SendOutputSalvo{std::move(epoch_id), to_name_arg(a[1], "salvo_condition_name")});
   });
 }
 
 PyObject* transport_packet_to_location(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast("transport_packet_to_location", std::array{"packet_id", "destination"}, 2, args, nargs,
-                        kwnames);
+    auto a = parse_fast("transport_packet_to_location", std::array{"packet_id", "destination"}, 2,
+                        args, nargs, kwnames);
     std::string packet_id = identifier_text(a[0]);
     return action_to_py(
         stored::TransportPacketToLocation{std::move(packet_id), location_arg(a[1], "destination")});
@@ -249,7 +261,8 @@ PyObject* transport_packet_to_location(PyObject*, PyObject* const* args, Py_ssiz
 
 PyObject* create_request(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast("create_request", std::array{"node_name", "label"}, 2, args, nargs, kwnames);
+    auto a =
+        parse_fast("create_request", std::array{"node_name", "label"}, 2, args, nargs, kwnames);
     Name node_name = to_name_arg(a[0], "node_name");
     return action_to_py(stored::CreateRequest{std::move(node_name), to_name_arg(a[1], "label")});
   });
@@ -260,10 +273,18 @@ PyObject* create_request(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 // static constructor's arguments by name}, ids as the stored text; and back.
 // from_dict keeps ids unchecked, as the static constructors do.
 
-constexpr std::array<const char*, 12> kKindNames = {
-    "RunStep",      "CreatePacket", "ConsumePacket", "DestroyPacket", "StartEpoch", "FinishEpoch",
-    "CancelEpoch",  "CreateEpoch",  "LoadPacketIntoOutputPort", "SendOutputSalvo",
-    "TransportPacketToLocation", "CreateRequest"};
+constexpr std::array<const char*, 12> kKindNames = {"RunStep",
+                                                    "CreatePacket",
+                                                    "ConsumePacket",
+                                                    "DestroyPacket",
+                                                    "StartEpoch",
+                                                    "FinishEpoch",
+                                                    "CancelEpoch",
+                                                    "CreateEpoch",
+                                                    "LoadPacketIntoOutputPort",
+                                                    "SendOutputSalvo",
+                                                    "TransportPacketToLocation",
+                                                    "CreateRequest"};
 
 static_assert(kKindNames.size() == std::variant_size_v<StoredAction>);
 
@@ -313,10 +334,14 @@ Ref field_to_py(const Name& name) { return to_py(name); }
 Ref field_to_py(const SalvoText& salvo) { return salvo_to_dict(salvo); }
 Ref field_to_py(const PacketLocation& location) { return location_to_dict(location); }
 
-void read_field(DictReader& d, const char* key, std::optional<std::string>& out) { out = d.optional_text(key); }
+void read_field(DictReader& d, const char* key, std::optional<std::string>& out) {
+  out = d.optional_text(key);
+}
 void read_field(DictReader& d, const char* key, std::string& out) { out = d.text(key); }
 void read_field(DictReader& d, const char* key, Name& out) { out = d.name(key); }
-void read_field(DictReader& d, const char* key, SalvoText& out) { out = salvo_from_dict(d.field(key), d.path_of(key)); }
+void read_field(DictReader& d, const char* key, SalvoText& out) {
+  out = salvo_from_dict(d.field(key), d.path_of(key));
+}
 void read_field(DictReader& d, const char* key, PacketLocation& out) {
   out = location_from_dict(d.field(key), d.path_of(key));
 }
@@ -325,8 +350,12 @@ Ref to_dict(const StoredAction& stored_action) {
   StoredAction a = stored_action;  // each_field hands out mutable fields
   DictWriter d;
   d.set("kind", to_py(kKindNames[a.index()]));
-  std::visit([&d](auto& alt) { each_field(alt, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); }); },
-             a);
+  std::visit(
+      [&d](auto& alt) {
+        each_field(alt,
+                   [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); });
+      },
+      a);
   return d.done();
 }
 
@@ -341,7 +370,8 @@ template <std::size_t... I>
 constexpr auto make_readers(std::index_sequence<I...>) {
   return std::array<StoredAction (*)(DictReader&), sizeof...(I)>{&action_of_kind<I>...};
 }
-constexpr auto kReaders = make_readers(std::make_index_sequence<std::variant_size_v<StoredAction>>());
+constexpr auto kReaders =
+    make_readers(std::make_index_sequence<std::variant_size_v<StoredAction>>());
 
 PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {

@@ -7,8 +7,8 @@
 #include <variant>
 
 #include "zellik_py/binding/args.h"
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -67,7 +67,8 @@ const E& engine_event(const OnHeap<E>& e) {
 // Calls f with the engine's record of the embedded event.
 template <class F>
 decltype(auto) visit_event(const EventValue& e, F&& f) {
-  return std::visit([&f](const auto& stored) -> decltype(auto) { return f(engine_event(stored)); }, e);
+  return std::visit([&f](const auto& stored) -> decltype(auto) { return f(engine_event(stored)); },
+                    e);
 }
 
 // Copies or moves (for an rvalue) the engine's record into an object's value.
@@ -80,15 +81,20 @@ EventValue to_value(Event&& e) {
         if constexpr (std::is_same_v<S, E>) {
           return EventValue(std::in_place_type<E>, std::forward<decltype(ev)>(ev));
         } else {
-          return EventValue(std::in_place_type<S>, S{std::make_unique<const E>(std::forward<decltype(ev)>(ev))});
+          return EventValue(std::in_place_type<S>,
+                            S{std::make_unique<const E>(std::forward<decltype(ev)>(ev))});
         }
       },
       std::forward<Event>(e));
 }
 
 // What the repr shows after the timestamp, one overload per kind.
-std::string id_field(const char* name, const Ulid& id) { return std::string(", ") + name + "=" + single_quoted(id.to_string()); }
-std::string name_field(const char* name, const Name& value) { return std::string(", ") + name + "=" + quoted(value.view()); }
+std::string id_field(const char* name, const Ulid& id) {
+  return std::string(", ") + name + "=" + single_quoted(id.to_string());
+}
+std::string name_field(const char* name, const Name& value) {
+  return std::string(", ") + name + "=" + quoted(value.view());
+}
 std::string location_field(const char* name, const PacketLocation& loc) {
   return std::string(", ") + name + "=" + location_repr(loc);
 }
@@ -115,12 +121,13 @@ std::string fields(const event::OutputSalvoTriggered& e) {
   return id_field("epoch_id", e.epoch_id) + name_field("condition", e.salvo_condition);
 }
 std::string fields(const event::PacketOrphaned& e) {
-  return id_field("packet_id", e.packet_id) + id_field("epoch_id", e.epoch_id) + name_field("node", e.node_name) +
-         name_field("port", e.port_name) + name_field("condition", e.salvo_condition);
+  return id_field("packet_id", e.packet_id) + id_field("epoch_id", e.epoch_id) +
+         name_field("node", e.node_name) + name_field("port", e.port_name) +
+         name_field("condition", e.salvo_condition);
 }
 std::string fields(const event::RequestCreated& e) {
-  return name_field("node", e.node_name) + name_field("label", e.label) + ", source=" +
-         std::string(request_source_name(e.request_source));
+  return name_field("node", e.node_name) + name_field("label", e.label) +
+         ", source=" + std::string(request_source_name(e.request_source));
 }
 std::string fields(const event::RequestCascadeResolved& e) {
   std::string nodes;
@@ -128,12 +135,14 @@ std::string fields(const event::RequestCascadeResolved& e) {
   return ", source_nodes=[" + nodes + "]" + name_field("label", e.label);
 }
 std::string fields(const event::RequestEpochCreated& e) {
-  return id_field("epoch_id", e.epoch_id) + name_field("source_node", e.source_node) + name_field("label", e.label);
+  return id_field("epoch_id", e.epoch_id) + name_field("source_node", e.source_node) +
+         name_field("label", e.label);
 }
 
 std::string event_repr(const EventValue& e) {
   return visit_event(e, []<class E>(const E& ev) {
-    return "NetEvent." + std::string(event::kKindName<E>) + "(ts=" + std::to_string(ev.timestamp) + fields(ev) + ")";
+    return "NetEvent." + std::string(event::kKindName<E>) + "(ts=" + std::to_string(ev.timestamp) +
+           fields(ev) + ")";
   });
 }
 
@@ -162,18 +171,23 @@ void each_field(E& e, F&& f) {
 }
 
 constexpr std::array<RequestCreatedSource, 3> kRequestSources = {
-    RequestCreatedSource::External, RequestCreatedSource::OnStartup, RequestCreatedSource::OnNoSalvoTriggered};
+    RequestCreatedSource::External, RequestCreatedSource::OnStartup,
+    RequestCreatedSource::OnNoSalvoTriggered};
 
 Ref field_to_py(const Ulid& id) { return id_to_py(id); }
 Ref field_to_py(const Epoch& epoch) { return epoch_to_dict(epoch); }
 Ref field_to_py(const PacketLocation& location) { return location_to_dict(location); }
 Ref field_to_py(std::uint64_t n) { return to_py_u64(n); }
 Ref field_to_py(const Name& name) { return to_py(name); }
-Ref field_to_py(const std::vector<Name>& names) { return list_of(names, [](const Name& n) { return to_py(n); }); }
+Ref field_to_py(const std::vector<Name>& names) {
+  return list_of(names, [](const Name& n) { return to_py(n); });
+}
 Ref field_to_py(RequestCreatedSource source) { return to_py(request_source_name(source)); }
 
 void read_field(DictReader& d, const char* key, Ulid& out) { out = d.id(key); }
-void read_field(DictReader& d, const char* key, Epoch& out) { out = epoch_from_dict(d.field(key), d.path_of(key)); }
+void read_field(DictReader& d, const char* key, Epoch& out) {
+  out = epoch_from_dict(d.field(key), d.path_of(key));
+}
 void read_field(DictReader& d, const char* key, PacketLocation& out) {
   out = location_from_dict(d.field(key), d.path_of(key));
 }
@@ -373,7 +387,8 @@ Ref source_nodes_of(const EventValue& e) {
 
 Ref request_source_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.request_source; }) return to_py(request_source_name(ev.request_source));
+    if constexpr (requires { ev.request_source; })
+      return to_py(request_source_name(ev.request_source));
     else return none();
   });
 }
@@ -384,7 +399,8 @@ Ref request_source_of(const EventValue& e) {
 // __reduce__: the byte form of the engine's record.
 PyObject* reduce_event(PyObject* self, PyObject*) {
   return guard([&] {
-    const NetEvent event = visit_event(unbox<EventValue>(self), [](const auto& ev) { return NetEvent(ev); });
+    const NetEvent event =
+        visit_event(unbox<EventValue>(self), [](const auto& ev) { return NetEvent(ev); });
     return rebuilt_from_record(encode_record(event));
   });
 }
@@ -398,7 +414,8 @@ PyGetSetDef g_getters[] = {
      "The id of the packet the event is about, as text; None for events about no packet.", nullptr},
     {"epoch_id", value_getter<EventValue, epoch_id_of>, nullptr,
      "The id of the epoch the event is about, as text; None for events that carry no\n"
-     "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead).", nullptr},
+     "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead).",
+     nullptr},
     {"epoch", value_getter<EventValue, epoch_of>, nullptr,
      "Get the epoch (for EpochFinished and EpochCancelled events).", nullptr},
     {"location", value_getter<EventValue, location_of>, nullptr,
@@ -411,13 +428,17 @@ PyGetSetDef g_getters[] = {
      "Get the from_index (for PacketMoved events - used for undo).", nullptr},
     {"salvo_condition", value_getter<EventValue, salvo_condition_of>, nullptr,
      "The salvo condition (for InputSalvoTriggered, OutputSalvoTriggered and\n"
-     "PacketOrphaned events); None for other kinds.", nullptr},
+     "PacketOrphaned events); None for other kinds.",
+     nullptr},
     {"node_name", value_getter<EventValue, node_name_of>, nullptr,
-     "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).", nullptr},
+     "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).",
+     nullptr},
     {"orphaned_port_name", value_getter<EventValue, orphaned_port_name_of>, nullptr,
-     "Get the port name (for PacketOrphaned events - the output port the packet was sent from).", nullptr},
+     "Get the port name (for PacketOrphaned events - the output port the packet was sent from).",
+     nullptr},
     {"label", value_getter<EventValue, label_of>, nullptr,
-     "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events).", nullptr},
+     "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events).",
+     nullptr},
     {"source_nodes", value_getter<EventValue, source_nodes_of>, nullptr,
      "Get the source nodes (for RequestCascadeResolved events).", nullptr},
     {"request_source", value_getter<EventValue, request_source_of>, nullptr,
@@ -430,7 +451,8 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_net_event(PyObject* module) {
-  ClassSpec cls = spec_for<EventValue>("NetEvent", "An event that occurred during a network action.");
+  ClassSpec cls =
+      spec_for<EventValue>("NetEvent", "An event that occurred during a network action.");
   cls.methods = g_methods;
   cls.getters = g_getters;
   cls.reduce = &reduce_event;
@@ -441,7 +463,9 @@ void define_net_event(PyObject* module) {
 Ref event_to_py(const NetEvent& event) { return box<EventValue>(to_value(event)); }
 Ref event_to_py(NetEvent&& event) { return box<EventValue>(to_value(std::move(event))); }
 
-Ref events_to_py(const EventList& events) { return list_of(events, [](const NetEvent& e) { return event_to_py(e); }); }
+Ref events_to_py(const EventList& events) {
+  return list_of(events, [](const NetEvent& e) { return event_to_py(e); });
+}
 
 NetEvent event_arg(PyObject* obj, const char* arg) {
   return visit_event(arg_of<EventValue>(obj, arg), [](const auto& ev) { return NetEvent(ev); });

@@ -234,7 +234,8 @@ PyObject* get_packets_at_location(PyObject* self, PyObject* const* args, Py_ssiz
   });
 }
 
-PyObject* packet_count_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* packet_count_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
   return guard([&] {
     auto a = parse_fast("packet_count_at", std::array{"location"}, 1, args, nargs, kwnames);
     Hold hold(value_of(self), Use::Shared);
@@ -276,7 +277,8 @@ PyObject* undo_action(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     const Py_ssize_t size = PyList_Size(list);
     EventList events;
     events.reserve(static_cast<std::size_t>(size));
-    for (Py_ssize_t i = 0; i < size; ++i) events.push_back(event_arg(PyList_GetItem(list, i), "events"));
+    for (Py_ssize_t i = 0; i < size; ++i)
+      events.push_back(event_arg(PyList_GetItem(list, i), "events"));
     Result<Unit, UndoError> undone = hold.net().undo_action(action, events);
     if (!undone.ok()) raise_undo_error(undone.error());
     return none();
@@ -302,7 +304,8 @@ PyObject* reduce(PyObject* self, PyObject*) {
     const std::string bytes = encode_snapshot(hold.net());
     Ref state = own(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
     Ref args = tuple_of(graph_to_py(hold.net().graph()));
-    return tuple_of(Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(self))), std::move(args), std::move(state));
+    return tuple_of(Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(self))), std::move(args),
+                    std::move(state));
   });
 }
 
@@ -316,7 +319,8 @@ PyObject* set_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     Hold hold(value_of(self), Use::Exclusive);
     // The whole net is built before the old one is dropped: a refused
     // snapshot leaves this net as it was.
-    std::unique_ptr<NetSim> net = restored(hold.net().graph(), std::string_view(data, static_cast<std::size_t>(size)));
+    std::unique_ptr<NetSim> net =
+        restored(hold.net().graph(), std::string_view(data, static_cast<std::size_t>(size)));
     value_of(self).engine = std::move(net);
     return none();
   });
@@ -350,7 +354,9 @@ PyObject* graph_of(PyObject* self, void*) {
 }
 
 PyObject* net_sim_repr(PyObject* self) {
-  return guard([&] { return to_py(std::string_view("Net(graph=" + graph_repr(value_of(self).engine->graph()) + ")")); });
+  return guard([&] {
+    return to_py(std::string_view("Net(graph=" + graph_repr(value_of(self).engine->graph()) + ")"));
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -371,7 +377,8 @@ PyMethodDef g_methods[] = {
      "is_blocked($self)\n--\n\nCheck if the network is blocked (no progress can be made)."},
     {"get_packet", as_method(&get_packet), kFastMethod,
      "get_packet($self, packet_id)\n--\n\nGet a packet by ID."},
-    {"get_epoch", as_method(&get_epoch), kFastMethod, "get_epoch($self, epoch_id)\n--\n\nGet an epoch by ID."},
+    {"get_epoch", as_method(&get_epoch), kFastMethod,
+     "get_epoch($self, epoch_id)\n--\n\nGet an epoch by ID."},
     {"get_startable_epochs", as_method(&get_startable_epochs), METH_NOARGS,
      "get_startable_epochs($self)\n--\n\nGet all startable epoch IDs."},
     {"get_packets_at_location", as_method(&get_packets_at_location), kFastMethod,
@@ -416,8 +423,8 @@ PyGetSetDef g_getters[] = {
 }  // namespace
 
 void define_net_sim(PyObject* module) {
-  ClassSpec cls =
-      spec_for<NetSimValue>("NetSim", "NetSim(graph, *, seed=None)\n--\n\nThe runtime state of a flow-based network.");
+  ClassSpec cls = spec_for<NetSimValue>(
+      "NetSim", "NetSim(graph, *, seed=None)\n--\n\nThe runtime state of a flow-based network.");
   cls.methods = g_methods;
   cls.getters = g_getters;
   cls.slots = {

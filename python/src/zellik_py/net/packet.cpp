@@ -14,7 +14,8 @@ namespace {
 // only from the engine.
 
 std::string packet_repr(const Packet& p) {
-  return "Packet(id=" + single_quoted(p.id.to_string()) + ", location=" + location_repr(p.location) + ")";
+  return "Packet(id=" + single_quoted(p.id.to_string()) +
+         ", location=" + location_repr(p.location) + ")";
 }
 
 // ---------------------------------------------------------------------------

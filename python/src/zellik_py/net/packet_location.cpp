@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
@@ -32,7 +32,8 @@ PyObject* node(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
 
 PyObject* input_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast("input_port", std::array{"node_name", "port_name"}, 2, args, nargs, kwnames);
+    auto a =
+        parse_fast("input_port", std::array{"node_name", "port_name"}, 2, args, nargs, kwnames);
     Name node_name = to_name_arg(a[0], "node_name");
     Name port_name = to_name_arg(a[1], "port_name");
     return location_to_py(PacketLocation::InputPort(std::move(node_name), std::move(port_name)));
@@ -41,7 +42,8 @@ PyObject* input_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 
 PyObject* output_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast("output_port", std::array{"epoch_id", "port_name"}, 2, args, nargs, kwnames);
+    auto a =
+        parse_fast("output_port", std::array{"epoch_id", "port_name"}, 2, args, nargs, kwnames);
     Ulid epoch_id = identifier_arg(a[0]);
     Name port_name = to_name_arg(a[1], "port_name");
     return location_to_py(PacketLocation::OutputPort(epoch_id, std::move(port_name)));
@@ -91,12 +93,14 @@ Ref node_name_of(const PacketLocation& loc) {
 }
 
 Ref port_name_of(const PacketLocation& loc) {
-  const bool has_port = loc.is(PacketLocation::Kind::InputPort) || loc.is(PacketLocation::Kind::OutputPort);
+  const bool has_port =
+      loc.is(PacketLocation::Kind::InputPort) || loc.is(PacketLocation::Kind::OutputPort);
   return has_port ? to_py(loc.port_name()) : none();
 }
 
 Ref epoch_id_of(const PacketLocation& loc) {
-  const bool has_epoch = loc.is(PacketLocation::Kind::Node) || loc.is(PacketLocation::Kind::OutputPort);
+  const bool has_epoch =
+      loc.is(PacketLocation::Kind::Node) || loc.is(PacketLocation::Kind::OutputPort);
   return has_epoch ? id_to_py(loc.epoch_id()) : none();
 }
 
@@ -143,9 +147,11 @@ PyObject* location_reduce(PyObject* self, PyObject*) {
       case PacketLocation::Kind::Node:
         return rebuilt_by_static(cls, "node", tuple_of(id_to_py(loc.epoch_id())));
       case PacketLocation::Kind::InputPort:
-        return rebuilt_by_static(cls, "input_port", tuple_of(to_py(loc.node_name()), to_py(loc.port_name())));
+        return rebuilt_by_static(cls, "input_port",
+                                 tuple_of(to_py(loc.node_name()), to_py(loc.port_name())));
       case PacketLocation::Kind::OutputPort:
-        return rebuilt_by_static(cls, "output_port", tuple_of(id_to_py(loc.epoch_id()), to_py(loc.port_name())));
+        return rebuilt_by_static(cls, "output_port",
+                                 tuple_of(id_to_py(loc.epoch_id()), to_py(loc.port_name())));
       case PacketLocation::Kind::Edge:
         return rebuilt_by_static(cls, "edge", tuple_of(edge_to_py(loc.edge())));
       case PacketLocation::Kind::OutsideNet:
@@ -158,7 +164,8 @@ PyObject* location_reduce(PyObject* self, PyObject*) {
 }  // namespace
 
 void define_packet_location(PyObject* module) {
-  ClassSpec cls = spec_for<PacketLocation>("PacketLocation", "Where a packet is located in the network.");
+  ClassSpec cls =
+      spec_for<PacketLocation>("PacketLocation", "Where a packet is located in the network.");
   cls.methods = g_methods;
   cls.getters = g_getters;
   cls.reduce = &location_reduce;

@@ -19,8 +19,8 @@ constexpr std::array<const char*, 2> kPortTypes = {"Input", "Output"};
 // The index of `text` in `names`; ValueError "unknown {what} '{text}'" at
 // `path` when it is none of them.
 template <std::size_t N>
-std::size_t index_of(const std::array<const char*, N>& names, const std::string& text, const char* what,
-                     const std::string& path) {
+std::size_t index_of(const std::array<const char*, N>& names, const std::string& text,
+                     const char* what, const std::string& path) {
   for (std::size_t i = 0; i < N; ++i) {
     if (text == names[i]) return i;
   }
@@ -39,7 +39,8 @@ PortRef port_ref_from_dict(PyObject* obj, const std::string& path) {
   DictReader d(obj, path);
   PortRef ref;
   ref.node_name = d.name("node_name");
-  ref.port_type = static_cast<PortType>(index_of(kPortTypes, d.text("port_type"), "port type", d.path_of("port_type")));
+  ref.port_type = static_cast<PortType>(
+      index_of(kPortTypes, d.text("port_type"), "port type", d.path_of("port_type")));
   ref.port_name = d.name("port_name");
   d.finish();
   return ref;
@@ -87,7 +88,8 @@ std::string text_at(PyObject* obj, const std::string& path) {
 Ulid id_at(PyObject* obj, const std::string& path) {
   const std::string text = text_at(obj, path);
   const auto parsed = parse_ulid(text);
-  if (!parsed.ok()) raise_field(path, "Invalid ULID: " + std::string(ulid_parse_error_reason(parsed.error())));
+  if (!parsed.ok())
+    raise_field(path, "Invalid ULID: " + std::string(ulid_parse_error_reason(parsed.error())));
   return parsed.value();
 }
 
@@ -183,7 +185,8 @@ Ref location_to_dict(const PacketLocation& location) {
       d.set("node_name", to_py(location.node_name())).set("port_name", to_py(location.port_name()));
       break;
     case PacketLocation::Kind::OutputPort:
-      d.set("epoch_id", id_to_py(location.epoch_id())).set("port_name", to_py(location.port_name()));
+      d.set("epoch_id", id_to_py(location.epoch_id()))
+          .set("port_name", to_py(location.port_name()));
       break;
     case PacketLocation::Kind::Edge:
       d.set("edge", DictWriter()
@@ -238,7 +241,10 @@ Ref salvo_to_dict(const SalvoText& salvo) {
     PyList_SetItem(pair.get(), 1, to_py(std::string_view(p.second)).release());
     return pair;
   });
-  return DictWriter().set("salvo_condition", to_py(salvo.salvo_condition)).set("packets", std::move(packets)).done();
+  return DictWriter()
+      .set("salvo_condition", to_py(salvo.salvo_condition))
+      .set("packets", std::move(packets))
+      .done();
 }
 
 SalvoText salvo_from_dict(PyObject* obj, const std::string& path) {
@@ -247,7 +253,8 @@ SalvoText salvo_from_dict(PyObject* obj, const std::string& path) {
   const std::vector<PyObject*> items = d.list("packets");
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string at = item_path(d.path_of("packets"), i);
-    if (!PyList_Check(items[i]) || PyList_Size(items[i]) != 2) raise_field(at, "expected [port_name, packet_id]");
+    if (!PyList_Check(items[i]) || PyList_Size(items[i]) != 2)
+      raise_field(at, "expected [port_name, packet_id]");
     salvo.packets.emplace_back(Name(text_at(PyList_GetItem(items[i], 0), at + "[0]")),
                                text_at(PyList_GetItem(items[i], 1), at + "[1]"));
   }
@@ -260,7 +267,8 @@ Ref epoch_to_dict(const Epoch& epoch) {
       .set("id", id_to_py(epoch.id))
       .set("node_name", to_py(epoch.node_name))
       .set("in_salvo", salvo_to_dict(SalvoText::of(epoch.in_salvo)))
-      .set("out_salvos", list_of(epoch.out_salvos, [](const Salvo& s) { return salvo_to_dict(SalvoText::of(s)); }))
+      .set("out_salvos", list_of(epoch.out_salvos,
+                                 [](const Salvo& s) { return salvo_to_dict(SalvoText::of(s)); }))
       .set("state", to_py(kEpochStates[static_cast<std::size_t>(epoch.state)]))
       .set("orphaned_packets", list_of(epoch.orphaned_packets, orphan_to_dict))
       .done();
@@ -279,7 +287,8 @@ Epoch epoch_from_dict(PyObject* obj, const std::string& path) {
       const std::string id_path = item_path(at + ".packets", i) + "[1]";
       const auto parsed = parse_ulid(text.packets[i].second);
       if (!parsed.ok()) {
-        raise_field(id_path, "Invalid ULID: " + std::string(ulid_parse_error_reason(parsed.error())));
+        raise_field(id_path,
+                    "Invalid ULID: " + std::string(ulid_parse_error_reason(parsed.error())));
       }
       salvo.packets.emplace_back(text.packets[i].first, parsed.value());
     }
@@ -287,18 +296,24 @@ Epoch epoch_from_dict(PyObject* obj, const std::string& path) {
   };
   epoch.in_salvo = resolved(d.field("in_salvo"), d.path_of("in_salvo"));
   const std::vector<PyObject*> out = d.list("out_salvos");
-  for (std::size_t i = 0; i < out.size(); ++i) epoch.out_salvos.push_back(resolved(out[i], item_path(d.path_of("out_salvos"), i)));
-  epoch.state = static_cast<EpochState>(index_of(kEpochStates, d.text("state"), "epoch state", d.path_of("state")));
+  for (std::size_t i = 0; i < out.size(); ++i)
+    epoch.out_salvos.push_back(resolved(out[i], item_path(d.path_of("out_salvos"), i)));
+  epoch.state = static_cast<EpochState>(
+      index_of(kEpochStates, d.text("state"), "epoch state", d.path_of("state")));
   const std::vector<PyObject*> orphans = d.list("orphaned_packets");
   for (std::size_t i = 0; i < orphans.size(); ++i) {
-    epoch.orphaned_packets.push_back(orphan_from_dict(orphans[i], item_path(d.path_of("orphaned_packets"), i)));
+    epoch.orphaned_packets.push_back(
+        orphan_from_dict(orphans[i], item_path(d.path_of("orphaned_packets"), i)));
   }
   d.finish();
   return epoch;
 }
 
 Ref packet_to_dict(const Packet& packet) {
-  return DictWriter().set("id", id_to_py(packet.id)).set("location", location_to_dict(packet.location)).done();
+  return DictWriter()
+      .set("id", id_to_py(packet.id))
+      .set("location", location_to_dict(packet.location))
+      .done();
 }
 
 }  // namespace zellik::py

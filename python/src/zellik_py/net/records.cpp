@@ -5,12 +5,12 @@
 #include <optional>
 #include <string_view>
 
+#include "zellik/net/record_codec.h"
 #include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik/net/record_codec.h"
 
 namespace zellik::py {
 namespace {
@@ -36,9 +36,10 @@ PyObject* record_from_bytes(PyObject*, PyObject* arg) {
     check_status(PyBytes_AsStringAndSize(arg, &data, &size));
     const std::string_view bytes(data, static_cast<std::size_t>(size));
     // Each decoder accepts only its own tag, so at most one succeeds.
-    for (auto decode : {&try_record<Packet, packet_from>, &try_record<Epoch, epoch_from>,
-                        &try_record<OrphanedPacketInfo, orphaned_from>, &try_record<NetEvent, event_from>,
-                        &try_record<GraphValidationError, finding_from>}) {
+    for (auto decode :
+         {&try_record<Packet, packet_from>, &try_record<Epoch, epoch_from>,
+          &try_record<OrphanedPacketInfo, orphaned_from>, &try_record<NetEvent, event_from>,
+          &try_record<GraphValidationError, finding_from>}) {
       if (std::optional<Ref> made = decode(bytes)) return std::move(*made);
     }
     raise(PyExc_ValueError, "Not the byte form of a zellik_sim record");
@@ -55,6 +56,8 @@ PyMethodDef g_functions[] = {
 
 }  // namespace
 
-void define_record_functions(PyObject* module) { check_status(PyModule_AddFunctions(module, g_functions)); }
+void define_record_functions(PyObject* module) {
+  check_status(PyModule_AddFunctions(module, g_functions));
+}
 
 }  // namespace zellik::py

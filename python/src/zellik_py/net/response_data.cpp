@@ -149,7 +149,9 @@ PyObject* empty_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 // ---------------------------------------------------------------------------
 // Getters
 
-Ref made_progress_of(const Data& d) { return to_py_bool(std::get<response::StepResult>(d).made_progress); }
+Ref made_progress_of(const Data& d) {
+  return to_py_bool(std::get<response::StepResult>(d).made_progress);
+}
 Ref packet_id_of(const Data& d) { return id_to_py(std::get<response::Packet>(d).packet_id); }
 Ref epoch_of(const Data& d) {
   return std::visit(
@@ -173,7 +175,8 @@ Ref to_dict(const Data& d) {
           to_py(std::visit([]<class T>(const T&) { return VariantName<T>::kAttribute; }, d)));
   std::visit(
       [&out](const auto& alt) {
-        if constexpr (requires { alt.made_progress; }) out.set("made_progress", to_py_bool(alt.made_progress));
+        if constexpr (requires { alt.made_progress; })
+          out.set("made_progress", to_py_bool(alt.made_progress));
         if constexpr (requires { alt.packet_id; }) out.set("packet_id", id_to_py(alt.packet_id));
         if constexpr (requires { alt.epoch; }) out.set("epoch", epoch_to_dict(alt.epoch));
         if constexpr (requires { alt.destroyed_packets; }) {
@@ -267,7 +270,9 @@ std::string ids_repr(const std::vector<Ulid>& ids) {
 std::string fields_repr(const response::StepResult& d) {
   return std::string("made_progress=") + (d.made_progress ? "True" : "False");
 }
-std::string fields_repr(const response::Packet& d) { return "packet_id=" + single_quoted(d.packet_id.to_string()); }
+std::string fields_repr(const response::Packet& d) {
+  return "packet_id=" + single_quoted(d.packet_id.to_string());
+}
 std::string fields_repr(const response::CreatedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
 std::string fields_repr(const response::StartedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
 std::string fields_repr(const response::FinishedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
@@ -297,7 +302,8 @@ void define_variant(PyObject* module, PyObject* base, const VariantClass& varian
 
   Ref match_args = own(PyTuple_New(static_cast<Py_ssize_t>(variant.match_args.size())));
   for (std::size_t i = 0; i < variant.match_args.size(); ++i) {
-    PyTuple_SetItem(match_args.get(), static_cast<Py_ssize_t>(i), to_py(std::string_view(variant.match_args[i])).release());
+    PyTuple_SetItem(match_args.get(), static_cast<Py_ssize_t>(i),
+                    to_py(std::string_view(variant.match_args[i])).release());
   }
   check_status(PyObject_SetAttrString(type, "__match_args__", match_args.get()));
 }
@@ -305,7 +311,8 @@ void define_variant(PyObject* module, PyObject* base, const VariantClass& varian
 }  // namespace
 
 void define_response_data(PyObject* module) {
-  ClassSpec cls = spec_for<Data>("NetActionResponseData", "Response data from a successful action.");
+  ClassSpec cls =
+      spec_for<Data>("NetActionResponseData", "Response data from a successful action.");
   cls.subclassable = true;
   cls.methods = g_methods;
   PyObject* base = reinterpret_cast<PyObject*>(define_boxed_class<Data>(module, cls));

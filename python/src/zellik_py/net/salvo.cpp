@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/pickling.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -53,7 +53,8 @@ PyObject* salvo_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
     auto a = parse_tuple("Salvo", std::array{"salvo_condition", "packets"}, 2, args, kwargs);
     SalvoText salvo{to_name_arg(a[0], "salvo_condition"), {}};
-    for (const Ref& item : sequence_items(a[1], "packets")) salvo.packets.push_back(packet_item(item.get()));
+    for (const Ref& item : sequence_items(a[1], "packets"))
+      salvo.packets.push_back(packet_item(item.get()));
     return box_as<SalvoText>(type, std::move(salvo));
   });
 }
@@ -109,7 +110,8 @@ constexpr const char* kSalvoFields[] = {"salvo_condition", "packets", nullptr};
 
 void define_salvo(PyObject* module) {
   ClassSpec cls = spec_for<SalvoText>(
-      "Salvo", "Salvo(salvo_condition, packets)\n--\n\nA collection of packets entering or exiting a node.");
+      "Salvo",
+      "Salvo(salvo_condition, packets)\n--\n\nA collection of packets entering or exiting a node.");
   cls.methods = g_methods;
   cls.getters = g_getters;
   cls.reduce = &reduce_to_constructor<kSalvoFields>;
