@@ -6,8 +6,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <variant>
@@ -173,6 +175,52 @@ void BM_QueueAppendAndConsume(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_QueueAppendAndConsume)->Arg(1'000)->Arg(1'000'000);
+
+// OutsideNet holding `depth` packets; packets of its middle half leave for an
+// edge, one action each, in random order (at most 10,000 of them, so the
+// depth barely changes). Reported per move, and the first move on its own
+// (the first packet to leave from the middle of a queue).
+void BM_OutsideNetMiddleMoves(benchmark::State& state) {
+  const long depth = state.range(0);
+  const long moves = std::min<long>(depth / 2, 10'000);
+  long done = 0;
+  double first = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto net = std::make_unique<NetSim>(pairs_graph(1));
+    std::vector<Ulid> ids;
+    ids.reserve(static_cast<std::size_t>(depth));
+    for (long i = 0; i < depth; ++i) {
+      NetActionResponse made = net->do_action(action::CreatePacket{});
+      ids.push_back(std::get<response::Packet>(made.value().data).packet_id);
+    }
+    std::vector<Ulid> chosen(ids.begin() + depth / 4, ids.begin() + depth / 4 + depth / 2);
+    std::shuffle(chosen.begin(), chosen.end(), std::mt19937(7));
+    chosen.resize(static_cast<std::size_t>(moves));
+    const PacketLocation edge = edge_of(0);
+    state.ResumeTiming();
+    const auto t0 = Clock::now();
+    net->do_action(action::TransportPacketToLocation{chosen.back(), edge});
+    first += seconds_since(t0);
+    chosen.pop_back();
+    for (const Ulid& id : chosen) {
+      NetActionResponse r = net->do_action(action::TransportPacketToLocation{id, edge});
+      if (!r.ok()) state.SkipWithError("move failed");
+    }
+    state.PauseTiming();
+    done += moves;
+    net.reset();
+    state.ResumeTiming();
+  }
+  state.counters["ns_per_move"] = benchmark::Counter(
+      static_cast<double>(done), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["first_move_us"] = first * 1e6 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_OutsideNetMiddleMoves)
+    ->Arg(1'000)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zellik
