@@ -90,6 +90,23 @@ TEST(DependencyEdges, SecondCallReplacesTheSet) {
 
 // Graphs share their tables between copies; each copy must still behave as
 // a value of its own.
+TEST(Graph, NodePositionIsTheIterationPlaceOfThatVeryNode) {
+  const Graph g({node("A"), node("B"), node("C")}, {});
+  const Graph copy = g;  // shares the nodes
+  std::size_t expected = 0;
+  for (const auto& [name, n] : g.nodes()) {
+    EXPECT_EQ(g.nodes().position(n), expected) << name.str();
+    EXPECT_EQ(copy.nodes().position(*copy.find_node(name)), expected) << name.str();
+    ++expected;
+  }
+  // An equal node of another graph, or a node held elsewhere, is not here.
+  const Graph other({node("A"), node("B"), node("C")}, {});
+  const Node loose = *g.find_node("B");
+  EXPECT_EQ(g.nodes().position(*other.find_node("B")), 3u);
+  EXPECT_EQ(g.nodes().position(loose), 3u);
+  EXPECT_EQ(Graph({}, {}).nodes().position(loose), 0u);
+}
+
 TEST(Graph, CopiesAndTheirNodesAreIndependentValues) {
   const Edge e = edge("A.x", "B.y");
   const Graph original({node("A", {}, {"x"}), node("B", {"y"})}, {e});

@@ -192,6 +192,33 @@ TEST(Validation, RequestConfigNeedsDependencyEdgeIntoNode) {
                    "DependencyRequestConfigWithoutDependencyEdges"}));
 }
 
+// A clean check of the nodes and edges is remembered by the graph's shared
+// tables and skipped by validate_unless_checked; the dependency-edge passes
+// run for every graph, including those that share the tables; a graph with
+// faults there is never taken as checked.
+TEST(Validation, OnlyACleanCheckOfNodesAndEdgesIsRemembered) {
+  const Graph faulty({node("A", {}, {"x"})}, {edge("A.x", "B.y")});
+  EXPECT_EQ(kinds(validate(faulty)), Texts{"EdgeReferencesNonexistentNode"});
+  EXPECT_FALSE(faulty.nodes_and_edges_checked());
+  EXPECT_EQ(kinds(validate_unless_checked(faulty)), Texts{"EdgeReferencesNonexistentNode"});
+
+  const Graph requesting({node("A", {}, {"x"}), NodeBuilder("B").in("y").requests({})},
+                         {edge("A.x", "B.y")});
+  EXPECT_FALSE(requesting.nodes_and_edges_checked());
+  EXPECT_EQ(kinds(validate_unless_checked(requesting)),
+            Texts{"DependencyRequestConfigWithoutDependencyEdges"});
+  EXPECT_TRUE(requesting.nodes_and_edges_checked());
+  EXPECT_EQ(kinds(validate(requesting)), Texts{"DependencyRequestConfigWithoutDependencyEdges"});
+  EXPECT_EQ(kinds(validate_unless_checked(requesting)),
+            Texts{"DependencyRequestConfigWithoutDependencyEdges"});
+
+  const Graph served = with_dependency_edges(requesting, {edge("A.x", "B.y")});
+  EXPECT_TRUE(served.nodes_and_edges_checked());
+  EXPECT_TRUE(validate_unless_checked(served).empty());
+  const Graph stray = with_dependency_edges(requesting, {edge("C.x", "B.y")});
+  EXPECT_EQ(kinds(validate_unless_checked(stray)), Texts{"DependencyEdgeNotInGraph"});
+}
+
 TEST(Validation, ReportsPassesInFixedOrder) {
   const Graph g = with_dependency_edges(
       Graph({node("A", {}, {"x"}),

@@ -35,6 +35,59 @@ TEST(NetSim, NewNetHasEmptyEntriesForEdgesInputPortsAndOutsideOnly) {
   EXPECT_FALSE(net.startup_requests_sent());
 }
 
+// Enough edges and input ports that their entries span several storage
+// segments: each edge still delivers to its own target port, and the
+// entries are walked in handle order (input ports, edges, OutsideNet).
+TEST(NetSim, ManyLocationsEachEdgeDeliversToItsOwnPort) {
+  constexpr std::size_t kPairs = 150;
+  std::vector<Node> nodes;
+  std::vector<Edge> edges;
+  // Names appended rather than "A" + n: GCC 12 misreports that under -Wrestrict.
+  const auto named = [](const char* prefix, std::size_t i, const char* suffix = "") {
+    return std::string(prefix).append(std::to_string(i)).append(suffix);
+  };
+  for (std::size_t i = kPairs; i-- > 0;) {
+    nodes.push_back(node(named("A", i), {}, {"out"}));
+    nodes.push_back(node(named("B", i), {"in"}, {}));
+    edges.push_back(edge(named("A", i, ".out"), named("B", i, ".in")));
+  }
+  NetSim net(Graph(nodes, edges));
+  ASSERT_EQ(net.packets_by_location().size(), 2u * kPairs + 1);
+  std::size_t walked = 0;
+  for (const auto& [location, entry] : net.packets_by_location()) {
+    EXPECT_EQ(entry.handle(), walked);
+    const auto expected = walked < kPairs       ? PacketLocation::Kind::InputPort
+                          : walked < 2 * kPairs ? PacketLocation::Kind::Edge
+                                                : PacketLocation::Kind::OutsideNet;
+    EXPECT_EQ(location.kind(), expected) << location.debug_string();
+    ++walked;
+  }
+  std::vector<Ulid> sent;
+  for (std::size_t i = 0; i < kPairs; ++i) {
+    sent.push_back(place_packet(net, on_edge(named("A", i, ".out"), named("B", i, ".in"))));
+  }
+  EXPECT_TRUE(step(net).made_progress);
+  for (std::size_t i = 0; i < kPairs; ++i) {
+    EXPECT_EQ(net.get_packets_at_location(at_input(named("B", i), "in")), Ids{sent[i]}) << i;
+  }
+  ExpectNetInvariants(net);
+}
+
+// A net re-checks the dependency edges of a graph whose nodes and edges an
+// earlier validation (of a graph sharing them) found clean.
+TEST(NetSim, DependencyEdgesOfAnAlreadyCheckedGraphAreStillValidated) {
+  const Graph base({node("A", {}, {"x"}), node("B", {"y"})}, {edge("A.x", "B.y")});
+  NetSim first(base);
+  try {
+    NetSim net(with_dependency_edges(base, {edge("A.x", "C.y")}));
+    FAIL() << "a net was built over an invalid graph";
+  } catch (const InternalFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()),
+              "Cannot create NetSim with invalid graph:\n"
+              "  - dependency edge A.out.x -> C.in.y is not in the graph's edge set");
+  }
+}
+
 TEST(NetSim, QueriesOnLocationsWithoutEntryAnswerEmpty) {
   NetSim net(small_graph());
   const PacketLocation nowhere[] = {PacketLocation::OutputPort(Ulid::Generate(), Name("out")),

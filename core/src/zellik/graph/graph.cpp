@@ -1,5 +1,6 @@
 #include "zellik/graph/graph.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "zellik/base/internal_failure.h"
@@ -16,6 +17,16 @@ const Node* NodeMap::find(const Name& name) const {
 const Node* NodeMap::find(std::string_view name) const {
   auto it = index_.find(name);
   return it == index_.end() ? nullptr : &entries_[it->second].second;
+}
+
+std::size_t NodeMap::position(const Node& node) const {
+  if (entries_.empty()) return 0;
+  // By address: the nodes sit in one array of (name, node) pairs.
+  const auto first = reinterpret_cast<std::uintptr_t>(&entries_.front().second);
+  const auto at = reinterpret_cast<std::uintptr_t>(&node);
+  if (at < first) return size();
+  const std::size_t i = (at - first) / sizeof(value_type);
+  return i < size() && &entries_[i].second == &node ? i : size();
 }
 
 // --- EdgeSet ----------------------------------------------------------------
@@ -58,6 +69,7 @@ Graph::Graph(std::vector<Node> nodes, std::vector<Edge> edges)
     if (!node_map.index_.try_emplace(node.name, node_map.entries_.size()).second) {
       fail("Duplicate node name: '" + node.name.str() + "'");
     }
+    if (node.dependency_request_config) tables->has_request_configs = true;
     Name key = node.name;
     node_map.entries_.emplace_back(std::move(key), std::move(node));
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,6 +32,9 @@ class NodeMap {
   // The node of that name, or null.
   const Node* find(const Name& name) const;
   const Node* find(std::string_view name) const;
+  // The place of `node` in iteration order (0 first), or size() when
+  // `node` is not one of this map's nodes. No hashing.
+  std::size_t position(const Node& node) const;
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
   const_iterator begin() const { return entries_.begin(); }
@@ -125,6 +129,20 @@ class Graph {
   std::size_t node_count() const { return tables_->nodes.size(); }
   std::size_t edge_count() const { return tables_->edges.size(); }
 
+  // Whether any node has a dependency request configuration.
+  bool has_request_configs() const { return tables_->has_request_configs; }
+
+  // Whether a validation has already found the nodes and edges of this
+  // graph (those checks that do not look at the dependency edges) free of
+  // faults. The tables never change, so once is enough for every graph
+  // sharing them; set only by validation.
+  bool nodes_and_edges_checked() const {
+    return tables_->nodes_and_edges_checked.load(std::memory_order_relaxed);
+  }
+  void mark_nodes_and_edges_checked() const {
+    tables_->nodes_and_edges_checked.store(true, std::memory_order_relaxed);
+  }
+
   friend Graph with_dependency_edges(Graph graph, std::vector<Edge> edges);
 
  private:
@@ -156,6 +174,9 @@ class Graph {
     PortIndex<const Edge*> edges_by_tail;
     PortIndex<std::vector<Edge>> edges_by_head;
     std::vector<Edge> edge_list;
+    bool has_request_configs = false;
+    // A remembered result, not part of the graph's value.
+    mutable std::atomic<bool> nodes_and_edges_checked{false};
   };
 
   std::shared_ptr<const Tables> tables_;

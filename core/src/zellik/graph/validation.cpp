@@ -100,6 +100,7 @@ void check_dependency_edges(const Graph& graph, std::vector<GraphValidationError
 // Pass 5: a node configured to request has a dependency edge entering one of
 // its inputs (whether or not that input port exists).
 void check_request_configs(const Graph& graph, std::vector<GraphValidationError>& errors) {
+  if (!graph.has_request_configs()) return;
   NameSet entered;  // nodes a dependency edge enters at an input
   for (const Edge& edge : graph.dependency_edges()) {
     if (edge.target.port_type == PortType::Input) entered.insert(edge.target.node_name);
@@ -179,6 +180,15 @@ std::vector<GraphValidationError> validate(const Graph& graph) {
   check_edges(graph, errors);
   check_fan_out(graph, errors);
   check_salvo_conditions(graph, errors);
+  if (errors.empty()) graph.mark_nodes_and_edges_checked();
+  check_dependency_edges(graph, errors);
+  check_request_configs(graph, errors);
+  return errors;
+}
+
+std::vector<GraphValidationError> validate_unless_checked(const Graph& graph) {
+  if (!graph.nodes_and_edges_checked()) return validate(graph);
+  std::vector<GraphValidationError> errors;
   check_dependency_edges(graph, errors);
   check_request_configs(graph, errors);
   return errors;

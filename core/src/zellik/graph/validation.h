@@ -75,6 +75,12 @@ using GraphValidationError = std::variant<
 // Never fails; an empty list means the graph is valid.
 std::vector<GraphValidationError> validate(const Graph& graph);
 
+// The same list, skipping the passes over nodes and edges when an earlier
+// validation of a graph sharing these tables found nothing there (the
+// dependency-edge passes always run). For callers that validate every
+// graph they are given, such as NetSim.
+std::vector<GraphValidationError> validate_unless_checked(const Graph& graph);
+
 // The variant name, e.g. "MultipleEdgesFromOutputPort".
 std::string_view kind_name(const GraphValidationError& error);
 

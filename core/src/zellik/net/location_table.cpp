@@ -4,6 +4,15 @@
 
 namespace zellik {
 
+LocationTable::Segments::~Segments() {
+  for (std::size_t h = 0; h < size_; ++h) std::destroy_at(slot(h));
+  for (std::size_t s = 0; s < segments_.size(); ++s) {
+    std::allocator<value_type>().deallocate(segments_[s], kFirstSegment << s);
+  }
+}
+
+LocationTable::~LocationTable() = default;
+
 LocationHandle LocationTable::find(const PacketLocation& location) const {
   const auto it = by_location_.find(location);
   return it == by_location_.end() ? kNoLocation : it->second;

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -60,6 +61,11 @@ class LocationTable {
   LocationTable() = default;
   LocationTable(const LocationTable&) = delete;
   LocationTable& operator=(const LocationTable&) = delete;
+  ~LocationTable();
+
+  // Room for `count` entries in the index by value, so that adding that
+  // many rehashes nothing.
+  void reserve(std::size_t count) { by_location_.reserve(count); }
 
   // The handle of `location`, or kNoLocation when it has no entry.
   LocationHandle find(const PacketLocation& location) const;
@@ -93,6 +99,39 @@ class LocationTable {
   const std::vector<value_type*>& active() const { return active_; }
 
   // Walks the entries that exist, in handle order.
+  // Entries by handle, in segments that never move: segment s holds
+  // kFirstSegment << s entries, so a handle finds its entry with a shift
+  // and a bit count, and a net of any size makes few allocations.
+  class Segments {
+   public:
+    Segments() = default;
+    Segments(const Segments&) = delete;
+    Segments& operator=(const Segments&) = delete;
+    ~Segments();
+
+    std::size_t size() const { return size_; }
+    value_type& operator[](std::size_t h) { return *slot(h); }
+    const value_type& operator[](std::size_t h) const { return *slot(h); }
+    template <class... Args>
+    value_type& emplace_back(Args&&... args);
+
+   private:
+    static constexpr std::size_t kFirstSegment = 64;
+    // Segment s starts at handle kFirstSegment * (2^s - 1).
+    static std::size_t segment_of(std::size_t h) {
+      return static_cast<std::size_t>(std::bit_width(h / kFirstSegment + 1)) - 1;
+    }
+    static std::size_t segment_start(std::size_t s) {
+      return kFirstSegment * ((std::size_t{1} << s) - 1);
+    }
+    value_type* slot(std::size_t h) const {
+      const std::size_t s = segment_of(h);
+      return segments_[s] + (h - segment_start(s));
+    }
+    std::vector<value_type*> segments_;  // raw storage, the first size_ slots built
+    std::size_t size_ = 0;
+  };
+
   template <class Entry, class Deque>
   class basic_iterator {
    public:
@@ -121,7 +160,7 @@ class LocationTable {
     Deque* d_ = nullptr;
     std::size_t i_ = 0;
   };
-  using const_iterator = basic_iterator<const value_type, const std::deque<value_type>>;
+  using const_iterator = basic_iterator<const value_type, const Segments>;
   const_iterator begin() const { return const_iterator(&entries_, 0); }
   const_iterator end() const { return const_iterator(&entries_, entries_.size()); }
 
@@ -132,11 +171,23 @@ class LocationTable {
   void activate(LocationHandle h);
   void deactivate(LocationHandle h);
 
-  std::deque<value_type> entries_;
+  Segments entries_;
   std::vector<LocationHandle> free_;
   boost::unordered_flat_map<PacketLocation, LocationHandle, PacketLocationHash> by_location_;
   std::vector<value_type*> active_;
 };
+
+template <class... Args>
+LocationTable::value_type& LocationTable::Segments::emplace_back(Args&&... args) {
+  const std::size_t s = segment_of(size_);
+  if (s == segments_.size()) {
+    segments_.reserve(s + 1);
+    segments_.push_back(std::allocator<value_type>().allocate(kFirstSegment << s));
+  }
+  value_type* entry = std::construct_at(slot(size_), std::forward<Args>(args)...);
+  ++size_;
+  return *entry;
+}
 
 template <class Renumber>
 void LocationTable::remove(LocationHandle h, PacketQueue::Slot slot, Renumber&& renumber) {

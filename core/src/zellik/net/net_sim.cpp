@@ -23,27 +23,41 @@ std::string invalid_graph_message(const std::vector<GraphValidationError>& error
 }  // namespace
 
 NetSim::NetSim(const Graph& graph, IdSource ids) : graph_(graph), ids_(ids) {
-  const std::vector<GraphValidationError> errors = validate(graph_);
+  const std::vector<GraphValidationError> errors = validate_unless_checked(graph_);
   if (!errors.empty()) fail(invalid_graph_message(errors));
 
+  const NodeMap& nodes = graph_.nodes();
+  std::size_t input_ports = 0;
+  for (const auto& [name, node] : nodes) input_ports += node.in_ports.size();
+  const std::size_t edges = graph_.edges().size();
+  locations_.reserve(input_ports + edges + 1);
+
   // Input ports first, so that each edge can be given its target's handle.
-  for (const auto& [name, node] : graph_.nodes()) {
+  // `ports` holds each input port's Port, by handle, for the edges.
+  std::vector<const Port*> ports;
+  ports.reserve(input_ports);
+  node_input_index_.assign(nodes.size(), kNoInputs);
+  std::size_t position = 0;
+  for (const auto& [name, node] : nodes) {
     if (!node.in_ports.empty()) {
       const auto index = static_cast<std::uint32_t>(node_inputs_.size());
-      node_index_.emplace(&node, index);
-      auto& ports = node_inputs_.emplace_back().ports;
-      ports.reserve(node.in_ports.size());
+      node_input_index_[position] = index;
+      auto& handles = node_inputs_.emplace_back().ports;
+      handles.reserve(node.in_ports.size());
       for (const auto& [port_name, port] : node.in_ports) {
         const LocationHandle h = locations_.ensure(PacketLocation::InputPort(name, port_name));
         locations_[h].second.node = &node;
         locations_[h].second.node_index = index;
-        ports.emplace_back(port_name, h);
+        handles.emplace_back(port_name, h);
+        ports.resize(std::max<std::size_t>(ports.size(), h + 1));
+        ports[h] = &port;
       }
     }
     if (node.dependency_request_config &&
         node.dependency_request_config->has_trigger(DependencyRequestTrigger::OnNoSalvoTriggered)) {
       request_tokens_.insert_or_assign(name, true);
     }
+    ++position;
   }
   for (const Edge& edge : graph_.edges()) {
     const LocationHandle h = locations_.ensure(PacketLocation::Edge(edge));
@@ -51,10 +65,10 @@ NetSim::NetSim(const Graph& graph, IdSource ids) : graph_(graph), ids_(ids) {
     // A validated graph has every target; the step re-checks, as before.
     const Node* target = graph_.find_node(edge.target.node_name);
     if (target == nullptr) continue;
-    const auto port = target->in_ports.find(edge.target.port_name);
-    if (port == target->in_ports.end()) continue;
-    entry.target = input_port_handle(*target, edge.target.port_name);
-    entry.target_port = &port->second;
+    const LocationHandle port = input_port_handle(*target, edge.target.port_name);
+    if (port == kNoLocation) continue;
+    entry.target = port;
+    entry.target_port = ports[port];
   }
   locations_.ensure(PacketLocation::OutsideNet());
 }
@@ -198,8 +212,10 @@ LocationHandle NetSim::input_port_handle(const Node& node, const Name& port_name
 }
 
 const std::vector<std::pair<Name, LocationHandle>>* NetSim::input_ports_of(const Node& node) const {
-  const auto it = node_index_.find(&node);
-  return it == node_index_.end() ? nullptr : &node_inputs_[it->second].ports;
+  const std::size_t position = graph_.nodes().position(node);
+  if (position >= node_input_index_.size()) return nullptr;
+  const std::uint32_t index = node_input_index_[position];
+  return index == kNoInputs ? nullptr : &node_inputs_[index].ports;
 }
 
 Epoch& NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {

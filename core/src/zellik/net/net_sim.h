@@ -276,7 +276,10 @@ class NetSim {
     std::uint64_t seen_in_step = 0;
   };
   std::vector<NodeInputs> node_inputs_;  // indexed by LocationEntry::node_index
-  boost::unordered_flat_map<const Node*, std::uint32_t> node_index_;
+  // A node's index into node_inputs_, by the node's position in the graph;
+  // kNoInputs for a node without input ports.
+  static constexpr std::uint32_t kNoInputs = std::numeric_limits<std::uint32_t>::max();
+  std::vector<std::uint32_t> node_input_index_;
   std::uint64_t step_serial_ = 0;
   EpochTable epochs_;
   UlidSet startable_epochs_;
