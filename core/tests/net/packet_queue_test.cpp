@@ -183,6 +183,34 @@ TEST(PacketQueueSlots, RandomOperationsAgreeWithAPlainVector) {
   }
 }
 
+// Holes spread over many blocks of a deep queue: removals anywhere (mostly
+// from the middle), undos and inserts, checked against the plain vector.
+TEST(PacketQueueSlots, RandomOperationsOnADeepQueueAgreeWithAPlainVector) {
+  for (std::uint32_t seed = 1; seed <= 3; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    SlotModel m(seed);
+    std::uint64_t next = 1;
+    for (int n = 0; n < 1000; ++n) m.push(id(next++));
+    for (int step = 0; step < 400; ++step) {
+      const std::size_t op = m.pick(10);
+      if (op == 0) {
+        m.push(id(next++));
+        m.forget_undos();
+      } else if (op < 6) {
+        m.remove_at(m.pick(m.size()));
+      } else if (op == 6) {
+        m.forget_undos();
+        m.insert_at(m.pick(m.size() + 1), id(next++));
+      } else if (m.pending_undos() > 0) {
+        m.undo_one();
+      }
+      if (step % 20 == 0) m.check();
+      if (HasFatalFailure()) return;
+    }
+    m.check();
+  }
+}
+
 TEST(PacketQueueSlots, UndoAtEveryPositionOfADeepQueueRestoresOrderAndSlot) {
   constexpr std::uint64_t kDepth = 600;
   PacketQueue q;

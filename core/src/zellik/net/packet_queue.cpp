@@ -44,18 +44,23 @@ bool PacketQueue::holds(Slot slot, const Ulid& id) const {
 std::size_t PacketQueue::select(std::size_t i) const {
   // The smallest k such that [0, k] holds head_ + i + 1 slots that are not
   // holes (the head_ gone slots before the head, then the queued packets):
-  // a descent of the hole tree.
+  // a descent of the hole tree to the block that holds k, then a scan of
+  // that block. Blocks past the storage count as kBlock slots without
+  // holes; the descent never passes the block of the last packet.
   const std::size_t n = tree_.size() - 1;
-  std::size_t pos = 0;
+  std::size_t block = 0;
   std::size_t rem = head_ + i + 1;
   for (std::size_t step = std::bit_floor(n); step > 0; step >>= 1) {
-    const std::size_t next = pos + step;
-    if (next <= n && step - tree_[next] < rem) {
-      pos = next;
-      rem -= step - tree_[next];
+    const std::size_t next = block + step;
+    if (next <= n && step * kBlock - tree_[next] < rem) {
+      block = next;
+      rem -= step * kBlock - tree_[next];
     }
   }
-  return pos;
+  std::size_t k = block * kBlock;
+  for (;; ++k) {
+    if (state_[k] != kHole && --rem == 0) return k;
+  }
 }
 
 std::optional<std::size_t> PacketQueue::index_of(const Ulid& id) const {
@@ -84,10 +89,12 @@ bool PacketQueue::remove(const Ulid& id) {
 }
 
 void PacketQueue::rebuild_tree() {
-  const std::size_t n = std::max<std::size_t>(2 * ids_.size(), 64);
+  // Room for the storage to double before the next rebuild.
+  const std::size_t n = std::max<std::size_t>(2 * ((ids_.size() + kBlock - 1) / kBlock), 16);
   tree_.assign(n + 1, 0);
-  for (std::size_t k = 0; k < ids_.size(); ++k) {
-    if (state_[k] == kHole) tree_[k + 1] = 1;
+  if (holes_ == 0) return;
+  for (std::size_t k = head_; k < ids_.size(); ++k) {
+    if (state_[k] == kHole) ++tree_[k / kBlock + 1];
   }
   for (std::size_t i = 1; i <= n; ++i) {
     const std::size_t parent = i + (i & (~i + 1));
@@ -96,25 +103,23 @@ void PacketQueue::rebuild_tree() {
 }
 
 void PacketQueue::tree_add(std::size_t k, int delta) {
-  for (std::size_t i = k + 1; i < tree_.size(); i += i & (~i + 1)) {
+  for (std::size_t i = k / kBlock + 1; i < tree_.size(); i += i & (~i + 1)) {
     tree_[i] = static_cast<std::uint32_t>(static_cast<int>(tree_[i]) + delta);
   }
 }
 
 std::size_t PacketQueue::holes_before(std::size_t k) const {
   std::size_t sum = 0;
-  for (std::size_t i = k; i > 0; i -= i & (~i + 1)) sum += tree_[i];
+  for (std::size_t i = k / kBlock; i > 0; i -= i & (~i + 1)) sum += tree_[i];
+  for (std::size_t j = k - k % kBlock; j < k; ++j) sum += state_[j] == kHole;
   return sum;
 }
 
 void PacketQueue::mark_hole(std::size_t k) {
+  if (!tree_covers_storage()) rebuild_tree();
   state_[k] = kHole;
   ++holes_;
-  if (tree_.size() <= ids_.size()) {
-    rebuild_tree();
-  } else {
-    tree_add(k, +1);
-  }
+  tree_add(k, +1);
 }
 
 void PacketQueue::fill_hole(std::size_t k) {
@@ -127,7 +132,7 @@ void PacketQueue::fill_hole(std::size_t k) {
 void PacketQueue::grow_back() {
   ids_.emplace_back();
   state_.push_back(kGone);
-  if (tree_.size() <= ids_.size()) {
+  if (!tree_covers_storage()) {
     if (holes_ > 0) {
       rebuild_tree();
     } else {
@@ -184,7 +189,7 @@ bool PacketQueue::consistent() const {
   }
   if (live != live_ || holes != holes_) return false;
   if (holes_ == 0) return true;
-  if (tree_.size() <= ids_.size()) return false;
+  if (!tree_covers_storage()) return false;
   std::size_t expected = 0;
   for (std::size_t k = 0; k <= ids_.size(); ++k) {
     if (holes_before(k) != expected) return false;

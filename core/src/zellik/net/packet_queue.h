@@ -15,10 +15,12 @@ namespace zellik {
 // Each packet occupies an arrival slot: a number the queue hands out on
 // append and that stays the packet's while it is queued (the owner keeps it
 // beside the packet, so the queue never searches for an id). A packet that
-// leaves from the middle leaves a hole behind; holes are counted in a Fenwick
-// tree, so the position of a slot and the slot at a position cost O(log n)
-// at any depth, and the common FIFO path (append at the back, leave at the
-// head) never touches the tree. Undo puts a packet back into the hole it left
+// leaves from the middle leaves a hole behind; holes are counted per block of
+// kBlock slots in a Fenwick tree over the blocks, so the position of a slot
+// and the slot at a position cost O(log n) plus a scan of one block at any
+// depth, and the tree stays small enough to sit in cache (4 bytes per block).
+// The common FIFO path (append at the back, leave at the head) never touches
+// the tree. Undo puts a packet back into the hole it left
 // (O(log n)); only when no hole is next to the position does the queue shift
 // the shorter run of neighbours by one slot.
 //
@@ -126,8 +128,13 @@ class PacketQueue {
   std::size_t index_at(std::size_t i) const { return holes_ == 0 ? head_ + i : select(i); }
   std::size_t select(std::size_t i) const;
 
-  // Hole tree (Fenwick, 1-based over storage indexes). Whenever holes_ > 0
-  // it is built and covers every storage index.
+  // Hole tree (Fenwick, 1-based over blocks of kBlock storage indexes, each
+  // counting the holes in its block). Whenever holes_ > 0 it is built and
+  // covers every storage index.
+  static constexpr std::size_t kBlock = 64;
+  bool tree_covers_storage() const {
+    return !tree_.empty() && (tree_.size() - 1) * kBlock >= ids_.size();
+  }
   void rebuild_tree();
   void tree_add(std::size_t k, int delta);
   std::size_t holes_before(std::size_t k) const;  // holes in [0, k)
