@@ -2,7 +2,8 @@
 // 200 deep edges and their undo, per event; and each queue operation (append,
 // leave at the head, leave from the middle or the tail, put back by undo) on
 // a location holding 1,000 packets against one holding 1,000,000. A queue
-// operation must cost the same at both depths.
+// operation must cost the same at both depths. Last, packets leaving the
+// middle of a deep OutsideNet in random order, per move.
 
 #include <benchmark/benchmark.h>
 
