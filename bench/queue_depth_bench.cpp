@@ -98,6 +98,31 @@ void BM_EdgeMovesUntilBlocked(benchmark::State& state) {
 }
 BENCHMARK(BM_EdgeMovesUntilBlocked)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The same moves driven step by step, as an executor does: each do_action
+// (RunStep) returns one step's events (one per edge) and they are dropped
+// before the next step. Reported per event.
+void BM_EdgeMovesPerStep(benchmark::State& state) {
+  const long edges = 200;
+  const long depth = state.range(0);
+  long events = 0;
+  const NetAction step = action::RunStep{};
+  for (auto _ : state) {
+    std::unique_ptr<NetSim> net = deep_net(edges, depth);
+    const auto start = Clock::now();
+    for (;;) {
+      NetActionResponse r = net->do_action(step);
+      const std::size_t n = r.value().events.size();
+      if (n == 0) break;
+      events += static_cast<long>(n);
+    }
+    state.SetIterationTime(seconds_since(start));
+  }
+  state.SetItemsProcessed(events);
+  state.counters["ns_per_event"] = benchmark::Counter(
+      static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_EdgeMovesPerStep)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // Undo of every step of the run above, newest step first. Reported per event.
 void BM_UndoEdgeMoves(benchmark::State& state) {
   const long edges = 200;
