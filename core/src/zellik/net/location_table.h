@@ -24,12 +24,19 @@ namespace zellik {
 using LocationHandle = std::uint32_t;
 inline constexpr LocationHandle kNoLocation = std::numeric_limits<LocationHandle>::max();
 
+// A packet's row in the net's dense packet table, held while the packet
+// exists; a departed packet's row is reused. Queues hold these, so a step
+// reaches a packet's record without hashing its id.
+using PacketIndex = std::uint32_t;
+inline constexpr PacketIndex kNoPacket = std::numeric_limits<PacketIndex>::max();
+using LocationQueue = BasicPacketQueue<PacketIndex>;
+
 // The packets queued at one location, and what a run step needs to know about
 // it without looking anything up by name: an edge's target input port (its
 // handle and its slots), an input port's node.
 class LocationEntry {
  public:
-  PacketQueue queue;
+  LocationQueue queue;
   LocationHandle target = kNoLocation;  // Edge: the input port it delivers to
   const Port* target_port = nullptr;    // Edge: that port's slots
   const Node* node = nullptr;           // InputPort: the node it belongs to
@@ -71,7 +78,7 @@ class LocationTable {
   value_type& operator[](LocationHandle h) { return entries_[h]; }
   const value_type& operator[](LocationHandle h) const { return entries_[h]; }
   const PacketLocation& location(LocationHandle h) const { return entries_[h].first; }
-  const PacketQueue& queue(LocationHandle h) const { return entries_[h].second.queue; }
+  const LocationQueue& queue(LocationHandle h) const { return entries_[h].second.queue; }
 
   // The entry of `location`, created empty when absent.
   LocationHandle ensure(const PacketLocation& location);
@@ -82,12 +89,12 @@ class LocationTable {
   void erase(const PacketLocation& location);
 
   // Queue changes. Each keeps the active index right.
-  PacketQueue::Slot append(LocationHandle h, const Ulid& id);
+  LocationQueue::Slot append(LocationHandle h, PacketIndex packet);
   template <class Renumber>
-  void remove(LocationHandle h, PacketQueue::Slot slot, Renumber&& renumber);
+  void remove(LocationHandle h, LocationQueue::Slot slot, Renumber&& renumber);
   template <class Renumber>
-  PacketQueue::Slot insert(LocationHandle h, std::size_t index, const Ulid& id,
-                           Renumber&& renumber);
+  LocationQueue::Slot insert(LocationHandle h, std::size_t index, PacketIndex packet,
+                             Renumber&& renumber);
 
   // The active index (any order).
   const std::vector<value_type*>& active() const { return active_; }
@@ -139,16 +146,16 @@ class LocationTable {
 };
 
 template <class Renumber>
-void LocationTable::remove(LocationHandle h, PacketQueue::Slot slot, Renumber&& renumber) {
-  PacketQueue& queue = entries_[h].second.queue;
+void LocationTable::remove(LocationHandle h, LocationQueue::Slot slot, Renumber&& renumber) {
+  LocationQueue& queue = entries_[h].second.queue;
   queue.remove_slot(slot, renumber);
   if (queue.empty()) deactivate(h);
 }
 
 template <class Renumber>
-PacketQueue::Slot LocationTable::insert(LocationHandle h, std::size_t index, const Ulid& id,
-                                        Renumber&& renumber) {
-  const PacketQueue::Slot slot = entries_[h].second.queue.insert_at(index, id, renumber);
+LocationQueue::Slot LocationTable::insert(LocationHandle h, std::size_t index, PacketIndex packet,
+                                          Renumber&& renumber) {
+  const LocationQueue::Slot slot = entries_[h].second.queue.insert_at(index, packet, renumber);
   activate(h);
   return slot;
 }

@@ -64,13 +64,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
       fail("Edge targets a non-existent input port");
     }
     if (!e.target_port->slots_spec.has_room(count_at(e.target))) continue;
-    step_moves_.push_back(EdgeMove{e.handle(), e.target, packets_.end()});
-  }
-  // All the packet records are looked up before the first move, so that their
-  // cache misses overlap instead of following one another.
-  for (EdgeMove& m : step_moves_) {
-    m.packet = packets_.find(locations_.queue(m.from).front());
-    if (m.packet == packets_.end()) fail("Packet on an edge is missing from the packet table");
+    step_moves_.push_back(EdgeMove{e.handle(), e.target, e.queue.front()});
   }
   const std::size_t wanted = events.size() + step_moves_.size() + 8;
   if (wanted > events.capacity()) events.reserve(std::max(wanted, 2 * events.capacity()));
@@ -79,7 +73,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   for (const EdgeMove& m : step_moves_) {
     move_head(m.packet, m.to);
     // The head of an edge is at position 0 when it leaves.
-    events.emplace_back(event::PacketMoved{now, m.packet->first, locations_.location(m.from),
+    events.emplace_back(event::PacketMoved{now, packets_[m.packet].id, locations_.location(m.from),
                                            locations_.location(m.to), 0});
     made_progress = true;
   }
@@ -130,15 +124,15 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
   if (fired_condition == nullptr) return false;
 
   std::vector<std::pair<Name, Ulid>> taken;
-  std::vector<LocationHandle> taken_from;
+  std::vector<std::pair<PacketIndex, LocationHandle>> taken_from;
   for (const auto& [port_name, how_many] : fired_condition->ports) {
     const LocationHandle h = input_port_handle(node, port_name);
     if (h == kNoLocation) continue;
-    const PacketQueue& queue = locations_.queue(h);
+    const LocationQueue& queue = locations_.queue(h);
     const std::uint64_t take = how_many.take_from(queue.size());
     for (std::uint64_t i = 0; i < take; ++i) {
-      taken.emplace_back(port_name, queue.at(i));
-      taken_from.push_back(h);
+      taken.emplace_back(port_name, packets_[queue.at(i)].id);
+      taken_from.emplace_back(queue.at(i), h);
     }
   }
 
@@ -149,13 +143,10 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
   const LocationHandle inside = handle_of(PacketLocation::Node(epoch_id), "Node location");
   for (std::size_t i = 0; i < taken.size(); ++i) {
     const Ulid& packet_id = taken[i].second;
-    auto packet = packets_.find(packet_id);
-    if (packet == packets_.end() || packet->second.location != taken_from[i]) {
-      fail("Packet should exist at from_location");
-    }
+    const auto [packet, from] = taken_from[i];
+    if (packets_[packet].location != from) fail("Packet should exist at from_location");
     const std::uint64_t index = move_packet(packet, inside);
-    events.emplace_back(event::PacketMoved{now_millis(), packet_id,
-                                           locations_.location(taken_from[i]),
+    events.emplace_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
                                            locations_.location(inside), index});
   }
   return true;
