@@ -12,23 +12,12 @@
 
 #include "zellik/graph/node.h"
 #include "zellik/graph/port.h"
+#include "zellik/net/handles.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/packet_queue.h"
 
 namespace zellik {
 
-// A small dense number naming one location of a net while it exists. Edges,
-// input ports and OutsideNet get theirs when the net is made and keep them;
-// a Node or OutputPort location gets one when its epoch is created, and the
-// number is reused once the epoch is gone.
-using LocationHandle = std::uint32_t;
-inline constexpr LocationHandle kNoLocation = std::numeric_limits<LocationHandle>::max();
-
-// A packet's row in the net's dense packet table, held while the packet
-// exists; a departed packet's row is reused. Queues hold these, so a step
-// reaches a packet's record without hashing its id.
-using PacketIndex = std::uint32_t;
-inline constexpr PacketIndex kNoPacket = std::numeric_limits<PacketIndex>::max();
 using LocationQueue = BasicPacketQueue<PacketIndex>;
 
 // The packets queued at one location, and what a run step needs to know about
@@ -79,6 +68,11 @@ class LocationTable {
   const value_type& operator[](LocationHandle h) const { return entries_[h]; }
   const PacketLocation& location(LocationHandle h) const { return entries_[h].first; }
   const LocationQueue& queue(LocationHandle h) const { return entries_[h].second.queue; }
+  // Whether `h` is the entry of `location` now (a handle kept from earlier
+  // may have been reused, or be any number at all).
+  bool is_entry_of(LocationHandle h, const PacketLocation& location) const {
+    return h < entries_.size() && entries_[h].second.in_use_ && entries_[h].first == location;
+  }
 
   // The entry of `location`, created empty when absent.
   LocationHandle ensure(const PacketLocation& location);

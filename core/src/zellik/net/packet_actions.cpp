@@ -83,7 +83,7 @@ NetActionResponse NetSim::move_as_action(PacketIndex packet, LocationHandle to) 
   const std::uint64_t from_index = move_packet(packet, to);
   EventList events;
   events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
-                                      locations_.location(to), from_index});
+                                      locations_.location(to), from_index, packet, from});
   return NetActionSuccess{response::Empty{}, std::move(events)};
 }
 
@@ -174,7 +174,8 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
         orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
       } else {
         events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(plan.from),
-                                            locations_.location(plan.to), from_index});
+                                            locations_.location(plan.to), from_index, packet,
+                                            plan.from});
       }
     }
   }

@@ -36,6 +36,14 @@ class PacketTable {
     return it == index_.end() ? kNoPacket : *it;
   }
   bool contains(const Ulid& id) const { return index_.contains(id); }
+  // The row of the packet `id`, tried first at `hint` (a row the packet had
+  // once, or any number), which saves hashing the id when it still holds.
+  PacketIndex find(const Ulid& id, PacketIndex hint) const {
+    if (hint < rows_.size() && rows_[hint].location != kNoLocation && rows_[hint].id == id) {
+      return hint;
+    }
+    return find(id);
+  }
   std::size_t size() const { return index_.size(); }
 
   // Adds a packet whose id is not in the table and returns its row.

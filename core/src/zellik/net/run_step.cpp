@@ -74,7 +74,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
     move_head(m.packet, m.to);
     // The head of an edge is at position 0 when it leaves.
     events.emplace_back(event::PacketMoved{now, packets_[m.packet].id, locations_.location(m.from),
-                                           locations_.location(m.to), 0});
+                                           locations_.location(m.to), 0, m.packet, m.from});
     made_progress = true;
   }
 
@@ -147,7 +147,7 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
     if (packets_[packet].location != from) fail("Packet should exist at from_location");
     const std::uint64_t index = move_packet(packet, inside);
     events.emplace_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
-                                           locations_.location(inside), index});
+                                           locations_.location(inside), index, packet, from});
   }
   return true;
 }

@@ -109,7 +109,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     }
 
     Outcome operator()(const event::PacketMoved& e) const {
-      const PacketIndex packet = net.packets_.find(e.packet_id);
+      const PacketIndex packet = net.packets_.find(e.packet_id, e.packet_row);
       if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
       PacketRecord& record = net.packets_[packet];
       const PacketLocation& at = net.locations_.location(record.location);
@@ -120,7 +120,9 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       }
       // The room at from_location once the packet has left to_location (the
       // two are the same location when a move re-queued the packet).
-      LocationHandle from = net.locations_.find(e.from_location);
+      LocationHandle from = net.locations_.is_entry_of(e.from_handle, e.from_location)
+                                ? e.from_handle
+                                : net.locations_.find(e.from_location);
       std::uint64_t room = from == kNoLocation ? 0 : net.count_at(from);
       if (from == record.location) --room;
       if (e.from_index > room) {
