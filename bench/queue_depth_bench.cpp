@@ -13,57 +13,20 @@
 #include <variant>
 #include <vector>
 
+#include "bench_nets.h"
 #include "zellik/graph/graph.h"
 #include "zellik/net/net_sim.h"
 
 namespace zellik {
 namespace {
 
-Name numbered(const char* prefix, long i) { return Name(prefix + std::to_string(i)); }
-
-PortRef out_port(Name node, const char* port) {
-  return PortRef{std::move(node), PortType::Output, Name(port)};
-}
-PortRef in_port(Name node, const char* port) {
-  return PortRef{std::move(node), PortType::Input, Name(port)};
-}
-
-// `pairs` pairs A{i}.out -> B{i}.in; B has no input condition, so packets
-// pile up at its port.
-Graph pairs_graph(long pairs) {
-  std::vector<Node> nodes;
-  std::vector<Edge> edges;
-  for (long i = 0; i < pairs; ++i) {
-    Node a;
-    a.name = numbered("A", i);
-    a.out_ports.emplace(Name("out"), Port{});
-    Node b;
-    b.name = numbered("B", i);
-    b.in_ports.emplace(Name("in"), Port{});
-    edges.push_back(Edge{out_port(a.name, "out"), in_port(b.name, "in")});
-    nodes.push_back(std::move(a));
-    nodes.push_back(std::move(b));
-  }
-  return Graph(std::move(nodes), std::move(edges));
-}
-
-PacketLocation edge_of(long i) {
-  return PacketLocation::Edge(
-      Edge{out_port(numbered("A", i), "out"), in_port(numbered("B", i), "in")});
-}
-
-Ulid place_packet(NetSim& net, const PacketLocation& where) {
-  NetActionResponse made = net.do_action(action::CreatePacket{});
-  const Ulid id = std::get<response::Packet>(made.value().data).packet_id;
-  net.do_action(action::TransportPacketToLocation{id, where});
-  return id;
-}
+using namespace bench;  // NOLINT: the shared benchmark nets
 
 // A net of `edges` edges holding `depth` packets each.
 std::unique_ptr<NetSim> deep_net(long edges, long depth, std::vector<Ulid>* ids = nullptr) {
   auto net = std::make_unique<NetSim>(pairs_graph(edges));
   for (long e = 0; e < edges; ++e) {
-    const PacketLocation where = edge_of(e);
+    const PacketLocation where = pair_edge(e);
     for (long i = 0; i < depth; ++i) {
       const Ulid id = place_packet(*net, where);
       if (ids != nullptr) ids->push_back(id);
@@ -153,7 +116,7 @@ BENCHMARK(BM_UndoEdgeMoves)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMilli
 struct DeepEdge {
   std::unique_ptr<NetSim> net;
   std::vector<Ulid> ids;  // oldest first
-  PacketLocation edge = edge_of(0);
+  PacketLocation edge = pair_edge(0);
   explicit DeepEdge(long depth) { net = deep_net(1, depth, &ids); }
 };
 
