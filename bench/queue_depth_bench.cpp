@@ -40,72 +40,70 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// run_until_blocked over 200 edges of 2,500 packets: one edge move (and its
-// event) per edge per step. Reported per event.
-void BM_EdgeMovesUntilBlocked(benchmark::State& state) {
-  const long edges = 200;
-  const long depth = state.range(0);
+// Runs `timed(state, net)` on a fresh net of 200 edges holding range(0)
+// packets each, per iteration; `timed` sets the iteration's time itself and
+// returns how many events it made or reversed. Reported per event.
+template <class Timed>
+void per_event(benchmark::State& state, Timed&& timed) {
+  constexpr long kEdges = 200;
   long events = 0;
   for (auto _ : state) {
-    std::unique_ptr<NetSim> net = deep_net(edges, depth);
-    const auto start = Clock::now();
-    EventList produced = net->run_until_blocked();
-    state.SetIterationTime(seconds_since(start));
-    events += static_cast<long>(produced.size());
-    if (produced.size() != static_cast<std::size_t>(edges * depth))
-      state.SkipWithError("wrong event count");
+    std::unique_ptr<NetSim> net = deep_net(kEdges, state.range(0));
+    events += timed(state, *net);
   }
   state.SetItemsProcessed(events);
   state.counters["ns_per_event"] = benchmark::Counter(
       static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// One run_until_blocked: one edge move (and its event) per edge per step.
+void BM_EdgeMovesUntilBlocked(benchmark::State& state) {
+  per_event(state, [](benchmark::State& st, NetSim& net) {
+    const auto start = Clock::now();
+    EventList produced = net.run_until_blocked();
+    st.SetIterationTime(seconds_since(start));
+    if (produced.size() != static_cast<std::size_t>(200 * st.range(0)))
+      st.SkipWithError("wrong event count");
+    return static_cast<long>(produced.size());
+  });
 }
 BENCHMARK(BM_EdgeMovesUntilBlocked)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The same moves driven step by step, as an executor does: each do_action
 // (RunStep) returns one step's events (one per edge) and they are dropped
-// before the next step. Reported per event.
+// before the next step.
 void BM_EdgeMovesPerStep(benchmark::State& state) {
-  const long edges = 200;
-  const long depth = state.range(0);
-  long events = 0;
-  const NetAction step = action::RunStep{};
-  for (auto _ : state) {
-    std::unique_ptr<NetSim> net = deep_net(edges, depth);
+  per_event(state, [](benchmark::State& st, NetSim& net) {
+    const NetAction step = action::RunStep{};
+    long events = 0;
     const auto start = Clock::now();
     for (;;) {
-      NetActionResponse r = net->do_action(step);
+      NetActionResponse r = net.do_action(step);
       const std::size_t n = r.value().events.size();
       if (n == 0) break;
       events += static_cast<long>(n);
     }
-    state.SetIterationTime(seconds_since(start));
-  }
-  state.SetItemsProcessed(events);
-  state.counters["ns_per_event"] = benchmark::Counter(
-      static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    st.SetIterationTime(seconds_since(start));
+    return events;
+  });
 }
 BENCHMARK(BM_EdgeMovesPerStep)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Undo of every step of the run above, newest step first. Reported per event.
+// Undo of every step of the run above, newest step first.
 void BM_UndoEdgeMoves(benchmark::State& state) {
-  const long edges = 200;
-  const long depth = state.range(0);
-  long events = 0;
-  const NetAction step = action::RunStep{};
-  for (auto _ : state) {
-    std::unique_ptr<NetSim> net = deep_net(edges, depth);
+  per_event(state, [](benchmark::State& st, NetSim& net) {
+    const NetAction step = action::RunStep{};
     std::vector<EventList> history;
-    while (!net->is_blocked()) history.push_back(std::move(net->do_action(step).value().events));
+    while (!net.is_blocked()) history.push_back(std::move(net.do_action(step).value().events));
+    long events = 0;
     const auto start = Clock::now();
     for (auto it = history.rbegin(); it != history.rend(); ++it) {
-      if (!net->undo_action(step, *it).ok()) state.SkipWithError("undo failed");
+      if (!net.undo_action(step, *it).ok()) st.SkipWithError("undo failed");
       events += static_cast<long>(it->size());
     }
-    state.SetIterationTime(seconds_since(start));
-  }
-  state.SetItemsProcessed(events);
-  state.counters["ns_per_event"] = benchmark::Counter(
-      static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    st.SetIterationTime(seconds_since(start));
+    return events;
+  });
 }
 BENCHMARK(BM_UndoEdgeMoves)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
 
