@@ -84,8 +84,7 @@ void NetSim::emit_startup_requests(EventList& events) {
   if (!nodes.empty()) startup_requests_sent_ = true;
 }
 
-void NetSim::emit_no_salvo_requests(const std::vector<std::uint32_t>& waiting,
-                                    EventList& events) {
+void NetSim::emit_no_salvo_requests(const std::vector<std::uint32_t>& waiting, EventList& events) {
   for (const std::uint32_t index : waiting) {
     const NodeInputs& inputs = node_inputs_[index];
     if (!inputs.requests_when_idle || inputs.fired_in_step == step_serial_) continue;
