@@ -10,13 +10,14 @@ namespace zellik {
 
 void advise_huge_pages(void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
   if (bytes < 4 * kHugePage) return;
-  const auto begin = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+  // The whole huge pages inside the buffer: from the first 2 MiB boundary.
+  const auto address = reinterpret_cast<std::uintptr_t>(data);
+  const std::size_t lead = (kHugePage - address % kHugePage) % kHugePage;
+  const std::size_t length = (bytes - lead) / kHugePage * kHugePage;
   // A refusal (no transparent huge pages here) leaves the buffer as it was.
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  if (length > 0) madvise(static_cast<char*>(data) + lead, length, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)bytes;
