@@ -91,7 +91,7 @@ struct Expected {
 Expected capture(const NetSim& net) {
   Expected s;
   for (const auto& [loc, entry] : net.packets_by_location()) {
-    s.queues[loc.debug_string()] = entry.queue.to_vector();
+    s.queues[loc.debug_string()] = net.get_packets_at_location(loc);
   }
   for (const auto& [id, packet] : net.packets()) s.packets[id] = packet.location.debug_string();
   for (const auto& [id, epoch] : net.epochs()) s.epochs[id] = epoch_text(epoch);

@@ -338,5 +338,39 @@ TEST(Undo, EpochThatStillHoldsPacketsIsNotUnmade) {
   EXPECT_EQ(net.get_packet(p)->location, PacketLocation::OutputPort(id, Name("done")));
 }
 
+// A move event remembers where its net kept the packet and the location it
+// left. Undo must not trust those notes once they are stale: here they point
+// at another live packet's row and at another location's entry, or at no row
+// or entry at all, and undo still puts back the right packet in the right
+// place.
+TEST(Undo, MoveIsUndoneRightWhateverItsRowAndLocationNotesSay) {
+  NetSim net(
+      Graph({NodeBuilder("A").out("out"), NodeBuilder("B").in("in")}, {edge("A.out", "B.in")}));
+  const Ulid other = place_packet(net, PacketLocation::OutsideNet());
+  const Ulid moved = place_packet(net, kEdge);
+  const NetAction step = action::RunStep{};
+  const EventList events = act(net, step);
+  const auto& original = event_as<event::PacketMoved>(events, 0);
+  ASSERT_EQ(original.packet_id, moved);
+  const std::vector<std::pair<PacketIndex, LocationHandle>> notes = {
+      {net.packet_records().find(other),
+       net.packets_by_location().find(PacketLocation::OutsideNet())},
+      {kNoPacket, kNoLocation},
+      {12345, 54321},
+  };
+  for (const auto& [row, handle] : notes) {
+    EventList stale = events;
+    auto& moved_event = std::get<event::PacketMoved>(stale[0]);
+    moved_event.packet_row = row;
+    moved_event.from_handle = handle;
+    const Result<Unit, UndoError> undone = net.undo_action(step, stale);
+    ASSERT_TRUE(undone.ok()) << undone.error().text;
+    EXPECT_EQ(net.get_packets_at_location(kEdge), Ids{moved});
+    EXPECT_EQ(net.get_packets_at_location(PacketLocation::OutsideNet()), Ids{other});
+    ExpectNetInvariants(net);
+    ASSERT_EQ(act(net, step).size(), events.size());  // forward again for the next note
+  }
+}
+
 }  // namespace
 }  // namespace zellik

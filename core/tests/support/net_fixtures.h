@@ -70,7 +70,7 @@ inline std::vector<std::string> describe_net(const NetSim& net) {
   }
   for (const auto& [location, entry] : net.packets_by_location()) {
     lines.push_back("location " + location.debug_string() + ":" +
-                    ids_text(entry.queue.to_vector()));
+                    ids_text(net.get_packets_at_location(location)));
   }
   for (const auto& [id, epoch] : net.epochs()) lines.push_back("epoch " + epoch_text(epoch));
   for (const Ulid& id : net.startable_epochs()) lines.push_back("startable " + id.to_string());

@@ -29,16 +29,16 @@ inline void ExpectNetInvariants(const NetSim& net) {
         << "queue bookkeeping broken at " << location.debug_string();
     EXPECT_EQ(locations.find(location), entry.handle()) << location.debug_string();
     std::size_t position = 0;
-    for (const Ulid& id : entry.queue) {
-      EXPECT_EQ(entry.queue.at(position), id)
+    const PacketTable& records = net.packet_records();
+    for (const PacketIndex row : entry.queue) {
+      EXPECT_EQ(entry.queue.at(position), row)
           << location.debug_string() << " position " << position;
-      const auto record = net.packet_records().find(id);
-      if (record != net.packet_records().end()) {
-        EXPECT_EQ(record->second.location, entry.handle()) << "record of " << id.to_string();
-        EXPECT_TRUE(entry.queue.holds(record->second.slot, id)) << "slot of " << id.to_string();
-        EXPECT_EQ(entry.queue.position(record->second.slot), position)
-            << "position of " << id.to_string();
-      }
+      const Ulid id = records[row].id;
+      EXPECT_EQ(records.find(id), row) << "row of " << id.to_string();
+      EXPECT_EQ(records[row].location, entry.handle()) << "record of " << id.to_string();
+      EXPECT_TRUE(entry.queue.holds(records[row].slot, row)) << "slot of " << id.to_string();
+      EXPECT_EQ(entry.queue.position(records[row].slot), position)
+          << "position of " << id.to_string();
       ++position;
       ++seen[id];
       const FoundPacket packet = net.get_packet(id);

@@ -30,9 +30,9 @@ NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
     if (!node->in_ports.contains(port_name)) {
       return NetActionError::InputPortNotFound(port_name, a.node_name);
     }
-    auto packet = packets_.find(packet_id);
-    if (packet == packets_.end()) return NetActionError::PacketNotFound(packet_id);
-    if (!is_at_input_port(locations_.location(packet->second.location), node->name, port_name)) {
+    const PacketIndex packet = packets_.find(packet_id);
+    if (packet == kNoPacket) return NetActionError::PacketNotFound(packet_id);
+    if (!is_at_input_port(locations_.location(packets_[packet].location), node->name, port_name)) {
       return NetActionError::PacketNotAtInputPort(packet_id, port_name, a.node_name);
     }
     // A packet named twice would no longer be at its port for the second
@@ -48,12 +48,12 @@ NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
 
   const LocationHandle inside = handle_of(PacketLocation::Node(created.id), "Node location");
   for (const auto& [port_name, packet_id] : pairs) {
-    auto packet = packets_.find(packet_id);
-    if (packet == packets_.end()) fail("Packet should exist at from_location");
-    const LocationHandle from = packet->second.location;
+    const PacketIndex packet = packets_.find(packet_id);
+    if (packet == kNoPacket) fail("Packet should exist at from_location");
+    const LocationHandle from = packets_[packet].location;
     const std::uint64_t from_index = move_packet(packet, inside);
     events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
-                                        locations_.location(inside), from_index});
+                                        locations_.location(inside), from_index, packet, from});
   }
   return NetActionSuccess{response::CreatedEpoch{created}, std::move(events)};
 }
@@ -124,9 +124,9 @@ NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
     }
   }
   for (const Ulid& packet_id : doomed) {
-    auto packet = packets_.find(packet_id);
-    if (packet == packets_.end()) fail("Packet in location map not found in packets map");
-    PacketLocation location = locations_.location(packet->second.location);
+    const PacketIndex packet = packets_.find(packet_id);
+    if (packet == kNoPacket) fail("Packet in location map not found in packets map");
+    PacketLocation location = locations_.location(packets_[packet].location);
     erase_packet(packet);
     events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
   }

@@ -42,7 +42,7 @@ LocationHandle LocationTable::reset(const PacketLocation& location) {
   const LocationHandle existing = find(location);
   if (existing == kNoLocation) return ensure(location);
   deactivate(existing);
-  entries_[existing].second.queue = PacketQueue{};
+  entries_[existing].second.queue = LocationQueue{};
   return existing;
 }
 
@@ -57,8 +57,8 @@ void LocationTable::erase(const PacketLocation& location) {
   free_.push_back(h);
 }
 
-PacketQueue::Slot LocationTable::append(LocationHandle h, const Ulid& id) {
-  const PacketQueue::Slot slot = entries_[h].second.queue.push_back(id);
+LocationQueue::Slot LocationTable::append(LocationHandle h, PacketIndex packet) {
+  const LocationQueue::Slot slot = entries_[h].second.queue.push_back(packet);
   activate(h);
   return slot;
 }

@@ -13,24 +13,20 @@
 
 #include "zellik/graph/node.h"
 #include "zellik/graph/port.h"
+#include "zellik/net/handles.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/packet_queue.h"
 
 namespace zellik {
 
-// A small dense number naming one location of a net while it exists. Edges,
-// input ports and OutsideNet get theirs when the net is made and keep them;
-// a Node or OutputPort location gets one when its epoch is created, and the
-// number is reused once the epoch is gone.
-using LocationHandle = std::uint32_t;
-inline constexpr LocationHandle kNoLocation = std::numeric_limits<LocationHandle>::max();
+using LocationQueue = BasicPacketQueue<PacketIndex>;
 
 // The packets queued at one location, and what a run step needs to know about
 // it without looking anything up by name: an edge's target input port (its
 // handle and its slots), an input port's node.
 class LocationEntry {
  public:
-  PacketQueue queue;
+  LocationQueue queue;
   LocationHandle target = kNoLocation;  // Edge: the input port it delivers to
   const Port* target_port = nullptr;    // Edge: that port's slots
   const Node* node = nullptr;           // InputPort: the node it belongs to
@@ -77,7 +73,12 @@ class LocationTable {
   value_type& operator[](LocationHandle h) { return entries_[h]; }
   const value_type& operator[](LocationHandle h) const { return entries_[h]; }
   const PacketLocation& location(LocationHandle h) const { return entries_[h].first; }
-  const PacketQueue& queue(LocationHandle h) const { return entries_[h].second.queue; }
+  const LocationQueue& queue(LocationHandle h) const { return entries_[h].second.queue; }
+  // Whether `h` is the entry of `location` now (a handle kept from earlier
+  // may have been reused, or be any number at all).
+  bool is_entry_of(LocationHandle h, const PacketLocation& location) const {
+    return h < entries_.size() && entries_[h].second.in_use_ && entries_[h].first == location;
+  }
 
   // The entry of `location`, created empty when absent.
   LocationHandle ensure(const PacketLocation& location);
@@ -88,12 +89,12 @@ class LocationTable {
   void erase(const PacketLocation& location);
 
   // Queue changes. Each keeps the active index right.
-  PacketQueue::Slot append(LocationHandle h, const Ulid& id);
+  LocationQueue::Slot append(LocationHandle h, PacketIndex packet);
   template <class Renumber>
-  void remove(LocationHandle h, PacketQueue::Slot slot, Renumber&& renumber);
+  void remove(LocationHandle h, LocationQueue::Slot slot, Renumber&& renumber);
   template <class Renumber>
-  PacketQueue::Slot insert(LocationHandle h, std::size_t index, const Ulid& id,
-                           Renumber&& renumber);
+  LocationQueue::Slot insert(LocationHandle h, std::size_t index, PacketIndex packet,
+                             Renumber&& renumber);
 
   // The active index (any order).
   const std::vector<value_type*>& active() const { return active_; }
@@ -190,16 +191,16 @@ LocationTable::value_type& LocationTable::Segments::emplace_back(Args&&... args)
 }
 
 template <class Renumber>
-void LocationTable::remove(LocationHandle h, PacketQueue::Slot slot, Renumber&& renumber) {
-  PacketQueue& queue = entries_[h].second.queue;
+void LocationTable::remove(LocationHandle h, LocationQueue::Slot slot, Renumber&& renumber) {
+  LocationQueue& queue = entries_[h].second.queue;
   queue.remove_slot(slot, renumber);
   if (queue.empty()) deactivate(h);
 }
 
 template <class Renumber>
-PacketQueue::Slot LocationTable::insert(LocationHandle h, std::size_t index, const Ulid& id,
-                                        Renumber&& renumber) {
-  const PacketQueue::Slot slot = entries_[h].second.queue.insert_at(index, id, renumber);
+LocationQueue::Slot LocationTable::insert(LocationHandle h, std::size_t index, PacketIndex packet,
+                                          Renumber&& renumber) {
+  const LocationQueue::Slot slot = entries_[h].second.queue.insert_at(index, packet, renumber);
   activate(h);
   return slot;
 }

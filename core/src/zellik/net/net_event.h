@@ -8,6 +8,7 @@
 #include "zellik/base/name.h"
 #include "zellik/base/variant_check.h"
 #include "zellik/net/epoch.h"
+#include "zellik/net/handles.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/ulid.h"
 
@@ -63,6 +64,11 @@ struct PacketMoved {
   PacketLocation from_location;
   PacketLocation to_location;
   std::uint64_t from_index;  // position in from_location just before the move
+  // Where the net that made the event kept the packet and from_location then.
+  // Only that net's undo reads them, and only after checking them against
+  // packet_id and from_location; they are not part of the event's value.
+  PacketIndex packet_row = kNoPacket;
+  LocationHandle from_handle = kNoLocation;
 };
 struct InputSalvoTriggered {
   Timestamp timestamp;

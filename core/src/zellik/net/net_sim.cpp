@@ -42,7 +42,13 @@ NetSim::NetSim(const Graph& graph, IdSource ids) : graph_(graph), ids_(ids) {
     if (!node.in_ports.empty()) {
       const auto index = static_cast<std::uint32_t>(node_inputs_.size());
       node_input_index_[position] = index;
-      auto& handles = node_inputs_.emplace_back().ports;
+      NodeInputs& inputs = node_inputs_.emplace_back();
+      inputs.node = &node;
+      inputs.has_conditions = !node.in_salvo_conditions.empty();
+      inputs.requests_when_idle =
+          node.dependency_request_config &&
+          node.dependency_request_config->has_trigger(DependencyRequestTrigger::OnNoSalvoTriggered);
+      auto& handles = inputs.ports;
       handles.reserve(node.in_ports.size());
       for (const auto& [port_name, port] : node.in_ports) {
         const LocationHandle h = locations_.ensure(PacketLocation::InputPort(name, port_name));
@@ -76,14 +82,17 @@ NetSim::NetSim(const Graph& graph, IdSource ids) : graph_(graph), ids_(ids) {
 // --- Queries ----------------------------------------------------------------
 
 FoundPacket NetSim::get_packet(const Ulid& packet_id) const {
-  auto it = packets_.find(packet_id);
-  return it == packets_.end() ? FoundPacket{} : FoundPacket(packet_value(it->first, it->second));
+  const PacketIndex packet = packets_.find(packet_id);
+  return packet == kNoPacket ? FoundPacket{} : FoundPacket(packet_value(packet));
 }
 
 std::vector<std::pair<Ulid, Packet>> NetSim::packets() const {
   std::vector<std::pair<Ulid, Packet>> all;
   all.reserve(packets_.size());
-  for (const auto& [id, record] : packets_) all.emplace_back(id, packet_value(id, record));
+  packets_.for_each([&](PacketIndex packet) {
+    Packet value = packet_value(packet);
+    all.emplace_back(value.id, std::move(value));
+  });
   return all;
 }
 
@@ -94,7 +103,15 @@ const Epoch* NetSim::get_epoch(const Ulid& epoch_id) const {
 
 std::vector<Ulid> NetSim::get_packets_at_location(const PacketLocation& location) const {
   const LocationHandle h = locations_.find(location);
-  return h == kNoLocation ? std::vector<Ulid>{} : locations_.queue(h).to_vector();
+  return h == kNoLocation ? std::vector<Ulid>{} : ids_at(h);
+}
+
+std::vector<Ulid> NetSim::ids_at(LocationHandle h) const {
+  const LocationQueue& queue = locations_.queue(h);
+  std::vector<Ulid> ids;
+  ids.reserve(queue.size());
+  for (const PacketIndex packet : queue) ids.push_back(packets_[packet].id);
+  return ids;
 }
 
 std::uint64_t NetSim::packet_count_at(const PacketLocation& location) const {
@@ -144,54 +161,58 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
 // --- State primitives -------------------------------------------------------
 
 std::uint64_t NetSim::move_packet(const Ulid& packet_id, LocationHandle to) {
-  auto packet = packets_.find(packet_id);
-  if (packet == packets_.end()) {
+  const PacketIndex packet = packets_.find(packet_id);
+  if (packet == kNoPacket) {
     fail("Packet with ID " + packet_id.to_string() + " not found in self._packets");
   }
   return move_packet(packet, to);
 }
 
-std::uint64_t NetSim::move_packet(PacketTable::iterator packet, LocationHandle to) {
-  PacketRecord& record = packet->second;
-  check_queued(packet->first, record);
-  const std::uint64_t from_index = position_of(record);
+std::uint64_t NetSim::move_packet(PacketIndex packet, LocationHandle to) {
+  check_queued(packet);
+  const std::uint64_t from_index = position_of(packet);
+  PacketRecord& record = packets_[packet];
   locations_.remove(record.location, record.slot, renumberer());
   record.location = to;
-  record.slot = locations_.append(to, packet->first);
+  record.slot = locations_.append(to, packet);
   return from_index;
 }
 
-void NetSim::move_head(PacketTable::iterator packet, LocationHandle to) {
-  PacketRecord& record = packet->second;
-  const PacketQueue& from = locations_.queue(record.location);
-  if (from.empty() || from.slot_at(0) != record.slot || from.front() != packet->first) {
-    fail("Packet with ID " + packet->first.to_string() + " is not the head of location " +
+void NetSim::move_head(PacketIndex packet, LocationHandle to) {
+  PacketRecord& record = packets_[packet];
+  const LocationQueue& from = locations_.queue(record.location);
+  if (from.empty() || from.slot_at(0) != record.slot || from.front() != packet) {
+    fail("Packet with ID " + record.id.to_string() + " is not the head of location " +
          locations_.location(record.location).debug_string());
   }
   locations_.remove(record.location, record.slot, renumberer());
   record.location = to;
-  record.slot = locations_.append(to, packet->first);
+  record.slot = locations_.append(to, packet);
 }
 
-std::uint64_t NetSim::position_of(const PacketRecord& record) const {
+std::uint64_t NetSim::position_of(PacketIndex packet) const {
+  const PacketRecord& record = packets_[packet];
   return locations_.queue(record.location).position(record.slot);
 }
 
-void NetSim::insert_packet(const Ulid& packet_id, LocationHandle location) {
-  const PacketQueue::Slot slot = locations_.append(location, packet_id);
-  packets_.emplace(packet_id, PacketRecord{location, slot});
+PacketIndex NetSim::insert_packet(const Ulid& packet_id, LocationHandle location) {
+  // The row is taken first, so that the queue can hold it.
+  const PacketIndex packet = packets_.insert(packet_id, location, 0);
+  packets_[packet].slot = locations_.append(location, packet);
+  return packet;
 }
 
-void NetSim::erase_packet(PacketTable::iterator packet) {
-  const PacketRecord record = packet->second;
-  check_queued(packet->first, record);
+void NetSim::erase_packet(PacketIndex packet) {
+  check_queued(packet);
+  const PacketRecord record = packets_[packet];
   packets_.erase(packet);
   locations_.remove(record.location, record.slot, renumberer());
 }
 
-void NetSim::check_queued(const Ulid& packet_id, const PacketRecord& record) const {
-  if (!locations_.queue(record.location).holds(record.slot, packet_id)) {
-    fail("Packet with ID " + packet_id.to_string() + " not found in location " +
+void NetSim::check_queued(PacketIndex packet) const {
+  const PacketRecord& record = packets_[packet];
+  if (!locations_.queue(record.location).holds(record.slot, packet)) {
+    fail("Packet with ID " + record.id.to_string() + " not found in location " +
          locations_.location(record.location).debug_string());
   }
 }

@@ -25,6 +25,7 @@
 #include "zellik/net/net_event.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/packet_queue.h"
+#include "zellik/net/packet_table.h"
 #include "zellik/net/ulid.h"
 #include "zellik/net/undo_error.h"
 
@@ -36,16 +37,6 @@ struct PendingRequest {
   Name label;
   friend bool operator==(const PendingRequest&, const PendingRequest&) = default;
 };
-
-// Where a packet is, as the net keeps it: its location's handle and its slot
-// in that location's queue.
-struct PacketRecord {
-  LocationHandle location;
-  PacketQueue::Slot slot;
-};
-
-// Packets by id, in one flat open-addressing table (no node per packet).
-using PacketTable = boost::unordered_flat_map<Ulid, PacketRecord, UlidHash>;
 
 // The answer of get_packet: the packet as it stands now, or nothing. Tested
 // against null and read through -> like a pointer, but it holds its value.
@@ -151,7 +142,7 @@ class NetSim {
   // Every packet with its location, in no particular order.
   std::vector<std::pair<Ulid, Packet>> packets() const;
   std::size_t packet_count() const { return packets_.size(); }
-  // Each packet's location handle and queue slot.
+  // Each packet's id, location handle and queue slot, by row.
   const PacketTable& packet_records() const { return packets_; }
   const LocationTable& packets_by_location() const { return locations_; }
   const EpochTable& epochs() const { return epochs_; }
@@ -185,21 +176,23 @@ class NetSim {
   NetActionResponse transport_packet_to_location(const action::TransportPacketToLocation& a);
   // Moves a packet whose checks have passed to `to` and reports the move as
   // the action's one event.
-  NetActionResponse move_as_action(const Ulid& packet_id, LocationHandle to);
+  NetActionResponse move_as_action(PacketIndex packet, LocationHandle to);
 
   // Run step (run_step.cpp).
   NetActionResponse run_step();
   // One step appending its events to `events`; whether it made progress.
   // On an error the events already appended stay for the caller to drop.
   Result<bool, NetActionError> run_step_into(EventList& events);
-  bool try_trigger_input_salvo(const Node& node, EventList& events);
-  bool any_input_condition_holds(const Node& node) const;
+  struct NodeInputs;
+  bool try_trigger_input_salvo(const NodeInputs& inputs, EventList& events);
+  bool any_input_condition_holds(const NodeInputs& inputs) const;
 
   // Requests (requests.cpp): the action and phases 3 to 5 of a step.
   NetActionResponse create_request(const action::CreateRequest& a);
   void emit_startup_requests(EventList& events);
-  void emit_no_salvo_requests(const std::vector<const Node*>& waiting, const NameSet& fired,
-                              EventList& events);
+  // `waiting` are node_inputs_ indexes; a node fired this step when its
+  // fired_in_step is step_serial_.
+  void emit_no_salvo_requests(const std::vector<std::uint32_t>& waiting, EventList& events);
   // Whether a request epoch was made; an action error ends the step.
   Result<bool, NetActionError> resolve_pending_requests(EventList& events);
 
@@ -229,26 +222,32 @@ class NetSim {
   // Moves a packet to the back of `to` and returns its position at the
   // location it left. Throws InternalFailure when the packet is unknown.
   std::uint64_t move_packet(const Ulid& packet_id, LocationHandle to);
-  std::uint64_t move_packet(PacketTable::iterator packet, LocationHandle to);
+  std::uint64_t move_packet(PacketIndex packet, LocationHandle to);
   // Moves the head packet of its queue to the back of `to` (its position, 0,
   // is known).
-  void move_head(PacketTable::iterator packet, LocationHandle to);
+  void move_head(PacketIndex packet, LocationHandle to);
   // InternalFailure unless the record's queue slot holds the packet.
-  void check_queued(const Ulid& packet_id, const PacketRecord& record) const;
+  void check_queued(PacketIndex packet) const;
   // The packet's position in its location's queue.
-  std::uint64_t position_of(const PacketRecord& record) const;
+  std::uint64_t position_of(PacketIndex packet) const;
   // Adds a packet at the back of `location`. The id must be free.
-  void insert_packet(const Ulid& packet_id, LocationHandle location);
+  PacketIndex insert_packet(const Ulid& packet_id, LocationHandle location);
   // Removes a packet from its queue and from the table.
-  void erase_packet(PacketTable::iterator packet);
+  void erase_packet(PacketIndex packet);
   // Keeps a record in step when a queue gives a packet another slot.
   auto renumberer() {
-    return
-        [this](const Ulid& id, PacketQueue::Slot slot) { packets_.find(id)->second.slot = slot; };
+    return [this](PacketIndex packet, LocationQueue::Slot slot) { packets_[packet].slot = slot; };
   }
-  Packet packet_value(const Ulid& id, const PacketRecord& record) const {
-    return Packet{id, locations_.location(record.location)};
+  Packet packet_value(PacketIndex packet) const {
+    const PacketRecord& record = packets_[packet];
+    return Packet{record.id, locations_.location(record.location)};
   }
+  // The id of the i-th packet of `h`.
+  const Ulid& id_at(LocationHandle h, std::size_t i) const {
+    return packets_[locations_.queue(h).at(i)].id;
+  }
+  // The ids at `h`, oldest first.
+  std::vector<Ulid> ids_at(LocationHandle h) const;
   // The handle of a location the net must have; InternalFailure otherwise.
   LocationHandle handle_of(const PacketLocation& location, const char* what) const;
   std::uint64_t count_at(LocationHandle h) const { return locations_.queue(h).size(); }
@@ -271,9 +270,16 @@ class NetSim {
   LocationTable locations_;
   // The input ports of each node that has some: (port name, handle), and the
   // last step that gave the node its chance to fire.
+  // What the step asks of the node, kept here so that it need not visit the
+  // node itself: whether it has input salvo conditions, and whether it
+  // requests when none fires.
   struct NodeInputs {
+    const Node* node = nullptr;
     std::vector<std::pair<Name, LocationHandle>> ports;
     std::uint64_t seen_in_step = 0;
+    std::uint64_t fired_in_step = 0;
+    bool has_conditions = false;
+    bool requests_when_idle = false;
   };
   std::vector<NodeInputs> node_inputs_;  // indexed by LocationEntry::node_index
   // A node's index into node_inputs_, by the node's position in the graph;
@@ -291,10 +297,10 @@ class NetSim {
   struct EdgeMove {
     LocationHandle from;
     LocationHandle to;
-    PacketTable::iterator packet;
+    PacketIndex packet;
   };
   std::vector<EdgeMove> step_moves_;
-  std::vector<const Node*> step_waiting_;
+  std::vector<std::uint32_t> step_waiting_;
   mutable std::optional<RequestIndex> request_index_;
 };
 

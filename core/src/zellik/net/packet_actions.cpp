@@ -32,7 +32,7 @@ struct PortPlan {
   LocationHandle from;
   LocationHandle to;
   bool orphan;
-  std::vector<Ulid> packet_ids;
+  std::vector<PacketIndex> packets;
 };
 
 bool is_running(const EpochTable& epochs, const Ulid& epoch_id) {
@@ -62,10 +62,10 @@ NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
 }
 
 NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
-  auto packet = packets_.find(packet_id);
-  if (packet == packets_.end()) return NetActionError::PacketNotFound(packet_id);
+  const PacketIndex packet = packets_.find(packet_id);
+  if (packet == kNoPacket) return NetActionError::PacketNotFound(packet_id);
 
-  PacketLocation location = locations_.location(packet->second.location);
+  PacketLocation location = locations_.location(packets_[packet].location);
   erase_packet(packet);
 
   EventList events;
@@ -77,21 +77,20 @@ NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
   return NetActionSuccess{response::Empty{}, std::move(events)};
 }
 
-NetActionResponse NetSim::move_as_action(const Ulid& packet_id, LocationHandle to) {
-  auto packet = packets_.find(packet_id);
-  if (packet == packets_.end()) fail("Packet should exist at current_location");
-  const LocationHandle from = packet->second.location;
+NetActionResponse NetSim::move_as_action(PacketIndex packet, LocationHandle to) {
+  const LocationHandle from = packets_[packet].location;
+  const Ulid packet_id = packets_[packet].id;
   const std::uint64_t from_index = move_packet(packet, to);
   EventList events;
   events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
-                                      locations_.location(to), from_index});
+                                      locations_.location(to), from_index, packet, from});
   return NetActionSuccess{response::Empty{}, std::move(events)};
 }
 
 NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a) {
-  auto packet = packets_.find(a.packet_id);
-  if (packet == packets_.end()) return NetActionError::PacketNotFound(a.packet_id);
-  const PacketLocation& from = locations_.location(packet->second.location);
+  const PacketIndex packet = packets_.find(a.packet_id);
+  if (packet == kNoPacket) return NetActionError::PacketNotFound(a.packet_id);
+  const PacketLocation& from = locations_.location(packets_[packet].location);
   if (!from.is(PacketLocation::Kind::Node)) return NetActionError::PacketNotInAnyNode(a.packet_id);
 
   const Ulid epoch_id = from.epoch_id();
@@ -109,7 +108,7 @@ NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketI
     return NetActionError::OutputPortFull(a.port_name, epoch_id);
   }
 
-  return move_as_action(a.packet_id, to);
+  return move_as_action(packet, to);
 }
 
 NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
@@ -151,12 +150,12 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
                                   ? handle_of(PacketLocation::Edge(*edge), "Edge")
                                   : handle_of(PacketLocation::OutsideNet(), "OutsideNet");
     PortPlan plan{port_name, from, to, edge == nullptr, {}};
-    const PacketQueue& queue = locations_.queue(from);
+    const LocationQueue& queue = locations_.queue(from);
     const std::uint64_t take = packet_count.take_from(queue.size());
-    plan.packet_ids.reserve(take);
+    plan.packets.reserve(take);
     for (std::size_t i = 0; i < take; ++i) {
-      plan.packet_ids.push_back(queue.at(i));
-      salvo.packets.emplace_back(port_name, queue.at(i));
+      plan.packets.push_back(queue.at(i));
+      salvo.packets.emplace_back(port_name, packets_[queue.at(i)].id);
     }
     plans.push_back(std::move(plan));
   }
@@ -165,11 +164,9 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
   epoch.out_salvos.push_back(std::move(salvo));
   std::vector<OrphanedPacketInfo> orphans;
   for (const PortPlan& plan : plans) {
-    for (const Ulid& packet_id : plan.packet_ids) {
-      auto packet = packets_.find(packet_id);
-      if (packet == packets_.end() || packet->second.location != plan.from) {
-        fail("Packet should exist at from_location");
-      }
+    for (const PacketIndex packet : plan.packets) {
+      if (packets_[packet].location != plan.from) fail("Packet should exist at from_location");
+      const Ulid packet_id = packets_[packet].id;
       const std::uint64_t from_index = move_packet(packet, plan.to);
       if (plan.orphan) {
         events.push_back(event::PacketOrphaned{now_millis(), packet_id, a.epoch_id, node->name,
@@ -177,7 +174,8 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
         orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
       } else {
         events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(plan.from),
-                                            locations_.location(plan.to), from_index});
+                                            locations_.location(plan.to), from_index, packet,
+                                            plan.from});
       }
     }
   }
@@ -187,9 +185,9 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
 }
 
 NetActionResponse NetSim::transport_packet_to_location(const action::TransportPacketToLocation& a) {
-  auto packet = packets_.find(a.packet_id);
-  if (packet == packets_.end()) return NetActionError::PacketNotFound(a.packet_id);
-  const PacketLocation& from = locations_.location(packet->second.location);
+  const PacketIndex packet = packets_.find(a.packet_id);
+  if (packet == kNoPacket) return NetActionError::PacketNotFound(a.packet_id);
+  const PacketLocation& from = locations_.location(packets_[packet].location);
   if ((from.is(PacketLocation::Kind::Node) || from.is(PacketLocation::Kind::OutputPort)) &&
       is_running(epochs_, from.epoch_id())) {
     return NetActionError::CannotMovePacketFromRunningEpoch(a.packet_id, from.epoch_id());
@@ -232,7 +230,7 @@ NetActionResponse NetSim::transport_packet_to_location(const action::TransportPa
       break;
   }
 
-  return move_as_action(a.packet_id, handle_of(to, "Packet location"));
+  return move_as_action(packet, handle_of(to, "Packet location"));
 }
 
 }  // namespace zellik

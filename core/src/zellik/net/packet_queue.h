@@ -10,7 +10,9 @@
 
 namespace zellik {
 
-// The packets at one location in arrival order.
+// The packets at one location in arrival order. `T` is what names a packet:
+// the engine queues its packet-table indexes; a Ulid queue serves callers
+// that have nothing else.
 //
 // Each packet occupies an arrival slot: a number the queue hands out on
 // append and that stays the packet's while it is queued (the owner keeps it
@@ -30,28 +32,30 @@ namespace zellik {
 //
 // Whenever the queue gives a queued packet a new slot (compaction, shifting)
 // it reports it through the `Renumber` callback, called as
-// `renumber(const Ulid& id, Slot new_slot)`.
+// `renumber(const T& packet, Slot new_slot)`.
 // Intentionally copyable.
-class PacketQueue {
+template <class T>
+class BasicPacketQueue {
  public:
   using Slot = std::uint32_t;
+  using value_type = T;
 
   std::size_t size() const { return live_; }
   bool empty() const { return live_ == 0; }
 
   // The i-th oldest packet (0 is the head). Requires i < size().
-  const Ulid& at(std::size_t i) const { return ids_[index_at(i)]; }
-  const Ulid& front() const { return ids_[head_]; }
+  const T& at(std::size_t i) const { return ids_[index_at(i)]; }
+  const T& front() const { return ids_[head_]; }
   // The slot of the i-th oldest packet. Requires i < size().
   Slot slot_at(std::size_t i) const { return slot_of_index(index_at(i)); }
 
   // Appends `id` and returns its slot.
-  Slot push_back(const Ulid& id);
+  Slot push_back(const T& id);
 
   // 0-based position of the packet in `slot`. Requires a queued slot.
   std::size_t position(Slot slot) const;
   // Whether `slot` holds `id`.
-  bool holds(Slot slot, const Ulid& id) const;
+  bool holds(Slot slot, const T& id) const;
 
   // Removes the packet in `slot`, keeping the order of the others. Requires
   // a queued slot.
@@ -61,27 +65,27 @@ class PacketQueue {
   // Inserts `id` so that it becomes the i-th packet and returns its slot.
   // Requires i <= size().
   template <class Renumber>
-  Slot insert_at(std::size_t i, const Ulid& id, Renumber&& renumber);
+  Slot insert_at(std::size_t i, const T& id, Renumber&& renumber);
 
   // By-id forms for callers that do not keep slots: they search, so they
   // cost O(n) except at the head and the tail.
-  std::optional<std::size_t> index_of(const Ulid& id) const;
-  bool remove(const Ulid& id);
-  void insert_at(std::size_t i, const Ulid& id) {
-    insert_at(i, id, [](const Ulid&, Slot) {});
+  std::optional<std::size_t> index_of(const T& id) const;
+  bool remove(const T& id);
+  void insert_at(std::size_t i, const T& id) {
+    insert_at(i, id, [](const T&, Slot) {});
   }
 
   // The packets, oldest first.
-  std::vector<Ulid> to_vector() const { return std::vector<Ulid>(begin(), end()); }
+  std::vector<T> to_vector() const { return std::vector<T>(begin(), end()); }
 
   // Walks the queued packets oldest first, stepping over holes.
   class const_iterator {
    public:
     using iterator_category = std::forward_iterator_tag;
-    using value_type = Ulid;
+    using value_type = T;
     using difference_type = std::ptrdiff_t;
-    using pointer = const Ulid*;
-    using reference = const Ulid&;
+    using pointer = const T*;
+    using reference = const T&;
     const_iterator() = default;
     reference operator*() const { return q_->ids_[i_]; }
     pointer operator->() const { return &q_->ids_[i_]; }
@@ -100,12 +104,12 @@ class PacketQueue {
     }
 
    private:
-    friend class PacketQueue;
-    const_iterator(const PacketQueue* q, std::size_t i) : q_(q), i_(i) { skip(); }
+    friend class BasicPacketQueue;
+    const_iterator(const BasicPacketQueue* q, std::size_t i) : q_(q), i_(i) { skip(); }
     void skip() {
       while (i_ < q_->ids_.size() && q_->state_[i_] != kLive) ++i_;
     }
-    const PacketQueue* q_ = nullptr;
+    const BasicPacketQueue* q_ = nullptr;
     std::size_t i_ = 0;
   };
   const_iterator begin() const { return const_iterator(this, head_); }
@@ -151,7 +155,7 @@ class PacketQueue {
   template <class Renumber>
   void compact(Renumber&& renumber);
 
-  std::vector<Ulid> ids_;
+  std::vector<T> ids_;
   std::vector<std::uint8_t> state_;
   std::vector<std::uint32_t> tree_;  // empty when not built
   Slot base_ = 0;                    // slot of ids_[0]
@@ -162,8 +166,9 @@ class PacketQueue {
 
 // --- Template members ------------------------------------------------------
 
+template <class T>
 template <class Renumber>
-void PacketQueue::remove_slot(Slot slot, Renumber&& renumber) {
+void BasicPacketQueue<T>::remove_slot(Slot slot, Renumber&& renumber) {
   const std::size_t k = index_of_slot(slot);
   --live_;
   if (live_ == 0) {
@@ -197,8 +202,10 @@ void PacketQueue::remove_slot(Slot slot, Renumber&& renumber) {
   if (holes_ > live_ + 64) compact(renumber);
 }
 
+template <class T>
 template <class Renumber>
-PacketQueue::Slot PacketQueue::insert_at(std::size_t i, const Ulid& id, Renumber&& renumber) {
+typename BasicPacketQueue<T>::Slot BasicPacketQueue<T>::insert_at(std::size_t i, const T& id,
+                                                                  Renumber&& renumber) {
   if (i == live_) return push_back(id);
   if (i == 0) {
     if (head_ == 0) open_front();
@@ -255,8 +262,9 @@ PacketQueue::Slot PacketQueue::insert_at(std::size_t i, const Ulid& id, Renumber
   }
 }
 
+template <class T>
 template <class Renumber>
-void PacketQueue::compact(Renumber&& renumber) {
+void BasicPacketQueue<T>::compact(Renumber&& renumber) {
   std::size_t out = 0;
   for (std::size_t k = head_; k < ids_.size(); ++k) {
     if (state_[k] != kLive) continue;
@@ -272,5 +280,11 @@ void PacketQueue::compact(Renumber&& renumber) {
   holes_ = 0;
   tree_.clear();
 }
+
+// Queues of ids.
+using PacketQueue = BasicPacketQueue<Ulid>;
+
+extern template class BasicPacketQueue<Ulid>;
+extern template class BasicPacketQueue<std::uint32_t>;
 
 }  // namespace zellik

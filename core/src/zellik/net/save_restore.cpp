@@ -23,14 +23,17 @@ void NetSim::for_each_occupied_location(const OccupiedLocationVisitor& visit) co
   // The active index holds exactly the occupied Edge and InputPort entries,
   // in the order the run step walks them.
   std::vector<Ulid> ids;
+  const auto ids_of = [&](const LocationQueue& queue) -> std::span<const Ulid> {
+    ids.clear();
+    for (const PacketIndex packet : queue) ids.push_back(packets_[packet].id);
+    return ids;
+  };
   for (const LocationTable::value_type* entry : locations_.active()) {
-    ids.assign(entry->second.queue.begin(), entry->second.queue.end());
-    visit(entry->first, ids);
+    visit(entry->first, ids_of(entry->second.queue));
   }
   for (const auto& [location, entry] : locations_) {
     if (entry.queue.empty() || is_stepped(location)) continue;
-    ids.assign(entry.queue.begin(), entry.queue.end());
-    visit(location, ids);
+    visit(location, ids_of(entry.queue));
   }
 }
 

@@ -46,9 +46,9 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     const NetAction& action;
 
     Outcome operator()(const event::PacketCreated& e) const {
-      const auto it = net.packets_.find(e.packet_id);
-      if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
-      net.erase_packet(it);
+      const PacketIndex packet = net.packets_.find(e.packet_id);
+      if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
+      net.erase_packet(packet);
       return Unit{};
     }
 
@@ -109,9 +109,9 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     }
 
     Outcome operator()(const event::PacketMoved& e) const {
-      const auto it = net.packets_.find(e.packet_id);
-      if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
-      PacketRecord& record = it->second;
+      const PacketIndex packet = net.packets_.find(e.packet_id, e.packet_row);
+      if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
+      PacketRecord& record = net.packets_[packet];
       const PacketLocation& at = net.locations_.location(record.location);
       if (!(at == e.to_location)) {
         return UndoError::StateMismatch(
@@ -120,7 +120,9 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       }
       // The room at from_location once the packet has left to_location (the
       // two are the same location when a move re-queued the packet).
-      LocationHandle from = net.locations_.find(e.from_location);
+      LocationHandle from = net.locations_.is_entry_of(e.from_handle, e.from_location)
+                                ? e.from_handle
+                                : net.locations_.find(e.from_location);
       std::uint64_t room = from == kNoLocation ? 0 : net.count_at(from);
       if (from == record.location) --room;
       if (e.from_index > room) {
@@ -129,11 +131,11 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
                                         " of " + e.from_location.debug_string() + ", which holds " +
                                         std::to_string(room) + " packets");
       }
-      net.check_queued(e.packet_id, record);
+      net.check_queued(packet);
       net.locations_.remove(record.location, record.slot, net.renumberer());
       if (from == kNoLocation) from = net.locations_.ensure(e.from_location);
       record.location = from;
-      record.slot = net.locations_.insert(from, static_cast<std::size_t>(e.from_index), e.packet_id,
+      record.slot = net.locations_.insert(from, static_cast<std::size_t>(e.from_index), packet,
                                           net.renumberer());
       return Unit{};
     }
@@ -153,14 +155,14 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     }
 
     Outcome operator()(const event::PacketOrphaned& e) const {
-      const auto it = net.packets_.find(e.packet_id);
-      if (it == net.packets_.end()) return UndoError::NotFound(packet_not_found(e.packet_id));
-      const PacketLocation& at = net.locations_.location(it->second.location);
+      const PacketIndex packet = net.packets_.find(e.packet_id);
+      if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
+      const PacketLocation& at = net.locations_.location(net.packets_[packet].location);
       if (!at.is(PacketLocation::Kind::OutsideNet)) {
         return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
                                         " is not at OutsideNet, found at " + at.debug_string());
       }
-      net.move_packet(it,
+      net.move_packet(packet,
                       net.locations_.ensure(PacketLocation::OutputPort(e.epoch_id, e.port_name)));
       const auto epoch = net.epochs_.find(e.epoch_id);
       if (epoch != net.epochs_.end()) {

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include <boost/unordered/unordered_flat_set.hpp>
+
+#include "zellik/net/location_table.h"
+#include "zellik/net/ulid.h"
+
+namespace zellik {
+
+// A packet as the net keeps it: its id, its location's handle and its slot in
+// that location's queue.
+struct PacketRecord {
+  Ulid id;
+  LocationHandle location = kNoLocation;
+  LocationQueue::Slot slot = 0;
+};
+
+// Every packet of a net. The records live in one dense vector, one row per
+// packet (a departed packet's row is reused), so the packets that arrived
+// together sit together; queues name packets by row. Ids are found through a
+// flat open-addressing set of row numbers hashed by the id in their row: four
+// bytes of index per packet. Not copyable or movable: the set's hash and
+// equality read the rows through a pointer to them.
+class PacketTable {
+ public:
+  PacketTable() : index_(0, RowHash{&rows_}, RowEq{&rows_}) {}
+  PacketTable(const PacketTable&) = delete;
+  PacketTable& operator=(const PacketTable&) = delete;
+
+  // The row of the packet `id`, or kNoPacket.
+  PacketIndex find(const Ulid& id) const {
+    const auto it = index_.find(id);
+    return it == index_.end() ? kNoPacket : *it;
+  }
+  bool contains(const Ulid& id) const { return index_.contains(id); }
+  // The row of the packet `id`, tried first at `hint` (a row the packet had
+  // once, or any number), which saves hashing the id when it still holds.
+  PacketIndex find(const Ulid& id, PacketIndex hint) const {
+    if (hint < rows_.size() && rows_[hint].location != kNoLocation && rows_[hint].id == id) {
+      return hint;
+    }
+    return find(id);
+  }
+  std::size_t size() const { return index_.size(); }
+
+  // Adds a packet whose id is not in the table and returns its row.
+  PacketIndex insert(const Ulid& id, LocationHandle location, LocationQueue::Slot slot);
+  // Drops the packet in `row`.
+  void erase(PacketIndex row);
+  // Room for `packets` packets in all.
+  void reserve(std::size_t packets);
+
+  // The record in a row that holds a packet.
+  PacketRecord& operator[](PacketIndex row) { return rows_[row]; }
+  const PacketRecord& operator[](PacketIndex row) const { return rows_[row]; }
+
+  // Calls `visit(row)` for every packet, in no particular order.
+  template <class Visit>
+  void for_each(Visit&& visit) const {
+    for (const PacketIndex row : index_) visit(row);
+  }
+
+ private:
+  struct RowHash {
+    using is_transparent = void;
+    const std::vector<PacketRecord>* rows;
+    std::size_t operator()(const Ulid& id) const { return UlidHash{}(id); }
+    std::size_t operator()(PacketIndex row) const { return UlidHash{}((*rows)[row].id); }
+  };
+  struct RowEq {
+    using is_transparent = void;
+    const std::vector<PacketRecord>* rows;
+    bool operator()(PacketIndex a, PacketIndex b) const { return a == b; }
+    bool operator()(const Ulid& id, PacketIndex row) const { return (*rows)[row].id == id; }
+    bool operator()(PacketIndex row, const Ulid& id) const { return (*rows)[row].id == id; }
+  };
+
+  std::vector<PacketRecord> rows_;
+  std::vector<PacketIndex> free_;
+  boost::unordered_flat_set<PacketIndex, RowHash, RowEq> index_;
+};
+
+}  // namespace zellik
