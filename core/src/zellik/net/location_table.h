@@ -99,7 +99,6 @@ class LocationTable {
   // The active index (any order).
   const std::vector<value_type*>& active() const { return active_; }
 
-  // Walks the entries that exist, in handle order.
   // Entries by handle, in segments that never move: segment s holds
   // kFirstSegment << s entries, so a handle finds its entry with a shift
   // and a bit count, and a net of any size makes few allocations.
@@ -133,7 +132,8 @@ class LocationTable {
     std::size_t size_ = 0;
   };
 
-  template <class Entry, class Deque>
+  // Walks the entries that exist, in handle order.
+  template <class Entry, class Storage>
   class basic_iterator {
    public:
     using iterator_category = std::forward_iterator_tag;
@@ -142,7 +142,7 @@ class LocationTable {
     using pointer = Entry*;
     using reference = Entry&;
     basic_iterator() = default;
-    basic_iterator(Deque* d, std::size_t i) : d_(d), i_(i) { skip(); }
+    basic_iterator(Storage* d, std::size_t i) : d_(d), i_(i) { skip(); }
     reference operator*() const { return (*d_)[i_]; }
     pointer operator->() const { return &(*d_)[i_]; }
     basic_iterator& operator++() {
@@ -158,7 +158,7 @@ class LocationTable {
     void skip() {
       while (i_ < d_->size() && !(*d_)[i_].second.in_use_) ++i_;
     }
-    Deque* d_ = nullptr;
+    Storage* d_ = nullptr;
     std::size_t i_ = 0;
   };
   using const_iterator = basic_iterator<const value_type, const Segments>;
