@@ -11,6 +11,7 @@
 
 #include <boost/unordered/unordered_flat_map.hpp>
 
+#include "zellik/base/huge_pages.h"
 #include "zellik/graph/node.h"
 #include "zellik/graph/port.h"
 #include "zellik/net/handles.h"
@@ -184,6 +185,8 @@ LocationTable::value_type& LocationTable::Segments::emplace_back(Args&&... args)
   if (s == segments_.size()) {
     segments_.reserve(s + 1);
     segments_.push_back(std::allocator<value_type>().allocate(kFirstSegment << s));
+    // The big segments of a big net are written once through, entry by entry.
+    advise_huge_pages(segments_.back(), (kFirstSegment << s) * sizeof(value_type));
   }
   value_type* entry = std::construct_at(slot(size_), std::forward<Args>(args)...);
   ++size_;
