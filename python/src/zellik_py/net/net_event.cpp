@@ -483,7 +483,7 @@ PyObject* new_event_object() {
 // first, so that nothing can fail once the object exists.
 Ref event_to_py(NetEvent&& event) {
   return std::visit(
-      []<class E>(E&& ev) -> Ref {
+      []<class E>(E& ev) -> Ref {
         using S = typename Stored<E>::type;
         if constexpr (std::is_same_v<S, E>) {
           static_assert(std::is_nothrow_move_constructible_v<E>);
@@ -497,7 +497,7 @@ Ref event_to_py(NetEvent&& event) {
           return own(obj);
         }
       },
-      std::move(event));
+      event);
 }
 
 Ref events_to_py(const EventList& events) {
