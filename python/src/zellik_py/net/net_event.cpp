@@ -2,6 +2,7 @@
 
 #include <array>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
 #include <variant>

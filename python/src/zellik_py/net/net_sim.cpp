@@ -2,7 +2,6 @@
 
 #include <array>
 #include <chrono>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
