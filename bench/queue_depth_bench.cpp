@@ -13,57 +13,20 @@
 #include <variant>
 #include <vector>
 
+#include "bench_nets.h"
 #include "zellik/graph/graph.h"
 #include "zellik/net/net_sim.h"
 
 namespace zellik {
 namespace {
 
-Name numbered(const char* prefix, long i) { return Name(prefix + std::to_string(i)); }
-
-PortRef out_port(Name node, const char* port) {
-  return PortRef{std::move(node), PortType::Output, Name(port)};
-}
-PortRef in_port(Name node, const char* port) {
-  return PortRef{std::move(node), PortType::Input, Name(port)};
-}
-
-// `pairs` pairs A{i}.out -> B{i}.in; B has no input condition, so packets
-// pile up at its port.
-Graph pairs_graph(long pairs) {
-  std::vector<Node> nodes;
-  std::vector<Edge> edges;
-  for (long i = 0; i < pairs; ++i) {
-    Node a;
-    a.name = numbered("A", i);
-    a.out_ports.emplace(Name("out"), Port{});
-    Node b;
-    b.name = numbered("B", i);
-    b.in_ports.emplace(Name("in"), Port{});
-    edges.push_back(Edge{out_port(a.name, "out"), in_port(b.name, "in")});
-    nodes.push_back(std::move(a));
-    nodes.push_back(std::move(b));
-  }
-  return Graph(std::move(nodes), std::move(edges));
-}
-
-PacketLocation edge_of(long i) {
-  return PacketLocation::Edge(
-      Edge{out_port(numbered("A", i), "out"), in_port(numbered("B", i), "in")});
-}
-
-Ulid place_packet(NetSim& net, const PacketLocation& where) {
-  NetActionResponse made = net.do_action(action::CreatePacket{});
-  const Ulid id = std::get<response::Packet>(made.value().data).packet_id;
-  net.do_action(action::TransportPacketToLocation{id, where});
-  return id;
-}
+using namespace bench;  // NOLINT: the shared benchmark nets
 
 // A net of `edges` edges holding `depth` packets each.
 std::unique_ptr<NetSim> deep_net(long edges, long depth, std::vector<Ulid>* ids = nullptr) {
   auto net = std::make_unique<NetSim>(pairs_graph(edges));
   for (long e = 0; e < edges; ++e) {
-    const PacketLocation where = edge_of(e);
+    const PacketLocation where = pair_edge(e);
     for (long i = 0; i < depth; ++i) {
       const Ulid id = place_packet(*net, where);
       if (ids != nullptr) ids->push_back(id);
@@ -77,72 +40,70 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// run_until_blocked over 200 edges of 2,500 packets: one edge move (and its
-// event) per edge per step. Reported per event.
-void BM_EdgeMovesUntilBlocked(benchmark::State& state) {
-  const long edges = 200;
-  const long depth = state.range(0);
+// Runs `timed(state, net)` on a fresh net of 200 edges holding range(0)
+// packets each, per iteration; `timed` sets the iteration's time itself and
+// returns how many events it made or reversed. Reported per event.
+template <class Timed>
+void per_event(benchmark::State& state, Timed&& timed) {
+  constexpr long kEdges = 200;
   long events = 0;
   for (auto _ : state) {
-    std::unique_ptr<NetSim> net = deep_net(edges, depth);
-    const auto start = Clock::now();
-    EventList produced = net->run_until_blocked();
-    state.SetIterationTime(seconds_since(start));
-    events += static_cast<long>(produced.size());
-    if (produced.size() != static_cast<std::size_t>(edges * depth))
-      state.SkipWithError("wrong event count");
+    std::unique_ptr<NetSim> net = deep_net(kEdges, state.range(0));
+    events += timed(state, *net);
   }
   state.SetItemsProcessed(events);
   state.counters["ns_per_event"] = benchmark::Counter(
       static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// One run_until_blocked: one edge move (and its event) per edge per step.
+void BM_EdgeMovesUntilBlocked(benchmark::State& state) {
+  per_event(state, [](benchmark::State& st, NetSim& net) {
+    const auto start = Clock::now();
+    EventList produced = net.run_until_blocked();
+    st.SetIterationTime(seconds_since(start));
+    if (produced.size() != static_cast<std::size_t>(200 * st.range(0)))
+      st.SkipWithError("wrong event count");
+    return static_cast<long>(produced.size());
+  });
 }
 BENCHMARK(BM_EdgeMovesUntilBlocked)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The same moves driven step by step, as an executor does: each do_action
 // (RunStep) returns one step's events (one per edge) and they are dropped
-// before the next step. Reported per event.
+// before the next step.
 void BM_EdgeMovesPerStep(benchmark::State& state) {
-  const long edges = 200;
-  const long depth = state.range(0);
-  long events = 0;
-  const NetAction step = action::RunStep{};
-  for (auto _ : state) {
-    std::unique_ptr<NetSim> net = deep_net(edges, depth);
+  per_event(state, [](benchmark::State& st, NetSim& net) {
+    const NetAction step = action::RunStep{};
+    long events = 0;
     const auto start = Clock::now();
     for (;;) {
-      NetActionResponse r = net->do_action(step);
+      NetActionResponse r = net.do_action(step);
       const std::size_t n = r.value().events.size();
       if (n == 0) break;
       events += static_cast<long>(n);
     }
-    state.SetIterationTime(seconds_since(start));
-  }
-  state.SetItemsProcessed(events);
-  state.counters["ns_per_event"] = benchmark::Counter(
-      static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    st.SetIterationTime(seconds_since(start));
+    return events;
+  });
 }
 BENCHMARK(BM_EdgeMovesPerStep)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Undo of every step of the run above, newest step first. Reported per event.
+// Undo of every step of the run above, newest step first.
 void BM_UndoEdgeMoves(benchmark::State& state) {
-  const long edges = 200;
-  const long depth = state.range(0);
-  long events = 0;
-  const NetAction step = action::RunStep{};
-  for (auto _ : state) {
-    std::unique_ptr<NetSim> net = deep_net(edges, depth);
+  per_event(state, [](benchmark::State& st, NetSim& net) {
+    const NetAction step = action::RunStep{};
     std::vector<EventList> history;
-    while (!net->is_blocked()) history.push_back(std::move(net->do_action(step).value().events));
+    while (!net.is_blocked()) history.push_back(std::move(net.do_action(step).value().events));
+    long events = 0;
     const auto start = Clock::now();
     for (auto it = history.rbegin(); it != history.rend(); ++it) {
-      if (!net->undo_action(step, *it).ok()) state.SkipWithError("undo failed");
+      if (!net.undo_action(step, *it).ok()) st.SkipWithError("undo failed");
       events += static_cast<long>(it->size());
     }
-    state.SetIterationTime(seconds_since(start));
-  }
-  state.SetItemsProcessed(events);
-  state.counters["ns_per_event"] = benchmark::Counter(
-      static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    st.SetIterationTime(seconds_since(start));
+    return events;
+  });
 }
 BENCHMARK(BM_UndoEdgeMoves)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -153,7 +114,7 @@ BENCHMARK(BM_UndoEdgeMoves)->Arg(2'500)->UseManualTime()->Unit(benchmark::kMilli
 struct DeepEdge {
   std::unique_ptr<NetSim> net;
   std::vector<Ulid> ids;  // oldest first
-  PacketLocation edge = edge_of(0);
+  PacketLocation edge = pair_edge(0);
   explicit DeepEdge(long depth) { net = deep_net(1, depth, &ids); }
 };
 

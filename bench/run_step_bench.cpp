@@ -11,40 +11,14 @@
 #include <variant>
 #include <vector>
 
+#include "bench_nets.h"
 #include "zellik/graph/graph.h"
 #include "zellik/net/net_sim.h"
 
 namespace zellik {
 namespace {
 
-Name numbered(const char* prefix, long i) { return Name(prefix + std::to_string(i)); }
-
-PortRef out_port(Name node, const char* port) {
-  return PortRef{std::move(node), PortType::Output, Name(port)};
-}
-PortRef in_port(Name node, const char* port) {
-  return PortRef{std::move(node), PortType::Input, Name(port)};
-}
-
-// `pairs` unconnected pairs A{i}.out -> B{i}.in. B has no input condition, so
-// a packet that arrives stays at its port.
-Graph pairs_graph(long pairs) {
-  std::vector<Node> nodes;
-  std::vector<Edge> edges;
-  nodes.reserve(static_cast<std::size_t>(pairs) * 2);
-  for (long i = 0; i < pairs; ++i) {
-    Node a;
-    a.name = numbered("A", i);
-    a.out_ports.emplace(Name("out"), Port{});
-    Node b;
-    b.name = numbered("B", i);
-    b.in_ports.emplace(Name("in"), Port{});
-    edges.push_back(Edge{out_port(a.name, "out"), in_port(b.name, "in")});
-    nodes.push_back(std::move(a));
-    nodes.push_back(std::move(b));
-  }
-  return Graph(std::move(nodes), std::move(edges));
-}
+using namespace bench;  // NOLINT: the shared benchmark nets
 
 bool succeeded(const NetActionResponse& r, benchmark::State& state) {
   if (!r.ok()) state.SkipWithError("action refused");

@@ -344,8 +344,8 @@ TEST(Undo, EpochThatStillHoldsPacketsIsNotUnmade) {
 // or entry at all, and undo still puts back the right packet in the right
 // place.
 TEST(Undo, MoveIsUndoneRightWhateverItsRowAndLocationNotesSay) {
-  NetSim net(Graph({NodeBuilder("A").out("out"), NodeBuilder("B").in("in")},
-                   {edge("A.out", "B.in")}));
+  NetSim net(
+      Graph({NodeBuilder("A").out("out"), NodeBuilder("B").in("in")}, {edge("A.out", "B.in")}));
   const Ulid other = place_packet(net, PacketLocation::OutsideNet());
   const Ulid moved = place_packet(net, kEdge);
   const NetAction step = action::RunStep{};

@@ -31,7 +31,13 @@ NetSim::NetSim(const Graph& graph, IdSource ids) : graph_(graph), ids_(ids) {
     if (!node.in_ports.empty()) {
       const auto index = static_cast<std::uint32_t>(node_inputs_.size());
       node_index_.emplace(&node, index);
-      auto& ports = node_inputs_.emplace_back().ports;
+      NodeInputs& inputs = node_inputs_.emplace_back();
+      inputs.node = &node;
+      inputs.has_conditions = !node.in_salvo_conditions.empty();
+      inputs.requests_when_idle =
+          node.dependency_request_config &&
+          node.dependency_request_config->has_trigger(DependencyRequestTrigger::OnNoSalvoTriggered);
+      auto& ports = inputs.ports;
       ports.reserve(node.in_ports.size());
       for (const auto& [port_name, port] : node.in_ports) {
         const LocationHandle h = locations_.ensure(PacketLocation::InputPort(name, port_name));

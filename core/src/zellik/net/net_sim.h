@@ -191,14 +191,16 @@ class NetSim {
   // One step appending its events to `events`; whether it made progress.
   // On an error the events already appended stay for the caller to drop.
   Result<bool, NetActionError> run_step_into(EventList& events);
-  bool try_trigger_input_salvo(const Node& node, EventList& events);
-  bool any_input_condition_holds(const Node& node) const;
+  struct NodeInputs;
+  bool try_trigger_input_salvo(const NodeInputs& inputs, EventList& events);
+  bool any_input_condition_holds(const NodeInputs& inputs) const;
 
   // Requests (requests.cpp): the action and phases 3 to 5 of a step.
   NetActionResponse create_request(const action::CreateRequest& a);
   void emit_startup_requests(EventList& events);
-  void emit_no_salvo_requests(const std::vector<const Node*>& waiting, const NameSet& fired,
-                              EventList& events);
+  // `waiting` are node_inputs_ indexes; a node fired this step when its
+  // fired_in_step is step_serial_.
+  void emit_no_salvo_requests(const std::vector<std::uint32_t>& waiting, EventList& events);
   // Whether a request epoch was made; an action error ends the step.
   Result<bool, NetActionError> resolve_pending_requests(EventList& events);
 
@@ -276,9 +278,16 @@ class NetSim {
   LocationTable locations_;
   // The input ports of each node that has some: (port name, handle), and the
   // last step that gave the node its chance to fire.
+  // What the step asks of the node, kept here so that it need not visit the
+  // node itself: whether it has input salvo conditions, and whether it
+  // requests when none fires.
   struct NodeInputs {
+    const Node* node = nullptr;
     std::vector<std::pair<Name, LocationHandle>> ports;
     std::uint64_t seen_in_step = 0;
+    std::uint64_t fired_in_step = 0;
+    bool has_conditions = false;
+    bool requests_when_idle = false;
   };
   std::vector<NodeInputs> node_inputs_;  // indexed by LocationEntry::node_index
   boost::unordered_flat_map<const Node*, std::uint32_t> node_index_;
@@ -296,7 +305,7 @@ class NetSim {
     PacketIndex packet;
   };
   std::vector<EdgeMove> step_moves_;
-  std::vector<const Node*> step_waiting_;
+  std::vector<std::uint32_t> step_waiting_;
   mutable std::optional<RequestIndex> request_index_;
 };
 

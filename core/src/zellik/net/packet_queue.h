@@ -197,7 +197,8 @@ void BasicPacketQueue<T>::remove_slot(Slot slot, Renumber&& renumber) {
 
 template <class T>
 template <class Renumber>
-typename BasicPacketQueue<T>::Slot BasicPacketQueue<T>::insert_at(std::size_t i, const T& id, Renumber&& renumber) {
+typename BasicPacketQueue<T>::Slot BasicPacketQueue<T>::insert_at(std::size_t i, const T& id,
+                                                                  Renumber&& renumber) {
   if (i == live_) return push_back(id);
   if (i == 0) {
     if (head_ == 0) open_front();

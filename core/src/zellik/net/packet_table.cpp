@@ -4,8 +4,7 @@
 
 namespace zellik {
 
-PacketIndex PacketTable::insert(const Ulid& id, LocationHandle location,
-                                LocationQueue::Slot slot) {
+PacketIndex PacketTable::insert(const Ulid& id, LocationHandle location, LocationQueue::Slot slot) {
   PacketIndex row;
   if (free_.empty()) {
     if (rows_.size() >= kNoPacket) fail("Too many packets in one net");

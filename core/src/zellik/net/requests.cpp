@@ -84,11 +84,11 @@ void NetSim::emit_startup_requests(EventList& events) {
   if (!nodes.empty()) startup_requests_sent_ = true;
 }
 
-void NetSim::emit_no_salvo_requests(const std::vector<const Node*>& waiting, const NameSet& fired,
-                                    EventList& events) {
-  for (const Node* node : waiting) {
-    if (fired.contains(node->name)) continue;
-    if (!has_trigger(*node, DependencyRequestTrigger::OnNoSalvoTriggered)) continue;
+void NetSim::emit_no_salvo_requests(const std::vector<std::uint32_t>& waiting, EventList& events) {
+  for (const std::uint32_t index : waiting) {
+    const NodeInputs& inputs = node_inputs_[index];
+    if (!inputs.requests_when_idle || inputs.fired_in_step == step_serial_) continue;
+    const Node* node = inputs.node;
     const auto token = request_tokens_.find(node->name);
     if (token == request_tokens_.end() || !token->second) continue;
     token->second = false;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "zellik/base/huge_pages.h"
 #include "zellik/base/internal_failure.h"
 #include "zellik/net/net_sim.h"
 
@@ -81,7 +82,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
 
   // Phase 2: every node holding input packets gets one chance to fire.
   // One chance per node, in the order its first port appears in the index.
-  std::vector<const Node*>& waiting = step_waiting_;
+  std::vector<std::uint32_t>& waiting = step_waiting_;
   waiting.clear();
   ++step_serial_;
   for (const LocationTable::value_type* entry : locations_.active()) {
@@ -92,27 +93,28 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
     NodeInputs& inputs = node_inputs_[e.node_index];
     if (inputs.seen_in_step == step_serial_) continue;
     inputs.seen_in_step = step_serial_;
-    waiting.push_back(e.node);
+    waiting.push_back(e.node_index);
   }
-  NameSet fired;
-  for (const Node* node : waiting) {
-    if (try_trigger_input_salvo(*node, events)) {
-      fired.insert(node->name);
+  for (const std::uint32_t index : waiting) {
+    NodeInputs& inputs = node_inputs_[index];
+    if (inputs.has_conditions && try_trigger_input_salvo(inputs, events)) {
+      inputs.fired_in_step = step_serial_;
       made_progress = true;
     }
   }
 
   // Phases 3 to 5: requests.
   emit_startup_requests(events);
-  emit_no_salvo_requests(waiting, fired, events);
+  emit_no_salvo_requests(waiting, events);
   Result<bool, NetActionError> resolved = resolve_pending_requests(events);
   if (!resolved.ok()) return std::move(resolved).error();
   if (resolved.value()) made_progress = true;
   return made_progress;
 }
 
-bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
-  const InputPortCounts counts(locations_, input_ports_of(node));
+bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events) {
+  const Node& node = *inputs.node;
+  const InputPortCounts counts(locations_, &inputs.ports);
   const Name* fired_name = nullptr;
   const SalvoCondition* fired_condition = nullptr;
   for (const auto& [name, condition] : node.in_salvo_conditions) {
@@ -127,7 +129,10 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
   std::vector<std::pair<Name, Ulid>> taken;
   std::vector<std::pair<PacketIndex, LocationHandle>> taken_from;
   for (const auto& [port_name, how_many] : fired_condition->ports) {
-    const LocationHandle h = input_port_handle(node, port_name);
+    LocationHandle h = kNoLocation;
+    for (const auto& [name, port] : inputs.ports) {
+      if (name == port_name) h = port;
+    }
     if (h == kNoLocation) continue;
     const LocationQueue& queue = locations_.queue(h);
     const std::uint64_t take = how_many.take_from(queue.size());
@@ -153,8 +158,10 @@ bool NetSim::try_trigger_input_salvo(const Node& node, EventList& events) {
   return true;
 }
 
-bool NetSim::any_input_condition_holds(const Node& node) const {
-  const InputPortCounts counts(locations_, input_ports_of(node));
+bool NetSim::any_input_condition_holds(const NodeInputs& inputs) const {
+  if (!inputs.has_conditions) return false;
+  const Node& node = *inputs.node;
+  const InputPortCounts counts(locations_, &inputs.ports);
   for (const auto& [name, condition] : node.in_salvo_conditions) {
     if (evaluate_salvo_condition(condition.term, counts, node.in_ports)) return true;
   }
@@ -170,8 +177,8 @@ bool NetSim::is_blocked() const {
   }
   for (const LocationTable::value_type* entry : locations_.active()) {
     if (!entry->first.is(PacketLocation::Kind::InputPort)) continue;
-    const Node* node = entry->second.node;
-    if (node != nullptr && any_input_condition_holds(*node)) return false;
+    const LocationEntry& e = entry->second;
+    if (e.node != nullptr && any_input_condition_holds(node_inputs_[e.node_index])) return false;
   }
   if (!pending_requests_.empty()) return false;
   if (!startup_requests_sent_ && !request_index().startup_nodes.empty()) return false;
@@ -179,7 +186,17 @@ bool NetSim::is_blocked() const {
 }
 
 EventList NetSim::run_until_blocked() {
+  // Every packet waiting on an edge or at an input port is likely to move at
+  // least once before the net blocks: room for that many events up front
+  // spares the list its regrowth copies. (Reserved memory that is never
+  // written is never made resident.)
+  std::size_t waiting = 0;
+  for (const LocationTable::value_type* entry : locations_.active()) {
+    waiting += entry->second.queue.size();
+  }
   EventList events;
+  events.reserve(waiting + 16);
+  advise_huge_pages(events.data(), events.capacity() * sizeof(NetEvent));
   while (!is_blocked()) {
     // Each step appends straight to the result; a failed step's events go.
     const std::size_t mark = events.size();
