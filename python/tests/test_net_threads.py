@@ -13,10 +13,10 @@ import zellik_sim as z
 from conftest import pipeline_graph
 
 
-def chain_net(packets: int) -> z.NetSim:
+def chain_net(packets: int, seed: int | None = None) -> z.NetSim:
     """The pipeline net with `packets` packets on its edge: run_until_blocked moves them all into B's epochs."""
     graph, edge = pipeline_graph()
-    net = z.NetSim(graph)
+    net = z.NetSim(graph) if seed is None else z.NetSim(graph, seed=seed)
     on_edge = z.PacketLocation.edge(edge)
     for _ in range(packets):
         data, _ = net.do_action(z.NetAction.create_packet())
@@ -123,3 +123,17 @@ def test_two_nets_on_two_threads_both_finish_with_every_event() -> None:
         assert collections.Counter(e.kind for e in events) == reference
         assert net.is_blocked()
         assert len(net.get_startable_epochs()) == reference["EpochCreated"]
+
+
+def test_a_run_of_thousands_of_steps_gives_the_events_of_its_steps_in_order() -> None:
+    # More steps than the engine takes between two looks at the interpreter,
+    # so the run is cut into pieces; no event may be lost, repeated or reordered
+    # where they join.
+    packets = 5_000
+    stepped = chain_net(packets, seed=5)
+    expected: list[dict[str, object]] = []
+    while not stepped.is_blocked():
+        expected += [e.to_dict() for e in stepped.run_step()[1]]
+    events = chain_net(packets, seed=5).run_until_blocked()
+    assert len(expected) == 4 * packets
+    assert [e.to_dict() for e in events] == expected

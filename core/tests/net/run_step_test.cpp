@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
 #include <vector>
 
 #include "support/step_fixtures.h"
+#include "zellik/net/record_codec.h"
 
 namespace zellik {
 namespace {
@@ -232,6 +235,67 @@ TEST(RunStep, IsBlockedSeesPendingAndStartupRequests) {
                                      "RequestEpochCreated"}));
   EXPECT_TRUE(startup.startup_requests_sent());
   EXPECT_TRUE(startup.is_blocked());
+}
+
+// A.out -> B.in; B takes packets one at a time, so while packets wait on the
+// edge every step moves one, fires B and moves the packet into the new epoch.
+Graph one_at_a_time_graph() {
+  SalvoCondition one_at_a_time = condition(port_term("in", PortState::Kind::NonEmpty));
+  one_at_a_time.ports.emplace(Name("in"), PacketCount::Count(1));
+  return Graph(
+      {node("A", {}, {"out"}), NodeBuilder("B").in("in").in_condition("one", one_at_a_time)},
+      {edge("A.out", "B.in")});
+}
+
+void fill_edge(NetSim& net, int packets) {
+  for (int i = 0; i < packets; ++i) place_packet(net, on_edge("A.out", "B.in"));
+}
+
+// Each event's whole value, as bytes.
+std::vector<std::string> records(const EventList& events) {
+  std::vector<std::string> out;
+  for (const NetEvent& e : events) out.push_back(encode_record(e));
+  return out;
+}
+
+using Clock = std::chrono::steady_clock;
+
+TEST(RunStepsInto, StepBudgetsSplitARunWithoutChangingItsEvents) {
+  NetSim whole(one_at_a_time_graph(), IdSource::Seeded(7));
+  NetSim split(one_at_a_time_graph(), IdSource::Seeded(7));
+  fill_edge(whole, 5);
+  fill_edge(split, 5);
+  // The buffer keeps what it held: steps append after it.
+  EventList got = act(split, action::CreatePacket{});
+  EventList reference = act(whole, action::CreatePacket{});
+  const EventList expected = whole.run_until_blocked();
+  ASSERT_EQ(expected.size(), 20u);
+  reference.insert(reference.end(), expected.begin(), expected.end());
+  const Clock::time_point later = Clock::now() + std::chrono::hours(1);
+  std::vector<std::size_t> sizes;
+  while (!split.run_steps_into(got, 2, later)) sizes.push_back(got.size());
+  // Two steps of four events per call; the third call takes the last step
+  // and then finds the net blocked.
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{9, 17}));
+  EXPECT_EQ(records(got), records(reference));
+  EXPECT_TRUE(split.is_blocked());
+}
+
+TEST(RunStepsInto, APassedDeadlineStillTakesOneStepAndABlockedNetNone) {
+  NetSim net(one_at_a_time_graph());
+  fill_edge(net, 2);
+  EventList events;
+  EXPECT_FALSE(net.run_steps_into(events, 100, Clock::now() - std::chrono::seconds(1)));
+  EXPECT_EQ(event_kinds(events),
+            (Kinds{"PacketMoved", "InputSalvoTriggered", "EpochCreated", "PacketMoved"}));
+  EXPECT_FALSE(net.run_steps_into(events, 100, Clock::time_point::min()));
+  EXPECT_EQ(events.size(), 8u);
+
+  EXPECT_TRUE(net.run_steps_into(events, 100, Clock::time_point::min()));
+  EXPECT_EQ(events.size(), 8u);
+  EXPECT_TRUE(net.is_blocked());
+  EXPECT_FALSE(net.run_steps_into(events, 0, Clock::time_point::max()));
+  EXPECT_EQ(events.size(), 8u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -92,6 +93,13 @@ class NetSim {
   bool is_blocked() const;
   // Runs steps until blocked, skipping steps that fail; all their events.
   EventList run_until_blocked();
+  // Runs steps as run_until_blocked does, appending their events to `events`
+  // (a caller's buffer, reused from call to call), but stops after
+  // `max_steps` steps or at the first step that ends at or after `deadline`,
+  // whichever comes first. Returns true when it stopped because the net is
+  // blocked; false leaves the rest for another call.
+  bool run_steps_into(EventList& events, std::size_t max_steps,
+                      std::chrono::steady_clock::time_point deadline);
 
   // Reverses `events` (produced by `action`) last first; stops at the first
   // event that cannot be reversed, keeping what was reversed before it.

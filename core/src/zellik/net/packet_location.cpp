@@ -1,40 +1,97 @@
 #include "zellik/net/packet_location.h"
 
 #include <utility>
+#include <variant>
 
 #include "zellik/base/quote.h"
 
 namespace zellik {
 
-PacketLocation PacketLocation::Node(Ulid epoch_id) { return PacketLocation(NodeLoc{epoch_id}); }
+namespace {
+
+// The hash of each kind: the kind's number combined with its fields.
+std::size_t seed_of(PacketLocation::Kind kind) { return static_cast<std::size_t>(kind); }
+
+}  // namespace
+
+PacketLocation PacketLocation::Make(Rep* rep) {
+  PacketLocation location;
+  location.rep_ = rep;
+  return location;
+}
+
+PacketLocation PacketLocation::Node(Ulid epoch_id) {
+  auto* rep = new Rep;
+  rep->kind = Kind::Node;
+  rep->epoch_id = epoch_id;
+  rep->hash = hash_combine(seed_of(Kind::Node), UlidHash{}(epoch_id));
+  return Make(rep);
+}
 
 PacketLocation PacketLocation::InputPort(Name node_name, Name port_name) {
-  return PacketLocation(InputPortLoc{std::move(node_name), std::move(port_name)});
+  auto* rep = new Rep;
+  rep->kind = Kind::InputPort;
+  rep->hash =
+      hash_combine(hash_combine(seed_of(Kind::InputPort), node_name.hash()), port_name.hash());
+  rep->node_name = std::move(node_name);
+  rep->port_name = std::move(port_name);
+  return Make(rep);
 }
 
 PacketLocation PacketLocation::OutputPort(Ulid epoch_id, Name port_name) {
-  return PacketLocation(OutputPortLoc{epoch_id, std::move(port_name)});
+  auto* rep = new Rep;
+  rep->kind = Kind::OutputPort;
+  rep->epoch_id = epoch_id;
+  rep->hash = hash_combine(hash_combine(seed_of(Kind::OutputPort), UlidHash{}(epoch_id)),
+                           port_name.hash());
+  rep->port_name = std::move(port_name);
+  return Make(rep);
 }
 
 PacketLocation PacketLocation::Edge(zellik::Edge edge) {
-  return PacketLocation(EdgeLoc{std::make_shared<const zellik::Edge>(std::move(edge))});
+  auto* rep = new Rep;
+  rep->kind = Kind::Edge;
+  rep->hash = hash_combine(seed_of(Kind::Edge), EdgeHash{}(edge));
+  rep->edge = std::move(edge);
+  return Make(rep);
 }
 
-PacketLocation PacketLocation::OutsideNet() { return PacketLocation(OutsideLoc{}); }
+bool PacketLocation::Rep::same_place(const Rep& other) const {
+  if (kind != other.kind) return false;
+  switch (kind) {
+    case Kind::Node:
+      return epoch_id == other.epoch_id;
+    case Kind::InputPort:
+      return node_name == other.node_name && port_name == other.port_name;
+    case Kind::OutputPort:
+      return epoch_id == other.epoch_id && port_name == other.port_name;
+    case Kind::Edge:
+      return edge == other.edge;
+    case Kind::OutsideNet:
+      break;
+  }
+  return true;
+}
 
 const Ulid& PacketLocation::epoch_id() const {
-  if (const auto* n = std::get_if<NodeLoc>(&v_)) return n->epoch_id;
-  return std::get<OutputPortLoc>(v_).epoch_id;
+  if (!is(Kind::Node) && !is(Kind::OutputPort)) throw std::bad_variant_access();
+  return rep_->epoch_id;
 }
 
-const Name& PacketLocation::node_name() const { return std::get<InputPortLoc>(v_).node_name; }
+const Name& PacketLocation::node_name() const {
+  if (!is(Kind::InputPort)) throw std::bad_variant_access();
+  return rep_->node_name;
+}
 
 const Name& PacketLocation::port_name() const {
-  if (const auto* p = std::get_if<InputPortLoc>(&v_)) return p->port_name;
-  return std::get<OutputPortLoc>(v_).port_name;
+  if (!is(Kind::InputPort) && !is(Kind::OutputPort)) throw std::bad_variant_access();
+  return rep_->port_name;
 }
 
-const zellik::Edge& PacketLocation::edge() const { return *std::get<EdgeLoc>(v_).edge; }
+const zellik::Edge& PacketLocation::edge() const {
+  if (!is(Kind::Edge)) throw std::bad_variant_access();
+  return rep_->edge;
+}
 
 std::string PacketLocation::debug_string() const {
   switch (kind()) {
@@ -55,20 +112,7 @@ std::string PacketLocation::debug_string() const {
 }
 
 std::size_t PacketLocation::hash() const {
-  const auto seed = static_cast<std::size_t>(v_.index());
-  switch (kind()) {
-    case Kind::Node:
-      return hash_combine(seed, UlidHash{}(epoch_id()));
-    case Kind::InputPort:
-      return hash_combine(hash_combine(seed, node_name().hash()), port_name().hash());
-    case Kind::OutputPort:
-      return hash_combine(hash_combine(seed, UlidHash{}(epoch_id())), port_name().hash());
-    case Kind::Edge:
-      return hash_combine(seed, EdgeHash{}(edge()));
-    case Kind::OutsideNet:
-      break;
-  }
-  return hash_combine(seed, 0);
+  return rep_ != nullptr ? rep_->hash : hash_combine(seed_of(Kind::OutsideNet), 0);
 }
 
 }  // namespace zellik

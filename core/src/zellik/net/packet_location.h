@@ -1,9 +1,10 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <variant>
+#include <utility>
 
 #include "zellik/base/name.h"
 #include "zellik/graph/port.h"
@@ -11,10 +12,11 @@
 
 namespace zellik {
 
-// Where a packet is. A plain value, compared and hashed field by field. The
-// names it holds are shared and an Edge's endpoints are held once for all
-// copies, so copying never allocates and the value stays at 40 bytes (events
-// carry two of them). Intentionally copyable.
+// Where a packet is. A plain value, compared and hashed field by field. It is
+// one pointer to an immutable record shared by all its copies (OutsideNet
+// needs none), with the hash worked out once: copying never allocates and
+// costs one shared-count increment, and an event carrying two locations stays
+// small. Intentionally copyable.
 class PacketLocation {
  public:
   enum class Kind : std::uint8_t {
@@ -34,13 +36,26 @@ class PacketLocation {
   // Travelling on an edge.
   static PacketLocation Edge(zellik::Edge edge);
   // Outside the network.
-  static PacketLocation OutsideNet();
+  static PacketLocation OutsideNet() { return PacketLocation(); }
 
-  PacketLocation() : PacketLocation(OutsideNet()) {}
+  PacketLocation() noexcept = default;
+  PacketLocation(const PacketLocation& other) noexcept : rep_(other.rep_) { retain(); }
+  PacketLocation(PacketLocation&& other) noexcept : rep_(std::exchange(other.rep_, nullptr)) {}
+  PacketLocation& operator=(const PacketLocation& other) noexcept {
+    PacketLocation(other).swap(*this);
+    return *this;
+  }
+  PacketLocation& operator=(PacketLocation&& other) noexcept {
+    PacketLocation(std::move(other)).swap(*this);
+    return *this;
+  }
+  ~PacketLocation() { release(); }
 
-  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  Kind kind() const { return rep_ != nullptr ? rep_->kind : Kind::OutsideNet; }
   bool is(Kind k) const { return kind() == k; }
 
+  // Each accessor throws std::bad_variant_access for a location of another
+  // kind.
   // Node and OutputPort only.
   const Ulid& epoch_id() const;
   // InputPort only.
@@ -54,38 +69,41 @@ class PacketLocation {
   // "Edge(A.out.x -> B.in.y)", "OutsideNet".
   std::string debug_string() const;
 
-  friend bool operator==(const PacketLocation& a, const PacketLocation& b) { return a.v_ == b.v_; }
+  friend bool operator==(const PacketLocation& a, const PacketLocation& b) {
+    if (a.rep_ == b.rep_) return true;
+    if (a.rep_ == nullptr || b.rep_ == nullptr) return false;
+    return a.rep_->hash == b.rep_->hash && a.rep_->same_place(*b.rep_);
+  }
   std::size_t hash() const;
 
  private:
-  struct NodeLoc {
-    Ulid epoch_id;
-    friend bool operator==(const NodeLoc&, const NodeLoc&) = default;
+  struct Rep {
+    std::atomic<std::size_t> refs{1};
+    std::size_t hash = 0;
+    Kind kind = Kind::OutsideNet;
+    Ulid epoch_id;         // Node, OutputPort
+    Name node_name;        // InputPort
+    Name port_name;        // InputPort, OutputPort
+    zellik::Edge edge;     // Edge
+    bool same_place(const Rep& other) const;
   };
-  struct InputPortLoc {
-    Name node_name;
-    Name port_name;
-    friend bool operator==(const InputPortLoc&, const InputPortLoc&) = default;
-  };
-  struct OutputPortLoc {
-    Ulid epoch_id;
-    Name port_name;
-    friend bool operator==(const OutputPortLoc&, const OutputPortLoc&) = default;
-  };
-  struct EdgeLoc {
-    std::shared_ptr<const zellik::Edge> edge;
-    friend bool operator==(const EdgeLoc& a, const EdgeLoc& b) {
-      return a.edge == b.edge || *a.edge == *b.edge;
-    }
-  };
-  struct OutsideLoc {
-    friend bool operator==(const OutsideLoc&, const OutsideLoc&) = default;
-  };
-  using Variant = std::variant<NodeLoc, InputPortLoc, OutputPortLoc, EdgeLoc, OutsideLoc>;
 
-  explicit PacketLocation(Variant v) : v_(std::move(v)) {}
-  Variant v_;
+  static PacketLocation Make(Rep* rep);
+  void swap(PacketLocation& other) noexcept { std::swap(rep_, other.rep_); }
+  void retain() const noexcept {
+    if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);
+  }
+  // The last sharer frees the record (see Name for the analyser's report).
+  void release() noexcept {
+    if (rep_ != nullptr && rep_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      delete rep_;  // NOLINT(clang-analyzer-cplusplus.NewDelete)
+    }
+  }
+
+  Rep* rep_ = nullptr;  // null for OutsideNet
 };
+
+static_assert(sizeof(PacketLocation) == sizeof(void*));
 
 struct PacketLocationHash {
   std::size_t operator()(const PacketLocation& loc) const { return loc.hash(); }

@@ -3,6 +3,7 @@
 // look only at the locations that hold packets, never at the whole graph.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -204,6 +205,19 @@ EventList NetSim::run_until_blocked() {
     }
   }
   return events;
+}
+
+bool NetSim::run_steps_into(EventList& events, std::size_t max_steps,
+                            std::chrono::steady_clock::time_point deadline) {
+  for (std::size_t step = 0; step < max_steps; ++step) {
+    if (is_blocked()) return true;
+    const std::size_t mark = events.size();
+    if (!run_step_into(events).ok()) {
+      events.erase(events.begin() + static_cast<std::ptrdiff_t>(mark), events.end());
+    }
+    if (std::chrono::steady_clock::now() >= deadline) break;
+  }
+  return false;
 }
 
 }  // namespace zellik

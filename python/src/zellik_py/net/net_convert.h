@@ -47,8 +47,14 @@ Ref salvo_to_py(const SalvoText& salvo);
 Ref orphaned_packet_to_py(const OrphanedPacketInfo& info);
 Ref epoch_to_py(const Epoch& epoch);
 Ref event_to_py(const NetEvent& event);
+// Moves the engine's event into a new object.
 Ref event_to_py(NetEvent&& event);
 Ref events_to_py(const EventList& events);
+// A new list of objects the events are moved into.
+Ref events_to_py(EventList&& events);
+// Moves each of `events` into a new object appended to `list`; the moved-from
+// events stay for the caller to clear.
+void append_events(PyObject* list, EventList& events);
 Ref response_data_to_py(const NetActionResponseData& data);
 
 const PacketLocation& location_arg(PyObject* obj, const char* arg);

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <chrono>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -81,8 +80,8 @@ PyObject* net_sim_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 // ---------------------------------------------------------------------------
 // Methods
 
-Ref success_to_py(Ref first, const EventList& events) {
-  Ref list = events_to_py(events);
+Ref success_to_py(Ref first, EventList&& events) {
+  Ref list = events_to_py(std::move(events));
   return own(PyTuple_Pack(2, first.get(), list.get()));
 }
 
@@ -92,7 +91,8 @@ PyObject* do_action(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     Hold hold(value_of(self), Use::Exclusive);
     NetActionResponse response = hold.net().do_action(action_arg(a[0], "action"));
     if (!response.ok()) raise_action_error(response.error());
-    return success_to_py(response_data_to_py(response.value().data), response.value().events);
+    return success_to_py(response_data_to_py(response.value().data),
+                         std::move(response.value().events));
   });
 }
 
@@ -102,7 +102,7 @@ PyObject* run_step(PyObject* self, PyObject*) {
     NetActionResponse response = hold.net().do_action(action::RunStep{});
     if (!response.ok()) raise_action_error(response.error());
     const bool made_progress = std::get<response::StepResult>(response.value().data).made_progress;
-    return success_to_py(to_py_bool(made_progress), response.value().events);
+    return success_to_py(to_py_bool(made_progress), std::move(response.value().events));
   });
 }
 
@@ -128,24 +128,6 @@ class WithoutInterpreterLock {
  private:
   PyThreadState* state_;
 };
-
-// Runs steps until the net is blocked (true) or the chunk is used up
-// (false), appending their events to `out`. A step that fails is skipped,
-// as the engine's own loop does.
-bool run_chunk(NetSim& net, EventList& out) {
-  const auto deadline = std::chrono::steady_clock::now() + kChunkTime;
-  for (std::size_t step = 0; step < kChunkSteps; ++step) {
-    if (net.is_blocked()) return true;
-    NetActionResponse response = net.do_action(action::RunStep{});
-    if (response.ok()) {
-      EventList& produced = response.value().events;
-      out.insert(out.end(), std::make_move_iterator(produced.begin()),
-                 std::make_move_iterator(produced.end()));
-    }
-    if (std::chrono::steady_clock::now() >= deadline) break;
-  }
-  return false;
-}
 
 // Gives the exception a signal handler raised (KeyboardInterrupt, usually)
 // the events of the steps that completed, as its `events` attribute, so that
@@ -174,11 +156,11 @@ PyObject* run_until_blocked(PyObject* self, PyObject*) {
       chunk.clear();
       {
         WithoutInterpreterLock unlocked;
-        blocked = run_chunk(net, chunk);
+        blocked =
+            net.run_steps_into(chunk, kChunkSteps, std::chrono::steady_clock::now() + kChunkTime);
       }
       // The chunk is cleared next: its events move into their objects.
-      for (NetEvent& event : chunk)
-        check_status(PyList_Append(events.get(), event_to_py(std::move(event)).get()));
+      append_events(events.get(), chunk);
       if (PyErr_CheckSignals() < 0) {
         attach_events(events.get());
         throw PythonError{};
