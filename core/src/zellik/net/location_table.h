@@ -120,7 +120,8 @@ class LocationTable {
     static constexpr std::size_t kFirstSegment = 64;
     // Segment s starts at handle kFirstSegment * (2^s - 1).
     static std::size_t segment_of(std::size_t h) {
-      return static_cast<std::size_t>(std::bit_width(h / kFirstSegment + 1)) - 1;
+      // bit_width(x >> 1) is bit_width(x) - 1 for x >= 1.
+      return static_cast<std::size_t>(std::bit_width((h / kFirstSegment + 1) >> 1));
     }
     static std::size_t segment_start(std::size_t s) {
       return kFirstSegment * ((std::size_t{1} << s) - 1);
