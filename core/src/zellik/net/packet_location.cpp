@@ -42,8 +42,8 @@ PacketLocation PacketLocation::OutputPort(Ulid epoch_id, Name port_name) {
   auto* rep = new Rep;
   rep->kind = Kind::OutputPort;
   rep->epoch_id = epoch_id;
-  rep->hash = hash_combine(hash_combine(seed_of(Kind::OutputPort), UlidHash{}(epoch_id)),
-                           port_name.hash());
+  rep->hash =
+      hash_combine(hash_combine(seed_of(Kind::OutputPort), UlidHash{}(epoch_id)), port_name.hash());
   rep->port_name = std::move(port_name);
   return Make(rep);
 }

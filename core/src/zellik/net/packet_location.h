@@ -81,10 +81,10 @@ class PacketLocation {
     std::atomic<std::size_t> refs{1};
     std::size_t hash = 0;
     Kind kind = Kind::OutsideNet;
-    Ulid epoch_id;         // Node, OutputPort
-    Name node_name;        // InputPort
-    Name port_name;        // InputPort, OutputPort
-    zellik::Edge edge;     // Edge
+    Ulid epoch_id;      // Node, OutputPort
+    Name node_name;     // InputPort
+    Name port_name;     // InputPort, OutputPort
+    zellik::Edge edge;  // Edge
     bool same_place(const Rep& other) const;
   };
 
