@@ -5,6 +5,7 @@
 
 #include <boost/unordered/unordered_flat_set.hpp>
 
+#include "zellik/base/huge_pages.h"
 #include "zellik/net/location_table.h"
 #include "zellik/net/ulid.h"
 
@@ -64,23 +65,24 @@ class PacketTable {
   }
 
  private:
+  using Rows = std::vector<PacketRecord, HugePageAllocator<PacketRecord>>;
   struct RowHash {
     using is_transparent = void;
-    const std::vector<PacketRecord>* rows;
+    const Rows* rows;
     std::size_t operator()(const Ulid& id) const { return UlidHash{}(id); }
     std::size_t operator()(PacketIndex row) const { return UlidHash{}((*rows)[row].id); }
   };
   struct RowEq {
     using is_transparent = void;
-    const std::vector<PacketRecord>* rows;
+    const Rows* rows;
     bool operator()(PacketIndex a, PacketIndex b) const { return a == b; }
     bool operator()(const Ulid& id, PacketIndex row) const { return (*rows)[row].id == id; }
     bool operator()(PacketIndex row, const Ulid& id) const { return (*rows)[row].id == id; }
   };
 
-  std::vector<PacketRecord> rows_;
+  Rows rows_;
   std::vector<PacketIndex> free_;
-  boost::unordered_flat_set<PacketIndex, RowHash, RowEq> index_;
+  boost::unordered_flat_set<PacketIndex, RowHash, RowEq, HugePageAllocator<PacketIndex>> index_;
 };
 
 }  // namespace zellik
