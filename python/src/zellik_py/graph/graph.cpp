@@ -14,8 +14,10 @@ namespace {
 // Value: the object embeds the model's Graph (Box<Graph>).
 
 std::vector<Edge> edges_of_sequence(PyObject* obj, const char* arg) {
+  const std::vector<Ref> items = sequence_items(obj, arg);
   std::vector<Edge> edges;
-  for (const Ref& item : sequence_items(obj, arg)) edges.push_back(edge_arg(item.get(), arg));
+  edges.reserve(items.size());
+  for (const Ref& item : items) edges.push_back(edge_arg(item.get(), arg));
   return edges;
 }
 
@@ -28,9 +30,10 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
     auto a =
         parse_tuple("Graph", std::array{"nodes", "edges", "dependency_edges"}, 2, args, kwargs);
+    const std::vector<Ref> node_items = sequence_items(a[0], "nodes");
     std::vector<Node> nodes;
-    for (const Ref& item : sequence_items(a[0], "nodes"))
-      nodes.push_back(node_arg(item.get(), "nodes"));
+    nodes.reserve(node_items.size());
+    for (const Ref& item : node_items) nodes.push_back(node_arg(item.get(), "nodes"));
     std::vector<Edge> edges = edges_of_sequence(a[1], "edges");
     std::vector<Edge> dependency_edges;
     if (a.has(2)) dependency_edges = edges_of_sequence(a[2], "dependency_edges");
