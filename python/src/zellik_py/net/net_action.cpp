@@ -273,18 +273,18 @@ PyObject* create_request(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 // static constructor's arguments by name}, ids as the stored text; and back.
 // from_dict keeps ids unchecked, as the static constructors do.
 
-constexpr std::array<const char*, 12> kKindNames = {"RunStep",
-                                                    "CreatePacket",
-                                                    "ConsumePacket",
-                                                    "DestroyPacket",
-                                                    "StartEpoch",
-                                                    "FinishEpoch",
-                                                    "CancelEpoch",
-                                                    "CreateEpoch",
-                                                    "LoadPacketIntoOutputPort",
-                                                    "SendOutputSalvo",
-                                                    "TransportPacketToLocation",
-                                                    "CreateRequest"};
+constexpr std::array<std::string_view, 12> kKindNames = {"RunStep",
+                                                         "CreatePacket",
+                                                         "ConsumePacket",
+                                                         "DestroyPacket",
+                                                         "StartEpoch",
+                                                         "FinishEpoch",
+                                                         "CancelEpoch",
+                                                         "CreateEpoch",
+                                                         "LoadPacketIntoOutputPort",
+                                                         "SendOutputSalvo",
+                                                         "TransportPacketToLocation",
+                                                         "CreateRequest"};
 
 static_assert(kKindNames.size() == std::variant_size_v<StoredAction>);
 
@@ -359,33 +359,19 @@ Ref to_dict(const StoredAction& stored_action) {
   return d.done();
 }
 
-template <std::size_t I>
-StoredAction action_of_kind(DictReader& d) {
-  std::variant_alternative_t<I, StoredAction> a{};
-  each_field(a, [&d](const char* key, auto& value) { read_field(d, key, value); });
-  return StoredAction(std::in_place_index<I>, std::move(a));
-}
-
-template <std::size_t... I>
-constexpr auto make_readers(std::index_sequence<I...>) {
-  return std::array<StoredAction (*)(DictReader&), sizeof...(I)>{&action_of_kind<I>...};
-}
-constexpr auto kReaders =
-    make_readers(std::make_index_sequence<std::variant_size_v<StoredAction>>());
+struct ReadActionFields {
+  template <class A>
+  void operator()(DictReader& d, A& a) const {
+    each_field(a, [&d](const char* key, auto& value) { read_field(d, key, value); });
+  }
+};
 
 PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
     auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
     if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
     DictReader d(a[0], "");
-    const std::string kind = d.text("kind");
-    for (std::size_t i = 0; i < kKindNames.size(); ++i) {
-      if (kind != kKindNames[i]) continue;
-      StoredAction action = kReaders[i](d);
-      d.finish();
-      return action_to_py(std::move(action));
-    }
-    raise_field("kind", "unknown action kind '" + kind + "'");
+    return action_to_py(variant_from_dict<StoredAction, ReadActionFields>(d, kKindNames, "action"));
   });
 }
 

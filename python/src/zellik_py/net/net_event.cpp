@@ -228,21 +228,15 @@ Ref to_dict(const EventValue& e) {
   return d.done();
 }
 
-template <std::size_t I>
-NetEvent event_of_kind(DictReader& d) {
-  std::variant_alternative_t<I, NetEvent> e{};
-  e.timestamp = d.i64("timestamp");
-  each_field(e, [&d](const char* key, auto& value) { read_field(d, key, value); });
-  return e;
-}
+struct ReadEventFields {
+  template <class E>
+  void operator()(DictReader& d, E& e) const {
+    e.timestamp = d.i64("timestamp");
+    each_field(e, [&d](const char* key, auto& value) { read_field(d, key, value); });
+  }
+};
 
-template <std::size_t... I>
-constexpr auto make_readers(std::index_sequence<I...>) {
-  return std::array<NetEvent (*)(DictReader&), sizeof...(I)>{&event_of_kind<I>...};
-}
-constexpr auto kReaders = make_readers(std::make_index_sequence<std::variant_size_v<NetEvent>>());
-
-// The kind names beside the readers, taken from the event types themselves.
+// The kind names in variant order, taken from the event types themselves.
 template <std::size_t... I>
 constexpr auto make_kind_names(std::index_sequence<I...>) {
   return std::array<std::string_view, sizeof...(I)>{
@@ -256,14 +250,7 @@ PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
     if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
     DictReader d(a[0], "");
-    const std::string kind = d.text("kind");
-    for (std::size_t i = 0; i < kKindNames.size(); ++i) {
-      if (kind != kKindNames[i]) continue;
-      NetEvent event = kReaders[i](d);
-      d.finish();
-      return event_to_py(std::move(event));
-    }
-    raise_field("kind", "unknown event kind '" + kind + "'");
+    return event_to_py(variant_from_dict<NetEvent, ReadEventFields>(d, kKindNames, "event"));
   });
 }
 

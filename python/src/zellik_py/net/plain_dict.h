@@ -10,10 +10,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "zellik_py/binding/ref.h"
@@ -71,6 +75,34 @@ class DictReader {
 std::string text_at(PyObject* obj, const std::string& path);
 // A ULID text at `path`, parsed; ValueError with the parse reason otherwise.
 Ulid id_at(PyObject* obj, const std::string& path);
+
+// The value a dict of the form {"kind": name, ...fields} describes: the
+// alternative of `Variant` at the position of its name in `names`,
+// default-made and then filled by `ReadFields{}(d, alternative)`; d.finish()
+// follows. ValueError "unknown {what} kind '{name}'" on the "kind" field for
+// a name that is not in `names`.
+template <class Variant, class ReadFields>
+Variant variant_from_dict(DictReader& d,
+                          const std::array<std::string_view, std::variant_size_v<Variant>>& names,
+                          std::string_view what) {
+  using Reader = Variant (*)(DictReader&);
+  static constexpr auto kReaders = []<std::size_t... I>(std::index_sequence<I...>) {
+    return std::array<Reader, sizeof...(I)>{+[](DictReader& r) {
+      std::variant_alternative_t<I, Variant> alternative{};
+      ReadFields{}(r, alternative);
+      return Variant(std::in_place_index<I>, std::move(alternative));
+    }...};
+  }
+  (std::make_index_sequence<std::variant_size_v<Variant>>());
+  const std::string kind = d.text("kind");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (kind != names[i]) continue;
+    Variant value = kReaders[i](d);
+    d.finish();
+    return value;
+  }
+  raise_field("kind", "unknown " + std::string(what) + " kind '" + kind + "'");
+}
 
 Ref location_to_dict(const PacketLocation& location);
 PacketLocation location_from_dict(PyObject* obj, const std::string& path);
