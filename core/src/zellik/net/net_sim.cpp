@@ -103,15 +103,15 @@ const Epoch* NetSim::get_epoch(const Ulid& epoch_id) const {
 
 std::vector<Ulid> NetSim::get_packets_at_location(const PacketLocation& location) const {
   const LocationHandle h = locations_.find(location);
-  return h == kNoLocation ? std::vector<Ulid>{} : ids_at(h);
+  std::vector<Ulid> ids;
+  if (h != kNoLocation) copy_ids(locations_.queue(h), ids);
+  return ids;
 }
 
-std::vector<Ulid> NetSim::ids_at(LocationHandle h) const {
-  const LocationQueue& queue = locations_.queue(h);
-  std::vector<Ulid> ids;
+void NetSim::copy_ids(const LocationQueue& queue, std::vector<Ulid>& ids) const {
+  ids.clear();
   ids.reserve(queue.size());
   for (const PacketIndex packet : queue) ids.push_back(packets_[packet].id);
-  return ids;
 }
 
 std::uint64_t NetSim::packet_count_at(const PacketLocation& location) const {
@@ -224,15 +224,11 @@ LocationHandle NetSim::handle_of(const PacketLocation& location, const char* wha
 }
 
 LocationHandle NetSim::input_port_handle(const Node& node, const Name& port_name) const {
-  if (const auto* ports = input_ports_of(node)) {
-    for (const auto& [name, h] : *ports) {
-      if (name == port_name) return h;
-    }
-  }
-  return kNoLocation;
+  const InputPortHandles* ports = input_ports_of(node);
+  return ports == nullptr ? kNoLocation : find_port_handle(*ports, port_name);
 }
 
-const std::vector<std::pair<Name, LocationHandle>>* NetSim::input_ports_of(const Node& node) const {
+const InputPortHandles* NetSim::input_ports_of(const Node& node) const {
   const std::size_t position = graph_.nodes().position(node);
   if (position >= node_input_index_.size()) return nullptr;
   const std::uint32_t index = node_input_index_[position];

@@ -32,6 +32,17 @@
 
 namespace zellik {
 
+// The input ports of one node: (port name, handle), in port order.
+using InputPortHandles = std::vector<std::pair<Name, LocationHandle>>;
+
+// The handle of `port_name` among `ports`, or kNoLocation.
+inline LocationHandle find_port_handle(const InputPortHandles& ports, const Name& port_name) {
+  for (const auto& [name, h] : ports) {
+    if (name == port_name) return h;
+  }
+  return kNoLocation;
+}
+
 // A request waiting for the next run step to resolve it.
 struct PendingRequest {
   Name node_name;
@@ -191,6 +202,9 @@ class NetSim {
   // One step appending its events to `events`; whether it made progress.
   // On an error the events already appended stay for the caller to drop.
   Result<bool, NetActionError> run_step_into(EventList& events);
+  // One step appending straight to `events`; a step that fails takes its
+  // events back out (the loops skip failed steps).
+  void run_step_keeping_success(EventList& events);
   struct NodeInputs;
   bool try_trigger_input_salvo(const NodeInputs& inputs, EventList& events);
   bool any_input_condition_holds(const NodeInputs& inputs) const;
@@ -250,19 +264,15 @@ class NetSim {
     const PacketRecord& record = packets_[packet];
     return Packet{record.id, locations_.location(record.location)};
   }
-  // The id of the i-th packet of `h`.
-  const Ulid& id_at(LocationHandle h, std::size_t i) const {
-    return packets_[locations_.queue(h).at(i)].id;
-  }
-  // The ids at `h`, oldest first.
-  std::vector<Ulid> ids_at(LocationHandle h) const;
+  // Replaces `ids` with the ids queued in `queue`, oldest first.
+  void copy_ids(const LocationQueue& queue, std::vector<Ulid>& ids) const;
   // The handle of a location the net must have; InternalFailure otherwise.
   LocationHandle handle_of(const PacketLocation& location, const char* what) const;
   std::uint64_t count_at(LocationHandle h) const { return locations_.queue(h).size(); }
   // The input port handles of a node (fixed), by port name.
   LocationHandle input_port_handle(const Node& node, const Name& port_name) const;
   // The input ports of `node`, or null when it has none.
-  const std::vector<std::pair<Name, LocationHandle>>* input_ports_of(const Node& node) const;
+  const InputPortHandles* input_ports_of(const Node& node) const;
 
   // Creates a Startable epoch of `node` with `in_salvo`: a fresh id, the epoch
   // tables and its empty Node and OutputPort locations. Returns it.
@@ -283,7 +293,7 @@ class NetSim {
   // requests when none fires.
   struct NodeInputs {
     const Node* node = nullptr;
-    std::vector<std::pair<Name, LocationHandle>> ports;
+    InputPortHandles ports;
     std::uint64_t seen_in_step = 0;
     std::uint64_t fired_in_step = 0;
     bool has_conditions = false;

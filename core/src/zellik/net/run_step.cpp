@@ -23,21 +23,17 @@ namespace {
 // location entries through the node's port handles (no name is hashed).
 class InputPortCounts final : public PortCountSource {
  public:
-  InputPortCounts(const LocationTable& locations,
-                  const std::vector<std::pair<Name, LocationHandle>>* ports)
+  InputPortCounts(const LocationTable& locations, const InputPortHandles& ports)
       : locations_(locations), ports_(ports) {}
 
   std::uint64_t count(const Name& port_name) const override {
-    if (ports_ == nullptr) return 0;
-    for (const auto& [name, h] : *ports_) {
-      if (name == port_name) return locations_.queue(h).size();
-    }
-    return 0;
+    const LocationHandle h = find_port_handle(ports_, port_name);
+    return h == kNoLocation ? 0 : locations_.queue(h).size();
   }
 
  private:
   const LocationTable& locations_;
-  const std::vector<std::pair<Name, LocationHandle>>* ports_;
+  const InputPortHandles& ports_;
 };
 
 }  // namespace
@@ -114,7 +110,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
 
 bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events) {
   const Node& node = *inputs.node;
-  const InputPortCounts counts(locations_, &inputs.ports);
+  const InputPortCounts counts(locations_, inputs.ports);
   const Name* fired_name = nullptr;
   const SalvoCondition* fired_condition = nullptr;
   for (const auto& [name, condition] : node.in_salvo_conditions) {
@@ -129,10 +125,7 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
   std::vector<std::pair<Name, Ulid>> taken;
   std::vector<std::pair<PacketIndex, LocationHandle>> taken_from;
   for (const auto& [port_name, how_many] : fired_condition->ports) {
-    LocationHandle h = kNoLocation;
-    for (const auto& [name, port] : inputs.ports) {
-      if (name == port_name) h = port;
-    }
+    const LocationHandle h = find_port_handle(inputs.ports, port_name);
     if (h == kNoLocation) continue;
     const LocationQueue& queue = locations_.queue(h);
     const std::uint64_t take = how_many.take_from(queue.size());
@@ -161,7 +154,7 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
 bool NetSim::any_input_condition_holds(const NodeInputs& inputs) const {
   if (!inputs.has_conditions) return false;
   const Node& node = *inputs.node;
-  const InputPortCounts counts(locations_, &inputs.ports);
+  const InputPortCounts counts(locations_, inputs.ports);
   for (const auto& [name, condition] : node.in_salvo_conditions) {
     if (evaluate_salvo_condition(condition.term, counts, node.in_ports)) return true;
   }
@@ -197,24 +190,22 @@ EventList NetSim::run_until_blocked() {
   EventList events;
   events.reserve(waiting + 16);
   advise_huge_pages(events.data(), events.capacity() * sizeof(NetEvent));
-  while (!is_blocked()) {
-    // Each step appends straight to the result; a failed step's events go.
-    const std::size_t mark = events.size();
-    if (!run_step_into(events).ok()) {
-      events.erase(events.begin() + static_cast<std::ptrdiff_t>(mark), events.end());
-    }
-  }
+  while (!is_blocked()) run_step_keeping_success(events);
   return events;
+}
+
+void NetSim::run_step_keeping_success(EventList& events) {
+  const std::size_t mark = events.size();
+  if (!run_step_into(events).ok()) {
+    events.erase(events.begin() + static_cast<std::ptrdiff_t>(mark), events.end());
+  }
 }
 
 bool NetSim::run_steps_into(EventList& events, std::size_t max_steps,
                             std::chrono::steady_clock::time_point deadline) {
   for (std::size_t step = 0; step < max_steps; ++step) {
     if (is_blocked()) return true;
-    const std::size_t mark = events.size();
-    if (!run_step_into(events).ok()) {
-      events.erase(events.begin() + static_cast<std::ptrdiff_t>(mark), events.end());
-    }
+    run_step_keeping_success(events);
     if (std::chrono::steady_clock::now() >= deadline) break;
   }
   return false;

@@ -23,17 +23,14 @@ void NetSim::for_each_occupied_location(const OccupiedLocationVisitor& visit) co
   // The active index holds exactly the occupied Edge and InputPort entries,
   // in the order the run step walks them.
   std::vector<Ulid> ids;
-  const auto ids_of = [&](const LocationQueue& queue) -> std::span<const Ulid> {
-    ids.clear();
-    for (const PacketIndex packet : queue) ids.push_back(packets_[packet].id);
-    return ids;
-  };
   for (const LocationTable::value_type* entry : locations_.active()) {
-    visit(entry->first, ids_of(entry->second.queue));
+    copy_ids(entry->second.queue, ids);
+    visit(entry->first, ids);
   }
   for (const auto& [location, entry] : locations_) {
     if (entry.queue.empty() || is_stepped(location)) continue;
-    visit(location, ids_of(entry.queue));
+    copy_ids(entry.queue, ids);
+    visit(location, ids);
   }
 }
 
