@@ -281,6 +281,24 @@ TEST(RunStepsInto, StepBudgetsSplitARunWithoutChangingItsEvents) {
   EXPECT_TRUE(split.is_blocked());
 }
 
+TEST(RunStepsInto, AnEventBudgetEndsTheCallAfterTheStepThatReachesIt) {
+  NetSim whole(one_at_a_time_graph(), IdSource::Seeded(7));
+  NetSim split(one_at_a_time_graph(), IdSource::Seeded(7));
+  fill_edge(whole, 5);
+  fill_edge(split, 5);
+  const EventList expected = whole.run_until_blocked();
+  const Clock::time_point later = Clock::now() + std::chrono::hours(1);
+  EventList got;
+  std::vector<std::size_t> sizes;
+  // A budget of 6 counts the events already in the buffer: a step of four
+  // events never crosses it alone, so each call takes two steps (the first
+  // call) or one (every later call, with the buffer kept); the last call
+  // finds the net blocked.
+  while (!split.run_steps_into(got, 100, later, 6)) sizes.push_back(got.size());
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{8, 12, 16, 20}));
+  EXPECT_EQ(records(got), records(expected));
+}
+
 TEST(RunStepsInto, APassedDeadlineStillTakesOneStepAndABlockedNetNone) {
   NetSim net(one_at_a_time_graph());
   fill_edge(net, 2);

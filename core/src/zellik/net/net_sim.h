@@ -106,11 +106,13 @@ class NetSim {
   EventList run_until_blocked();
   // Runs steps as run_until_blocked does, appending their events to `events`
   // (a caller's buffer, reused from call to call), but stops after
-  // `max_steps` steps or at the first step that ends at or after `deadline`,
-  // whichever comes first. Returns true when it stopped because the net is
-  // blocked; false leaves the rest for another call.
+  // `max_steps` steps, at the first step that ends at or after `deadline`,
+  // or at the first step that leaves `events` holding `max_events` events or
+  // more, whichever comes first. Returns true when it stopped because the
+  // net is blocked; false leaves the rest for another call.
   bool run_steps_into(EventList& events, std::size_t max_steps,
-                      std::chrono::steady_clock::time_point deadline);
+                      std::chrono::steady_clock::time_point deadline,
+                      std::size_t max_events = static_cast<std::size_t>(-1));
 
   // Reverses `events` (produced by `action`) last first; stops at the first
   // event that cannot be reversed, keeping what was reversed before it.

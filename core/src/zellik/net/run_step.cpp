@@ -202,11 +202,12 @@ void NetSim::run_step_keeping_success(EventList& events) {
 }
 
 bool NetSim::run_steps_into(EventList& events, std::size_t max_steps,
-                            std::chrono::steady_clock::time_point deadline) {
+                            std::chrono::steady_clock::time_point deadline,
+                            std::size_t max_events) {
   for (std::size_t step = 0; step < max_steps; ++step) {
     if (is_blocked()) return true;
     run_step_keeping_success(events);
-    if (std::chrono::steady_clock::now() >= deadline) break;
+    if (events.size() >= max_events || std::chrono::steady_clock::now() >= deadline) break;
   }
   return false;
 }

@@ -107,13 +107,16 @@ PyObject* run_step(PyObject* self, PyObject*) {
 }
 
 // run_until_blocked gives the interpreter lock back while the engine steps,
-// in chunks of at most kChunkSteps steps or kChunkTime, whichever ends
-// first; between chunks it takes the lock, turns the chunk's events into
-// Python objects and checks for signals. The net stays held exclusively
+// in chunks of at most kChunkSteps steps, kChunkTime or about kChunkEvents
+// events, whichever ends first; between chunks it takes the lock, turns the
+// chunk's events into Python objects and checks for signals. The event
+// bound keeps the reused chunk small enough to stay in the core's cache
+// between being written by the engine and read into objects. The net stays held exclusively
 // the whole time, so another thread that reaches it meanwhile gets
 // RuntimeError from its Hold, never a half-changed net.
 constexpr std::size_t kChunkSteps = 4096;
 constexpr auto kChunkTime = std::chrono::milliseconds(2);
+constexpr std::size_t kChunkEvents = 4096;
 
 // Releases the interpreter lock for its lifetime; takes it back on every way
 // out, an exception from the engine included. Nothing inside may touch a
@@ -157,7 +160,8 @@ PyObject* run_until_blocked(PyObject* self, PyObject*) {
       {
         WithoutInterpreterLock unlocked;
         blocked =
-            net.run_steps_into(chunk, kChunkSteps, std::chrono::steady_clock::now() + kChunkTime);
+            net.run_steps_into(chunk, kChunkSteps, std::chrono::steady_clock::now() + kChunkTime,
+                               kChunkEvents);
       }
       // The chunk is cleared next: its events move into their objects.
       append_events(events.get(), chunk);
