@@ -52,8 +52,8 @@ NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
     if (packet == kNoPacket) fail("Packet should exist at from_location");
     const LocationHandle from = packets_[packet].location;
     const std::uint64_t from_index = move_packet(packet, inside);
-    events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
-                                        locations_.location(inside), from_index, packet, from});
+    events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(from),
+                                        locations_.copy_location(inside), from_index, packet, from});
   }
   return NetActionSuccess{response::CreatedEpoch{created}, std::move(events)};
 }
@@ -126,7 +126,7 @@ NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
   for (const Ulid& packet_id : doomed) {
     const PacketIndex packet = packets_.find(packet_id);
     if (packet == kNoPacket) fail("Packet in location map not found in packets map");
-    PacketLocation location = locations_.location(packets_[packet].location);
+    PacketLocation location = locations_.copy_location(packets_[packet].location);
     erase_packet(packet);
     events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
   }

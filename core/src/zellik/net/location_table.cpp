@@ -1,6 +1,7 @@
 #include "zellik/net/location_table.h"
 
 #include <memory>
+#include <utility>
 
 namespace zellik {
 
@@ -11,7 +12,16 @@ LocationTable::Segments::~Segments() {
   }
 }
 
-LocationTable::~LocationTable() = default;
+LocationTable::~LocationTable() {
+  for (std::size_t h = 0; h < entries_.size(); ++h) {
+    give_back_prepaid_copies(static_cast<LocationHandle>(h));
+  }
+}
+
+void LocationTable::give_back_prepaid_copies(LocationHandle h) {
+  value_type& entry = entries_[h];
+  entry.first.drop_shares(std::exchange(entry.second.prepaid_copies_, 0));
+}
 
 LocationHandle LocationTable::find(const PacketLocation& location) const {
   const auto it = by_location_.find(location);
@@ -51,6 +61,7 @@ void LocationTable::erase(const PacketLocation& location) {
   if (it == by_location_.end()) return;
   const LocationHandle h = it->second;
   deactivate(h);
+  give_back_prepaid_copies(h);
   by_location_.erase(it);
   LocationEntry& entry = entries_[h].second;
   entry = LocationEntry{};  // releases the queue's memory

@@ -42,6 +42,7 @@ class LocationEntry {
   friend class LocationTable;
   std::size_t active_slot_ = kNotActive;
   LocationHandle handle_ = kNoLocation;
+  std::uint32_t prepaid_copies_ = 0;  // of the location, paid for, not yet made
   bool in_use_ = false;
 };
 
@@ -74,6 +75,20 @@ class LocationTable {
   value_type& operator[](LocationHandle h) { return entries_[h]; }
   const value_type& operator[](LocationHandle h) const { return entries_[h]; }
   const PacketLocation& location(LocationHandle h) const { return entries_[h].first; }
+  // A copy of the location of `h`, for an event. Copies are paid for in
+  // batches of kPrepaidCopies: one update of the location's shared count per
+  // batch instead of one per copy, on a path that makes two copies for every
+  // packet it moves. Unused copies are given back when the entry goes.
+  PacketLocation copy_location(LocationHandle h) {
+    value_type& entry = entries_[h];
+    std::uint32_t& prepaid = entry.second.prepaid_copies_;
+    if (prepaid == 0) {
+      entry.first.add_shares(kPrepaidCopies);
+      prepaid = kPrepaidCopies;
+    }
+    --prepaid;
+    return entry.first.prepaid_copy();
+  }
   const LocationQueue& queue(LocationHandle h) const { return entries_[h].second.queue; }
   // Whether `h` is the entry of `location` now (a handle kept from earlier
   // may have been reused, or be any number at all).
@@ -171,8 +186,11 @@ class LocationTable {
   static bool is_tracked(const PacketLocation& location) {
     return location.is(PacketLocation::Kind::Edge) || location.is(PacketLocation::Kind::InputPort);
   }
+  static constexpr std::uint32_t kPrepaidCopies = 256;
+
   void activate(LocationHandle h);
   void deactivate(LocationHandle h);
+  void give_back_prepaid_copies(LocationHandle h);
 
   Segments entries_;
   std::vector<LocationHandle> free_;

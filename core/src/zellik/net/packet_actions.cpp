@@ -65,7 +65,7 @@ NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
   const PacketIndex packet = packets_.find(packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(packet_id);
 
-  PacketLocation location = locations_.location(packets_[packet].location);
+  PacketLocation location = locations_.copy_location(packets_[packet].location);
   erase_packet(packet);
 
   EventList events;
@@ -82,8 +82,8 @@ NetActionResponse NetSim::move_as_action(PacketIndex packet, LocationHandle to) 
   const Ulid packet_id = packets_[packet].id;
   const std::uint64_t from_index = move_packet(packet, to);
   EventList events;
-  events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
-                                      locations_.location(to), from_index, packet, from});
+  events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(from),
+                                      locations_.copy_location(to), from_index, packet, from});
   return NetActionSuccess{response::Empty{}, std::move(events)};
 }
 
@@ -173,8 +173,8 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
                                                plan.port_name, a.salvo_condition_name});
         orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
       } else {
-        events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.location(plan.from),
-                                            locations_.location(plan.to), from_index, packet,
+        events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(plan.from),
+                                            locations_.copy_location(plan.to), from_index, packet,
                                             plan.from});
       }
     }

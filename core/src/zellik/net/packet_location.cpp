@@ -14,12 +14,6 @@ std::size_t seed_of(PacketLocation::Kind kind) { return static_cast<std::size_t>
 
 }  // namespace
 
-PacketLocation PacketLocation::Make(Rep* rep) {
-  PacketLocation location;
-  location.rep_ = rep;
-  return location;
-}
-
 PacketLocation PacketLocation::Node(Ulid epoch_id) {
   auto* rep = new Rep;
   rep->kind = Kind::Node;

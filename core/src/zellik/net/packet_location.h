@@ -69,6 +69,26 @@ class PacketLocation {
   // "Edge(A.out.x -> B.in.y)", "OutsideNet".
   std::string debug_string() const;
 
+  // For an owner that hands out many copies of one location (the net's
+  // location table, for the events of a run): add_shares(n) counts n copies
+  // ahead of making them, in one update of the shared count; each
+  // prepaid_copy() then makes one of them without touching the count; and
+  // drop_shares(n) takes back n that were never made. The owner keeps a copy
+  // of its own meanwhile, so these never bring the count to zero.
+  void add_shares(std::size_t n) const noexcept {
+    if (rep_ != nullptr) rep_->refs.fetch_add(n, std::memory_order_relaxed);
+  }
+  PacketLocation prepaid_copy() const noexcept { return Make(rep_); }
+  void drop_shares(std::size_t n) const noexcept {
+    if (rep_ != nullptr && n != 0) rep_->refs.fetch_sub(n, std::memory_order_release);
+  }
+
+  // How many copies share this location's record, shares paid for ahead
+  // included (0 for OutsideNet, which has none). For tests and diagnostics.
+  std::size_t share_count() const noexcept {
+    return rep_ != nullptr ? rep_->refs.load(std::memory_order_relaxed) : 0;
+  }
+
   friend bool operator==(const PacketLocation& a, const PacketLocation& b) {
     if (a.rep_ == b.rep_) return true;
     if (a.rep_ == nullptr || b.rep_ == nullptr) return false;
@@ -88,7 +108,11 @@ class PacketLocation {
     bool same_place(const Rep& other) const;
   };
 
-  static PacketLocation Make(Rep* rep);
+  static PacketLocation Make(Rep* rep) noexcept {
+    PacketLocation location;
+    location.rep_ = rep;
+    return location;
+  }
   void swap(PacketLocation& other) noexcept { std::swap(rep_, other.rep_); }
   void retain() const noexcept {
     if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);

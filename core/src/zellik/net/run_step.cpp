@@ -71,8 +71,8 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   for (const EdgeMove& m : step_moves_) {
     move_head(m.packet, m.to);
     // The head of an edge is at position 0 when it leaves.
-    events.emplace_back(event::PacketMoved{now, packets_[m.packet].id, locations_.location(m.from),
-                                           locations_.location(m.to), 0, m.packet, m.from});
+    events.emplace_back(event::PacketMoved{now, packets_[m.packet].id, locations_.copy_location(m.from),
+                                           locations_.copy_location(m.to), 0, m.packet, m.from});
     made_progress = true;
   }
 
@@ -145,8 +145,8 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
     const auto [packet, from] = taken_from[i];
     if (packets_[packet].location != from) fail("Packet should exist at from_location");
     const std::uint64_t index = move_packet(packet, inside);
-    events.emplace_back(event::PacketMoved{now_millis(), packet_id, locations_.location(from),
-                                           locations_.location(inside), index, packet, from});
+    events.emplace_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(from),
+                                           locations_.copy_location(inside), index, packet, from});
   }
   return true;
 }
