@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <unordered_map>
 #include <vector>
@@ -14,6 +15,7 @@
 #include <tsl/robin_map.h>
 #include <boost/unordered/unordered_flat_map.hpp>
 
+#include "zellik/net/packet_table.h"
 #include "zellik/net/ulid.h"
 
 namespace zellik {
@@ -77,6 +79,44 @@ BENCHMARK_TEMPLATE(BM_InsertErase, StdMap)->Arg(500'000);
 BENCHMARK_TEMPLATE(BM_InsertErase, BoostMap)->Arg(500'000);
 BENCHMARK_TEMPLATE(BM_InsertErase, AbslMap)->Arg(500'000);
 BENCHMARK_TEMPLATE(BM_InsertErase, RobinMap)->Arg(500'000);
+
+// The engine's own table, rows indexed by the id in their row, holding
+// range(0) packets: finds in random order (each reads a random part of the
+// index and a random row) and in the order the packets were made (as a deep
+// queue drained from its head asks for them).
+std::unique_ptr<PacketTable> filled_table(const std::vector<Ulid>& ids) {
+  auto table = std::make_unique<PacketTable>();
+  for (const Ulid& id : ids) table->insert(id, 0, 0);
+  return table;
+}
+
+void BM_PacketTableFindRandom(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const std::vector<Ulid> ids = make_ids(n);
+  const auto table = filled_table(ids);
+  std::mt19937_64 rng(7);
+  std::vector<std::size_t> order(1 << 16);
+  for (auto& o : order) o = rng() % n;
+  std::size_t k = 0;
+  for (auto _ : state) {
+    const PacketIndex row = table->find(ids[order[k++ & 0xffff]]);
+    benchmark::DoNotOptimize((*table)[row].slot);
+  }
+}
+BENCHMARK(BM_PacketTableFindRandom)->Arg(1'000)->Arg(1'000'000);
+
+void BM_PacketTableFindInOrder(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const std::vector<Ulid> ids = make_ids(n);
+  const auto table = filled_table(ids);
+  std::size_t k = 0;
+  for (auto _ : state) {
+    const PacketIndex row = table->find(ids[k]);
+    benchmark::DoNotOptimize((*table)[row].slot);
+    k = k + 1 == n ? 0 : k + 1;
+  }
+}
+BENCHMARK(BM_PacketTableFindInOrder)->Arg(1'000)->Arg(1'000'000);
 
 }  // namespace
 }  // namespace zellik
