@@ -111,7 +111,7 @@ TEST(PacketTable, StaysExactWhenHashesCollide) {
     ids.push_back(Ulid{k, 0x1234 ^ (k * kGolden)});  // one hash for all of them
     ids.push_back(Ulid{0, k << 32});                 // low 32 bits of the hash equal
     ids.push_back(Ulid{0, (k << 32) | 0xffffffffu});
-    ids.push_back(Ulid{k, rng()});                   // and some unrelated ids
+    ids.push_back(Ulid{k, rng()});  // and some unrelated ids
   }
   ASSERT_EQ(UlidHash{}(ids[0]), UlidHash{}(ids[4]));
   for (const Ulid& id : ids) m.insert(id);
@@ -139,14 +139,14 @@ TEST(PacketTable, FindWithHintChecksTheHintedRow) {
   const PacketIndex ra = t.insert(a, 3, 4);
   const PacketIndex rb = t.insert(b, 5, 6);
   EXPECT_EQ(t.find(a, ra), ra);
-  EXPECT_EQ(t.find(a, rb), ra);          // wrong hint: looked up
-  EXPECT_EQ(t.find(a, 12345), ra);       // hint past the rows
+  EXPECT_EQ(t.find(a, rb), ra);     // wrong hint: looked up
+  EXPECT_EQ(t.find(a, 12345), ra);  // hint past the rows
   EXPECT_EQ(t.find(a, kNoPacket), ra);
   t.erase(ra);
-  EXPECT_EQ(t.find(a, ra), kNoPacket);   // the hinted row is empty now
+  EXPECT_EQ(t.find(a, ra), kNoPacket);  // the hinted row is empty now
   const PacketIndex rc = t.insert(Ulid{3, 30}, 7, 8);
   ASSERT_EQ(rc, ra);
-  EXPECT_EQ(t.find(a, rc), kNoPacket);   // the row holds another packet
+  EXPECT_EQ(t.find(a, rc), kNoPacket);  // the row holds another packet
   EXPECT_EQ(t.find(b, rb), rb);
 }
 
