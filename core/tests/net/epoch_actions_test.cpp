@@ -186,7 +186,7 @@ TEST(FinishEpoch, EventCarriesRunningCopyResponseFinished) {
 
   const NetActionSuccess done = ok(net, action::FinishEpoch{id});
   ASSERT_EQ(event_kinds(done.events), Kinds{"EpochFinished"});
-  const Epoch& before = event_as<event::EpochFinished>(done.events, 0).epoch;
+  const Epoch& before = *event_as<event::EpochFinished>(done.events, 0).epoch;
   const Epoch after = data_as<response::FinishedEpoch>(done).epoch;
   EXPECT_EQ(before.state, EpochState::Running);
   EXPECT_EQ(after.state, EpochState::Finished);
@@ -217,7 +217,7 @@ TEST(CancelEpoch, StartableEpochLosesItsPacketsAndLeavesTheStartableSet) {
             (Kinds{"PacketDestroyed", "PacketDestroyed", "EpochCancelled"}));
   EXPECT_EQ(event_as<event::PacketDestroyed>(done.events, 0).packet_id, p1);
   EXPECT_EQ(event_as<event::PacketDestroyed>(done.events, 1).location, PacketLocation::Node(id));
-  EXPECT_EQ(event_as<event::EpochCancelled>(done.events, 2).epoch.id, id);
+  EXPECT_EQ(event_as<event::EpochCancelled>(done.events, 2).epoch->id, id);
 
   EXPECT_EQ(net.get_startable_epochs(), Ids{other});
   EXPECT_EQ(epochs_of(net, "B"), Ids{other});
@@ -260,7 +260,7 @@ TEST(CancelEpoch, DestroysInsidePacketsFirstThenEachOutputPortOldestFirst) {
     EXPECT_EQ(destroyed.packet_id, expected[i]);
     EXPECT_EQ(destroyed.location, where[i]);
   }
-  const Epoch& before = event_as<event::EpochCancelled>(done.events, expected.size()).epoch;
+  const Epoch& before = *event_as<event::EpochCancelled>(done.events, expected.size()).epoch;
   EXPECT_EQ(before.state, EpochState::Running);
   EXPECT_EQ(cancelled.epoch.state, EpochState::Running);
   // What the epoch already sent stays, in the net and in its record.

@@ -44,6 +44,7 @@ LocationHandle LocationTable::ensure(const PacketLocation& location) {
   }
   entries_[h].second.in_use_ = true;
   entries_[h].second.handle_ = h;
+  entries_[h].second.kind_ = location.kind();
   it->second = h;
   return h;
 }

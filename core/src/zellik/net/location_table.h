@@ -37,12 +37,16 @@ class LocationEntry {
   static constexpr std::size_t kNotActive = std::numeric_limits<std::size_t>::max();
   std::size_t active_slot() const { return active_slot_; }
   LocationHandle handle() const { return handle_; }
+  // The kind of the entry's location, kept beside the queue so that a walk
+  // over the active entries reads no location record.
+  PacketLocation::Kind kind() const { return kind_; }
 
  private:
   friend class LocationTable;
   std::size_t active_slot_ = kNotActive;
   LocationHandle handle_ = kNoLocation;
   std::uint32_t prepaid_copies_ = 0;  // of the location, paid for, not yet made
+  PacketLocation::Kind kind_ = PacketLocation::Kind::OutsideNet;
   bool in_use_ = false;
 };
 

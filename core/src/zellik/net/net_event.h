@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "zellik/base/heap_value.h"
 #include "zellik/base/name.h"
 #include "zellik/base/variant_check.h"
 #include "zellik/net/epoch.h"
@@ -50,13 +51,16 @@ struct EpochStarted {
   Timestamp timestamp;
   Ulid epoch_id;
 };
+// The two kinds that carry a whole epoch keep it on the heap: an epoch is
+// several times the size of any other event, and every event of a list
+// takes the room of the largest kind.
 struct EpochFinished {
   Timestamp timestamp;
-  Epoch epoch;  // as it stood before finishing
+  HeapValue<Epoch> epoch;  // as it stood before finishing
 };
 struct EpochCancelled {
   Timestamp timestamp;
-  Epoch epoch;  // as it stood before cancelling
+  HeapValue<Epoch> epoch;  // as it stood before cancelling
 };
 struct PacketMoved {
   Timestamp timestamp;
@@ -114,6 +118,10 @@ using NetEvent =
                  event::EpochCancelled, event::PacketMoved, event::InputSalvoTriggered,
                  event::OutputSalvoTriggered, event::PacketOrphaned, event::RequestCreated,
                  event::RequestCascadeResolved, event::RequestEpochCreated>;
+
+// Runs make events by the million: an event is at most a move's size plus
+// its kind (PacketOrphaned, the largest, is one word more).
+static_assert(sizeof(void*) != 8 || sizeof(NetEvent) <= 72, "events must stay small");
 
 using EventList = std::vector<NetEvent>;
 

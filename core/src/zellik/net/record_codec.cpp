@@ -259,11 +259,11 @@ void fields(event::EpochStarted& e, F&& f) {
 }
 template <class F>
 void fields(event::EpochFinished& e, F&& f) {
-  f(e.timestamp, e.epoch);
+  f(e.timestamp, *e.epoch);
 }
 template <class F>
 void fields(event::EpochCancelled& e, F&& f) {
-  f(e.timestamp, e.epoch);
+  f(e.timestamp, *e.epoch);
 }
 template <class F>
 void fields(event::PacketMoved& e, F&& f) {

@@ -102,8 +102,8 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
 
     Outcome operator()(const event::EpochCancelled& e) const {
       Outcome restored = restore_epoch(e.epoch);
-      if (restored.ok() && e.epoch.state == EpochState::Startable) {
-        net.startable_epochs_.insert(e.epoch.id);
+      if (restored.ok() && e.epoch->state == EpochState::Startable) {
+        net.startable_epochs_.insert(e.epoch->id);
       }
       return restored;
     }

@@ -20,13 +20,13 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // Value: the object embeds the engine's NetEvent (Box<EventValue>), except
-// that three kinds keep their record on the heap: the two carrying a whole
-// epoch (several times the size of any other event) and PacketOrphaned (an
-// id and three names more than a move). A run makes millions of objects, and
-// each byte of them is memory the allocator must fault in: the common kinds
-// stay within the interpreter's small-object allocator at 80 bytes. The kind's index is the
-// engine's. Objects come only from the engine; undo_action hands a copy of
-// the embedded record back.
+// that PacketOrphaned (an id and three names more than a move) keeps its
+// record on the heap; the engine's own events keep a whole epoch on the heap
+// already. A run makes millions of objects, and each byte of them is memory
+// the allocator must fault in: every kind stays within the interpreter's
+// small-object allocator at 80 bytes. The kind's index is the engine's.
+// Objects come only from the engine; undo_action hands a copy of the
+// embedded record back.
 
 template <class E>
 struct OnHeap {
@@ -36,14 +36,6 @@ struct OnHeap {
 template <class E>
 struct Stored {
   using type = E;
-};
-template <>
-struct Stored<event::EpochFinished> {
-  using type = OnHeap<event::EpochFinished>;
-};
-template <>
-struct Stored<event::EpochCancelled> {
-  using type = OnHeap<event::EpochCancelled>;
 };
 template <>
 struct Stored<event::PacketOrphaned> {
@@ -114,8 +106,8 @@ std::string fields(const event::PacketDestroyed& e) {
 }
 std::string fields(const event::EpochCreated& e) { return id_field("epoch_id", e.epoch_id); }
 std::string fields(const event::EpochStarted& e) { return id_field("epoch_id", e.epoch_id); }
-std::string fields(const event::EpochFinished& e) { return ", epoch=" + epoch_repr(e.epoch); }
-std::string fields(const event::EpochCancelled& e) { return ", epoch=" + epoch_repr(e.epoch); }
+std::string fields(const event::EpochFinished& e) { return ", epoch=" + epoch_repr(*e.epoch); }
+std::string fields(const event::EpochCancelled& e) { return ", epoch=" + epoch_repr(*e.epoch); }
 std::string fields(const event::PacketMoved& e) {
   return id_field("packet_id", e.packet_id) + location_field("from", e.from_location) +
          location_field("to", e.to_location) + ", from_index=" + std::to_string(e.from_index);
@@ -162,7 +154,7 @@ template <class E, class F>
 void each_field(E& e, F&& f) {
   if constexpr (requires { e.packet_id; }) f("packet_id", e.packet_id);
   if constexpr (requires { e.epoch_id; }) f("epoch_id", e.epoch_id);
-  if constexpr (requires { e.epoch; }) f("epoch", e.epoch);
+  if constexpr (requires { e.epoch; }) f("epoch", *e.epoch);
   if constexpr (requires { e.location; }) f("location", e.location);
   if constexpr (requires { e.from_location; }) f("from_location", e.from_location);
   if constexpr (requires { e.to_location; }) f("to_location", e.to_location);
@@ -297,14 +289,14 @@ Ref packet_id_of(const EventValue& e) {
 Ref epoch_id_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
     if constexpr (requires { ev.epoch_id; }) return id_to_py(ev.epoch_id);
-    else if constexpr (requires { ev.epoch; }) return id_to_py(ev.epoch.id);
+    else if constexpr (requires { ev.epoch; }) return id_to_py(ev.epoch->id);
     else return none();
   });
 }
 
 Ref epoch_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.epoch; }) return epoch_to_py(ev.epoch);
+    if constexpr (requires { ev.epoch; }) return epoch_to_py(*ev.epoch);
     else return none();
   });
 }
