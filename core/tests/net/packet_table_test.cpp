@@ -99,6 +99,25 @@ TEST(PacketTable, ReusesDepartedRowsBeforeGrowing) {
   m.check();
 }
 
+// An id already in the table is refused without a trace: no row taken, no
+// record changed, the packet that has it still found at its row.
+TEST(PacketTable, TryInsertRefusesAnIdItHoldsAndChangesNothing) {
+  Model m;
+  const Ulid a{1, 1}, b{2, 2};
+  const PacketIndex ra = m.insert(a);
+  m.insert(b);
+  EXPECT_EQ(m.table.try_insert(a, 7, 7), kNoPacket);
+  m.check();
+  // The row it would have taken is still the next one handed out.
+  m.erase(b);
+  const PacketIndex rc = m.table.try_insert(Ulid{3, 3}, 1, 2);
+  ASSERT_NE(rc, kNoPacket);
+  EXPECT_NE(rc, ra);
+  EXPECT_EQ(m.table.find(Ulid{3, 3}), rc);
+  EXPECT_EQ(m.table.find(a), ra);
+  EXPECT_EQ(m.table.size(), 2u);
+}
+
 // Ids whose hashes are equal, or equal in their low bits, crowd one part of
 // the index, so finds must tell them apart by the id in the row and erasures
 // must leave every other id of the crowd findable.

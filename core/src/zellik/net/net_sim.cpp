@@ -196,9 +196,15 @@ std::uint64_t NetSim::position_of(PacketIndex packet) const {
 }
 
 PacketIndex NetSim::insert_packet(const Ulid& packet_id, LocationHandle location) {
+  const PacketIndex packet = try_insert_packet(packet_id, location);
+  if (packet == kNoPacket) fail("Packet " + packet_id.to_string() + " exists already");
+  return packet;
+}
+
+PacketIndex NetSim::try_insert_packet(const Ulid& packet_id, LocationHandle location) {
   // The row is taken first, so that the queue can hold it.
-  const PacketIndex packet = packets_.insert(packet_id, location, 0);
-  packets_[packet].slot = locations_.append(location, packet);
+  const PacketIndex packet = packets_.try_insert(packet_id, location, 0);
+  if (packet != kNoPacket) packets_[packet].slot = locations_.append(location, packet);
   return packet;
 }
 

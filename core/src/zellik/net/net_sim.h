@@ -256,6 +256,8 @@ class NetSim {
   std::uint64_t position_of(PacketIndex packet) const;
   // Adds a packet at the back of `location`. The id must be free.
   PacketIndex insert_packet(const Ulid& packet_id, LocationHandle location);
+  // The same, unless the id is taken: then kNoPacket and nothing changes.
+  PacketIndex try_insert_packet(const Ulid& packet_id, LocationHandle location);
   // Removes a packet from its queue and from the table.
   void erase_packet(PacketIndex packet);
   // Keeps a record in step when a queue gives a packet another slot.

@@ -52,9 +52,9 @@ NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
     location = PacketLocation::Node(*a.epoch_id);
   }
 
+  const LocationHandle at = handle_of(location, "Packet location");
   Ulid id = ids_.next_id();
-  while (packets_.contains(id)) id = ids_.next_id();
-  insert_packet(id, handle_of(location, "Packet location"));
+  while (try_insert_packet(id, at) == kNoPacket) id = ids_.next_id();
 
   EventList events;
   events.push_back(event::PacketCreated{now_millis(), id});

@@ -5,6 +5,13 @@
 namespace zellik {
 
 PacketIndex PacketTable::insert(const Ulid& id, LocationHandle location, LocationQueue::Slot slot) {
+  const PacketIndex row = try_insert(id, location, slot);
+  if (row == kNoPacket) fail("Packet " + id.to_string() + " is in the table already");
+  return row;
+}
+
+PacketIndex PacketTable::try_insert(const Ulid& id, LocationHandle location,
+                                    LocationQueue::Slot slot) {
   PacketIndex row;
   if (free_.empty()) {
     if (rows_.size() >= kNoPacket) fail("Too many packets in one net");
@@ -16,7 +23,11 @@ PacketIndex PacketTable::insert(const Ulid& id, LocationHandle location, Locatio
     rows_[row] = PacketRecord{id, location, slot};
   }
   // The row holds the id before the set hashes it.
-  index_.insert(row);
+  if (!index_.insert(row).second) {
+    rows_[row] = PacketRecord{};
+    free_.push_back(row);
+    return kNoPacket;
+  }
   return row;
 }
 

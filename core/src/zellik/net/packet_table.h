@@ -55,6 +55,10 @@ class PacketTable {
 
   // Adds a packet whose id is not in the table and returns its row.
   PacketIndex insert(const Ulid& id, LocationHandle location, LocationQueue::Slot slot);
+  // Adds a packet and returns its row, unless the id is in the table already
+  // (then kNoPacket, the table unchanged): one probe of the set where a test
+  // and an insert would make two.
+  PacketIndex try_insert(const Ulid& id, LocationHandle location, LocationQueue::Slot slot);
   // Drops the packet in `row`.
   void erase(PacketIndex row);
   // Room for `packets` packets in all.
@@ -91,7 +95,11 @@ class PacketTable {
   struct RowEq {
     using is_transparent = void;
     const Rows* rows;
-    bool operator()(PacketIndex a, PacketIndex b) const { return a == b; }
+    // Two rows are the same element when they hold the same id (a row
+    // being inserted may repeat an id already in the set).
+    bool operator()(PacketIndex a, PacketIndex b) const {
+      return a == b || (*rows)[a].id == (*rows)[b].id;
+    }
     bool operator()(const Ulid& id, PacketIndex row) const { return (*rows)[row].id == id; }
     bool operator()(PacketIndex row, const Ulid& id) const { return (*rows)[row].id == id; }
   };
