@@ -53,7 +53,8 @@ NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
     const LocationHandle from = packets_[packet].location;
     const std::uint64_t from_index = move_packet(packet, inside);
     events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(from),
-                                        locations_.copy_location(inside), from_index, packet, from});
+                                        locations_.copy_location(inside), from_index, packet,
+                                        from});
   }
   return NetActionSuccess{response::CreatedEpoch{created}, std::move(events)};
 }

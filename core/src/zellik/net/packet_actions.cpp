@@ -173,9 +173,9 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
                                                plan.port_name, a.salvo_condition_name});
         orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
       } else {
-        events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(plan.from),
-                                            locations_.copy_location(plan.to), from_index, packet,
-                                            plan.from});
+        events.push_back(
+            event::PacketMoved{now_millis(), packet_id, locations_.copy_location(plan.from),
+                               locations_.copy_location(plan.to), from_index, packet, plan.from});
       }
     }
   }

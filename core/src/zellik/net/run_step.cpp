@@ -76,7 +76,8 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   for (const EdgeMove& m : step_moves_) {
     move_head(m.packet, m.to);
     // The head of an edge is at position 0 when it leaves.
-    events.emplace_back(event::PacketMoved{now, packets_[m.packet].id, locations_.copy_location(m.from),
+    events.emplace_back(event::PacketMoved{now, packets_[m.packet].id,
+                                           locations_.copy_location(m.from),
                                            locations_.copy_location(m.to), 0, m.packet, m.from});
     made_progress = true;
   }

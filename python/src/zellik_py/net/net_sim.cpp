@@ -159,9 +159,8 @@ PyObject* run_until_blocked(PyObject* self, PyObject*) {
       chunk.clear();
       {
         WithoutInterpreterLock unlocked;
-        blocked =
-            net.run_steps_into(chunk, kChunkSteps, std::chrono::steady_clock::now() + kChunkTime,
-                               kChunkEvents);
+        blocked = net.run_steps_into(chunk, kChunkSteps,
+                                     std::chrono::steady_clock::now() + kChunkTime, kChunkEvents);
       }
       // The chunk is cleared next: its events move into their objects.
       append_events(events.get(), chunk);
