@@ -5,6 +5,7 @@
 
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -60,6 +61,10 @@ T& arg_of(PyObject* obj, const char* arg) {
 // A new object of `type` (a class embedding T) holding `value`.
 template <class T>
 Ref box_as(PyTypeObject* type, T value) {
+  // The value is built in the object after allocation; a move that could
+  // throw would leave dealloc to destroy a value that was never built.
+  static_assert(std::is_nothrow_move_constructible_v<T>,
+                "a boxed value must move without throwing");
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   Ref obj = own(alloc(type, 0));
   new (&reinterpret_cast<Box<T>*>(obj.get())->value) T(std::move(value));
