@@ -77,7 +77,9 @@ LocationQueue::Slot LocationTable::append(LocationHandle h, PacketIndex packet) 
 
 void LocationTable::activate(LocationHandle h) {
   value_type& entry = entries_[h];
-  if (entry.second.active_slot_ != LocationEntry::kNotActive || !is_tracked(entry.first)) return;
+  if (entry.second.active_slot_ != LocationEntry::kNotActive || !is_tracked(entry.second.kind_)) {
+    return;
+  }
   entry.second.active_slot_ = active_.size();
   active_.push_back(&entry);
 }

@@ -187,8 +187,8 @@ class LocationTable {
   const_iterator end() const { return const_iterator(&entries_, entries_.size()); }
 
  private:
-  static bool is_tracked(const PacketLocation& location) {
-    return location.is(PacketLocation::Kind::Edge) || location.is(PacketLocation::Kind::InputPort);
+  static bool is_tracked(PacketLocation::Kind kind) {
+    return kind == PacketLocation::Kind::Edge || kind == PacketLocation::Kind::InputPort;
   }
   static constexpr std::uint32_t kPrepaidCopies = 256;
 
