@@ -183,6 +183,28 @@ def test_restored_net_answers_and_behaves_as_the_original(restore):
     assert normalised(theirs, known) == normalised(ours, known)
 
 
+def test_packet_undone_back_into_an_ended_epoch_survives_every_copy():
+    # Destroyed inside the epoch, the epoch finished, then the destroy undone:
+    # the packet waits at the output port of an epoch that no longer exists.
+    flow = Flow()
+    epoch, (taken,) = flow.epoch_at_b()
+    flow.do(z.NetAction.consume_packet(taken))
+    packet = flow.new_packet(epoch)
+    flow.do(z.NetAction.load_packet_into_output_port(packet, "out"))
+    destroy = z.NetAction.destroy_packet(packet)
+    _, events = flow.do(destroy)
+    flow.do(z.NetAction.finish_epoch(epoch))
+    flow.net.undo_action(destroy, events)
+    port = z.PacketLocation.output_port(epoch, "out")
+    for copied in round_trips(flow.net):
+        same_state(flow, copied, [epoch])
+        assert [str(p) for p in copied.get_packets_at_location(port)] == [packet]
+        copied.do_action(z.NetAction.transport_packet_to_location(packet, flow.b_in))
+        assert copied.get_packets_at_location(port) == []
+        assert copied.get_packet(packet).location.kind == "InputPort"
+    assert [str(p) for p in flow.net.get_packets_at_location(port)] == [packet]
+
+
 def test_fork_shares_nothing_with_the_original():
     flow, epochs = busy_flow()
     before = flow.snapshot(*epochs)

@@ -70,6 +70,50 @@ TEST(Snapshot, EpochsAndRequestStateComeBack) {
   EXPECT_EQ(epoch->in_salvo.packets, net.get_epoch(epochs[0])->in_salvo.packets);
 }
 
+// A packet left at the output port of an epoch that has ended, by undoing
+// its destroy after the epoch finished: the net holds it there (it can still
+// be transported out), so a snapshot must carry it, the copy must behave as
+// the original, and undoing the finish afterwards must keep the packet.
+TEST(Snapshot, PacketsAtTheLocationsOfAnEndedEpochComeBack) {
+  const Graph graph({NodeBuilder("A").in("in").out("o").out_condition("send", when_non_empty("o"))},
+                    {});
+  NetSim net(graph);
+  const Ulid epoch = running_epoch(net, "A");
+  const Ulid inside = packet_in_epoch(net, epoch);
+  const Ulid loaded = packet_in_epoch(net, epoch);
+  ok(net, action::LoadPacketIntoOutputPort{loaded, Name("o")});
+  const NetAction destroy = action::DestroyPacket{loaded};
+  const EventList destroyed = ok(net, destroy).events;
+  const NetAction consume = action::ConsumePacket{inside};
+  const EventList consumed = ok(net, consume).events;
+  const NetAction finish = action::FinishEpoch{epoch};
+  const EventList finished = ok(net, finish).events;
+  ASSERT_TRUE(net.undo_action(destroy, destroyed).ok());
+  ASSERT_TRUE(net.undo_action(consume, consumed).ok());
+  EXPECT_EQ(net.get_packets_at_location(PacketLocation::OutputPort(epoch, Name("o"))),
+            std::vector<Ulid>{loaded});
+  EXPECT_EQ(net.get_packets_at_location(PacketLocation::Node(epoch)), std::vector<Ulid>{inside});
+  ExpectNetInvariants(net, Strictness::kAnyUndo);
+
+  auto copy = restore(net);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(describe_net(*copy), describe_net(net));
+  ExpectNetInvariants(*copy, Strictness::kAnyUndo);
+  for (NetSim* n : {&net, copy.get()}) {
+    act(*n, action::TransportPacketToLocation{loaded, at_input("A", "in")});
+    ExpectNetInvariants(*n, Strictness::kAnyUndo);
+  }
+  EXPECT_EQ(describe_net(*copy), describe_net(net));
+
+  // The finished epoch comes back around the packet still inside it.
+  for (NetSim* n : {&net, copy.get()}) {
+    ASSERT_TRUE(n->undo_action(finish, finished).ok());
+    EXPECT_EQ(n->get_packets_at_location(PacketLocation::Node(epoch)), std::vector<Ulid>{inside});
+    ExpectNetInvariants(*n);
+  }
+  EXPECT_EQ(describe_net(*copy), describe_net(net));
+}
+
 TEST(Snapshot, EveryTruncationIsRefused) {
   NetSim net(fan_in_graph());
   place_packet(net, at_input("B", "in"));

@@ -1,9 +1,9 @@
 #pragma once
 
-// Helpers for the engine's action tests: a full description of a net's state
-// (to prove that a refused action changed nothing), an action runner that
-// checks the invariants after every action, and short ways to make epochs
-// and packets. Builds on the step helpers (expect_success, act, make_packet,
+// Helpers for the engine's action tests: an action runner that checks the
+// invariants after every action (and that a refused action changed nothing,
+// by the description of net_checks.h), and short ways to make epochs and
+// packets. Builds on the step helpers (expect_success, act, make_packet,
 // place_packet, event_kinds, event_as, ...).
 
 #include <gtest/gtest.h>
@@ -20,74 +20,6 @@
 #include "zellik/net/net_sim.h"
 
 namespace zellik::testkit {
-
-inline std::string ids_text(const std::vector<Ulid>& ids) {
-  std::string out;
-  for (const Ulid& id : ids) {
-    out += ' ';
-    out += id.to_string();
-  }
-  return out;
-}
-
-inline std::string salvo_text(const Salvo& salvo) {
-  std::string out = salvo.salvo_condition.str() + "[";
-  for (const auto& [port, id] : salvo.packets) {
-    out += ' ';
-    out += port.str();
-    out += ':';
-    out += id.to_string();
-  }
-  return out + " ]";
-}
-
-// Every field of an epoch, as one line.
-inline std::string epoch_text(const Epoch& e) {
-  std::string out = e.id.to_string() + " node=" + e.node_name.str() +
-                    " state=" + std::to_string(static_cast<int>(e.state)) +
-                    " in=" + salvo_text(e.in_salvo) + " out=";
-  for (const Salvo& s : e.out_salvos) out += salvo_text(s);
-  out += " orphans=";
-  for (const OrphanedPacketInfo& o : e.orphaned_packets) {
-    out += '(';
-    out += o.packet_id.to_string();
-    out += ',';
-    out += o.from_port.str();
-    out += ',';
-    out += o.salvo_condition.str();
-    out += ')';
-  }
-  return out;
-}
-
-// The whole observable state of a net, one sorted line per item: packets,
-// location queues in order, epochs, the startable set, node epoch lists and
-// the request state. Equal descriptions mean equal states.
-inline std::vector<std::string> describe_net(const NetSim& net) {
-  std::vector<std::string> lines;
-  for (const auto& [id, packet] : net.packets()) {
-    lines.push_back("packet " + id.to_string() + " at " + packet.location.debug_string());
-  }
-  for (const auto& [location, entry] : net.packets_by_location()) {
-    lines.push_back("location " + location.debug_string() + ":" +
-                    ids_text(net.get_packets_at_location(location)));
-  }
-  for (const auto& [id, epoch] : net.epochs()) lines.push_back("epoch " + epoch_text(epoch));
-  for (const Ulid& id : net.startable_epochs()) lines.push_back("startable " + id.to_string());
-  for (const auto& [node, ids] : net.node_to_epochs()) {
-    lines.push_back("node epochs " + node.str() + ":" + ids_text(ids));
-  }
-  for (const auto& [node, token] : net.request_tokens()) {
-    lines.push_back("token " + node.str() + "=" + (token ? "1" : "0"));
-  }
-  std::string pending = "pending:";
-  for (const PendingRequest& r : net.pending_requests())
-    pending += " " + r.node_name.str() + "/" + r.label.str();
-  lines.push_back(pending);
-  lines.push_back(std::string("startup sent=") + (net.startup_requests_sent() ? "1" : "0"));
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
 
 // Performs `action` and checks the invariants afterwards; a refused action
 // must also leave the state exactly as it was.

@@ -49,14 +49,6 @@ LocationHandle LocationTable::ensure(const PacketLocation& location) {
   return h;
 }
 
-LocationHandle LocationTable::reset(const PacketLocation& location) {
-  const LocationHandle existing = find(location);
-  if (existing == kNoLocation) return ensure(location);
-  deactivate(existing);
-  entries_[existing].second.queue = LocationQueue{};
-  return existing;
-}
-
 void LocationTable::erase(const PacketLocation& location) {
   const auto it = by_location_.find(location);
   if (it == by_location_.end()) return;

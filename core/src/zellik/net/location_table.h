@@ -102,9 +102,6 @@ class LocationTable {
 
   // The entry of `location`, created empty when absent.
   LocationHandle ensure(const PacketLocation& location);
-  // The entry of `location` emptied (created when absent). Its packets are
-  // the caller's to account for.
-  LocationHandle reset(const PacketLocation& location);
   // Drops the entry of `location`, if any.
   void erase(const PacketLocation& location);
 

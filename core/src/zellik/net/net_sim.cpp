@@ -258,9 +258,9 @@ Epoch& NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {
 }
 
 void NetSim::create_epoch_locations(const Ulid& epoch_id, const Node& node) {
-  locations_.reset(PacketLocation::Node(epoch_id));
+  locations_.ensure(PacketLocation::Node(epoch_id));
   for (const auto& [port_name, port] : node.out_ports) {
-    locations_.reset(PacketLocation::OutputPort(epoch_id, port_name));
+    locations_.ensure(PacketLocation::OutputPort(epoch_id, port_name));
   }
 }
 

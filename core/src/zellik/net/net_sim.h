@@ -149,10 +149,11 @@ class NetSim {
   void restore_epoch(Epoch epoch);
   // Fills the startable set with `ids`, given in get_startable_epochs order.
   void restore_startable_epochs(const std::vector<Ulid>& ids);
-  // Appends the packets `ids` to the end of `location`. Returns an id
+  // Appends the packets `ids` to the end of `location`, making the entry of
+  // a Node or OutputPort location whose epoch has ended. Returns an id
   // already in use, if any, and then leaves the net partly restored: the
-  // caller must drop it. Throws InternalFailure when the location has no
-  // entry.
+  // caller must drop it. Throws InternalFailure when any other location has
+  // no entry.
   std::optional<Ulid> restore_packets(const PacketLocation& location, std::span<const Ulid> ids);
   // Replaces the pending requests, sets the given request tokens and the
   // startup flag.
@@ -281,7 +282,10 @@ class NetSim {
   // Creates a Startable epoch of `node` with `in_salvo`: a fresh id, the epoch
   // tables and its empty Node and OutputPort locations. Returns it.
   Epoch& insert_new_epoch(const Node& node, Salvo in_salvo);
-  // Creates (replacing) the Node and OutputPort entries of an epoch of `node`.
+  // Creates the Node and OutputPort entries of an epoch of `node`. An entry
+  // that exists already keeps its packets: an undo out of order can leave
+  // packets at the locations of an epoch that has ended, and they are there
+  // when the epoch comes back.
   void create_epoch_locations(const Ulid& epoch_id, const Node& node);
   void remove_epoch_locations(const Ulid& epoch_id, const Node& node);
   void remove_from_node_epochs(const Name& node_name, const Ulid& epoch_id, bool drop_empty_list);

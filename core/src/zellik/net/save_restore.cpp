@@ -61,9 +61,13 @@ void NetSim::restore_startable_epochs(const std::vector<Ulid>& ids) {
 
 std::optional<Ulid> NetSim::restore_packets(const PacketLocation& location,
                                             std::span<const Ulid> ids) {
-  const LocationHandle handle = locations_.find(location);
-  if (handle == kNoLocation)
-    fail("Cannot restore packets at " + location.debug_string() + ": no entry");
+  LocationHandle handle = locations_.find(location);
+  if (handle == kNoLocation) {
+    // Only an epoch's locations outlive the epoch (see undo.cpp).
+    if (!location.is(PacketLocation::Kind::Node) && !location.is(PacketLocation::Kind::OutputPort))
+      fail("Cannot restore packets at " + location.debug_string() + ": no entry");
+    handle = locations_.ensure(location);
+  }
   for (const Ulid& id : ids) {
     if (packets_.contains(id)) return id;
     insert_packet(id, handle);

@@ -29,9 +29,10 @@ std::string encode_snapshot(const NetSim& net);
 // A new net over `graph` holding the state that `bytes` describe. Every read
 // is bounds-checked, a checksum covers the bytes, and the decoded state is
 // checked against `graph` in full before the net is built, so bytes of
-// another format version, cut short, altered, or naming a node, port, edge
-// or epoch the state cannot hold give an error and no net. An invalid graph
-// throws InternalFailure, as the NetSim constructor does.
+// another format version, cut short, altered, or naming a node, port or
+// edge the graph lacks give an error and no net. Every state that actions
+// and undo can reach comes back as it was (see check_state). An invalid
+// graph throws InternalFailure, as the NetSim constructor does.
 Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& graph,
                                                                std::string_view bytes);
 

@@ -204,8 +204,9 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
                                       " still holds packets, cannot undo its creation");
     }
 
-    // Puts back a finished or cancelled epoch as recorded, with empty
-    // locations, and takes the node's request token again.
+    // Puts back a finished or cancelled epoch as recorded, and takes the
+    // node's request token again. Its locations are empty, unless an undo
+    // out of order has already put packets back at them: those stay.
     Outcome restore_epoch(const Epoch& recorded) const {
       if (net.epochs_.contains(recorded.id)) {
         return UndoError::StateMismatch("epoch " + recorded.id.to_string() + " already exists");
@@ -214,7 +215,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       if (const Node* node = net.graph_.find_node(recorded.node_name)) {
         net.create_epoch_locations(recorded.id, *node);
       } else {
-        net.locations_.reset(PacketLocation::Node(recorded.id));
+        net.locations_.ensure(PacketLocation::Node(recorded.id));
       }
       net.node_to_epochs_[recorded.node_name].push_back(recorded.id);
       net.set_request_token(recorded.node_name.view(), false);
