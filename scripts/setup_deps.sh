@@ -13,6 +13,8 @@
 #            pictures), abseil and robin-map (the benchmark that compares
 #            hash maps) and the `test` extra as well
 #   style    clang-format and clang-tidy for scripts/check_style.sh
+#   fuzz     clang with libFuzzer and the sanitizer runtimes for
+#            scripts/fuzz.sh
 #   ci       what .ci/run adds: the `ci` extra
 # System packages are installed with apt-get when run as root; otherwise the
 # script names them and stops.
@@ -30,9 +32,10 @@ for purpose in "$@"; do
     tests) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
            python_groups+=(test) ;;
     style) apt_packages+=(clang-format clang-tidy) ;;
+    fuzz) apt_packages+=(clang-14 libclang-rt-14-dev libfuzzer-14-dev) ;;
     ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
         python_groups+=(test ci) ;;
-    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, ci)" >&2; exit 2 ;;
+    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, fuzz, ci)" >&2; exit 2 ;;
   esac
 done
 

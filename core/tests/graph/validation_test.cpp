@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/graph_builders.h"
+#include "support/graph_zoo.h"
 #include "zellik/graph/validation.h"
 
 namespace zellik {
@@ -83,6 +84,8 @@ TEST(Validation, EmptyAndWellFormedGraphsAreValid) {
             {e}),
       {e});
   EXPECT_TRUE(validate(g).empty());
+  // The graphs the randomised tests and the fuzz targets drive.
+  for (const Graph& zoo : testkit::graph_zoo()) EXPECT_TRUE(validate(zoo).empty());
 }
 
 TEST(Validation, EdgeNamingMissingNodesReportsOneNode) {

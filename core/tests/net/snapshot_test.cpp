@@ -105,6 +105,17 @@ TEST(Snapshot, PacketsAtTheLocationsOfAnEndedEpochComeBack) {
   }
   EXPECT_EQ(describe_net(*copy), describe_net(net));
 
+  // The packet inside cannot be loaded into a port of the ended epoch: an
+  // error, not a stop, and nothing changes.
+  for (NetSim* n : {&net, copy.get()}) {
+    const std::vector<std::string> before = describe_net(*n);
+    const NetActionResponse load =
+        n->do_action(action::LoadPacketIntoOutputPort{inside, Name("o")});
+    ASSERT_FALSE(load.ok());
+    EXPECT_EQ(load.error().kind, NetActionError::Kind::EpochNotFound);
+    EXPECT_EQ(describe_net(*n), before);
+  }
+
   // The finished epoch comes back around the packet still inside it.
   for (NetSim* n : {&net, copy.get()}) {
     ASSERT_TRUE(n->undo_action(finish, finished).ok());

@@ -82,7 +82,7 @@ inline Graph awkward_graph() {
       {SalvoConditionTerm::And({port_term("in \"x\"", {K::GreaterThan, 1}),
                                 SalvoConditionTerm::Not(port_term("zero", K::NonEmpty))}),
        port_term("in \"x\"", {K::Equals, 1})});
-  SalvoCondition some = condition(counts, {"zero"}, MaxSalvos::Finite(2));
+  SalvoCondition some = condition(counts, {"zero"});
   some.ports.emplace(Name("in \"x\""), PacketCount::Count(1));
   constexpr std::string_view kOdd = "Ünï -> .in.";
   return Graph({NodeBuilder(kOdd)
@@ -96,10 +96,12 @@ inline Graph awkward_graph() {
                 NodeBuilder("loop")
                     .in("i", PortSlotSpec::Finite(1))
                     .out("o")
-                    .in_condition("go", when_non_empty("i", MaxSalvos::Infinite()))
-                    .out_condition("again", when_non_empty("o", MaxSalvos::Infinite()))},
+                    .out("back")
+                    .in_condition("go", when_non_empty("i"))
+                    .out_condition("again", when_non_empty("o", MaxSalvos::Infinite()))
+                    .out_condition("return", when_non_empty("back"))},
                {Edge{out_ref(kOdd, "a\\b"), in_ref("loop", "i")}, edge("loop.o", "loop.i"),
-                Edge{out_ref("loop", "o"), in_ref(kOdd, "in \"x\"")}});
+                Edge{out_ref("loop", "back"), in_ref(kOdd, "in \"x\"")}});
 }
 
 // P and Q feed each other and each asks the other for work, at startup and

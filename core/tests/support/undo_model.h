@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -17,29 +18,38 @@
 
 namespace zellik::testkit {
 
-// The state undo promises to restore, in a comparable form.
+// The state undo promises to restore, in a comparable form. Compared with
+// ==, which builds no text; lines() says it in text, for a failure.
 struct Expected {
-  std::map<std::string, std::vector<Ulid>> queues;       // location text -> ids in order
-  std::map<Ulid, std::string> packets;                   // id -> location text
-  std::map<Ulid, std::string> epochs;                    // id -> every field
-  std::vector<Ulid> startable;                           // sorted
-  std::map<std::string, std::vector<Ulid>> node_epochs;  // non-empty lists only
-  std::map<std::string, bool> tokens;
-  std::vector<std::string> pending;
+  std::unordered_map<PacketLocation, std::vector<Ulid>, PacketLocationHash> queues;  // non-empty
+  std::unordered_map<Ulid, PacketLocation, UlidHash> packets;
+  std::unordered_map<Ulid, std::string, UlidHash> epochs;  // id -> every field
+  std::vector<Ulid> startable;                             // sorted
+  std::map<Name, std::vector<Ulid>> node_epochs;           // non-empty lists only
+  std::map<Name, bool> tokens;
+  std::vector<PendingRequest> pending;
   bool startup_sent = false;
 
+  friend bool operator==(const Expected&, const Expected&) = default;
+
+  // One line per item, sorted.
   std::vector<std::string> lines() const {
     std::vector<std::string> out;
-    for (const auto& [loc, ids] : queues) out.push_back("queue " + loc + ":" + ids_text(ids));
-    for (const auto& [id, loc] : packets) out.push_back("packet " + id.to_string() + " at " + loc);
+    for (const auto& [loc, ids] : queues)
+      out.push_back("queue " + loc.debug_string() + ":" + ids_text(ids));
+    for (const auto& [id, loc] : packets)
+      out.push_back("packet " + id.to_string() + " at " + loc.debug_string());
     for (const auto& [id, text] : epochs) out.push_back("epoch " + text);
     out.push_back("startable:" + ids_text(startable));
-    for (const auto& [node, ids] : node_epochs) out.push_back("node " + node + ":" + ids_text(ids));
-    for (const auto& [node, token] : tokens) out.push_back("token " + node + (token ? "=1" : "=0"));
+    for (const auto& [node, ids] : node_epochs)
+      out.push_back("node " + node.str() + ":" + ids_text(ids));
+    for (const auto& [node, token] : tokens)
+      out.push_back("token " + node.str() + (token ? "=1" : "=0"));
     std::string p = "pending:";
-    for (const std::string& r : pending) p += " " + r;
+    for (const PendingRequest& r : pending) p += " " + r.node_name.str() + "/" + r.label.str();
     out.push_back(p);
     out.push_back(startup_sent ? "startup sent" : "startup not sent");
+    std::sort(out.begin(), out.end());
     return out;
   }
 };
@@ -47,19 +57,17 @@ struct Expected {
 inline Expected capture(const NetSim& net) {
   Expected s;
   for (const auto& [loc, entry] : net.packets_by_location()) {
-    s.queues[loc.debug_string()] = net.get_packets_at_location(loc);
+    if (!entry.queue.empty()) s.queues.emplace(loc, net.get_packets_at_location(loc));
   }
-  for (const auto& [id, packet] : net.packets()) s.packets[id] = packet.location.debug_string();
-  for (const auto& [id, epoch] : net.epochs()) s.epochs[id] = epoch_text(epoch);
+  for (const auto& [id, packet] : net.packets()) s.packets.emplace(id, packet.location);
+  for (const auto& [id, epoch] : net.epochs()) s.epochs.emplace(id, epoch_text(epoch));
   s.startable.assign(net.startable_epochs().begin(), net.startable_epochs().end());
   std::sort(s.startable.begin(), s.startable.end());
   for (const auto& [node, ids] : net.node_to_epochs()) {
-    if (!ids.empty()) s.node_epochs[node.str()] = ids;
+    if (!ids.empty()) s.node_epochs.emplace(node, ids);
   }
-  for (const auto& [node, token] : net.request_tokens()) s.tokens[node.str()] = token;
-  for (const PendingRequest& r : net.pending_requests()) {
-    s.pending.push_back(r.node_name.str() + "/" + r.label.str());
-  }
+  for (const auto& [node, token] : net.request_tokens()) s.tokens.emplace(node, token);
+  s.pending = net.pending_requests();
   s.startup_sent = net.startup_requests_sent();
   return s;
 }
@@ -81,16 +89,15 @@ inline Expected promised(Expected before, const Graph& graph, const NetAction& a
   for (auto it = events.rbegin(); it != events.rend(); ++it) {
     const NetEvent& e = *it;
     auto requeue_at_end = [&](const Ulid& id, const PacketLocation& loc) {
-      std::vector<Ulid>& queue = before.queues[loc.debug_string()];
+      std::vector<Ulid>& queue = before.queues[loc];
       std::erase(queue, id);
       queue.push_back(id);
     };
     auto restore = [&](const Epoch& epoch) {
-      std::vector<Ulid>& ids = before.node_epochs[epoch.node_name.str()];
+      std::vector<Ulid>& ids = before.node_epochs[epoch.node_name];
       std::erase(ids, epoch.id);
       ids.push_back(epoch.id);
-      if (has_no_salvo_trigger(graph, epoch.node_name))
-        before.tokens[epoch.node_name.str()] = false;
+      if (has_no_salvo_trigger(graph, epoch.node_name)) before.tokens[epoch.node_name] = false;
     };
     if (const auto* c = std::get_if<event::PacketConsumed>(&e))
       requeue_at_end(c->packet_id, c->location);
@@ -103,7 +110,7 @@ inline Expected promised(Expected before, const Graph& graph, const NetAction& a
     if (const auto* c = std::get_if<event::EpochCancelled>(&e)) restore(c->epoch);
     if (const auto* r = std::get_if<event::RequestCreated>(&e)) {
       if (r->request_source == RequestCreatedSource::OnNoSalvoTriggered)
-        before.tokens[r->node_name.str()] = true;
+        before.tokens[r->node_name] = true;
     }
   }
   if (std::holds_alternative<action::RunStep>(action)) before.pending.clear();

@@ -95,7 +95,9 @@ NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketI
 
   const Ulid epoch_id = from.epoch_id();
   auto epoch = epochs_.find(epoch_id);
-  if (epoch == epochs_.end()) fail("The epoch id in the location of a packet could not be found.");
+  // Only an undo out of order leaves a packet inside an epoch that ended
+  // (undo.cpp); it can be moved out, consumed or destroyed, not loaded.
+  if (epoch == epochs_.end()) return NetActionError::EpochNotFound(epoch_id);
   const Node* node = graph_.find_node(epoch->second.node_name);
   if (node == nullptr) fail("Packet located in a non-existing node (yet the node has an epoch).");
   auto port = node->out_ports.find(a.port_name);
