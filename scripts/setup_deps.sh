@@ -14,6 +14,9 @@
 #            hash maps) and the `test` extra as well
 #   style    clang-format and clang-tidy for scripts/check_style.sh
 #   ci       what .ci/run adds: the `ci` extra
+#   docs     what scripts/build_docs.sh uses: the `docs` extra, Graphviz
+#            (the example's pictures) and Chromium (the check of the pages)
+#   release  what scripts/build_release.sh uses: the `release` extra
 # System packages are installed with apt-get when run as root; otherwise the
 # script names them and stops.
 set -euo pipefail
@@ -32,7 +35,10 @@ for purpose in "$@"; do
     style) apt_packages+=(clang-format clang-tidy) ;;
     ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
         python_groups+=(test ci) ;;
-    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, ci)" >&2; exit 2 ;;
+    docs) apt_packages+=(graphviz chromium fonts-dejavu-core)
+          python_groups+=(docs) ;;
+    release) python_groups+=(release test) ;;
+    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, ci, docs, release)" >&2; exit 2 ;;
   esac
 done
 
