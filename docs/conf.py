@@ -24,13 +24,15 @@ copyright = "2026, the zellik_sim developers"
 # carries it.
 release = version = zellik_sim.__version__
 
-extensions = ["sphinx.ext.doctest", "sphinx.ext.napoleon", "stub_reference"]
+extensions = ["sphinx.ext.doctest", "sphinx.ext.napoleon", "myst_parser", "stub_reference"]
 exclude_patterns = ["_build", "tests", "README.md"]
 nitpicky = True
 # `ulid.ULID` belongs to the python-ulid package, whose inventory cannot be
 # fetched while building; everything else must resolve.
 nitpick_ignore = [("py:class", "ULID")]
 add_module_names = False
+# Each class has a section of its own; the sidebar lists those, not members.
+toc_object_entries = False
 python_use_unqualified_type_names = True
 napoleon_google_docstring = True
 napoleon_numpy_docstring = False
@@ -40,8 +42,11 @@ html_title = f"zellik_sim {release}"
 html_static_path: list[str] = []
 html_show_sourcelink = False
 
-# Every guide's doctest starts from the module's names.
-doctest_global_setup = """
+# Every guide's doctest starts from the module's names, with the examples
+# importable.
+doctest_global_setup = f"""
+import sys
+sys.path.insert(0, {str(ROOT / "examples")!r})
 from zellik_sim import *
 import zellik_sim
 """
