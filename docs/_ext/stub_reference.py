@@ -157,16 +157,10 @@ def _runtime(qualname: str) -> Any:
     return obj
 
 
-def _docstring(app: Sphinx, qualname: str, what: str, own_only: bool = False) -> list[str]:
+def _docstring(app: Sphinx, qualname: str, what: str) -> list[str]:
     obj = _runtime(qualname)
     if obj is None:
         return []
-    if own_only:
-        # A class attribute or an inherited slot wrapper has no text of its own.
-        owner = _runtime(qualname.rsplit(".", 1)[0])
-        name = qualname.rsplit(".", 1)[1]
-        if name not in getattr(owner, "__dict__", {}):
-            return []
     doc = inspect.getdoc(obj) if not isinstance(obj, type) else (obj.__doc__ or "")
     if not doc:
         return []
@@ -202,8 +196,11 @@ def render_class(app: Sphinx, stub: StubClass, depth: int = 0) -> list[str]:
             annotation = item.annotation
             if isinstance(annotation, ast.Subscript) and ast.unparse(annotation.value) == "ClassVar":
                 annotation = annotation.slice
-            body += [f".. py:attribute:: {name}", f"   :type: {ast.unparse(annotation)}", ""]
-            body += _indent(_docstring(app, f"{stub.qualname}.{name}", "attribute", own_only=True), 1) + [""]
+            body += [f".. py:attribute:: {name}", f"   :type: {ast.unparse(annotation)}"]
+            # A class member is an instance of its class: its value, not the
+            # class's docstring again.
+            value = _runtime(f"{stub.qualname}.{name}")
+            body += [f"   :value: {value!r}", ""] if value is not None else [""]
         elif isinstance(item, ast.FunctionDef):
             name = item.name
             if name.startswith("_") and name not in DOCUMENTED_DUNDERS:
@@ -245,8 +242,7 @@ class StubModule(_StubDirective):
         module = importlib.import_module(MODULE)
         lines = [f".. py:module:: {MODULE}", "", *(inspect.getdoc(module) or "").splitlines(), ""]
         for name, annotation in stubs.module_attributes.items():
-            lines += [f".. py:data:: {name}", f"   :type: {annotation}", ""]
-            lines += self.content_lines()
+            lines += [f".. py:data:: {name}", f"   :type: {annotation}", f"   :value: {getattr(module, name)!r}", ""]
         return self.emit(lines)
 
 
