@@ -53,7 +53,7 @@ if ! grep -q "apt-get install libboost1.81-dev" <<<"$configure_log" ||
   echo "configuring without Boost did not name the package to install:" >&2
   echo "$configure_log" >&2; exit 1
 fi
-echo "Without Boost, the sdist's build stops with: $(tr -s ' \n' ' ' <<<"$configure_log" | grep -o 'zellik_sim needs Boost[^.]*\.[^.]*\.')"
+echo "Without Boost, the sdist's build stops with: $(tr -s ' \n' ' ' <<<"$configure_log" | grep -o 'zellik_sim needs Boost.*folder\.')"
 
 echo "== release: repair the wheel (auditwheel)"
 "$ZELLIK_PY" -m auditwheel show "${wheels[0]}" | tee "$out/auditwheel-show.txt"
