@@ -22,7 +22,7 @@ import importlib
 import inspect
 import pathlib
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, Literal
 
 from docutils import nodes
 from docutils.statemachine import StringList
@@ -157,7 +157,7 @@ def _runtime(qualname: str) -> Any:
     return obj
 
 
-def _docstring(app: Sphinx, qualname: str, what: str) -> list[str]:
+def _docstring(app: Sphinx, qualname: str, what: Literal["class", "method"]) -> list[str]:
     obj = _runtime(qualname)
     if obj is None:
         return []
