@@ -33,7 +33,6 @@ nitpick_ignore = [("py:class", "ULID")]
 add_module_names = False
 # Each class has a section of its own; the sidebar lists those, not members.
 toc_object_entries = False
-python_use_unqualified_type_names = True
 napoleon_google_docstring = True
 napoleon_numpy_docstring = False
 
