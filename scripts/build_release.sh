@@ -5,7 +5,7 @@
 #                meets (its cp310-abi3 tag kept), the one to publish
 # Checks: the sdist holds the sources a build needs and, unpacked where
 # Boost's headers cannot be found, stops with one line naming the package;
-# `auditwheel show` and `twine check --strict` pass; and the repaired wheel,
+# `auditwheel show`, `abi3audit --strict` and `twine check --strict` pass; and the repaired wheel,
 # installed into a fresh environment from local files only, with no
 # compiler reachable and nothing built, passes the Python test suite.
 # ZELLIK_SKIP_SETUP=1 skips the set-up (for callers that have just done it).
@@ -73,7 +73,8 @@ fi
 "$ZELLIK_PY" -m auditwheel show "$repaired" >"$out/auditwheel-show-repaired.txt"
 echo "Repaired: $(basename "$repaired")"
 
-echo "== release: twine check"
+echo "== release: the repaired wheel's stable ABI (abi3audit) and twine check"
+"$ZELLIK_PY" -m abi3audit --strict --summary "$repaired"
 "$ZELLIK_PY" -m twine check --strict "$sdist" "$repaired"
 
 echo "== release: the repaired wheel in a fresh environment with no compiler"
