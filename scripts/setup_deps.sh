@@ -14,8 +14,9 @@
 #            hash maps) and the `test` extra as well
 #   style    clang-format and clang-tidy for scripts/check_style.sh
 #   ci       what .ci/run adds: the `ci` extra
-#   docs     what scripts/build_docs.sh uses: the `docs` extra, Graphviz
-#            (the example's pictures) and Chromium (the check of the pages)
+#   docs     what scripts/build_docs.sh uses: the `docs` extra, the `test`
+#            extra (pytest runs the site's checks), Graphviz (the example's
+#            pictures) and Chromium (the check of the pages)
 #   release  what scripts/build_release.sh uses: the `release` extra
 # System packages are installed with apt-get when run as root; otherwise the
 # script names them and stops.
@@ -36,7 +37,7 @@ for purpose in "$@"; do
     ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
         python_groups+=(test ci) ;;
     docs) apt_packages+=(graphviz chromium fonts-dejavu-core)
-          python_groups+=(docs) ;;
+          python_groups+=(docs test) ;;
     release) python_groups+=(release test) ;;
     *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, ci, docs, release)" >&2; exit 2 ;;
   esac
