@@ -15,6 +15,7 @@ import pathlib
 import shutil
 import subprocess
 import sys
+import tempfile
 import urllib.parse
 import zlib
 
@@ -104,9 +105,12 @@ def chromium() -> str:
 
 
 def browse(page: pathlib.Path, *arguments: str) -> str:
-    command = [chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-               "--allow-file-access-from-files", *arguments, page.as_uri()]
-    result = subprocess.run(command, capture_output=True, text=True, timeout=120)
+    # A profile of its own each time: no dependence on HOME, no lock shared
+    # with another browser.
+    with tempfile.TemporaryDirectory(prefix="zellik-chromium-") as profile:
+        command = [chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                   "--allow-file-access-from-files", f"--user-data-dir={profile}", *arguments, page.as_uri()]
+        result = subprocess.run(command, capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr[-2000:]
     return result.stdout
 
