@@ -16,6 +16,10 @@
 #   fuzz     clang with libFuzzer and the sanitizer runtimes for
 #            scripts/fuzz.sh
 #   ci       what .ci/run adds: the `ci` extra
+#   docs     what scripts/build_docs.sh uses: the `docs` extra, the `test`
+#            extra (pytest runs the site's checks), Graphviz (the example's
+#            pictures) and Chromium (the check of the pages)
+#   release  what scripts/build_release.sh uses: the `release` extra
 # System packages are installed with apt-get when run as root; otherwise the
 # script names them and stops.
 set -euo pipefail
@@ -35,7 +39,10 @@ for purpose in "$@"; do
     fuzz) apt_packages+=(clang-14 libclang-rt-14-dev libfuzzer-14-dev) ;;
     ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
         python_groups+=(test ci) ;;
-    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, fuzz, ci)" >&2; exit 2 ;;
+    docs) apt_packages+=(graphviz chromium fonts-dejavu-core)
+          python_groups+=(docs test) ;;
+    release) python_groups+=(release test) ;;
+    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, fuzz, ci, docs, release)" >&2; exit 2 ;;
   esac
 done
 
