@@ -15,6 +15,7 @@
 #   style    clang-format and clang-tidy for scripts/check_style.sh
 #   fuzz     clang with libFuzzer and the sanitizer runtimes for
 #            scripts/fuzz.sh
+#   coverage clang, its profile tools and GoogleTest for scripts/coverage.sh
 #   ci       what .ci/run adds: the `ci` extra
 #   docs     what scripts/build_docs.sh uses: the `docs` extra, the `test`
 #            extra (pytest runs the site's checks), Graphviz (the example's
@@ -37,12 +38,13 @@ for purpose in "$@"; do
            python_groups+=(test) ;;
     style) apt_packages+=(clang-format clang-tidy) ;;
     fuzz) apt_packages+=(clang-14 libclang-rt-14-dev libfuzzer-14-dev) ;;
+    coverage) apt_packages+=(clang-14 llvm-14 libgtest-dev) ;;
     ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
         python_groups+=(test ci) ;;
     docs) apt_packages+=(graphviz chromium fonts-dejavu-core)
           python_groups+=(docs test) ;;
     release) python_groups+=(release test) ;;
-    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, fuzz, ci, docs, release)" >&2; exit 2 ;;
+    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, fuzz, coverage, ci, docs, release)" >&2; exit 2 ;;
   esac
 done
 

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -70,6 +71,27 @@ inline std::string outcome(const NetActionResponse& response) {
         std::visit([](const auto& v) { return event::kKindName<std::decay_t<decltype(v)>>; }, e);
   }
   return text;
+}
+
+// Every event's byte form reads back to the same event.
+inline void check_byte_forms(const EventList& events) {
+  for (const NetEvent& e : events) {
+    const std::string bytes = encode_record(e);
+    const std::optional<NetEvent> back = decode_record<NetEvent>(bytes);
+    if (!back || encode_record(*back) != bytes)
+      finding("an event's byte form does not read back", {std::string(kind_name(e))});
+  }
+}
+
+// An error's text names every field its template asks for.
+inline void check_text(const NetActionError& error) {
+  const std::string text = message(error);
+  if (text.empty() || text.find('{') != std::string::npos || kind_name(error.kind).empty())
+    finding("an action error without a clear text: " + text);
+}
+inline void check_text(const UndoError& error) {
+  if (error.text.empty() || error.message().rfind(UndoError::prefix(error.kind), 0) != 0)
+    finding("an undo error without a clear text: " + error.message());
 }
 
 // A copy of `net` through its snapshot, which must be in `state`, the state
@@ -320,12 +342,14 @@ class Run {
       }
     }
     if (!response.ok()) {
+      check_text(response.error());
       (void)settle("after a refused action");
       if (state_ != before)
         finding("a refused action changed the net", difference(before.lines(), state_.lines()));
       return;
     }
     EventList events = std::move(response.value().events);
+    check_byte_forms(events);
     learn(*net_, events);
 
     // Undone on a fork, the action must give back what undo promises.
@@ -352,6 +376,7 @@ class Run {
       run_steps(*twin_, theirs);
       if (event_bytes(theirs) != event_bytes(events)) finding("a fork ran otherwise");
     }
+    check_byte_forms(events);
     learn(*net_, events);
     (void)settle("after a run");
     done_.push_back(Done{action::RunStep{}, std::move(events)});
@@ -360,6 +385,7 @@ class Run {
   // Undoes `done` on the net and its twin alike.
   void undo(const Done& done, bool must_succeed) {
     const Result<Unit, UndoError> ours = net_->undo_action(done.action, done.events);
+    if (!ours.ok()) check_text(ours.error());
     if (must_succeed && !ours.ok()) finding("undo in reverse order failed: " + ours.error().text);
     if (twin_) {
       const Result<Unit, UndoError> theirs = twin_->undo_action(done.action, done.events);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "support/graph_builders.h"
 #include "support/graph_zoo.h"
 #include "zellik/graph/validation.h"
+#include "zellik/net/record_codec.h"
 
 namespace zellik {
 namespace {
@@ -68,6 +70,14 @@ TEST(Validation, MessagesAndKindsOfEveryVariant) {
                 "dependency edge A.out.x -> B.in.y is not in the graph's edge set",
                 "node 'N' has dependency_request_config but no dependency edges on its input ports",
             }));
+  // Each reads back from its byte form (pickling uses it) as it was.
+  for (const GraphValidationError& e : all) {
+    const std::optional<GraphValidationError> back =
+        decode_record<GraphValidationError>(encode_record(e));
+    ASSERT_TRUE(back.has_value()) << message(e);
+    EXPECT_EQ(message(*back), message(e));
+    EXPECT_EQ(kind_name(*back), kind_name(e));
+  }
 }
 
 TEST(Validation, EmptyAndWellFormedGraphsAreValid) {

@@ -160,14 +160,6 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
 
 // --- State primitives -------------------------------------------------------
 
-std::uint64_t NetSim::move_packet(const Ulid& packet_id, LocationHandle to) {
-  const PacketIndex packet = packets_.find(packet_id);
-  if (packet == kNoPacket) {
-    fail("Packet with ID " + packet_id.to_string() + " not found in self._packets");
-  }
-  return move_packet(packet, to);
-}
-
 std::uint64_t NetSim::move_packet(PacketIndex packet, LocationHandle to) {
   check_queued(packet);
   const std::uint64_t from_index = position_of(packet);

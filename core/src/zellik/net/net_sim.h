@@ -245,8 +245,7 @@ class NetSim {
   // packet's record always names the queue and slot that hold it.
 
   // Moves a packet to the back of `to` and returns its position at the
-  // location it left. Throws InternalFailure when the packet is unknown.
-  std::uint64_t move_packet(const Ulid& packet_id, LocationHandle to);
+  // location it left.
   std::uint64_t move_packet(PacketIndex packet, LocationHandle to);
   // Moves the head packet of its queue to the back of `to` (its position, 0,
   // is known).

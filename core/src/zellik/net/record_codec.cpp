@@ -56,17 +56,6 @@ static void get(ByteReader& r, MaxSalvos& v) {
   v = finite ? MaxSalvos::Finite(n) : MaxSalvos::Infinite();
 }
 
-static void put(ByteWriter& w, const std::optional<Ulid>& v) {
-  put(w, v.has_value());
-  if (v) put(w, *v);
-}
-static void get(ByteReader& r, std::optional<Ulid>& v) {
-  bool present = false;
-  get(r, present);
-  v.reset();
-  if (present) get(r, v.emplace());
-}
-
 template <class T>
 static void put_list(ByteWriter& w, const std::vector<T>& items) {
   w.u64(items.size());
@@ -294,55 +283,6 @@ void fields(event::RequestEpochCreated& e, F&& f) {
   f(e.timestamp, e.epoch_id, e.source_node, e.label);
 }
 
-template <class F>
-void fields(action::RunStep&, F&& f) {
-  f();
-}
-template <class F>
-void fields(action::CreatePacket& a, F&& f) {
-  f(a.epoch_id);
-}
-template <class F>
-void fields(action::ConsumePacket& a, F&& f) {
-  f(a.packet_id);
-}
-template <class F>
-void fields(action::DestroyPacket& a, F&& f) {
-  f(a.packet_id);
-}
-template <class F>
-void fields(action::StartEpoch& a, F&& f) {
-  f(a.epoch_id);
-}
-template <class F>
-void fields(action::FinishEpoch& a, F&& f) {
-  f(a.epoch_id);
-}
-template <class F>
-void fields(action::CancelEpoch& a, F&& f) {
-  f(a.epoch_id);
-}
-template <class F>
-void fields(action::CreateEpoch& a, F&& f) {
-  f(a.node_name, a.salvo);
-}
-template <class F>
-void fields(action::LoadPacketIntoOutputPort& a, F&& f) {
-  f(a.packet_id, a.port_name);
-}
-template <class F>
-void fields(action::SendOutputSalvo& a, F&& f) {
-  f(a.epoch_id, a.salvo_condition_name);
-}
-template <class F>
-void fields(action::TransportPacketToLocation& a, F&& f) {
-  f(a.packet_id, a.destination);
-}
-template <class F>
-void fields(action::CreateRequest& a, F&& f) {
-  f(a.node_name, a.label);
-}
-
 namespace v = validation;
 template <class F>
 void fields(v::MultipleEdgesFromOutputPort& e, F&& f) {
@@ -452,8 +392,6 @@ constexpr std::uint8_t kRecordTag<OrphanedPacketInfo> = 0x4F;  // 'O'
 template <>
 constexpr std::uint8_t kRecordTag<NetEvent> = 0x56;  // 'V'
 template <>
-constexpr std::uint8_t kRecordTag<NetAction> = 0x41;  // 'A'
-template <>
 constexpr std::uint8_t kRecordTag<GraphValidationError> = 0x47;  // 'G'
 
 template <class T>
@@ -510,7 +448,6 @@ ZELLIK_RECORD_CODEC(Packet)
 ZELLIK_RECORD_CODEC(Epoch)
 ZELLIK_RECORD_CODEC(OrphanedPacketInfo)
 ZELLIK_RECORD_CODEC(NetEvent)
-ZELLIK_RECORD_CODEC(NetAction)
 ZELLIK_RECORD_CODEC(GraphValidationError)
 #undef ZELLIK_RECORD_CODEC
 

@@ -9,7 +9,6 @@
 #include "zellik/graph/port.h"
 #include "zellik/graph/validation.h"
 #include "zellik/net/epoch.h"
-#include "zellik/net/net_action.h"
 #include "zellik/net/net_event.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/ulid.h"
@@ -44,7 +43,7 @@ void get(ByteReader& r, Epoch& epoch);
 
 // A record on its own: a tag byte naming its type, the record, and nothing
 // after it. decode_record gives nothing for bytes that are not exactly that.
-// Defined for Packet, Epoch, OrphanedPacketInfo, NetEvent, NetAction and
+// Defined for Packet, Epoch, OrphanedPacketInfo, NetEvent and
 // GraphValidationError.
 template <class T>
 std::string encode_record(const T& record);
