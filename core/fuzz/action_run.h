@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -142,8 +144,12 @@ class Run {
   const NetSim& net() const { return *net_; }
 
   void run() {
+    // ZELLIK_FUZZ_TRACE=1 lists the calls of a run, for reading a finding.
+    static const bool trace = std::getenv("ZELLIK_FUZZ_TRACE") != nullptr;
     for (std::size_t call = 0; call < kMaxCalls && !in_.done(); ++call) {
-      switch (in_.pick(20)) {
+      const std::size_t choice = in_.pick(20);
+      if (trace) std::fprintf(stderr, "call %zu: %zu\n", call, choice);
+      switch (choice) {
         case 0:
         case 1:
           act(action::RunStep{});
@@ -328,6 +334,8 @@ class Run {
   }
 
   void act(const NetAction& action) {
+    static const bool trace = std::getenv("ZELLIK_FUZZ_TRACE") != nullptr;
+    if (trace) std::fprintf(stderr, "  %s\n", std::string(action_name(action)).c_str());
     testkit::Expected before = std::move(state_);
     NetActionResponse response = perform(*net_, action);
     if (twin_) {
@@ -362,8 +370,10 @@ class Run {
       const testkit::Expected got = testkit::capture(*fork);
       const testkit::Expected want =
           testkit::promised(std::move(before), net_->graph(), action, events);
-      if (got != want)
-        finding("undo did not give what it promises", difference(want.lines(), got.lines()));
+      if (got != want) {
+        finding("undo of " + std::string(action_name(action)) + " did not give what it promises",
+                difference(want.lines(), got.lines()));
+      }
     }
     done_.push_back(Done{action, std::move(events)});
   }

@@ -82,8 +82,8 @@ inline bool has_no_salvo_trigger(const Graph& graph, const Name& node_name) {
 // `before` the action: the same state, except that a consumed, destroyed or
 // orphaned packet returns at the end of its location (so several orphans of
 // one salvo come back in reverse order), a restored epoch joins the end
-// of its node's list and takes the node's token, and requests a step took
-// stay taken.
+// of its node's list and takes the node's token, a cancelled Startable
+// epoch is startable again, and requests a step took stay taken.
 inline Expected promised(Expected before, const Graph& graph, const NetAction& action,
                          const EventList& events) {
   for (auto it = events.rbegin(); it != events.rend(); ++it) {
@@ -107,7 +107,15 @@ inline Expected promised(Expected before, const Graph& graph, const NetAction& a
       requeue_at_end(o->packet_id, PacketLocation::OutputPort(o->epoch_id, o->port_name));
     }
     if (const auto* f = std::get_if<event::EpochFinished>(&e)) restore(f->epoch);
-    if (const auto* c = std::get_if<event::EpochCancelled>(&e)) restore(c->epoch);
+    if (const auto* c = std::get_if<event::EpochCancelled>(&e)) {
+      restore(c->epoch);
+      // A Startable epoch comes back startable, even one an undo of foreign
+      // events had left outside the startable set.
+      auto& ids = before.startable;
+      const auto at = std::lower_bound(ids.begin(), ids.end(), c->epoch->id);
+      if (c->epoch->state == EpochState::Startable && (at == ids.end() || !(*at == c->epoch->id)))
+        ids.insert(at, c->epoch->id);
+    }
     if (const auto* r = std::get_if<event::RequestCreated>(&e)) {
       if (r->request_source == RequestCreatedSource::OnNoSalvoTriggered)
         before.tokens[r->node_name] = true;
