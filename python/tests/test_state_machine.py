@@ -653,8 +653,8 @@ def _settings() -> settings:
     examples = int(os.environ.get("ZELLIK_HYPOTHESIS_EXAMPLES", "0"))
     steps = int(os.environ.get("ZELLIK_HYPOTHESIS_STEPS", "0"))
     return settings(
-        max_examples=examples or 100,
-        stateful_step_count=steps or 50,
+        max_examples=examples or 200,
+        stateful_step_count=steps or 40,
         deadline=None,
         database=None,
         suppress_health_check=[HealthCheck.too_slow],
