@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/net_fixtures.h"
+#include "zellik/base/byte_stream.h"
 #include "zellik/net/record_codec.h"
 #include "zellik/net/snapshot.h"
 
@@ -132,6 +133,136 @@ TEST(Snapshot, EveryTruncationIsRefused) {
   const std::string bytes = encode_snapshot(net);
   for (std::size_t n = 0; n < bytes.size(); ++n) {
     EXPECT_FALSE(decode_snapshot(net.graph(), std::string_view(bytes).substr(0, n)).ok()) << n;
+  }
+}
+
+// A state written in the snapshot format from plain records, as a net
+// could never hold it, to reach the loader's checks behind the checksum.
+struct WrittenState {
+  std::vector<std::pair<Name, std::vector<Epoch>>> epoch_lists;
+  std::vector<Ulid> startable;
+  std::vector<std::pair<PacketLocation, std::vector<Ulid>>> locations;
+  std::vector<PendingRequest> pending;
+
+  std::string bytes() const {
+    ByteWriter payload;
+    payload.u8(0);                                            // startup flag
+    payload.u8(0);                                            // unseeded
+    for (int i = 0; i < 5; ++i) payload.u64(i == 1 ? 1 : 0);  // clock, generator
+    payload.u64(epoch_lists.size());
+    for (const auto& [node, epochs] : epoch_lists) {
+      codec::put(payload, node);
+      payload.u64(epochs.size());
+      for (const Epoch& e : epochs) codec::put(payload, e);
+    }
+    payload.u64(startable.size());
+    for (const Ulid& id : startable) codec::put(payload, id);
+    payload.u64(locations.size());
+    for (const auto& [location, ids] : locations) {
+      codec::put(payload, location);
+      payload.u64(ids.size());
+      for (const Ulid& id : ids) codec::put(payload, id);
+    }
+    payload.u64(pending.size());
+    for (const PendingRequest& r : pending) {
+      codec::put(payload, r.node_name);
+      codec::put(payload, r.label);
+    }
+    payload.u64(0);  // request tokens
+    ByteWriter w;
+    w.raw("ZSNP", 4);
+    w.u32(kSnapshotFormatVersion);
+    w.u64(payload.size());
+    w.raw(payload.bytes().data(), payload.size());
+    w.u64(checksum64(w.bytes()));
+    return std::move(w.bytes());
+  }
+};
+
+Epoch epoch_of(std::string_view node, Ulid id, EpochState state = EpochState::Running) {
+  Epoch e;
+  e.id = id;
+  e.node_name = Name(node);
+  e.state = state;
+  return e;
+}
+
+// Every state the loader must refuse, each with the reason it must give;
+// the same writer's sound state loads.
+TEST(Snapshot, StatesNoNetCanHoldAreRefusedWithTheirReason) {
+  const Graph graph = fan_in_graph();
+  const Ulid e1{1, 1}, e2{2, 2}, p1{3, 3};
+  const WrittenState sound{
+      {{Name("B"), {epoch_of("B", e1), epoch_of("B", e2, EpochState::Startable)}}},
+      {e2},
+      {{PacketLocation::Node(e1), {p1}}},
+      {{Name("B"), Name("more")}}};
+  ASSERT_TRUE(decode_snapshot(graph, sound.bytes()).ok());
+
+  using Edit = void (*)(WrittenState&);
+  const std::vector<std::pair<Edit, std::string>> cases = {
+      {[](WrittenState& s) {
+         s.epoch_lists.push_back({Name("B"), {}});
+       },
+       "has two epoch lists"},
+      {[](WrittenState& s) {
+         s.epoch_lists.push_back({Name("A"), {epoch_of("B", Ulid{4, 4})}});
+       },
+       "is listed under another node"},
+      {[](WrittenState& s) { s.epoch_lists[0].second.push_back(s.epoch_lists[0].second[0]); },
+       "appears twice"},
+      {[](WrittenState& s) {
+         s.startable = {Ulid{1, 1}};
+       },
+       "the startable set disagrees"},
+      {
+          [](WrittenState& s) { s.locations.push_back(s.locations[0]); },
+          ") appears twice",
+      },
+      {[](WrittenState& s) {
+         s.locations.push_back({PacketLocation::OutsideNet(), {Ulid{3, 3}}});
+       },
+       "packet 0000000000001G000000000003 appears twice"},
+      {[](WrittenState& s) {
+         s.pending.push_back({Name("Z"), Name("x")});
+       },
+       "node \"Z\" is missing"},
+      {[](WrittenState& s) {
+         s.epoch_lists.push_back({Name("Z"), {}});
+       },
+       "node \"Z\" is missing"},
+      {[](WrittenState& s) {
+         s.epoch_lists[0].second[0].in_salvo.packets.push_back({Name("q"), Ulid{}});
+       },
+       "input port B.in.q is missing"},
+      {[](WrittenState& s) {
+         s.epoch_lists[0].second[0].out_salvos.push_back(Salvo{Name("c9"), {}});
+       },
+       "output salvo condition \"c9\" of node \"B\" is missing"},
+      {[](WrittenState& s) {
+         s.epoch_lists[0].second[0].orphaned_packets.push_back({Ulid{}, Name("q"), Name("c")});
+       },
+       "output port B.out.q is missing"},
+      {[](WrittenState& s) {
+         s.locations.push_back({PacketLocation::OutputPort(Ulid{1, 1}, Name("q")), {}});
+       },
+       "output port B.out.q is missing"},
+      {[](WrittenState& s) {
+         s.locations.push_back({at_input("B", "q"), {}});
+       },
+       "input port B.in.q is missing"},
+      {[](WrittenState& s) {
+         s.locations.push_back({on_edge("C.out", "B.x"), {}});
+       },
+       "edge C.out.out -> B.in.x is missing"},
+  };
+  for (const auto& [edit, reason] : cases) {
+    WrittenState state = sound;
+    edit(state);
+    const auto loaded = decode_snapshot(graph, state.bytes());
+    ASSERT_FALSE(loaded.ok()) << reason;
+    EXPECT_NE(loaded.error().text.find(reason), std::string::npos)
+        << loaded.error().text << " does not say " << reason;
   }
 }
 
