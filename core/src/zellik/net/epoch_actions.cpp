@@ -50,11 +50,7 @@ NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
   for (const auto& [port_name, packet_id] : pairs) {
     const PacketIndex packet = packets_.find(packet_id);
     if (packet == kNoPacket) fail("Packet should exist at from_location");
-    const LocationHandle from = packets_[packet].location;
-    const std::uint64_t from_index = move_packet(packet, inside);
-    events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(from),
-                                        locations_.copy_location(inside), from_index, packet,
-                                        from});
+    events.push_back(move_reported(packet, inside, now_millis()));
   }
   return NetActionSuccess{response::CreatedEpoch{created}, std::move(events)};
 }
@@ -66,8 +62,7 @@ NetActionResponse NetSim::start_epoch(const action::StartEpoch& a) {
   if (!startable_epochs_.contains(a.epoch_id)) return NetActionError::EpochNotStartable(a.epoch_id);
 
   Epoch& epoch = it->second;
-  epoch.state = EpochState::Running;
-  startable_epochs_.erase(a.epoch_id);
+  set_startable(epoch, false);
   EventList events;
   events.push_back(event::EpochStarted{now_millis(), a.epoch_id});
   return NetActionSuccess{response::StartedEpoch{epoch}, std::move(events)};
@@ -98,10 +93,8 @@ NetActionResponse NetSim::finish_epoch(const action::FinishEpoch& a) {
   EventList events;
   Epoch before = epoch;
   set_request_token(node->name.view(), true);
-  Epoch finished = std::move(epochs_.extract(it).mapped());
+  Epoch finished = drop_epoch(it, node, /*drop_empty_list=*/false);
   finished.state = EpochState::Finished;
-  remove_epoch_locations(a.epoch_id, *node);
-  remove_from_node_epochs(node->name, a.epoch_id, /*drop_empty_list=*/false);
   events.push_back(event::EpochFinished{now_millis(), std::move(before)});
   return NetActionSuccess{response::FinishedEpoch{std::move(finished)}, std::move(events)};
 }
@@ -132,13 +125,9 @@ NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
     events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
   }
 
-  remove_epoch_locations(a.epoch_id, *node);
-  startable_epochs_.erase(a.epoch_id);
-  remove_from_node_epochs(node->name, a.epoch_id, /*drop_empty_list=*/false);
-  auto removed = epochs_.extract(a.epoch_id);
-  if (removed.empty()) fail("Epoch should exist");
+  Epoch cancelled = drop_epoch(it, node, /*drop_empty_list=*/false);
   events.push_back(event::EpochCancelled{now_millis(), std::move(before)});
-  return NetActionSuccess{response::CancelledEpoch{std::move(removed.mapped()), std::move(doomed)},
+  return NetActionSuccess{response::CancelledEpoch{std::move(cancelled), std::move(doomed)},
                           std::move(events)};
 }
 

@@ -160,26 +160,35 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
 
 // --- State primitives -------------------------------------------------------
 
-std::uint64_t NetSim::move_packet(PacketIndex packet, LocationHandle to) {
+void NetSim::move_packet(PacketIndex packet, LocationHandle to, std::size_t index) {
   check_queued(packet);
-  const std::uint64_t from_index = position_of(packet);
-  PacketRecord& record = packets_[packet];
-  locations_.remove(record.location, record.slot, renumberer());
-  record.location = to;
-  record.slot = locations_.append(to, packet);
-  return from_index;
+  requeue(packet, to, index);
 }
 
 void NetSim::move_head(PacketIndex packet, LocationHandle to) {
-  PacketRecord& record = packets_[packet];
+  const PacketRecord& record = packets_[packet];
   const LocationQueue& from = locations_.queue(record.location);
   if (from.empty() || from.slot_at(0) != record.slot || from.front() != packet) {
     fail("Packet with ID " + record.id.to_string() + " is not the head of location " +
          locations_.location(record.location).debug_string());
   }
+  requeue(packet, to, kBack);
+}
+
+event::PacketMoved NetSim::move_reported(PacketIndex packet, LocationHandle to, Timestamp at) {
+  check_queued(packet);
+  const LocationHandle from = packets_[packet].location;
+  const std::uint64_t from_index = position_of(packet);
+  requeue(packet, to, kBack);
+  return moved_event(at, packet, from, from_index);
+}
+
+void NetSim::requeue(PacketIndex packet, LocationHandle to, std::size_t index) {
+  PacketRecord& record = packets_[packet];
   locations_.remove(record.location, record.slot, renumberer());
   record.location = to;
-  record.slot = locations_.append(to, packet);
+  record.slot = index == kBack ? locations_.append(to, packet)
+                               : locations_.insert(to, index, packet, renumberer());
 }
 
 std::uint64_t NetSim::position_of(PacketIndex packet) const {
@@ -233,6 +242,51 @@ const InputPortHandles* NetSim::input_ports_of(const Node& node) const {
   return index == kNoInputs ? nullptr : &node_inputs_[index].ports;
 }
 
+Epoch& NetSim::add_epoch(Epoch epoch, const Node* node, bool startable) {
+  const Ulid id = epoch.id;
+  const auto [it, added] = epochs_.emplace(id, std::move(epoch));
+  if (!added) fail("Epoch " + id.to_string() + " exists already");
+  node_to_epochs_[it->second.node_name].push_back(id);
+  if (startable) startable_epochs_.insert(id);
+  locations_.ensure(PacketLocation::Node(id));
+  if (node != nullptr) {
+    for (const auto& [port_name, port] : node->out_ports) {
+      locations_.ensure(PacketLocation::OutputPort(id, port_name));
+    }
+  }
+  return it->second;
+}
+
+Epoch NetSim::drop_epoch(EpochTable::iterator epoch, const Node* node, bool drop_empty_list) {
+  const Ulid id = epoch->first;
+  Epoch dropped = std::move(epochs_.extract(epoch).mapped());
+  startable_epochs_.erase(id);
+  const auto list = node_to_epochs_.find(dropped.node_name);
+  if (list != node_to_epochs_.end()) {
+    std::vector<Ulid>& ids = list->second;
+    const auto pos = std::find(ids.begin(), ids.end(), id);
+    if (pos != ids.end()) ids.erase(pos);
+    if (drop_empty_list && ids.empty()) node_to_epochs_.erase(list);
+  }
+  if (node != nullptr) {
+    for (const auto& [port_name, port] : node->out_ports) {
+      locations_.erase(PacketLocation::OutputPort(id, port_name));
+    }
+  }
+  locations_.erase(PacketLocation::Node(id));
+  return dropped;
+}
+
+void NetSim::set_startable(Epoch& epoch, bool startable) {
+  if (startable) {
+    epoch.state = EpochState::Startable;
+    startable_epochs_.insert(epoch.id);
+  } else {
+    epoch.state = EpochState::Running;
+    startable_epochs_.erase(epoch.id);
+  }
+}
+
 Epoch& NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {
   Ulid id = ids_.next_id();
   while (epochs_.contains(id)) id = ids_.next_id();
@@ -242,35 +296,7 @@ Epoch& NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {
   epoch.node_name = node.name;
   epoch.in_salvo = std::move(in_salvo);
   epoch.state = EpochState::Startable;
-  Epoch& stored = epochs_.emplace(id, std::move(epoch)).first->second;
-  startable_epochs_.insert(id);
-  node_to_epochs_[node.name].push_back(id);
-  create_epoch_locations(id, node);
-  return stored;
-}
-
-void NetSim::create_epoch_locations(const Ulid& epoch_id, const Node& node) {
-  locations_.ensure(PacketLocation::Node(epoch_id));
-  for (const auto& [port_name, port] : node.out_ports) {
-    locations_.ensure(PacketLocation::OutputPort(epoch_id, port_name));
-  }
-}
-
-void NetSim::remove_epoch_locations(const Ulid& epoch_id, const Node& node) {
-  for (const auto& [port_name, port] : node.out_ports) {
-    locations_.erase(PacketLocation::OutputPort(epoch_id, port_name));
-  }
-  locations_.erase(PacketLocation::Node(epoch_id));
-}
-
-void NetSim::remove_from_node_epochs(const Name& node_name, const Ulid& epoch_id,
-                                     bool drop_empty_list) {
-  auto it = node_to_epochs_.find(node_name);
-  if (it == node_to_epochs_.end()) return;
-  std::vector<Ulid>& ids = it->second;
-  auto pos = std::find(ids.begin(), ids.end(), epoch_id);
-  if (pos != ids.end()) ids.erase(pos);
-  if (drop_empty_list && ids.empty()) node_to_epochs_.erase(it);
+  return add_epoch(std::move(epoch), &node, /*startable=*/true);
 }
 
 }  // namespace zellik

@@ -241,29 +241,73 @@ class NetSim {
   Timestamp now_millis() { return ids_.next_timestamp(); }
 
   // --- State primitives (net_sim.cpp) -------------------------------------
-  // The packet table and the location table change together only here: a
-  // packet's record always names the queue and slot that hold it.
+  // Actions, undo, restore and the run step change the tables only through
+  // these. The packet table and the location table change together only
+  // here: a packet's record always names the queue and slot that hold it.
+  // An epoch, its locations, its node's epoch list and the startable set
+  // change together only here.
 
-  // Moves a packet to the back of `to` and returns its position at the
-  // location it left.
-  std::uint64_t move_packet(PacketIndex packet, LocationHandle to);
-  // Moves the head packet of its queue to the back of `to` (its position, 0,
-  // is known).
+  // The index of move_packet that means the back of the location.
+  static constexpr std::size_t kBack = static_cast<std::size_t>(-1);
+  // Moves a packet to position `index` of `to` (kBack: its back), counted
+  // once the packet has left where it is. Requires index <= that count.
+  void move_packet(PacketIndex packet, LocationHandle to, std::size_t index = kBack);
+  // Moves the head packet of its queue to the back of `to`.
   void move_head(PacketIndex packet, LocationHandle to);
-  // InternalFailure unless the record's queue slot holds the packet.
-  void check_queued(PacketIndex packet) const;
-  // The packet's position in its location's queue.
-  std::uint64_t position_of(PacketIndex packet) const;
+  // Moves a packet to the back of `to` and returns the move as an event
+  // stamped `at`.
+  event::PacketMoved move_reported(PacketIndex packet, LocationHandle to, Timestamp at);
+  // The event of a move just made: `packet` left `from`, where it was at
+  // `from_index`, for where it is now.
+  event::PacketMoved moved_event(Timestamp at, PacketIndex packet, LocationHandle from,
+                                 std::uint64_t from_index) {
+    const PacketRecord& record = packets_[packet];
+    return event::PacketMoved{at,
+                              record.id,
+                              locations_.copy_location(from),
+                              locations_.copy_location(record.location),
+                              from_index,
+                              packet,
+                              from};
+  }
   // Adds a packet at the back of `location`. The id must be free.
   PacketIndex insert_packet(const Ulid& packet_id, LocationHandle location);
   // The same, unless the id is taken: then kNoPacket and nothing changes.
   PacketIndex try_insert_packet(const Ulid& packet_id, LocationHandle location);
   // Removes a packet from its queue and from the table.
   void erase_packet(PacketIndex packet);
+
+  // Adds `epoch`, whose id must be free, to the epoch table and to its
+  // node's epoch list, and to the startable set when `startable`; creates
+  // the Node and OutputPort entries of `node` for it (the Node entry alone
+  // when `node` is null: an undo may bring back an epoch of another graph).
+  // An entry that exists already keeps its packets: an undo out of order can
+  // leave packets at the locations of an epoch that has ended, and they are
+  // there when the epoch comes back.
+  Epoch& add_epoch(Epoch epoch, const Node* node, bool startable);
+  // Removes a live epoch from the epoch table, the startable set and its
+  // node's epoch list (dropping the list when it empties and
+  // `drop_empty_list`), and drops the entries add_epoch made for it.
+  // Returns the epoch.
+  Epoch drop_epoch(EpochTable::iterator epoch, const Node* node, bool drop_empty_list);
+  // Makes a live epoch Startable (joining the startable set) or Running
+  // (leaving it).
+  void set_startable(Epoch& epoch, bool startable);
+  // Creates a Startable epoch of `node` with `in_salvo` and a fresh id.
+  Epoch& insert_new_epoch(const Node& node, Salvo in_salvo);
+
+  // Helpers of the primitives. The unchecked move: the caller has checked
+  // that the packet is queued.
+  void requeue(PacketIndex packet, LocationHandle to, std::size_t index);
+  // InternalFailure unless the record's queue slot holds the packet.
+  void check_queued(PacketIndex packet) const;
+  // The packet's position in its location's queue.
+  std::uint64_t position_of(PacketIndex packet) const;
   // Keeps a record in step when a queue gives a packet another slot.
   auto renumberer() {
     return [this](PacketIndex packet, LocationQueue::Slot slot) { packets_[packet].slot = slot; };
   }
+
   Packet packet_value(PacketIndex packet) const {
     const PacketRecord& record = packets_[packet];
     return Packet{record.id, locations_.location(record.location)};
@@ -277,17 +321,6 @@ class NetSim {
   LocationHandle input_port_handle(const Node& node, const Name& port_name) const;
   // The input ports of `node`, or null when it has none.
   const InputPortHandles* input_ports_of(const Node& node) const;
-
-  // Creates a Startable epoch of `node` with `in_salvo`: a fresh id, the epoch
-  // tables and its empty Node and OutputPort locations. Returns it.
-  Epoch& insert_new_epoch(const Node& node, Salvo in_salvo);
-  // Creates the Node and OutputPort entries of an epoch of `node`. An entry
-  // that exists already keeps its packets: an undo out of order can leave
-  // packets at the locations of an epoch that has ended, and they are there
-  // when the epoch comes back.
-  void create_epoch_locations(const Ulid& epoch_id, const Node& node);
-  void remove_epoch_locations(const Ulid& epoch_id, const Node& node);
-  void remove_from_node_epochs(const Name& node_name, const Ulid& epoch_id, bool drop_empty_list);
 
   Graph graph_;
   IdSource ids_;

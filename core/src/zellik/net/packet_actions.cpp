@@ -78,12 +78,8 @@ NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
 }
 
 NetActionResponse NetSim::move_as_action(PacketIndex packet, LocationHandle to) {
-  const LocationHandle from = packets_[packet].location;
-  const Ulid packet_id = packets_[packet].id;
-  const std::uint64_t from_index = move_packet(packet, to);
   EventList events;
-  events.push_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(from),
-                                      locations_.copy_location(to), from_index, packet, from});
+  events.push_back(move_reported(packet, to, now_millis()));
   return NetActionSuccess{response::Empty{}, std::move(events)};
 }
 
@@ -168,17 +164,15 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
   for (const PortPlan& plan : plans) {
     for (const PacketIndex packet : plan.packets) {
       if (packets_[packet].location != plan.from) fail("Packet should exist at from_location");
-      const Ulid packet_id = packets_[packet].id;
-      const std::uint64_t from_index = move_packet(packet, plan.to);
-      if (plan.orphan) {
-        events.push_back(event::PacketOrphaned{now_millis(), packet_id, a.epoch_id, node->name,
-                                               plan.port_name, a.salvo_condition_name});
-        orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
-      } else {
-        events.push_back(
-            event::PacketMoved{now_millis(), packet_id, locations_.copy_location(plan.from),
-                               locations_.copy_location(plan.to), from_index, packet, plan.from});
+      if (!plan.orphan) {
+        events.push_back(move_reported(packet, plan.to, now_millis()));
+        continue;
       }
+      const Ulid packet_id = packets_[packet].id;
+      move_packet(packet, plan.to);
+      events.push_back(event::PacketOrphaned{now_millis(), packet_id, a.epoch_id, node->name,
+                                             plan.port_name, a.salvo_condition_name});
+      orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
     }
   }
   epoch.orphaned_packets.insert(epoch.orphaned_packets.end(), orphans.begin(), orphans.end());

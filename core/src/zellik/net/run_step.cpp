@@ -76,9 +76,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   for (const EdgeMove& m : step_moves_) {
     move_head(m.packet, m.to);
     // The head of an edge is at position 0 when it leaves.
-    events.emplace_back(event::PacketMoved{now, packets_[m.packet].id,
-                                           locations_.copy_location(m.from),
-                                           locations_.copy_location(m.to), 0, m.packet, m.from});
+    events.emplace_back(moved_event(now, m.packet, m.from, 0));
     made_progress = true;
   }
 
@@ -146,13 +144,9 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
   events.emplace_back(event::EpochCreated{now_millis(), epoch_id});
 
   const LocationHandle inside = handle_of(PacketLocation::Node(epoch_id), "Node location");
-  for (std::size_t i = 0; i < taken.size(); ++i) {
-    const Ulid& packet_id = taken[i].second;
-    const auto [packet, from] = taken_from[i];
+  for (const auto& [packet, from] : taken_from) {
     if (packets_[packet].location != from) fail("Packet should exist at from_location");
-    const std::uint64_t index = move_packet(packet, inside);
-    events.emplace_back(event::PacketMoved{now_millis(), packet_id, locations_.copy_location(from),
-                                           locations_.copy_location(inside), index, packet, from});
+    events.emplace_back(move_reported(packet, inside, now_millis()));
   }
   return true;
 }

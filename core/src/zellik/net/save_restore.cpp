@@ -46,10 +46,7 @@ void NetSim::restore_node_epoch_list(const Name& node_name) {
 void NetSim::restore_epoch(Epoch epoch) {
   const Node* node = graph_.find_node(epoch.node_name);
   if (node == nullptr) fail("Cannot restore an epoch of node '" + epoch.node_name.str() + "'");
-  const Ulid id = epoch.id;
-  node_to_epochs_[node->name].push_back(id);
-  epochs_.insert_or_assign(id, std::move(epoch));
-  create_epoch_locations(id, *node);
+  add_epoch(std::move(epoch), node, /*startable=*/false);
 }
 
 void NetSim::restore_startable_epochs(const std::vector<Ulid>& ids) {

@@ -74,15 +74,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
           }
         }
       }
-      const Name node_name = it->second.node_name;
-      net.epochs_.erase(it);
-      net.startable_epochs_.erase(e.epoch_id);
-      net.remove_from_node_epochs(node_name, e.epoch_id, /*drop_empty_list=*/true);
-      if (node != nullptr) {
-        net.remove_epoch_locations(e.epoch_id, *node);
-      } else {
-        net.locations_.erase(PacketLocation::Node(e.epoch_id));
-      }
+      net.drop_epoch(it, node, /*drop_empty_list=*/true);
       return Unit{};
     }
 
@@ -93,25 +85,23 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
         return UndoError::StateMismatch("epoch " + e.epoch_id.to_string() +
                                         " is not in Running state, cannot undo start");
       }
-      it->second.state = EpochState::Startable;
-      net.startable_epochs_.insert(e.epoch_id);
+      net.set_startable(it->second, true);
       return Unit{};
     }
 
-    Outcome operator()(const event::EpochFinished& e) const { return restore_epoch(e.epoch); }
+    Outcome operator()(const event::EpochFinished& e) const {
+      return restore_epoch(e.epoch, /*startable=*/false);
+    }
 
+    // A cancelled Startable epoch comes back into the startable set.
     Outcome operator()(const event::EpochCancelled& e) const {
-      Outcome restored = restore_epoch(e.epoch);
-      if (restored.ok() && e.epoch->state == EpochState::Startable) {
-        net.startable_epochs_.insert(e.epoch->id);
-      }
-      return restored;
+      return restore_epoch(e.epoch, e.epoch->state == EpochState::Startable);
     }
 
     Outcome operator()(const event::PacketMoved& e) const {
       const PacketIndex packet = net.packets_.find(e.packet_id, e.packet_row);
       if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
-      PacketRecord& record = net.packets_[packet];
+      const PacketRecord& record = net.packets_[packet];
       const PacketLocation& at = net.locations_.location(record.location);
       if (!(at == e.to_location)) {
         return UndoError::StateMismatch(
@@ -131,12 +121,8 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
                                         " of " + e.from_location.debug_string() + ", which holds " +
                                         std::to_string(room) + " packets");
       }
-      net.check_queued(packet);
-      net.locations_.remove(record.location, record.slot, net.renumberer());
       if (from == kNoLocation) from = net.locations_.ensure(e.from_location);
-      record.location = from;
-      record.slot = net.locations_.insert(from, static_cast<std::size_t>(e.from_index), packet,
-                                          net.renumberer());
+      net.move_packet(packet, from, static_cast<std::size_t>(e.from_index));
       return Unit{};
     }
 
@@ -207,17 +193,11 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     // Puts back a finished or cancelled epoch as recorded, and takes the
     // node's request token again. Its locations are empty, unless an undo
     // out of order has already put packets back at them: those stay.
-    Outcome restore_epoch(const Epoch& recorded) const {
+    Outcome restore_epoch(const Epoch& recorded, bool startable) const {
       if (net.epochs_.contains(recorded.id)) {
         return UndoError::StateMismatch("epoch " + recorded.id.to_string() + " already exists");
       }
-      net.epochs_.emplace(recorded.id, recorded);
-      if (const Node* node = net.graph_.find_node(recorded.node_name)) {
-        net.create_epoch_locations(recorded.id, *node);
-      } else {
-        net.locations_.ensure(PacketLocation::Node(recorded.id));
-      }
-      net.node_to_epochs_[recorded.node_name].push_back(recorded.id);
+      net.add_epoch(recorded, net.graph_.find_node(recorded.node_name), startable);
       net.set_request_token(recorded.node_name.view(), false);
       return Unit{};
     }
