@@ -10,73 +10,22 @@
 namespace zellik {
 namespace {
 
-using Ids = std::vector<Ulid>;
+using Ids = std::vector<PacketIndex>;
 
-Ulid id(std::uint64_t n) { return Ulid{0, n}; }
+PacketIndex id(std::uint64_t n) { return static_cast<PacketIndex>(n); }
 
-PacketQueue queue_of(std::initializer_list<std::uint64_t> ns) {
-  PacketQueue q;
-  for (std::uint64_t n : ns) q.push_back(id(n));
-  return q;
-}
-
-TEST(PacketQueue, KeepsArrivalOrderThroughRemovalsAnywhere) {
-  PacketQueue q = queue_of({1, 2, 3, 4, 5});
-  EXPECT_TRUE(q.remove(id(3)));  // middle
-  EXPECT_TRUE(q.remove(id(1)));  // head
-  EXPECT_TRUE(q.remove(id(5)));  // tail
-  EXPECT_FALSE(q.remove(id(5)));
-  EXPECT_FALSE(q.remove(id(9)));
-  EXPECT_EQ(q.to_vector(), (Ids{id(2), id(4)}));
-  EXPECT_EQ(q.front(), id(2));
-  EXPECT_EQ(q.size(), 2u);
-  q.push_back(id(6));
-  EXPECT_EQ(q.to_vector(), (Ids{id(2), id(4), id(6)}));
-  EXPECT_EQ(Ids(q.begin(), q.end()), q.to_vector());
-}
-
-TEST(PacketQueue, IndexOfCountsFromTheCurrentHead) {
-  PacketQueue q = queue_of({1, 2, 3});
-  ASSERT_TRUE(q.remove(id(1)));
-  EXPECT_EQ(q.index_of(id(2)), 0u);
-  EXPECT_EQ(q.index_of(id(3)), 1u);
-  EXPECT_EQ(q.index_of(id(1)), std::nullopt);
-  EXPECT_EQ(q.at(1), id(3));
-}
-
-TEST(PacketQueue, InsertAtPutsThePacketAtThatPosition) {
-  PacketQueue q = queue_of({1, 2, 3});
-  ASSERT_TRUE(q.remove(id(1)));
-  q.insert_at(0, id(1));  // back where it was, reusing the departed slot
-  EXPECT_EQ(q.to_vector(), (Ids{id(1), id(2), id(3)}));
-  q.insert_at(2, id(7));
-  q.insert_at(4, id(8));
-  EXPECT_EQ(q.to_vector(), (Ids{id(1), id(2), id(7), id(3), id(8)}));
-  PacketQueue empty;
-  empty.insert_at(0, id(4));
-  EXPECT_EQ(empty.to_vector(), Ids{id(4)});
-}
-
-TEST(PacketQueue, EmptiesAndRefillsCleanly) {
-  PacketQueue q = queue_of({1, 2});
-  ASSERT_TRUE(q.remove(id(1)));
-  ASSERT_TRUE(q.remove(id(2)));
-  EXPECT_TRUE(q.empty());
-  EXPECT_TRUE(q.to_vector().empty());
-  q.push_back(id(3));
-  EXPECT_EQ(q.front(), id(3));
-  EXPECT_EQ(q.index_of(id(3)), 0u);
-}
+Ids contents(const PacketQueue& q) { return Ids(q.begin(), q.end()); }
 
 TEST(PacketQueue, DrainingAHundredThousandFromTheHeadIsLinear) {
   constexpr std::uint64_t kCount = 100000;
   PacketQueue q;
   for (std::uint64_t n = 0; n < kCount; ++n) q.push_back(id(n));
+  auto no_renumber = [](PacketIndex, PacketQueue::Slot) {};
   const auto start = std::chrono::steady_clock::now();
   for (std::uint64_t n = 0; n < kCount; ++n) {
     ASSERT_EQ(q.front(), id(n));
-    ASSERT_EQ(q.index_of(id(n)), 0u);
-    ASSERT_TRUE(q.remove(id(n)));
+    ASSERT_EQ(q.position(q.slot_at(0)), 0u);
+    q.remove_slot(q.slot_at(0), no_renumber);
     if (n % 10000 == 0) {
       // Arrivals during the drain keep their place behind the rest.
       q.push_back(id(kCount + n));
@@ -95,28 +44,28 @@ TEST(PacketQueue, DrainingAHundredThousandFromTheHeadIsLinear) {
 // bookkeeping. Removals anywhere are put back newest first (as undo does),
 // sometimes after enough removals that the queue compacted in between.
 class SlotModel {
-  using SlotMap = std::unordered_map<Ulid, PacketQueue::Slot, UlidHash>;
+  using SlotMap = std::unordered_map<PacketIndex, PacketQueue::Slot>;
   struct Renumber {
     SlotMap& slots;
-    void operator()(const Ulid& id, PacketQueue::Slot slot) const { slots[id] = slot; }
+    void operator()(PacketIndex id, PacketQueue::Slot slot) const { slots[id] = slot; }
   };
   Renumber renumber() { return Renumber{slots_}; }
 
  public:
   explicit SlotModel(std::uint32_t seed) : rng_(seed) {}
 
-  void push(const Ulid& id) {
+  void push(PacketIndex id) {
     slots_[id] = q_.push_back(id);
     order_.push_back(id);
   }
   void remove_at(std::size_t p) {
-    const Ulid id = order_[p];
+    const PacketIndex id = order_[p];
     q_.remove_slot(slots_.at(id), renumber());
     slots_.erase(id);
     order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(p));
     removed_.emplace_back(p, id);
   }
-  void insert_at(std::size_t p, const Ulid& id) {
+  void insert_at(std::size_t p, PacketIndex id) {
     slots_[id] = q_.insert_at(p, id, renumber());
     order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(p), id);
   }
@@ -136,7 +85,7 @@ class SlotModel {
   void check() const {
     ASSERT_TRUE(q_.consistent());
     ASSERT_EQ(q_.size(), order_.size());
-    ASSERT_EQ(q_.to_vector(), order_);
+    ASSERT_EQ(contents(q_), order_);
     for (std::size_t i = 0; i < order_.size(); ++i) {
       const PacketQueue::Slot slot = slots_.at(order_[i]);
       ASSERT_TRUE(q_.holds(slot, order_[i])) << "position " << i;
@@ -148,9 +97,9 @@ class SlotModel {
 
  private:
   PacketQueue q_;
-  std::vector<Ulid> order_;
+  Ids order_;
   SlotMap slots_;
-  std::vector<std::pair<std::size_t, Ulid>> removed_;
+  std::vector<std::pair<std::size_t, PacketIndex>> removed_;
   std::mt19937 rng_;
 };
 
@@ -216,16 +165,14 @@ TEST(PacketQueueSlots, UndoAtEveryPositionOfADeepQueueRestoresOrderAndSlot) {
   PacketQueue q;
   std::vector<PacketQueue::Slot> slots;
   for (std::uint64_t n = 0; n < kDepth; ++n) slots.push_back(q.push_back(id(n)));
-  const Ids original = q.to_vector();
-  auto no_renumber = [](const Ulid& who, PacketQueue::Slot) {
-    ADD_FAILURE() << who.to_string() << " moved";
-  };
+  const Ids original = contents(q);
+  auto no_renumber = [](PacketIndex who, PacketQueue::Slot) { ADD_FAILURE() << who << " moved"; };
   for (std::size_t p = 0; p < kDepth; ++p) {
     ASSERT_EQ(q.position(slots[p]), p);
     q.remove_slot(slots[p], no_renumber);
     // The packet goes back into the hole it left: no other packet moves.
     ASSERT_EQ(q.insert_at(p, id(p), no_renumber), slots[p]);
-    ASSERT_EQ(q.to_vector(), original);
+    ASSERT_EQ(contents(q), original);
     ASSERT_TRUE(q.consistent());
   }
 }

@@ -20,7 +20,7 @@
 
 namespace zellik {
 
-using LocationQueue = BasicPacketQueue<PacketIndex>;
+using LocationQueue = PacketQueue;
 
 // The packets queued at one location, and what a run step needs to know about
 // it without looking anything up by name: an edge's target input port (its

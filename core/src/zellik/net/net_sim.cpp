@@ -160,9 +160,25 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
 
 // --- State primitives -------------------------------------------------------
 
+// The unchecked move to the back, shared by the moves below; small enough
+// to be inlined into each.
+inline void NetSim::requeue_back(PacketIndex packet, LocationHandle to) {
+  PacketRecord& record = packets_[packet];
+  locations_.remove(record.location, record.slot, renumberer());
+  record.location = to;
+  record.slot = locations_.append(to, packet);
+}
+
 void NetSim::move_packet(PacketIndex packet, LocationHandle to, std::size_t index) {
   check_queued(packet);
-  requeue(packet, to, index);
+  if (index == kBack) {
+    requeue_back(packet, to);
+    return;
+  }
+  PacketRecord& record = packets_[packet];
+  locations_.remove(record.location, record.slot, renumberer());
+  record.location = to;
+  record.slot = locations_.insert(to, index, packet, renumberer());
 }
 
 void NetSim::move_head(PacketIndex packet, LocationHandle to) {
@@ -172,23 +188,15 @@ void NetSim::move_head(PacketIndex packet, LocationHandle to) {
     fail("Packet with ID " + record.id.to_string() + " is not the head of location " +
          locations_.location(record.location).debug_string());
   }
-  requeue(packet, to, kBack);
+  requeue_back(packet, to);
 }
 
 event::PacketMoved NetSim::move_reported(PacketIndex packet, LocationHandle to, Timestamp at) {
   check_queued(packet);
   const LocationHandle from = packets_[packet].location;
   const std::uint64_t from_index = position_of(packet);
-  requeue(packet, to, kBack);
+  requeue_back(packet, to);
   return moved_event(at, packet, from, from_index);
-}
-
-void NetSim::requeue(PacketIndex packet, LocationHandle to, std::size_t index) {
-  PacketRecord& record = packets_[packet];
-  locations_.remove(record.location, record.slot, renumberer());
-  record.location = to;
-  record.slot = index == kBack ? locations_.append(to, packet)
-                               : locations_.insert(to, index, packet, renumberer());
 }
 
 std::uint64_t NetSim::position_of(PacketIndex packet) const {

@@ -296,9 +296,9 @@ class NetSim {
   // Creates a Startable epoch of `node` with `in_salvo` and a fresh id.
   Epoch& insert_new_epoch(const Node& node, Salvo in_salvo);
 
-  // Helpers of the primitives. The unchecked move: the caller has checked
-  // that the packet is queued.
-  void requeue(PacketIndex packet, LocationHandle to, std::size_t index);
+  // Helpers of the primitives. The unchecked move to the back: the caller
+  // has checked that the packet is queued.
+  void requeue_back(PacketIndex packet, LocationHandle to);
   // InternalFailure unless the record's queue slot holds the packet.
   void check_queued(PacketIndex packet) const;
   // The packet's position in its location's queue.

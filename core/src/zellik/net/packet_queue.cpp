@@ -10,15 +10,9 @@ namespace {
 constexpr std::size_t kMinDeadPrefix = 32;
 // Free slots opened before the head at least, when undo needs one there.
 constexpr std::size_t kMinFrontRoom = 16;
-
-struct IgnoreRenumber {
-  template <class T>
-  void operator()(const T&, std::uint32_t) const {}
-};
 }  // namespace
 
-template <class T>
-typename BasicPacketQueue<T>::Slot BasicPacketQueue<T>::push_back(const T& id) {
+PacketQueue::Slot PacketQueue::push_back(PacketIndex id) {
   // Compacting only once the dead prefix is at least half the storage keeps
   // the copying proportional to the departures that created it.
   if (ids_.size() == ids_.capacity() && head_ >= kMinDeadPrefix && head_ * 2 >= ids_.size()) {
@@ -33,22 +27,19 @@ typename BasicPacketQueue<T>::Slot BasicPacketQueue<T>::push_back(const T& id) {
   return slot_of_index(k);
 }
 
-template <class T>
-std::size_t BasicPacketQueue<T>::position(Slot slot) const {
+std::size_t PacketQueue::position(Slot slot) const {
   const std::size_t k = index_of_slot(slot);
   // Slots before the head are never holes, so the holes in [head_, k) are
   // all the holes before k.
   return holes_ == 0 ? k - head_ : k - head_ - holes_before(k);
 }
 
-template <class T>
-bool BasicPacketQueue<T>::holds(Slot slot, const T& id) const {
+bool PacketQueue::holds(Slot slot, PacketIndex id) const {
   const std::size_t k = index_of_slot(slot);
   return k < ids_.size() && state_[k] == kLive && ids_[k] == id;
 }
 
-template <class T>
-std::size_t BasicPacketQueue<T>::select(std::size_t i) const {
+std::size_t PacketQueue::select(std::size_t i) const {
   // The smallest k such that [0, k] holds head_ + i + 1 slots that are not
   // holes (the head_ gone slots before the head, then the queued packets):
   // a descent of the hole tree to the block that holds k, then a scan of
@@ -70,35 +61,7 @@ std::size_t BasicPacketQueue<T>::select(std::size_t i) const {
   }
 }
 
-template <class T>
-std::optional<std::size_t> BasicPacketQueue<T>::index_of(const T& id) const {
-  std::size_t i = 0;
-  for (std::size_t k = head_; k < ids_.size(); ++k) {
-    if (state_[k] != kLive) continue;
-    if (ids_[k] == id) return i;
-    ++i;
-  }
-  return std::nullopt;
-}
-
-template <class T>
-bool BasicPacketQueue<T>::remove(const T& id) {
-  if (empty()) return false;
-  if (front() == id) {
-    remove_slot(slot_of_index(head_), IgnoreRenumber{});
-    return true;
-  }
-  for (std::size_t k = ids_.size(); k-- > head_ + 1;) {
-    if (state_[k] == kLive && ids_[k] == id) {
-      remove_slot(slot_of_index(k), IgnoreRenumber{});
-      return true;
-    }
-  }
-  return false;
-}
-
-template <class T>
-void BasicPacketQueue<T>::rebuild_tree() {
+void PacketQueue::rebuild_tree() {
   // Room for the storage to double before the next rebuild.
   const std::size_t n = std::max<std::size_t>(2 * ((ids_.size() + kBlock - 1) / kBlock), 16);
   tree_.assign(n + 1, 0);
@@ -112,52 +75,48 @@ void BasicPacketQueue<T>::rebuild_tree() {
   }
 }
 
-template <class T>
-void BasicPacketQueue<T>::tree_add(std::size_t k, int delta) {
+void PacketQueue::tree_add(std::size_t k, int delta) {
   for (std::size_t i = k / kBlock + 1; i < tree_.size(); i += i & (~i + 1)) {
     tree_[i] = static_cast<std::uint32_t>(static_cast<int>(tree_[i]) + delta);
   }
 }
 
-template <class T>
-std::size_t BasicPacketQueue<T>::holes_before(std::size_t k) const {
+std::size_t PacketQueue::holes_before(std::size_t k) const {
   std::size_t sum = 0;
   for (std::size_t i = k / kBlock; i > 0; i -= i & (~i + 1)) sum += tree_[i];
   for (std::size_t j = k - k % kBlock; j < k; ++j) sum += state_[j] == kHole;
   return sum;
 }
 
-template <class T>
-void BasicPacketQueue<T>::mark_hole(std::size_t k) {
+void PacketQueue::mark_hole(std::size_t k) {
   if (!tree_covers_storage()) rebuild_tree();
   state_[k] = kHole;
   ++holes_;
   tree_add(k, +1);
 }
 
-template <class T>
-void BasicPacketQueue<T>::fill_hole(std::size_t k) {
+void PacketQueue::fill_hole(std::size_t k) {
   if (state_[k] != kHole) return;
   state_[k] = kGone;
   --holes_;
   tree_add(k, -1);
 }
 
-template <class T>
-void BasicPacketQueue<T>::grow_back() {
+void PacketQueue::grow_back() {
   ids_.emplace_back();
   state_.push_back(kGone);
-  if (!tree_covers_storage()) {
-    if (holes_ > 0) {
-      rebuild_tree();
-    } else {
-      tree_.clear();
-    }
+  if (!tree_covers_storage()) refresh_tree();
+}
+
+void PacketQueue::refresh_tree() {
+  if (holes_ > 0) {
+    rebuild_tree();
+  } else {
+    tree_.clear();
   }
 }
 
-template <class T>
-void BasicPacketQueue<T>::reset() {
+void PacketQueue::reset() {
   ids_.clear();
   state_.clear();
   tree_.clear();
@@ -165,36 +124,25 @@ void BasicPacketQueue<T>::reset() {
   holes_ = 0;
 }
 
-template <class T>
-void BasicPacketQueue<T>::open_front() {
+void PacketQueue::open_front() {
   const std::size_t room = std::max(kMinFrontRoom, live_ / 2);
-  ids_.insert(ids_.begin(), room, T{});
+  ids_.insert(ids_.begin(), room, PacketIndex{});
   state_.insert(state_.begin(), room, kGone);
   base_ = static_cast<Slot>(base_ - room);
   head_ += room;
-  if (holes_ > 0) {
-    rebuild_tree();
-  } else {
-    tree_.clear();
-  }
+  refresh_tree();
 }
 
-template <class T>
-void BasicPacketQueue<T>::reclaim_prefix() {
+void PacketQueue::reclaim_prefix() {
   const auto cut = static_cast<std::ptrdiff_t>(head_);
   ids_.erase(ids_.begin(), ids_.begin() + cut);
   state_.erase(state_.begin(), state_.begin() + cut);
   base_ = static_cast<Slot>(base_ + head_);
   head_ = 0;
-  if (holes_ > 0) {
-    rebuild_tree();
-  } else {
-    tree_.clear();
-  }
+  refresh_tree();
 }
 
-template <class T>
-bool BasicPacketQueue<T>::consistent() const {
+bool PacketQueue::consistent() const {
   if (ids_.size() != state_.size()) return false;
   if (live_ == 0) return ids_.empty() && holes_ == 0;
   if (head_ >= ids_.size() || state_[head_] != kLive || state_.back() != kLive) return false;
@@ -216,8 +164,5 @@ bool BasicPacketQueue<T>::consistent() const {
   }
   return true;
 }
-
-template class BasicPacketQueue<Ulid>;
-template class BasicPacketQueue<std::uint32_t>;
 
 }  // namespace zellik

@@ -3,16 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <optional>
 #include <vector>
 
-#include "zellik/net/ulid.h"
+#include "zellik/net/handles.h"
 
 namespace zellik {
 
-// The packets at one location in arrival order. `T` is what names a packet:
-// the engine queues its packet-table indexes; a Ulid queue serves callers
-// that have nothing else.
+// The packets at one location in arrival order, named by their rows in the
+// net's packet table.
 //
 // Each packet occupies an arrival slot: a number the queue hands out on
 // append and that stays the packet's while it is queued (the owner keeps it
@@ -32,30 +30,29 @@ namespace zellik {
 //
 // Whenever the queue gives a queued packet a new slot (compaction, shifting)
 // it reports it through the `Renumber` callback, called as
-// `renumber(const T& packet, Slot new_slot)`.
+// `renumber(PacketIndex packet, Slot new_slot)`.
 // Intentionally copyable.
-template <class T>
-class BasicPacketQueue {
+class PacketQueue {
  public:
   using Slot = std::uint32_t;
-  using value_type = T;
+  using value_type = PacketIndex;
 
   std::size_t size() const { return live_; }
   bool empty() const { return live_ == 0; }
 
   // The i-th oldest packet (0 is the head). Requires i < size().
-  const T& at(std::size_t i) const { return ids_[index_at(i)]; }
-  const T& front() const { return ids_[head_]; }
+  const PacketIndex& at(std::size_t i) const { return ids_[index_at(i)]; }
+  const PacketIndex& front() const { return ids_[head_]; }
   // The slot of the i-th oldest packet. Requires i < size().
   Slot slot_at(std::size_t i) const { return slot_of_index(index_at(i)); }
 
   // Appends `id` and returns its slot.
-  Slot push_back(const T& id);
+  Slot push_back(PacketIndex id);
 
   // 0-based position of the packet in `slot`. Requires a queued slot.
   std::size_t position(Slot slot) const;
   // Whether `slot` holds `id`.
-  bool holds(Slot slot, const T& id) const;
+  bool holds(Slot slot, PacketIndex id) const;
 
   // Removes the packet in `slot`, keeping the order of the others. Requires
   // a queued slot.
@@ -65,27 +62,16 @@ class BasicPacketQueue {
   // Inserts `id` so that it becomes the i-th packet and returns its slot.
   // Requires i <= size().
   template <class Renumber>
-  Slot insert_at(std::size_t i, const T& id, Renumber&& renumber);
-
-  // By-id forms for callers that do not keep slots: they search, so they
-  // cost O(n) except at the head and the tail.
-  std::optional<std::size_t> index_of(const T& id) const;
-  bool remove(const T& id);
-  void insert_at(std::size_t i, const T& id) {
-    insert_at(i, id, [](const T&, Slot) {});
-  }
-
-  // The packets, oldest first.
-  std::vector<T> to_vector() const { return std::vector<T>(begin(), end()); }
+  Slot insert_at(std::size_t i, PacketIndex id, Renumber&& renumber);
 
   // Walks the queued packets oldest first, stepping over holes.
   class const_iterator {
    public:
     using iterator_category = std::forward_iterator_tag;
-    using value_type = T;
+    using value_type = PacketIndex;
     using difference_type = std::ptrdiff_t;
-    using pointer = const T*;
-    using reference = const T&;
+    using pointer = const PacketIndex*;
+    using reference = const PacketIndex&;
     const_iterator() = default;
     reference operator*() const { return q_->ids_[i_]; }
     pointer operator->() const { return &q_->ids_[i_]; }
@@ -104,12 +90,12 @@ class BasicPacketQueue {
     }
 
    private:
-    friend class BasicPacketQueue;
-    const_iterator(const BasicPacketQueue* q, std::size_t i) : q_(q), i_(i) { skip(); }
+    friend class PacketQueue;
+    const_iterator(const PacketQueue* q, std::size_t i) : q_(q), i_(i) { skip(); }
     void skip() {
       while (i_ < q_->ids_.size() && q_->state_[i_] != kLive) ++i_;
     }
-    const BasicPacketQueue* q_ = nullptr;
+    const PacketQueue* q_ = nullptr;
     std::size_t i_ = 0;
   };
   const_iterator begin() const { return const_iterator(this, head_); }
@@ -147,6 +133,8 @@ class BasicPacketQueue {
   // Adds one unused slot at the back (the caller fills it).
   void grow_back();
   void fill_hole(std::size_t k);
+  // Builds the hole tree afresh when there are holes, drops it otherwise.
+  void refresh_tree();
   void reset();
   // Makes room for at least one slot before the head.
   void open_front();
@@ -155,7 +143,17 @@ class BasicPacketQueue {
   template <class Renumber>
   void compact(Renumber&& renumber);
 
-  std::vector<T> ids_;
+  // The steps of insert_at. Each puts `id` in and returns its slot.
+  // Into the free slot just before the head.
+  Slot push_front(PacketIndex id);
+  // Into the unused slot k (a hole, or a gone slot before the head).
+  Slot occupy(std::size_t k, PacketIndex id);
+  // Before the packet in storage slot k, whose neighbour k - 1 is queued:
+  // the shorter run of packets moves one slot towards the nearest free slot.
+  template <class Renumber>
+  Slot shift_in(std::size_t k, PacketIndex id, Renumber&& renumber);
+
+  std::vector<PacketIndex> ids_;
   std::vector<std::uint8_t> state_;
   std::vector<std::uint32_t> tree_;  // empty when not built
   Slot base_ = 0;                    // slot of ids_[0]
@@ -166,9 +164,8 @@ class BasicPacketQueue {
 
 // --- Template members ------------------------------------------------------
 
-template <class T>
 template <class Renumber>
-void BasicPacketQueue<T>::remove_slot(Slot slot, Renumber&& renumber) {
+void PacketQueue::remove_slot(Slot slot, Renumber&& renumber) {
   const std::size_t k = index_of_slot(slot);
   --live_;
   if (live_ == 0) {
@@ -202,59 +199,59 @@ void BasicPacketQueue<T>::remove_slot(Slot slot, Renumber&& renumber) {
   if (holes_ > live_ + 64) compact(renumber);
 }
 
-template <class T>
 template <class Renumber>
-typename BasicPacketQueue<T>::Slot BasicPacketQueue<T>::insert_at(std::size_t i, const T& id,
-                                                                  Renumber&& renumber) {
+PacketQueue::Slot PacketQueue::insert_at(std::size_t i, PacketIndex id, Renumber&& renumber) {
   if (i == live_) return push_back(id);
-  if (i == 0) {
-    if (head_ == 0) open_front();
-    --head_;
-    ids_[head_] = id;
-    state_[head_] = kLive;
-    ++live_;
-    return slot_of_index(head_);
-  }
+  if (i == 0) return push_front(id);
   const std::size_t k = index_at(i);  // the packet that will follow `id`
-  if (state_[k - 1] == kHole) {
-    // The usual undo: the hole the packet left is still there.
-    fill_hole(k - 1);
-    ids_[k - 1] = id;
-    state_[k - 1] = kLive;
-    ++live_;
-    return slot_of_index(k - 1);
-  }
-  // No hole next to the position: shift the shorter run of packets one slot
-  // towards the nearest free slot. Slot k - 1 is queued, so the left search
-  // starts one further out; the right search ends at the tail at the latest.
+  // The usual undo: the hole the packet left is still there.
+  if (state_[k - 1] == kHole) return occupy(k - 1, id);
+  return shift_in(k, id, renumber);
+}
+
+inline PacketQueue::Slot PacketQueue::push_front(PacketIndex id) {
+  if (head_ == 0) open_front();
+  --head_;
+  return occupy(head_, id);
+}
+
+inline PacketQueue::Slot PacketQueue::occupy(std::size_t k, PacketIndex id) {
+  fill_hole(k);
+  ids_[k] = id;
+  state_[k] = kLive;
+  ++live_;
+  return slot_of_index(k);
+}
+
+template <class Renumber>
+PacketQueue::Slot PacketQueue::shift_in(std::size_t k, PacketIndex id, Renumber&& renumber) {
+  // Slot k - 1 is queued, so the search to the left starts one further out;
+  // the search to the right ends at the tail at the latest (growing it).
   for (std::size_t d = 1;; ++d) {
-    if (d < k) {
+    if (d < k && state_[k - 1 - d] != kLive) {
+      // Packets k - d .. k - 1 move one slot left; `id` takes slot k - 1.
       const std::size_t free = k - 1 - d;
-      if (state_[free] != kLive) {
-        if (state_[free] == kHole) fill_hole(free);
-        for (std::size_t j = free; j + 1 < k; ++j) {
-          ids_[j] = ids_[j + 1];
-          renumber(ids_[j], slot_of_index(j));
-        }
-        if (free < head_) head_ = free;
-        state_[free] = kLive;
-        ids_[k - 1] = id;
-        ++live_;
-        return slot_of_index(k - 1);
+      fill_hole(free);
+      state_[free] = kLive;
+      for (std::size_t j = free; j + 1 < k; ++j) {
+        ids_[j] = ids_[j + 1];
+        renumber(ids_[j], slot_of_index(j));
       }
+      if (free < head_) head_ = free;
+      ids_[k - 1] = id;
+      ++live_;
+      return slot_of_index(k - 1);
     }
-    const std::size_t r = k + d;
-    if (r == ids_.size() || state_[r] != kLive) {
-      if (r == ids_.size()) {
-        grow_back();
-      } else {
-        fill_hole(r);
-      }
-      for (std::size_t j = r; j > k; --j) {
+    const std::size_t free = k + d;
+    if (free == ids_.size()) grow_back();
+    if (state_[free] != kLive) {
+      // Packets k .. k + d - 1 move one slot right; `id` takes slot k.
+      fill_hole(free);
+      state_[free] = kLive;
+      for (std::size_t j = free; j > k; --j) {
         ids_[j] = ids_[j - 1];
         renumber(ids_[j], slot_of_index(j));
       }
-      state_[r] = kLive;
       ids_[k] = id;
       ++live_;
       return slot_of_index(k);
@@ -262,9 +259,8 @@ typename BasicPacketQueue<T>::Slot BasicPacketQueue<T>::insert_at(std::size_t i,
   }
 }
 
-template <class T>
 template <class Renumber>
-void BasicPacketQueue<T>::compact(Renumber&& renumber) {
+void PacketQueue::compact(Renumber&& renumber) {
   std::size_t out = 0;
   for (std::size_t k = head_; k < ids_.size(); ++k) {
     if (state_[k] != kLive) continue;
@@ -280,11 +276,5 @@ void BasicPacketQueue<T>::compact(Renumber&& renumber) {
   holes_ = 0;
   tree_.clear();
 }
-
-// Queues of ids.
-using PacketQueue = BasicPacketQueue<Ulid>;
-
-extern template class BasicPacketQueue<Ulid>;
-extern template class BasicPacketQueue<std::uint32_t>;
 
 }  // namespace zellik
