@@ -26,11 +26,11 @@ echo "== release: sdist and wheel (python -m build)"
 "$ZELLIK_PY" -m build --no-isolation --outdir "$out/dist" . >"$out/build.log" 2>&1 ||
   { tail -n 40 "$out/build.log" >&2; exit 1; }
 sdists=("$out"/dist/zellik_sim-*.tar.gz)
-wheels=("$out"/dist/zellik_sim-*-cp310-abi3-linux_x86_64.whl)
-[ ${#sdists[@]} -eq 1 ] && [ -f "${sdists[0]}" ] && [ ${#wheels[@]} -eq 1 ] && [ -f "${wheels[0]}" ] ||
-  { echo "build_release.sh: expected one sdist and one cp310-abi3 wheel, found: $(ls "$out/dist")" >&2; exit 1; }
+[ ${#sdists[@]} -eq 1 ] && [ -f "${sdists[0]}" ] ||
+  { echo "build_release.sh: expected one sdist, found: $(ls "$out/dist")" >&2; exit 1; }
 sdist=${sdists[0]}
-echo "Built $(basename "$sdist") and $(basename "${wheels[0]}")"
+wheel=$(one_abi3_wheel "$out/dist" linux_x86_64 build_release.sh)
+echo "Built $(basename "$sdist") and $(basename "$wheel")"
 
 echo "== release: the sdist's contents, and its build without Boost"
 listing=$(tar -tzf "$sdist")
@@ -56,13 +56,10 @@ fi
 echo "Without Boost, the sdist's build stops with: $(tr -s ' \n' ' ' <<<"$configure_log" | grep -o 'zellik_sim needs Boost.*folder\.')"
 
 echo "== release: repair the wheel (auditwheel)"
-"$ZELLIK_PY" -m auditwheel show "${wheels[0]}" | tee "$out/auditwheel-show.txt"
-"$ZELLIK_PY" -m auditwheel repair --wheel-dir "$out/wheelhouse" "${wheels[0]}" >"$out/auditwheel-repair.log" 2>&1 ||
+"$ZELLIK_PY" -m auditwheel show "$wheel" | tee "$out/auditwheel-show.txt"
+"$ZELLIK_PY" -m auditwheel repair --wheel-dir "$out/wheelhouse" "$wheel" >"$out/auditwheel-repair.log" 2>&1 ||
   { cat "$out/auditwheel-repair.log" >&2; exit 1; }
-repaired=("$out"/wheelhouse/zellik_sim-*-cp310-abi3-manylinux*_x86_64.whl)
-[ ${#repaired[@]} -eq 1 ] && [ -f "${repaired[0]}" ] ||
-  { echo "auditwheel made no cp310-abi3 manylinux wheel: $(ls "$out/wheelhouse")" >&2; exit 1; }
-repaired=${repaired[0]}
+repaired=$(one_abi3_wheel "$out/wheelhouse" 'manylinux*_x86_64' 'build_release.sh (auditwheel)')
 # The repaired wheel must stand on its own: no library grafted in beside the
 # module (the core needs only libstdc++, libgcc and libc), and it must still
 # be consistent with its own tag.

@@ -11,10 +11,6 @@ echo "Building the zellik_sim wheel (the first build takes a few minutes)"
 # The build tools come from the environment (setup_deps.sh put them there),
 # so the build needs no network.
 "$ZELLIK_PY" -m pip wheel -q --no-build-isolation --no-deps -w dist .
-wheels=(dist/zellik_sim-*-cp310-abi3-*.whl)
-if [ ${#wheels[@]} -ne 1 ] || [ ! -f "${wheels[0]}" ]; then
-  echo "build_wheel.sh: expected one cp310-abi3 wheel in dist/, found: $(ls dist)" >&2
-  exit 1
-fi
-"$ZELLIK_PY" -m pip install -q --no-deps --force-reinstall "${wheels[0]}"
-echo "Built and installed ${wheels[0]}"
+wheel=$(one_abi3_wheel dist '*' build_wheel.sh)
+"$ZELLIK_PY" -m pip install -q --no-deps --force-reinstall "$wheel"
+echo "Built and installed $wheel"

@@ -16,7 +16,6 @@ case "$mode" in all | --fix | --format | --tidy) ;; *) sed -n '2,10p' "$0" >&2; 
 
 [ "${ZELLIK_SKIP_SETUP:-0}" = 1 ] || bash scripts/setup_deps.sh example style
 source scripts/tool_env.sh
-JOBS=${JOBS:-2}
 
 mapfile -t sources < <(git ls-files -- 'core/*.cpp' 'core/*.h' 'python/*.cpp' 'python/*.h' 'bench/*.cpp' 'bench/*.h')
 

@@ -17,7 +17,7 @@ source scripts/tool_env.sh
 out=build/coverage
 cmake -S . -B "$out" "${CMAKE_GENERATOR_ARGS[@]}" -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_COMPILER=clang++-14 -DZELLIK_COVERAGE=ON -DZELLIK_BUILD_TESTS=ON >/dev/null
-cmake --build "$out" -j "${JOBS:-2}"
+cmake --build "$out" -j "$JOBS"
 
 rm -rf "$out/profiles"
 mkdir -p "$out/profiles"

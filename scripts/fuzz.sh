@@ -22,7 +22,7 @@ source scripts/tool_env.sh
 
 cmake -S . -B build/fuzz "${CMAKE_GENERATOR_ARGS[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++-14 -DZELLIK_FUZZ=ON -DZELLIK_BUILD_TESTS=OFF >/dev/null
-cmake --build build/fuzz -j "${JOBS:-2}"
+cmake --build build/fuzz -j "$JOBS"
 
 # Allocation stacks are left out for speed: a finding replays with them in
 # the sanitizer build of the tests (see the README).

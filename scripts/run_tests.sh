@@ -6,8 +6,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-JOBS=${JOBS:-2}
-
 [ "${ZELLIK_SKIP_SETUP:-0}" = 1 ] || bash scripts/setup_deps.sh tests
 source scripts/tool_env.sh
 

@@ -12,7 +12,8 @@
 #            GoogleTest, Google Benchmark, Graphviz (the tests render DOT
 #            pictures), abseil and robin-map (the benchmark that compares
 #            hash maps) and the `test` extra as well
-#   style    clang-format and clang-tidy for scripts/check_style.sh
+#   style    clang-format and clang-tidy for scripts/check_style.sh, and
+#            GoogleTest (its clang-tidy configure includes the tests)
 #   fuzz     clang with libFuzzer and the sanitizer runtimes for
 #            scripts/fuzz.sh
 #   coverage clang, its profile tools and GoogleTest for scripts/coverage.sh
@@ -29,24 +30,41 @@ cd "$ZELLIK_ROOT"
 
 [ $# -gt 0 ] || set -- tests
 
-apt_packages=(g++ libboost1.81-dev)
-python_groups=(build runtime)
-for purpose in "$@"; do
-  case "$purpose" in
-    example) ;;
-    tests) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
-           python_groups+=(test) ;;
-    style) apt_packages+=(clang-format clang-tidy) ;;
-    fuzz) apt_packages+=(clang-14 libclang-rt-14-dev libfuzzer-14-dev) ;;
-    coverage) apt_packages+=(clang-14 llvm-14 libgtest-dev) ;;
-    ci) apt_packages+=(libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev)
-        python_groups+=(test ci) ;;
-    docs) apt_packages+=(graphviz chromium fonts-dejavu-core)
-          python_groups+=(docs test) ;;
-    release) python_groups+=(release test) ;;
-    *) echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, fuzz, coverage, ci, docs, release)" >&2; exit 2 ;;
-  esac
+# What each purpose needs, said once: its Debian packages and its groups of
+# Python packages (scripts/requirements.py reads them from pyproject.toml).
+# Every purpose needs what `example` needs.
+declare -A apt_for python_for
+apt_for[example]="g++ libboost1.81-dev"
+python_for[example]="build runtime"
+apt_for[tests]="libgtest-dev libbenchmark-dev graphviz libabsl-dev robin-map-dev"
+python_for[tests]="test"
+# clang-tidy reads the compile commands of a build that has the tests too.
+apt_for[style]="clang-format clang-tidy libgtest-dev"
+python_for[style]=""
+apt_for[fuzz]="clang-14 libclang-rt-14-dev libfuzzer-14-dev"
+python_for[fuzz]=""
+apt_for[coverage]="clang-14 llvm-14 libgtest-dev"
+python_for[coverage]=""
+apt_for[ci]="${apt_for[tests]}"
+python_for[ci]="test ci"
+apt_for[docs]="graphviz chromium fonts-dejavu-core"
+python_for[docs]="docs test"
+apt_for[release]=""
+python_for[release]="release test"
+
+apt_packages=()
+python_groups=()
+for purpose in example "$@"; do
+  if [ -z "${apt_for[$purpose]+set}" ]; then
+    echo "setup_deps.sh: unknown purpose '$purpose' (example, tests, style, fuzz, coverage, ci, docs, release)" >&2
+    exit 2
+  fi
+  read -ra more <<<"${apt_for[$purpose]}"
+  apt_packages+=("${more[@]+"${more[@]}"}")
+  read -ra more <<<"${python_for[$purpose]}"
+  python_groups+=("${more[@]+"${more[@]}"}")
 done
+mapfile -t python_groups < <(printf '%s\n' "${python_groups[@]}" | awk 'NF && !seen[$0]++')
 
 # The project-local environment is made once from the base interpreter, and
 # made again when the base interpreter changed since.

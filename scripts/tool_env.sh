@@ -8,7 +8,8 @@
 # another folder for the project-local environment.
 # Sets: ZELLIK_ROOT, ZELLIK_BASE_PYTHON, ZELLIK_ENV (the environment's
 # folder), ZELLIK_ENV_GIVEN (1 when PYTHON's own), ZELLIK_PY (its
-# interpreter), CMAKE_GENERATOR_ARGS.
+# interpreter), CMAKE_GENERATOR_ARGS, JOBS (parallel build jobs of every
+# script: 2 unless JOBS is set); defines one_abi3_wheel.
 
 ZELLIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZELLIK_BASE_PYTHON=${PYTHON:-python3}
@@ -30,8 +31,25 @@ PIP_DISABLE_PIP_VERSION_CHECK=1
 PIP_ROOT_USER_ACTION=ignore
 export PATH PIP_DISABLE_PIP_VERSION_CHECK PIP_ROOT_USER_ACTION
 export ZELLIK_ROOT ZELLIK_BASE_PYTHON ZELLIK_ENV ZELLIK_ENV_GIVEN ZELLIK_PY
+JOBS=${JOBS:-2}
+export JOBS
 if command -v ninja >/dev/null 2>&1; then
   CMAKE_GENERATOR_ARGS=(-G Ninja)
 else
   CMAKE_GENERATOR_ARGS=()
 fi
+
+# Prints the one cp310-abi3 wheel of zellik_sim in folder $1 whose platform
+# tag matches the pattern $2 ('*' for any); fails, naming what the folder
+# holds, unless there is exactly one. $3 names the caller in the message.
+one_abi3_wheel() {
+  local folder=$1 platform=$2 caller=$3
+  local found
+  # shellcheck disable=SC2206  # the platform pattern is meant to glob
+  found=("$folder"/zellik_sim-*-cp310-abi3-$platform.whl)
+  if [ ${#found[@]} -ne 1 ] || [ ! -f "${found[0]}" ]; then
+    echo "$caller: expected one cp310-abi3 wheel in $folder, found: $(ls "$folder")" >&2
+    return 1
+  fi
+  echo "${found[0]}"
+}
