@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -164,6 +167,141 @@ static_assert(every_alternative<NetEvent>([](auto e) {
                 return !event::kKindName<typename decltype(e)::type>.empty();
               }),
               "every event kind has a name");
+
+// --- One field list per event ------------------------------------------------
+// fields_of names every field of an event after its timestamp, with its
+// member, in the order of the byte form, the plain dict and the repr; each
+// of those walks it with for_each_field. To add an event: its struct above,
+// its kind name, its list here, its reversal in undo.cpp. A member left out
+// of a list fails the build below.
+namespace event {
+
+template <class E, class T>
+struct Field {
+  const char* name;
+  T E::*member;
+};
+template <class E, class T>
+constexpr Field<E, T> field(const char* name, T E::*member) {
+  return {name, member};
+}
+
+constexpr auto fields_of(std::type_identity<PacketCreated>) {
+  return std::tuple{field("packet_id", &PacketCreated::packet_id)};
+}
+constexpr auto fields_of(std::type_identity<PacketConsumed>) {
+  return std::tuple{field("packet_id", &PacketConsumed::packet_id),
+                    field("location", &PacketConsumed::location)};
+}
+constexpr auto fields_of(std::type_identity<PacketDestroyed>) {
+  return std::tuple{field("packet_id", &PacketDestroyed::packet_id),
+                    field("location", &PacketDestroyed::location)};
+}
+constexpr auto fields_of(std::type_identity<EpochCreated>) {
+  return std::tuple{field("epoch_id", &EpochCreated::epoch_id)};
+}
+constexpr auto fields_of(std::type_identity<EpochStarted>) {
+  return std::tuple{field("epoch_id", &EpochStarted::epoch_id)};
+}
+constexpr auto fields_of(std::type_identity<EpochFinished>) {
+  return std::tuple{field("epoch", &EpochFinished::epoch)};
+}
+constexpr auto fields_of(std::type_identity<EpochCancelled>) {
+  return std::tuple{field("epoch", &EpochCancelled::epoch)};
+}
+// packet_row and from_handle are not part of the value (see PacketMoved).
+constexpr auto fields_of(std::type_identity<PacketMoved>) {
+  return std::tuple{field("packet_id", &PacketMoved::packet_id),
+                    field("from_location", &PacketMoved::from_location),
+                    field("to_location", &PacketMoved::to_location),
+                    field("from_index", &PacketMoved::from_index)};
+}
+constexpr auto fields_of(std::type_identity<InputSalvoTriggered>) {
+  return std::tuple{field("epoch_id", &InputSalvoTriggered::epoch_id),
+                    field("salvo_condition", &InputSalvoTriggered::salvo_condition)};
+}
+constexpr auto fields_of(std::type_identity<OutputSalvoTriggered>) {
+  return std::tuple{field("epoch_id", &OutputSalvoTriggered::epoch_id),
+                    field("salvo_condition", &OutputSalvoTriggered::salvo_condition)};
+}
+constexpr auto fields_of(std::type_identity<PacketOrphaned>) {
+  return std::tuple{field("packet_id", &PacketOrphaned::packet_id),
+                    field("epoch_id", &PacketOrphaned::epoch_id),
+                    field("node_name", &PacketOrphaned::node_name),
+                    field("port_name", &PacketOrphaned::port_name),
+                    field("salvo_condition", &PacketOrphaned::salvo_condition)};
+}
+constexpr auto fields_of(std::type_identity<RequestCreated>) {
+  return std::tuple{field("node_name", &RequestCreated::node_name),
+                    field("label", &RequestCreated::label),
+                    field("request_source", &RequestCreated::request_source)};
+}
+constexpr auto fields_of(std::type_identity<RequestCascadeResolved>) {
+  return std::tuple{field("source_nodes", &RequestCascadeResolved::source_nodes),
+                    field("label", &RequestCascadeResolved::label)};
+}
+constexpr auto fields_of(std::type_identity<RequestEpochCreated>) {
+  return std::tuple{field("epoch_id", &RequestEpochCreated::epoch_id),
+                    field("source_node", &RequestEpochCreated::source_node),
+                    field("label", &RequestEpochCreated::label)};
+}
+
+// The list of an event type (const or not).
+template <class E>
+inline constexpr auto kFields = fields_of(std::type_identity<std::remove_const_t<E>>{});
+
+// Calls f(name, member) for every listed field of `e`, in list order; the
+// member is const when `e` is.
+template <class E, class F>
+void for_each_field(E& e, F&& f) {
+  std::apply([&](const auto&... fd) { (f(fd.name, e.*fd.member), ...); }, kFields<E>);
+}
+
+// The position of the field `name` in the list of E, or -1.
+template <class E>
+constexpr int field_index(std::string_view name) {
+  int found = -1;
+  int i = 0;
+  std::apply(
+      [&](const auto&... fd) {
+        ((found = std::string_view(fd.name) == name ? i : found, ++i), ...);
+      },
+      kFields<E>);
+  return found;
+}
+
+// Members of an event that are not part of its value and so not listed.
+template <class E>
+inline constexpr std::size_t kUnlisted = 0;
+template <>
+inline constexpr std::size_t kUnlisted<PacketMoved> = 2;
+
+}  // namespace event
+
+namespace detail {
+// Converts to any member type: the number of these a struct can be
+// brace-initialized from is its number of members.
+struct AnyMember {
+  template <class T>
+  operator T() const;  // NOLINT(google-explicit-constructor): declared only, never called
+};
+template <class T, class... A>
+constexpr std::size_t member_count() {
+  if constexpr (requires { T{A{}..., AnyMember{}}; }) {
+    return member_count<T, A..., AnyMember>();
+  } else {
+    return sizeof...(A);
+  }
+}
+}  // namespace detail
+
+static_assert(every_alternative<NetEvent>([](auto e) {
+                using E = typename decltype(e)::type;
+                return detail::member_count<E>() ==
+                       1 + std::tuple_size_v<std::remove_const_t<decltype(event::kFields<E>)>> +
+                           event::kUnlisted<E>;
+              }),
+              "every member of every event is in its field list");
 
 // "PacketCreated", "PacketMoved", ...
 inline std::string_view kind_name(const NetEvent& e) {

@@ -212,6 +212,9 @@ void get(ByteReader& r, Epoch& epoch) {
   get_list(r, epoch.orphaned_packets, kUlidBytes + 2 * kMinNameBytes);
 }
 
+static void put(ByteWriter& w, const HeapValue<Epoch>& epoch) { put(w, *epoch); }
+static void get(ByteReader& r, HeapValue<Epoch>& epoch) { get(r, *epoch); }
+
 void put(ByteWriter& w, const Packet& packet) {
   put(w, packet.id);
   put(w, packet.location);
@@ -226,61 +229,11 @@ void get(ByteReader& r, Packet& packet) {
 
 namespace {
 
-template <class F>
-void fields(event::PacketCreated& e, F&& f) {
-  f(e.timestamp, e.packet_id);
-}
-template <class F>
-void fields(event::PacketConsumed& e, F&& f) {
-  f(e.timestamp, e.packet_id, e.location);
-}
-template <class F>
-void fields(event::PacketDestroyed& e, F&& f) {
-  f(e.timestamp, e.packet_id, e.location);
-}
-template <class F>
-void fields(event::EpochCreated& e, F&& f) {
-  f(e.timestamp, e.epoch_id);
-}
-template <class F>
-void fields(event::EpochStarted& e, F&& f) {
-  f(e.timestamp, e.epoch_id);
-}
-template <class F>
-void fields(event::EpochFinished& e, F&& f) {
-  f(e.timestamp, *e.epoch);
-}
-template <class F>
-void fields(event::EpochCancelled& e, F&& f) {
-  f(e.timestamp, *e.epoch);
-}
-template <class F>
-void fields(event::PacketMoved& e, F&& f) {
-  f(e.timestamp, e.packet_id, e.from_location, e.to_location, e.from_index);
-}
-template <class F>
-void fields(event::InputSalvoTriggered& e, F&& f) {
-  f(e.timestamp, e.epoch_id, e.salvo_condition);
-}
-template <class F>
-void fields(event::OutputSalvoTriggered& e, F&& f) {
-  f(e.timestamp, e.epoch_id, e.salvo_condition);
-}
-template <class F>
-void fields(event::PacketOrphaned& e, F&& f) {
-  f(e.timestamp, e.packet_id, e.epoch_id, e.node_name, e.port_name, e.salvo_condition);
-}
-template <class F>
-void fields(event::RequestCreated& e, F&& f) {
-  f(e.timestamp, e.node_name, e.label, e.request_source);
-}
-template <class F>
-void fields(event::RequestCascadeResolved& e, F&& f) {
-  f(e.timestamp, e.source_nodes, e.label);
-}
-template <class F>
-void fields(event::RequestEpochCreated& e, F&& f) {
-  f(e.timestamp, e.epoch_id, e.source_node, e.label);
+// An event: its timestamp, then its field list (net_event.h).
+template <class E, class F>
+requires(!event::kKindName<E>.empty()) void fields(E& e, F&& f) {
+  f(e.timestamp);
+  event::for_each_field(e, [&](const char*, auto& member) { f(member); });
 }
 
 namespace v = validation;

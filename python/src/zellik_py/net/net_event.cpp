@@ -86,55 +86,47 @@ EventValue to_value(Event&& e) {
       std::forward<Event>(e));
 }
 
-// What the repr shows after the timestamp, one overload per kind.
-std::string id_field(const char* name, const Ulid& id) {
-  return std::string(", ") + name + "=" + single_quoted(id.to_string());
+// What the repr shows of a field: its value as text, one overload per
+// member type, under the field's repr label.
+std::string repr_value(const Ulid& id) { return single_quoted(id.to_string()); }
+std::string repr_value(const Name& value) { return quoted(value.view()); }
+std::string repr_value(const PacketLocation& loc) { return location_repr(loc); }
+std::string repr_value(const HeapValue<Epoch>& epoch) { return epoch_repr(*epoch); }
+std::string repr_value(std::uint64_t n) { return std::to_string(n); }
+std::string repr_value(RequestCreatedSource source) {
+  return std::string(request_source_name(source));
 }
-std::string name_field(const char* name, const Name& value) {
-  return std::string(", ") + name + "=" + quoted(value.view());
-}
-std::string location_field(const char* name, const PacketLocation& loc) {
-  return std::string(", ") + name + "=" + location_repr(loc);
+std::string repr_value(const std::vector<Name>& names) {
+  std::string text;
+  for (const Name& n : names) text += (text.empty() ? "" : ", ") + quoted(n.view());
+  return "[" + text + "]";
 }
 
-std::string fields(const event::PacketCreated& e) { return id_field("packet_id", e.packet_id); }
-std::string fields(const event::PacketConsumed& e) {
-  return id_field("packet_id", e.packet_id) + location_field("location", e.location);
+// The repr's shorter labels of some fields; every other field shows its name.
+std::string_view repr_label(std::string_view field) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kLabels = {{
+      {"from_location", "from"},
+      {"to_location", "to"},
+      {"salvo_condition", "condition"},
+      {"node_name", "node"},
+      {"port_name", "port"},
+      {"request_source", "source"},
+  }};
+  for (const auto& [name, label] : kLabels) {
+    if (name == field) return label;
+  }
+  return field;
 }
-std::string fields(const event::PacketDestroyed& e) {
-  return id_field("packet_id", e.packet_id) + location_field("location", e.location);
-}
-std::string fields(const event::EpochCreated& e) { return id_field("epoch_id", e.epoch_id); }
-std::string fields(const event::EpochStarted& e) { return id_field("epoch_id", e.epoch_id); }
-std::string fields(const event::EpochFinished& e) { return ", epoch=" + epoch_repr(*e.epoch); }
-std::string fields(const event::EpochCancelled& e) { return ", epoch=" + epoch_repr(*e.epoch); }
-std::string fields(const event::PacketMoved& e) {
-  return id_field("packet_id", e.packet_id) + location_field("from", e.from_location) +
-         location_field("to", e.to_location) + ", from_index=" + std::to_string(e.from_index);
-}
-std::string fields(const event::InputSalvoTriggered& e) {
-  return id_field("epoch_id", e.epoch_id) + name_field("condition", e.salvo_condition);
-}
-std::string fields(const event::OutputSalvoTriggered& e) {
-  return id_field("epoch_id", e.epoch_id) + name_field("condition", e.salvo_condition);
-}
-std::string fields(const event::PacketOrphaned& e) {
-  return id_field("packet_id", e.packet_id) + id_field("epoch_id", e.epoch_id) +
-         name_field("node", e.node_name) + name_field("port", e.port_name) +
-         name_field("condition", e.salvo_condition);
-}
-std::string fields(const event::RequestCreated& e) {
-  return name_field("node", e.node_name) + name_field("label", e.label) +
-         ", source=" + std::string(request_source_name(e.request_source));
-}
-std::string fields(const event::RequestCascadeResolved& e) {
-  std::string nodes;
-  for (const Name& n : e.source_nodes) nodes += (nodes.empty() ? "" : ", ") + quoted(n.view());
-  return ", source_nodes=[" + nodes + "]" + name_field("label", e.label);
-}
-std::string fields(const event::RequestEpochCreated& e) {
-  return id_field("epoch_id", e.epoch_id) + name_field("source_node", e.source_node) +
-         name_field("label", e.label);
+
+template <class E>
+std::string fields(const E& e) {
+  std::string text;
+  event::for_each_field(e, [&](const char* name, const auto& value) {
+    text += ", ";
+    text += repr_label(name);
+    text += "=" + repr_value(value);
+  });
+  return text;
 }
 
 std::string event_repr(const EventValue& e) {
@@ -148,32 +140,12 @@ std::string event_repr(const EventValue& e) {
 // Methods: the plain-dict form, {"kind", "timestamp", then the kind's fields
 // under their engine names}, and back.
 
-// Calls f(name, field) for every field after the timestamp, in display order.
-// One list serves both directions.
-template <class E, class F>
-void each_field(E& e, F&& f) {
-  if constexpr (requires { e.packet_id; }) f("packet_id", e.packet_id);
-  if constexpr (requires { e.epoch_id; }) f("epoch_id", e.epoch_id);
-  if constexpr (requires { e.epoch; }) f("epoch", *e.epoch);
-  if constexpr (requires { e.location; }) f("location", e.location);
-  if constexpr (requires { e.from_location; }) f("from_location", e.from_location);
-  if constexpr (requires { e.to_location; }) f("to_location", e.to_location);
-  if constexpr (requires { e.from_index; }) f("from_index", e.from_index);
-  if constexpr (requires { e.node_name; }) f("node_name", e.node_name);
-  if constexpr (requires { e.source_node; }) f("source_node", e.source_node);
-  if constexpr (requires { e.port_name; }) f("port_name", e.port_name);
-  if constexpr (requires { e.salvo_condition; }) f("salvo_condition", e.salvo_condition);
-  if constexpr (requires { e.source_nodes; }) f("source_nodes", e.source_nodes);
-  if constexpr (requires { e.label; }) f("label", e.label);
-  if constexpr (requires { e.request_source; }) f("request_source", e.request_source);
-}
-
 constexpr std::array<RequestCreatedSource, 3> kRequestSources = {
     RequestCreatedSource::External, RequestCreatedSource::OnStartup,
     RequestCreatedSource::OnNoSalvoTriggered};
 
 Ref field_to_py(const Ulid& id) { return id_to_py(id); }
-Ref field_to_py(const Epoch& epoch) { return epoch_to_dict(epoch); }
+Ref field_to_py(const HeapValue<Epoch>& epoch) { return epoch_to_dict(*epoch); }
 Ref field_to_py(const PacketLocation& location) { return location_to_dict(location); }
 Ref field_to_py(std::uint64_t n) { return to_py_u64(n); }
 Ref field_to_py(const Name& name) { return to_py(name); }
@@ -183,8 +155,8 @@ Ref field_to_py(const std::vector<Name>& names) {
 Ref field_to_py(RequestCreatedSource source) { return to_py(request_source_name(source)); }
 
 void read_field(DictReader& d, const char* key, Ulid& out) { out = d.id(key); }
-void read_field(DictReader& d, const char* key, Epoch& out) {
-  out = epoch_from_dict(d.field(key), d.path_of(key));
+void read_field(DictReader& d, const char* key, HeapValue<Epoch>& out) {
+  *out = epoch_from_dict(d.field(key), d.path_of(key));
 }
 void read_field(DictReader& d, const char* key, PacketLocation& out) {
   out = location_from_dict(d.field(key), d.path_of(key));
@@ -215,7 +187,8 @@ Ref to_dict(const EventValue& e) {
   d.set("kind", kind_of(e));
   visit_event(e, [&d](const auto& ev) {
     d.set("timestamp", to_py_i64(ev.timestamp));
-    each_field(ev, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); });
+    event::for_each_field(
+        ev, [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); });
   });
   return d.done();
 }
@@ -224,7 +197,7 @@ struct ReadEventFields {
   template <class E>
   void operator()(DictReader& d, E& e) const {
     e.timestamp = d.i64("timestamp");
-    each_field(e, [&d](const char* key, auto& value) { read_field(d, key, value); });
+    event::for_each_field(e, [&d](const char* key, auto& value) { read_field(d, key, value); });
   }
 };
 
@@ -279,102 +252,69 @@ Ref timestamp_of(const EventValue& e) {
   return read_field(e, [](const auto& ev) { return to_py_i64(ev.timestamp); });
 }
 
-Ref packet_id_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.packet_id; }) return id_to_py(ev.packet_id);
-    else return none();
-  });
+// The object form of a field, one overload per member type.
+Ref object_of(const Ulid& id) { return id_to_py(id); }
+Ref object_of(const HeapValue<Epoch>& epoch) { return epoch_to_py(*epoch); }
+Ref object_of(const PacketLocation& location) { return location_to_py(location); }
+Ref object_of(std::uint64_t n) { return to_py_u64(n); }
+Ref object_of(const Name& name) { return to_py(name); }
+Ref object_of(const std::vector<Name>& names) {
+  return list_of(names, [](const Name& n) { return to_py(n); });
+}
+Ref object_of(RequestCreatedSource source) { return to_py(request_source_name(source)); }
+
+// The field named kName of an event, or None when its kind has no such field
+// (found at compile time in the kind's field list).
+template <const char* kName, class E>
+Ref field_object(const E& ev) {
+  constexpr int kIndex = event::field_index<E>(kName);
+  if constexpr (kIndex >= 0) {
+    return object_of(ev.*std::get<kIndex>(event::kFields<E>).member);
+  } else {
+    return none();
+  }
 }
 
-Ref epoch_id_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.epoch_id; }) return id_to_py(ev.epoch_id);
-    else if constexpr (requires { ev.epoch; }) return id_to_py(ev.epoch->id);
-    else return none();
-  });
+template <const char* kName>
+Ref field_of(const EventValue& e) {
+  return read_field(e, [](const auto& ev) { return field_object<kName>(ev); });
 }
 
-Ref epoch_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.epoch; }) return epoch_to_py(*ev.epoch);
-    else return none();
-  });
-}
+constexpr char kPacketId[] = "packet_id";
+constexpr char kEpochId[] = "epoch_id";
+constexpr char kEpoch[] = "epoch";
+constexpr char kLocation[] = "location";
+constexpr char kFromLocation[] = "from_location";
+constexpr char kToLocation[] = "to_location";
+constexpr char kFromIndex[] = "from_index";
+constexpr char kSalvoCondition[] = "salvo_condition";
+constexpr char kNodeName[] = "node_name";
+constexpr char kSourceNode[] = "source_node";
+constexpr char kPortName[] = "port_name";
+constexpr char kLabel[] = "label";
+constexpr char kSourceNodes[] = "source_nodes";
+constexpr char kRequestSource[] = "request_source";
 
-Ref location_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.location; }) return location_to_py(ev.location);
-    else return none();
-  });
-}
-
-Ref from_location_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.from_location; }) return location_to_py(ev.from_location);
-    else return none();
-  });
-}
-
-Ref to_location_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.to_location; }) return location_to_py(ev.to_location);
-    else return none();
-  });
-}
-
-Ref from_index_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.from_index; }) return to_py_u64(ev.from_index);
-    else return none();
-  });
-}
-
-Ref salvo_condition_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.salvo_condition; }) return to_py(ev.salvo_condition);
-    else return none();
-  });
-}
-
+// The two getters that read another field where a kind lacks theirs:
+// EpochFinished and EpochCancelled give the id of the epoch they carry, and
 // RequestEpochCreated calls its node the source node.
-Ref node_name_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.node_name; }) return to_py(ev.node_name);
-    else if constexpr (requires { ev.source_node; }) return to_py(ev.source_node);
-    else return none();
-  });
-}
-
-// Only PacketOrphaned names a port: the output port the packet left by.
-Ref orphaned_port_name_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.port_name; }) return to_py(ev.port_name);
-    else return none();
-  });
-}
-
-Ref label_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.label; }) return to_py(ev.label);
-    else return none();
-  });
-}
-
-Ref source_nodes_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.source_nodes; }) {
-      return list_of(ev.source_nodes, [](const Name& n) { return to_py(n); });
+Ref epoch_id_of(const EventValue& e) {
+  return read_field(e, []<class E>(const E& ev) {
+    if constexpr (event::field_index<E>(kEpoch) >= 0) {
+      return id_to_py(ev.epoch->id);
     } else {
-      return none();
+      return field_object<kEpochId>(ev);
     }
   });
 }
 
-Ref request_source_of(const EventValue& e) {
-  return read_field(e, [](const auto& ev) {
-    if constexpr (requires { ev.request_source; })
-      return to_py(request_source_name(ev.request_source));
-    else return none();
+Ref node_name_of(const EventValue& e) {
+  return read_field(e, []<class E>(const E& ev) {
+    if constexpr (event::field_index<E>(kSourceNode) >= 0) {
+      return field_object<kSourceNode>(ev);
+    } else {
+      return field_object<kNodeName>(ev);
+    }
   });
 }
 
@@ -395,38 +335,38 @@ PyGetSetDef g_getters[] = {
      "The kind of the event, such as \"PacketMoved\" (str).", nullptr},
     {"timestamp", value_getter<EventValue, timestamp_of>, nullptr,
      "When the event was recorded, in milliseconds since the Unix epoch (int).", nullptr},
-    {"packet_id", value_getter<EventValue, packet_id_of>, nullptr,
+    {"packet_id", value_getter<EventValue, field_of<kPacketId>>, nullptr,
      "The id of the packet the event is about, as text; None for events about no packet.", nullptr},
     {"epoch_id", value_getter<EventValue, epoch_id_of>, nullptr,
      "The id of the epoch the event is about, as text; None for events that carry no\n"
      "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead).",
      nullptr},
-    {"epoch", value_getter<EventValue, epoch_of>, nullptr,
+    {"epoch", value_getter<EventValue, field_of<kEpoch>>, nullptr,
      "Get the epoch (for EpochFinished and EpochCancelled events).", nullptr},
-    {"location", value_getter<EventValue, location_of>, nullptr,
+    {"location", value_getter<EventValue, field_of<kLocation>>, nullptr,
      "Get the location (for PacketConsumed and PacketDestroyed events).", nullptr},
-    {"from_location", value_getter<EventValue, from_location_of>, nullptr,
+    {"from_location", value_getter<EventValue, field_of<kFromLocation>>, nullptr,
      "Where the packet was (for PacketMoved events); a new PacketLocation, or None.", nullptr},
-    {"to_location", value_getter<EventValue, to_location_of>, nullptr,
+    {"to_location", value_getter<EventValue, field_of<kToLocation>>, nullptr,
      "Where the packet went (for PacketMoved events); a new PacketLocation, or None.", nullptr},
-    {"from_index", value_getter<EventValue, from_index_of>, nullptr,
+    {"from_index", value_getter<EventValue, field_of<kFromIndex>>, nullptr,
      "Get the from_index (for PacketMoved events - used for undo).", nullptr},
-    {"salvo_condition", value_getter<EventValue, salvo_condition_of>, nullptr,
+    {"salvo_condition", value_getter<EventValue, field_of<kSalvoCondition>>, nullptr,
      "The salvo condition (for InputSalvoTriggered, OutputSalvoTriggered and\n"
      "PacketOrphaned events); None for other kinds.",
      nullptr},
     {"node_name", value_getter<EventValue, node_name_of>, nullptr,
      "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).",
      nullptr},
-    {"orphaned_port_name", value_getter<EventValue, orphaned_port_name_of>, nullptr,
+    {"orphaned_port_name", value_getter<EventValue, field_of<kPortName>>, nullptr,
      "Get the port name (for PacketOrphaned events - the output port the packet was sent from).",
      nullptr},
-    {"label", value_getter<EventValue, label_of>, nullptr,
+    {"label", value_getter<EventValue, field_of<kLabel>>, nullptr,
      "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events).",
      nullptr},
-    {"source_nodes", value_getter<EventValue, source_nodes_of>, nullptr,
+    {"source_nodes", value_getter<EventValue, field_of<kSourceNodes>>, nullptr,
      "Get the source nodes (for RequestCascadeResolved events).", nullptr},
-    {"request_source", value_getter<EventValue, request_source_of>, nullptr,
+    {"request_source", value_getter<EventValue, field_of<kRequestSource>>, nullptr,
      "Get the request source (for RequestCreated events).\n"
      "Returns \"External\", \"OnStartup\", or \"OnNoSalvoTriggered\".",
      nullptr},
