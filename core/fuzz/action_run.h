@@ -59,8 +59,7 @@ inline std::vector<std::string> event_bytes(const EventList& events) {
 }
 
 inline std::string_view action_name(const NetAction& action) {
-  return std::visit(
-      [](const auto& a) { return action::kConstructorName<std::decay_t<decltype(a)>>; }, action);
+  return std::visit([](const auto& a) { return std::decay_t<decltype(a)>::kConstructor; }, action);
 }
 
 // An action's outcome in a line: its error's kind, or its events' kinds.
@@ -69,8 +68,7 @@ inline std::string outcome(const NetActionResponse& response) {
   std::string text = "events";
   for (const NetEvent& e : response.value().events) {
     text += ' ';
-    text +=
-        std::visit([](const auto& v) { return event::kKindName<std::decay_t<decltype(v)>>; }, e);
+    text += std::visit([](const auto& v) { return std::decay_t<decltype(v)>::kKind; }, e);
   }
   return text;
 }

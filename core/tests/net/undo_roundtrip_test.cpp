@@ -29,19 +29,7 @@ namespace {
 using namespace testkit;  // NOLINT: test-local shorthand
 
 std::string action_name(const NetAction& action) {
-  static constexpr std::array<const char*, 12> kNames = {"RunStep",
-                                                         "CreatePacket",
-                                                         "ConsumePacket",
-                                                         "DestroyPacket",
-                                                         "StartEpoch",
-                                                         "FinishEpoch",
-                                                         "CancelEpoch",
-                                                         "CreateEpoch",
-                                                         "LoadPacketIntoOutputPort",
-                                                         "SendOutputSalvo",
-                                                         "TransportPacketToLocation",
-                                                         "CreateRequest"};
-  return kNames[action.index()];
+  return std::string(kKindNames<NetAction>[action.index()]);
 }
 
 // Picks random actions that are usually, not always, valid.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "zellik/base/fields.h"
 #include "zellik/graph/port_ref.h"
 
 namespace zellik {
@@ -19,6 +20,10 @@ struct Edge {
     return a.source == b.source && a.target == b.target;
   }
 };
+constexpr auto fields_of(std::type_identity<Edge>) {
+  return std::tuple{field("source", &Edge::source), field("target", &Edge::target)};
+}
+static_assert(lists_every_member<Edge>());
 
 struct EdgeHash {
   std::size_t operator()(const Edge& e) const {

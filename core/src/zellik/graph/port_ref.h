@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "zellik/base/fields.h"
 #include "zellik/base/name.h"
 
 namespace zellik {
@@ -27,6 +28,12 @@ struct PortRef {
     return a.port_type == b.port_type && a.node_name == b.node_name && a.port_name == b.port_name;
   }
 };
+constexpr auto fields_of(std::type_identity<PortRef>) {
+  return std::tuple{field("node_name", &PortRef::node_name),
+                    field("port_type", &PortRef::port_type),
+                    field("port_name", &PortRef::port_name)};
+}
+static_assert(lists_every_member<PortRef>());
 
 struct PortRefHash {
   std::size_t operator()(const PortRef& r) const {

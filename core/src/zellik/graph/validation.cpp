@@ -160,7 +160,7 @@ struct MessageWriter {
   }
 };
 
-constexpr std::array<std::string_view, std::variant_size_v<GraphValidationError>> kKindNames = {
+constexpr std::array<std::string_view, std::variant_size_v<GraphValidationError>> kNames = {
     "MultipleEdgesFromOutputPort",
     "EdgeReferencesNonexistentNode",
     "EdgeReferencesNonexistentPort",
@@ -194,7 +194,7 @@ std::vector<GraphValidationError> validate_unless_checked(const Graph& graph) {
   return errors;
 }
 
-std::string_view kind_name(const GraphValidationError& error) { return kKindNames[error.index()]; }
+std::string_view kind_name(const GraphValidationError& error) { return kNames[error.index()]; }
 
 std::string message(const GraphValidationError& error) {
   return std::visit(MessageWriter{}, error);

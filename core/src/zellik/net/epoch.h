@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "zellik/base/fields.h"
 #include "zellik/base/name.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/ulid.h"
@@ -44,5 +45,29 @@ struct Packet {
   Ulid id;
   PacketLocation location;
 };
+
+// Field lists (zellik/base/fields.h), in the order of the byte form.
+constexpr auto fields_of(std::type_identity<Salvo>) {
+  return std::tuple{field("salvo_condition", &Salvo::salvo_condition),
+                    field("packets", &Salvo::packets)};
+}
+constexpr auto fields_of(std::type_identity<OrphanedPacketInfo>) {
+  return std::tuple{field("packet_id", &OrphanedPacketInfo::packet_id),
+                    field("from_port", &OrphanedPacketInfo::from_port),
+                    field("salvo_condition", &OrphanedPacketInfo::salvo_condition)};
+}
+constexpr auto fields_of(std::type_identity<Epoch>) {
+  return std::tuple{field("id", &Epoch::id),
+                    field("node_name", &Epoch::node_name),
+                    field("state", &Epoch::state),
+                    field("in_salvo", &Epoch::in_salvo),
+                    field("out_salvos", &Epoch::out_salvos),
+                    field("orphaned_packets", &Epoch::orphaned_packets)};
+}
+constexpr auto fields_of(std::type_identity<Packet>) {
+  return std::tuple{field("id", &Packet::id), field("location", &Packet::location)};
+}
+static_assert(lists_every_member<Salvo>() && lists_every_member<OrphanedPacketInfo>() &&
+              lists_every_member<Epoch>() && lists_every_member<Packet>());
 
 }  // namespace zellik

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "zellik/base/fields.h"
 #include "zellik/base/heap_value.h"
 #include "zellik/base/name.h"
 #include "zellik/base/variant_check.h"
@@ -28,29 +29,35 @@ enum class RequestCreatedSource : std::uint8_t {
 // "External", "OnStartup" or "OnNoSalvoTriggered".
 std::string_view request_source_name(RequestCreatedSource source);
 
-// The record of one change, one struct per variant, in variant order. Every
-// event carries the wall-clock time at which it was built.
+// The record of one change, one struct per variant, in variant order: its
+// kind name as the system shows it, then the wall-clock time at which it was
+// built, then its fields (listed once more, by name, below).
 namespace event {
 
 struct PacketCreated {
+  static constexpr std::string_view kKind = "PacketCreated";
   Timestamp timestamp;
   Ulid packet_id;
 };
 struct PacketConsumed {
+  static constexpr std::string_view kKind = "PacketConsumed";
   Timestamp timestamp;
   Ulid packet_id;
   PacketLocation location;  // where it was
 };
 struct PacketDestroyed {
+  static constexpr std::string_view kKind = "PacketDestroyed";
   Timestamp timestamp;
   Ulid packet_id;
   PacketLocation location;  // where it was
 };
 struct EpochCreated {
+  static constexpr std::string_view kKind = "EpochCreated";
   Timestamp timestamp;
   Ulid epoch_id;
 };
 struct EpochStarted {
+  static constexpr std::string_view kKind = "EpochStarted";
   Timestamp timestamp;
   Ulid epoch_id;
 };
@@ -58,14 +65,17 @@ struct EpochStarted {
 // several times the size of any other event, and every event of a list
 // takes the room of the largest kind.
 struct EpochFinished {
+  static constexpr std::string_view kKind = "EpochFinished";
   Timestamp timestamp;
   HeapValue<Epoch> epoch;  // as it stood before finishing
 };
 struct EpochCancelled {
+  static constexpr std::string_view kKind = "EpochCancelled";
   Timestamp timestamp;
   HeapValue<Epoch> epoch;  // as it stood before cancelling
 };
 struct PacketMoved {
+  static constexpr std::string_view kKind = "PacketMoved";
   Timestamp timestamp;
   Ulid packet_id;
   PacketLocation from_location;
@@ -78,16 +88,19 @@ struct PacketMoved {
   LocationHandle from_handle = kNoLocation;
 };
 struct InputSalvoTriggered {
+  static constexpr std::string_view kKind = "InputSalvoTriggered";
   Timestamp timestamp;
   Ulid epoch_id;
   Name salvo_condition;
 };
 struct OutputSalvoTriggered {
+  static constexpr std::string_view kKind = "OutputSalvoTriggered";
   Timestamp timestamp;
   Ulid epoch_id;
   Name salvo_condition;
 };
 struct PacketOrphaned {
+  static constexpr std::string_view kKind = "PacketOrphaned";
   Timestamp timestamp;
   Ulid packet_id;
   Ulid epoch_id;
@@ -96,17 +109,20 @@ struct PacketOrphaned {
   Name salvo_condition;
 };
 struct RequestCreated {
+  static constexpr std::string_view kKind = "RequestCreated";
   Timestamp timestamp;
   Name node_name;
   Name label;
   RequestCreatedSource request_source;
 };
 struct RequestCascadeResolved {
+  static constexpr std::string_view kKind = "RequestCascadeResolved";
   Timestamp timestamp;
   std::vector<Name> source_nodes;
   Name label;
 };
 struct RequestEpochCreated {
+  static constexpr std::string_view kKind = "RequestEpochCreated";
   Timestamp timestamp;
   Ulid epoch_id;
   Name source_node;
@@ -128,46 +144,6 @@ static_assert(sizeof(void*) != 8 || sizeof(NetEvent) <= 72, "events must stay sm
 
 using EventList = std::vector<NetEvent>;
 
-// The kind name of each event struct, as the system shows it; a struct
-// without one fails the build below.
-namespace event {
-template <class E>
-inline constexpr std::string_view kKindName{};
-template <>
-inline constexpr std::string_view kKindName<PacketCreated> = "PacketCreated";
-template <>
-inline constexpr std::string_view kKindName<PacketConsumed> = "PacketConsumed";
-template <>
-inline constexpr std::string_view kKindName<PacketDestroyed> = "PacketDestroyed";
-template <>
-inline constexpr std::string_view kKindName<EpochCreated> = "EpochCreated";
-template <>
-inline constexpr std::string_view kKindName<EpochStarted> = "EpochStarted";
-template <>
-inline constexpr std::string_view kKindName<EpochFinished> = "EpochFinished";
-template <>
-inline constexpr std::string_view kKindName<EpochCancelled> = "EpochCancelled";
-template <>
-inline constexpr std::string_view kKindName<PacketMoved> = "PacketMoved";
-template <>
-inline constexpr std::string_view kKindName<InputSalvoTriggered> = "InputSalvoTriggered";
-template <>
-inline constexpr std::string_view kKindName<OutputSalvoTriggered> = "OutputSalvoTriggered";
-template <>
-inline constexpr std::string_view kKindName<PacketOrphaned> = "PacketOrphaned";
-template <>
-inline constexpr std::string_view kKindName<RequestCreated> = "RequestCreated";
-template <>
-inline constexpr std::string_view kKindName<RequestCascadeResolved> = "RequestCascadeResolved";
-template <>
-inline constexpr std::string_view kKindName<RequestEpochCreated> = "RequestEpochCreated";
-}  // namespace event
-
-static_assert(every_alternative<NetEvent>([](auto e) {
-                return !event::kKindName<typename decltype(e)::type>.empty();
-              }),
-              "every event kind has a name");
-
 // --- One field list per event ------------------------------------------------
 // fields_of names every field of an event after its timestamp, with its
 // member, in the order of the byte form, the plain dict and the repr; each
@@ -175,16 +151,6 @@ static_assert(every_alternative<NetEvent>([](auto e) {
 // its kind name, its list here, its reversal in undo.cpp. A member left out
 // of a list fails the build below.
 namespace event {
-
-template <class E, class T>
-struct Field {
-  const char* name;
-  T E::*member;
-};
-template <class E, class T>
-constexpr Field<E, T> field(const char* name, T E::*member) {
-  return {name, member};
-}
 
 constexpr auto fields_of(std::type_identity<PacketCreated>) {
   return std::tuple{field("packet_id", &PacketCreated::packet_id)};
@@ -246,30 +212,6 @@ constexpr auto fields_of(std::type_identity<RequestEpochCreated>) {
                     field("label", &RequestEpochCreated::label)};
 }
 
-// The list of an event type (const or not).
-template <class E>
-inline constexpr auto kFields = fields_of(std::type_identity<std::remove_const_t<E>>{});
-
-// Calls f(name, member) for every listed field of `e`, in list order; the
-// member is const when `e` is.
-template <class E, class F>
-void for_each_field(E& e, F&& f) {
-  std::apply([&](const auto&... fd) { (f(fd.name, e.*fd.member), ...); }, kFields<E>);
-}
-
-// The position of the field `name` in the list of E, or -1.
-template <class E>
-constexpr int field_index(std::string_view name) {
-  int found = -1;
-  int i = 0;
-  std::apply(
-      [&](const auto&... fd) {
-        ((found = std::string_view(fd.name) == name ? i : found, ++i), ...);
-      },
-      kFields<E>);
-  return found;
-}
-
 // Members of an event that are not part of its value and so not listed.
 template <class E>
 inline constexpr std::size_t kUnlisted = 0;
@@ -278,34 +220,15 @@ inline constexpr std::size_t kUnlisted<PacketMoved> = 2;
 
 }  // namespace event
 
-namespace detail {
-// Converts to any member type: the number of these a struct can be
-// brace-initialized from is its number of members.
-struct AnyMember {
-  template <class T>
-  operator T() const;  // NOLINT(google-explicit-constructor): declared only, never called
-};
-template <class T, class... A>
-constexpr std::size_t member_count() {
-  if constexpr (requires { T{A{}..., AnyMember{}}; }) {
-    return member_count<T, A..., AnyMember>();
-  } else {
-    return sizeof...(A);
-  }
-}
-}  // namespace detail
-
 static_assert(every_alternative<NetEvent>([](auto e) {
                 using E = typename decltype(e)::type;
-                return detail::member_count<E>() ==
-                       1 + std::tuple_size_v<std::remove_const_t<decltype(event::kFields<E>)>> +
-                           event::kUnlisted<E>;
+                return lists_every_member<E>(1 + event::kUnlisted<E>);  // and the timestamp
               }),
               "every member of every event is in its field list");
 
 // "PacketCreated", "PacketMoved", ...
 inline std::string_view kind_name(const NetEvent& e) {
-  return std::visit([]<class E>(const E&) { return event::kKindName<E>; }, e);
+  return std::visit([]<class E>(const E&) { return E::kKind; }, e);
 }
 
 inline Timestamp event_timestamp(const NetEvent& e) {

@@ -1,15 +1,20 @@
 // NetAction: an action to perform on the network.
 
 #include <array>
+#include <cstddef>
 #include <optional>
+#include <string>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "zellik/net/net_action.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/pickling.h"
+#include "zellik_py/net/field_forms.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -20,147 +25,80 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // Value: a StoredAction (Box<StoredAction>). It mirrors the engine's action,
-// alternative for alternative, but keeps packet and epoch ids as the text the
-// caller gave; the text is parsed only when the action reaches the engine.
+// alternative for alternative and field for field (net_action.h lists them),
+// but keeps packet and epoch ids as the text the caller gave and a salvo as
+// given; they are parsed only when the action reaches the engine.
 
-namespace stored {
+template <class T>
+struct StoredAs : std::type_identity<T> {};
+template <>
+struct StoredAs<Ulid> : std::type_identity<std::string> {};
+template <>
+struct StoredAs<std::optional<Ulid>> : std::type_identity<std::optional<std::string>> {};
+template <>
+struct StoredAs<Salvo> : std::type_identity<SalvoText> {};
 
-struct RunStep {
-  using Engine = action::RunStep;
-};
-struct CreatePacket {
-  using Engine = action::CreatePacket;
-  std::optional<std::string> epoch_id;
-};
-// The actions that name one packet or epoch and nothing else.
-template <class EngineAction>
-struct ById {
-  using Engine = EngineAction;
-  std::string id;
-};
-struct CreateEpoch {
-  using Engine = action::CreateEpoch;
-  Name node_name;
-  SalvoText salvo;
-};
-struct LoadPacketIntoOutputPort {
-  using Engine = action::LoadPacketIntoOutputPort;
-  std::string packet_id;
-  Name port_name;
-};
-struct SendOutputSalvo {
-  using Engine = action::SendOutputSalvo;
-  std::string epoch_id;
-  Name salvo_condition_name;
-};
-struct TransportPacketToLocation {
-  using Engine = action::TransportPacketToLocation;
-  std::string packet_id;
-  PacketLocation destination;
-};
-struct CreateRequest {
-  using Engine = action::CreateRequest;
-  Name node_name;
-  Name label;
+template <class A, class List = std::remove_const_t<decltype(kFields<A>)>>
+struct Stored;
+template <class A, class... F>
+struct Stored<A, std::tuple<F...>> {
+  using Engine = A;
+  std::tuple<typename StoredAs<typename F::Type>::type...> values;
 };
 
-}  // namespace stored
+template <class V>
+struct StoredVariant;
+template <class... A>
+struct StoredVariant<std::variant<A...>> {
+  using type = std::variant<Stored<A>...>;
+};
+using StoredAction = StoredVariant<NetAction>::type;
 
-using StoredAction =
-    std::variant<stored::RunStep, stored::CreatePacket, stored::ById<action::ConsumePacket>,
-                 stored::ById<action::DestroyPacket>, stored::ById<action::StartEpoch>,
-                 stored::ById<action::FinishEpoch>, stored::ById<action::CancelEpoch>,
-                 stored::CreateEpoch, stored::LoadPacketIntoOutputPort, stored::SendOutputSalvo,
-                 stored::TransportPacketToLocation, stored::CreateRequest>;
+// Calls f(name, stored value) for every field of a stored action, in the
+// order of its list.
+template <class S, class F>
+void each_field(S& stored, F&& f) {
+  using A = typename std::remove_const_t<S>::Engine;
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    (f(std::get<I>(kFields<A>).name, std::get<I>(stored.values)), ...);
+  }
+  (std::make_index_sequence<kFieldCount<A>>{});
+}
 
-// Each alternative stands for the engine's action at the same position.
-static_assert(std::variant_size_v<StoredAction> == std::variant_size_v<NetAction>);
-static_assert([]<std::size_t... I>(std::index_sequence<I...>) {
-  return (std::is_same_v<typename std::variant_alternative_t<I, StoredAction>::Engine,
-                         std::variant_alternative_t<I, NetAction>> &&
-          ...);
-}(std::make_index_sequence<std::variant_size_v<NetAction>>{}));
+// Calls f(value) for every field the caller gave (an optional one left out
+// is skipped).
+template <class S, class F>
+void each_given(const S& stored, F&& f) {
+  each_field(stored, [&](const char*, const auto& value) {
+    if constexpr (requires { value.has_value(); }) {
+      if (value) f(*value);
+    } else {
+      f(value);
+    }
+  });
+}
 
-// The static constructor's name; reprs are written as calls of it.
-template <class Stored>
-constexpr const char* constructor_name() {
-  return action::kConstructorName<typename Stored::Engine>.data();
+Ulid resolved(const std::string& id_text) { return parse_identifier(id_text); }
+std::optional<Ulid> resolved(const std::optional<std::string>& id_text) {
+  if (!id_text) return std::nullopt;
+  return parse_identifier(*id_text);
+}
+Salvo resolved(const SalvoText& salvo) { return salvo.resolve(); }
+template <class T>
+const T& resolved(const T& value) {
+  return value;
 }
 
 // The engine's action. Every id is parsed here: ValueError for the first
 // malformed one.
-NetAction resolve(const stored::RunStep&) { return action::RunStep{}; }
-NetAction resolve(const stored::CreatePacket& a) {
-  action::CreatePacket out;
-  if (a.epoch_id) out.epoch_id = parse_identifier(*a.epoch_id);
+template <class A>
+NetAction resolve(const Stored<A>& stored) {
+  A out{};
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    ((out.*std::get<I>(kFields<A>).member = resolved(std::get<I>(stored.values))), ...);
+  }
+  (std::make_index_sequence<kFieldCount<A>>{});
   return out;
-}
-template <class EngineAction>
-NetAction resolve(const stored::ById<EngineAction>& a) {
-  return EngineAction{parse_identifier(a.id)};
-}
-NetAction resolve(const stored::CreateEpoch& a) {
-  return action::CreateEpoch{a.node_name, a.salvo.resolve()};
-}
-NetAction resolve(const stored::LoadPacketIntoOutputPort& a) {
-  return action::LoadPacketIntoOutputPort{parse_identifier(a.packet_id), a.port_name};
-}
-NetAction resolve(const stored::SendOutputSalvo& a) {
-  return action::SendOutputSalvo{parse_identifier(a.epoch_id), a.salvo_condition_name};
-}
-NetAction resolve(const stored::TransportPacketToLocation& a) {
-  return action::TransportPacketToLocation{parse_identifier(a.packet_id), a.destination};
-}
-NetAction resolve(const stored::CreateRequest& a) {
-  return action::CreateRequest{a.node_name, a.label};
-}
-
-// The argument list the repr shows: ids as stored, names quoted.
-std::string arguments(const stored::RunStep&) { return ""; }
-std::string arguments(const stored::CreatePacket& a) {
-  return a.epoch_id ? single_quoted(*a.epoch_id) : "";
-}
-template <class EngineAction>
-std::string arguments(const stored::ById<EngineAction>& a) {
-  return single_quoted(a.id);
-}
-std::string arguments(const stored::CreateEpoch& a) { return quoted(a.node_name.view()) + ", ..."; }
-std::string arguments(const stored::LoadPacketIntoOutputPort& a) {
-  return single_quoted(a.packet_id) + ", " + quoted(a.port_name.view());
-}
-std::string arguments(const stored::SendOutputSalvo& a) {
-  return single_quoted(a.epoch_id) + ", " + quoted(a.salvo_condition_name.view());
-}
-std::string arguments(const stored::TransportPacketToLocation& a) {
-  return single_quoted(a.packet_id) + ", " + location_repr(a.destination);
-}
-std::string arguments(const stored::CreateRequest& a) {
-  return quoted(a.node_name.view()) + ", " + quoted(a.label.view());
-}
-
-// The arguments of the static constructor that makes the action again.
-Ref constructor_args(const stored::RunStep&) { return tuple_of(); }
-Ref constructor_args(const stored::CreatePacket& a) {
-  return a.epoch_id ? tuple_of(to_py(*a.epoch_id)) : tuple_of();
-}
-template <class EngineAction>
-Ref constructor_args(const stored::ById<EngineAction>& a) {
-  return tuple_of(to_py(a.id));
-}
-Ref constructor_args(const stored::CreateEpoch& a) {
-  return tuple_of(to_py(a.node_name), salvo_to_py(a.salvo));
-}
-Ref constructor_args(const stored::LoadPacketIntoOutputPort& a) {
-  return tuple_of(to_py(a.packet_id), to_py(a.port_name));
-}
-Ref constructor_args(const stored::SendOutputSalvo& a) {
-  return tuple_of(to_py(a.epoch_id), to_py(a.salvo_condition_name));
-}
-Ref constructor_args(const stored::TransportPacketToLocation& a) {
-  return tuple_of(to_py(a.packet_id), location_to_py(a.destination));
-}
-Ref constructor_args(const stored::CreateRequest& a) {
-  return tuple_of(to_py(a.node_name), to_py(a.label));
 }
 
 // An action pickles as the static constructor that made it, ids as given.
@@ -168,201 +106,98 @@ PyObject* action_reduce(PyObject* self, PyObject*) {
   return guard([&] {
     PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(self));
     return std::visit(
-        [&](const auto& alt) {
-          using Stored = std::decay_t<decltype(alt)>;
-          return rebuilt_by_static(cls, constructor_name<Stored>(), constructor_args(alt));
+        [cls]<class S>(const S& stored) {
+          Ref args = own(PyList_New(0));
+          each_given(stored, [&](const auto& value) {
+            check_status(PyList_Append(args.get(), fields::object(value).get()));
+          });
+          return rebuilt_by_static(cls, S::Engine::kConstructor.data(),
+                                   own(PyList_AsTuple(args.get())));
         },
         unbox<StoredAction>(self));
   });
 }
 
-std::string action_repr(const StoredAction& a) {
+// A call of the static constructor: ids as stored, names quoted.
+std::string action_repr(const StoredAction& action) {
   return std::visit(
-      []<class Stored>(const Stored& alt) {
-        return std::string("NetAction.") + constructor_name<Stored>() + "(" + arguments(alt) + ")";
+      []<class S>(const S& stored) {
+        std::string args;
+        each_given(stored, [&](const auto& value) {
+          args += (args.empty() ? "" : ", ") + fields::repr(value);
+        });
+        return "NetAction." + std::string(S::Engine::kConstructor) + "(" + args + ")";
       },
-      a);
+      action);
 }
 
 Ref action_to_py(StoredAction a) { return box<StoredAction>(std::move(a)); }
 
 // ---------------------------------------------------------------------------
-// Lifetime: the static constructors. Ids are stored unchecked, names must be
-// str.
+// Lifetime: the static constructors, one per action, taking its fields by
+// name. Ids are stored unchecked, names must be str.
 
-PyObject* run_step(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    parse_none("run_step", nargs, kwnames);
-    return action_to_py(stored::RunStep{});
-  });
+void read_arg(PyObject* obj, const char*, std::string& id_text) { id_text = identifier_text(obj); }
+void read_arg(PyObject* obj, const char*, std::optional<std::string>& id_text) {
+  id_text = identifier_text(obj);
 }
+void read_arg(PyObject* obj, const char* arg, Name& out) { out = to_name_arg(obj, arg); }
+void read_arg(PyObject* obj, const char* arg, SalvoText& out) { out = salvo_arg(obj, arg); }
+void read_arg(PyObject* obj, const char* arg, PacketLocation& out) { out = location_arg(obj, arg); }
 
-PyObject* create_packet(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("create_packet", std::array{"epoch_id"}, 0, args, nargs, kwnames);
-    stored::CreatePacket action;
-    if (a.has(0)) action.epoch_id = identifier_text(a[0]);
-    return action_to_py(std::move(action));
-  });
-}
+template <class T>
+constexpr bool kOptional = false;
+template <class T>
+constexpr bool kOptional<std::optional<T>> = true;
 
-// consume_packet, destroy_packet, start_epoch, finish_epoch, cancel_epoch:
-// the argument is named after the id the engine's action holds.
-template <class EngineAction>
-PyObject* by_id(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  constexpr const char* kArgument = requires(EngineAction a) { a.packet_id; }
-  ? "packet_id" : "epoch_id";
-  using Stored = stored::ById<EngineAction>;
+template <class A>
+PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast(constructor_name<Stored>(), std::array{kArgument}, 1, args, nargs, kwnames);
-    return action_to_py(Stored{identifier_text(a[0])});
-  });
-}
-
-PyObject* create_epoch(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("create_epoch", std::array{"node_name", "salvo"}, 2, args, nargs, kwnames);
-    Name node_name = to_name_arg(a[0], "node_name");
-    return action_to_py(stored::CreateEpoch{std::move(node_name), salvo_arg(a[1], "salvo")});
-  });
-}
-
-PyObject* load_packet_into_output_port(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("load_packet_into_output_port", std::array{"packet_id", "port_name"}, 2,
-                        args, nargs, kwnames);
-    std::string packet_id = identifier_text(a[0]);
-    return action_to_py(
-        stored::LoadPacketIntoOutputPort{std::move(packet_id), to_name_arg(a[1], "port_name")});
-  });
-}
-
-PyObject* send_output_salvo(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("send_output_salvo", std::array{"epoch_id", "salvo_condition_name"}, 2,
-                        args, nargs, kwnames);
-    std::string epoch_id = identifier_text(a[0]);
-    return action_to_py(
-        stored::SendOutputSalvo{std::move(epoch_id), to_name_arg(a[1], "salvo_condition_name")});
-  });
-}
-
-PyObject* transport_packet_to_location(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("transport_packet_to_location", std::array{"packet_id", "destination"}, 2,
-                        args, nargs, kwnames);
-    std::string packet_id = identifier_text(a[0]);
-    return action_to_py(
-        stored::TransportPacketToLocation{std::move(packet_id), location_arg(a[1], "destination")});
-  });
-}
-
-PyObject* create_request(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a =
-        parse_fast("create_request", std::array{"node_name", "label"}, 2, args, nargs, kwnames);
-    Name node_name = to_name_arg(a[0], "node_name");
-    return action_to_py(stored::CreateRequest{std::move(node_name), to_name_arg(a[1], "label")});
+    Stored<A> stored;
+    if constexpr (kFieldCount<A> == 0) {
+      parse_none(A::kConstructor.data(), nargs, kwnames);
+    } else {
+      static constexpr auto kNames = std::apply(
+          [](const auto&... fd) { return std::array<const char*, kFieldCount<A>>{fd.name...}; },
+          kFields<A>);
+      static constexpr std::size_t kRequired = std::apply(
+          [](const auto&... fd) {
+            return (std::size_t{0} + ... + !kOptional<typename std::decay_t<decltype(fd)>::Type>);
+          },
+          kFields<A>);
+      auto a = parse_fast(A::kConstructor.data(), kNames, kRequired, args, nargs, kwnames);
+      std::size_t i = 0;
+      each_field(stored, [&](const char* name, auto& value) {
+        if (a.has(i)) read_arg(a[i], name, value);
+        ++i;
+      });
+    }
+    return action_to_py(std::move(stored));
   });
 }
 
 // ---------------------------------------------------------------------------
-// Methods: the plain-dict form, {"kind": the engine's variant name, then the
+// Methods: the plain-dict form, {"kind": the engine's kind name, then the
 // static constructor's arguments by name}, ids as the stored text; and back.
 // from_dict keeps ids unchecked, as the static constructors do.
 
-constexpr std::array<std::string_view, 12> kKindNames = {"RunStep",
-                                                         "CreatePacket",
-                                                         "ConsumePacket",
-                                                         "DestroyPacket",
-                                                         "StartEpoch",
-                                                         "FinishEpoch",
-                                                         "CancelEpoch",
-                                                         "CreateEpoch",
-                                                         "LoadPacketIntoOutputPort",
-                                                         "SendOutputSalvo",
-                                                         "TransportPacketToLocation",
-                                                         "CreateRequest"};
-
-static_assert(kKindNames.size() == std::variant_size_v<StoredAction>);
-
-// Calls f(name, field) for every stored field, in argument order. One list
-// serves both directions.
-template <class F>
-void each_field(stored::RunStep&, F&&) {}
-template <class F>
-void each_field(stored::CreatePacket& a, F&& f) {
-  f("epoch_id", a.epoch_id);
-}
-template <class EngineAction, class F>
-void each_field(stored::ById<EngineAction>& a, F&& f) {
-  constexpr bool kNamesPacket = std::is_same_v<EngineAction, action::ConsumePacket> ||
-                                std::is_same_v<EngineAction, action::DestroyPacket>;
-  f(kNamesPacket ? "packet_id" : "epoch_id", a.id);
-}
-template <class F>
-void each_field(stored::CreateEpoch& a, F&& f) {
-  f("node_name", a.node_name);
-  f("salvo", a.salvo);
-}
-template <class F>
-void each_field(stored::LoadPacketIntoOutputPort& a, F&& f) {
-  f("packet_id", a.packet_id);
-  f("port_name", a.port_name);
-}
-template <class F>
-void each_field(stored::SendOutputSalvo& a, F&& f) {
-  f("epoch_id", a.epoch_id);
-  f("salvo_condition_name", a.salvo_condition_name);
-}
-template <class F>
-void each_field(stored::TransportPacketToLocation& a, F&& f) {
-  f("packet_id", a.packet_id);
-  f("destination", a.destination);
-}
-template <class F>
-void each_field(stored::CreateRequest& a, F&& f) {
-  f("node_name", a.node_name);
-  f("label", a.label);
-}
-
-Ref field_to_py(const std::optional<std::string>& id) { return id ? to_py(*id) : none(); }
-Ref field_to_py(const std::string& id) { return to_py(id); }
-Ref field_to_py(const Name& name) { return to_py(name); }
-Ref field_to_py(const SalvoText& salvo) { return salvo_to_dict(salvo); }
-Ref field_to_py(const PacketLocation& location) { return location_to_dict(location); }
-
-void read_field(DictReader& d, const char* key, std::optional<std::string>& out) {
-  out = d.optional_text(key);
-}
-void read_field(DictReader& d, const char* key, std::string& out) { out = d.text(key); }
-void read_field(DictReader& d, const char* key, Name& out) { out = d.name(key); }
-void read_field(DictReader& d, const char* key, SalvoText& out) {
-  out = salvo_from_dict(d.field(key), d.path_of(key));
-}
-void read_field(DictReader& d, const char* key, PacketLocation& out) {
-  out = location_from_dict(d.field(key), d.path_of(key));
-}
-
-Ref to_dict(const StoredAction& stored_action) {
-  StoredAction a = stored_action;  // each_field hands out mutable fields
+Ref to_dict(const StoredAction& action) {
   DictWriter d;
-  d.set("kind", to_py(kKindNames[a.index()]));
+  d.set("kind", to_py(kKindNames<NetAction>[action.index()]));
   std::visit(
-      [&d](auto& alt) {
-        each_field(alt,
-                   [&d](const char* key, const auto& value) { d.set(key, field_to_py(value)); });
+      [&d](const auto& stored) {
+        each_field(stored, [&d](const char* key, const auto& value) {
+          d.set(key, fields::dict_value(value));
+        });
       },
-      a);
+      action);
   return d.done();
 }
 
 struct ReadActionFields {
-  template <class A>
-  void operator()(DictReader& d, A& a) const {
-    each_field(a, [&d](const char* key, auto& value) { read_field(d, key, value); });
+  template <class S>
+  void operator()(DictReader& d, S& stored) const {
+    each_field(stored, [&d](const char* key, auto& value) { fields::read(d, key, value); });
   }
 };
 
@@ -371,7 +206,8 @@ PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
     if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
     DictReader d(a[0], "");
-    return action_to_py(variant_from_dict<StoredAction, ReadActionFields>(d, kKindNames, "action"));
+    return action_to_py(
+        variant_from_dict<StoredAction, ReadActionFields>(d, kKindNames<NetAction>, "action"));
   });
 }
 
@@ -379,32 +215,34 @@ PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 // Slot table and type
 
 PyMethodDef g_methods[] = {
-    {"run_step", as_method(&run_step), kStaticMethod,
+    {"run_step", as_method(&construct<action::RunStep>), kStaticMethod,
      "run_step()\n--\n\nExecute one step of automatic packet flow.\n"
      "Returns whether progress was made (i.e., not blocked)."},
-    {"create_packet", as_method(&create_packet), kStaticMethod,
+    {"create_packet", as_method(&construct<action::CreatePacket>), kStaticMethod,
      "create_packet(epoch_id=None)\n--\n\nCreate a new packet, optionally inside an epoch."},
-    {"consume_packet", as_method(&by_id<action::ConsumePacket>), kStaticMethod,
+    {"consume_packet", as_method(&construct<action::ConsumePacket>), kStaticMethod,
      "consume_packet(packet_id)\n--\n\nConsume a packet (normal removal from the network)."},
-    {"destroy_packet", as_method(&by_id<action::DestroyPacket>), kStaticMethod,
+    {"destroy_packet", as_method(&construct<action::DestroyPacket>), kStaticMethod,
      "destroy_packet(packet_id)\n--\n\n"
      "Destroy a packet (abnormal removal, e.g., due to error or cancellation)."},
-    {"start_epoch", as_method(&by_id<action::StartEpoch>), kStaticMethod,
+    {"start_epoch", as_method(&construct<action::StartEpoch>), kStaticMethod,
      "start_epoch(epoch_id)\n--\n\nTransition a startable epoch to running."},
-    {"finish_epoch", as_method(&by_id<action::FinishEpoch>), kStaticMethod,
+    {"finish_epoch", as_method(&construct<action::FinishEpoch>), kStaticMethod,
      "finish_epoch(epoch_id)\n--\n\nComplete a running epoch."},
-    {"cancel_epoch", as_method(&by_id<action::CancelEpoch>), kStaticMethod,
+    {"cancel_epoch", as_method(&construct<action::CancelEpoch>), kStaticMethod,
      "cancel_epoch(epoch_id)\n--\n\nCancel an epoch and destroy packets."},
-    {"create_epoch", as_method(&create_epoch), kStaticMethod,
+    {"create_epoch", as_method(&construct<action::CreateEpoch>), kStaticMethod,
      "create_epoch(node_name, salvo)\n--\n\nManually create an epoch with specified packets.\n"
      "The epoch is created in Startable state - call start_epoch to begin execution."},
-    {"load_packet_into_output_port", as_method(&load_packet_into_output_port), kStaticMethod,
+    {"load_packet_into_output_port", as_method(&construct<action::LoadPacketIntoOutputPort>),
+     kStaticMethod,
      "load_packet_into_output_port(packet_id, port_name)\n--\n\nMove a packet to an output port."},
-    {"send_output_salvo", as_method(&send_output_salvo), kStaticMethod,
+    {"send_output_salvo", as_method(&construct<action::SendOutputSalvo>), kStaticMethod,
      "send_output_salvo(epoch_id, salvo_condition_name)\n--\n\nSend packets from output ports onto edges."},
-    {"transport_packet_to_location", as_method(&transport_packet_to_location), kStaticMethod,
+    {"transport_packet_to_location", as_method(&construct<action::TransportPacketToLocation>),
+     kStaticMethod,
      "transport_packet_to_location(packet_id, destination)\n--\n\nTransport a packet to a new location."},
-    {"create_request", as_method(&create_request), kStaticMethod,
+    {"create_request", as_method(&construct<action::CreateRequest>), kStaticMethod,
      "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
      "The request will be resolved during the next RunStep."},
     {"to_dict", as_method(&value_method<StoredAction, to_dict>), METH_NOARGS,
@@ -432,7 +270,8 @@ void define_net_action(PyObject* module) {
 bool is_net_action(PyObject* obj) { return is_instance<StoredAction>(obj); }
 
 NetAction action_arg(PyObject* obj, const char* arg) {
-  return std::visit([](const auto& alt) { return resolve(alt); }, arg_of<StoredAction>(obj, arg));
+  return std::visit([](const auto& stored) { return resolve(stored); },
+                    arg_of<StoredAction>(obj, arg));
 }
 
 }  // namespace zellik::py
