@@ -63,4 +63,14 @@ Args<N> parse_tuple(const char* function, const std::array<const char*, N>& name
 // Refuses any argument: for calls that take none.
 void parse_none(const char* function, Py_ssize_t nargs, PyObject* kwnames);
 
+// A string literal as a template argument: a method's or an argument's
+// name, for functions made from one template per call shape.
+template <std::size_t N>
+struct Literal {
+  constexpr Literal(const char (&text)[N]) {  // NOLINT(google-explicit-constructor)
+    for (std::size_t i = 0; i < N; ++i) chars[i] = text[i];
+  }
+  char chars[N]{};
+};
+
 }  // namespace zellik::py

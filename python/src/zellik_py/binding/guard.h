@@ -64,4 +64,18 @@ PyObject* guard(Body&& body) noexcept {
   return guard<PyObject*>(nullptr, [&]() -> PyObject* { return body().release(); });
 }
 
+// Releases the interpreter lock for its lifetime; takes it back on every way
+// out, an exception from the engine included. Nothing inside may touch a
+// Python object.
+class WithoutInterpreterLock {
+ public:
+  WithoutInterpreterLock() : state_(PyEval_SaveThread()) {}
+  WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
+  WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
+  ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
+
+ private:
+  PyThreadState* state_;
+};
+
 }  // namespace zellik::py

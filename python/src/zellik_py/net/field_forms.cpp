@@ -69,6 +69,14 @@ void read(DictReader& d, const char* key, RequestCreatedSource& out) {
   raise_field(d.path_of(key), "unknown request source '" + text + "'");
 }
 
+void read_arg(PyObject* obj, const char*, std::string& id_text) { id_text = identifier_text(obj); }
+void read_arg(PyObject* obj, const char*, std::optional<std::string>& id_text) {
+  id_text = identifier_text(obj);
+}
+void read_arg(PyObject* obj, const char* arg, Name& out) { out = to_name_arg(obj, arg); }
+void read_arg(PyObject* obj, const char* arg, SalvoText& out) { out = salvo_arg(obj, arg); }
+void read_arg(PyObject* obj, const char* arg, PacketLocation& out) { out = location_arg(obj, arg); }
+
 std::string repr(const Ulid& id) { return single_quoted(id.to_string()); }
 std::string repr(const std::string& id_text) { return single_quoted(id_text); }
 std::string repr(const Name& name) { return quoted(name.view()); }

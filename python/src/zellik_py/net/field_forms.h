@@ -62,6 +62,16 @@ void read(DictReader& d, const char* key, std::uint64_t& out);
 void read(DictReader& d, const char* key, std::vector<Name>& out);
 void read(DictReader& d, const char* key, RequestCreatedSource& out);
 
+// Reads the argument `arg` of a NetAction constructor into `out`: an id as
+// the text it stands for, unchecked (identifiers.h); a name as str, a salvo
+// or location as an object of its class, TypeError naming the argument
+// otherwise.
+void read_arg(PyObject* obj, const char* arg, std::string& id_text);
+void read_arg(PyObject* obj, const char* arg, std::optional<std::string>& id_text);
+void read_arg(PyObject* obj, const char* arg, Name& out);
+void read_arg(PyObject* obj, const char* arg, SalvoText& out);
+void read_arg(PyObject* obj, const char* arg, PacketLocation& out);
+
 // Ids single-quoted, names double-quoted, a salvo as "...".
 std::string repr(const Ulid& id);
 std::string repr(const std::string& id_text);

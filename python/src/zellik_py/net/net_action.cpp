@@ -14,6 +14,7 @@
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/pickling.h"
+#include "zellik_py/net/action_value.h"
 #include "zellik_py/net/field_forms.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
@@ -22,84 +23,6 @@
 
 namespace zellik::py {
 namespace {
-
-// ---------------------------------------------------------------------------
-// Value: a StoredAction (Box<StoredAction>). It mirrors the engine's action,
-// alternative for alternative and field for field (net_action.h lists them),
-// but keeps packet and epoch ids as the text the caller gave and a salvo as
-// given; they are parsed only when the action reaches the engine.
-
-template <class T>
-struct StoredAs : std::type_identity<T> {};
-template <>
-struct StoredAs<Ulid> : std::type_identity<std::string> {};
-template <>
-struct StoredAs<std::optional<Ulid>> : std::type_identity<std::optional<std::string>> {};
-template <>
-struct StoredAs<Salvo> : std::type_identity<SalvoText> {};
-
-template <class A, class List = std::remove_const_t<decltype(kFields<A>)>>
-struct Stored;
-template <class A, class... F>
-struct Stored<A, std::tuple<F...>> {
-  using Engine = A;
-  std::tuple<typename StoredAs<typename F::Type>::type...> values;
-};
-
-template <class V>
-struct StoredVariant;
-template <class... A>
-struct StoredVariant<std::variant<A...>> {
-  using type = std::variant<Stored<A>...>;
-};
-using StoredAction = StoredVariant<NetAction>::type;
-
-// Calls f(name, stored value) for every field of a stored action, in the
-// order of its list.
-template <class S, class F>
-void each_field(S& stored, F&& f) {
-  using A = typename std::remove_const_t<S>::Engine;
-  [&]<std::size_t... I>(std::index_sequence<I...>) {
-    (f(std::get<I>(kFields<A>).name, std::get<I>(stored.values)), ...);
-  }
-  (std::make_index_sequence<kFieldCount<A>>{});
-}
-
-// Calls f(value) for every field the caller gave (an optional one left out
-// is skipped).
-template <class S, class F>
-void each_given(const S& stored, F&& f) {
-  each_field(stored, [&](const char*, const auto& value) {
-    if constexpr (requires { value.has_value(); }) {
-      if (value) f(*value);
-    } else {
-      f(value);
-    }
-  });
-}
-
-Ulid resolved(const std::string& id_text) { return parse_identifier(id_text); }
-std::optional<Ulid> resolved(const std::optional<std::string>& id_text) {
-  if (!id_text) return std::nullopt;
-  return parse_identifier(*id_text);
-}
-Salvo resolved(const SalvoText& salvo) { return salvo.resolve(); }
-template <class T>
-const T& resolved(const T& value) {
-  return value;
-}
-
-// The engine's action. Every id is parsed here: ValueError for the first
-// malformed one.
-template <class A>
-NetAction resolve(const Stored<A>& stored) {
-  A out{};
-  [&]<std::size_t... I>(std::index_sequence<I...>) {
-    ((out.*std::get<I>(kFields<A>).member = resolved(std::get<I>(stored.values))), ...);
-  }
-  (std::make_index_sequence<kFieldCount<A>>{});
-  return out;
-}
 
 // An action pickles as the static constructor that made it, ids as given.
 PyObject* action_reduce(PyObject* self, PyObject*) {
@@ -137,14 +60,6 @@ Ref action_to_py(StoredAction a) { return box<StoredAction>(std::move(a)); }
 // Lifetime: the static constructors, one per action, taking its fields by
 // name. Ids are stored unchecked, names must be str.
 
-void read_arg(PyObject* obj, const char*, std::string& id_text) { id_text = identifier_text(obj); }
-void read_arg(PyObject* obj, const char*, std::optional<std::string>& id_text) {
-  id_text = identifier_text(obj);
-}
-void read_arg(PyObject* obj, const char* arg, Name& out) { out = to_name_arg(obj, arg); }
-void read_arg(PyObject* obj, const char* arg, SalvoText& out) { out = salvo_arg(obj, arg); }
-void read_arg(PyObject* obj, const char* arg, PacketLocation& out) { out = location_arg(obj, arg); }
-
 template <class T>
 constexpr bool kOptional = false;
 template <class T>
@@ -153,7 +68,7 @@ constexpr bool kOptional<std::optional<T>> = true;
 template <class A>
 PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
-    Stored<A> stored;
+    ActionArgs<A> stored;
     if constexpr (kFieldCount<A> == 0) {
       parse_none(A::kConstructor.data(), nargs, kwnames);
     } else {
@@ -168,7 +83,7 @@ PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
       auto a = parse_fast(A::kConstructor.data(), kNames, kRequired, args, nargs, kwnames);
       std::size_t i = 0;
       each_field(stored, [&](const char* name, auto& value) {
-        if (a.has(i)) read_arg(a[i], name, value);
+        if (a.has(i)) fields::read_arg(a[i], name, value);
         ++i;
       });
     }

@@ -109,20 +109,11 @@ Ref timestamp_of(const EventValue& e) {
   return visit_event(e, [](const auto& ev) { return to_py_i64(ev.timestamp); });
 }
 
-// A field's name as a template argument.
-template <std::size_t N>
-struct FieldName {
-  constexpr FieldName(const char (&name)[N]) {  // NOLINT(google-explicit-constructor)
-    for (std::size_t i = 0; i < N; ++i) text[i] = name[i];
-  }
-  char text[N]{};
-};
-
 // The field named kName of an event, or None when its kind has no such field
 // (found at compile time in the kind's field list).
-template <FieldName kName, class E>
+template <Literal kName, class E>
 Ref field_object(const E& ev) {
-  constexpr int kIndex = field_index<E>(kName.text);
+  constexpr int kIndex = field_index<E>(kName.chars);
   if constexpr (kIndex >= 0) {
     return fields::object(ev.*std::get<kIndex>(kFields<E>).member);
   } else {
@@ -130,7 +121,7 @@ Ref field_object(const E& ev) {
   }
 }
 
-template <FieldName kName>
+template <Literal kName>
 Ref field_of(const EventValue& e) {
   return visit_event(e, [](const auto& ev) { return field_object<kName>(ev); });
 }

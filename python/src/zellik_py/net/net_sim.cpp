@@ -118,20 +118,6 @@ constexpr std::size_t kChunkSteps = 4096;
 constexpr auto kChunkTime = std::chrono::milliseconds(2);
 constexpr std::size_t kChunkEvents = 4096;
 
-// Releases the interpreter lock for its lifetime; takes it back on every way
-// out, an exception from the engine included. Nothing inside may touch a
-// Python object.
-class WithoutInterpreterLock {
- public:
-  WithoutInterpreterLock() : state_(PyEval_SaveThread()) {}
-  WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
-  WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
-  ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
-
- private:
-  PyThreadState* state_;
-};
-
 // Gives the exception a signal handler raised (KeyboardInterrupt, usually)
 // the events of the steps that completed, as its `events` attribute, so that
 // the caller still knows what changed.
@@ -173,28 +159,22 @@ PyObject* run_until_blocked(PyObject* self, PyObject*) {
   });
 }
 
-PyObject* is_blocked(PyObject* self, PyObject*) {
+// --- Queries: each holds the net shared while it reads -----------------------
+
+template <Ref (*kRead)(const NetSim&)>
+PyObject* query(PyObject* self, PyObject*) {
   return guard([&] {
     Hold hold(value_of(self), Use::Shared);
-    return to_py_bool(hold.net().is_blocked());
+    return kRead(hold.net());
   });
 }
 
-PyObject* get_packet(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+template <Literal kMethod, Literal kArg, Ref (*kRead)(const NetSim&, PyObject*)>
+PyObject* query(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast("get_packet", std::array{"packet_id"}, 1, args, nargs, kwnames);
+    auto a = parse_fast(kMethod.chars, std::array{+kArg.chars}, 1, args, nargs, kwnames);
     Hold hold(value_of(self), Use::Shared);
-    const FoundPacket packet = hold.net().get_packet(identifier_arg(a[0]));
-    return packet != nullptr ? packet_to_py(*packet) : none();
-  });
-}
-
-PyObject* get_epoch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("get_epoch", std::array{"epoch_id"}, 1, args, nargs, kwnames);
-    Hold hold(value_of(self), Use::Shared);
-    const Epoch* epoch = hold.net().get_epoch(identifier_arg(a[0]));
-    return epoch != nullptr ? epoch_to_py(*epoch) : none();
+    return kRead(hold.net(), a[0]);
   });
 }
 
@@ -203,51 +183,27 @@ Ref ulid_list(const std::vector<Ulid>& ids) {
   return list_of(ids, [&](const Ulid& id) { return ulids.make(id); });
 }
 
-PyObject* get_startable_epochs(PyObject* self, PyObject*) {
-  return guard([&] {
-    Hold hold(value_of(self), Use::Shared);
-    return ulid_list(hold.net().get_startable_epochs());
-  });
+Ref is_blocked(const NetSim& net) { return to_py_bool(net.is_blocked()); }
+Ref get_startable_epochs(const NetSim& net) { return ulid_list(net.get_startable_epochs()); }
+Ref packets(const NetSim& net) { return list_of(list_packets(net), packet_to_py); }
+Ref epochs(const NetSim& net) { return list_of(list_epochs(net), epoch_to_py); }
+Ref dot(const NetSim& net) { return to_py(to_dot(net)); }
+Ref get_packet(const NetSim& net, PyObject* id) {
+  const FoundPacket packet = net.get_packet(identifier_arg(id));
+  return packet != nullptr ? packet_to_py(*packet) : none();
+}
+Ref get_epoch(const NetSim& net, PyObject* id) {
+  const Epoch* epoch = net.get_epoch(identifier_arg(id));
+  return epoch != nullptr ? epoch_to_py(*epoch) : none();
+}
+Ref get_packets_at_location(const NetSim& net, PyObject* location) {
+  return ulid_list(net.get_packets_at_location(location_arg(location, "location")));
+}
+Ref packet_count_at(const NetSim& net, PyObject* location) {
+  return to_py_u64(net.packet_count_at(location_arg(location, "location")));
 }
 
-PyObject* get_packets_at_location(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("get_packets_at_location", std::array{"location"}, 1, args, nargs, kwnames);
-    Hold hold(value_of(self), Use::Shared);
-    return ulid_list(hold.net().get_packets_at_location(location_arg(a[0], "location")));
-  });
-}
-
-PyObject* packet_count_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("packet_count_at", std::array{"location"}, 1, args, nargs, kwnames);
-    Hold hold(value_of(self), Use::Shared);
-    return to_py_u64(hold.net().packet_count_at(location_arg(a[0], "location")));
-  });
-}
-
-PyObject* packets(PyObject* self, PyObject*) {
-  return guard([&] {
-    Hold hold(value_of(self), Use::Shared);
-    return list_of(list_packets(hold.net()), packet_to_py);
-  });
-}
-
-PyObject* epochs(PyObject* self, PyObject*) {
-  return guard([&] {
-    Hold hold(value_of(self), Use::Shared);
-    return list_of(list_epochs(hold.net()), epoch_to_py);
-  });
-}
-
-PyObject* to_dot_method(PyObject* self, PyObject*) {
-  return guard([&] {
-    Hold hold(value_of(self), Use::Shared);
-    return to_py(to_dot(hold.net()));
-  });
-}
+// --- Undo ----------------------------------------------------------------------
 
 // Every argument is converted before the engine is called: a wrong one
 // leaves the net untouched.
@@ -358,17 +314,19 @@ PyMethodDef g_methods[] = {
      "    whether any packets were moved."},
     {"run_until_blocked", as_method(&run_until_blocked), METH_NOARGS,
      "run_until_blocked($self)\n--\n\nRun the network until blocked, returning all events."},
-    {"is_blocked", as_method(&is_blocked), METH_NOARGS,
+    {"is_blocked", as_method(&query<is_blocked>), METH_NOARGS,
      "is_blocked($self)\n--\n\nCheck if the network is blocked (no progress can be made)."},
-    {"get_packet", as_method(&get_packet), kFastMethod,
+    {"get_packet", as_method(&query<"get_packet", "packet_id", get_packet>), kFastMethod,
      "get_packet($self, packet_id)\n--\n\nGet a packet by ID."},
-    {"get_epoch", as_method(&get_epoch), kFastMethod,
+    {"get_epoch", as_method(&query<"get_epoch", "epoch_id", get_epoch>), kFastMethod,
      "get_epoch($self, epoch_id)\n--\n\nGet an epoch by ID."},
-    {"get_startable_epochs", as_method(&get_startable_epochs), METH_NOARGS,
+    {"get_startable_epochs", as_method(&query<get_startable_epochs>), METH_NOARGS,
      "get_startable_epochs($self)\n--\n\nGet all startable epoch IDs."},
-    {"get_packets_at_location", as_method(&get_packets_at_location), kFastMethod,
+    {"get_packets_at_location",
+     as_method(&query<"get_packets_at_location", "location", get_packets_at_location>), kFastMethod,
      "get_packets_at_location($self, location)\n--\n\nGet all packet IDs at a location."},
-    {"packet_count_at", as_method(&packet_count_at), kFastMethod,
+    {"packet_count_at", as_method(&query<"packet_count_at", "location", packet_count_at>),
+     kFastMethod,
      "packet_count_at($self, location)\n--\n\nGet the number of packets at a location."},
     {"undo_action", as_method(&undo_action), kFastMethod,
      "undo_action($self, action, events)\n--\n\nUndo a previously executed action.\n\n"
@@ -390,11 +348,11 @@ PyMethodDef g_methods[] = {
      "packet, epoch and request. The two nets share nothing that changes."},
     {"__deepcopy__", as_method(&deepcopy_net), kFastMethod,
      "__deepcopy__($self, memo)\n--\n\nFork the net, as __copy__ does."},
-    {"packets", as_method(&packets), METH_NOARGS,
+    {"packets", as_method(&query<packets>), METH_NOARGS,
      "packets($self)\n--\n\nGet every packet of the network, wherever it is, ordered by ID."},
-    {"epochs", as_method(&epochs), METH_NOARGS,
+    {"epochs", as_method(&query<epochs>), METH_NOARGS,
      "epochs($self)\n--\n\nGet every startable or running epoch, ordered by ID."},
-    {"to_dot", as_method(&to_dot_method), METH_NOARGS,
+    {"to_dot", as_method(&query<dot>), METH_NOARGS,
      "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text with the live state: packets on\n"
      "edges and at ports (full input ports marked), startable and running epochs per node."},
     {nullptr, nullptr, 0, nullptr},
