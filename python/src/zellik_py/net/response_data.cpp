@@ -1,8 +1,10 @@
 // NetActionResponseData: the data of a successful action, and its seven
 // variant classes, reachable as class attributes of the base.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -26,48 +28,20 @@ namespace {
 
 using Data = NetActionResponseData;
 
-// The class attribute of the base and the class name of each variant, by
-// the engine type it holds; a type without them fails the build.
+// The class attribute of the base is the engine's kind name; the class is
+// named after both.
 template <class T>
-struct VariantName;
-template <>
-struct VariantName<response::StepResult> {
-  static constexpr const char* kAttribute = "StepResult";
-  static constexpr const char* kClass = "NetActionResponseData_StepResult";
+struct VariantName {
+  static constexpr const char* kAttribute = T::kKind.data();
+  static constexpr auto kClassText = [] {
+    constexpr std::string_view kBase = "NetActionResponseData_";
+    std::array<char, kBase.size() + T::kKind.size() + 1> text{};
+    std::copy(kBase.begin(), kBase.end(), text.begin());
+    std::copy(T::kKind.begin(), T::kKind.end(), text.begin() + kBase.size());
+    return text;
+  }();
+  static constexpr const char* kClass = kClassText.data();
 };
-template <>
-struct VariantName<response::Packet> {
-  static constexpr const char* kAttribute = "Packet";
-  static constexpr const char* kClass = "NetActionResponseData_Packet";
-};
-template <>
-struct VariantName<response::CreatedEpoch> {
-  static constexpr const char* kAttribute = "CreatedEpoch";
-  static constexpr const char* kClass = "NetActionResponseData_CreatedEpoch";
-};
-template <>
-struct VariantName<response::StartedEpoch> {
-  static constexpr const char* kAttribute = "StartedEpoch";
-  static constexpr const char* kClass = "NetActionResponseData_StartedEpoch";
-};
-template <>
-struct VariantName<response::FinishedEpoch> {
-  static constexpr const char* kAttribute = "FinishedEpoch";
-  static constexpr const char* kClass = "NetActionResponseData_FinishedEpoch";
-};
-template <>
-struct VariantName<response::CancelledEpoch> {
-  static constexpr const char* kAttribute = "CancelledEpoch";
-  static constexpr const char* kClass = "NetActionResponseData_CancelledEpoch";
-};
-template <>
-struct VariantName<response::Empty> {
-  static constexpr const char* kAttribute = "Empty";
-  static constexpr const char* kClass = "NetActionResponseData_Empty";
-};
-static_assert(every_alternative<Data>([](auto t) {
-  return VariantName<typename decltype(t)::type>::kAttribute != nullptr;
-}));
 
 // One variant class.
 struct VariantClass {
