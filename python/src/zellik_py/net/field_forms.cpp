@@ -8,7 +8,10 @@
 
 namespace zellik::py::fields {
 
+Ref object(bool b) { return to_py_bool(b); }
 Ref object(const Ulid& id) { return id_to_py(id); }
+Ref object(const std::vector<Ulid>& ids) { return list_of(ids, id_to_py); }
+Ref object(const Epoch& epoch) { return epoch_to_py(epoch); }
 Ref object(const std::string& id_text) { return to_py(id_text); }
 Ref object(const Name& name) { return to_py(name); }
 Ref object(const PacketLocation& location) { return location_to_py(location); }
@@ -20,7 +23,10 @@ Ref object(const std::vector<Name>& names) {
 }
 Ref object(RequestCreatedSource source) { return to_py(request_source_name(source)); }
 
+Ref dict_value(bool b) { return to_py_bool(b); }
 Ref dict_value(const Ulid& id) { return id_to_py(id); }
+Ref dict_value(const std::vector<Ulid>& ids) { return object(ids); }
+Ref dict_value(const Epoch& epoch) { return epoch_to_dict(epoch); }
 Ref dict_value(const std::string& id_text) { return to_py(id_text); }
 Ref dict_value(const std::optional<std::string>& id_text) {
   return id_text ? to_py(*id_text) : none();
@@ -77,7 +83,26 @@ void read_arg(PyObject* obj, const char* arg, Name& out) { out = to_name_arg(obj
 void read_arg(PyObject* obj, const char* arg, SalvoText& out) { out = salvo_arg(obj, arg); }
 void read_arg(PyObject* obj, const char* arg, PacketLocation& out) { out = location_arg(obj, arg); }
 
+void read_arg(PyObject* obj, const char* arg, bool& out) { out = to_bool_arg(obj, arg); }
+void read_arg(PyObject* obj, const char* arg, Ulid& out) {
+  check_identifier_type(obj, arg);
+  out = identifier_arg(obj);
+}
+void read_arg(PyObject* obj, const char* arg, std::vector<Ulid>& out) {
+  const std::vector<Ref> ids = sequence_items(obj, arg);
+  for (const Ref& id : ids) check_identifier_type(id.get(), arg);
+  for (const Ref& id : ids) out.push_back(identifier_arg(id.get()));
+}
+void read_arg(PyObject* obj, const char* arg, Epoch& out) { out = epoch_arg(obj, arg); }
+
+std::string repr(bool b) { return b ? "True" : "False"; }
 std::string repr(const Ulid& id) { return single_quoted(id.to_string()); }
+std::string repr(const std::vector<Ulid>& ids) {
+  std::string text;
+  for (const Ulid& id : ids) text += (text.empty() ? "" : ", ") + repr(id);
+  return "[" + text + "]";
+}
+std::string repr(const Epoch& epoch) { return epoch_repr(epoch); }
 std::string repr(const std::string& id_text) { return single_quoted(id_text); }
 std::string repr(const Name& name) { return quoted(name.view()); }
 std::string repr(const PacketLocation& location) { return location_repr(location); }

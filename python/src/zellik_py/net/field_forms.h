@@ -29,7 +29,10 @@
 
 namespace zellik::py::fields {
 
+Ref object(bool b);
 Ref object(const Ulid& id);
+Ref object(const std::vector<Ulid>& ids);
+Ref object(const Epoch& epoch);
 Ref object(const std::string& id_text);
 Ref object(const Name& name);
 Ref object(const PacketLocation& location);
@@ -39,7 +42,10 @@ Ref object(std::uint64_t n);
 Ref object(const std::vector<Name>& names);
 Ref object(RequestCreatedSource source);
 
+Ref dict_value(bool b);
 Ref dict_value(const Ulid& id);
+Ref dict_value(const std::vector<Ulid>& ids);
+Ref dict_value(const Epoch& epoch);
 Ref dict_value(const std::string& id_text);
 Ref dict_value(const std::optional<std::string>& id_text);
 Ref dict_value(const Name& name);
@@ -71,9 +77,17 @@ void read_arg(PyObject* obj, const char* arg, std::optional<std::string>& id_tex
 void read_arg(PyObject* obj, const char* arg, Name& out);
 void read_arg(PyObject* obj, const char* arg, SalvoText& out);
 void read_arg(PyObject* obj, const char* arg, PacketLocation& out);
+// And of a response data class: ids checked to be str or ulid.ULID first.
+void read_arg(PyObject* obj, const char* arg, bool& out);
+void read_arg(PyObject* obj, const char* arg, Ulid& out);
+void read_arg(PyObject* obj, const char* arg, std::vector<Ulid>& out);
+void read_arg(PyObject* obj, const char* arg, Epoch& out);
 
 // Ids single-quoted, names double-quoted, a salvo as "...".
+std::string repr(bool b);
 std::string repr(const Ulid& id);
+std::string repr(const std::vector<Ulid>& ids);
+std::string repr(const Epoch& epoch);
 std::string repr(const std::string& id_text);
 std::string repr(const Name& name);
 std::string repr(const PacketLocation& location);

@@ -13,6 +13,7 @@
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/pickling.h"
+#include "zellik_py/net/field_forms.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -54,110 +55,76 @@ struct VariantClass {
   std::vector<const char*> match_args;
 };
 
-template <class T>
-VariantClass variant_class(const char* doc, newfunc construct, PyGetSetDef* getters,
-                           std::vector<const char*> match_args) {
-  return {index_of_v<T, Data>,
-          VariantName<T>::kAttribute,
-          VariantName<T>::kClass,
-          doc,
-          construct,
-          getters,
-          std::move(match_args)};
-}
-
 // The class of each alternative, by its index in Data; set when defined.
 std::array<PyTypeObject*, std::variant_size_v<Data>> g_classes{};
 
 // ---------------------------------------------------------------------------
-// Lifetime: each variant class has its own constructor.
+// Lifetime: each variant class is called with its fields, in list order.
 
 Ref make(PyTypeObject* type, Data data) { return box_as<Data>(type, std::move(data)); }
 
-PyObject* step_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard([&] {
-    auto a = parse_tuple(VariantName<response::StepResult>::kClass, std::array{"made_progress"}, 1,
-                         args, kwargs);
-    return make(type, response::StepResult{to_bool_arg(a[0], "made_progress")});
-  });
-}
-
-PyObject* packet_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard([&] {
-    auto a = parse_tuple(VariantName<response::Packet>::kClass, std::array{"packet_id"}, 1, args,
-                         kwargs);
-    check_identifier_type(a[0], "packet_id");
-    return make(type, response::Packet{identifier_arg(a[0])});
-  });
-}
-
-// CreatedEpoch, StartedEpoch and FinishedEpoch: the epoch alone.
 template <class T>
-PyObject* epoch_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&] {
-    auto a = parse_tuple(VariantName<T>::kClass, std::array{"epoch"}, 1, args, kwargs);
-    return make(type, T{epoch_arg(a[0], "epoch")});
-  });
-}
-
-PyObject* cancelled_epoch_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard([&] {
-    auto a = parse_tuple(VariantName<response::CancelledEpoch>::kClass,
-                         std::array{"epoch", "destroyed_packets"}, 2, args, kwargs);
-    response::CancelledEpoch data{epoch_arg(a[0], "epoch"), {}};
-    const std::vector<Ref> ids = sequence_items(a[1], "destroyed_packets");
-    for (const Ref& id : ids) check_identifier_type(id.get(), "destroyed_packets");
-    for (const Ref& id : ids) data.destroyed_packets.push_back(identifier_arg(id.get()));
+    static constexpr auto kNames = std::apply(
+        [](const auto&... fd) { return std::array<const char*, kFieldCount<T>>{fd.name...}; },
+        kFields<T>);
+    auto a = parse_tuple(VariantName<T>::kClass, kNames, kFieldCount<T>, args, kwargs);
+    T data{};
+    std::size_t i = 0;
+    for_each_field(data,
+                   [&](const char* name, auto& value) { fields::read_arg(a[i++], name, value); });
     return make(type, std::move(data));
   });
 }
 
-PyObject* empty_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+// ---------------------------------------------------------------------------
+// Getters: a variant's fields, by their position in its list (the closure).
+
+PyObject* field_getter(PyObject* self, void* closure) {
   return guard([&] {
-    parse_tuple(VariantName<response::Empty>::kClass, std::array<const char*, 0>{}, 0, args,
-                kwargs);
-    return make(type, response::Empty{});
+    const auto wanted = reinterpret_cast<std::uintptr_t>(closure);
+    Ref out;
+    std::visit(
+        [&](const auto& alt) {
+          std::uintptr_t i = 0;
+          for_each_field(alt, [&](const char*, const auto& value) {
+            if (i++ == wanted) out = fields::object(value);
+          });
+        },
+        unbox<Data>(self));
+    return out;
   });
 }
 
-// ---------------------------------------------------------------------------
-// Getters
-
-Ref made_progress_of(const Data& d) {
-  return to_py_bool(std::get<response::StepResult>(d).made_progress);
-}
-Ref packet_id_of(const Data& d) { return id_to_py(std::get<response::Packet>(d).packet_id); }
-Ref epoch_of(const Data& d) {
-  return std::visit(
-      [](const auto& alt) {
-        if constexpr (requires { alt.epoch; }) return epoch_to_py(alt.epoch);
-        else return none();
+// The getter table of T: one getter per listed field.
+template <class T>
+PyGetSetDef* getters_of() {
+  static auto table = std::apply(
+      [](const auto&... fd) {
+        std::uintptr_t i = 0;
+        return std::array<PyGetSetDef, kFieldCount<T> + 1>{
+            PyGetSetDef{fd.name, &field_getter, nullptr, nullptr, reinterpret_cast<void*>(i++)}...,
+            PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
       },
-      d);
-}
-Ref destroyed_packets_of(const Data& d) {
-  return list_of(std::get<response::CancelledEpoch>(d).destroyed_packets, id_to_py);
+      kFields<T>);
+  return table.data();
 }
 
 // ---------------------------------------------------------------------------
 // Methods: the plain-dict form, {"kind": the variant's attribute name, then
 // its properties}, shared by every variant class through the base.
 
-Ref to_dict(const Data& d) {
+Ref to_dict(const Data& data) {
   DictWriter out;
-  out.set("kind",
-          to_py(std::visit([]<class T>(const T&) { return VariantName<T>::kAttribute; }, d)));
   std::visit(
-      [&out](const auto& alt) {
-        if constexpr (requires { alt.made_progress; })
-          out.set("made_progress", to_py_bool(alt.made_progress));
-        if constexpr (requires { alt.packet_id; }) out.set("packet_id", id_to_py(alt.packet_id));
-        if constexpr (requires { alt.epoch; }) out.set("epoch", epoch_to_dict(alt.epoch));
-        if constexpr (requires { alt.destroyed_packets; }) {
-          out.set("destroyed_packets", list_of(alt.destroyed_packets, id_to_py));
-        }
+      [&out]<class T>(const T& alt) {
+        out.set("kind", to_py(T::kKind));
+        for_each_field(alt, [&out](const char* key, const auto& value) {
+          out.set(key, fields::dict_value(value));
+        });
       },
-      d);
+      data);
   return out.done();
 }
 
@@ -170,47 +137,33 @@ PyMethodDef g_methods[] = {
 // ---------------------------------------------------------------------------
 // Slot table and type
 
-PyGetSetDef g_step_result_getters[] = {
-    {"made_progress", value_getter<Data, made_progress_of>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-PyGetSetDef g_packet_getters[] = {
-    {"packet_id", value_getter<Data, packet_id_of>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-PyGetSetDef g_epoch_getters[] = {
-    {"epoch", value_getter<Data, epoch_of>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-PyGetSetDef g_cancelled_epoch_getters[] = {
-    {"epoch", value_getter<Data, epoch_of>, nullptr, nullptr, nullptr},
-    {"destroyed_packets", value_getter<Data, destroyed_packets_of>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+// The variant class of T, its constructor, getters and match arguments made
+// from its field list.
+template <class T>
+VariantClass variant_class(const char* doc) {
+  std::vector<const char*> match_args;
+  std::apply([&](const auto&... fd) { (match_args.push_back(fd.name), ...); }, kFields<T>);
+  return {
+      index_of_v<T, Data>, VariantName<T>::kAttribute, VariantName<T>::kClass, doc, &construct<T>,
+      getters_of<T>(),     std::move(match_args)};
+}
 
 const std::vector<VariantClass> g_variants = {
     variant_class<response::StepResult>(
-        "NetActionResponseData_StepResult(made_progress)\n--\n\nThe result of a run step.",
-        &step_result_new, g_step_result_getters, {"made_progress"}),
+        "NetActionResponseData_StepResult(made_progress)\n--\n\nThe result of a run step."),
     variant_class<response::Packet>(
-        "NetActionResponseData_Packet(packet_id)\n--\n\nThe id of the packet that was created.",
-        &packet_new, g_packet_getters, {"packet_id"}),
+        "NetActionResponseData_Packet(packet_id)\n--\n\nThe id of the packet that was created."),
     variant_class<response::CreatedEpoch>(
-        "NetActionResponseData_CreatedEpoch(epoch)\n--\n\nThe epoch that was created.",
-        &epoch_new<response::CreatedEpoch>, g_epoch_getters, {"epoch"}),
+        "NetActionResponseData_CreatedEpoch(epoch)\n--\n\nThe epoch that was created."),
     variant_class<response::StartedEpoch>(
-        "NetActionResponseData_StartedEpoch(epoch)\n--\n\nThe epoch that was started.",
-        &epoch_new<response::StartedEpoch>, g_epoch_getters, {"epoch"}),
+        "NetActionResponseData_StartedEpoch(epoch)\n--\n\nThe epoch that was started."),
     variant_class<response::FinishedEpoch>(
-        "NetActionResponseData_FinishedEpoch(epoch)\n--\n\nThe epoch that was finished.",
-        &epoch_new<response::FinishedEpoch>, g_epoch_getters, {"epoch"}),
+        "NetActionResponseData_FinishedEpoch(epoch)\n--\n\nThe epoch that was finished."),
     variant_class<response::CancelledEpoch>(
         "NetActionResponseData_CancelledEpoch(epoch, destroyed_packets)\n--\n\n"
-        "The epoch that was cancelled and the ids of the packets destroyed with it.",
-        &cancelled_epoch_new, g_cancelled_epoch_getters, {"epoch", "destroyed_packets"}),
+        "The epoch that was cancelled and the ids of the packets destroyed with it."),
     variant_class<response::Empty>(
-        "NetActionResponseData_Empty()\n--\n\nAn action with no result data.", &empty_new, nullptr,
-        {}),
+        "NetActionResponseData_Empty()\n--\n\nAn action with no result data."),
 };
 
 // The variant class of the alternative `data` holds.
@@ -235,29 +188,16 @@ PyObject* variant_reduce(PyObject* self, PyObject*) {
 
 // "NetActionResponseData.{Variant}(field=value, ...)", the fields in
 // constructor order, epochs and ids as the other reprs show them.
-std::string ids_repr(const std::vector<Ulid>& ids) {
-  std::string out = "[";
-  for (const Ulid& id : ids) out += (out.size() > 1 ? ", " : "") + single_quoted(id.to_string());
-  return out + "]";
-}
-
-std::string fields_repr(const response::StepResult& d) {
-  return std::string("made_progress=") + (d.made_progress ? "True" : "False");
-}
-std::string fields_repr(const response::Packet& d) {
-  return "packet_id=" + single_quoted(d.packet_id.to_string());
-}
-std::string fields_repr(const response::CreatedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
-std::string fields_repr(const response::StartedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
-std::string fields_repr(const response::FinishedEpoch& d) { return "epoch=" + epoch_repr(d.epoch); }
-std::string fields_repr(const response::CancelledEpoch& d) {
-  return "epoch=" + epoch_repr(d.epoch) + ", destroyed_packets=" + ids_repr(d.destroyed_packets);
-}
-std::string fields_repr(const response::Empty&) { return ""; }
-
 std::string variant_repr(const Data& data) {
-  return std::string("NetActionResponseData.") + variant_of(data).attribute + "(" +
-         std::visit([](const auto& alt) { return fields_repr(alt); }, data) + ")";
+  return std::visit(
+      []<class T>(const T& alt) {
+        std::string args;
+        for_each_field(alt, [&](const char* name, const auto& value) {
+          args += (args.empty() ? "" : ", ") + std::string(name) + "=" + fields::repr(value);
+        });
+        return "NetActionResponseData." + std::string(T::kKind) + "(" + args + ")";
+      },
+      data);
 }
 
 // Defines one variant class as a subclass of `base` and hangs it on the base
