@@ -16,7 +16,9 @@ namespace zellik {
 // The actions that change a net, one struct per variant, in variant order:
 // its kind name and its constructor's name as the system shows them, then
 // its arguments (listed once more, by name, below). To add an action: its
-// struct, its list, its place in NetAction, its case in NetSim::do_action.
+// struct, its list, its place in NetAction, its case in NetSim::do_action
+// (net_sim.cpp); undo works from the events it makes. Its Python
+// constructor, repr, pickle and plain dict follow from the list.
 namespace action {
 
 struct RunStep {

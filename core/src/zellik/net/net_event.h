@@ -147,9 +147,9 @@ using EventList = std::vector<NetEvent>;
 // --- One field list per event ------------------------------------------------
 // fields_of names every field of an event after its timestamp, with its
 // member, in the order of the byte form, the plain dict and the repr; each
-// of those walks it with for_each_field. To add an event: its struct above,
-// its kind name, its list here, its reversal in undo.cpp. A member left out
-// of a list fails the build below.
+// of those walks it with for_each_field. To add an event: its struct above
+// (with its kind name), its list here, its reversal in undo.cpp. A member
+// left out of a list fails the build below.
 namespace event {
 
 constexpr auto fields_of(std::type_identity<PacketCreated>) {

@@ -162,25 +162,6 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
 
 // The unchecked move to the back, shared by the moves below; small enough
 // to be inlined into each.
-inline void NetSim::requeue_back(PacketIndex packet, LocationHandle to) {
-  PacketRecord& record = packets_[packet];
-  locations_.remove(record.location, record.slot, renumberer());
-  record.location = to;
-  record.slot = locations_.append(to, packet);
-}
-
-void NetSim::move_packet(PacketIndex packet, LocationHandle to, std::size_t index) {
-  check_queued(packet);
-  if (index == kBack) {
-    requeue_back(packet, to);
-    return;
-  }
-  PacketRecord& record = packets_[packet];
-  locations_.remove(record.location, record.slot, renumberer());
-  record.location = to;
-  record.slot = locations_.insert(to, index, packet, renumberer());
-}
-
 void NetSim::move_head(PacketIndex packet, LocationHandle to) {
   const PacketRecord& record = packets_[packet];
   const LocationQueue& from = locations_.queue(record.location);

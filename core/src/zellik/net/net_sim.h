@@ -362,4 +362,25 @@ class NetSim {
   mutable std::optional<RequestIndex> request_index_;
 };
 
+// The moves undo and the actions make one at a time, inline where they are
+// made.
+inline void NetSim::requeue_back(PacketIndex packet, LocationHandle to) {
+  PacketRecord& record = packets_[packet];
+  locations_.remove(record.location, record.slot, renumberer());
+  record.location = to;
+  record.slot = locations_.append(to, packet);
+}
+
+inline void NetSim::move_packet(PacketIndex packet, LocationHandle to, std::size_t index) {
+  check_queued(packet);
+  if (index == kBack) {
+    requeue_back(packet, to);
+    return;
+  }
+  PacketRecord& record = packets_[packet];
+  locations_.remove(record.location, record.slot, renumberer());
+  record.location = to;
+  record.slot = locations_.insert(to, index, packet, renumberer());
+}
+
 }  // namespace zellik
