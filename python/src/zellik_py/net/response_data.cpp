@@ -79,15 +79,18 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 // ---------------------------------------------------------------------------
-// Getters: a variant's fields, by their position in its list (the closure).
+// Getters: a variant's fields, by their position in its list (the closure
+// points at it).
+
+std::array<std::size_t, 4> g_positions = {0, 1, 2, 3};
 
 PyObject* field_getter(PyObject* self, void* closure) {
   return guard([&] {
-    const auto wanted = reinterpret_cast<std::uintptr_t>(closure);
+    const std::size_t wanted = *static_cast<const std::size_t*>(closure);
     Ref out;
     std::visit(
         [&](const auto& alt) {
-          std::uintptr_t i = 0;
+          std::size_t i = 0;
           for_each_field(alt, [&](const char*, const auto& value) {
             if (i++ == wanted) out = fields::object(value);
           });
@@ -100,11 +103,12 @@ PyObject* field_getter(PyObject* self, void* closure) {
 // The getter table of T: one getter per listed field.
 template <class T>
 PyGetSetDef* getters_of() {
+  static_assert(kFieldCount<T> <= std::tuple_size_v<decltype(g_positions)>);
   static auto table = std::apply(
       [](const auto&... fd) {
-        std::uintptr_t i = 0;
+        std::size_t i = 0;
         return std::array<PyGetSetDef, kFieldCount<T> + 1>{
-            PyGetSetDef{fd.name, &field_getter, nullptr, nullptr, reinterpret_cast<void*>(i++)}...,
+            PyGetSetDef{fd.name, &field_getter, nullptr, nullptr, &g_positions.at(i++)}...,
             PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
       },
       kFields<T>);
