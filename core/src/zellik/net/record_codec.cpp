@@ -53,10 +53,11 @@ static void get(ByteReader& r, MaxSalvos& v);
 template <class T>
 constexpr std::size_t min_bytes() {
   if constexpr (std::is_same_v<T, Ulid>) {
-    return 16;
-  } else if constexpr (std::is_same_v<T, Name> || std::is_same_v<T, std::uint64_t> ||
-                       IsList<T>::value) {
-    return sizeof(std::uint64_t) / (std::is_same_v<T, Name> ? 2 : 1);  // a name: u32 length
+    return kUlidBytes;
+  } else if constexpr (std::is_same_v<T, Name>) {
+    return kMinNameBytes;
+  } else if constexpr (std::is_same_v<T, std::uint64_t> || IsList<T>::value) {
+    return sizeof(std::uint64_t);
   } else if constexpr (IsPair<T>::value) {
     return min_bytes<typename T::first_type>() + min_bytes<typename T::second_type>();
   } else if constexpr (HasFields<T>) {
@@ -172,6 +173,17 @@ void put(ByteWriter& w, const Ulid& id) {
 void get(ByteReader& r, Ulid& id) {
   id.hi = r.u64();
   id.lo = r.u64();
+}
+
+void put_ids(ByteWriter& w, std::span<const Ulid> ids) {
+  w.u64(ids.size());
+  for (const Ulid& id : ids) put(w, id);
+}
+void get_ids(ByteReader& r, std::vector<Ulid>& into, std::uint64_t n) {
+  const char* bytes = r.raw(static_cast<std::size_t>(n) * kUlidBytes);
+  if (bytes == nullptr) return;
+  ByteReader ids(std::string_view(bytes, static_cast<std::size_t>(n) * kUlidBytes));
+  for (std::uint64_t i = 0; i < n; ++i) get(ids, into.emplace_back());
 }
 
 void put(ByteWriter& w, const Name& name) { w.text(name.view()); }

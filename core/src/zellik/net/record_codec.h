@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zellik/base/byte_stream.h"
 #include "zellik/base/name.h"
@@ -21,6 +24,10 @@ namespace zellik {
 // enumeration number out of range), leaving the target in a valid state.
 namespace codec {
 
+// The byte sizes of an id and of the shortest name (its u32 length).
+inline constexpr std::size_t kUlidBytes = 16;
+inline constexpr std::size_t kMinNameBytes = 4;
+
 void put(ByteWriter& w, const Ulid& id);
 void put(ByteWriter& w, const Name& name);
 void put(ByteWriter& w, const PortRef& ref);
@@ -38,6 +45,11 @@ void get(ByteReader& r, PacketLocation& location);
 void get(ByteReader& r, Salvo& salvo);
 void get(ByteReader& r, OrphanedPacketInfo& info);
 void get(ByteReader& r, Epoch& epoch);
+
+// Ids in bulk: put_ids writes a u64 count and the ids; get_ids appends `n`
+// ids (their count read by the caller), taken from the reader in one piece.
+void put_ids(ByteWriter& w, std::span<const Ulid> ids);
+void get_ids(ByteReader& r, std::vector<Ulid>& into, std::uint64_t n);
 
 }  // namespace codec
 

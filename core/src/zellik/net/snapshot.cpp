@@ -44,15 +44,10 @@ namespace {
 constexpr char kMagic[4] = {'Z', 'S', 'N', 'P'};
 constexpr std::size_t kHeaderBytes = 4 + 4 + 8;
 constexpr std::size_t kTrailerBytes = 8;
-constexpr std::size_t kUlidBytes = 16;
-constexpr std::size_t kMinNameBytes = 4;
+using codec::kMinNameBytes;
+using codec::kUlidBytes;
 
 // --- Encoding -------------------------------------------------------------------
-
-void put_ids(ByteWriter& w, std::span<const Ulid> ids) {
-  w.u64(ids.size());
-  for (const Ulid& id : ids) codec::put(w, id);
-}
 
 void put_payload(ByteWriter& w, const NetSim& net) {
   w.u8(net.startup_requests_sent() ? 1 : 0);
@@ -75,14 +70,14 @@ void put_payload(ByteWriter& w, const NetSim& net) {
   }
 
   const std::vector<Ulid> startable = net.get_startable_epochs();
-  put_ids(w, startable);
+  codec::put_ids(w, startable);
 
   const std::size_t count_at = w.size();
   w.u64(0);  // patched below
   std::uint64_t locations = 0;
   net.for_each_occupied_location([&](const PacketLocation& location, std::span<const Ulid> ids) {
     codec::put(w, location);
-    put_ids(w, ids);
+    codec::put_ids(w, ids);
     ++locations;
   });
   w.patch_u64(count_at, locations);
@@ -128,25 +123,16 @@ SnapshotError misfit(const std::string& why) {
 
 std::string node_text(const Name& name) { return "node " + quote_string_literal(name.view()); }
 
-void read_ids(ByteReader& r, std::vector<Ulid>& into, std::uint64_t n) {
-  const char* bytes = r.raw(static_cast<std::size_t>(n) * kUlidBytes);
-  if (bytes == nullptr) return;
-  ByteReader ids(std::string_view(bytes, static_cast<std::size_t>(n) * kUlidBytes));
-  for (std::uint64_t i = 0; i < n; ++i) {
-    Ulid& id = into.emplace_back();
-    id.hi = ids.u64();
-    id.lo = ids.u64();
-  }
+// A u8 that must be 0 or 1; false for anything else.
+bool read_flag(ByteReader& r, bool& out) {
+  const std::uint8_t b = r.u8();
+  out = b == 1;
+  return b <= 1;
 }
 
 // Reads the payload into records; false when it is not well formed.
 bool read_payload(ByteReader& r, DecodedState& s) {
-  const std::uint8_t flag = r.u8();
-  if (flag > 1) return false;
-  s.startup_requests_sent = flag == 1;
-  const std::uint8_t seeded = r.u8();
-  if (seeded > 1) return false;
-  s.ids.seeded = seeded == 1;
+  if (!read_flag(r, s.startup_requests_sent) || !read_flag(r, s.ids.seeded)) return false;
   s.ids.clock_ms = r.u64();
   for (std::uint64_t& word : s.ids.generator) word = r.u64();
 
@@ -162,7 +148,7 @@ bool read_payload(ByteReader& r, DecodedState& s) {
 
   const std::uint64_t startable = r.count(kUlidBytes);
   s.startable.reserve(startable);
-  read_ids(r, s.startable, startable);
+  codec::get_ids(r, s.startable, startable);
 
   const std::uint64_t locations = r.count(1 + 8);
   s.locations.reserve(locations);
@@ -177,7 +163,7 @@ bool read_payload(ByteReader& r, DecodedState& s) {
       s.packet_ids.reserve(s.packet_ids.size() +
                            std::max<std::size_t>(entry.count, r.remaining() / kUlidBytes));
     }
-    read_ids(r, s.packet_ids, entry.count);
+    codec::get_ids(r, s.packet_ids, entry.count);
   }
 
   const std::uint64_t pending = r.count(2 * kMinNameBytes);
@@ -192,8 +178,8 @@ bool read_payload(ByteReader& r, DecodedState& s) {
   for (std::uint64_t i = 0; i < tokens && r.ok(); ++i) {
     Name node_name;
     codec::get(r, node_name);
-    const std::uint8_t value = r.u8();
-    if (value > 1 || !s.tokens.insert_or_assign(std::move(node_name), value == 1).second)
+    bool value = false;
+    if (!read_flag(r, value) || !s.tokens.insert_or_assign(std::move(node_name), value).second)
       return false;
   }
   return r.ok() && r.remaining() == 0;
