@@ -284,20 +284,16 @@ struct Explorer::Impl {
 
   void add_terminal(TerminalKind kind, std::uint32_t state, std::uint64_t depth, Result& result,
                     std::string failure = {}, std::uint16_t failed_label = 0) {
+    Fingerprint key = visited.fingerprint(state);
+    // One failure per state and choice.
+    if (kind == TerminalKind::Failed) key.hi ^= 0x9E3779B97F4A7C15ULL * (failed_label + 1U);
+    if (!terminal_seen.insert(key).second) return;
     TerminalState t;
     t.kind = kind;
-    t.fingerprint = visited.fingerprint(state);
+    t.fingerprint = net->fingerprint();
     t.depth = depth;
     t.packets = net->packet_count();
     t.failure = std::move(failure);
-    if (kind == TerminalKind::Failed) {
-      // One failure per state and choice.
-      Fingerprint f = t.fingerprint;
-      f.hi ^= 0x9E3779B97F4A7C15ULL * (failed_label + 1U);
-      if (!terminal_seen.insert(f).second) return;
-    } else if (!terminal_seen.insert(t.fingerprint).second) {
-      return;
-    }
     result.terminals.push_back(std::move(t));
     terminal_states.push_back(state);
     failed_choices.emplace_back(state, failed_label);
@@ -573,7 +569,7 @@ struct Explorer::Impl {
     saved_stack.swap(stack);
     stack.emplace_back();
     for (const std::uint32_t s : chain) redo(s, visited.label(s), &terminal.run);
-    if (key() != terminal.fingerprint) fail("A run written out does not reach its state");
+    if (key() != visited.fingerprint(state)) fail("A run written out does not reach its state");
     if (terminal.kind == TerminalKind::Failed) {
       std::vector<Choice> choices;
       list_choices(choices);

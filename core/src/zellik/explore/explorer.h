@@ -58,7 +58,7 @@ struct RecordedAction {
 // value. Intentionally copyable.
 struct TerminalState {
   TerminalKind kind = TerminalKind::Clean;
-  Fingerprint fingerprint;
+  Fingerprint fingerprint;  // the net's, as NetSim::fingerprint gives it
   std::uint64_t depth = 0;  // transitions from the start
   std::uint64_t packets = 0;
   // Stuck: where packets wait (Edge and InputPort locations), how many.
