@@ -640,7 +640,10 @@ bool Explorer::run(std::chrono::steady_clock::time_point chunk_end) {
   return done;
 }
 
-void Explorer::cancel() { impl_->cancelled = true; }
+void Explorer::cancel() {
+  impl_->cancelled = true;
+  if (!result_.finished) result_.stopped = StopReason::Cancelled;
+}
 
 Result Explorer::finish() {
   for (std::size_t t = 0; t < result_.terminals.size(); ++t) {
