@@ -19,6 +19,7 @@
 #include "zellik/explore/explorer.h"
 
 #include <algorithm>
+#include <deque>
 #include <random>
 #include <unordered_map>
 #include <unordered_set>
@@ -58,6 +59,44 @@ struct Frame {
 
 const Outcome kConsumeAll{};
 
+// The transitions from the start to the working net's state. Frames popped
+// keep their buffers for the next push, so a transition allocates none of
+// its own. Not copyable.
+class FrameStack {
+ public:
+  FrameStack() = default;
+  FrameStack(const FrameStack&) = delete;
+  FrameStack& operator=(const FrameStack&) = delete;
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  Frame& back() { return frames_[size_ - 1]; }
+  Frame& operator[](std::size_t i) { return frames_[i]; }
+  // A cleared frame on top.
+  Frame& emplace_back() {
+    if (size_ == frames_.size()) frames_.emplace_back();
+    Frame& frame = frames_[size_++];
+    frame.state = 0;
+    frame.done.clear();
+    frame.injection = -1;
+    frame.request = -1;
+    frame.choices.clear();
+    frame.next = 0;
+    frame.applied = 0;
+    frame.listed = false;
+    return frame;
+  }
+  void pop_back() { --size_; }
+  void swap(FrameStack& other) {
+    frames_.swap(other.frames_);
+    std::swap(size_, other.size_);
+  }
+
+ private:
+  std::deque<Frame> frames_;  // a deque: pushing moves no frame
+  std::size_t size_ = 0;
+};
+
 std::unique_ptr<NetSim> fork_of(const NetSim& net, const std::string& snapshot) {
   auto fork = decode_snapshot(net.graph(), snapshot);
   if (!fork.ok()) fail("Cannot fork the net to explore: " + fork.error().text);
@@ -77,6 +116,9 @@ struct Explorer::Impl {
     for (const Behaviour& behaviour : declarations.behaviours) behaviours[behaviour.node] = &behaviour;
     for (const Injection& injection : declarations.injections) injections_left.push_back(injection.count);
     for (const RequestAllowance& request : declarations.requests) requests_left.push_back(request.count);
+    // The working net's ids are never shown (runs are written out on a fork
+    // of the start): a seeded source makes them without the clock.
+    net->restore_id_source(IdSource::Seeded(1).state());
     if (options.limits.max_time.count() > 0) {
       deadline = std::chrono::steady_clock::now() + options.limits.max_time;
     }
@@ -91,10 +133,16 @@ struct Explorer::Impl {
   std::vector<std::uint64_t> requests_left;
   VisitedSet visited;
   std::vector<bool> followed;  // by state: whether its choices are to be tried
-  std::vector<Frame> stack;    // stack[0] is the start; no transition
+  FrameStack stack;  // stack[0] is the start; no transition
   std::vector<std::uint64_t> words;
-  std::vector<std::uint64_t> record;
-  std::vector<std::pair<std::vector<std::uint64_t>, Ulid>> epoch_records;
+  // Scratch of list_choices: each epoch's canonical record.
+  struct EpochSpan {
+    std::size_t begin;
+    std::size_t end;
+    Ulid id;
+  };
+  std::vector<std::uint64_t> epoch_words;
+  std::vector<EpochSpan> epoch_spans;
   std::vector<std::uint32_t> terminal_states;  // by terminal, the state
   std::vector<std::pair<std::uint32_t, std::uint16_t>> failed_choices;  // by terminal, Failed only
   std::unordered_set<Fingerprint, FingerprintHash> terminal_seen;
@@ -118,18 +166,23 @@ struct Explorer::Impl {
   void list_choices(std::vector<Choice>& out) {
     out.clear();
     out.push_back(Choice{});
-    epoch_records.clear();
+    epoch_words.clear();
+    epoch_spans.clear();
     for (const auto& [id, epoch] : net->epochs()) {
-      record.clear();
-      net->canonical_epoch(epoch, record);
-      epoch_records.emplace_back(record, id);
+      const std::size_t begin = epoch_words.size();
+      net->canonical_epoch(epoch, epoch_words);
+      epoch_spans.push_back(EpochSpan{begin, epoch_words.size(), id});
     }
-    std::sort(epoch_records.begin(), epoch_records.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 0; i < epoch_records.size(); ++i) {
+    const auto& words_of = epoch_words;
+    auto less = [&words_of](const EpochSpan& x, const EpochSpan& y) {
+      return std::lexicographical_compare(words_of.begin() + x.begin, words_of.begin() + x.end,
+                                          words_of.begin() + y.begin, words_of.begin() + y.end);
+    };
+    std::sort(epoch_spans.begin(), epoch_spans.end(), less);
+    for (std::size_t i = 0; i < epoch_spans.size(); ++i) {
       // Epochs of one record are alike but for ids: one choice stands for all.
-      if (i > 0 && epoch_records[i].first == epoch_records[i - 1].first) continue;
-      const Ulid& id = epoch_records[i].second;
+      if (i > 0 && !less(epoch_spans[i - 1], epoch_spans[i])) continue;
+      const Ulid& id = epoch_spans[i].id;
       const Behaviour* behaviour = behaviour_of(net->get_epoch(id)->node_name);
       if (behaviour == nullptr) {
         out.push_back(Choice{Choice::Kind::Execute, id, &kConsumeAll, 0});
@@ -565,7 +618,7 @@ struct Explorer::Impl {
     for (std::size_t i = 0; i < declarations.requests.size(); ++i) {
       requests_left[i] = declarations.requests[i].count;
     }
-    std::vector<Frame> saved_stack;
+    FrameStack saved_stack;
     saved_stack.swap(stack);
     stack.emplace_back();
     for (const std::uint32_t s : chain) redo(s, visited.label(s), &terminal.run);

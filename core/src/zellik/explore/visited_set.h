@@ -39,8 +39,8 @@ class ChunkedArray {
 // with the state it was first reached from and the transition that reached
 // it. Keyed by 128-bit fingerprint, or, when exact, by the state's whole
 // canonical encoding. An open-addressing table of 32-bit state numbers over
-// dense arrays: 22 bytes per state plus 5 to 10 in the table in fingerprint
-// mode. Not copyable.
+// dense arrays: 22 bytes per state plus 4.5 to 9 in the table (which grows
+// at nine tenths full) in fingerprint mode. Not copyable.
 class VisitedSet {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFU;
@@ -55,7 +55,7 @@ class VisitedSet {
   // whether it is new; a new state is added with its parent and label.
   std::pair<std::uint32_t, bool> insert(const Fingerprint& fp, std::span<const std::uint64_t> words,
                                         std::uint32_t parent, std::uint16_t label) {
-    if ((size() + 1) * 5 > table_.size() * 4) grow();
+    if ((size() + 1) * 10 > table_.size() * 9) grow();
     const std::size_t mask = table_.size() - 1;
     for (std::size_t i = fp.lo & mask;; i = (i + 1) & mask) {
       const std::uint32_t at = table_[i];

@@ -159,7 +159,7 @@ PyGetSetDef g_terminal_getters[] = {
     {"kind", value_getter<TerminalState, kind_of>, nullptr,
      "'clean', 'stuck', 'over_limit' or 'failed'.", nullptr},
     {"fingerprint", value_getter<TerminalState, fingerprint_of_state>, nullptr,
-     "The state's 128-bit fingerprint (with what was left to inject and request).", nullptr},
+     "The net's fingerprint in this state, as NetSim.fingerprint() gives it.", nullptr},
     {"depth", value_getter<TerminalState, depth_of>, nullptr, "Transitions from the start.", nullptr},
     {"packets", value_getter<TerminalState, packets_of>, nullptr, "Packets in the net.", nullptr},
     {"waiting", value_getter<TerminalState, waiting_of>, nullptr,
