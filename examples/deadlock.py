@@ -18,8 +18,8 @@ hold the two packets it waits for, so the first packet on the right stays
 there, ``join`` never gets its pair, and everything behind piles up. The
 explorer finds that stuck state from every order in which an executor could
 inject packets, run steps and execute epochs, and prints the shortest run
-that reaches it. With ``batch.in`` holding two packets (``--capacity 2``) the
-exploration finishes with no stuck state.
+that reaches it. With ``batch.in`` holding two packets (``--capacity 2``) and
+an even number of packets the exploration finishes with no stuck state.
 
     python examples/deadlock.py                 # finds the stuck state
     python examples/deadlock.py --capacity 2    # finishes clean

@@ -33,7 +33,8 @@ void inject(NetSim& net, const Edge& feed, int packets) {
   for (int i = 0; i < packets; ++i) {
     const NetActionResponse made = net.do_action(action::CreatePacket{});
     const Ulid id = std::get<response::Packet>(made.value().data).packet_id;
-    ASSERT_TRUE(net.do_action(action::TransportPacketToLocation{id, PacketLocation::Edge(feed)}).ok());
+    ASSERT_TRUE(
+        net.do_action(action::TransportPacketToLocation{id, PacketLocation::Edge(feed)}).ok());
   }
 }
 

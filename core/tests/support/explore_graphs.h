@@ -33,22 +33,32 @@ inline Graph fork_join_graph(std::uint64_t batch_capacity) {
   const PortSlotSpec one = PortSlotSpec::Finite(1);
   std::vector<Node> nodes = {
       NodeBuilder("feed").out("out"),
-      NodeBuilder("split").in("in", one).out("left").out("right")
+      NodeBuilder("split")
+          .in("in", one)
+          .out("left")
+          .out("right")
           .in_condition("take", when_non_empty("in"))
-          .out_condition("both", condition(SalvoConditionTerm::And({port_term("left", PortState::Kind::NonEmpty),
-                                                                    port_term("right", PortState::Kind::NonEmpty)}),
+          .out_condition("both", condition(SalvoConditionTerm::And(
+                                               {port_term("left", PortState::Kind::NonEmpty),
+                                                port_term("right", PortState::Kind::NonEmpty)}),
                                            {"left", "right"})),
-      NodeBuilder("fast").in("in", one).out("out").in_condition("take", when_non_empty("in"))
+      NodeBuilder("fast")
+          .in("in", one)
+          .out("out")
+          .in_condition("take", when_non_empty("in"))
           .out_condition("send", when_non_empty("out")),
-      NodeBuilder("batch").in("in", PortSlotSpec::Finite(batch_capacity)).out("out")
-          .in_condition("two", condition(port_term("in", PortState(PortState::Kind::EqualsOrGreaterThan, 2)),
-                                         {"in"}))
+      NodeBuilder("batch")
+          .in("in", PortSlotSpec::Finite(batch_capacity))
+          .out("out")
+          .in_condition(
+              "two", condition(port_term("in", PortState(PortState::Kind::EqualsOrGreaterThan, 2)),
+                               {"in"}))
           .out_condition("send", when_non_empty("out")),
       NodeBuilder("join").in("a", one).in("b", one).in_condition("pair", one_from_each({"a", "b"})),
   };
-  return Graph(std::move(nodes), {feed_edge("split"), edge("split.left", "fast.in"),
-                                  edge("split.right", "batch.in"), edge("fast.out", "join.a"),
-                                  edge("batch.out", "join.b")});
+  return Graph(std::move(nodes),
+               {feed_edge("split"), edge("split.left", "fast.in"), edge("split.right", "batch.in"),
+                edge("fast.out", "join.a"), edge("batch.out", "join.b")});
 }
 
 inline explore::Declarations fork_join_declarations(std::uint64_t packets) {
@@ -68,13 +78,22 @@ inline Graph router_graph() {
   const PortSlotSpec one = PortSlotSpec::Finite(1);
   std::vector<Node> nodes = {
       NodeBuilder("feed").out("out"),
-      NodeBuilder("router").in("in", one).out("left").out("right")
+      NodeBuilder("router")
+          .in("in", one)
+          .out("left")
+          .out("right")
           .in_condition("take", when_non_empty("in"))
           .out_condition("to_left", when_non_empty("left"))
           .out_condition("to_right", when_non_empty("right")),
-      NodeBuilder("left").in("in", one).out("out").in_condition("take", when_non_empty("in"))
+      NodeBuilder("left")
+          .in("in", one)
+          .out("out")
+          .in_condition("take", when_non_empty("in"))
           .out_condition("send", when_non_empty("out")),
-      NodeBuilder("right").in("in", one).out("out").in_condition("take", when_non_empty("in"))
+      NodeBuilder("right")
+          .in("in", one)
+          .out("out")
+          .in_condition("take", when_non_empty("in"))
           .out_condition("send", when_non_empty("out")),
       NodeBuilder("join").in("a", one).in("b", one).in_condition("pair", one_from_each({"a", "b"})),
   };

@@ -45,7 +45,8 @@ std::optional<std::string> check_location(const Graph& graph, const PacketLocati
   }
   if (location.is(PacketLocation::Kind::InputPort)) {
     const Node* node = graph.find_node(location.node_name());
-    if (node == nullptr) return "injection at node " + q(location.node_name()) + ", which the graph lacks";
+    if (node == nullptr)
+      return "injection at node " + q(location.node_name()) + ", which the graph lacks";
     if (node->in_ports.find(location.port_name()) == node->in_ports.end()) {
       return "injection at input port " + q(location.port_name()) + ", which node " +
              q(location.node_name()) + " lacks";
@@ -57,15 +58,18 @@ std::optional<std::string> check_location(const Graph& graph, const PacketLocati
 
 }  // namespace
 
-std::optional<std::string> check_declarations(const Graph& graph, const Declarations& declarations) {
+std::optional<std::string> check_declarations(const Graph& graph,
+                                              const Declarations& declarations) {
   std::unordered_set<Name, NameHash, NameEq> seen;
   for (const Behaviour& behaviour : declarations.behaviours) {
     const Node* node = graph.find_node(behaviour.node);
-    if (node == nullptr) return "behaviour of node " + q(behaviour.node) + ", which the graph lacks";
+    if (node == nullptr)
+      return "behaviour of node " + q(behaviour.node) + ", which the graph lacks";
     if (!seen.insert(behaviour.node).second) {
       return "node " + q(behaviour.node) + " has two behaviours";
     }
-    if (behaviour.outcomes.empty()) return "behaviour of node " + q(behaviour.node) + " has no outcome";
+    if (behaviour.outcomes.empty())
+      return "behaviour of node " + q(behaviour.node) + " has no outcome";
     for (std::size_t i = 0; i < behaviour.outcomes.size(); ++i) {
       if (auto error = check_outcome(*node, behaviour.outcomes[i], i)) return error;
     }

@@ -36,9 +36,9 @@ namespace {
 struct Choice {
   enum class Kind : std::uint8_t { Step, Execute, Inject, Request };
   Kind kind = Kind::Step;
-  Ulid epoch;                 // Execute
+  Ulid epoch;                        // Execute
   const Outcome* outcome = nullptr;  // Execute
-  std::uint32_t index = 0;    // Inject, Request: which declaration
+  std::uint32_t index = 0;           // Inject, Request: which declaration
 };
 
 enum class Applied : std::uint8_t { No, Yes, Failed };
@@ -113,9 +113,12 @@ struct Explorer::Impl {
         options(opts),
         visited(opts.exact),
         rng(opts.seed) {
-    for (const Behaviour& behaviour : declarations.behaviours) behaviours[behaviour.node] = &behaviour;
-    for (const Injection& injection : declarations.injections) injections_left.push_back(injection.count);
-    for (const RequestAllowance& request : declarations.requests) requests_left.push_back(request.count);
+    for (const Behaviour& behaviour : declarations.behaviours)
+      behaviours[behaviour.node] = &behaviour;
+    for (const Injection& injection : declarations.injections)
+      injections_left.push_back(injection.count);
+    for (const RequestAllowance& request : declarations.requests)
+      requests_left.push_back(request.count);
     // The working net's ids are never shown (runs are written out on a fork
     // of the start): a seeded source makes them without the clock.
     net->restore_id_source(IdSource::Seeded(1).state());
@@ -133,7 +136,7 @@ struct Explorer::Impl {
   std::vector<std::uint64_t> requests_left;
   VisitedSet visited;
   std::vector<bool> followed;  // by state: whether its choices are to be tried
-  FrameStack stack;  // stack[0] is the start; no transition
+  FrameStack stack;            // stack[0] is the start; no transition
   std::vector<std::uint64_t> words;
   // Scratch of list_choices: each epoch's canonical record.
   struct EpochSpan {
@@ -143,7 +146,7 @@ struct Explorer::Impl {
   };
   std::vector<std::uint64_t> epoch_words;
   std::vector<EpochSpan> epoch_spans;
-  std::vector<std::uint32_t> terminal_states;  // by terminal, the state
+  std::vector<std::uint32_t> terminal_states;                           // by terminal, the state
   std::vector<std::pair<std::uint32_t, std::uint16_t>> failed_choices;  // by terminal, Failed only
   std::unordered_set<Fingerprint, FingerprintHash> terminal_seen;
   std::mt19937_64 rng;
@@ -206,13 +209,15 @@ struct Explorer::Impl {
   NetActionResponse act(Frame& frame, NetAction action, std::vector<RecordedAction>* log) {
     NetActionResponse response = net->do_action(action);
     if (log != nullptr) log->push_back(RecordedAction{action, response});
-    if (response.ok()) frame.done.emplace_back(std::move(action), std::move(response.value().events));
+    if (response.ok())
+      frame.done.emplace_back(std::move(action), std::move(response.value().events));
     return response;
   }
 
   void undo(Frame& frame) {
     for (auto it = frame.done.rbegin(); it != frame.done.rend(); ++it) {
-      if (!net->undo_action(it->first, it->second).ok()) fail("The explorer could not undo its own action");
+      if (!net->undo_action(it->first, it->second).ok())
+        fail("The explorer could not undo its own action");
     }
     frame.done.clear();
     if (frame.injection >= 0) ++injections_left[static_cast<std::size_t>(frame.injection)];
@@ -236,7 +241,8 @@ struct Explorer::Impl {
         if (!r.ok()) return refuse(frame, r.error(), failure);
         if (!std::get<response::StepResult>(r.value().data).made_progress) {
           undo(frame);
-          if (log != nullptr) log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start), log->end());
+          if (log != nullptr)
+            log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start), log->end());
           return Applied::No;
         }
         return Applied::Yes;
@@ -252,7 +258,8 @@ struct Explorer::Impl {
         if (!moved.ok()) {
           // The port is full: no injection there now.
           undo(frame);
-          if (log != nullptr) log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start), log->end());
+          if (log != nullptr)
+            log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start), log->end());
           return Applied::No;
         }
         --injections_left[choice.index];
@@ -329,7 +336,8 @@ struct Explorer::Impl {
     const Fingerprint fp = key();
     auto [state, fresh] = visited.insert(fp, words, parent, label);
     if (!fresh) return {state, false};
-    const bool over = options.limits.max_packets > 0 && net->packet_count() > options.limits.max_packets;
+    const bool over =
+        options.limits.max_packets > 0 && net->packet_count() > options.limits.max_packets;
     followed.push_back(!over);
     if (over) add_terminal(TerminalKind::OverLimit, state, stack.size() - 1, result);
     return {state, true};
@@ -368,12 +376,25 @@ struct Explorer::Impl {
   }
 
   // Redoes choice `label` of the working net's state and pushes it.
+  // The choices of the working net's state, listed once per visit of it:
+  // undo gives its epochs back with their ids, so the list stays good while
+  // the state is on the stack.
+  const std::vector<Choice>& choices_here() {
+    Frame& top = stack.back();
+    if (!top.listed) {
+      list_choices(top.choices);
+      top.listed = true;
+    }
+    return top.choices;
+  }
+
   void redo(std::uint32_t state, std::uint16_t label, std::vector<RecordedAction>* log = nullptr) {
-    std::vector<Choice> choices;
-    list_choices(choices);
+    const std::vector<Choice>& choices = choices_here();
+    const Choice choice = label < choices.size() ? choices[label] : Choice{};
     Frame& frame = stack.emplace_back();
     frame.state = state;
-    if (label >= choices.size() || apply(choices[label], frame, nullptr, log) != Applied::Yes) {
+    if (label >= stack[stack.size() - 2].choices.size() ||
+        apply(choice, frame, nullptr, log) != Applied::Yes) {
       fail("The explorer could not take a run it took before");
     }
   }
@@ -384,7 +405,8 @@ struct Explorer::Impl {
     for (std::uint32_t s = state; s != 0; s = visited.parent(s)) chain.push_back(s);
     std::reverse(chain.begin(), chain.end());
     std::size_t common = 0;
-    while (common < chain.size() && common + 1 < stack.size() && stack[common + 1].state == chain[common]) {
+    while (common < chain.size() && common + 1 < stack.size() &&
+           stack[common + 1].state == chain[common]) {
       ++common;
     }
     while (stack.size() > common + 1) pop(stack.back());
@@ -416,8 +438,7 @@ struct Explorer::Impl {
   // Tries every choice of the working net's state (`state`, at the top of
   // the stack), records what they reach, and puts the net back.
   void expand(std::uint32_t state, Result& result) {
-    std::vector<Choice> choices;
-    list_choices(choices);
+    const std::vector<Choice>& choices = choices_here();
     std::uint32_t applied = 0;
     std::string failure;
     const bool limited = at_depth_limit();
@@ -652,7 +673,8 @@ struct Explorer::Impl {
           terminal.waiting.emplace_back(at, n);
           waits = true;
         }
-        for (const Edge& edge : graph.get_edges_by_head(PortRef{node_name, PortType::Input, port})) {
+        for (const Edge& edge :
+             graph.get_edges_by_head(PortRef{node_name, PortType::Input, port})) {
           const PacketLocation on = PacketLocation::Edge(edge);
           if (const std::uint64_t n = net->packet_count_at(on); n > 0) {
             terminal.waiting.emplace_back(on, n);

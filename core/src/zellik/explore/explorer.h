@@ -82,7 +82,7 @@ struct Result {
   bool finished = false;          // every reachable state within the limits was explored
   StopReason stopped = StopReason::None;
   std::vector<TerminalState> terminals;  // each distinct one, in the order found
-  std::size_t visited_bytes = 0;  // memory of the visited set and its links
+  std::size_t visited_bytes = 0;         // memory of the visited set and its links
 };
 
 // Explores every schedule of an executor over a net: which startable epoch

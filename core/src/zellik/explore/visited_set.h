@@ -91,7 +91,8 @@ class VisitedSet {
     const std::size_t begin = state == 0 ? 0 : ends_[state - 1];
     const std::size_t end = ends_[state];
     return end - begin == words.size() &&
-           std::equal(words.begin(), words.end(), words_.begin() + static_cast<std::ptrdiff_t>(begin));
+           std::equal(words.begin(), words.end(),
+                      words_.begin() + static_cast<std::ptrdiff_t>(begin));
   }
   void grow() {
     std::vector<std::uint32_t> bigger(table_.size() * 2, kNone);

@@ -111,8 +111,9 @@ void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out
   const StateLayout::NodeLayout& n = node->second;
   out.push_back((std::uint64_t{n.index} << 8) | static_cast<std::uint64_t>(epoch.state));
   const auto in_cond = n.in_conditions.find(epoch.in_salvo.salvo_condition);
-  out.push_back(in_cond != n.in_conditions.end() ? in_cond->second
-                                                 : text_word(epoch.in_salvo.salvo_condition.view()));
+  out.push_back(in_cond != n.in_conditions.end()
+                    ? in_cond->second
+                    : text_word(epoch.in_salvo.salvo_condition.view()));
   // The input salvo's shape: how many packets it took from each port.
   const std::size_t shape = out.size();
   out.resize(shape + n.in_ports.size(), 0);

@@ -33,7 +33,7 @@ Fingerprint fingerprint_of(std::span<const std::uint64_t> words);
 // locations in that order. Built once per net (fingerprint.cpp).
 struct StateLayout {
   struct NodeLayout {
-    std::uint32_t index = 0;  // the node's position among the nodes in name order
+    std::uint32_t index = 0;      // the node's position among the nodes in name order
     std::vector<Name> in_ports;   // in name order
     std::vector<Name> out_ports;  // in name order
     std::unordered_map<Name, std::uint32_t, NameHash, NameEq> in_conditions;   // in graph order

@@ -24,7 +24,8 @@ Behaviour behaviour_of(PyObject* node, PyObject* outcomes, bool from_dicts) {
       behaviour.outcomes.push_back(outcome_arg(item.get(), "outcomes"));
       continue;
     }
-    Ref outcome = own(PyObject_CallMethod(module_class("Outcome").get(), "from_dict", "O", item.get()));
+    Ref outcome =
+        own(PyObject_CallMethod(module_class("Outcome").get(), "from_dict", "O", item.get()));
     behaviour.outcomes.push_back(outcome_arg(outcome.get(), "outcomes"));
   }
   return behaviour;
@@ -116,6 +117,8 @@ void define_behaviour(PyObject* module) {
   define_boxed_class<Behaviour>(module, cls);
 }
 
-const Behaviour& behaviour_arg(PyObject* obj, const char* arg) { return arg_of<Behaviour>(obj, arg); }
+const Behaviour& behaviour_arg(PyObject* obj, const char* arg) {
+  return arg_of<Behaviour>(obj, arg);
+}
 
 }  // namespace zellik::py

@@ -48,7 +48,8 @@ PyObject* injection_from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs
     if (location == nullptr || count == nullptr) {
       raise(PyExc_ValueError, "Injection.from_dict: the dict needs 'location' and 'count'");
     }
-    return box(Injection{location_from_dict(location, "location"), count_arg(count, "Injection: count")});
+    return box(
+        Injection{location_from_dict(location, "location"), count_arg(count, "Injection: count")});
   });
 }
 
@@ -97,6 +98,8 @@ void define_injection(PyObject* module) {
   define_boxed_class<Injection>(module, cls);
 }
 
-const Injection& injection_arg(PyObject* obj, const char* arg) { return arg_of<Injection>(obj, arg); }
+const Injection& injection_arg(PyObject* obj, const char* arg) {
+  return arg_of<Injection>(obj, arg);
+}
 
 }  // namespace zellik::py

@@ -59,8 +59,10 @@ explore::SearchOrder order_arg(PyObject* obj) {
   if (order == "breadth_first") return explore::SearchOrder::BreadthFirst;
   if (order == "depth_first") return explore::SearchOrder::DepthFirst;
   if (order == "random_walk") return explore::SearchOrder::RandomWalk;
-  raise(PyExc_ValueError, "explore: order must be 'breadth_first', 'depth_first' or "
-                          "'random_walk', not " + quoted(order));
+  raise(PyExc_ValueError,
+        "explore: order must be 'breadth_first', 'depth_first' or "
+        "'random_walk', not " +
+            quoted(order));
 }
 
 std::chrono::milliseconds time_arg(PyObject* obj) {
@@ -68,7 +70,8 @@ std::chrono::milliseconds time_arg(PyObject* obj) {
   const double seconds = PyFloat_AsDouble(obj);
   if (seconds == -1.0 && PyErr_Occurred()) throw PythonError{};
   if (!(seconds > 0) || !std::isfinite(seconds)) {
-    raise(PyExc_ValueError, "explore: max_time must be a positive number of seconds, not " + str_of(obj));
+    raise(PyExc_ValueError,
+          "explore: max_time must be a positive number of seconds, not " + str_of(obj));
   }
   return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
 }
@@ -86,9 +89,8 @@ void write_progress(const explore::Result& r, std::chrono::steady_clock::time_po
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   const auto rate = static_cast<unsigned long long>(seconds > 0 ? r.states / seconds : 0);
   const std::string line = "explore: " + std::to_string(r.states) + " states, " +
-                           std::to_string(r.transitions) + " transitions, " +
-                           std::to_string(rate) + " states/s, depth " +
-                           std::to_string(r.max_depth) + "\n";
+                           std::to_string(r.transitions) + " transitions, " + std::to_string(rate) +
+                           " states/s, depth " + std::to_string(r.max_depth) + "\n";
   PySys_WriteStderr("%s", line.c_str());
 }
 
@@ -114,17 +116,20 @@ PyObject* net_fingerprint(PyObject* self, PyObject*) {
 PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
     if (nargs > 3) {
-      PyErr_Format(PyExc_TypeError, "explore() takes at most 3 positional arguments (%zd given)", nargs);
+      PyErr_Format(PyExc_TypeError, "explore() takes at most 3 positional arguments (%zd given)",
+                   nargs);
       throw PythonError{};
     }
-    auto a = parse_fast("explore",
-                        std::array{"behaviours", "injections", "requests", "order", "exact",
-                                   "max_states", "max_depth", "max_packets", "max_time", "seed",
-                                   "walks", "progress"},
-                        0, args, nargs, kwnames);
+    auto a = parse_fast(
+        "explore",
+        std::array{"behaviours", "injections", "requests", "order", "exact", "max_states",
+                   "max_depth", "max_packets", "max_time", "seed", "walks", "progress"},
+        0, args, nargs, kwnames);
     explore::Declarations declarations;
-    declarations.behaviours = declarations_arg<explore::Behaviour, behaviour_arg>(a[0], "behaviours");
-    declarations.injections = declarations_arg<explore::Injection, injection_arg>(a[1], "injections");
+    declarations.behaviours =
+        declarations_arg<explore::Behaviour, behaviour_arg>(a[0], "behaviours");
+    declarations.injections =
+        declarations_arg<explore::Injection, injection_arg>(a[1], "injections");
     declarations.requests =
         declarations_arg<explore::RequestAllowance, request_allowance_arg>(a[2], "requests");
     explore::Options options;
@@ -169,7 +174,8 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         PyErr_Fetch(&type, &value, &traceback);
         PyErr_NormalizeException(&type, &value, &traceback);
         Ref result = exploration_result_to_py(std::move(partial));
-        if (value != nullptr && PyObject_SetAttrString(value, "result", result.get()) < 0) PyErr_Clear();
+        if (value != nullptr && PyObject_SetAttrString(value, "result", result.get()) < 0)
+          PyErr_Clear();
         PyErr_Restore(type, value, traceback);
         throw PythonError{};
       }

@@ -15,7 +15,8 @@ std::uint64_t count_arg(PyObject* obj, const std::string& what) {
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
   if (value == -1 && PyErr_Occurred()) throw PythonError{};
-  if (overflow < 0 || value < 0) raise(PyExc_ValueError, what + " is negative (" + str_of(obj) + ")");
+  if (overflow < 0 || value < 0)
+    raise(PyExc_ValueError, what + " is negative (" + str_of(obj) + ")");
   return to_u64_arg(obj, what.c_str());
 }
 

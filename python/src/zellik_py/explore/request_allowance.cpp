@@ -51,7 +51,8 @@ PyObject* allowance_from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs
     PyObject* label = PyDict_GetItemString(a[0], "label");
     PyObject* count = PyDict_GetItemString(a[0], "count");
     if (node == nullptr || label == nullptr || count == nullptr) {
-      raise(PyExc_ValueError, "RequestAllowance.from_dict: the dict needs 'node', 'label' and 'count'");
+      raise(PyExc_ValueError,
+            "RequestAllowance.from_dict: the dict needs 'node', 'label' and 'count'");
     }
     return box(allowance_of(node, label, count));
   });

@@ -94,7 +94,8 @@ Ref blocked_of(const TerminalState& t) {
 }
 
 Ref run_of(const TerminalState& t) {
-  return list_of(t.run, [](const explore::RecordedAction& r) { return engine_action_to_py(r.action); });
+  return list_of(t.run,
+                 [](const explore::RecordedAction& r) { return engine_action_to_py(r.action); });
 }
 
 Ref dot_of(const TerminalState& t) { return to_py(t.dot); }
@@ -160,7 +161,8 @@ PyGetSetDef g_terminal_getters[] = {
      "'clean', 'stuck', 'over_limit' or 'failed'.", nullptr},
     {"fingerprint", value_getter<TerminalState, fingerprint_of_state>, nullptr,
      "The net's fingerprint in this state, as NetSim.fingerprint() gives it.", nullptr},
-    {"depth", value_getter<TerminalState, depth_of>, nullptr, "Transitions from the start.", nullptr},
+    {"depth", value_getter<TerminalState, depth_of>, nullptr, "Transitions from the start.",
+     nullptr},
     {"packets", value_getter<TerminalState, packets_of>, nullptr, "Packets in the net.", nullptr},
     {"waiting", value_getter<TerminalState, waiting_of>, nullptr,
      "Stuck: (location, count) of every edge and input port where packets wait.", nullptr},
@@ -191,7 +193,8 @@ Ref terminals_of(const Result& r) { return list_of(r.terminals, terminal_state_t
 Ref stuck_of(const Result& r) {
   Ref list = own(PyList_New(0));
   for (const TerminalState& t : r.terminals) {
-    if (t.kind == TerminalKind::Stuck) check_status(PyList_Append(list.get(), terminal_state_to_py(t).get()));
+    if (t.kind == TerminalKind::Stuck)
+      check_status(PyList_Append(list.get(), terminal_state_to_py(t).get()));
   }
   return list;
 }
@@ -213,13 +216,14 @@ std::string result_repr(const Result& r) {
 }
 
 PyGetSetDef g_result_getters[] = {
-    {"states", value_getter<Result, states_of>, nullptr, "Distinct states visited, the start included.",
-     nullptr},
+    {"states", value_getter<Result, states_of>, nullptr,
+     "Distinct states visited, the start included.", nullptr},
     {"transitions", value_getter<Result, transitions_of>, nullptr,
      "Transitions taken: run steps that moved something, epochs executed with one outcome,\n"
      "injections and requests.",
      nullptr},
-    {"max_depth", value_getter<Result, max_depth_of>, nullptr, "The deepest state reached.", nullptr},
+    {"max_depth", value_getter<Result, max_depth_of>, nullptr, "The deepest state reached.",
+     nullptr},
     {"finished", value_getter<Result, finished_of>, nullptr,
      "Whether every state reachable within the limits was explored.", nullptr},
     {"stopped", value_getter<Result, stopped_of>, nullptr,

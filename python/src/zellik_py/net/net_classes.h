@@ -5,13 +5,13 @@
 
 #include <functional>
 
+#include "zellik/net/net_sim.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/boxed.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/methods.h"
 #include "zellik_py/binding/ref.h"
-#include "zellik/net/net_sim.h"
 
 namespace zellik::py {
 
