@@ -59,6 +59,9 @@ struct Frame {
 
 const Outcome kConsumeAll{};
 
+// The most states one exploration numbers.
+constexpr std::uint64_t kMostStates = 0xFFFFFF00ULL;
+
 // The transitions from the start to the working net's state. Frames popped
 // keep their buffers for the next push, so a transition allocates none of
 // its own. Not copyable.
@@ -420,7 +423,9 @@ struct Explorer::Impl {
       result.stopped = StopReason::Cancelled;
       return true;
     }
-    if (options.limits.max_states > 0 && visited.size() >= options.limits.max_states) {
+    // States are numbered in 32 bits.
+    const std::uint64_t most = options.limits.max_states > 0 ? options.limits.max_states : kMostStates;
+    if (visited.size() >= std::min<std::uint64_t>(most, kMostStates)) {
       result.stopped = StopReason::States;
       return true;
     }
