@@ -163,6 +163,7 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       }
       if (PyErr_CheckSignals() < 0) {
         explorer->cancel();
+        if (progress) write_progress(explorer->result(), began);
         explore::Result partial;
         {
           WithoutInterpreterLock unlocked;
