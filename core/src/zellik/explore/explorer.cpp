@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <deque>
 #include <random>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -179,10 +180,10 @@ struct Explorer::Impl {
       net->canonical_epoch(epoch, epoch_words);
       epoch_spans.push_back(EpochSpan{begin, epoch_words.size(), id});
     }
-    const auto& words_of = epoch_words;
-    auto less = [&words_of](const EpochSpan& x, const EpochSpan& y) {
-      return std::lexicographical_compare(words_of.begin() + x.begin, words_of.begin() + x.end,
-                                          words_of.begin() + y.begin, words_of.begin() + y.end);
+    const std::span<const std::uint64_t> words_of(epoch_words);
+    auto less = [words_of](const EpochSpan& x, const EpochSpan& y) {
+      return std::ranges::lexicographical_compare(words_of.subspan(x.begin, x.end - x.begin),
+                                                  words_of.subspan(y.begin, y.end - y.begin));
     };
     std::sort(epoch_spans.begin(), epoch_spans.end(), less);
     for (std::size_t i = 0; i < epoch_spans.size(); ++i) {
@@ -209,6 +210,8 @@ struct Explorer::Impl {
 
   // Performs `action` as part of `frame`; the response, kept in `frame`
   // when it succeeds.
+  // (It changes the working net, which the pointer does not show.)
+  // NOLINTNEXTLINE(readability-make-member-function-const)
   NetActionResponse act(Frame& frame, NetAction action, std::vector<RecordedAction>* log) {
     NetActionResponse response = net->do_action(action);
     if (log != nullptr) log->push_back(RecordedAction{action, response});
@@ -218,8 +221,9 @@ struct Explorer::Impl {
   }
 
   void undo(Frame& frame) {
-    for (auto it = frame.done.rbegin(); it != frame.done.rend(); ++it) {
-      if (!net->undo_action(it->first, it->second).ok())
+    // Last first.
+    for (std::size_t i = frame.done.size(); i-- > 0;) {
+      if (!net->undo_action(frame.done[i].first, frame.done[i].second).ok())
         fail("The explorer could not undo its own action");
     }
     frame.done.clear();
@@ -424,7 +428,8 @@ struct Explorer::Impl {
       return true;
     }
     // States are numbered in 32 bits.
-    const std::uint64_t most = options.limits.max_states > 0 ? options.limits.max_states : kMostStates;
+    const std::uint64_t most =
+        options.limits.max_states > 0 ? options.limits.max_states : kMostStates;
     if (visited.size() >= std::min<std::uint64_t>(most, kMostStates)) {
       result.stopped = StopReason::States;
       return true;
@@ -585,7 +590,7 @@ struct Explorer::Impl {
         if (!followed[state] || at_depth_limit()) break;
         list_choices(choices);
         order.resize(choices.size());
-        for (std::uint16_t i = 0; i < order.size(); ++i) order[i] = i;
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint16_t>(i);
         std::shuffle(order.begin(), order.end(), rng);
         bool moved = false;
         for (const std::uint16_t label : order) {

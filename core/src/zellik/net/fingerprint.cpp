@@ -156,15 +156,18 @@ void NetSim::canonical_state(std::vector<std::uint64_t>& out) const {
     canonical_epoch(epoch, canon_epochs_);
     canon_spans_.emplace_back(begin, canon_epochs_.size());
   }
-  const auto& words = canon_epochs_;
-  std::sort(canon_spans_.begin(), canon_spans_.end(), [&words](const auto& x, const auto& y) {
-    return std::lexicographical_compare(words.begin() + x.first, words.begin() + x.second,
-                                        words.begin() + y.first, words.begin() + y.second);
+  const std::span<const std::uint64_t> words(canon_epochs_);
+  auto record = [words](const std::pair<std::size_t, std::size_t>& span) {
+    return words.subspan(span.first, span.second - span.first);
+  };
+  std::sort(canon_spans_.begin(), canon_spans_.end(), [&record](const auto& x, const auto& y) {
+    return std::ranges::lexicographical_compare(record(x), record(y));
   });
   out.push_back(canon_spans_.size());
-  for (const auto& [begin, end] : canon_spans_) {
-    out.push_back(end - begin);
-    out.insert(out.end(), words.begin() + begin, words.begin() + end);
+  for (const auto& span : canon_spans_) {
+    const std::span<const std::uint64_t> r = record(span);
+    out.push_back(r.size());
+    out.insert(out.end(), r.begin(), r.end());
   }
 
   // Requests: the pending ones in order, the tokens by node, the startup flag.

@@ -87,7 +87,8 @@ std::vector<T> declarations_arg(PyObject* obj, const char* name) {
 void write_progress(const explore::Result& r, std::chrono::steady_clock::time_point began) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-  const auto rate = static_cast<unsigned long long>(seconds > 0 ? r.states / seconds : 0);
+  const auto rate =
+      static_cast<unsigned long long>(seconds > 0 ? static_cast<double>(r.states) / seconds : 0);
   const std::string line = "explore: " + std::to_string(r.states) + " states, " +
                            std::to_string(r.transitions) + " transitions, " + std::to_string(rate) +
                            " states/s, depth " + std::to_string(r.max_depth) + "\n";
