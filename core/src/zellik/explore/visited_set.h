@@ -16,7 +16,7 @@ namespace zellik::explore {
 template <class T>
 class ChunkedArray {
  public:
-  static constexpr std::size_t kChunk = std::size_t{1} << 14;
+  static constexpr std::size_t kChunk = std::size_t{1} << 12;
   ChunkedArray() = default;
   ChunkedArray(const ChunkedArray&) = delete;
   ChunkedArray& operator=(const ChunkedArray&) = delete;
