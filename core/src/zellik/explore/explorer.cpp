@@ -155,7 +155,7 @@ struct Explorer::Impl {
   std::unordered_set<Fingerprint, FingerprintHash> terminal_seen;
   std::mt19937_64 rng;
   std::optional<std::chrono::steady_clock::time_point> deadline;
-  std::size_t next_to_expand = 1;  // breadth-first: the start is expanded first, apart
+  std::size_t next_to_expand = 0;  // breadth-first: the next state to expand, by number
   std::uint64_t walks_done = 0;
   std::size_t log_start = 0;
   bool started = false;
@@ -486,7 +486,6 @@ struct Explorer::Impl {
       started = true;
       stack.emplace_back();
       visit(0, 0, result);
-      next_to_expand = 0;
     }
     std::uint32_t since_check = 0;
     while (next_to_expand < visited.size()) {
@@ -699,6 +698,7 @@ struct Explorer::Impl {
     }
   }
 
+  // write_run: the working net, set aside while a run is written out.
   std::unique_ptr<NetSim> scratch_net;
 };
 
