@@ -371,3 +371,20 @@ def test_deadlock_example_finds_the_stuck_state_and_the_fix() -> None:
     fixed = subprocess.run([sys.executable, str(EXAMPLES / "deadlock.py"), "--capacity", "2", "--packets", "4"],
                            capture_output=True, text=True, check=True)
     assert "no stuck state" in fixed.stdout and "explored completely: True" in fixed.stdout
+
+
+def test_requests_are_explored_even_when_a_step_drops_one_without_an_event() -> None:
+    # join has no dependency edge: a step drops a request made of it with no
+    # event and no progress. The explorer still comes back from that step.
+    net = z.NetSim(router_graph(), seed=4)
+    before = pickle.dumps(net)
+    allowance = [z.RequestAllowance("join", "more", 2)]
+    result = net.explore(ROUTER_BEHAVIOURS, [z.Injection(z.PacketLocation.edge(FEED), 2)], allowance)
+    assert result.finished and pickle.dumps(net) == before
+    plain = net.explore(ROUTER_BEHAVIOURS, [z.Injection(z.PacketLocation.edge(FEED), 2)])
+    assert result.states > plain.states and result.counts["stuck"] >= plain.counts["stuck"]
+    for stuck in result.stuck:
+        replay = copy.deepcopy(net)
+        for action in stuck.run:
+            replay.do_action(action)
+        assert replay.fingerprint() == stuck.fingerprint

@@ -51,6 +51,9 @@ struct Frame {
   std::vector<std::pair<NetAction, EventList>> done;
   int injection = -1;
   int request = -1;
+  // When not empty, undo puts the net back from this snapshot instead of
+  // from the events (see apply).
+  std::string snapshot;
   // Depth-first search: the state's choices and the next one to try.
   std::vector<Choice> choices;
   std::size_t next = 0;
@@ -84,6 +87,7 @@ class FrameStack {
     frame.done.clear();
     frame.injection = -1;
     frame.request = -1;
+    frame.snapshot.clear();
     frame.choices.clear();
     frame.next = 0;
     frame.applied = 0;
@@ -131,7 +135,8 @@ struct Explorer::Impl {
     }
   }
 
-  std::string snapshot;  // the start, for the forks that write runs out
+  std::string snapshot;               // the start, for the forks that write runs out
+  bool has_startup_requests = false;  // some node requests when the net starts
   std::unique_ptr<NetSim> net;
   Declarations declarations;
   Options options;
@@ -221,10 +226,17 @@ struct Explorer::Impl {
   }
 
   void undo(Frame& frame) {
-    // Last first.
-    for (std::size_t i = frame.done.size(); i-- > 0;) {
-      if (!net->undo_action(frame.done[i].first, frame.done[i].second).ok())
-        fail("The explorer could not undo its own action");
+    if (!frame.snapshot.empty()) {
+      // The same packets and epochs under the same ids, in the same order:
+      // the frames below still undo from their events.
+      net = fork_of(*net, frame.snapshot);
+      frame.snapshot.clear();
+    } else {
+      // Last first.
+      for (std::size_t i = frame.done.size(); i-- > 0;) {
+        if (!net->undo_action(frame.done[i].first, frame.done[i].second).ok())
+          fail("The explorer could not undo its own action");
+      }
     }
     frame.done.clear();
     if (frame.injection >= 0) ++injections_left[static_cast<std::size_t>(frame.injection)];
@@ -244,9 +256,25 @@ struct Explorer::Impl {
     log_start = log != nullptr ? log->size() : 0;
     switch (choice.kind) {
       case Choice::Kind::Step: {
+        // A step that handles requests can change the net in ways its events
+        // do not all tell: a request whose cascade reaches no source goes
+        // without an event (and without progress), and a resolution that
+        // fails keeps the moves made before it. Such a step is undone from
+        // a snapshot taken before it.
+        std::vector<std::uint64_t> before;
+        if (!net->pending_requests().empty() ||
+            (has_startup_requests && !net->startup_requests_sent())) {
+          frame.snapshot = encode_snapshot(*net);
+          net->canonical_state(before);
+        }
         NetActionResponse r = act(frame, action::RunStep{}, log);
         if (!r.ok()) return refuse(frame, r.error(), failure);
         if (!std::get<response::StepResult>(r.value().data).made_progress) {
+          if (!frame.snapshot.empty()) {
+            std::vector<std::uint64_t> after;
+            net->canonical_state(after);
+            if (after != before) return Applied::Yes;  // a change all the same
+          }
           undo(frame);
           if (log != nullptr)
             log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start), log->end());
