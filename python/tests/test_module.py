@@ -24,6 +24,9 @@ NET_CLASSES = """
     PacketLocation EpochState Packet Salvo OrphanedPacketInfo Epoch NetAction NetEvent
     NetActionResponseData NetSim""".split()
 
+EXPLORE_CLASSES = """
+    Outcome Behaviour Injection RequestAllowance TerminalState ExplorationResult""".split()
+
 CONSTRUCTIBLE = {"DependencyRequestConfig", "Port", "PortRef", "Edge", "SalvoCondition", "Node",
                  "Graph"}
 
@@ -42,10 +45,10 @@ def test_exceptions_then_graph_classes_are_registered_in_order():
     assert registered_classes()[:48] == EXCEPTION_CLASSES + GRAPH_CLASSES
 
 
-def test_net_classes_follow_in_order():
+def test_net_classes_then_explorer_classes_follow_in_order():
     if not hasattr(zellik_sim, "NetSim"):
         pytest.skip("net classes not built into this module")
-    assert registered_classes() == EXCEPTION_CLASSES + GRAPH_CLASSES + NET_CLASSES
+    assert registered_classes() == EXCEPTION_CLASSES + GRAPH_CLASSES + NET_CLASSES + EXPLORE_CLASSES
 
 
 @pytest.mark.parametrize("name", GRAPH_CLASSES)

@@ -71,6 +71,11 @@ class LocationTable {
 
   // The handle of `location`, or kNoLocation when it has no entry.
   LocationHandle find(const PacketLocation& location) const;
+  // The same for an epoch's location, made nowhere.
+  LocationHandle find(const EpochPlace& place) const {
+    const auto it = by_location_.find(place);
+    return it == by_location_.end() ? kNoLocation : it->second;
+  }
   bool contains(const PacketLocation& location) const { return find(location) != kNoLocation; }
   // The number of entries.
   std::size_t size() const { return by_location_.size(); }
@@ -195,7 +200,8 @@ class LocationTable {
 
   Segments entries_;
   std::vector<LocationHandle> free_;
-  boost::unordered_flat_map<PacketLocation, LocationHandle, PacketLocationHash> by_location_;
+  boost::unordered_flat_map<PacketLocation, LocationHandle, PacketLocationHash, PacketLocationEq>
+      by_location_;
   std::vector<value_type*> active_;
 };
 

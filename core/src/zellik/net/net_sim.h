@@ -19,6 +19,7 @@
 #include "zellik/graph/graph.h"
 #include "zellik/graph/salvo_condition.h"
 #include "zellik/net/epoch.h"
+#include "zellik/net/fingerprint.h"
 #include "zellik/net/location_table.h"
 #include "zellik/net/net_action.h"
 #include "zellik/net/net_action_error.h"
@@ -159,6 +160,21 @@ class NetSim {
   // startup flag.
   void restore_request_state(std::vector<PendingRequest> pending, const RequestTokens& tokens,
                              bool startup_requests_sent);
+
+  // --- Fingerprints (fingerprint.cpp) -------------------------------------
+  // The state as words that ignore ids and timestamps: packet counts per
+  // fixed location, each live epoch as its node, state, salvo shapes and
+  // the counts at its locations (epochs sorted, so their order and ids do
+  // not matter), the request state. Two nets over equal graphs whose states
+  // differ only in ids give equal words; any other difference gives other
+  // words. Appended to `out`. O(locations + epochs), not per packet.
+  void canonical_state(std::vector<std::uint64_t>& out) const;
+  // The 128-bit digest of canonical_state.
+  Fingerprint fingerprint() const;
+  // The canonical record of one live epoch, as canonical_state writes it.
+  void canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out) const;
+  // The numbering canonical_state uses; built on first use.
+  const StateLayout& state_layout() const;
 
   // Read-only views of the whole state, for tests and tools.
   // Every packet with its location, in no particular order.
@@ -360,6 +376,10 @@ class NetSim {
   std::vector<EdgeMove> step_moves_;
   std::vector<std::uint32_t> step_waiting_;
   mutable std::optional<RequestIndex> request_index_;
+  mutable std::optional<StateLayout> state_layout_;
+  // Scratch of canonical_state: the epoch records before sorting.
+  mutable std::vector<std::uint64_t> canon_epochs_;
+  mutable std::vector<std::pair<std::size_t, std::size_t>> canon_spans_;
 };
 
 // The moves undo and the actions make one at a time, inline where they are

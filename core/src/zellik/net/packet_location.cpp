@@ -22,6 +22,11 @@ PacketLocation PacketLocation::Node(Ulid epoch_id) {
   return Make(rep);
 }
 
+std::size_t EpochPlace::hash() const {
+  const std::size_t h = hash_combine(seed_of(kind), UlidHash{}(*epoch_id));
+  return kind == PacketLocation::Kind::OutputPort ? hash_combine(h, port_name->hash()) : h;
+}
+
 PacketLocation PacketLocation::InputPort(Name node_name, Name port_name) {
   auto* rep = new Rep;
   rep->kind = Kind::InputPort;

@@ -129,8 +129,32 @@ class PacketLocation {
 
 static_assert(sizeof(PacketLocation) == sizeof(void*));
 
+// An epoch's Node or OutputPort location described without making one, so
+// that its entry is found with no allocation (LocationTable::find). Points
+// at the id and name it is given, which must outlive it.
+struct EpochPlace {
+  PacketLocation::Kind kind = PacketLocation::Kind::Node;  // Node or OutputPort
+  const Ulid* epoch_id = nullptr;
+  const Name* port_name = nullptr;  // OutputPort only
+  // Equal to the hash of the PacketLocation it describes.
+  std::size_t hash() const;
+  bool describes(const PacketLocation& location) const {
+    return location.kind() == kind && location.epoch_id() == *epoch_id &&
+           (kind != PacketLocation::Kind::OutputPort || location.port_name() == *port_name);
+  }
+};
+
 struct PacketLocationHash {
+  using is_transparent = void;
   std::size_t operator()(const PacketLocation& loc) const { return loc.hash(); }
+  std::size_t operator()(const EpochPlace& place) const { return place.hash(); }
+};
+
+struct PacketLocationEq {
+  using is_transparent = void;
+  bool operator()(const PacketLocation& a, const PacketLocation& b) const { return a == b; }
+  bool operator()(const EpochPlace& a, const PacketLocation& b) const { return a.describes(b); }
+  bool operator()(const PacketLocation& a, const EpochPlace& b) const { return b.describes(a); }
 };
 
 }  // namespace zellik

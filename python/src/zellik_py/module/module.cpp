@@ -30,6 +30,7 @@ PyObject* init_module() {
     register_exceptions(module.get());
     register_graph_classes(module.get());
     register_net_classes(module.get());
+    register_explore_classes(module.get());
     // The version the build was given from the package's metadata.
     check_status(PyModule_AddStringConstant(module.get(), "__version__", ZELLIK_VERSION));
     g_initialised = true;

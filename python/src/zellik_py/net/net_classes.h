@@ -3,6 +3,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <functional>
+
+#include "zellik/net/net_sim.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/boxed.h"
 #include "zellik_py/binding/convert.h"
@@ -28,5 +31,9 @@ void define_net_sim(PyObject* module);
 // The module-level function that rebuilds engine records from their pickled
 // bytes (records.cpp).
 void define_record_functions(PyObject* module);
+
+// Calls `use` with the engine of a NetSim object, held shared meanwhile: how
+// the methods other layers add to NetSim reach it (net_sim.cpp).
+Ref with_net(PyObject* self, const std::function<Ref(const NetSim&)>& use);
 
 }  // namespace zellik::py

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/errors/translate.h"
+#include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
@@ -56,6 +58,15 @@ class Hold {
 };
 
 NetSimValue& value_of(PyObject* self) { return unbox<NetSimValue>(self); }
+
+}  // namespace
+
+Ref with_net(PyObject* self, const std::function<Ref(const NetSim&)>& use) {
+  Hold hold(value_of(self), Use::Shared);
+  return use(hold.net());
+}
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Lifetime
@@ -355,6 +366,8 @@ PyMethodDef g_methods[] = {
     {"to_dot", as_method(&query<dot>), METH_NOARGS,
      "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text with the live state: packets on\n"
      "edges and at ports (full input ports marked), startable and running epochs per node."},
+    {"fingerprint", as_method(&net_fingerprint), METH_NOARGS, kNetFingerprintDoc},
+    {"explore", as_method(&net_explore), kFastMethod, kNetExploreDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

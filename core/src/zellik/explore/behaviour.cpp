@@ -1,0 +1,88 @@
+// Checking declared behaviours, injections and requests against a graph.
+
+#include "zellik/explore/behaviour.h"
+
+#include <unordered_set>
+
+namespace zellik::explore {
+
+namespace {
+
+std::string q(const Name& name) { return "'" + name.str() + "'"; }
+
+std::optional<std::string> check_outcome(const Node& node, const Outcome& outcome,
+                                         std::size_t number) {
+  const std::string where =
+      "behaviour of node " + q(node.name) + ", outcome " + std::to_string(number) + ": ";
+  if (outcome.pass_to && node.out_ports.find(*outcome.pass_to) == node.out_ports.end()) {
+    return where + "pass_to names output port " + q(*outcome.pass_to) + ", which the node lacks";
+  }
+  for (const auto& [port_name, count] : outcome.creates) {
+    const auto port = node.out_ports.find(port_name);
+    if (port == node.out_ports.end()) {
+      return where + "creates packets in output port " + q(port_name) + ", which the node lacks";
+    }
+    const PortSlotSpec& slots = port->second.slots_spec;
+    if (!slots.is_infinite() && count > slots.capacity()) {
+      return where + "creates " + std::to_string(count) + " packets in output port " +
+             q(port_name) + ", which holds " + std::to_string(slots.capacity());
+    }
+  }
+  for (const Name& condition : outcome.sends) {
+    if (node.out_salvo_conditions.find(condition.view()) == nullptr) {
+      return where + "sends output salvo condition " + q(condition) + ", which the node lacks";
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> check_location(const Graph& graph, const PacketLocation& location) {
+  if (location.is(PacketLocation::Kind::Edge)) {
+    for (const Edge& edge : graph.edges()) {
+      if (edge == location.edge()) return std::nullopt;
+    }
+    return "injection at edge " + location.edge().to_string() + ", which the graph lacks";
+  }
+  if (location.is(PacketLocation::Kind::InputPort)) {
+    const Node* node = graph.find_node(location.node_name());
+    if (node == nullptr)
+      return "injection at node " + q(location.node_name()) + ", which the graph lacks";
+    if (node->in_ports.find(location.port_name()) == node->in_ports.end()) {
+      return "injection at input port " + q(location.port_name()) + ", which node " +
+             q(location.node_name()) + " lacks";
+    }
+    return std::nullopt;
+  }
+  return "injection at " + location.debug_string() + ": only an edge or an input port can take one";
+}
+
+}  // namespace
+
+std::optional<std::string> check_declarations(const Graph& graph,
+                                              const Declarations& declarations) {
+  std::unordered_set<Name, NameHash, NameEq> seen;
+  for (const Behaviour& behaviour : declarations.behaviours) {
+    const Node* node = graph.find_node(behaviour.node);
+    if (node == nullptr)
+      return "behaviour of node " + q(behaviour.node) + ", which the graph lacks";
+    if (!seen.insert(behaviour.node).second) {
+      return "node " + q(behaviour.node) + " has two behaviours";
+    }
+    if (behaviour.outcomes.empty())
+      return "behaviour of node " + q(behaviour.node) + " has no outcome";
+    for (std::size_t i = 0; i < behaviour.outcomes.size(); ++i) {
+      if (auto error = check_outcome(*node, behaviour.outcomes[i], i)) return error;
+    }
+  }
+  for (const Injection& injection : declarations.injections) {
+    if (auto error = check_location(graph, injection.location)) return error;
+  }
+  for (const RequestAllowance& request : declarations.requests) {
+    if (graph.find_node(request.node) == nullptr) {
+      return "requests of node " + q(request.node) + ", which the graph lacks";
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace zellik::explore

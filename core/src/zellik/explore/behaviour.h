@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zellik/base/name.h"
+#include "zellik/graph/graph.h"
+#include "zellik/net/packet_location.h"
+
+namespace zellik::explore {
+
+// What one epoch of a node does, from start to finish. A plain value.
+// Intentionally copyable.
+struct Outcome {
+  // None: the epoch consumes its input packets; a port name: it loads them
+  // into that output port.
+  std::optional<Name> pass_to;
+  // New packets made inside the epoch and loaded into an output port:
+  // (port name, how many), in order.
+  std::vector<std::pair<Name, std::uint64_t>> creates;
+  // The output salvo conditions sent once the packets are loaded, in order.
+  std::vector<Name> sends;
+  friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+// The alternative outcomes of a node's epochs; the explorer follows each.
+// A node without a declared behaviour consumes its inputs and sends nothing.
+struct Behaviour {
+  Name node;
+  std::vector<Outcome> outcomes;
+  friend bool operator==(const Behaviour&, const Behaviour&) = default;
+};
+
+// Packets the executor may put at an Edge or InputPort location, one at a
+// time, at any moment, up to `count` in all.
+struct Injection {
+  PacketLocation location;
+  std::uint64_t count = 0;
+  friend bool operator==(const Injection& a, const Injection& b) {
+    return a.location == b.location && a.count == b.count;
+  }
+};
+
+// Requests the executor may make of a node, at any moment, up to `count`.
+struct RequestAllowance {
+  Name node;
+  Name label;
+  std::uint64_t count = 0;
+  friend bool operator==(const RequestAllowance&, const RequestAllowance&) = default;
+};
+
+// Everything the explorer runs from besides the net itself.
+struct Declarations {
+  std::vector<Behaviour> behaviours;
+  std::vector<Injection> injections;
+  std::vector<RequestAllowance> requests;
+};
+
+// The first thing in `declarations` that `graph` cannot carry out, as one
+// sentence naming it, or nothing when all is well: an unknown node, port,
+// edge or condition, a node declared twice, a behaviour without outcomes,
+// more packets loaded into a port than it holds.
+std::optional<std::string> check_declarations(const Graph& graph, const Declarations& declarations);
+
+}  // namespace zellik::explore

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zellik/explore/behaviour.h"
+#include "zellik/explore/visited_set.h"
+#include "zellik/net/net_action.h"
+#include "zellik/net/net_action_response.h"
+#include "zellik/net/net_sim.h"
+
+namespace zellik::explore {
+
+enum class SearchOrder : std::uint8_t { BreadthFirst = 0, DepthFirst = 1, RandomWalk = 2 };
+
+// How far an exploration may go. A limit of 0 means none.
+struct Limits {
+  std::uint64_t max_states = 0;   // distinct states visited
+  std::uint64_t max_depth = 0;    // transitions from the start
+  std::uint64_t max_packets = 0;  // packets in the net: a state above it is not followed
+  std::chrono::milliseconds max_time{0};
+};
+
+struct Options {
+  SearchOrder order = SearchOrder::BreadthFirst;
+  // Keep every visited state's whole canonical encoding instead of its
+  // 128-bit fingerprint: exact, and larger.
+  bool exact = false;
+  Limits limits;
+  // RandomWalk: the generator's seed and how many walks from the start.
+  std::uint64_t seed = 0;
+  std::uint64_t walks = 100;
+};
+
+enum class TerminalKind : std::uint8_t {
+  Clean = 0,      // no packet left in the net (outside it excepted)
+  Stuck = 1,      // nothing can happen and packets wait
+  OverLimit = 2,  // more packets than Limits::max_packets: not followed
+  Failed = 3,     // the engine refused a declared outcome here
+};
+
+// Why an exploration stopped before exploring every state it reached.
+enum class StopReason : std::uint8_t { None = 0, States = 1, Depth = 2, Time = 3, Cancelled = 4 };
+
+// One step of a run: the action and what the engine answered.
+struct RecordedAction {
+  NetAction action;
+  NetActionResponse response;
+};
+
+// A state nothing can leave, or that the explorer did not follow. A plain
+// value. Intentionally copyable.
+struct TerminalState {
+  TerminalKind kind = TerminalKind::Clean;
+  Fingerprint fingerprint;  // the net's, as NetSim::fingerprint gives it
+  std::uint64_t depth = 0;  // transitions from the start
+  std::uint64_t packets = 0;
+  // Stuck: where packets wait (Edge and InputPort locations), how many.
+  std::vector<std::pair<PacketLocation, std::uint64_t>> waiting;
+  // Stuck: (node, input salvo condition) of every node that packets wait
+  // for, none of whose conditions holds, nor ever will from here.
+  std::vector<std::pair<Name, Name>> blocked_conditions;
+  // Failed: what the engine refused.
+  std::string failure;
+  // Stuck and Failed: the run from the start, every action with its
+  // response, as a fork of the start replays it (run_of fills it).
+  std::vector<RecordedAction> run;
+  // Stuck and Failed: the state's picture (Graphviz DOT).
+  std::string dot;
+};
+
+struct Result {
+  std::uint64_t states = 0;       // distinct states visited, the start included
+  std::uint64_t transitions = 0;  // transitions taken, to new states or known ones
+  std::uint64_t max_depth = 0;    // the deepest state reached
+  bool finished = false;          // every reachable state within the limits was explored
+  StopReason stopped = StopReason::None;
+  std::vector<TerminalState> terminals;  // each distinct one, in the order found
+  std::size_t visited_bytes = 0;         // memory of the visited set and its links
+};
+
+// Explores every schedule of an executor over a net: which startable epoch
+// to execute next (start, one declared outcome, finish), when to run a step
+// that moves packets, when to inject a packet or make a request. Works on
+// its own fork of the net given, made at construction; the caller's net is
+// never touched. Single-threaded; owned by one caller. Not copyable.
+class Explorer {
+ public:
+  // `declarations` must have passed check_declarations against the graph.
+  Explorer(const NetSim& start, Declarations declarations, Options options);
+  Explorer(const Explorer&) = delete;
+  Explorer& operator=(const Explorer&) = delete;
+  ~Explorer();
+
+  // Explores until done or until `chunk_end`; true when done (finished or
+  // stopped by a limit). Call again to go on.
+  bool run(std::chrono::steady_clock::time_point chunk_end);
+  // Stops at the next chance: a cancelled exploration is done.
+  void cancel();
+  // What was found so far. Runs and pictures of stuck and failed states
+  // are filled in by finish().
+  const Result& result() const { return result_; }
+  // Fills in the runs and pictures of the terminal states; call once done.
+  Result finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  Result result_;
+};
+
+}  // namespace zellik::explore

@@ -1,0 +1,203 @@
+// The canonical encoding of a net's state and its 128-bit digest.
+
+#include <algorithm>
+#include <bit>
+#include <string_view>
+#include <tuple>
+#include <utility>
+
+#include "zellik/net/net_sim.h"
+
+namespace zellik {
+
+namespace {
+
+// GCC and Clang both have it; __extension__ keeps -Wpedantic quiet.
+__extension__ typedef unsigned __int128 Wide;  // NOLINT(modernize-use-using)
+
+constexpr std::uint64_t kLaneA = 0x9E3779B97F4A7C15ULL;
+constexpr std::uint64_t kLaneB = 0xC2B2AE3D27D4EB4FULL;
+
+// The finaliser of a well-mixed 64-bit hash: every input bit reaches every
+// output bit.
+constexpr std::uint64_t avalanche(std::uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ULL;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBULL;
+  x ^= x >> 31;
+  return x;
+}
+
+std::vector<Name> sorted_names(const PortMap& ports) {
+  std::vector<Name> names;
+  names.reserve(ports.size());
+  for (const auto& [name, port] : ports) names.push_back(name);
+  std::sort(names.begin(), names.end(),
+            [](const Name& a, const Name& b) { return a.view() < b.view(); });
+  return names;
+}
+
+auto edge_key(const Edge& e) {
+  return std::make_tuple(e.source.node_name.view(), e.source.port_name.view(),
+                         e.target.node_name.view(), e.target.port_name.view());
+}
+
+std::uint64_t text_word(std::string_view text) { return std::hash<std::string_view>{}(text); }
+
+}  // namespace
+
+Fingerprint fingerprint_of(std::span<const std::uint64_t> words) {
+  // Two lanes folded by a full 64x64->128 multiply per pair of words. The
+  // words also enter each lane directly, so a product that loses bits (a
+  // factor of 0) loses no word; the finaliser spreads the last ones.
+  std::uint64_t a = kLaneA ^ words.size();
+  std::uint64_t b = kLaneB;
+  auto fold = [&a, &b](std::uint64_t w0, std::uint64_t w1) {
+    const Wide m = static_cast<Wide>(a ^ w0) * (b ^ w1 ^ kLaneA);
+    const std::uint64_t old_a = a;
+    a = static_cast<std::uint64_t>(m) ^ std::rotl(w1, 29) ^ std::rotl(b, 7);
+    b = static_cast<std::uint64_t>(m >> 64) + w0 + std::rotl(old_a, 41);
+  };
+  std::size_t i = 0;
+  for (; i + 1 < words.size(); i += 2) fold(words[i], words[i + 1]);
+  if (i < words.size()) fold(words[i], kLaneB);
+  return Fingerprint{avalanche(b + avalanche(a)), avalanche(a ^ kLaneB)};
+}
+
+const StateLayout& NetSim::state_layout() const {
+  if (state_layout_) return *state_layout_;
+  StateLayout layout;
+  for (const auto& [name, node] : graph_.nodes()) layout.node_order.push_back(name);
+  std::sort(layout.node_order.begin(), layout.node_order.end(),
+            [](const Name& a, const Name& b) { return a.view() < b.view(); });
+  for (std::uint32_t i = 0; i < layout.node_order.size(); ++i) {
+    const Node& node = *graph_.find_node(layout.node_order[i]);
+    StateLayout::NodeLayout& entry = layout.nodes[node.name];
+    entry.index = i;
+    entry.in_ports = sorted_names(node.in_ports);
+    entry.out_ports = sorted_names(node.out_ports);
+    std::uint32_t c = 0;
+    for (const auto& [cond, _] : node.in_salvo_conditions) entry.in_conditions.emplace(cond, c++);
+    c = 0;
+    for (const auto& [cond, _] : node.out_salvo_conditions) entry.out_conditions.emplace(cond, c++);
+    for (const Name& port : entry.in_ports) {
+      layout.fixed_locations.push_back(locations_.find(PacketLocation::InputPort(node.name, port)));
+    }
+  }
+  std::vector<const Edge*> edges;
+  for (const Edge& edge : graph_.edges()) edges.push_back(&edge);
+  std::sort(edges.begin(), edges.end(),
+            [](const Edge* x, const Edge* y) { return edge_key(*x) < edge_key(*y); });
+  for (const Edge* edge : edges) {
+    layout.fixed_locations.push_back(locations_.find(PacketLocation::Edge(*edge)));
+  }
+  layout.fixed_locations.push_back(locations_.find(PacketLocation::OutsideNet()));
+  state_layout_ = std::move(layout);
+  return *state_layout_;
+}
+
+void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out) const {
+  const StateLayout& layout = state_layout();
+  const auto node = layout.nodes.find(epoch.node_name);
+  if (node == layout.nodes.end()) {
+    // An epoch of a node the graph lacks (only an undo out of order makes
+    // one): written by name.
+    out.push_back(~std::uint64_t{0});
+    out.push_back(text_word(epoch.node_name.view()));
+    out.push_back(static_cast<std::uint64_t>(epoch.state));
+    return;
+  }
+  const StateLayout::NodeLayout& n = node->second;
+  out.push_back((std::uint64_t{n.index} << 8) | static_cast<std::uint64_t>(epoch.state));
+  const auto in_cond = n.in_conditions.find(epoch.in_salvo.salvo_condition);
+  out.push_back(in_cond != n.in_conditions.end()
+                    ? in_cond->second
+                    : text_word(epoch.in_salvo.salvo_condition.view()));
+  // The input salvo's shape: how many packets it took from each port.
+  const std::size_t shape = out.size();
+  out.resize(shape + n.in_ports.size(), 0);
+  for (const auto& [port, id] : epoch.in_salvo.packets) {
+    const auto at = std::find(n.in_ports.begin(), n.in_ports.end(), port);
+    if (at != n.in_ports.end()) ++out[shape + static_cast<std::size_t>(at - n.in_ports.begin())];
+  }
+  auto count = [this](const EpochPlace& place) -> std::uint64_t {
+    const LocationHandle h = locations_.find(place);
+    return h == kNoLocation ? 0 : count_at(h);
+  };
+  out.push_back(count(EpochPlace{PacketLocation::Kind::Node, &epoch.id, nullptr}));
+  for (const Name& port : n.out_ports) {
+    out.push_back(count(EpochPlace{PacketLocation::Kind::OutputPort, &epoch.id, &port}));
+  }
+  // Output salvos sent, counted per condition (their order changes nothing
+  // that follows), and the packets they orphaned.
+  const std::size_t sent = out.size();
+  out.resize(sent + n.out_conditions.size(), 0);
+  for (const Salvo& salvo : epoch.out_salvos) {
+    const auto cond = n.out_conditions.find(salvo.salvo_condition);
+    if (cond != n.out_conditions.end()) ++out[sent + cond->second];
+  }
+  out.push_back(epoch.orphaned_packets.size());
+}
+
+void NetSim::canonical_state(std::vector<std::uint64_t>& out) const {
+  const StateLayout& layout = state_layout();
+  out.push_back(packets_.size());
+  for (const LocationHandle h : layout.fixed_locations) {
+    out.push_back(h == kNoLocation ? 0 : count_at(h));
+  }
+
+  // Epochs: each record on its own, then sorted, so neither ids nor the
+  // order of the tables shows.
+  canon_epochs_.clear();
+  canon_spans_.clear();
+  for (const auto& [id, epoch] : epochs_) {
+    const std::size_t begin = canon_epochs_.size();
+    canonical_epoch(epoch, canon_epochs_);
+    canon_spans_.emplace_back(begin, canon_epochs_.size());
+  }
+  const std::span<const std::uint64_t> words(canon_epochs_);
+  auto record = [words](const std::pair<std::size_t, std::size_t>& span) {
+    return words.subspan(span.first, span.second - span.first);
+  };
+  std::sort(canon_spans_.begin(), canon_spans_.end(), [&record](const auto& x, const auto& y) {
+    return std::ranges::lexicographical_compare(record(x), record(y));
+  });
+  out.push_back(canon_spans_.size());
+  for (const auto& span : canon_spans_) {
+    const std::span<const std::uint64_t> r = record(span);
+    out.push_back(r.size());
+    out.insert(out.end(), r.begin(), r.end());
+  }
+
+  // Requests: the pending ones in order, the tokens by node, the startup flag.
+  out.push_back(pending_requests_.size());
+  for (const PendingRequest& request : pending_requests_) {
+    const auto node = layout.nodes.find(request.node_name);
+    out.push_back(node != layout.nodes.end() ? node->second.index
+                                             : text_word(request.node_name.view()));
+    out.push_back(text_word(request.label.view()));
+  }
+  std::uint64_t tokens = 0;
+  std::uint64_t bit = 0;
+  for (const Name& node : request_tokens_.empty() ? std::span<const Name>() : layout.node_order) {
+    const auto token = request_tokens_.find(node);
+    if (token == request_tokens_.end()) continue;
+    tokens |= std::uint64_t{token->second ? 1U : 2U} << (2 * (bit % 32));
+    if (++bit % 32 == 0) {
+      out.push_back(tokens);
+      tokens = 0;
+    }
+  }
+  out.push_back(tokens);
+  out.push_back(startup_requests_sent_ ? 1 : 0);
+}
+
+Fingerprint NetSim::fingerprint() const {
+  std::vector<std::uint64_t> words;
+  words.reserve(64);
+  canonical_state(words);
+  return fingerprint_of(words);
+}
+
+}  // namespace zellik

@@ -1,0 +1,143 @@
+#include "zellik/explore/explorer.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <map>
+#include <random>
+
+#include "support/explore_graphs.h"
+#include "zellik/net/snapshot.h"
+
+namespace zellik::explore {
+namespace {
+
+using testkit::feed_edge;
+
+Result explore_all(const NetSim& net, const Declarations& d, Options options = {}) {
+  Explorer explorer(net, d, options);
+  while (!explorer.run(std::chrono::steady_clock::now() + std::chrono::seconds(10))) {
+  }
+  return explorer.finish();
+}
+
+std::map<TerminalKind, int> kinds(const Result& r) {
+  std::map<TerminalKind, int> counts;
+  for (const TerminalState& t : r.terminals) ++counts[t.kind];
+  return counts;
+}
+
+// Packets put on the feed edge by hand, one by one.
+void inject(NetSim& net, const Edge& feed, int packets) {
+  for (int i = 0; i < packets; ++i) {
+    const NetActionResponse made = net.do_action(action::CreatePacket{});
+    const Ulid id = std::get<response::Packet>(made.value().data).packet_id;
+    ASSERT_TRUE(
+        net.do_action(action::TransportPacketToLocation{id, PacketLocation::Edge(feed)}).ok());
+  }
+}
+
+TEST(Fingerprint, IgnoresIdsAndTellsCountsEpochsAndPlacesApart) {
+  NetSim one(testkit::router_graph(), IdSource::Seeded(1));
+  NetSim other(testkit::router_graph(), IdSource::Seeded(2));
+  const Edge feed = feed_edge("router");
+  std::vector<Fingerprint> seen{one.fingerprint()};
+  EXPECT_EQ(one.fingerprint(), other.fingerprint());
+  for (int round = 0; round < 3; ++round) {
+    inject(one, feed, 1);
+    inject(other, feed, 1);
+    seen.push_back(one.fingerprint());
+    ASSERT_TRUE(one.do_action(action::RunStep{}).ok());
+    ASSERT_TRUE(other.do_action(action::RunStep{}).ok());
+    EXPECT_EQ(one.fingerprint(), other.fingerprint()) << "round " << round;
+    seen.push_back(one.fingerprint());
+  }
+  // Every state above differs from every other: packet counts, places and
+  // the startable epoch all show.
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    for (std::size_t j = i + 1; j < seen.size(); ++j) EXPECT_NE(seen[i], seen[j]) << i << " " << j;
+  }
+  // A startable epoch becoming running is a difference too.
+  const Ulid epoch = one.get_startable_epochs().front();
+  const Fingerprint startable = one.fingerprint();
+  ASSERT_TRUE(one.do_action(action::StartEpoch{epoch}).ok());
+  EXPECT_NE(one.fingerprint(), startable);
+}
+
+// The three ways of keeping and ordering states agree on what is reachable.
+TEST(Explorer, OrdersAndModesAgreeOnStatesAndTerminalStates) {
+  for (const auto& [graph, declarations] :
+       {std::pair{testkit::router_graph(), testkit::router_declarations(3)},
+        std::pair{testkit::fork_join_graph(1), testkit::fork_join_declarations(3)},
+        std::pair{testkit::fork_join_graph(2), testkit::fork_join_declarations(4)}}) {
+    NetSim net(graph);
+    const Result bfs = explore_all(net, declarations);
+    Options dfs_options;
+    dfs_options.order = SearchOrder::DepthFirst;
+    const Result dfs = explore_all(net, declarations, dfs_options);
+    Options exact_options;
+    exact_options.exact = true;
+    const Result exact = explore_all(net, declarations, exact_options);
+    EXPECT_TRUE(bfs.finished && dfs.finished && exact.finished);
+    EXPECT_EQ(bfs.states, dfs.states);
+    EXPECT_EQ(bfs.states, exact.states);
+    EXPECT_EQ(kinds(bfs), kinds(dfs));
+    EXPECT_EQ(kinds(bfs), kinds(exact));
+    // Breadth-first finds terminal states nearest first.
+    for (std::size_t i = 1; i < bfs.terminals.size(); ++i) {
+      EXPECT_LE(bfs.terminals[i - 1].depth, bfs.terminals[i].depth);
+    }
+  }
+}
+
+// Every stuck state's run, replayed on a fork of the start, reaches it.
+TEST(Explorer, StuckRunsReplayOnAForkOfTheStart) {
+  NetSim start(testkit::fork_join_graph(1), IdSource::Seeded(5));
+  const std::string before = encode_snapshot(start);
+  const Result result = explore_all(start, testkit::fork_join_declarations(3));
+  EXPECT_EQ(encode_snapshot(start), before) << "the caller's net changed";
+  ASSERT_EQ(kinds(result)[TerminalKind::Stuck], static_cast<int>(result.terminals.size()));
+  for (const TerminalState& stuck : result.terminals) {
+    auto fork = decode_snapshot(start.graph(), before);
+    ASSERT_TRUE(fork.ok());
+    NetSim& net = *fork.value();
+    for (const RecordedAction& step : stuck.run) ASSERT_TRUE(net.do_action(step.action).ok());
+    EXPECT_EQ(net.fingerprint(), stuck.fingerprint);
+    EXPECT_TRUE(net.is_blocked());
+    EXPECT_TRUE(net.get_startable_epochs().empty());
+    EXPECT_FALSE(stuck.waiting.empty());
+    EXPECT_EQ(stuck.blocked_conditions.front(), std::pair(Name("batch"), Name("two")));
+  }
+}
+
+TEST(Explorer, LimitsStopItAndSaySo) {
+  NetSim net(testkit::router_graph());
+  const Declarations d = testkit::router_declarations(8);
+  Options options;
+  options.limits.max_states = 1000;
+  const Result by_states = explore_all(net, d, options);
+  EXPECT_FALSE(by_states.finished);
+  EXPECT_EQ(by_states.stopped, StopReason::States);
+  EXPECT_GE(by_states.states, 1000U);
+  options = {};
+  options.limits.max_depth = 4;
+  const Result by_depth = explore_all(net, d, options);
+  EXPECT_FALSE(by_depth.finished);
+  EXPECT_EQ(by_depth.stopped, StopReason::Depth);
+  EXPECT_LE(by_depth.max_depth, 4U);
+}
+
+TEST(Declarations, NamesWhatTheGraphCannotCarryOut) {
+  const Graph graph = testkit::router_graph();
+  EXPECT_EQ(check_declarations(graph, testkit::router_declarations(2)), std::nullopt);
+  Declarations d = testkit::router_declarations(2);
+  d.behaviours[0].outcomes[0].creates = {{Name("left"), 2}};
+  d.behaviours[1].outcomes[0].sends = {Name("nothing")};
+  EXPECT_EQ(check_declarations(graph, d),
+            "behaviour of node 'left', outcome 0: sends output salvo condition 'nothing', which "
+            "the node lacks");
+}
+
+}  // namespace
+}  // namespace zellik::explore

@@ -1,0 +1,198 @@
+// The methods the explorer adds to NetSim: fingerprint and explore.
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "zellik_py/explore/explore_classes.h"
+#include "zellik_py/net/net_classes.h"
+
+namespace zellik::py {
+
+const char kNetFingerprintDoc[] =
+    "fingerprint($self)\n--\n\n"
+    "The net's state as a 128-bit int that ignores ids and timestamps: equal for two nets\n"
+    "over equal graphs whose packets, epochs and requests differ only in their ids.";
+
+const char kNetExploreDoc[] =
+    "explore($self, behaviours=(), injections=(), requests=(), *, order='breadth_first',\n"
+    "        exact=False, max_states=None, max_depth=None, max_packets=None, max_time=None,\n"
+    "        seed=0, walks=100, progress=False)\n--\n\n"
+    "Explore every schedule an executor could follow from the net's current state, on a\n"
+    "fork of the net (this net is not changed): which startable epoch to execute next\n"
+    "with which outcome of its node's Behaviour, when to run a step, when to make an\n"
+    "Injection or a request (RequestAllowance). order is 'breadth_first' (the first\n"
+    "stuck state found has a shortest run), 'depth_first' or 'random_walk' (`walks`\n"
+    "walks from the start, seeded by `seed`). Visited states are kept as 128-bit\n"
+    "fingerprints, or whole when exact=True. Returns an ExplorationResult; ValueError\n"
+    "before anything runs for a declaration the graph cannot carry out.";
+
+namespace {
+
+// The explorer gives the interpreter lock back in chunks of kChunk; between
+// chunks it checks for signals and, when asked, writes its progress.
+constexpr auto kChunk = std::chrono::milliseconds(20);
+constexpr auto kProgressEvery = std::chrono::milliseconds(1000);
+
+class WithoutInterpreterLock {
+ public:
+  WithoutInterpreterLock() : state_(PyEval_SaveThread()) {}
+  WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
+  WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
+  ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
+
+ private:
+  PyThreadState* state_;
+};
+
+// An optional limit: None or absent is 0 (none); a negative one is refused.
+std::uint64_t limit_arg(PyObject* obj, const char* name) {
+  if (obj == nullptr || obj == Py_None) return 0;
+  return count_arg(obj, std::string("explore: ") + name);
+}
+
+explore::SearchOrder order_arg(PyObject* obj) {
+  if (obj == nullptr || obj == Py_None) return explore::SearchOrder::BreadthFirst;
+  const std::string order = to_string_arg(obj, "order");
+  if (order == "breadth_first") return explore::SearchOrder::BreadthFirst;
+  if (order == "depth_first") return explore::SearchOrder::DepthFirst;
+  if (order == "random_walk") return explore::SearchOrder::RandomWalk;
+  raise(PyExc_ValueError,
+        "explore: order must be 'breadth_first', 'depth_first' or "
+        "'random_walk', not " +
+            quoted(order));
+}
+
+std::chrono::milliseconds time_arg(PyObject* obj) {
+  if (obj == nullptr || obj == Py_None) return std::chrono::milliseconds(0);
+  const double seconds = PyFloat_AsDouble(obj);
+  if (seconds == -1.0 && PyErr_Occurred()) throw PythonError{};
+  if (!(seconds > 0) || !std::isfinite(seconds)) {
+    raise(PyExc_ValueError,
+          "explore: max_time must be a positive number of seconds, not " + str_of(obj));
+  }
+  return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
+}
+
+template <class T, const T& (*Arg)(PyObject*, const char*)>
+std::vector<T> declarations_arg(PyObject* obj, const char* name) {
+  std::vector<T> out;
+  if (obj == nullptr || obj == Py_None) return out;
+  for (const Ref& item : sequence_items(obj, name)) out.push_back(Arg(item.get(), name));
+  return out;
+}
+
+void write_progress(const explore::Result& r, std::chrono::steady_clock::time_point began) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  const auto rate =
+      static_cast<unsigned long long>(seconds > 0 ? static_cast<double>(r.states) / seconds : 0);
+  const std::string line = "explore: " + std::to_string(r.states) + " states, " +
+                           std::to_string(r.transitions) + " transitions, " + std::to_string(rate) +
+                           " states/s, depth " + std::to_string(r.max_depth) + "\n";
+  PySys_WriteStderr("%s", line.c_str());
+}
+
+}  // namespace
+
+PyObject* net_fingerprint(PyObject* self, PyObject*) {
+  return guard([&] {
+    Fingerprint f;
+    with_net(self, [&](const NetSim& net) {
+      f = net.fingerprint();
+      return none();
+    });
+    Ref hi = own(PyLong_FromUnsignedLongLong(f.hi));
+    Ref shift = own(PyLong_FromLong(64));
+    Ref high = own(PyNumber_Lshift(hi.get(), shift.get()));
+    Ref lo = own(PyLong_FromUnsignedLongLong(f.lo));
+    return own(PyNumber_Or(high.get(), lo.get()));
+  });
+}
+
+// Stops with KeyboardInterrupt (or whatever a signal handler raises) between
+// two chunks; the exception carries what was found so far as `result`.
+PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    if (nargs > 3) {
+      PyErr_Format(PyExc_TypeError, "explore() takes at most 3 positional arguments (%zd given)",
+                   nargs);
+      throw PythonError{};
+    }
+    auto a = parse_fast(
+        "explore",
+        std::array{"behaviours", "injections", "requests", "order", "exact", "max_states",
+                   "max_depth", "max_packets", "max_time", "seed", "walks", "progress"},
+        0, args, nargs, kwnames);
+    explore::Declarations declarations;
+    declarations.behaviours =
+        declarations_arg<explore::Behaviour, behaviour_arg>(a[0], "behaviours");
+    declarations.injections =
+        declarations_arg<explore::Injection, injection_arg>(a[1], "injections");
+    declarations.requests =
+        declarations_arg<explore::RequestAllowance, request_allowance_arg>(a[2], "requests");
+    explore::Options options;
+    options.order = order_arg(a[3]);
+    options.exact = a.has(4) && to_bool_arg(a[4], "exact");
+    options.limits.max_states = limit_arg(a[5], "max_states");
+    options.limits.max_depth = limit_arg(a[6], "max_depth");
+    options.limits.max_packets = limit_arg(a[7], "max_packets");
+    options.limits.max_time = time_arg(a[8]);
+    options.seed = a.has(9) ? to_u64_arg(a[9], "seed") : 0;
+    options.walks = a.has(10) ? limit_arg(a[10], "walks") : 100;
+    const bool progress = a.has(11) && to_bool_arg(a[11], "progress");
+
+    // Checked and forked while the net is held; explored on the fork after.
+    std::unique_ptr<explore::Explorer> explorer;
+    with_net(self, [&](const NetSim& net) {
+      if (auto error = explore::check_declarations(net.graph(), declarations)) {
+        raise(PyExc_ValueError, "explore: " + *error);
+      }
+      explorer = std::make_unique<explore::Explorer>(net, std::move(declarations), options);
+      return none();
+    });
+
+    const auto began = std::chrono::steady_clock::now();
+    auto next_progress = began + kProgressEvery;
+    bool done = false;
+    while (!done) {
+      {
+        WithoutInterpreterLock unlocked;
+        done = explorer->run(std::chrono::steady_clock::now() + kChunk);
+      }
+      if (PyErr_CheckSignals() < 0) {
+        explorer->cancel();
+        if (progress) write_progress(explorer->result(), began);
+        explore::Result partial;
+        {
+          WithoutInterpreterLock unlocked;
+          partial = explorer->finish();
+        }
+        PyObject* type = nullptr;
+        PyObject* value = nullptr;
+        PyObject* traceback = nullptr;
+        PyErr_Fetch(&type, &value, &traceback);
+        PyErr_NormalizeException(&type, &value, &traceback);
+        Ref result = exploration_result_to_py(std::move(partial));
+        if (value != nullptr && PyObject_SetAttrString(value, "result", result.get()) < 0)
+          PyErr_Clear();
+        PyErr_Restore(type, value, traceback);
+        throw PythonError{};
+      }
+      if (progress && (done || std::chrono::steady_clock::now() >= next_progress)) {
+        write_progress(explorer->result(), began);
+        next_progress = std::chrono::steady_clock::now() + kProgressEvery;
+      }
+    }
+    explore::Result result;
+    {
+      WithoutInterpreterLock unlocked;
+      result = explorer->finish();
+    }
+    return exploration_result_to_py(std::move(result));
+  });
+}
+
+}  // namespace zellik::py

@@ -1,0 +1,271 @@
+// TerminalState and ExplorationResult: what an exploration found.
+
+#include <array>
+#include <string>
+#include <variant>
+
+#include "zellik/net/net_action.h"
+#include "zellik_py/binding/pickling.h"
+#include "zellik_py/explore/explore_classes.h"
+#include "zellik_py/net/net_convert.h"
+
+namespace zellik::py {
+
+using explore::Result;
+using explore::TerminalKind;
+using explore::TerminalState;
+
+namespace {
+
+// One row per terminal kind, in kind order.
+constexpr std::array<const char*, 4> kKindNames = {"clean", "stuck", "over_limit", "failed"};
+static_assert(kKindNames.size() == static_cast<std::size_t>(TerminalKind::Failed) + 1);
+constexpr std::array<const char*, 5> kStopNames = {nullptr, "states", "depth", "time", "cancelled"};
+static_assert(kStopNames.size() == static_cast<std::size_t>(explore::StopReason::Cancelled) + 1);
+
+Ref fingerprint_to_py(const Fingerprint& f) {
+  Ref hi = own(PyLong_FromUnsignedLongLong(f.hi));
+  Ref shift = own(PyLong_FromLong(64));
+  Ref high = own(PyNumber_Lshift(hi.get(), shift.get()));
+  Ref lo = own(PyLong_FromUnsignedLongLong(f.lo));
+  return own(PyNumber_Or(high.get(), lo.get()));
+}
+
+// The NetAction static constructor's arguments for each engine action.
+Ref id_text(const Ulid& id) { return to_py(id.to_string()); }
+Ref args_of(const action::RunStep&) { return tuple_of(); }
+Ref args_of(const action::CreatePacket& a) {
+  return a.epoch_id ? tuple_of(id_text(*a.epoch_id)) : tuple_of();
+}
+Ref args_of(const action::ConsumePacket& a) { return tuple_of(id_text(a.packet_id)); }
+Ref args_of(const action::DestroyPacket& a) { return tuple_of(id_text(a.packet_id)); }
+Ref args_of(const action::StartEpoch& a) { return tuple_of(id_text(a.epoch_id)); }
+Ref args_of(const action::FinishEpoch& a) { return tuple_of(id_text(a.epoch_id)); }
+Ref args_of(const action::CancelEpoch& a) { return tuple_of(id_text(a.epoch_id)); }
+Ref args_of(const action::CreateEpoch& a) {
+  return tuple_of(to_py(a.node_name), salvo_to_py(SalvoText::of(a.salvo)));
+}
+Ref args_of(const action::LoadPacketIntoOutputPort& a) {
+  return tuple_of(id_text(a.packet_id), to_py(a.port_name));
+}
+Ref args_of(const action::SendOutputSalvo& a) {
+  return tuple_of(id_text(a.epoch_id), to_py(a.salvo_condition_name));
+}
+Ref args_of(const action::TransportPacketToLocation& a) {
+  return tuple_of(id_text(a.packet_id), location_to_py(a.destination));
+}
+Ref args_of(const action::CreateRequest& a) { return tuple_of(to_py(a.node_name), to_py(a.label)); }
+
+}  // namespace
+
+Ref engine_action_to_py(const NetAction& action) {
+  return std::visit(
+      [](const auto& a) {
+        using A = std::decay_t<decltype(a)>;
+        const std::string name(action::kConstructorName<A>);
+        Ref method = own(PyObject_GetAttrString(module_class("NetAction").get(), name.c_str()));
+        Ref args = args_of(a);
+        return own(PyObject_CallObject(method.get(), args.get()));
+      },
+      action);
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// TerminalState: getters and methods
+
+Ref kind_of(const TerminalState& t) { return to_py(kKindNames[static_cast<std::size_t>(t.kind)]); }
+Ref fingerprint_of_state(const TerminalState& t) { return fingerprint_to_py(t.fingerprint); }
+Ref depth_of(const TerminalState& t) { return to_py_u64(t.depth); }
+Ref packets_of(const TerminalState& t) { return to_py_u64(t.packets); }
+Ref failure_of(const TerminalState& t) { return t.failure.empty() ? none() : to_py(t.failure); }
+
+Ref waiting_of(const TerminalState& t) {
+  return list_of(t.waiting, [](const std::pair<PacketLocation, std::uint64_t>& w) {
+    return tuple_of(location_to_py(w.first), to_py_u64(w.second));
+  });
+}
+
+Ref blocked_of(const TerminalState& t) {
+  return list_of(t.blocked_conditions, [](const std::pair<Name, Name>& c) {
+    return tuple_of(to_py(c.first), to_py(c.second));
+  });
+}
+
+Ref run_of(const TerminalState& t) {
+  return list_of(t.run,
+                 [](const explore::RecordedAction& r) { return engine_action_to_py(r.action); });
+}
+
+Ref dot_of(const TerminalState& t) { return to_py(t.dot); }
+
+// The run as recording lines: a header, then per action its dict with the
+// response data and events, or the error's class name for a refused one.
+Ref jsonl_of(const TerminalState& t) {
+  Ref json = own(PyImport_ImportModule("json"));
+  Ref dumps = own(PyObject_GetAttrString(json.get(), "dumps"));
+  Ref kwargs = own(PyDict_New());
+  check_status(PyDict_SetItemString(kwargs.get(), "ensure_ascii", Py_False));
+  std::string text;
+  auto write = [&](PyObject* record) {
+    Ref args = tuple_of(Ref::borrow(record));
+    Ref line = own(PyObject_Call(dumps.get(), args.get(), kwargs.get()));
+    text += str_of(line.get());
+    text += '\n';
+  };
+  Ref header = own(PyDict_New());
+  check_status(PyDict_SetItemString(header.get(), "seed", Py_None));
+  write(header.get());
+  for (const explore::RecordedAction& r : t.run) {
+    Ref record = own(PyDict_New());
+    Ref action = engine_action_to_py(r.action);
+    Ref action_dict = own(PyObject_CallMethod(action.get(), "to_dict", nullptr));
+    check_status(PyDict_SetItemString(record.get(), "action", action_dict.get()));
+    if (r.response.ok()) {
+      Ref data = response_data_to_py(r.response.value().data);
+      Ref data_dict = own(PyObject_CallMethod(data.get(), "to_dict", nullptr));
+      check_status(PyDict_SetItemString(record.get(), "response", data_dict.get()));
+      Ref events = list_of(r.response.value().events, [](const NetEvent& e) {
+        Ref event = event_to_py(e);
+        return own(PyObject_CallMethod(event.get(), "to_dict", nullptr));
+      });
+      check_status(PyDict_SetItemString(record.get(), "events", events.get()));
+    } else {
+      const std::string error = std::string(kind_name(r.response.error().kind)) + "Error";
+      check_status(PyDict_SetItemString(record.get(), "error", to_py(error).get()));
+    }
+    write(record.get());
+  }
+  return to_py(text);
+}
+
+std::string terminal_repr(const TerminalState& t) {
+  return std::string("TerminalState(kind='") + kKindNames[static_cast<std::size_t>(t.kind)] +
+         "', depth=" + std::to_string(t.depth) + ", packets=" + std::to_string(t.packets) + ")";
+}
+
+PyMethodDef g_terminal_methods[] = {
+    {"to_dot", as_method(&value_method<TerminalState, dot_of>), METH_NOARGS,
+     "to_dot($self)\n--\n\nThe net in this state as Graphviz DOT text (stuck and failed states;\n"
+     "empty for the others)."},
+    {"to_jsonl", as_method(&value_method<TerminalState, jsonl_of>), METH_NOARGS,
+     "to_jsonl($self)\n--\n\nThe run as JSON Lines in the recording format of examples/recording.py:\n"
+     "a header line {\"seed\": null}, then one line per action with its response data and\n"
+     "events (or, for the refused action that ends a failed run, its error)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef g_terminal_getters[] = {
+    {"kind", value_getter<TerminalState, kind_of>, nullptr,
+     "'clean', 'stuck', 'over_limit' or 'failed'.", nullptr},
+    {"fingerprint", value_getter<TerminalState, fingerprint_of_state>, nullptr,
+     "The net's fingerprint in this state, as NetSim.fingerprint() gives it.", nullptr},
+    {"depth", value_getter<TerminalState, depth_of>, nullptr, "Transitions from the start.",
+     nullptr},
+    {"packets", value_getter<TerminalState, packets_of>, nullptr, "Packets in the net.", nullptr},
+    {"waiting", value_getter<TerminalState, waiting_of>, nullptr,
+     "Stuck: (location, count) of every edge and input port where packets wait.", nullptr},
+    {"blocked_conditions", value_getter<TerminalState, blocked_of>, nullptr,
+     "Stuck: (node, condition) for each input salvo condition of the nodes packets wait\n"
+     "for; none holds, nor ever will from this state.",
+     nullptr},
+    {"failure", value_getter<TerminalState, failure_of>, nullptr,
+     "Failed: what the engine refused, or None.", nullptr},
+    {"run", value_getter<TerminalState, run_of>, nullptr,
+     "Stuck and failed: the NetActions that lead from the start to this state.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// ---------------------------------------------------------------------------
+// ExplorationResult: getters and methods
+
+Ref states_of(const Result& r) { return to_py_u64(r.states); }
+Ref transitions_of(const Result& r) { return to_py_u64(r.transitions); }
+Ref max_depth_of(const Result& r) { return to_py_u64(r.max_depth); }
+Ref finished_of(const Result& r) { return to_py_bool(r.finished); }
+Ref visited_bytes_of(const Result& r) { return to_py_u64(r.visited_bytes); }
+Ref stopped_of(const Result& r) {
+  const char* name = kStopNames[static_cast<std::size_t>(r.stopped)];
+  return name == nullptr ? none() : to_py(name);
+}
+Ref terminals_of(const Result& r) { return list_of(r.terminals, terminal_state_to_py); }
+Ref stuck_of(const Result& r) {
+  Ref list = own(PyList_New(0));
+  for (const TerminalState& t : r.terminals) {
+    if (t.kind == TerminalKind::Stuck)
+      check_status(PyList_Append(list.get(), terminal_state_to_py(t).get()));
+  }
+  return list;
+}
+Ref counts_of(const Result& r) {
+  std::array<std::uint64_t, kKindNames.size()> counts{};
+  for (const TerminalState& t : r.terminals) ++counts[static_cast<std::size_t>(t.kind)];
+  Ref dict = own(PyDict_New());
+  for (std::size_t k = 0; k < counts.size(); ++k) {
+    check_status(PyDict_SetItemString(dict.get(), kKindNames[k], to_py_u64(counts[k]).get()));
+  }
+  return dict;
+}
+
+std::string result_repr(const Result& r) {
+  return "ExplorationResult(states=" + std::to_string(r.states) +
+         ", transitions=" + std::to_string(r.transitions) +
+         ", finished=" + (r.finished ? "True" : "False") +
+         ", terminals=" + std::to_string(r.terminals.size()) + ")";
+}
+
+PyGetSetDef g_result_getters[] = {
+    {"states", value_getter<Result, states_of>, nullptr,
+     "Distinct states visited, the start included.", nullptr},
+    {"transitions", value_getter<Result, transitions_of>, nullptr,
+     "Transitions taken: run steps that moved something, epochs executed with one outcome,\n"
+     "injections and requests.",
+     nullptr},
+    {"max_depth", value_getter<Result, max_depth_of>, nullptr, "The deepest state reached.",
+     nullptr},
+    {"finished", value_getter<Result, finished_of>, nullptr,
+     "Whether every state reachable within the limits was explored.", nullptr},
+    {"stopped", value_getter<Result, stopped_of>, nullptr,
+     "The limit that stopped the exploration early ('states', 'depth', 'time', 'cancelled'),\n"
+     "or None.",
+     nullptr},
+    {"terminals", value_getter<Result, terminals_of>, nullptr,
+     "Every distinct terminal state, in the order found (breadth-first: nearest first).", nullptr},
+    {"stuck", value_getter<Result, stuck_of>, nullptr, "The stuck terminal states.", nullptr},
+    {"counts", value_getter<Result, counts_of>, nullptr,
+     "Terminal states by kind: {'clean': n, 'stuck': n, 'over_limit': n, 'failed': n}.", nullptr},
+    {"visited_bytes", value_getter<Result, visited_bytes_of>, nullptr,
+     "Memory the visited set held, in bytes.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void define_terminal_state(PyObject* module) {
+  ClassSpec cls = spec_for<TerminalState>(
+      "TerminalState", "A state an exploration could not leave, or did not follow.");
+  cls.methods = g_terminal_methods;
+  cls.getters = g_terminal_getters;
+  cls.slots = {
+      {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
+      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<TerminalState, terminal_repr>)},
+  };
+  define_boxed_class<TerminalState>(module, cls);
+}
+
+void define_exploration_result(PyObject* module) {
+  ClassSpec cls = spec_for<Result>("ExplorationResult", "What NetSim.explore found.");
+  cls.getters = g_result_getters;
+  cls.slots = {
+      {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
+      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Result, result_repr>)},
+  };
+  define_boxed_class<Result>(module, cls);
+}
+
+Ref terminal_state_to_py(TerminalState terminal) { return box(std::move(terminal)); }
+
+Ref exploration_result_to_py(Result result) { return box(std::move(result)); }
+
+}  // namespace zellik::py
