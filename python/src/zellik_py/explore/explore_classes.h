@@ -41,9 +41,6 @@ Ref exploration_result_to_py(explore::Result result);
 // for a negative one, TypeError for anything but an int.
 std::uint64_t count_arg(PyObject* obj, const std::string& what);
 
-// The Python NetAction for an engine action (its ids as text).
-Ref engine_action_to_py(const NetAction& action);
-
 // The methods the explorer adds to NetSim (net_explore.cpp), with their
 // docstrings.
 extern const char kNetFingerprintDoc[];

@@ -36,17 +36,6 @@ namespace {
 constexpr auto kChunk = std::chrono::milliseconds(20);
 constexpr auto kProgressEvery = std::chrono::milliseconds(1000);
 
-class WithoutInterpreterLock {
- public:
-  WithoutInterpreterLock() : state_(PyEval_SaveThread()) {}
-  WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
-  WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
-  ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
-
- private:
-  PyThreadState* state_;
-};
-
 // An optional limit: None or absent is 0 (none); a negative one is refused.
 std::uint64_t limit_arg(PyObject* obj, const char* name) {
   if (obj == nullptr || obj == Py_None) return 0;

@@ -2,9 +2,7 @@
 
 #include <array>
 #include <string>
-#include <variant>
 
-#include "zellik/net/net_action.h"
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/net/net_convert.h"
@@ -31,44 +29,7 @@ Ref fingerprint_to_py(const Fingerprint& f) {
   return own(PyNumber_Or(high.get(), lo.get()));
 }
 
-// The NetAction static constructor's arguments for each engine action.
-Ref id_text(const Ulid& id) { return to_py(id.to_string()); }
-Ref args_of(const action::RunStep&) { return tuple_of(); }
-Ref args_of(const action::CreatePacket& a) {
-  return a.epoch_id ? tuple_of(id_text(*a.epoch_id)) : tuple_of();
-}
-Ref args_of(const action::ConsumePacket& a) { return tuple_of(id_text(a.packet_id)); }
-Ref args_of(const action::DestroyPacket& a) { return tuple_of(id_text(a.packet_id)); }
-Ref args_of(const action::StartEpoch& a) { return tuple_of(id_text(a.epoch_id)); }
-Ref args_of(const action::FinishEpoch& a) { return tuple_of(id_text(a.epoch_id)); }
-Ref args_of(const action::CancelEpoch& a) { return tuple_of(id_text(a.epoch_id)); }
-Ref args_of(const action::CreateEpoch& a) {
-  return tuple_of(to_py(a.node_name), salvo_to_py(SalvoText::of(a.salvo)));
-}
-Ref args_of(const action::LoadPacketIntoOutputPort& a) {
-  return tuple_of(id_text(a.packet_id), to_py(a.port_name));
-}
-Ref args_of(const action::SendOutputSalvo& a) {
-  return tuple_of(id_text(a.epoch_id), to_py(a.salvo_condition_name));
-}
-Ref args_of(const action::TransportPacketToLocation& a) {
-  return tuple_of(id_text(a.packet_id), location_to_py(a.destination));
-}
-Ref args_of(const action::CreateRequest& a) { return tuple_of(to_py(a.node_name), to_py(a.label)); }
-
 }  // namespace
-
-Ref engine_action_to_py(const NetAction& action) {
-  return std::visit(
-      [](const auto& a) {
-        using A = std::decay_t<decltype(a)>;
-        const std::string name(action::kConstructorName<A>);
-        Ref method = own(PyObject_GetAttrString(module_class("NetAction").get(), name.c_str()));
-        Ref args = args_of(a);
-        return own(PyObject_CallObject(method.get(), args.get()));
-      },
-      action);
-}
 
 namespace {
 

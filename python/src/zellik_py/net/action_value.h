@@ -86,6 +86,18 @@ const T& resolved(const T& value) {
   return value;
 }
 
+// The stored form of an engine action's field: ids as their text.
+inline std::string as_stored(const Ulid& id) { return id.to_string(); }
+inline std::optional<std::string> as_stored(const std::optional<Ulid>& id) {
+  if (!id) return std::nullopt;
+  return id->to_string();
+}
+inline SalvoText as_stored(const Salvo& salvo) { return SalvoText::of(salvo); }
+template <class T>
+const T& as_stored(const T& value) {
+  return value;
+}
+
 // The engine's action. Every id is parsed here: ValueError for the first
 // malformed one.
 template <class A>

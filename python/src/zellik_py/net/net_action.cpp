@@ -184,6 +184,19 @@ void define_net_action(PyObject* module) {
 
 bool is_net_action(PyObject* obj) { return is_instance<StoredAction>(obj); }
 
+Ref engine_action_to_py(const NetAction& action) {
+  return std::visit(
+      []<class A>(const A& engine) {
+        ActionArgs<A> stored;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+          ((std::get<I>(stored.values) = as_stored(engine.*std::get<I>(kFields<A>).member)), ...);
+        }
+        (std::make_index_sequence<kFieldCount<A>>{});
+        return action_to_py(std::move(stored));
+      },
+      action);
+}
+
 NetAction action_arg(PyObject* obj, const char* arg) {
   return std::visit([](const auto& stored) { return resolve(stored); },
                     arg_of<StoredAction>(obj, arg));

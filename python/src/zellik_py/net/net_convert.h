@@ -65,6 +65,8 @@ bool is_net_action(PyObject* obj);
 // The engine's action for a NetAction object: its id texts are parsed here
 // (ValueError "Invalid ULID: ..." for the first malformed one).
 NetAction action_arg(PyObject* obj, const char* arg);
+// A NetAction object for an action the engine holds (ids as their text).
+Ref engine_action_to_py(const NetAction& action);
 // A copy of the engine's event embedded in a NetEvent object.
 NetEvent event_arg(PyObject* obj, const char* arg);
 
