@@ -36,6 +36,8 @@ Ref outcome_to_py(const explore::Outcome& outcome);
 std::string outcome_repr(const explore::Outcome& outcome);
 Ref terminal_state_to_py(explore::TerminalState terminal);
 Ref exploration_result_to_py(explore::Result result);
+// A fingerprint as a Python int (its 128 bits, high word first).
+Ref fingerprint_to_py(const Fingerprint& f);
 
 // A count: an int not below 0. ValueError "{what} is negative ({value})"
 // for a negative one, TypeError for anything but an int.

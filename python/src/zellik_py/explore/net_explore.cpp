@@ -88,16 +88,7 @@ void write_progress(const explore::Result& r, std::chrono::steady_clock::time_po
 
 PyObject* net_fingerprint(PyObject* self, PyObject*) {
   return guard([&] {
-    Fingerprint f;
-    with_net(self, [&](const NetSim& net) {
-      f = net.fingerprint();
-      return none();
-    });
-    Ref hi = own(PyLong_FromUnsignedLongLong(f.hi));
-    Ref shift = own(PyLong_FromLong(64));
-    Ref high = own(PyNumber_Lshift(hi.get(), shift.get()));
-    Ref lo = own(PyLong_FromUnsignedLongLong(f.lo));
-    return own(PyNumber_Or(high.get(), lo.get()));
+    return with_net(self, [](const NetSim& net) { return fingerprint_to_py(net.fingerprint()); });
   });
 }
 

@@ -21,6 +21,8 @@ static_assert(kKindNames.size() == static_cast<std::size_t>(TerminalKind::Failed
 constexpr std::array<const char*, 5> kStopNames = {nullptr, "states", "depth", "time", "cancelled"};
 static_assert(kStopNames.size() == static_cast<std::size_t>(explore::StopReason::Cancelled) + 1);
 
+}  // namespace
+
 Ref fingerprint_to_py(const Fingerprint& f) {
   Ref hi = own(PyLong_FromUnsignedLongLong(f.hi));
   Ref shift = own(PyLong_FromLong(64));
@@ -28,8 +30,6 @@ Ref fingerprint_to_py(const Fingerprint& f) {
   Ref lo = own(PyLong_FromUnsignedLongLong(f.lo));
   return own(PyNumber_Or(high.get(), lo.get()));
 }
-
-}  // namespace
 
 namespace {
 
