@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "zellik/base/fields.h"
 #include "zellik/base/name.h"
 #include "zellik/graph/graph.h"
 #include "zellik/net/packet_location.h"
@@ -51,6 +52,25 @@ struct RequestAllowance {
   std::uint64_t count = 0;
   friend bool operator==(const RequestAllowance&, const RequestAllowance&) = default;
 };
+
+// The field lists of the declarations (zellik/base/fields.h).
+constexpr auto fields_of(std::type_identity<Outcome>) {
+  return std::tuple{field("pass_to", &Outcome::pass_to), field("creates", &Outcome::creates),
+                    field("sends", &Outcome::sends)};
+}
+constexpr auto fields_of(std::type_identity<Behaviour>) {
+  return std::tuple{field("node", &Behaviour::node), field("outcomes", &Behaviour::outcomes)};
+}
+constexpr auto fields_of(std::type_identity<Injection>) {
+  return std::tuple{field("location", &Injection::location), field("count", &Injection::count)};
+}
+constexpr auto fields_of(std::type_identity<RequestAllowance>) {
+  return std::tuple{field("node", &RequestAllowance::node),
+                    field("label", &RequestAllowance::label),
+                    field("count", &RequestAllowance::count)};
+}
+static_assert(lists_every_member<Outcome>() && lists_every_member<Behaviour>() &&
+              lists_every_member<Injection>() && lists_every_member<RequestAllowance>());
 
 // Everything the explorer runs from besides the net itself.
 struct Declarations {

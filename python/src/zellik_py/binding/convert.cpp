@@ -23,6 +23,16 @@ std::string utf8_of(PyObject* str) {
 
 }  // namespace
 
+std::uint64_t count_arg(PyObject* obj, const std::string& what) {
+  if (!PyLong_Check(obj) || PyBool_Check(obj)) raise_arg_type(obj, what.c_str(), "int");
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
+  if (value == -1 && PyErr_Occurred()) throw PythonError{};
+  if (overflow < 0 || value < 0)
+    raise(PyExc_ValueError, what + " is negative (" + str_of(obj) + ")");
+  return to_u64_arg(obj, what.c_str());
+}
+
 std::string to_string_arg(PyObject* obj, const char* arg) {
   if (!PyUnicode_Check(obj)) raise_arg_type(obj, arg, "str");
   return utf8_of(obj);

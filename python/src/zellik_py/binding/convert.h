@@ -23,6 +23,9 @@ std::string to_string_arg(PyObject* obj, const char* arg);
 Name to_name_arg(PyObject* obj, const char* arg);
 // An int argument from 0 to 2**64-1; OverflowError outside, TypeError for a non-int.
 std::uint64_t to_u64_arg(PyObject* obj, const char* arg);
+// A count: an int not below 0. ValueError "{what} is negative ({value})"
+// for a negative one, TypeError for anything but an int.
+std::uint64_t count_arg(PyObject* obj, const std::string& what);
 // A bool argument.
 bool to_bool_arg(PyObject* obj, const char* arg);
 // str(obj) as UTF-8 text (a str is taken as it is).

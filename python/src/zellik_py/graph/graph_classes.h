@@ -1,41 +1,11 @@
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-
+#include <cstdint>
 #include <string>
 
-#include "zellik_py/binding/args.h"
-#include "zellik_py/binding/boxed.h"
-#include "zellik_py/binding/convert.h"
-#include "zellik_py/binding/guard.h"
-#include "zellik_py/binding/methods.h"
-#include "zellik_py/binding/pickling.h"
-#include "zellik_py/binding/ref.h"
+#include "zellik_py/binding/class_file.h"
 
 namespace zellik::py {
-
-// The graph classes, each defined by the file of its class (or small family)
-// and added to the module by register_graph_classes in the module's order.
-void define_packet_count(PyObject* module);
-void define_packet_count_n(PyObject* module);
-void define_max_salvos(PyObject* module);
-void define_max_salvos_finite(PyObject* module);
-void define_port_slot_spec(PyObject* module);
-void define_port_slot_spec_finite(PyObject* module);
-void define_port_state(PyObject* module);
-void define_port_state_numeric(PyObject* module);
-void define_salvo_condition_term(PyObject* module);
-void define_dependency_request_trigger(PyObject* module);
-void define_dependency_request_config(PyObject* module);
-void define_port(PyObject* module);
-void define_port_type(PyObject* module);
-void define_port_ref(PyObject* module);
-void define_edge(PyObject* module);
-void define_salvo_condition(PyObject* module);
-void define_node(PyObject* module);
-void define_validation_error_info(PyObject* module);
-void define_graph(PyObject* module);
 
 // The decimal text of an unsigned count.
 inline std::string decimal(std::uint64_t n) { return std::to_string(n); }

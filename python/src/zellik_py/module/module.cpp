@@ -22,15 +22,52 @@ PyModuleDef g_module_def = {
     nullptr,
 };
 
+void define_classes(PyObject* module) {
+  constexpr void (*kDefinitions[])(PyObject*) = {
+      register_exceptions,
+      define_packet_count,
+      define_packet_count_n,
+      define_max_salvos,
+      define_max_salvos_finite,
+      define_port_slot_spec,
+      define_port_slot_spec_finite,
+      define_port_state,
+      define_port_state_numeric,
+      define_salvo_condition_term,
+      define_dependency_request_trigger,
+      define_dependency_request_config,
+      define_port,
+      define_port_type,
+      define_port_ref,
+      define_edge,
+      define_salvo_condition,
+      define_node,
+      define_validation_error_info,
+      define_graph,
+      define_packet_location,
+      define_epoch_state,
+      define_packet,
+      define_salvo,
+      define_orphaned_packet_info,
+      define_epoch,
+      define_net_action,
+      define_net_event,
+      define_response_data,
+      [](PyObject* m) { define_net_sim(m, explorer_net_sim_methods()); },
+      define_record_functions,
+      define_declaration_classes,
+      define_terminal_state,
+      define_exploration_result,
+  };
+  for (auto define : kDefinitions) define(module);
+}
+
 PyObject* init_module() {
   return guard([] {
     if (g_initialised)
       raise(PyExc_ImportError, "zellik_sim cannot be initialised twice in one process");
     Ref module = own(PyModule_Create(&g_module_def));
-    register_exceptions(module.get());
-    register_graph_classes(module.get());
-    register_net_classes(module.get());
-    register_explore_classes(module.get());
+    define_classes(module.get());
     // The version the build was given from the package's metadata.
     check_status(PyModule_AddStringConstant(module.get(), "__version__", ZELLIK_VERSION));
     g_initialised = true;

@@ -3,9 +3,12 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zellik/net/net_sim.h"
 #include "zellik/net/net_view.h"
@@ -14,7 +17,6 @@
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/errors/translate.h"
-#include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
@@ -366,9 +368,6 @@ PyMethodDef g_methods[] = {
     {"to_dot", as_method(&query<dot>), METH_NOARGS,
      "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text with the live state: packets on\n"
      "edges and at ports (full input ports marked), startable and running epochs per node."},
-    {"fingerprint", as_method(&net_fingerprint), METH_NOARGS, kNetFingerprintDoc},
-    {"explore", as_method(&net_explore), kFastMethod, kNetExploreDoc},
-    {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef g_getters[] = {
@@ -378,10 +377,18 @@ PyGetSetDef g_getters[] = {
 
 }  // namespace
 
-void define_net_sim(PyObject* module) {
+void define_net_sim(PyObject* module, std::span<const PyMethodDef> more_methods) {
   ClassSpec cls = spec_for<NetSimValue>(
       "NetSim", "NetSim(graph, *, seed=None)\n--\n\nThe runtime state of a flow-based network.");
-  cls.methods = g_methods;
+  // The interpreter keeps pointers into the table for as long as the class
+  // lives: it is made once, and kept.
+  static std::vector<PyMethodDef> methods = [&] {
+    std::vector<PyMethodDef> all(std::begin(g_methods), std::end(g_methods));
+    all.insert(all.end(), more_methods.begin(), more_methods.end());
+    all.push_back({nullptr, nullptr, 0, nullptr});
+    return all;
+  }();
+  cls.methods = methods.data();
   cls.getters = g_getters;
   cls.slots = {
       {Py_tp_new, reinterpret_cast<void*>(&net_sim_new)},
