@@ -1,9 +1,9 @@
 // PortType and PortRef: which port of which node.
 
 #include "zellik_py/binding/enum_class.h"
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
+#include "zellik_py/net/record_class.h"
 
 namespace zellik::py {
 namespace {
@@ -19,30 +19,8 @@ EnumSpec g_port_type{
 };
 
 // ---------------------------------------------------------------------------
-// PortRef: value. The object embeds the model's PortRef (Box<PortRef>), so
-// other classes take and give it with cast<PortRef> and box<PortRef>.
-
-// ---------------------------------------------------------------------------
-// PortRef: lifetime
-
-PyObject* port_ref_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard([&] {
-    auto a =
-        parse_tuple("PortRef", std::array{"node_name", "port_type", "port_name"}, 3, args, kwargs);
-    PortRef ref;
-    ref.node_name = graph_name_arg(a[0], "node_name");
-    ref.port_type = port_type_arg(a[1], "port_type");
-    ref.port_name = graph_name_arg(a[2], "port_name");
-    return box_as<PortRef>(type, std::move(ref));
-  });
-}
-
-// ---------------------------------------------------------------------------
-// PortRef: getters
-
-Ref node_name_of(const PortRef& r) { return to_py(r.node_name); }
-Ref port_type_of(const PortRef& r) { return port_type_to_py(r.port_type); }
-Ref port_name_of(const PortRef& r) { return to_py(r.port_name); }
+// PortRef: the object embeds the model's PortRef (Box<PortRef>), so other
+// classes take and give it with cast<PortRef> and box<PortRef>.
 
 std::string port_ref_str(const PortRef& r) { return r.to_string(); }
 
@@ -58,41 +36,24 @@ std::string port_ref_repr(const PortRef& r) {
   return text;
 }
 
-// ---------------------------------------------------------------------------
-// PortRef: slot table and type
-
-PyGetSetDef g_port_ref_getters[] = {
-    {"node_name", value_getter<PortRef, node_name_of>, nullptr,
-     "The name of the node containing this port.", nullptr},
-    {"port_type", value_getter<PortRef, port_type_of>, nullptr,
-     "Whether this is an input or output port.", nullptr},
-    {"port_name", value_getter<PortRef, port_name_of>, nullptr, "The name of the port on the node.",
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+const RecordClass<PortRef> kPortRef{
+    .name = "PortRef",
+    .doc =
+        "PortRef(node_name, port_type, port_name)\n--\n\n"
+        "A reference to a specific port on a specific node.",
+    .field_docs = {"The name of the node containing this port.",
+                   "Whether this is an input or output port.", "The name of the port on the node."},
+    .required = 3,
+    .repr = &port_ref_repr,
+    .str = &port_ref_str,
+    .hash = &value_hash<PortRef, PortRefHash>,
 };
-
-// The constructor arguments, read back from the properties.
-constexpr const char* kPortRefFields[] = {"node_name", "port_type", "port_name", nullptr};
 
 }  // namespace
 
 void define_port_type(PyObject* module) { define_enum(module, g_port_type); }
 
-void define_port_ref(PyObject* module) {
-  ClassSpec cls = spec_for<PortRef>("PortRef",
-                                    "PortRef(node_name, port_type, port_name)\n--\n\n"
-                                    "A reference to a specific port on a specific node.");
-  cls.getters = g_port_ref_getters;
-  cls.reduce = &reduce_to_constructor<kPortRefFields>;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&port_ref_new)},
-      {Py_tp_str, reinterpret_cast<void*>(&text_slot<PortRef, port_ref_str>)},
-      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<PortRef, port_ref_repr>)},
-      {Py_tp_richcompare, reinterpret_cast<void*>(&value_richcompare<PortRef>)},
-      {Py_tp_hash, reinterpret_cast<void*>(&value_hash<PortRef, PortRefHash>)},
-  };
-  define_boxed_class<PortRef>(module, cls);
-}
+void define_port_ref(PyObject* module) { define_record_class(module, kPortRef); }
 
 Ref port_type_to_py(PortType type) { return enum_member(g_port_type, static_cast<int>(type)); }
 

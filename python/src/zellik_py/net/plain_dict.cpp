@@ -309,11 +309,4 @@ Epoch epoch_from_dict(PyObject* obj, const std::string& path) {
   return epoch;
 }
 
-Ref packet_to_dict(const Packet& packet) {
-  return DictWriter()
-      .set("id", id_to_py(packet.id))
-      .set("location", location_to_dict(packet.location))
-      .done();
-}
-
 }  // namespace zellik::py

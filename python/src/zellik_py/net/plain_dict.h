@@ -111,6 +111,5 @@ Ref salvo_to_dict(const SalvoText& salvo);
 SalvoText salvo_from_dict(PyObject* obj, const std::string& path);
 Ref epoch_to_dict(const Epoch& epoch);
 Epoch epoch_from_dict(PyObject* obj, const std::string& path);
-Ref packet_to_dict(const Packet& packet);
 
 }  // namespace zellik::py

@@ -31,6 +31,7 @@
 #include <Python.h>
 
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -47,6 +48,7 @@
 #include "zellik_py/binding/methods.h"
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/ref.h"
+#include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/field_forms.h"
 #include "zellik_py/net/plain_dict.h"
 
@@ -57,15 +59,30 @@ struct RecordClass {
   using Values = std::array<PyObject*, kFieldCount<T>>;
 
   const char* name;  // the class name
-  const char* doc;   // "Name(signature)\n--\n\ntext"
-  std::array<const char*, kFieldCount<T>> field_docs;
+  const char* doc;   // "Name(signature)\n--\n\ntext" when it has a constructor
+  std::array<const char*, kFieldCount<T>> field_docs{};  // null for none
+  // A record only the engine makes has no constructor and gives the
+  // __reduce__ its objects pickle by (reduce_to_record<T>: its byte form);
+  // null for a class with a constructor, through which it pickles.
+  PyCFunction engine_reduce = nullptr;
   std::size_t required = 0;  // the first `required` fields must be given
-  const char* to_dict_doc;
-  const char* from_dict_doc;
-  // Reads the record from its constructor arguments, or from the values of
-  // its dict, by field position (null where absent); when unset, each given
-  // field is read by its type (record_fields::read).
+  // Null for a class without to_dict, or without from_dict.
+  const char* to_dict_doc = nullptr;
+  const char* from_dict_doc = nullptr;
+  bool compares = true;  // == and != by value
+  // Hooks for what is particular to one class, each optional:
+  // - reads the record from its constructor arguments, or from the values
+  //   of its dict, by field position (null where absent), instead of each
+  //   given field by its type (record_fields::read);
   T (*read)(const Values& values) = nullptr;
+  // - its repr and str (the str is the repr unless given);
+  std::string (*repr)(const T& record) = nullptr;
+  std::string (*str)(const T& record) = nullptr;
+  // - its hash (unhashable without);
+  Py_hash_t (*hash)(PyObject* self) = nullptr;
+  // - methods of its own, before to_dict and from_dict (a static table
+  //   ending in a zeroed entry).
+  const PyMethodDef* methods = nullptr;
 };
 
 // The description of T's class, set when the class is defined.
@@ -98,6 +115,11 @@ using fields::dict_value;
 using fields::object;
 using fields::repr;
 
+template <Record R>
+Ref object(const R& record) {
+  return box(record);
+}
+inline Ref object(PortType type) { return port_type_to_py(type); }
 inline Ref object(const std::optional<Name>& name) { return name ? to_py(*name) : none(); }
 Ref object(const std::vector<std::pair<Name, std::uint64_t>>& counts);
 template <Record R>
@@ -134,7 +156,13 @@ struct Source {
   bool from_dict;
 };
 
-inline void read(const Source& s, Name& out) { out = to_name_arg(s.obj, s.name); }
+inline void read(const Source& s, Name& out) { out = graph_name_arg(s.obj, s.name); }
+inline void read(const Source& s, PortType& out) { out = port_type_arg(s.obj, s.name); }
+// A record given as an object of its class.
+template <Record R>
+void read(const Source& s, R& out) {
+  out = arg_of<R>(s.obj, s.name);
+}
 inline void read(const Source& s, std::uint64_t& out) {
   out = count_arg(s.obj, std::string(s.cls) + ": " + s.name);
 }
@@ -158,6 +186,24 @@ PyObject* getter(PyObject* self, void*) {
 
 }  // namespace record_fields
 
+// Whether `test` holds for the type of every field of T.
+template <Record T, class Test>
+constexpr bool every_field(Test test) {
+  return [&]<std::size_t... I>(std::index_sequence<I...>) {
+    return (test(std::type_identity<FieldType<T, I>>{}) && ...);
+  }
+  (std::make_index_sequence<kFieldCount<T>>());
+}
+// Whether every field of T has a repr form, and a plain-dict form.
+template <Record T>
+inline constexpr bool kShownByField = every_field<T>([]<class V>(std::type_identity<V>) {
+  return requires(const V& v) { record_fields::repr(v); };
+});
+template <Record T>
+inline constexpr bool kDictByField = every_field<T>([]<class V>(std::type_identity<V>) {
+  return requires(const V& v) { record_fields::dict_value(v); };
+});
+
 template <Record T>
 Ref record_to_dict(const T& record) {
   DictWriter out;
@@ -169,11 +215,17 @@ Ref record_to_dict(const T& record) {
 
 template <Record T>
 std::string record_repr(const T& record) {
-  std::string text;
-  for_each_field(record, [&text](const char* key, const auto& value) {
-    text += (text.empty() ? "" : ", ") + std::string(key) + "=" + record_fields::repr(value);
-  });
-  return std::string(RecordOf<T>::desc->name) + "(" + text + ")";
+  const RecordClass<T>& desc = *RecordOf<T>::desc;
+  if constexpr (!kShownByField<T>) {
+    return desc.repr(record);  // a field without a repr form: the class gives its repr
+  } else {
+    if (desc.repr != nullptr) return desc.repr(record);
+    std::string text;
+    for_each_field(record, [&text](const char* key, const auto& value) {
+      text += (text.empty() ? "" : ", ") + std::string(key) + "=" + record_fields::repr(value);
+    });
+    return std::string(desc.name) + "(" + text + ")";
+  }
 }
 
 // Whether every field of T can be read by its type alone; a record with a
@@ -275,6 +327,11 @@ PyObject* repr_slot(PyObject* self) {
   return guard([&] { return to_py(record_repr(unbox<T>(self))); });
 }
 
+template <Record T>
+PyObject* str_slot(PyObject* self) {
+  return guard([&] { return to_py(RecordOf<T>::desc->str(unbox<T>(self))); });
+}
+
 }  // namespace record_fields
 
 // Defines the class `desc` describes (which must outlive the module) and
@@ -289,20 +346,42 @@ PyTypeObject* define_record_class(PyObject* module, const RecordClass<T>& desc) 
         PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
   }
   (std::make_index_sequence<kFieldCount<T>>());
-  static PyMethodDef methods[] = {
-      {"to_dict", &record_fields::to_dict<T>, METH_NOARGS, desc.to_dict_doc},
-      {"from_dict", as_method(&record_fields::from_dict<T>), kStaticMethod, desc.from_dict_doc},
-      {nullptr, nullptr, 0, nullptr},
-  };
+  static std::vector<PyMethodDef> methods = [&desc] {
+    std::vector<PyMethodDef> all;
+    for (const PyMethodDef* m = desc.methods; m != nullptr && m->ml_name != nullptr; ++m) {
+      all.push_back(*m);
+    }
+    if constexpr (kDictByField<T>) {
+      if (desc.to_dict_doc != nullptr) {
+        all.push_back({"to_dict", &record_fields::to_dict<T>, METH_NOARGS, desc.to_dict_doc});
+      }
+    }
+    if (desc.from_dict_doc != nullptr) {
+      all.push_back({"from_dict", as_method(&record_fields::from_dict<T>), kStaticMethod,
+                     desc.from_dict_doc});
+    }
+    all.push_back({nullptr, nullptr, 0, nullptr});
+    return all;
+  }();
   ClassSpec cls = spec_for<T>(desc.name, desc.doc);
-  cls.methods = methods;
+  cls.methods = methods.data();
   cls.getters = getters.data();
-  cls.reduce = &record_fields::reduce<T>;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&record_fields::construct<T>)},
-      {Py_tp_repr, reinterpret_cast<void*>(&record_fields::repr_slot<T>)},
-      {Py_tp_richcompare, reinterpret_cast<void*>(&value_richcompare<T>)},
-  };
+  if (desc.engine_reduce != nullptr) {
+    cls.reduce = desc.engine_reduce;
+  } else {
+    cls.reduce = &record_fields::reduce<T>;
+    cls.slots.push_back({Py_tp_new, reinterpret_cast<void*>(&record_fields::construct<T>)});
+  }
+  if (desc.str != nullptr) {
+    cls.slots.push_back({Py_tp_str, reinterpret_cast<void*>(&record_fields::str_slot<T>)});
+  }
+  cls.slots.push_back({Py_tp_repr, reinterpret_cast<void*>(&record_fields::repr_slot<T>)});
+  if constexpr (std::equality_comparable<T>) {
+    if (desc.compares) {
+      cls.slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(&value_richcompare<T>)});
+    }
+  }
+  if (desc.hash != nullptr) cls.slots.push_back({Py_tp_hash, reinterpret_cast<void*>(desc.hash)});
   return define_boxed_class<T>(module, cls);
 }
 
