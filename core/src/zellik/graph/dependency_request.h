@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "zellik/base/fields.h"
 #include "zellik/base/name.h"
 
 namespace zellik {
@@ -23,5 +24,10 @@ struct DependencyRequestConfig {
     return false;
   }
 };
+constexpr auto fields_of(std::type_identity<DependencyRequestConfig>) {
+  return std::tuple{field("triggers", &DependencyRequestConfig::triggers),
+                    field("label", &DependencyRequestConfig::label)};
+}
+static_assert(lists_every_member<DependencyRequestConfig>());
 
 }  // namespace zellik

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "zellik/base/fields.h"
 #include "zellik/base/name.h"
 #include "zellik/base/ordered_map.h"
 #include "zellik/graph/dependency_request.h"
@@ -24,5 +25,14 @@ struct Node {
   SalvoConditionMap out_salvo_conditions;
   std::optional<DependencyRequestConfig> dependency_request_config;
 };
+constexpr auto fields_of(std::type_identity<Node>) {
+  return std::tuple{field("name", &Node::name),
+                    field("in_ports", &Node::in_ports),
+                    field("out_ports", &Node::out_ports),
+                    field("in_salvo_conditions", &Node::in_salvo_conditions),
+                    field("out_salvo_conditions", &Node::out_salvo_conditions),
+                    field("dependency_request_config", &Node::dependency_request_config)};
+}
+static_assert(lists_every_member<Node>());
 
 }  // namespace zellik

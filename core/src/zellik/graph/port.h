@@ -1,5 +1,6 @@
 #pragma once
 
+#include "zellik/base/fields.h"
 #include "zellik/base/name.h"
 #include "zellik/base/shared_map.h"
 #include "zellik/graph/edge.h"
@@ -15,6 +16,10 @@ namespace zellik {
 struct Port {
   PortSlotSpec slots_spec = PortSlotSpec::Infinite();
 };
+constexpr auto fields_of(std::type_identity<Port>) {
+  return std::tuple{field("slots_spec", &Port::slots_spec)};
+}
+static_assert(lists_every_member<Port>());
 
 // Port maps of a node, keyed by port name; iteration order unspecified.
 // Copies share their table until one of them changes.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "zellik/base/fields.h"
 #include "zellik/base/name.h"
 #include "zellik/base/shared_map.h"
 #include "zellik/graph/max_salvos.h"
@@ -25,6 +26,11 @@ struct SalvoCondition {
   SalvoPorts ports;
   SalvoConditionTerm term = SalvoConditionTerm::True();
 };
+constexpr auto fields_of(std::type_identity<SalvoCondition>) {
+  return std::tuple{field("max_salvos", &SalvoCondition::max_salvos),
+                    field("ports", &SalvoCondition::ports), field("term", &SalvoCondition::term)};
+}
+static_assert(lists_every_member<SalvoCondition>());
 
 // The current packet count of a node's ports, by port name.
 class PortCountSource {

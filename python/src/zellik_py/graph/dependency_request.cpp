@@ -2,9 +2,9 @@
 // work through its dependency edges on its own.
 
 #include "zellik_py/binding/enum_class.h"
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
+#include "zellik_py/net/record_class.h"
 
 namespace zellik::py {
 namespace {
@@ -27,28 +27,7 @@ PyObject* trigger_member(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject
 }
 
 // ---------------------------------------------------------------------------
-// DependencyRequestConfig: lifetime
-
-PyObject* config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard([&] {
-    auto a =
-        parse_tuple("DependencyRequestConfig", std::array{"triggers", "label"}, 2, args, kwargs);
-    DependencyRequestConfig config;
-    for (const Ref& item : sequence_items(a[0], "triggers")) {
-      config.triggers.push_back(dependency_request_trigger_arg(item.get(), "triggers"));
-    }
-    config.label = graph_name_arg(a[1], "label");
-    return box_as<DependencyRequestConfig>(type, std::move(config));
-  });
-}
-
-// ---------------------------------------------------------------------------
-// DependencyRequestConfig: getters
-
-Ref triggers_of(const DependencyRequestConfig& c) {
-  return list_of(c.triggers, dependency_request_trigger_to_py);
-}
-Ref label_of(const DependencyRequestConfig& c) { return to_py(c.label); }
+// DependencyRequestConfig
 
 // DependencyRequestConfig(triggers=[DependencyRequestTrigger.OnStartup], label="fetch").
 std::string config_repr(const DependencyRequestConfig& c) {
@@ -80,32 +59,21 @@ EnumSpec g_trigger{
     g_trigger_methods,
 };
 
-PyGetSetDef g_config_getters[] = {
-    {"triggers", value_getter<DependencyRequestConfig, triggers_of>, nullptr, nullptr, nullptr},
-    {"label", value_getter<DependencyRequestConfig, label_of>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+const RecordClass<DependencyRequestConfig> kConfig{
+    .name = "DependencyRequestConfig",
+    .doc =
+        "DependencyRequestConfig(triggers, label)\n--\n\n"
+        "Configuration for automatic dependency-edge request generation on a node.",
+    .required = 2,
+    .compares = false,
+    .repr = &config_repr,
 };
-
-// The constructor arguments, read back from the properties.
-constexpr const char* kDependencyRequestConfigFields[] = {"triggers", "label", nullptr};
 
 }  // namespace
 
 void define_dependency_request_trigger(PyObject* module) { define_enum(module, g_trigger); }
 
-void define_dependency_request_config(PyObject* module) {
-  ClassSpec cls = spec_for<DependencyRequestConfig>(
-      "DependencyRequestConfig",
-      "DependencyRequestConfig(triggers, label)\n--\n\n"
-      "Configuration for automatic dependency-edge request generation on a node.");
-  cls.getters = g_config_getters;
-  cls.reduce = &reduce_to_constructor<kDependencyRequestConfigFields>;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&config_new)},
-      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<DependencyRequestConfig, config_repr>)},
-  };
-  define_boxed_class<DependencyRequestConfig>(module, cls);
-}
+void define_dependency_request_config(PyObject* module) { define_record_class(module, kConfig); }
 
 Ref dependency_request_trigger_to_py(DependencyRequestTrigger trigger) {
   return enum_member(g_trigger, static_cast<int>(trigger));

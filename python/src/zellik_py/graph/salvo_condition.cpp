@@ -1,8 +1,8 @@
 // SalvoCondition: when packets may trigger an epoch or be sent.
 
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
+#include "zellik_py/net/record_class.h"
 
 namespace zellik::py {
 namespace {
@@ -65,26 +65,14 @@ std::string packet_count_text(PacketCount c) {
 // Lifetime
 
 // Converts term, then max_salvos, then ports; the first failure is raised.
-PyObject* condition_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard([&] {
-    auto a =
-        parse_tuple("SalvoCondition", std::array{"max_salvos", "ports", "term"}, 3, args, kwargs);
-    SalvoCondition condition;
-    condition.term = salvo_condition_term_arg(a[2], "term");
-    condition.max_salvos = max_salvos_from_py(a[0]);
-    condition.ports = ports_from_py(a[1]);
-    return box_as<SalvoCondition>(type, std::move(condition));
-  });
+SalvoCondition condition_of(const RecordClass<SalvoCondition>::Values& values) {
+  const auto [max_salvos, ports, term] = values;
+  SalvoCondition condition;
+  condition.term = salvo_condition_term_arg(term, "term");
+  condition.max_salvos = max_salvos_from_py(max_salvos);
+  condition.ports = ports_from_py(ports);
+  return condition;
 }
-
-// ---------------------------------------------------------------------------
-// Getters
-
-Ref max_salvos_of(const SalvoCondition& c) { return max_salvos_to_py(c.max_salvos); }
-
-Ref ports_of(const SalvoCondition& c) { return dict_of(c.ports, packet_count_to_py); }
-
-Ref term_of(const SalvoCondition& c) { return salvo_condition_term_to_py(c.term); }
 
 std::string condition_repr(const SalvoCondition& c) {
   std::string text = "SalvoCondition(max_salvos=" + max_salvos_text(c.max_salvos) + ", ports={";
@@ -98,36 +86,22 @@ std::string condition_repr(const SalvoCondition& c) {
   return text;
 }
 
-// ---------------------------------------------------------------------------
-// Slot table and type
-
-PyGetSetDef g_condition_getters[] = {
-    {"max_salvos", value_getter<SalvoCondition, max_salvos_of>, nullptr,
-     "Get the max_salvos value.", nullptr},
-    {"ports", value_getter<SalvoCondition, ports_of>, nullptr,
-     "Get the ports as a dict mapping port names to their packet counts.", nullptr},
-    {"term", value_getter<SalvoCondition, term_of>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+const RecordClass<SalvoCondition> kCondition{
+    .name = "SalvoCondition",
+    .doc =
+        "SalvoCondition(max_salvos, ports, term)\n--\n\n"
+        "A condition that defines when packets can trigger an epoch or be sent.",
+    .field_docs = {"Get the max_salvos value.",
+                   "Get the ports as a dict mapping port names to their packet counts.", nullptr},
+    .required = 3,
+    .compares = false,
+    .read = &condition_of,
+    .repr = &condition_repr,
 };
-
-// The constructor arguments, read back from the properties.
-constexpr const char* kSalvoConditionFields[] = {"max_salvos", "ports", "term", nullptr};
 
 }  // namespace
 
-void define_salvo_condition(PyObject* module) {
-  ClassSpec cls = spec_for<SalvoCondition>(
-      "SalvoCondition",
-      "SalvoCondition(max_salvos, ports, term)\n--\n\n"
-      "A condition that defines when packets can trigger an epoch or be sent.");
-  cls.getters = g_condition_getters;
-  cls.reduce = &reduce_to_constructor<kSalvoConditionFields>;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&condition_new)},
-      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoCondition, condition_repr>)},
-  };
-  define_boxed_class<SalvoCondition>(module, cls);
-}
+void define_salvo_condition(PyObject* module) { define_record_class(module, kCondition); }
 
 Ref salvo_condition_to_py(const SalvoCondition& condition) { return box(condition); }
 

@@ -16,13 +16,7 @@ std::string needed_fields(const char* const* names, std::size_t count) {
 namespace record_fields {
 
 Ref object(const std::vector<std::pair<Name, std::uint64_t>>& counts) {
-  Ref dict = own(PyDict_New());
-  for (const auto& [name, count] : counts) {
-    Ref key = to_py(name);
-    Ref value = to_py_u64(count);
-    check_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
-  }
-  return dict;
+  return dict_of(counts, to_py_u64);
 }
 
 std::string repr(const std::vector<std::pair<Name, std::uint64_t>>& counts) {

@@ -119,15 +119,30 @@ template <Record R>
 Ref object(const R& record) {
   return box(record);
 }
+template <class V>
+Ref object(const std::optional<V>& value) {
+  return value ? object(*value) : none();
+}
+// The graph's member types.
 inline Ref object(PortType type) { return port_type_to_py(type); }
-inline Ref object(const std::optional<Name>& name) { return name ? to_py(*name) : none(); }
+inline Ref object(PortSlotSpec slots) { return port_slot_spec_to_py(slots); }
+inline Ref object(MaxSalvos max_salvos) { return max_salvos_to_py(max_salvos); }
+inline Ref object(const SalvoPorts& ports) { return dict_of(ports, packet_count_to_py); }
+inline Ref object(const SalvoConditionTerm& term) { return salvo_condition_term_to_py(term); }
+inline Ref object(const std::vector<DependencyRequestTrigger>& triggers) {
+  return list_of(triggers, dependency_request_trigger_to_py);
+}
+inline Ref object(const PortMap& ports) { return dict_of(ports, port_to_py); }
+inline Ref object(const SalvoConditionMap& conditions) {
+  return dict_of(conditions, salvo_condition_to_py);
+}
 Ref object(const std::vector<std::pair<Name, std::uint64_t>>& counts);
 template <Record R>
 Ref object(const std::vector<R>& records) {
   return list_of(records, [](const R& r) { return box(r); });
 }
 
-inline Ref dict_value(const std::optional<Name>& name) { return object(name); }
+inline Ref dict_value(const std::optional<Name>& name) { return name ? to_py(*name) : none(); }
 inline Ref dict_value(const std::vector<std::pair<Name, std::uint64_t>>& counts) {
   return object(counts);
 }
@@ -158,6 +173,12 @@ struct Source {
 
 inline void read(const Source& s, Name& out) { out = graph_name_arg(s.obj, s.name); }
 inline void read(const Source& s, PortType& out) { out = port_type_arg(s.obj, s.name); }
+inline void read(const Source& s, PortSlotSpec& out) { out = port_slot_spec_from_py(s.obj); }
+inline void read(const Source& s, std::vector<DependencyRequestTrigger>& out) {
+  for (const Ref& item : sequence_items(s.obj, s.name)) {
+    out.push_back(dependency_request_trigger_arg(item.get(), s.name));
+  }
+}
 // A record given as an object of its class.
 template <Record R>
 void read(const Source& s, R& out) {
