@@ -1,5 +1,7 @@
 // Node: a processing node with its ports and salvo conditions.
 
+#include <type_traits>
+
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/record_class.h"
@@ -17,32 +19,32 @@ PyObject* optional_dict(PyObject* obj, const char* arg) {
   return obj;
 }
 
-PortMap ports_from_py(PyObject* obj, const char* arg) {
-  PortMap ports;
-  PyObject* dict = optional_dict(obj, arg);
-  if (dict == nullptr) return ports;
+// The entries of a dict (null for none) in the dict's order, which becomes
+// their insertion order: each key read as a name, each value by `read`.
+template <class Map, class Read>
+Map map_of_dict(PyObject* dict, const char* arg, Read read) {
+  Map map;
+  if (dict == nullptr) return map;
   PyObject* key = nullptr;
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(dict, &pos, &key, &value)) {
     Name name = graph_name_arg(key, arg);
-    ports.insert_or_assign(std::move(name), port_arg(value, arg));
+    if constexpr (std::is_same_v<Map, PortMap>) {
+      map.insert_or_assign(std::move(name), read(value, arg));
+    } else {
+      map.insert(std::move(name), read(value, arg));
+    }
   }
-  return ports;
+  return map;
 }
 
-// The conditions in the dict's order, which becomes their insertion order.
+PortMap ports_from_py(PyObject* obj, const char* arg) {
+  return map_of_dict<PortMap>(optional_dict(obj, arg), arg, port_arg);
+}
+
 SalvoConditionMap conditions_from_py(PyObject* dict, const char* arg) {
-  SalvoConditionMap conditions;
-  if (dict == nullptr) return conditions;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  Py_ssize_t pos = 0;
-  while (PyDict_Next(dict, &pos, &key, &value)) {
-    Name name = graph_name_arg(key, arg);
-    conditions.insert(std::move(name), salvo_condition_arg(value, arg));
-  }
-  return conditions;
+  return map_of_dict<SalvoConditionMap>(dict, arg, salvo_condition_arg);
 }
 
 // ---------------------------------------------------------------------------
