@@ -360,6 +360,16 @@ PyObject* str_slot(PyObject* self) {
 template <Record T>
 PyTypeObject* define_record_class(PyObject* module, const RecordClass<T>& desc) {
   RecordOf<T>::desc = &desc;
+  // What the description asks for must be there: checked once, when the
+  // module is imported.
+  const bool readable = kReadByField<T> || desc.read != nullptr;
+  if ((desc.engine_reduce == nullptr || desc.from_dict_doc != nullptr) && !readable) {
+    raise(PyExc_SystemError, std::string(desc.name) + ": a field cannot be read: give a read hook");
+  }
+  if ((desc.to_dict_doc != nullptr && !kDictByField<T>) ||
+      (!kShownByField<T> && desc.repr == nullptr)) {
+    raise(PyExc_SystemError, std::string(desc.name) + ": a field has no dict or repr form");
+  }
   static auto getters = [&desc]<std::size_t... I>(std::index_sequence<I...>) {
     return std::array<PyGetSetDef, sizeof...(I) + 1>{
         PyGetSetDef{std::get<I>(kFields<T>).name, &record_fields::getter<T, I>, nullptr,
