@@ -281,6 +281,24 @@ def test_declarations_are_values_that_repr_pickle_and_round_trip_through_dicts(v
     assert value != object() and not (value != value)
 
 
+@pytest.mark.parametrize("value", DECLARATIONS, ids=repr)
+def test_declaration_dicts_are_read_strictly(value: Any) -> None:
+    cls, data = type(value), value.to_dict()
+    with pytest.raises(ValueError, match=r"^invalid field 'extra': unexpected field$"):
+        cls.from_dict({**data, "extra": 1})
+    # Every field but Outcome's (all optional) is needed, and the message names them all.
+    names = [f"'{key}'" for key in data]
+    needs = f"{cls.__name__}.from_dict: the dict needs {', '.join(names[:-1])} and {names[-1]}"
+    for key in data:
+        rest = {k: v for k, v in data.items() if k != key}
+        if cls is z.Outcome:
+            assert cls.from_dict(rest) == cls(**{k: getattr(value, k) for k in rest})
+        else:
+            with pytest.raises(ValueError) as raised:
+                cls.from_dict(rest)
+            assert str(raised.value) == needs
+
+
 @pytest.mark.parametrize(("declare", "fragment"), [
     (lambda: dict(behaviours=[z.Behaviour("nobody", [z.Outcome()])]), "node 'nobody'"),
     (lambda: dict(behaviours=[z.Behaviour("router", [])]), "'router' has no outcome"),

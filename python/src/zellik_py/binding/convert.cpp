@@ -33,6 +33,15 @@ std::uint64_t count_arg(PyObject* obj, const std::string& what) {
   return to_u64_arg(obj, what.c_str());
 }
 
+std::uint64_t count_arg(PyObject* obj, const char* cls, const char* name) {
+  if (PyLong_CheckExact(obj)) {
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (overflow == 0 && value >= 0) return static_cast<std::uint64_t>(value);
+  }
+  return count_arg(obj, std::string(cls) + ": " + name);
+}
+
 std::string to_string_arg(PyObject* obj, const char* arg) {
   if (!PyUnicode_Check(obj)) raise_arg_type(obj, arg, "str");
   return utf8_of(obj);

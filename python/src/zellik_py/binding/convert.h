@@ -26,6 +26,8 @@ std::uint64_t to_u64_arg(PyObject* obj, const char* arg);
 // A count: an int not below 0. ValueError "{what} is negative ({value})"
 // for a negative one, TypeError for anything but an int.
 std::uint64_t count_arg(PyObject* obj, const std::string& what);
+// The same, {what} being "{cls}: {name}" (made only for a message).
+std::uint64_t count_arg(PyObject* obj, const char* cls, const char* name);
 // A bool argument.
 bool to_bool_arg(PyObject* obj, const char* arg);
 // str(obj) as UTF-8 text (a str is taken as it is).

@@ -184,9 +184,7 @@ template <Record R>
 void read(const Source& s, R& out) {
   out = arg_of<R>(s.obj, s.name);
 }
-inline void read(const Source& s, std::uint64_t& out) {
-  out = count_arg(s.obj, std::string(s.cls) + ": " + s.name);
-}
+inline void read(const Source& s, std::uint64_t& out) { out = count_arg(s.obj, s.cls, s.name); }
 void read(const Source& s, PacketLocation& out);
 // A list of records: their objects, or their dicts in a dict.
 template <Record R>
@@ -242,10 +240,15 @@ std::string record_repr(const T& record) {
   } else {
     if (desc.repr != nullptr) return desc.repr(record);
     std::string text;
-    for_each_field(record, [&text](const char* key, const auto& value) {
-      text += (text.empty() ? "" : ", ") + std::string(key) + "=" + record_fields::repr(value);
+    text.reserve(64);
+    text.append(desc.name).append("(");
+    const char* separator = "";
+    for_each_field(record, [&](const char* key, const auto& value) {
+      text.append(separator).append(key).append("=").append(record_fields::repr(value));
+      separator = ", ";
     });
-    return std::string(desc.name) + "(" + text + ")";
+    text += ')';
+    return text;
   }
 }
 
