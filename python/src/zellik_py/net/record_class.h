@@ -50,6 +50,7 @@
 #include "zellik_py/binding/ref.h"
 #include "zellik_py/graph/graph_convert.h"
 #include "zellik_py/net/field_forms.h"
+#include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
@@ -115,10 +116,14 @@ using fields::dict_value;
 using fields::object;
 using fields::repr;
 
+// A record held in another is an object of its own record class...
 template <Record R>
 Ref object(const R& record) {
   return box(record);
 }
+// ...but for a salvo, whose class holds its ids as text (SalvoText).
+inline Ref object(const Salvo& salvo) { return salvo_to_py(SalvoText::of(salvo)); }
+inline Ref object(EpochState state) { return epoch_state_to_py(state); }
 template <class V>
 Ref object(const std::optional<V>& value) {
   return value ? object(*value) : none();
@@ -139,7 +144,7 @@ inline Ref object(const SalvoConditionMap& conditions) {
 Ref object(const std::vector<std::pair<Name, std::uint64_t>>& counts);
 template <Record R>
 Ref object(const std::vector<R>& records) {
-  return list_of(records, [](const R& r) { return box(r); });
+  return list_of(records, [](const R& r) { return object(r); });
 }
 
 inline Ref dict_value(const std::optional<Name>& name) { return name ? to_py(*name) : none(); }
