@@ -5,9 +5,12 @@
 
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "zellik/base/fields.h"
 #include "zellik/base/name.h"
 #include "zellik/net/epoch.h"
 #include "zellik/net/net_action.h"
@@ -39,6 +42,10 @@ struct SalvoText {
   // The engine's record; ValueError for a malformed id.
   Salvo resolve() const;
 };
+constexpr auto fields_of(std::type_identity<SalvoText>) {
+  return std::tuple{field("salvo_condition", &SalvoText::salvo_condition),
+                    field("packets", &SalvoText::packets)};
+}
 
 Ref location_to_py(const PacketLocation& location);
 Ref epoch_state_to_py(EpochState state);

@@ -19,6 +19,14 @@ Ref object(const std::vector<std::pair<Name, std::uint64_t>>& counts) {
   return dict_of(counts, to_py_u64);
 }
 
+Ref object(const std::vector<std::pair<Name, std::string>>& packets) {
+  return list_of(packets, [](const std::pair<Name, std::string>& p) {
+    Ref port = to_py(p.first);
+    Ref id = to_py(std::string_view(p.second));
+    return own(PyTuple_Pack(2, port.get(), id.get()));
+  });
+}
+
 std::string repr(const std::vector<std::pair<Name, std::uint64_t>>& counts) {
   std::string text;
   for (const auto& [name, count] : counts) {

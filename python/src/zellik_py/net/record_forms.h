@@ -101,6 +101,8 @@ Ref object(const R& record) {
 // ...but for a salvo, whose class holds its ids as text (SalvoText).
 inline Ref object(const Salvo& salvo) { return salvo_to_py(SalvoText::of(salvo)); }
 inline Ref object(EpochState state) { return epoch_state_to_py(state); }
+// A salvo's packets: (port name, packet id text) tuples.
+Ref object(const std::vector<std::pair<Name, std::string>>& packets);
 template <class V>
 Ref object(const std::optional<V>& value) {
   return value ? object(*value) : none();

@@ -4,11 +4,11 @@
 
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
+#include "zellik_py/net/record_class.h"
 
 namespace zellik::py {
 
@@ -49,14 +49,11 @@ std::pair<Name, std::string> packet_item(PyObject* item) {
 // ---------------------------------------------------------------------------
 // Lifetime
 
-PyObject* salvo_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard([&] {
-    auto a = parse_tuple("Salvo", std::array{"salvo_condition", "packets"}, 2, args, kwargs);
-    SalvoText salvo{to_name_arg(a[0], "salvo_condition"), {}};
-    for (const Ref& item : sequence_items(a[1], "packets"))
-      salvo.packets.push_back(packet_item(item.get()));
-    return box_as<SalvoText>(type, std::move(salvo));
-  });
+SalvoText salvo_of(const RecordClass<SalvoText>::Values& values) {
+  SalvoText salvo{to_name_arg(values[0], "salvo_condition"), {}};
+  for (const Ref& item : sequence_items(values[1], "packets"))
+    salvo.packets.push_back(packet_item(item.get()));
+  return salvo;
 }
 
 std::string salvo_repr(const SalvoText& s) {
@@ -75,52 +72,26 @@ std::string salvo_repr(const SalvoText& s) {
 // ---------------------------------------------------------------------------
 // Methods
 
-PyMethodDef g_methods[] = {
+const PyMethodDef kMethods[] = {
     {"to_dict", as_method(&value_method<SalvoText, salvo_to_dict>), METH_NOARGS,
      "to_dict($self)\n--\n\nThe salvo as a plain dict; packets as [port_name, packet_id] lists."},
     {nullptr, nullptr, 0, nullptr},
 };
 
-// ---------------------------------------------------------------------------
-// Getters
-
-Ref salvo_condition_of(const SalvoText& s) { return to_py(s.salvo_condition); }
-
-Ref packets_of(const SalvoText& s) {
-  return list_of(s.packets, [](const std::pair<Name, std::string>& p) {
-    Ref port = to_py(p.first);
-    Ref id = to_py(std::string_view(p.second));
-    return own(PyTuple_Pack(2, port.get(), id.get()));
-  });
-}
-
-// ---------------------------------------------------------------------------
-// Slot table and type
-
-PyGetSetDef g_getters[] = {
-    {"salvo_condition", value_getter<SalvoText, salvo_condition_of>, nullptr, nullptr, nullptr},
-    {"packets", value_getter<SalvoText, packets_of>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+const RecordClass<SalvoText> kSalvo{
+    .name = "Salvo",
+    .doc =
+        "Salvo(salvo_condition, packets)\n--\n\nA collection of packets entering or exiting a node.",
+    .required = 2,
+    .compares = false,
+    .read = &salvo_of,
+    .repr = &salvo_repr,
+    .methods = kMethods,
 };
-
-// The constructor arguments, read back from the properties.
-constexpr const char* kSalvoFields[] = {"salvo_condition", "packets", nullptr};
 
 }  // namespace
 
-void define_salvo(PyObject* module) {
-  ClassSpec cls = spec_for<SalvoText>(
-      "Salvo",
-      "Salvo(salvo_condition, packets)\n--\n\nA collection of packets entering or exiting a node.");
-  cls.methods = g_methods;
-  cls.getters = g_getters;
-  cls.reduce = &reduce_to_constructor<kSalvoFields>;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&salvo_new)},
-      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<SalvoText, salvo_repr>)},
-  };
-  define_boxed_class<SalvoText>(module, cls);
-}
+void define_salvo(PyObject* module) { define_record_class(module, kSalvo); }
 
 Ref salvo_to_py(const SalvoText& salvo) { return box<SalvoText>(salvo); }
 
