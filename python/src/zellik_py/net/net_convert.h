@@ -46,6 +46,7 @@ constexpr auto fields_of(std::type_identity<SalvoText>) {
   return std::tuple{field("salvo_condition", &SalvoText::salvo_condition),
                     field("packets", &SalvoText::packets)};
 }
+static_assert(lists_every_member<SalvoText>());
 
 Ref location_to_py(const PacketLocation& location);
 Ref epoch_state_to_py(EpochState state);
