@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,32 +23,22 @@ struct UndoError {
   static UndoError Internal(std::string text) { return {Kind::Internal, std::move(text)}; }
 
   // The variant name ("UndoStateMismatch", ...) and the prefix its message
-  // puts before the text ("State mismatch: ", ...).
+  // puts before the text ("State mismatch: ", ...), by kind.
+  struct KindText {
+    std::string_view name;
+    std::string_view prefix;
+  };
+  static constexpr std::array<KindText, 4> kKindTexts = {{
+      {"UndoStateMismatch", "State mismatch: "},
+      {"UndoNotFound", "Entity not found: "},
+      {"UndoNotUndoable", "Action not undoable: "},
+      {"UndoInternal", "Internal error: "},
+  }};
   static constexpr std::string_view kind_name(Kind kind) {
-    switch (kind) {
-      case Kind::StateMismatch:
-        return "UndoStateMismatch";
-      case Kind::NotFound:
-        return "UndoNotFound";
-      case Kind::NotUndoable:
-        return "UndoNotUndoable";
-      case Kind::Internal:
-        return "UndoInternal";
-    }
-    return "UndoInternal";
+    return kKindTexts.at(static_cast<std::size_t>(kind)).name;
   }
   static constexpr std::string_view prefix(Kind kind) {
-    switch (kind) {
-      case Kind::StateMismatch:
-        return "State mismatch: ";
-      case Kind::NotFound:
-        return "Entity not found: ";
-      case Kind::NotUndoable:
-        return "Action not undoable: ";
-      case Kind::Internal:
-        return "Internal error: ";
-    }
-    return "Internal error: ";
+    return kKindTexts.at(static_cast<std::size_t>(kind)).prefix;
   }
   // The message: the kind's prefix, then the text.
   std::string message() const { return std::string(prefix(kind)) + text; }
