@@ -43,5 +43,8 @@ struct UndoError {
   // The message: the kind's prefix, then the text.
   std::string message() const { return std::string(prefix(kind)) + text; }
 };
+// A kind added after Internal needs its texts.
+static_assert(UndoError::kKindTexts.size() ==
+              static_cast<std::size_t>(UndoError::Kind::Internal) + 1);
 
 }  // namespace zellik
