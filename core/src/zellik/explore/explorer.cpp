@@ -22,8 +22,9 @@
 #include <deque>
 #include <random>
 #include <span>
-#include <unordered_map>
 #include <unordered_set>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "zellik/base/internal_failure.h"
 #include "zellik/net/net_view.h"
@@ -140,18 +141,19 @@ struct Explorer::Impl {
   std::unique_ptr<NetSim> net;
   Declarations declarations;
   Options options;
-  std::unordered_map<Name, const Behaviour*, NameHash, NameEq> behaviours;
+  boost::unordered_flat_map<Name, const Behaviour*, NameHash, NameEq> behaviours;
   std::vector<std::uint64_t> injections_left;
   std::vector<std::uint64_t> requests_left;
   VisitedSet visited;
   std::vector<bool> followed;  // by state: whether its choices are to be tried
   FrameStack stack;            // stack[0] is the start; no transition
   std::vector<std::uint64_t> words;
+  std::vector<std::uint32_t> path;  // scratch of go_to: the run to a state
   // Scratch of list_choices: each epoch's canonical record.
   struct EpochSpan {
     std::size_t begin;
     std::size_t end;
-    Ulid id;
+    const Epoch* epoch;
   };
   std::vector<std::uint64_t> epoch_words;
   std::vector<EpochSpan> epoch_spans;
@@ -180,10 +182,11 @@ struct Explorer::Impl {
     out.push_back(Choice{});
     epoch_words.clear();
     epoch_spans.clear();
-    for (const auto& [id, epoch] : net->epochs()) {
+    for (const auto& entry : net->epochs()) {
+      const Epoch& epoch = entry.second;
       const std::size_t begin = epoch_words.size();
       net->canonical_epoch(epoch, epoch_words);
-      epoch_spans.push_back(EpochSpan{begin, epoch_words.size(), id});
+      epoch_spans.push_back(EpochSpan{begin, epoch_words.size(), &epoch});
     }
     const std::span<const std::uint64_t> words_of(epoch_words);
     auto less = [words_of](const EpochSpan& x, const EpochSpan& y) {
@@ -194,8 +197,9 @@ struct Explorer::Impl {
     for (std::size_t i = 0; i < epoch_spans.size(); ++i) {
       // Epochs of one record are alike but for ids: one choice stands for all.
       if (i > 0 && !less(epoch_spans[i - 1], epoch_spans[i])) continue;
-      const Ulid& id = epoch_spans[i].id;
-      const Behaviour* behaviour = behaviour_of(net->get_epoch(id)->node_name);
+      const Epoch& epoch = *epoch_spans[i].epoch;
+      const Ulid& id = epoch.id;
+      const Behaviour* behaviour = behaviour_of(epoch.node_name);
       if (behaviour == nullptr) {
         out.push_back(Choice{Choice::Kind::Execute, id, &kConsumeAll, 0});
         continue;
@@ -424,28 +428,32 @@ struct Explorer::Impl {
   }
 
   void redo(std::uint32_t state, std::uint16_t label, std::vector<RecordedAction>* log = nullptr) {
-    const std::vector<Choice>& choices = choices_here();
-    const Choice choice = label < choices.size() ? choices[label] : Choice{};
+    // Choice 0 is always the step: it needs no list.
+    Choice choice;
+    if (label != 0) {
+      const std::vector<Choice>& choices = choices_here();
+      if (label >= choices.size()) fail("The explorer could not take a run it took before");
+      choice = choices[label];
+    }
     Frame& frame = stack.emplace_back();
     frame.state = state;
-    if (label >= stack[stack.size() - 2].choices.size() ||
-        apply(choice, frame, nullptr, log) != Applied::Yes) {
+    if (apply(choice, frame, nullptr, log) != Applied::Yes) {
       fail("The explorer could not take a run it took before");
     }
   }
 
   // Moves the working net to `state` along its run.
   void go_to(std::uint32_t state) {
-    std::vector<std::uint32_t> chain;
-    for (std::uint32_t s = state; s != 0; s = visited.parent(s)) chain.push_back(s);
-    std::reverse(chain.begin(), chain.end());
+    path.clear();
+    for (std::uint32_t s = state; s != 0; s = visited.parent(s)) path.push_back(s);
+    std::reverse(path.begin(), path.end());
     std::size_t common = 0;
-    while (common < chain.size() && common + 1 < stack.size() &&
-           stack[common + 1].state == chain[common]) {
+    while (common < path.size() && common + 1 < stack.size() &&
+           stack[common + 1].state == path[common]) {
       ++common;
     }
     while (stack.size() > common + 1) pop(stack.back());
-    for (std::size_t i = common; i < chain.size(); ++i) redo(chain[i], visited.label(chain[i]));
+    for (std::size_t i = common; i < path.size(); ++i) redo(path[i], visited.label(path[i]));
   }
 
   // --- The searches ---------------------------------------------------------
