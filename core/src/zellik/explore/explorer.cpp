@@ -72,6 +72,7 @@ bool Explorer::Impl::breadth_first(std::chrono::steady_clock::time_point chunk_e
     if (!followed[state]) continue;
     go_to(state);
     expand(state, result);
+    if (!stop_error.empty()) return true;
     if (options.limits.max_states > 0 && visited.size() >= options.limits.max_states &&
         next_to_expand < visited.size()) {
       result.stopped = StopReason::States;
@@ -101,6 +102,7 @@ bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end
       top.next = 0;
       top.applied = 0;
       if (followed[top.state]) list_choices(top.choices);
+      if (!stop_error.empty()) return true;
     }
     if (top.next >= top.choices.size()) {
       if (top.applied == 0 && followed[top.state]) classify(top.state, result);
@@ -162,6 +164,7 @@ bool Explorer::Impl::random_walks(std::chrono::steady_clock::time_point chunk_en
       const std::uint32_t state = stack.back().state;
       if (!followed[state] || at_depth_limit()) break;
       list_choices(choices);
+      if (!stop_error.empty()) return true;
       order.resize(choices.size());
       for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint16_t>(i);
       std::shuffle(order.begin(), order.end(), rng);
@@ -207,6 +210,7 @@ Explorer::Explorer(const NetSim& start, Declarations declarations, Options optio
 Explorer::~Explorer() = default;
 
 bool Explorer::run(std::chrono::steady_clock::time_point chunk_end) {
+  if (!impl_->stop_error.empty()) return true;
   bool done = false;
   switch (impl_->options.order) {
     case SearchOrder::BreadthFirst:
@@ -219,6 +223,7 @@ bool Explorer::run(std::chrono::steady_clock::time_point chunk_end) {
       done = impl_->random_walks(chunk_end, result_);
       break;
   }
+  result_.error = impl_->stop_error;
   result_.states = impl_->visited.size();
   result_.visited_bytes = impl_->visited.bytes() + impl_->followed.capacity() / 8;
   return done;

@@ -83,6 +83,10 @@ struct Result {
   StopReason stopped = StopReason::None;
   std::vector<TerminalState> terminals;  // each distinct one, in the order found
   std::size_t visited_bytes = 0;         // memory of the visited set and its links
+  // When not empty, the exploration stopped at a state it cannot explore
+  // and this sentence says why: a state with more than 65535 choices (a
+  // choice's number is 16 bits), with their count. Not finished then.
+  std::string error;
 };
 
 // Explores every schedule of an executor over a net: which startable epoch

@@ -147,6 +147,8 @@ struct Explorer::Impl {
   bool started = false;
   bool truncated = false;
   bool cancelled = false;
+  // Why the exploration cannot go on (see Result::error); empty while it can.
+  std::string stop_error;
   // write_run: the working net, set aside while a run is written out.
   std::unique_ptr<NetSim> scratch_net;
 
@@ -158,6 +160,7 @@ struct Explorer::Impl {
   }
 
   // The choices of the working net's state, in canonical order.
+  // More than 65535 of them: none, and `stop_error` says so.
   void list_choices(std::vector<Choice>& out);
   // Performs `action` as part of `frame`; the response, kept in `frame`
   // when it succeeds.

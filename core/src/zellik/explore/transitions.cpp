@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <span>
+#include <string>
 
 #include "zellik/base/internal_failure.h"
 #include "zellik/explore/search_state.h"
@@ -48,13 +49,28 @@ void Explorer::Impl::list_choices(std::vector<Choice>& out) {
       out.push_back(Choice{Choice::Kind::Execute, id, &outcome, 0});
     }
   }
+  std::size_t injections = 0;
   for (std::uint32_t i = 0; i < injections_left.size(); ++i) {
-    if (injections_left[i] > 0) out.push_back(Choice{Choice::Kind::Inject, Ulid(), nullptr, i});
+    if (injections_left[i] > 0) {
+      out.push_back(Choice{Choice::Kind::Inject, Ulid(), nullptr, i});
+      ++injections;
+    }
   }
+  std::size_t requests = 0;
   for (std::uint32_t i = 0; i < requests_left.size(); ++i) {
-    if (requests_left[i] > 0) out.push_back(Choice{Choice::Kind::Request, Ulid(), nullptr, i});
+    if (requests_left[i] > 0) {
+      out.push_back(Choice{Choice::Kind::Request, Ulid(), nullptr, i});
+      ++requests;
+    }
   }
-  if (out.size() > 0xFFFF) fail("A state has more than 65535 choices to explore");
+  if (out.size() > 0xFFFF) {
+    stop_error = "A state has more than 65535 choices to explore: " + std::to_string(out.size()) +
+                 " (the step, " + std::to_string(out.size() - 1 - injections - requests) +
+                 " epoch outcomes, " + std::to_string(injections) + " injections, " +
+                 std::to_string(requests) + " requests), at depth " +
+                 std::to_string(stack.size() - 1);
+    out.clear();
+  }
 }
 
 NetActionResponse Explorer::Impl::act(Frame& frame, NetAction action,
@@ -274,6 +290,7 @@ void Explorer::Impl::go_to(std::uint32_t state) {
 
 void Explorer::Impl::expand(std::uint32_t state, Result& result) {
   const std::vector<Choice>& choices = choices_here();
+  if (!stop_error.empty()) return;
   std::uint32_t applied = 0;
   std::string failure;
   const bool limited = at_depth_limit();
