@@ -60,9 +60,15 @@ bool Explorer::Impl::breadth_first(std::chrono::steady_clock::time_point chunk_e
     started = true;
     stack.emplace_back();
     visit(0, 0, result);
+    const Limits& limits = options.limits;
+    two_layers = !options.exact && limits.max_states == 0 && limits.max_depth == 0 &&
+                 limits.max_packets == 0;
+    tour_end = 1;
   }
   std::uint32_t since_check = 0;
-  while (next_to_expand < visited.size()) {
+  while (true) {
+    if (two_layers && next_to_expand == tour_end) finish_tour(result);
+    if (next_to_expand >= visited.size()) break;
     if (++since_check == 16) {
       since_check = 0;
       if (limits_hit(result)) return true;
@@ -81,6 +87,44 @@ bool Explorer::Impl::breadth_first(std::chrono::steady_clock::time_point chunk_e
   }
   result.finished = !truncated;
   return true;
+}
+
+void Explorer::Impl::finish_tour(Result& result) {
+  const std::size_t next_layer = visited.size();
+  pending.drain([this, &result](std::uint32_t parent, const Fingerprint& fp, std::uint16_t label) {
+    if (visited.size() >= kMostStates) return;  // limits_hit stops the search
+    if (visited.insert(fp, {}, parent, label).second) {
+      followed.push_back(true);
+      result.max_depth = std::max<std::uint64_t>(result.max_depth, tour_depth + 2);
+    }
+  });
+  // The terminal states of the layer walked and of the next, found
+  // interleaved: in order of depth, each layer's in the order found.
+  const std::size_t first = tour_terminals;
+  const std::size_t count = result.terminals.size() - first;
+  std::vector<std::size_t> order(count);
+  for (std::size_t i = 0; i < count; ++i) order[i] = first + i;
+  std::stable_sort(order.begin(), order.end(), [&result](std::size_t a, std::size_t b) {
+    return result.terminals[a].depth < result.terminals[b].depth;
+  });
+  std::vector<TerminalState> terminals;
+  std::vector<std::uint32_t> states;
+  std::vector<std::pair<std::uint32_t, std::uint16_t>> failed;
+  for (const std::size_t i : order) {
+    terminals.push_back(std::move(result.terminals[i]));
+    states.push_back(terminal_states[i]);
+    failed.push_back(failed_choices[i]);
+  }
+  const auto at = static_cast<std::ptrdiff_t>(first);
+  std::move(terminals.begin(), terminals.end(), result.terminals.begin() + at);
+  std::copy(states.begin(), states.end(), terminal_states.begin() + at);
+  std::copy(failed.begin(), failed.end(), failed_choices.begin() + at);
+  tour_terminals = result.terminals.size();
+  // The layer after the one walked is expanded already: the walk goes on
+  // with the one after it.
+  next_to_expand = next_layer;
+  tour_end = visited.size();
+  tour_depth += 2;
 }
 
 bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end, Result& result) {
@@ -225,7 +269,8 @@ bool Explorer::run(std::chrono::steady_clock::time_point chunk_end) {
   }
   result_.error = impl_->stop_error;
   result_.states = impl_->visited.size();
-  result_.visited_bytes = impl_->visited.bytes() + impl_->followed.capacity() / 8;
+  result_.visited_bytes =
+      impl_->visited.bytes() + impl_->followed.capacity() / 8 + impl_->pending.bytes();
   return done;
 }
 

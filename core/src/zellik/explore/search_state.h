@@ -109,6 +109,49 @@ class FrameStack {
   std::size_t size_ = 0;
 };
 
+// States reached and not numbered yet, in the order found: each by its
+// fingerprint, parent and label, 18 bytes (parents are kept once per run of
+// states found from one parent). Its memory stays as large as it once was,
+// in chunks. Not copyable.
+class PendingStates {
+ public:
+  PendingStates() = default;
+  PendingStates(const PendingStates&) = delete;
+  PendingStates& operator=(const PendingStates&) = delete;
+
+  void push_back(std::uint32_t parent, const Fingerprint& fingerprint, std::uint16_t label) {
+    if (runs_.size() == 0 || runs_[runs_.size() - 1].parent != parent)
+      runs_.push_back(Run{parent, 0});
+    ++runs_[runs_.size() - 1].count;
+    fingerprints_.push_back(fingerprint);
+    labels_.push_back(label);
+  }
+  // Calls `each(parent, fingerprint, label)` on every state in order, then
+  // empties it.
+  template <class Each>
+  void drain(Each&& each) {
+    std::size_t i = 0;
+    for (std::size_t r = 0; r < runs_.size(); ++r) {
+      for (std::uint32_t k = 0; k < runs_[r].count; ++k, ++i) {
+        each(runs_[r].parent, fingerprints_[i], labels_[i]);
+      }
+    }
+    runs_.clear();
+    fingerprints_.clear();
+    labels_.clear();
+  }
+  std::size_t bytes() const { return runs_.bytes() + fingerprints_.bytes() + labels_.bytes(); }
+
+ private:
+  struct Run {
+    std::uint32_t parent;
+    std::uint32_t count;
+  };
+  ChunkedArray<Run> runs_;
+  ChunkedArray<Fingerprint> fingerprints_;
+  ChunkedArray<std::uint16_t> labels_;
+};
+
 // A fork of `net` from its snapshot `snapshot`.
 std::unique_ptr<NetSim> fork_of(const NetSim& net, const std::string& snapshot);
 
@@ -149,6 +192,14 @@ struct Explorer::Impl {
   bool cancelled = false;
   // Why the exploration cannot go on (see Result::error); empty while it can.
   std::string stop_error;
+  // Breadth-first in two layers (without limits on states, depth or packets,
+  // and by fingerprint): a layer is expanded by walking the tree of first
+  // runs, the next one on the spot; see finish_tour.
+  bool two_layers = false;
+  PendingStates pending;           // reached from the layer after the one walked, not numbered
+  std::size_t tour_end = 0;        // the end of the layer walked, by number
+  std::uint64_t tour_depth = 0;    // its depth
+  std::size_t tour_terminals = 0;  // terminal states found before the walk began
   // write_run: the working net, set aside while a run is written out.
   std::unique_ptr<NetSim> scratch_net;
 
@@ -206,6 +257,12 @@ struct Explorer::Impl {
   void redo(std::uint32_t state, std::uint16_t label, std::vector<RecordedAction>* log = nullptr);
   // Moves the working net to `state` along its run.
   void go_to(std::uint32_t state);
+  // Breadth-first in two layers: tries every choice of the working net's
+  // state (`state`, new in the layer after the one expanded, at the top of
+  // the stack) as expand does, but keeps what they reach in `pending`, to
+  // be numbered once that layer is complete (finish_tour), and puts the net
+  // back.
+  void look_ahead(std::uint32_t state, Result& result);
   // Tries every choice of the working net's state (`state`, at the top of
   // the stack), records what they reach, and puts the net back.
   void expand(std::uint32_t state, Result& result);
@@ -215,6 +272,14 @@ struct Explorer::Impl {
   }
 
   // --- The searches (explorer.cpp) ------------------------------------------
+
+  // Breadth-first in two layers: once every state of a layer is expanded
+  // (each reached by undoing and redoing along the tree of first runs), the
+  // states new in the next layer have been expanded too, on the spot, as
+  // they were found. What they reach is numbered here, in the order found,
+  // which is the order expanding them one by one gives; the terminal states
+  // of the two layers are put in order of depth.
+  void finish_tour(Result& result);
 
   bool limits_hit(Result& result);
   bool breadth_first(std::chrono::steady_clock::time_point chunk_end, Result& result);

@@ -317,10 +317,39 @@ void Explorer::Impl::expand(std::uint32_t state, Result& result) {
     ++result.transitions;
     auto [next, fresh] = visit(state, static_cast<std::uint16_t>(i), result);
     frame.state = next;
-    if (fresh) result.max_depth = std::max<std::uint64_t>(result.max_depth, stack.size() - 1);
+    if (fresh) {
+      result.max_depth = std::max<std::uint64_t>(result.max_depth, stack.size() - 1);
+      if (two_layers) look_ahead(next, result);
+    }
     pop(stack.back());
   }
   if (applied == 0) classify(state, result);
+}
+
+void Explorer::Impl::look_ahead(std::uint32_t state, Result& result) {
+  const std::vector<Choice>& choices = choices_here();
+  if (!stop_error.empty()) return;
+  bool applied = false;
+  std::string failure;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    Frame& frame = stack.emplace_back();
+    const Applied a = apply(choices[i], frame, &failure);
+    if (a != Applied::Yes) {
+      stack.pop_back();
+      if (a == Applied::Failed) {
+        add_terminal(TerminalKind::Failed, state, stack.size() - 1, result, failure,
+                     static_cast<std::uint16_t>(i));
+      }
+      continue;
+    }
+    applied = true;
+    ++result.transitions;
+    // A state known already stays known: only the others wait.
+    const Fingerprint fp = key();
+    if (!visited.contains(fp)) pending.push_back(state, fp, static_cast<std::uint16_t>(i));
+    pop(stack.back());
+  }
+  if (!applied) classify(state, result);
 }
 
 }  // namespace zellik::explore
