@@ -215,8 +215,6 @@ struct Explorer::Impl {
   void list_choices(std::vector<Choice>& out);
   // Performs `action` as part of `frame`; the response, kept in `frame`
   // when it succeeds.
-  // (It changes the working net, which the pointer does not show.)
-  // NOLINTNEXTLINE(readability-make-member-function-const)
   NetActionResponse act(Frame& frame, NetAction action, std::vector<RecordedAction>* log);
   void undo(Frame& frame);
   // Applies `choice` to the working net as `frame`'s transition. No: the

@@ -73,6 +73,8 @@ void Explorer::Impl::list_choices(std::vector<Choice>& out) {
   }
 }
 
+// (It changes the working net, which the pointer does not show.)
+// NOLINTNEXTLINE(readability-make-member-function-const)
 NetActionResponse Explorer::Impl::act(Frame& frame, NetAction action,
                                       std::vector<RecordedAction>* log) {
   NetActionResponse response = net->do_action(action);
