@@ -5,7 +5,9 @@
 // Depth-first search follows the stack. Breadth-first search visits states
 // in the order found and goes from one to the next by undoing to their
 // common ancestor and redoing down; states found in a row share most of
-// their runs, so each move is short.
+// their runs, so each move is short. Without limits it walks the tree for
+// every other layer only, and expands the layer after each on the spot
+// (finish_tour).
 
 #include <algorithm>
 
