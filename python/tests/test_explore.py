@@ -334,6 +334,20 @@ def test_negative_counts_are_refused_when_declared(make, fragment) -> None:
     assert fragment in str(raised.value)
 
 
+@pytest.mark.parametrize("order", ["breadth_first", "depth_first", "random_walk"])
+def test_a_state_with_more_choices_than_a_choice_number_holds_raises_value_error(order: str) -> None:
+    # Each injection declared is a choice of its own: with the step, one more than 16 bits number.
+    net = z.NetSim(router_graph())
+    before = net.fingerprint()
+    with pytest.raises(ValueError) as raised:
+        net.explore(ROUTER_BEHAVIOURS, [z.Injection(z.PacketLocation.edge(FEED), 1)] * 65_535, order=order)
+    assert str(raised.value) == (
+        "explore: A state has more than 65535 choices to explore: 65536 "
+        "(the step, 0 epoch outcomes, 65535 injections, 0 requests), at depth 0"
+    )
+    assert net.fingerprint() == before
+
+
 # ---------------------------------------------------------------------------
 # Limits, signals, and the caller's net
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "support/explore_graphs.h"
 #include "zellik/net/snapshot.h"
@@ -84,6 +85,22 @@ TEST(Explorer, OrdersAndModesAgreeOnStatesAndTerminalStates) {
     EXPECT_EQ(bfs.states, exact.states);
     EXPECT_EQ(kinds(bfs), kinds(dfs));
     EXPECT_EQ(kinds(bfs), kinds(exact));
+    // A limit never reached makes breadth-first expand one layer at a time
+    // instead of two: the same states, transitions, and terminal states in
+    // the same order with runs as long.
+    Options one_layer;
+    one_layer.limits.max_packets = 1000;
+    const Result layer = explore_all(net, declarations, one_layer);
+    EXPECT_EQ(std::tuple(bfs.states, bfs.transitions, bfs.max_depth),
+              std::tuple(layer.states, layer.transitions, layer.max_depth));
+    ASSERT_EQ(bfs.terminals.size(), layer.terminals.size());
+    for (std::size_t i = 0; i < bfs.terminals.size(); ++i) {
+      const TerminalState& x = bfs.terminals[i];
+      const TerminalState& y = layer.terminals[i];
+      EXPECT_EQ(std::tuple(x.kind, x.fingerprint, x.depth, x.run.size()),
+                std::tuple(y.kind, y.fingerprint, y.depth, y.run.size()))
+          << "terminal " << i;
+    }
     // Breadth-first finds terminal states nearest first.
     for (std::size_t i = 1; i < bfs.terminals.size(); ++i) {
       EXPECT_LE(bfs.terminals[i - 1].depth, bfs.terminals[i].depth);

@@ -82,7 +82,13 @@ struct Result {
   bool finished = false;          // every reachable state within the limits was explored
   StopReason stopped = StopReason::None;
   std::vector<TerminalState> terminals;  // each distinct one, in the order found
-  std::size_t visited_bytes = 0;         // memory of the visited set and its links
+  // Memory of the visited set and its links, with the states found and not
+  // numbered yet (breadth-first), at their most.
+  std::size_t visited_bytes = 0;
+  // When not empty, the exploration stopped at a state it cannot explore
+  // and this sentence says why: a state with more than 65535 choices (a
+  // choice's number is 16 bits), with their count. Not finished then.
+  std::string error;
 };
 
 // Explores every schedule of an executor over a net: which startable epoch

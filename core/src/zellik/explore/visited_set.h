@@ -25,9 +25,11 @@ class ChunkedArray {
   T& operator[](std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
   const T& operator[](std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
   void push_back(const T& value) {
-    if (size_ % kChunk == 0) chunks_.push_back(std::make_unique<T[]>(kChunk));
+    if (size_ == chunks_.size() * kChunk) chunks_.push_back(std::make_unique<T[]>(kChunk));
     (*this)[size_++] = value;
   }
+  // Empties it, keeping its chunks for what comes next.
+  void clear() { size_ = 0; }
   std::size_t bytes() const { return chunks_.size() * kChunk * sizeof(T); }
 
  private:
@@ -72,6 +74,17 @@ class VisitedSet {
         return {number, true};
       }
       if (fingerprints_[at] == fp && (!exact_ || same_words(at, words))) return {at, false};
+    }
+  }
+
+  // Whether a state of fingerprint `fp` is in the set (fingerprint mode:
+  // an exact set may hold several states of one fingerprint).
+  bool contains(const Fingerprint& fp) const {
+    const std::size_t mask = table_.size() - 1;
+    for (std::size_t i = fp.lo & mask;; i = (i + 1) & mask) {
+      const std::uint32_t at = table_[i];
+      if (at == kNone) return false;
+      if (fingerprints_[at] == fp) return true;
     }
   }
 

@@ -3,8 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <unordered_map>
 #include <vector>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "zellik/base/name.h"
 #include "zellik/net/handles.h"
@@ -36,10 +37,12 @@ struct StateLayout {
     std::uint32_t index = 0;      // the node's position among the nodes in name order
     std::vector<Name> in_ports;   // in name order
     std::vector<Name> out_ports;  // in name order
-    std::unordered_map<Name, std::uint32_t, NameHash, NameEq> in_conditions;   // in graph order
-    std::unordered_map<Name, std::uint32_t, NameHash, NameEq> out_conditions;  // in graph order
+    boost::unordered_flat_map<Name, std::uint32_t, NameHash, NameEq>
+        in_conditions;  // in graph order
+    boost::unordered_flat_map<Name, std::uint32_t, NameHash, NameEq>
+        out_conditions;  // in graph order
   };
-  std::unordered_map<Name, NodeLayout, NameHash, NameEq> nodes;
+  boost::unordered_flat_map<Name, NodeLayout, NameHash, NameEq> nodes;
   // Node names in name order.
   std::vector<Name> node_order;
   // Input ports (node, then port, in name order), then edges (by their four

@@ -27,7 +27,8 @@ const char kNetExploreDoc[] =
     "stuck state found has a shortest run), 'depth_first' or 'random_walk' (`walks`\n"
     "walks from the start, seeded by `seed`). Visited states are kept as 128-bit\n"
     "fingerprints, or whole when exact=True. Returns an ExplorationResult; ValueError\n"
-    "before anything runs for a declaration the graph cannot carry out.";
+    "before anything runs for a declaration the graph cannot carry out, and for a state\n"
+    "with more than 65535 choices (a choice is numbered in 16 bits).";
 
 namespace {
 
@@ -165,6 +166,9 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         write_progress(explorer->result(), began);
         next_progress = std::chrono::steady_clock::now() + kProgressEvery;
       }
+    }
+    if (!explorer->result().error.empty()) {
+      raise(PyExc_ValueError, "explore: " + explorer->result().error);
     }
     explore::Result result;
     {

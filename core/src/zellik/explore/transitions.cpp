@@ -1,0 +1,357 @@
+// The explorer's hot path: the choices of a state, the transitions that
+// take them and their undo, the states they reach, and the moves of the
+// working net between states.
+
+#include <algorithm>
+#include <span>
+#include <string>
+
+#include "zellik/base/internal_failure.h"
+#include "zellik/explore/search_state.h"
+#include "zellik/net/snapshot.h"
+
+namespace zellik::explore {
+
+std::unique_ptr<NetSim> fork_of(const NetSim& net, const std::string& snapshot) {
+  auto fork = decode_snapshot(net.graph(), snapshot);
+  if (!fork.ok()) fail("Cannot fork the net to explore: " + fork.error().text);
+  return std::move(fork).value();
+}
+
+void Explorer::Impl::list_choices(std::vector<Choice>& out) {
+  out.clear();
+  out.push_back(Choice{});
+  epoch_words.clear();
+  epoch_spans.clear();
+  for (const auto& entry : net->epochs()) {
+    const Epoch& epoch = entry.second;
+    const std::size_t begin = epoch_words.size();
+    net->canonical_epoch(epoch, epoch_words);
+    epoch_spans.push_back(EpochSpan{begin, epoch_words.size(), &epoch});
+  }
+  const std::span<const std::uint64_t> words_of(epoch_words);
+  auto less = [words_of](const EpochSpan& x, const EpochSpan& y) {
+    return std::ranges::lexicographical_compare(words_of.subspan(x.begin, x.end - x.begin),
+                                                words_of.subspan(y.begin, y.end - y.begin));
+  };
+  std::sort(epoch_spans.begin(), epoch_spans.end(), less);
+  for (std::size_t i = 0; i < epoch_spans.size(); ++i) {
+    // Epochs of one record are alike but for ids: one choice stands for all.
+    if (i > 0 && !less(epoch_spans[i - 1], epoch_spans[i])) continue;
+    const Epoch& epoch = *epoch_spans[i].epoch;
+    const Ulid& id = epoch.id;
+    const Behaviour* behaviour = behaviour_of(epoch.node_name);
+    if (behaviour == nullptr) {
+      out.push_back(Choice{Choice::Kind::Execute, id, &kConsumeAll, 0});
+      continue;
+    }
+    for (const Outcome& outcome : behaviour->outcomes) {
+      out.push_back(Choice{Choice::Kind::Execute, id, &outcome, 0});
+    }
+  }
+  std::size_t injections = 0;
+  for (std::uint32_t i = 0; i < injections_left.size(); ++i) {
+    if (injections_left[i] > 0) {
+      out.push_back(Choice{Choice::Kind::Inject, Ulid(), nullptr, i});
+      ++injections;
+    }
+  }
+  std::size_t requests = 0;
+  for (std::uint32_t i = 0; i < requests_left.size(); ++i) {
+    if (requests_left[i] > 0) {
+      out.push_back(Choice{Choice::Kind::Request, Ulid(), nullptr, i});
+      ++requests;
+    }
+  }
+  if (out.size() > 0xFFFF) {
+    stop_error = "A state has more than 65535 choices to explore: " + std::to_string(out.size()) +
+                 " (the step, " + std::to_string(out.size() - 1 - injections - requests) +
+                 " epoch outcomes, " + std::to_string(injections) + " injections, " +
+                 std::to_string(requests) + " requests), at depth " +
+                 std::to_string(stack.size() - 1);
+    out.clear();
+  }
+}
+
+// (It changes the working net, which the pointer does not show.)
+// NOLINTNEXTLINE(readability-make-member-function-const)
+NetActionResponse Explorer::Impl::act(Frame& frame, NetAction action,
+                                      std::vector<RecordedAction>* log) {
+  NetActionResponse response = net->do_action(action);
+  if (log != nullptr) log->push_back(RecordedAction{action, response});
+  if (response.ok()) frame.done.emplace_back(std::move(action), std::move(response.value().events));
+  return response;
+}
+
+void Explorer::Impl::undo(Frame& frame) {
+  if (!frame.snapshot.empty()) {
+    // The same packets and epochs under the same ids, in the same order:
+    // the frames below still undo from their events.
+    net = fork_of(*net, frame.snapshot);
+    frame.snapshot.clear();
+  } else {
+    // Last first.
+    for (std::size_t i = frame.done.size(); i-- > 0;) {
+      if (!net->undo_action(frame.done[i].first, frame.done[i].second).ok())
+        fail("The explorer could not undo its own action");
+    }
+  }
+  frame.done.clear();
+  if (frame.injection >= 0) ++injections_left[static_cast<std::size_t>(frame.injection)];
+  if (frame.request >= 0) ++requests_left[static_cast<std::size_t>(frame.request)];
+  frame.injection = -1;
+  frame.request = -1;
+}
+
+Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* failure,
+                              std::vector<RecordedAction>* log) {
+  frame.done.clear();
+  frame.injection = -1;
+  frame.request = -1;
+  log_start = log != nullptr ? log->size() : 0;
+  switch (choice.kind) {
+    case Choice::Kind::Step: {
+      // A step that handles requests can change the net in ways its events
+      // do not all tell: a request whose cascade reaches no source goes
+      // without an event (and without progress), and a resolution that
+      // fails keeps the moves made before it. Such a step is undone from
+      // a snapshot taken before it.
+      std::vector<std::uint64_t> before;
+      if (!net->pending_requests().empty() ||
+          (has_startup_requests && !net->startup_requests_sent())) {
+        frame.snapshot = encode_snapshot(*net);
+        net->canonical_state(before);
+      }
+      NetActionResponse r = act(frame, action::RunStep{}, log);
+      if (!r.ok()) return refuse(frame, r.error(), failure);
+      if (!std::get<response::StepResult>(r.value().data).made_progress) {
+        if (!frame.snapshot.empty()) {
+          std::vector<std::uint64_t> after;
+          net->canonical_state(after);
+          if (after != before) return Applied::Yes;  // a change all the same
+        }
+        undo(frame);
+        if (log != nullptr)
+          log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start), log->end());
+        return Applied::No;
+      }
+      return Applied::Yes;
+    }
+    case Choice::Kind::Execute:
+      return execute(choice, frame, failure, log);
+    case Choice::Kind::Inject: {
+      NetActionResponse made = act(frame, action::CreatePacket{}, log);
+      if (!made.ok()) return refuse(frame, made.error(), failure);
+      const Ulid packet = std::get<response::Packet>(made.value().data).packet_id;
+      const PacketLocation& to = declarations.injections[choice.index].location;
+      NetActionResponse moved = act(frame, action::TransportPacketToLocation{packet, to}, log);
+      if (!moved.ok()) {
+        // The port is full: no injection there now.
+        undo(frame);
+        if (log != nullptr)
+          log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start), log->end());
+        return Applied::No;
+      }
+      --injections_left[choice.index];
+      frame.injection = static_cast<int>(choice.index);
+      return Applied::Yes;
+    }
+    case Choice::Kind::Request: {
+      const RequestAllowance& request = declarations.requests[choice.index];
+      NetActionResponse r = act(frame, action::CreateRequest{request.node, request.label}, log);
+      if (!r.ok()) return refuse(frame, r.error(), failure);
+      --requests_left[choice.index];
+      frame.request = static_cast<int>(choice.index);
+      return Applied::Yes;
+    }
+  }
+  return Applied::No;
+}
+
+Applied Explorer::Impl::refuse(Frame& frame, const NetActionError& error, std::string* failure) {
+  undo(frame);
+  if (failure != nullptr) *failure = message(error);
+  return Applied::Failed;
+}
+
+Applied Explorer::Impl::execute(const Choice& choice, Frame& frame, std::string* failure,
+                                std::vector<RecordedAction>* log) {
+  const Ulid& id = choice.epoch;
+  const Epoch* epoch = net->get_epoch(id);
+  if (epoch->state == EpochState::Startable) {
+    NetActionResponse r = act(frame, action::StartEpoch{id}, log);
+    if (!r.ok()) return refuse(frame, r.error(), failure);
+  }
+  const Outcome& outcome = *choice.outcome;
+  for (const Ulid& packet : net->get_packets_at_location(PacketLocation::Node(id))) {
+    NetAction a = outcome.pass_to
+                      ? NetAction(action::LoadPacketIntoOutputPort{packet, *outcome.pass_to})
+                      : NetAction(action::ConsumePacket{packet});
+    NetActionResponse r = act(frame, std::move(a), log);
+    if (!r.ok()) return refuse(frame, r.error(), failure);
+  }
+  for (const auto& [port, count] : outcome.creates) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+      NetActionResponse made = act(frame, action::CreatePacket{id}, log);
+      if (!made.ok()) return refuse(frame, made.error(), failure);
+      const Ulid packet = std::get<response::Packet>(made.value().data).packet_id;
+      NetActionResponse r = act(frame, action::LoadPacketIntoOutputPort{packet, port}, log);
+      if (!r.ok()) return refuse(frame, r.error(), failure);
+    }
+  }
+  for (const Name& condition : outcome.sends) {
+    NetActionResponse r = act(frame, action::SendOutputSalvo{id, condition}, log);
+    if (!r.ok()) return refuse(frame, r.error(), failure);
+  }
+  NetActionResponse r = act(frame, action::FinishEpoch{id}, log);
+  if (!r.ok()) return refuse(frame, r.error(), failure);
+  return Applied::Yes;
+}
+
+Fingerprint Explorer::Impl::key() {
+  words.clear();
+  net->canonical_state(words);
+  words.insert(words.end(), injections_left.begin(), injections_left.end());
+  words.insert(words.end(), requests_left.begin(), requests_left.end());
+  return fingerprint_of(words);
+}
+
+std::pair<std::uint32_t, bool> Explorer::Impl::visit(std::uint32_t parent, std::uint16_t label,
+                                                     Result& result) {
+  const Fingerprint fp = key();
+  auto [state, fresh] = visited.insert(fp, words, parent, label);
+  if (!fresh) return {state, false};
+  const bool over =
+      options.limits.max_packets > 0 && net->packet_count() > options.limits.max_packets;
+  followed.push_back(!over);
+  if (over) add_terminal(TerminalKind::OverLimit, state, stack.size() - 1, result);
+  return {state, true};
+}
+
+void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::uint64_t depth,
+                                  Result& result, std::string failure, std::uint16_t failed_label) {
+  Fingerprint key = visited.fingerprint(state);
+  // One failure per state and choice.
+  if (kind == TerminalKind::Failed) key.hi ^= 0x9E3779B97F4A7C15ULL * (failed_label + 1U);
+  if (!terminal_seen.insert(key).second) return;
+  TerminalState t;
+  t.kind = kind;
+  t.fingerprint = net->fingerprint();
+  t.depth = depth;
+  t.packets = net->packet_count();
+  t.failure = std::move(failure);
+  result.terminals.push_back(std::move(t));
+  terminal_states.push_back(state);
+  failed_choices.emplace_back(state, failed_label);
+}
+
+void Explorer::Impl::classify(std::uint32_t state, Result& result) {
+  const std::uint64_t outside = net->packet_count_at(PacketLocation::OutsideNet());
+  const TerminalKind kind =
+      net->packet_count() > outside ? TerminalKind::Stuck : TerminalKind::Clean;
+  add_terminal(kind, state, stack.size() - 1, result);
+}
+
+const std::vector<Choice>& Explorer::Impl::choices_here() {
+  Frame& top = stack.back();
+  if (!top.listed) {
+    list_choices(top.choices);
+    top.listed = true;
+  }
+  return top.choices;
+}
+
+void Explorer::Impl::redo(std::uint32_t state, std::uint16_t label,
+                          std::vector<RecordedAction>* log) {
+  // Choice 0 is always the step: it needs no list.
+  Choice choice;
+  if (label != 0) {
+    const std::vector<Choice>& choices = choices_here();
+    if (label >= choices.size()) fail("The explorer could not take a run it took before");
+    choice = choices[label];
+  }
+  Frame& frame = stack.emplace_back();
+  frame.state = state;
+  if (apply(choice, frame, nullptr, log) != Applied::Yes) {
+    fail("The explorer could not take a run it took before");
+  }
+}
+
+void Explorer::Impl::go_to(std::uint32_t state) {
+  path.clear();
+  for (std::uint32_t s = state; s != 0; s = visited.parent(s)) path.push_back(s);
+  std::reverse(path.begin(), path.end());
+  std::size_t common = 0;
+  while (common < path.size() && common + 1 < stack.size() &&
+         stack[common + 1].state == path[common]) {
+    ++common;
+  }
+  while (stack.size() > common + 1) pop(stack.back());
+  for (std::size_t i = common; i < path.size(); ++i) redo(path[i], visited.label(path[i]));
+}
+
+void Explorer::Impl::expand(std::uint32_t state, Result& result) {
+  const std::vector<Choice>& choices = choices_here();
+  if (!stop_error.empty()) return;
+  std::uint32_t applied = 0;
+  std::string failure;
+  const bool limited = at_depth_limit();
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    Frame& frame = stack.emplace_back();
+    const Applied a = apply(choices[i], frame, &failure);
+    if (a == Applied::Failed) {
+      stack.pop_back();
+      add_terminal(TerminalKind::Failed, state, stack.size() - 1, result, failure,
+                   static_cast<std::uint16_t>(i));
+      continue;
+    }
+    if (a == Applied::No) {
+      stack.pop_back();
+      continue;
+    }
+    ++applied;
+    if (limited) {
+      truncated = true;
+      result.stopped = StopReason::Depth;
+      pop(stack.back());
+      break;
+    }
+    ++result.transitions;
+    auto [next, fresh] = visit(state, static_cast<std::uint16_t>(i), result);
+    frame.state = next;
+    if (fresh) {
+      result.max_depth = std::max<std::uint64_t>(result.max_depth, stack.size() - 1);
+      if (two_layers) look_ahead(next, result);
+    }
+    pop(stack.back());
+  }
+  if (applied == 0) classify(state, result);
+}
+
+void Explorer::Impl::look_ahead(std::uint32_t state, Result& result) {
+  const std::vector<Choice>& choices = choices_here();
+  if (!stop_error.empty()) return;
+  bool applied = false;
+  std::string failure;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    Frame& frame = stack.emplace_back();
+    const Applied a = apply(choices[i], frame, &failure);
+    if (a != Applied::Yes) {
+      stack.pop_back();
+      if (a == Applied::Failed) {
+        add_terminal(TerminalKind::Failed, state, stack.size() - 1, result, failure,
+                     static_cast<std::uint16_t>(i));
+      }
+      continue;
+    }
+    applied = true;
+    ++result.transitions;
+    // A state known already stays known: only the others wait.
+    const Fingerprint fp = key();
+    if (!visited.contains(fp)) pending.push_back(state, fp, static_cast<std::uint16_t>(i));
+    pop(stack.back());
+  }
+  if (!applied) classify(state, result);
+}
+
+}  // namespace zellik::explore
