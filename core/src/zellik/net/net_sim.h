@@ -20,6 +20,7 @@
 #include "zellik/graph/salvo_condition.h"
 #include "zellik/net/epoch.h"
 #include "zellik/net/fingerprint.h"
+#include "zellik/net/found_packet.h"
 #include "zellik/net/location_table.h"
 #include "zellik/net/net_action.h"
 #include "zellik/net/net_action_error.h"
@@ -49,23 +50,6 @@ struct PendingRequest {
   Name node_name;
   Name label;
   friend bool operator==(const PendingRequest&, const PendingRequest&) = default;
-};
-
-// The answer of get_packet: the packet as it stands now, or nothing. Tested
-// against null and read through -> like a pointer, but it holds its value.
-// Intentionally copyable.
-class FoundPacket {
- public:
-  FoundPacket() = default;
-  explicit FoundPacket(Packet packet) : packet_(std::move(packet)), found_(true) {}
-  explicit operator bool() const { return found_; }
-  const Packet& operator*() const { return packet_; }
-  const Packet* operator->() const { return &packet_; }
-  friend bool operator==(const FoundPacket& f, std::nullptr_t) { return !f.found_; }
-
- private:
-  Packet packet_;
-  bool found_ = false;
 };
 
 using EpochTable = std::unordered_map<Ulid, Epoch, UlidHash>;
