@@ -51,7 +51,9 @@ enum class Applied : std::uint8_t { No, Yes, Failed };
 // reverses them last first), and what it used of the declared allowances.
 struct Frame {
   std::uint32_t state = 0;
-  std::vector<std::pair<NetAction, EventList>> done;
+  // The actions made, each with the end of its events in `events`.
+  std::vector<std::pair<NetAction, std::size_t>> done;
+  EventList events;
   int injection = -1;
   int request = -1;
   // When not empty, undo puts the net back from this snapshot instead of
@@ -89,6 +91,7 @@ class FrameStack {
     Frame& frame = frames_[size_++];
     frame.state = 0;
     frame.done.clear();
+    frame.events.clear();
     frame.injection = -1;
     frame.request = -1;
     frame.snapshot.clear();
@@ -213,9 +216,9 @@ struct Explorer::Impl {
   // The choices of the working net's state, in canonical order.
   // More than 65535 of them: none, and `stop_error` says so.
   void list_choices(std::vector<Choice>& out);
-  // Performs `action` as part of `frame`; the response, kept in `frame`
-  // when it succeeds.
-  NetActionResponse act(Frame& frame, NetAction action, std::vector<RecordedAction>* log);
+  // Performs `action` as part of `frame`, which keeps it and its events when
+  // it succeeds; with `log`, its response goes there.
+  ActionResult act(Frame& frame, NetAction action, std::vector<RecordedAction>* log);
   void undo(Frame& frame);
   // Applies `choice` to the working net as `frame`'s transition. No: the
   // choice does nothing here (the net is as before). Failed: the engine

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <span>
 #include <string>
+#include <variant>
 
 #include "zellik/base/internal_failure.h"
 #include "zellik/explore/search_state.h"
@@ -75,12 +76,24 @@ void Explorer::Impl::list_choices(std::vector<Choice>& out) {
 
 // (It changes the working net, which the pointer does not show.)
 // NOLINTNEXTLINE(readability-make-member-function-const)
-NetActionResponse Explorer::Impl::act(Frame& frame, NetAction action,
-                                      std::vector<RecordedAction>* log) {
-  NetActionResponse response = net->do_action(action);
-  if (log != nullptr) log->push_back(RecordedAction{action, response});
-  if (response.ok()) frame.done.emplace_back(std::move(action), std::move(response.value().events));
-  return response;
+ActionResult Explorer::Impl::act(Frame& frame, NetAction action, std::vector<RecordedAction>* log) {
+  if (log == nullptr) {
+    ActionResult done = net->perform_action(action, frame.events);
+    if (done.ok()) frame.done.emplace_back(std::move(action), frame.events.size());
+    return done;
+  }
+  log->push_back(RecordedAction{action, net->do_action(action)});
+  const NetActionResponse& response = log->back().response;
+  if (!response.ok()) return response.error();
+  const NetActionSuccess& success = response.value();
+  frame.events.insert(frame.events.end(), success.events.begin(), success.events.end());
+  frame.done.emplace_back(std::move(action), frame.events.size());
+  ActionDone done;
+  if (const auto* made = std::get_if<response::Packet>(&success.data))
+    done.created = made->packet_id;
+  if (const auto* step = std::get_if<response::StepResult>(&success.data))
+    done.made_progress = step->made_progress;
+  return done;
 }
 
 void Explorer::Impl::undo(Frame& frame) {
@@ -91,12 +104,17 @@ void Explorer::Impl::undo(Frame& frame) {
     frame.snapshot.clear();
   } else {
     // Last first.
+    const std::span<const NetEvent> events(frame.events);
     for (std::size_t i = frame.done.size(); i-- > 0;) {
-      if (!net->undo_action(frame.done[i].first, frame.done[i].second).ok())
+      const std::size_t begin = i > 0 ? frame.done[i - 1].second : 0;
+      if (!net->undo_events(frame.done[i].first,
+                            events.subspan(begin, frame.done[i].second - begin))
+               .ok())
         fail("The explorer could not undo its own action");
     }
   }
   frame.done.clear();
+  frame.events.clear();
   if (frame.injection >= 0) ++injections_left[static_cast<std::size_t>(frame.injection)];
   if (frame.request >= 0) ++requests_left[static_cast<std::size_t>(frame.request)];
   frame.injection = -1;
@@ -106,6 +124,7 @@ void Explorer::Impl::undo(Frame& frame) {
 Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* failure,
                               std::vector<RecordedAction>* log) {
   frame.done.clear();
+  frame.events.clear();
   frame.injection = -1;
   frame.request = -1;
   log_start = log != nullptr ? log->size() : 0;
@@ -122,9 +141,9 @@ Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* f
         frame.snapshot = encode_snapshot(*net);
         net->canonical_state(before);
       }
-      NetActionResponse r = act(frame, action::RunStep{}, log);
+      ActionResult r = act(frame, action::RunStep{}, log);
       if (!r.ok()) return refuse(frame, r.error(), failure);
-      if (!std::get<response::StepResult>(r.value().data).made_progress) {
+      if (!r.value().made_progress) {
         if (!frame.snapshot.empty()) {
           std::vector<std::uint64_t> after;
           net->canonical_state(after);
@@ -140,11 +159,11 @@ Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* f
     case Choice::Kind::Execute:
       return execute(choice, frame, failure, log);
     case Choice::Kind::Inject: {
-      NetActionResponse made = act(frame, action::CreatePacket{}, log);
+      ActionResult made = act(frame, action::CreatePacket{}, log);
       if (!made.ok()) return refuse(frame, made.error(), failure);
-      const Ulid packet = std::get<response::Packet>(made.value().data).packet_id;
+      const Ulid packet = made.value().created;
       const PacketLocation& to = declarations.injections[choice.index].location;
-      NetActionResponse moved = act(frame, action::TransportPacketToLocation{packet, to}, log);
+      ActionResult moved = act(frame, action::TransportPacketToLocation{packet, to}, log);
       if (!moved.ok()) {
         // The port is full: no injection there now.
         undo(frame);
@@ -158,7 +177,7 @@ Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* f
     }
     case Choice::Kind::Request: {
       const RequestAllowance& request = declarations.requests[choice.index];
-      NetActionResponse r = act(frame, action::CreateRequest{request.node, request.label}, log);
+      ActionResult r = act(frame, action::CreateRequest{request.node, request.label}, log);
       if (!r.ok()) return refuse(frame, r.error(), failure);
       --requests_left[choice.index];
       frame.request = static_cast<int>(choice.index);
@@ -179,7 +198,7 @@ Applied Explorer::Impl::execute(const Choice& choice, Frame& frame, std::string*
   const Ulid& id = choice.epoch;
   const Epoch* epoch = net->get_epoch(id);
   if (epoch->state == EpochState::Startable) {
-    NetActionResponse r = act(frame, action::StartEpoch{id}, log);
+    ActionResult r = act(frame, action::StartEpoch{id}, log);
     if (!r.ok()) return refuse(frame, r.error(), failure);
   }
   const Outcome& outcome = *choice.outcome;
@@ -187,23 +206,23 @@ Applied Explorer::Impl::execute(const Choice& choice, Frame& frame, std::string*
     NetAction a = outcome.pass_to
                       ? NetAction(action::LoadPacketIntoOutputPort{packet, *outcome.pass_to})
                       : NetAction(action::ConsumePacket{packet});
-    NetActionResponse r = act(frame, std::move(a), log);
+    ActionResult r = act(frame, std::move(a), log);
     if (!r.ok()) return refuse(frame, r.error(), failure);
   }
   for (const auto& [port, count] : outcome.creates) {
     for (std::uint64_t i = 0; i < count; ++i) {
-      NetActionResponse made = act(frame, action::CreatePacket{id}, log);
+      ActionResult made = act(frame, action::CreatePacket{id}, log);
       if (!made.ok()) return refuse(frame, made.error(), failure);
-      const Ulid packet = std::get<response::Packet>(made.value().data).packet_id;
-      NetActionResponse r = act(frame, action::LoadPacketIntoOutputPort{packet, port}, log);
+      const Ulid packet = made.value().created;
+      ActionResult r = act(frame, action::LoadPacketIntoOutputPort{packet, port}, log);
       if (!r.ok()) return refuse(frame, r.error(), failure);
     }
   }
   for (const Name& condition : outcome.sends) {
-    NetActionResponse r = act(frame, action::SendOutputSalvo{id, condition}, log);
+    ActionResult r = act(frame, action::SendOutputSalvo{id, condition}, log);
     if (!r.ok()) return refuse(frame, r.error(), failure);
   }
-  NetActionResponse r = act(frame, action::FinishEpoch{id}, log);
+  ActionResult r = act(frame, action::FinishEpoch{id}, log);
   if (!r.ok()) return refuse(frame, r.error(), failure);
   return Applied::Yes;
 }

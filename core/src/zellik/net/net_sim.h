@@ -51,23 +51,6 @@ struct PendingRequest {
   friend bool operator==(const PendingRequest&, const PendingRequest&) = default;
 };
 
-// The answer of get_packet: the packet as it stands now, or nothing. Tested
-// against null and read through -> like a pointer, but it holds its value.
-// Intentionally copyable.
-class FoundPacket {
- public:
-  FoundPacket() = default;
-  explicit FoundPacket(Packet packet) : packet_(std::move(packet)), found_(true) {}
-  explicit operator bool() const { return found_; }
-  const Packet& operator*() const { return packet_; }
-  const Packet* operator->() const { return &packet_; }
-  friend bool operator==(const FoundPacket& f, std::nullptr_t) { return !f.found_; }
-
- private:
-  Packet packet_;
-  bool found_ = false;
-};
-
 using EpochTable = std::unordered_map<Ulid, Epoch, UlidHash>;
 using UlidSet = std::unordered_set<Ulid, UlidHash>;
 using NodeEpochs = std::unordered_map<Name, std::vector<Ulid>, NameHash, NameEq>;
@@ -99,7 +82,12 @@ class NetSim {
 
   // Performs one action: all checks before the first change, so an error
   // leaves the net unchanged (RunStep's request resolution excepted).
+  // Built on perform_action: the response is made from what it tells.
   NetActionResponse do_action(const NetAction& action);
+  // Performs one action as do_action does, appending its events to `events`
+  // (a caller's buffer, reused from call to call) instead of building a
+  // response. An error appends nothing.
+  ActionResult perform_action(const NetAction& action, EventList& events);
 
   // Whether no further step can make progress.
   bool is_blocked() const;
@@ -117,7 +105,11 @@ class NetSim {
 
   // Reverses `events` (produced by `action`) last first; stops at the first
   // event that cannot be reversed, keeping what was reversed before it.
-  Result<Unit, UndoError> undo_action(const NetAction& action, const EventList& events);
+  Result<Unit, UndoError> undo_action(const NetAction& action, const EventList& events) {
+    return undo_events(action, events);
+  }
+  // The same for events kept in part of a caller's buffer (perform_action).
+  Result<Unit, UndoError> undo_events(const NetAction& action, std::span<const NetEvent> events);
 
   // Sets the node's request token, only when the node exists and has the
   // OnNoSalvoTriggered trigger; otherwise does nothing.
@@ -200,24 +192,25 @@ class NetSim {
   }
 
  private:
-  // Epoch actions (epoch_actions.cpp).
-  NetActionResponse create_epoch(const action::CreateEpoch& a);
-  NetActionResponse start_epoch(const action::StartEpoch& a);
-  NetActionResponse finish_epoch(const action::FinishEpoch& a);
-  NetActionResponse cancel_epoch(const action::CancelEpoch& a);
-
-  // Packet and salvo actions (packet_actions.cpp).
-  NetActionResponse create_packet(const action::CreatePacket& a);
-  NetActionResponse remove_packet(const Ulid& packet_id, bool destroyed);
-  NetActionResponse load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a);
-  NetActionResponse send_output_salvo(const action::SendOutputSalvo& a);
-  NetActionResponse transport_packet_to_location(const action::TransportPacketToLocation& a);
-  // Moves a packet whose checks have passed to `to` and reports the move as
-  // the action's one event.
-  NetActionResponse move_as_action(PacketIndex packet, LocationHandle to);
+  // The actions (epoch_actions.cpp, packet_actions.cpp, requests.cpp), each
+  // appending its events to `events`.
+  ActionResult create_epoch(const action::CreateEpoch& a, EventList& events);
+  ActionResult start_epoch(const action::StartEpoch& a, EventList& events);
+  ActionResult finish_epoch(const action::FinishEpoch& a, EventList& events);
+  ActionResult cancel_epoch(const action::CancelEpoch& a, EventList& events);
+  ActionResult create_packet(const action::CreatePacket& a, EventList& events);
+  ActionResult remove_packet(const Ulid& packet_id, bool destroyed, EventList& events);
+  ActionResult load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a,
+                                            EventList& events);
+  ActionResult send_output_salvo(const action::SendOutputSalvo& a, EventList& events);
+  ActionResult transport_packet_to_location(const action::TransportPacketToLocation& a,
+                                            EventList& events);
+  ActionResult create_request(const action::CreateRequest& a, EventList& events);
+  // The response of `action`, done as `done` with `events`.
+  NetActionResponseData response_data(const NetAction& action, const ActionDone& done,
+                                      const EventList& events) const;
 
   // Run step (run_step.cpp).
-  NetActionResponse run_step();
   // One step appending its events to `events`; whether it made progress.
   // On an error the events already appended stay for the caller to drop.
   Result<bool, NetActionError> run_step_into(EventList& events);
@@ -228,8 +221,7 @@ class NetSim {
   bool try_trigger_input_salvo(const NodeInputs& inputs, EventList& events);
   bool any_input_condition_holds(const NodeInputs& inputs) const;
 
-  // Requests (requests.cpp): the action and phases 3 to 5 of a step.
-  NetActionResponse create_request(const action::CreateRequest& a);
+  // Requests (requests.cpp): phases 3 to 5 of a step.
   void emit_startup_requests(EventList& events);
   // `waiting` are node_inputs_ indexes; a node fired this step when its
   // fired_in_step is step_serial_.
