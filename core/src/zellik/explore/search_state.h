@@ -174,14 +174,12 @@ struct Explorer::Impl {
   FrameStack stack;            // stack[0] is the start; no transition
   std::vector<std::uint64_t> words;
   std::vector<std::uint32_t> path;  // scratch of go_to: the run to a state
-  // Scratch of list_choices: each epoch's canonical record.
-  struct EpochSpan {
-    std::size_t begin;
-    std::size_t end;
-    const Epoch* epoch;
-  };
-  std::vector<std::uint64_t> epoch_words;
-  std::vector<EpochSpan> epoch_spans;
+  // The working net's live epochs in canonical order, one per distinct
+  // record, as key() or list_choices found them; `distinct_current` while
+  // the net has not changed since (apply and undo reset it).
+  std::vector<const Epoch*> distinct_epochs;
+  bool distinct_current = false;
+  std::vector<std::uint64_t> state_words;                               // scratch of list_choices
   std::vector<std::uint32_t> terminal_states;                           // by terminal, the state
   std::vector<std::pair<std::uint32_t, std::uint16_t>> failed_choices;  // by terminal, Failed only
   std::unordered_set<Fingerprint, FingerprintHash> terminal_seen;

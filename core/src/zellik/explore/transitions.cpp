@@ -22,26 +22,15 @@ std::unique_ptr<NetSim> fork_of(const NetSim& net, const std::string& snapshot) 
 void Explorer::Impl::list_choices(std::vector<Choice>& out) {
   out.clear();
   out.push_back(Choice{});
-  epoch_words.clear();
-  epoch_spans.clear();
-  for (const auto& entry : net->epochs()) {
-    const Epoch& epoch = entry.second;
-    const std::size_t begin = epoch_words.size();
-    net->canonical_epoch(epoch, epoch_words);
-    epoch_spans.push_back(EpochSpan{begin, epoch_words.size(), &epoch});
+  // The records that fingerprinting this state sorted, when it just did.
+  if (!distinct_current) {
+    state_words.clear();
+    net->canonical_state(state_words, &distinct_epochs);
+    distinct_current = true;
   }
-  const std::span<const std::uint64_t> words_of(epoch_words);
-  auto less = [words_of](const EpochSpan& x, const EpochSpan& y) {
-    return std::ranges::lexicographical_compare(words_of.subspan(x.begin, x.end - x.begin),
-                                                words_of.subspan(y.begin, y.end - y.begin));
-  };
-  std::sort(epoch_spans.begin(), epoch_spans.end(), less);
-  for (std::size_t i = 0; i < epoch_spans.size(); ++i) {
-    // Epochs of one record are alike but for ids: one choice stands for all.
-    if (i > 0 && !less(epoch_spans[i - 1], epoch_spans[i])) continue;
-    const Epoch& epoch = *epoch_spans[i].epoch;
-    const Ulid& id = epoch.id;
-    const Behaviour* behaviour = behaviour_of(epoch.node_name);
+  for (const Epoch* epoch : distinct_epochs) {
+    const Ulid& id = epoch->id;
+    const Behaviour* behaviour = behaviour_of(epoch->node_name);
     if (behaviour == nullptr) {
       out.push_back(Choice{Choice::Kind::Execute, id, &kConsumeAll, 0});
       continue;
@@ -97,6 +86,7 @@ ActionResult Explorer::Impl::act(Frame& frame, NetAction action, std::vector<Rec
 }
 
 void Explorer::Impl::undo(Frame& frame) {
+  distinct_current = false;
   if (!frame.snapshot.empty()) {
     // The same packets and epochs under the same ids, in the same order:
     // the frames below still undo from their events.
@@ -123,6 +113,7 @@ void Explorer::Impl::undo(Frame& frame) {
 
 Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* failure,
                               std::vector<RecordedAction>* log) {
+  distinct_current = false;
   frame.done.clear();
   frame.events.clear();
   frame.injection = -1;
@@ -229,7 +220,8 @@ Applied Explorer::Impl::execute(const Choice& choice, Frame& frame, std::string*
 
 Fingerprint Explorer::Impl::key() {
   words.clear();
-  net->canonical_state(words);
+  net->canonical_state(words, &distinct_epochs);
+  distinct_current = true;
   words.insert(words.end(), injections_left.begin(), injections_left.end());
   words.insert(words.end(), requests_left.begin(), requests_left.end());
   return fingerprint_of(words);

@@ -82,11 +82,10 @@ class NetSim {
 
   // Performs one action: all checks before the first change, so an error
   // leaves the net unchanged (RunStep's request resolution excepted).
-  // Built on perform_action: the response is made from what it tells.
-  NetActionResponse do_action(const NetAction& action);
+  NetActionResponse do_action(const NetAction& action);  // built on perform_action
   // Performs one action as do_action does, appending its events to `events`
-  // (a caller's buffer, reused from call to call) instead of building a
-  // response. An error appends nothing.
+  // (a caller's buffer, reused) instead of building a response. An error
+  // appends nothing.
   ActionResult perform_action(const NetAction& action, EventList& events);
 
   // Whether no further step can make progress.
@@ -160,7 +159,10 @@ class NetSim {
   // not matter), the request state. Two nets over equal graphs whose states
   // differ only in ids give equal words; any other difference gives other
   // words. Appended to `out`. O(locations + epochs), not per packet.
-  void canonical_state(std::vector<std::uint64_t>& out) const;
+  // `distinct`: set to the live epochs in the order of their records, one
+  // per distinct record (the first); good until the net changes.
+  void canonical_state(std::vector<std::uint64_t>& out,
+                       std::vector<const Epoch*>* distinct = nullptr) const;
   // The 128-bit digest of canonical_state.
   Fingerprint fingerprint() const;
   // The canonical record of one live epoch, as canonical_state writes it.
@@ -371,7 +373,7 @@ class NetSim {
   mutable std::optional<StateLayout> state_layout_;
   // Scratch of canonical_state: the epoch records before sorting.
   mutable std::vector<std::uint64_t> canon_epochs_;
-  mutable std::vector<std::pair<std::size_t, std::size_t>> canon_spans_;
+  mutable std::vector<EpochRecordSpan> canon_spans_;
 };
 
 // The moves undo and the actions make one at a time, inline where they are
