@@ -129,11 +129,16 @@ std::vector<Ulid> NetSim::get_startable_epochs() const {
 // --- Dispatch ---------------------------------------------------------------
 
 NetActionResponse NetSim::do_action(const NetAction& action) {
-  EventList events;
+  // One response, filled in place and returned as is on either path.
+  NetActionResponse response = NetActionSuccess{response::Empty{}, EventList()};
+  EventList& events = response.value().events;
   ActionResult done = perform_action(action, events);
-  if (!done.ok()) return std::move(done).error();
-  NetActionResponseData data = response_data(action, done.value(), events);
-  return NetActionSuccess{std::move(data), std::move(events)};
+  if (done.ok()) {
+    fill_response(action, done.value(), response.value());
+  } else {
+    response = std::move(done).error();
+  }
+  return response;
 }
 
 ActionResult NetSim::perform_action(const NetAction& action, EventList& events) {
@@ -184,23 +189,26 @@ ActionResult NetSim::perform_action(const NetAction& action, EventList& events) 
   return std::visit(Dispatch{*this, events}, action);
 }
 
-NetActionResponseData NetSim::response_data(const NetAction& action, const ActionDone& done,
-                                            const EventList& events) const {
+void NetSim::fill_response(const NetAction& action, const ActionDone& done,
+                           NetActionSuccess& success) const {
+  const EventList& events = success.events;
   if (std::holds_alternative<action::RunStep>(action)) {
-    return response::StepResult{done.made_progress};
+    success.data = response::StepResult{done.made_progress};
   }
-  if (std::holds_alternative<action::CreatePacket>(action)) return response::Packet{done.created};
+  if (std::holds_alternative<action::CreatePacket>(action)) {
+    success.data = response::Packet{done.created};
+  }
   if (std::holds_alternative<action::CreateEpoch>(action)) {
-    return response::CreatedEpoch{*get_epoch(done.created)};
+    success.data = response::CreatedEpoch{*get_epoch(done.created)};
   }
   if (const auto* a = std::get_if<action::StartEpoch>(&action)) {
-    return response::StartedEpoch{*get_epoch(a->epoch_id)};
+    success.data = response::StartedEpoch{*get_epoch(a->epoch_id)};
   }
   // An ended epoch as its last event (EpochFinished, EpochCancelled) keeps it.
   if (std::holds_alternative<action::FinishEpoch>(action)) {
     Epoch finished = *std::get<event::EpochFinished>(events.back()).epoch;
     finished.state = EpochState::Finished;
-    return response::FinishedEpoch{std::move(finished)};
+    success.data = response::FinishedEpoch{std::move(finished)};
   }
   if (std::holds_alternative<action::CancelEpoch>(action)) {
     // The packets it destroyed, in the order of their events.
@@ -210,10 +218,10 @@ NetActionResponseData NetSim::response_data(const NetAction& action, const Actio
         destroyed.push_back(gone->packet_id);
       }
     }
-    return response::CancelledEpoch{*std::get<event::EpochCancelled>(events.back()).epoch,
-                                    std::move(destroyed)};
+    success.data = response::CancelledEpoch{*std::get<event::EpochCancelled>(events.back()).epoch,
+                                            std::move(destroyed)};
   }
-  return response::Empty{};
+  // The others leave it Empty.
 }
 
 // --- State primitives -------------------------------------------------------

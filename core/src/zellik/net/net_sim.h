@@ -208,9 +208,9 @@ class NetSim {
   ActionResult transport_packet_to_location(const action::TransportPacketToLocation& a,
                                             EventList& events);
   ActionResult create_request(const action::CreateRequest& a, EventList& events);
-  // The response of `action`, done as `done` with `events`.
-  NetActionResponseData response_data(const NetAction& action, const ActionDone& done,
-                                      const EventList& events) const;
+  // Sets the data of `action`'s response, done as `done`, Empty when none.
+  void fill_response(const NetAction& action, const ActionDone& done,
+                     NetActionSuccess& success) const;
 
   // Run step (run_step.cpp).
   // One step appending its events to `events`; whether it made progress.
