@@ -17,6 +17,7 @@ void Explorer::Impl::write_run(std::size_t t, TerminalState& terminal) {
   // A fork of the start, with the declarations' allowances full again.
   std::swap(net, scratch_net);
   net = fork_of(*scratch_net, snapshot);
+  distinct_current = false;
   auto saved_injections = injections_left;
   auto saved_requests = requests_left;
   for (std::size_t i = 0; i < declarations.injections.size(); ++i) {
@@ -44,6 +45,7 @@ void Explorer::Impl::write_run(std::size_t t, TerminalState& terminal) {
   requests_left = std::move(saved_requests);
   std::swap(net, scratch_net);
   scratch_net.reset();
+  distinct_current = false;
 }
 
 void Explorer::Impl::describe_stuck(TerminalState& terminal) const {

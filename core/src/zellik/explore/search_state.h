@@ -51,7 +51,9 @@ enum class Applied : std::uint8_t { No, Yes, Failed };
 // reverses them last first), and what it used of the declared allowances.
 struct Frame {
   std::uint32_t state = 0;
-  std::vector<std::pair<NetAction, EventList>> done;
+  // The actions made, each with the end of its events in `events`.
+  std::vector<std::pair<NetAction, std::size_t>> done;
+  EventList events;
   int injection = -1;
   int request = -1;
   // When not empty, undo puts the net back from this snapshot instead of
@@ -89,6 +91,7 @@ class FrameStack {
     Frame& frame = frames_[size_++];
     frame.state = 0;
     frame.done.clear();
+    frame.events.clear();
     frame.injection = -1;
     frame.request = -1;
     frame.snapshot.clear();
@@ -171,14 +174,12 @@ struct Explorer::Impl {
   FrameStack stack;            // stack[0] is the start; no transition
   std::vector<std::uint64_t> words;
   std::vector<std::uint32_t> path;  // scratch of go_to: the run to a state
-  // Scratch of list_choices: each epoch's canonical record.
-  struct EpochSpan {
-    std::size_t begin;
-    std::size_t end;
-    const Epoch* epoch;
-  };
-  std::vector<std::uint64_t> epoch_words;
-  std::vector<EpochSpan> epoch_spans;
+  // The working net's live epochs in canonical order, one per distinct
+  // record, as key() or list_choices found them; `distinct_current` while
+  // the net has not changed since (apply and undo reset it).
+  std::vector<const Epoch*> distinct_epochs;
+  bool distinct_current = false;
+  std::vector<std::uint64_t> state_words;                               // scratch of list_choices
   std::vector<std::uint32_t> terminal_states;                           // by terminal, the state
   std::vector<std::pair<std::uint32_t, std::uint16_t>> failed_choices;  // by terminal, Failed only
   std::unordered_set<Fingerprint, FingerprintHash> terminal_seen;
@@ -213,9 +214,9 @@ struct Explorer::Impl {
   // The choices of the working net's state, in canonical order.
   // More than 65535 of them: none, and `stop_error` says so.
   void list_choices(std::vector<Choice>& out);
-  // Performs `action` as part of `frame`; the response, kept in `frame`
-  // when it succeeds.
-  NetActionResponse act(Frame& frame, NetAction action, std::vector<RecordedAction>* log);
+  // Performs `action` as part of `frame`, which keeps it and its events when
+  // it succeeds; with `log`, its response goes there.
+  ActionResult act(Frame& frame, NetAction action, std::vector<RecordedAction>* log);
   void undo(Frame& frame);
   // Applies `choice` to the working net as `frame`'s transition. No: the
   // choice does nothing here (the net is as before). Failed: the engine

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <span>
 #include <string>
+#include <variant>
 
 #include "zellik/base/internal_failure.h"
 #include "zellik/explore/search_state.h"
@@ -21,26 +22,15 @@ std::unique_ptr<NetSim> fork_of(const NetSim& net, const std::string& snapshot) 
 void Explorer::Impl::list_choices(std::vector<Choice>& out) {
   out.clear();
   out.push_back(Choice{});
-  epoch_words.clear();
-  epoch_spans.clear();
-  for (const auto& entry : net->epochs()) {
-    const Epoch& epoch = entry.second;
-    const std::size_t begin = epoch_words.size();
-    net->canonical_epoch(epoch, epoch_words);
-    epoch_spans.push_back(EpochSpan{begin, epoch_words.size(), &epoch});
+  // The records that fingerprinting this state sorted, when it just did.
+  if (!distinct_current) {
+    state_words.clear();
+    net->canonical_state(state_words, &distinct_epochs);
+    distinct_current = true;
   }
-  const std::span<const std::uint64_t> words_of(epoch_words);
-  auto less = [words_of](const EpochSpan& x, const EpochSpan& y) {
-    return std::ranges::lexicographical_compare(words_of.subspan(x.begin, x.end - x.begin),
-                                                words_of.subspan(y.begin, y.end - y.begin));
-  };
-  std::sort(epoch_spans.begin(), epoch_spans.end(), less);
-  for (std::size_t i = 0; i < epoch_spans.size(); ++i) {
-    // Epochs of one record are alike but for ids: one choice stands for all.
-    if (i > 0 && !less(epoch_spans[i - 1], epoch_spans[i])) continue;
-    const Epoch& epoch = *epoch_spans[i].epoch;
-    const Ulid& id = epoch.id;
-    const Behaviour* behaviour = behaviour_of(epoch.node_name);
+  for (const Epoch* epoch : distinct_epochs) {
+    const Ulid& id = epoch->id;
+    const Behaviour* behaviour = behaviour_of(epoch->node_name);
     if (behaviour == nullptr) {
       out.push_back(Choice{Choice::Kind::Execute, id, &kConsumeAll, 0});
       continue;
@@ -75,15 +65,28 @@ void Explorer::Impl::list_choices(std::vector<Choice>& out) {
 
 // (It changes the working net, which the pointer does not show.)
 // NOLINTNEXTLINE(readability-make-member-function-const)
-NetActionResponse Explorer::Impl::act(Frame& frame, NetAction action,
-                                      std::vector<RecordedAction>* log) {
-  NetActionResponse response = net->do_action(action);
-  if (log != nullptr) log->push_back(RecordedAction{action, response});
-  if (response.ok()) frame.done.emplace_back(std::move(action), std::move(response.value().events));
-  return response;
+ActionResult Explorer::Impl::act(Frame& frame, NetAction action, std::vector<RecordedAction>* log) {
+  if (log == nullptr) {
+    ActionResult done = net->perform_action(action, frame.events);
+    if (done.ok()) frame.done.emplace_back(std::move(action), frame.events.size());
+    return done;
+  }
+  log->push_back(RecordedAction{action, net->do_action(action)});
+  const NetActionResponse& response = log->back().response;
+  if (!response.ok()) return response.error();
+  const NetActionSuccess& success = response.value();
+  frame.events.insert(frame.events.end(), success.events.begin(), success.events.end());
+  frame.done.emplace_back(std::move(action), frame.events.size());
+  ActionDone done;
+  if (const auto* made = std::get_if<response::Packet>(&success.data))
+    done.created = made->packet_id;
+  if (const auto* step = std::get_if<response::StepResult>(&success.data))
+    done.made_progress = step->made_progress;
+  return done;
 }
 
 void Explorer::Impl::undo(Frame& frame) {
+  distinct_current = false;
   if (!frame.snapshot.empty()) {
     // The same packets and epochs under the same ids, in the same order:
     // the frames below still undo from their events.
@@ -91,12 +94,17 @@ void Explorer::Impl::undo(Frame& frame) {
     frame.snapshot.clear();
   } else {
     // Last first.
+    const std::span<const NetEvent> events(frame.events);
     for (std::size_t i = frame.done.size(); i-- > 0;) {
-      if (!net->undo_action(frame.done[i].first, frame.done[i].second).ok())
+      const std::size_t begin = i > 0 ? frame.done[i - 1].second : 0;
+      if (!net->undo_events(frame.done[i].first,
+                            events.subspan(begin, frame.done[i].second - begin))
+               .ok())
         fail("The explorer could not undo its own action");
     }
   }
   frame.done.clear();
+  frame.events.clear();
   if (frame.injection >= 0) ++injections_left[static_cast<std::size_t>(frame.injection)];
   if (frame.request >= 0) ++requests_left[static_cast<std::size_t>(frame.request)];
   frame.injection = -1;
@@ -105,7 +113,9 @@ void Explorer::Impl::undo(Frame& frame) {
 
 Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* failure,
                               std::vector<RecordedAction>* log) {
+  distinct_current = false;
   frame.done.clear();
+  frame.events.clear();
   frame.injection = -1;
   frame.request = -1;
   log_start = log != nullptr ? log->size() : 0;
@@ -122,9 +132,9 @@ Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* f
         frame.snapshot = encode_snapshot(*net);
         net->canonical_state(before);
       }
-      NetActionResponse r = act(frame, action::RunStep{}, log);
+      ActionResult r = act(frame, action::RunStep{}, log);
       if (!r.ok()) return refuse(frame, r.error(), failure);
-      if (!std::get<response::StepResult>(r.value().data).made_progress) {
+      if (!r.value().made_progress) {
         if (!frame.snapshot.empty()) {
           std::vector<std::uint64_t> after;
           net->canonical_state(after);
@@ -140,11 +150,11 @@ Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* f
     case Choice::Kind::Execute:
       return execute(choice, frame, failure, log);
     case Choice::Kind::Inject: {
-      NetActionResponse made = act(frame, action::CreatePacket{}, log);
+      ActionResult made = act(frame, action::CreatePacket{}, log);
       if (!made.ok()) return refuse(frame, made.error(), failure);
-      const Ulid packet = std::get<response::Packet>(made.value().data).packet_id;
+      const Ulid packet = made.value().created;
       const PacketLocation& to = declarations.injections[choice.index].location;
-      NetActionResponse moved = act(frame, action::TransportPacketToLocation{packet, to}, log);
+      ActionResult moved = act(frame, action::TransportPacketToLocation{packet, to}, log);
       if (!moved.ok()) {
         // The port is full: no injection there now.
         undo(frame);
@@ -158,7 +168,7 @@ Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* f
     }
     case Choice::Kind::Request: {
       const RequestAllowance& request = declarations.requests[choice.index];
-      NetActionResponse r = act(frame, action::CreateRequest{request.node, request.label}, log);
+      ActionResult r = act(frame, action::CreateRequest{request.node, request.label}, log);
       if (!r.ok()) return refuse(frame, r.error(), failure);
       --requests_left[choice.index];
       frame.request = static_cast<int>(choice.index);
@@ -179,7 +189,7 @@ Applied Explorer::Impl::execute(const Choice& choice, Frame& frame, std::string*
   const Ulid& id = choice.epoch;
   const Epoch* epoch = net->get_epoch(id);
   if (epoch->state == EpochState::Startable) {
-    NetActionResponse r = act(frame, action::StartEpoch{id}, log);
+    ActionResult r = act(frame, action::StartEpoch{id}, log);
     if (!r.ok()) return refuse(frame, r.error(), failure);
   }
   const Outcome& outcome = *choice.outcome;
@@ -187,30 +197,31 @@ Applied Explorer::Impl::execute(const Choice& choice, Frame& frame, std::string*
     NetAction a = outcome.pass_to
                       ? NetAction(action::LoadPacketIntoOutputPort{packet, *outcome.pass_to})
                       : NetAction(action::ConsumePacket{packet});
-    NetActionResponse r = act(frame, std::move(a), log);
+    ActionResult r = act(frame, std::move(a), log);
     if (!r.ok()) return refuse(frame, r.error(), failure);
   }
   for (const auto& [port, count] : outcome.creates) {
     for (std::uint64_t i = 0; i < count; ++i) {
-      NetActionResponse made = act(frame, action::CreatePacket{id}, log);
+      ActionResult made = act(frame, action::CreatePacket{id}, log);
       if (!made.ok()) return refuse(frame, made.error(), failure);
-      const Ulid packet = std::get<response::Packet>(made.value().data).packet_id;
-      NetActionResponse r = act(frame, action::LoadPacketIntoOutputPort{packet, port}, log);
+      const Ulid packet = made.value().created;
+      ActionResult r = act(frame, action::LoadPacketIntoOutputPort{packet, port}, log);
       if (!r.ok()) return refuse(frame, r.error(), failure);
     }
   }
   for (const Name& condition : outcome.sends) {
-    NetActionResponse r = act(frame, action::SendOutputSalvo{id, condition}, log);
+    ActionResult r = act(frame, action::SendOutputSalvo{id, condition}, log);
     if (!r.ok()) return refuse(frame, r.error(), failure);
   }
-  NetActionResponse r = act(frame, action::FinishEpoch{id}, log);
+  ActionResult r = act(frame, action::FinishEpoch{id}, log);
   if (!r.ok()) return refuse(frame, r.error(), failure);
   return Applied::Yes;
 }
 
 Fingerprint Explorer::Impl::key() {
   words.clear();
-  net->canonical_state(words);
+  net->canonical_state(words, &distinct_epochs);
+  distinct_current = true;
   words.insert(words.end(), injections_left.begin(), injections_left.end());
   words.insert(words.end(), requests_left.begin(), requests_left.end());
   return fingerprint_of(words);

@@ -19,7 +19,7 @@ bool is_at_input_port(const PacketLocation& location, const Name& node_name,
 
 }  // namespace
 
-NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
+ActionResult NetSim::create_epoch(const action::CreateEpoch& a, EventList& events) {
   const Node* node = graph_.find_node(a.node_name);
   if (node == nullptr) return NetActionError::NodeNotFound(a.node_name);
 
@@ -42,33 +42,30 @@ NetActionResponse NetSim::create_epoch(const action::CreateEpoch& a) {
     }
   }
 
-  EventList events;
-  const Epoch created = insert_new_epoch(*node, a.salvo);
-  events.push_back(event::EpochCreated{now_millis(), created.id});
+  const Ulid created = insert_new_epoch(*node, a.salvo).id;
+  events.push_back(event::EpochCreated{now_millis(), created});
 
-  const LocationHandle inside = handle_of(PacketLocation::Node(created.id), "Node location");
+  const LocationHandle inside = handle_of(PacketLocation::Node(created), "Node location");
   for (const auto& [port_name, packet_id] : pairs) {
     const PacketIndex packet = packets_.find(packet_id);
     if (packet == kNoPacket) fail("Packet should exist at from_location");
     events.push_back(move_reported(packet, inside, now_millis()));
   }
-  return NetActionSuccess{response::CreatedEpoch{created}, std::move(events)};
+  return ActionDone{created};
 }
 
-NetActionResponse NetSim::start_epoch(const action::StartEpoch& a) {
+ActionResult NetSim::start_epoch(const action::StartEpoch& a, EventList& events) {
   auto it = epochs_.find(a.epoch_id);
   if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   // Membership in the startable set decides, not the state field.
   if (!startable_epochs_.contains(a.epoch_id)) return NetActionError::EpochNotStartable(a.epoch_id);
 
-  Epoch& epoch = it->second;
-  set_startable(epoch, false);
-  EventList events;
+  set_startable(it->second, false);
   events.push_back(event::EpochStarted{now_millis(), a.epoch_id});
-  return NetActionSuccess{response::StartedEpoch{epoch}, std::move(events)};
+  return ActionDone{};
 }
 
-NetActionResponse NetSim::finish_epoch(const action::FinishEpoch& a) {
+ActionResult NetSim::finish_epoch(const action::FinishEpoch& a, EventList& events) {
   auto it = epochs_.find(a.epoch_id);
   if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   const Epoch& epoch = it->second;
@@ -90,23 +87,18 @@ NetActionResponse NetSim::finish_epoch(const action::FinishEpoch& a) {
     }
   }
 
-  EventList events;
-  Epoch before = epoch;
   set_request_token(node->name.view(), true);
-  Epoch finished = drop_epoch(it, node, /*drop_empty_list=*/false);
-  finished.state = EpochState::Finished;
-  events.push_back(event::EpochFinished{now_millis(), std::move(before)});
-  return NetActionSuccess{response::FinishedEpoch{std::move(finished)}, std::move(events)};
+  // Dropping changes nothing in the epoch: the event keeps it as it stood.
+  events.push_back(event::EpochFinished{now_millis(), drop_epoch(it, node, false)});
+  return ActionDone{};
 }
 
-NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
+ActionResult NetSim::cancel_epoch(const action::CancelEpoch& a, EventList& events) {
   auto it = epochs_.find(a.epoch_id);
   if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   const Node* node = graph_.find_node(it->second.node_name);
   if (node == nullptr) fail("Epoch references non-existent node");
 
-  EventList events;
-  Epoch before = it->second;
   set_request_token(node->name.view(), true);
 
   // Packets inside the epoch first, then each output port's, oldest first.
@@ -125,10 +117,8 @@ NetActionResponse NetSim::cancel_epoch(const action::CancelEpoch& a) {
     events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
   }
 
-  Epoch cancelled = drop_epoch(it, node, /*drop_empty_list=*/false);
-  events.push_back(event::EpochCancelled{now_millis(), std::move(before)});
-  return NetActionSuccess{response::CancelledEpoch{std::move(cancelled), std::move(doomed)},
-                          std::move(events)};
+  events.push_back(event::EpochCancelled{now_millis(), drop_epoch(it, node, false)});
+  return ActionDone{};
 }
 
 }  // namespace zellik

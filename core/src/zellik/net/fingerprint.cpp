@@ -140,7 +140,8 @@ void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out
   out.push_back(epoch.orphaned_packets.size());
 }
 
-void NetSim::canonical_state(std::vector<std::uint64_t>& out) const {
+void NetSim::canonical_state(std::vector<std::uint64_t>& out,
+                             std::vector<const Epoch*>* distinct) const {
   const StateLayout& layout = state_layout();
   out.push_back(packets_.size());
   for (const LocationHandle h : layout.fixed_locations) {
@@ -154,20 +155,25 @@ void NetSim::canonical_state(std::vector<std::uint64_t>& out) const {
   for (const auto& [id, epoch] : epochs_) {
     const std::size_t begin = canon_epochs_.size();
     canonical_epoch(epoch, canon_epochs_);
-    canon_spans_.emplace_back(begin, canon_epochs_.size());
+    canon_spans_.push_back(EpochRecordSpan{begin, canon_epochs_.size(), &epoch});
   }
   const std::span<const std::uint64_t> words(canon_epochs_);
-  auto record = [words](const std::pair<std::size_t, std::size_t>& span) {
-    return words.subspan(span.first, span.second - span.first);
+  auto record = [words](const EpochRecordSpan& span) {
+    return words.subspan(span.begin, span.end - span.begin);
   };
-  std::sort(canon_spans_.begin(), canon_spans_.end(), [&record](const auto& x, const auto& y) {
+  auto less = [&record](const EpochRecordSpan& x, const EpochRecordSpan& y) {
     return std::ranges::lexicographical_compare(record(x), record(y));
-  });
+  };
+  std::sort(canon_spans_.begin(), canon_spans_.end(), less);
   out.push_back(canon_spans_.size());
-  for (const auto& span : canon_spans_) {
-    const std::span<const std::uint64_t> r = record(span);
+  if (distinct != nullptr) distinct->clear();
+  for (std::size_t i = 0; i < canon_spans_.size(); ++i) {
+    const std::span<const std::uint64_t> r = record(canon_spans_[i]);
     out.push_back(r.size());
     out.insert(out.end(), r.begin(), r.end());
+    if (distinct != nullptr && (i == 0 || less(canon_spans_[i - 1], canon_spans_[i]))) {
+      distinct->push_back(canon_spans_[i].epoch);
+    }
   }
 
   // Requests: the pending ones in order, the tokens by node, the startup flag.

@@ -50,4 +50,13 @@ struct StateLayout {
   std::vector<LocationHandle> fixed_locations;
 };
 
+struct Epoch;
+
+// Where canonical_state keeps one epoch's record among its words.
+struct EpochRecordSpan {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  const Epoch* epoch = nullptr;
+};
+
 }  // namespace zellik

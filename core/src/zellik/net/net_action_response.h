@@ -93,4 +93,13 @@ struct NetActionSuccess {
 // Success, or the one error that refused the action.
 using NetActionResponse = Result<NetActionSuccess, NetActionError>;
 
+// What NetSim::perform_action tells of an action that succeeded, short of a
+// response: the id of the packet or epoch it created (CreatePacket,
+// CreateEpoch; nil otherwise) and, for RunStep, whether it made progress.
+struct ActionDone {
+  Ulid created;
+  bool made_progress = false;
+};
+using ActionResult = Result<ActionDone, NetActionError>;
+
 }  // namespace zellik

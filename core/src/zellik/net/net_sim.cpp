@@ -1,8 +1,11 @@
 #include "zellik/net/net_sim.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "zellik/base/internal_failure.h"
 #include "zellik/graph/validation.h"
@@ -126,36 +129,99 @@ std::vector<Ulid> NetSim::get_startable_epochs() const {
 // --- Dispatch ---------------------------------------------------------------
 
 NetActionResponse NetSim::do_action(const NetAction& action) {
+  // One response, filled in place and returned as is on either path.
+  NetActionResponse response = NetActionSuccess{response::Empty{}, EventList()};
+  EventList& events = response.value().events;
+  ActionResult done = perform_action(action, events);
+  if (done.ok()) {
+    fill_response(action, done.value(), response.value());
+  } else {
+    response = std::move(done).error();
+  }
+  return response;
+}
+
+ActionResult NetSim::perform_action(const NetAction& action, EventList& events) {
   struct Dispatch {
     NetSim& net;
-    NetActionResponse operator()(const action::RunStep&) const { return net.run_step(); }
-    NetActionResponse operator()(const action::CreatePacket& a) const {
-      return net.create_packet(a);
+    EventList& events;
+    ActionResult operator()(const action::RunStep&) const {
+      const std::size_t before = events.size();
+      Result<bool, NetActionError> progress = net.run_step_into(events);
+      if (progress.ok()) return ActionDone{Ulid(), progress.value()};
+      events.erase(events.begin() + static_cast<std::ptrdiff_t>(before), events.end());
+      return std::move(progress).error();
     }
-    NetActionResponse operator()(const action::ConsumePacket& a) const {
-      return net.remove_packet(a.packet_id, /*destroyed=*/false);
+    ActionResult operator()(const action::CreatePacket& a) const {
+      return net.create_packet(a, events);
     }
-    NetActionResponse operator()(const action::DestroyPacket& a) const {
-      return net.remove_packet(a.packet_id, /*destroyed=*/true);
+    ActionResult operator()(const action::ConsumePacket& a) const {
+      return net.remove_packet(a.packet_id, /*destroyed=*/false, events);
     }
-    NetActionResponse operator()(const action::StartEpoch& a) const { return net.start_epoch(a); }
-    NetActionResponse operator()(const action::FinishEpoch& a) const { return net.finish_epoch(a); }
-    NetActionResponse operator()(const action::CancelEpoch& a) const { return net.cancel_epoch(a); }
-    NetActionResponse operator()(const action::CreateEpoch& a) const { return net.create_epoch(a); }
-    NetActionResponse operator()(const action::LoadPacketIntoOutputPort& a) const {
-      return net.load_packet_into_output_port(a);
+    ActionResult operator()(const action::DestroyPacket& a) const {
+      return net.remove_packet(a.packet_id, /*destroyed=*/true, events);
     }
-    NetActionResponse operator()(const action::SendOutputSalvo& a) const {
-      return net.send_output_salvo(a);
+    ActionResult operator()(const action::StartEpoch& a) const {
+      return net.start_epoch(a, events);
     }
-    NetActionResponse operator()(const action::TransportPacketToLocation& a) const {
-      return net.transport_packet_to_location(a);
+    ActionResult operator()(const action::FinishEpoch& a) const {
+      return net.finish_epoch(a, events);
     }
-    NetActionResponse operator()(const action::CreateRequest& a) const {
-      return net.create_request(a);
+    ActionResult operator()(const action::CancelEpoch& a) const {
+      return net.cancel_epoch(a, events);
+    }
+    ActionResult operator()(const action::CreateEpoch& a) const {
+      return net.create_epoch(a, events);
+    }
+    ActionResult operator()(const action::LoadPacketIntoOutputPort& a) const {
+      return net.load_packet_into_output_port(a, events);
+    }
+    ActionResult operator()(const action::SendOutputSalvo& a) const {
+      return net.send_output_salvo(a, events);
+    }
+    ActionResult operator()(const action::TransportPacketToLocation& a) const {
+      return net.transport_packet_to_location(a, events);
+    }
+    ActionResult operator()(const action::CreateRequest& a) const {
+      return net.create_request(a, events);
     }
   };
-  return std::visit(Dispatch{*this}, action);
+  return std::visit(Dispatch{*this, events}, action);
+}
+
+void NetSim::fill_response(const NetAction& action, const ActionDone& done,
+                           NetActionSuccess& success) const {
+  const EventList& events = success.events;
+  if (std::holds_alternative<action::RunStep>(action)) {
+    success.data = response::StepResult{done.made_progress};
+  }
+  if (std::holds_alternative<action::CreatePacket>(action)) {
+    success.data = response::Packet{done.created};
+  }
+  if (std::holds_alternative<action::CreateEpoch>(action)) {
+    success.data = response::CreatedEpoch{*get_epoch(done.created)};
+  }
+  if (const auto* a = std::get_if<action::StartEpoch>(&action)) {
+    success.data = response::StartedEpoch{*get_epoch(a->epoch_id)};
+  }
+  // An ended epoch as its last event (EpochFinished, EpochCancelled) keeps it.
+  if (std::holds_alternative<action::FinishEpoch>(action)) {
+    Epoch finished = *std::get<event::EpochFinished>(events.back()).epoch;
+    finished.state = EpochState::Finished;
+    success.data = response::FinishedEpoch{std::move(finished)};
+  }
+  if (std::holds_alternative<action::CancelEpoch>(action)) {
+    // The packets it destroyed, in the order of their events.
+    std::vector<Ulid> destroyed;
+    for (const NetEvent& event : events) {
+      if (const auto* gone = std::get_if<event::PacketDestroyed>(&event)) {
+        destroyed.push_back(gone->packet_id);
+      }
+    }
+    success.data = response::CancelledEpoch{*std::get<event::EpochCancelled>(events.back()).epoch,
+                                            std::move(destroyed)};
+  }
+  // The others leave it Empty.
 }
 
 // --- State primitives -------------------------------------------------------

@@ -83,7 +83,11 @@ class NetSim {
 
   // Performs one action: all checks before the first change, so an error
   // leaves the net unchanged (RunStep's request resolution excepted).
-  NetActionResponse do_action(const NetAction& action);
+  NetActionResponse do_action(const NetAction& action);  // built on perform_action
+  // Performs one action as do_action does, appending its events to `events`
+  // (a caller's buffer, reused) instead of building a response. An error
+  // appends nothing.
+  ActionResult perform_action(const NetAction& action, EventList& events);
 
   // Whether no further step can make progress.
   bool is_blocked() const;
@@ -101,7 +105,11 @@ class NetSim {
 
   // Reverses `events` (produced by `action`) last first; stops at the first
   // event that cannot be reversed, keeping what was reversed before it.
-  Result<Unit, UndoError> undo_action(const NetAction& action, const EventList& events);
+  Result<Unit, UndoError> undo_action(const NetAction& action, const EventList& events) {
+    return undo_events(action, events);
+  }
+  // The same for events kept in part of a caller's buffer (perform_action).
+  Result<Unit, UndoError> undo_events(const NetAction& action, std::span<const NetEvent> events);
 
   // Sets the node's request token, only when the node exists and has the
   // OnNoSalvoTriggered trigger; otherwise does nothing.
@@ -152,7 +160,10 @@ class NetSim {
   // not matter), the request state. Two nets over equal graphs whose states
   // differ only in ids give equal words; any other difference gives other
   // words. Appended to `out`. O(locations + epochs), not per packet.
-  void canonical_state(std::vector<std::uint64_t>& out) const;
+  // `distinct`: set to the live epochs in the order of their records, one
+  // per distinct record (the first); good until the net changes.
+  void canonical_state(std::vector<std::uint64_t>& out,
+                       std::vector<const Epoch*>* distinct = nullptr) const;
   // The 128-bit digest of canonical_state.
   Fingerprint fingerprint() const;
   // The canonical record of one live epoch, as canonical_state writes it.
@@ -184,24 +195,25 @@ class NetSim {
   }
 
  private:
-  // Epoch actions (epoch_actions.cpp).
-  NetActionResponse create_epoch(const action::CreateEpoch& a);
-  NetActionResponse start_epoch(const action::StartEpoch& a);
-  NetActionResponse finish_epoch(const action::FinishEpoch& a);
-  NetActionResponse cancel_epoch(const action::CancelEpoch& a);
-
-  // Packet and salvo actions (packet_actions.cpp).
-  NetActionResponse create_packet(const action::CreatePacket& a);
-  NetActionResponse remove_packet(const Ulid& packet_id, bool destroyed);
-  NetActionResponse load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a);
-  NetActionResponse send_output_salvo(const action::SendOutputSalvo& a);
-  NetActionResponse transport_packet_to_location(const action::TransportPacketToLocation& a);
-  // Moves a packet whose checks have passed to `to` and reports the move as
-  // the action's one event.
-  NetActionResponse move_as_action(PacketIndex packet, LocationHandle to);
+  // The actions (epoch_actions.cpp, packet_actions.cpp, requests.cpp), each
+  // appending its events to `events`.
+  ActionResult create_epoch(const action::CreateEpoch& a, EventList& events);
+  ActionResult start_epoch(const action::StartEpoch& a, EventList& events);
+  ActionResult finish_epoch(const action::FinishEpoch& a, EventList& events);
+  ActionResult cancel_epoch(const action::CancelEpoch& a, EventList& events);
+  ActionResult create_packet(const action::CreatePacket& a, EventList& events);
+  ActionResult remove_packet(const Ulid& packet_id, bool destroyed, EventList& events);
+  ActionResult load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a,
+                                            EventList& events);
+  ActionResult send_output_salvo(const action::SendOutputSalvo& a, EventList& events);
+  ActionResult transport_packet_to_location(const action::TransportPacketToLocation& a,
+                                            EventList& events);
+  ActionResult create_request(const action::CreateRequest& a, EventList& events);
+  // Sets the data of `action`'s response, done as `done`, Empty when none.
+  void fill_response(const NetAction& action, const ActionDone& done,
+                     NetActionSuccess& success) const;
 
   // Run step (run_step.cpp).
-  NetActionResponse run_step();
   // One step appending its events to `events`; whether it made progress.
   // On an error the events already appended stay for the caller to drop.
   Result<bool, NetActionError> run_step_into(EventList& events);
@@ -212,8 +224,7 @@ class NetSim {
   bool try_trigger_input_salvo(const NodeInputs& inputs, EventList& events);
   bool any_input_condition_holds(const NodeInputs& inputs) const;
 
-  // Requests (requests.cpp): the action and phases 3 to 5 of a step.
-  NetActionResponse create_request(const action::CreateRequest& a);
+  // Requests (requests.cpp): phases 3 to 5 of a step.
   void emit_startup_requests(EventList& events);
   // `waiting` are node_inputs_ indexes; a node fired this step when its
   // fired_in_step is step_serial_.
@@ -363,7 +374,7 @@ class NetSim {
   mutable std::optional<StateLayout> state_layout_;
   // Scratch of canonical_state: the epoch records before sorting.
   mutable std::vector<std::uint64_t> canon_epochs_;
-  mutable std::vector<std::pair<std::size_t, std::size_t>> canon_spans_;
+  mutable std::vector<EpochRecordSpan> canon_spans_;
 };
 
 // The moves undo and the actions make one at a time, inline where they are

@@ -42,7 +42,7 @@ bool is_running(const EpochTable& epochs, const Ulid& epoch_id) {
 
 }  // namespace
 
-NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
+ActionResult NetSim::create_packet(const action::CreatePacket& a, EventList& events) {
   PacketLocation location = PacketLocation::OutsideNet();
   if (a.epoch_id) {
     auto it = epochs_.find(*a.epoch_id);
@@ -56,34 +56,27 @@ NetActionResponse NetSim::create_packet(const action::CreatePacket& a) {
   Ulid id = ids_.next_id();
   while (try_insert_packet(id, at) == kNoPacket) id = ids_.next_id();
 
-  EventList events;
   events.push_back(event::PacketCreated{now_millis(), id});
-  return NetActionSuccess{response::Packet{id}, std::move(events)};
+  return ActionDone{id};
 }
 
-NetActionResponse NetSim::remove_packet(const Ulid& packet_id, bool destroyed) {
+ActionResult NetSim::remove_packet(const Ulid& packet_id, bool destroyed, EventList& events) {
   const PacketIndex packet = packets_.find(packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(packet_id);
 
   PacketLocation location = locations_.copy_location(packets_[packet].location);
   erase_packet(packet);
 
-  EventList events;
   if (destroyed) {
     events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
   } else {
     events.push_back(event::PacketConsumed{now_millis(), packet_id, std::move(location)});
   }
-  return NetActionSuccess{response::Empty{}, std::move(events)};
+  return ActionDone{};
 }
 
-NetActionResponse NetSim::move_as_action(PacketIndex packet, LocationHandle to) {
-  EventList events;
-  events.push_back(move_reported(packet, to, now_millis()));
-  return NetActionSuccess{response::Empty{}, std::move(events)};
-}
-
-NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a) {
+ActionResult NetSim::load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a,
+                                                  EventList& events) {
   const PacketIndex packet = packets_.find(a.packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(a.packet_id);
   const PacketLocation& from = locations_.location(packets_[packet].location);
@@ -106,10 +99,11 @@ NetActionResponse NetSim::load_packet_into_output_port(const action::LoadPacketI
     return NetActionError::OutputPortFull(a.port_name, epoch_id);
   }
 
-  return move_as_action(packet, to);
+  events.push_back(move_reported(packet, to, now_millis()));
+  return ActionDone{};
 }
 
-NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
+ActionResult NetSim::send_output_salvo(const action::SendOutputSalvo& a, EventList& events) {
   auto epoch_it = epochs_.find(a.epoch_id);
   if (epoch_it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   Epoch& epoch = epoch_it->second;
@@ -158,7 +152,6 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
     plans.push_back(std::move(plan));
   }
 
-  EventList events;
   epoch.out_salvos.push_back(std::move(salvo));
   std::vector<OrphanedPacketInfo> orphans;
   for (const PortPlan& plan : plans) {
@@ -177,10 +170,11 @@ NetActionResponse NetSim::send_output_salvo(const action::SendOutputSalvo& a) {
   }
   epoch.orphaned_packets.insert(epoch.orphaned_packets.end(), orphans.begin(), orphans.end());
   events.push_back(event::OutputSalvoTriggered{now_millis(), a.epoch_id, a.salvo_condition_name});
-  return NetActionSuccess{response::Empty{}, std::move(events)};
+  return ActionDone{};
 }
 
-NetActionResponse NetSim::transport_packet_to_location(const action::TransportPacketToLocation& a) {
+ActionResult NetSim::transport_packet_to_location(const action::TransportPacketToLocation& a,
+                                                  EventList& events) {
   const PacketIndex packet = packets_.find(a.packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(a.packet_id);
   const PacketLocation& from = locations_.location(packets_[packet].location);
@@ -226,7 +220,8 @@ NetActionResponse NetSim::transport_packet_to_location(const action::TransportPa
       break;
   }
 
-  return move_as_action(packet, handle_of(to, "Packet location"));
+  events.push_back(move_reported(packet, handle_of(to, "Packet location"), now_millis()));
+  return ActionDone{};
 }
 
 }  // namespace zellik

@@ -55,15 +55,14 @@ const NetSim::RequestIndex& NetSim::request_index() const {
   return *request_index_;
 }
 
-NetActionResponse NetSim::create_request(const action::CreateRequest& a) {
+ActionResult NetSim::create_request(const action::CreateRequest& a, EventList& events) {
   if (graph_.find_node(a.node_name) == nullptr) {
     return NetActionError::RequestNodeNotFound(a.node_name);
   }
   pending_requests_.push_back(PendingRequest{a.node_name, a.label});
-  EventList events;
   events.emplace_back(
       event::RequestCreated{now_millis(), a.node_name, a.label, RequestCreatedSource::External});
-  return NetActionSuccess{response::Empty{}, std::move(events)};
+  return ActionDone{};
 }
 
 void NetSim::set_request_token(std::string_view node_name, bool value) {

@@ -39,13 +39,6 @@ class InputPortCounts final : public PortCountSource {
 
 }  // namespace
 
-NetActionResponse NetSim::run_step() {
-  EventList events;
-  Result<bool, NetActionError> progress = run_step_into(events);
-  if (!progress.ok()) return std::move(progress).error();
-  return NetActionSuccess{response::StepResult{progress.value()}, std::move(events)};
-}
-
 Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   bool made_progress = false;
 

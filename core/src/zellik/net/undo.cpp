@@ -18,7 +18,8 @@ std::string epoch_not_found(const Ulid& id) { return "epoch " + id.to_string() +
 
 }  // namespace
 
-Result<Unit, UndoError> NetSim::undo_action(const NetAction& action, const EventList& events) {
+Result<Unit, UndoError> NetSim::undo_events(const NetAction& action,
+                                            std::span<const NetEvent> events) {
   // Newest first.
   for (auto it = events.rbegin(); it != events.rend(); ++it) {  // NOLINT(modernize-loop-convert)
     Result<Unit, UndoError> undone = undo_event(action, *it);
