@@ -47,23 +47,6 @@ struct Packet {
   PacketLocation location;
 };
 
-// The answer of get_packet: the packet as it stands now, or nothing. Tested
-// against null and read through -> like a pointer, but it holds its value.
-// Intentionally copyable.
-class FoundPacket {
- public:
-  FoundPacket() = default;
-  explicit FoundPacket(Packet packet) : packet_(std::move(packet)), found_(true) {}
-  explicit operator bool() const { return found_; }
-  const Packet& operator*() const { return packet_; }
-  const Packet* operator->() const { return &packet_; }
-  friend bool operator==(const FoundPacket& f, std::nullptr_t) { return !f.found_; }
-
- private:
-  Packet packet_;
-  bool found_ = false;
-};
-
 // Field lists (zellik/base/fields.h), in the order of the byte form.
 constexpr auto fields_of(std::type_identity<Salvo>) {
   return std::tuple{field("salvo_condition", &Salvo::salvo_condition),

@@ -20,6 +20,17 @@
 
 namespace zellik {
 
+// The input ports of one node: (port name, handle), in port order.
+using InputPortHandles = std::vector<std::pair<Name, LocationHandle>>;
+
+// The handle of `port_name` among `ports`, or kNoLocation.
+inline LocationHandle find_port_handle(const InputPortHandles& ports, const Name& port_name) {
+  for (const auto& [name, h] : ports) {
+    if (name == port_name) return h;
+  }
+  return kNoLocation;
+}
+
 using LocationQueue = PacketQueue;
 
 // The packets queued at one location, and what a run step needs to know about

@@ -34,17 +34,6 @@
 
 namespace zellik {
 
-// The input ports of one node: (port name, handle), in port order.
-using InputPortHandles = std::vector<std::pair<Name, LocationHandle>>;
-
-// The handle of `port_name` among `ports`, or kNoLocation.
-inline LocationHandle find_port_handle(const InputPortHandles& ports, const Name& port_name) {
-  for (const auto& [name, h] : ports) {
-    if (name == port_name) return h;
-  }
-  return kNoLocation;
-}
-
 // A request waiting for the next run step to resolve it.
 struct PendingRequest {
   Name node_name;
