@@ -420,3 +420,33 @@ def test_requests_are_explored_even_when_a_step_drops_one_without_an_event() -> 
         for action in stuck.run:
             replay.do_action(action)
         assert replay.fingerprint() == stuck.fingerprint
+
+
+def test_a_step_whose_startup_request_fails_is_explored_from_where_it_began() -> None:
+    # lone asks up for packets when the net starts; up has an unconnected
+    # input port, so every step fails after marking the startup requests
+    # sent. The explorer must come back from each such step.
+    lone = z.Node("lone", in_ports={"in": ONE}, in_salvo_conditions={"take": take_all("in")},
+                  dependency_request_config=z.DependencyRequestConfig([z.DependencyRequestTrigger.OnStartup], "boot"))
+    feeder = z.Node("feeder", out_ports={"out": z.Port()})
+    up = z.Node("up", in_ports={"x": ONE, "z": ONE}, out_ports={"out": z.Port()})
+    wanted = edge("up", "out", "lone", "in")
+    base = router_graph()
+    graph = z.Graph(list(base.nodes().values()) + [lone, feeder, up],
+                    base.edges() + [edge("feeder", "out", "up", "x"), wanted], [wanted])
+    net = z.NetSim(graph, seed=5)
+    before = pickle.dumps(net)
+    found = {}
+    for order in ("breadth_first", "depth_first"):
+        result = net.explore(ROUTER_BEHAVIOURS, [z.Injection(z.PacketLocation.edge(FEED), 2)], order=order)
+        assert result.finished and pickle.dumps(net) == before
+        found[order] = (result.states, result.counts)
+        failed = [t for t in result.terminals if t.kind == "failed"]
+        assert failed and all("unconnected input port 'z'" in t.failure for t in failed)
+        for t in failed:
+            replay = copy.deepcopy(net)
+            for action in t.run[:-1]:
+                replay.do_action(action)
+            with pytest.raises(z.RequestUnconnectedPortError):
+                replay.do_action(t.run[-1])
+    assert found["breadth_first"] == found["depth_first"]

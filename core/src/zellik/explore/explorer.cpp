@@ -29,6 +29,14 @@ Explorer::Impl::Impl(const NetSim& start, Declarations declared, Options opts)
     injections_left.push_back(injection.count);
   for (const RequestAllowance& request : declarations.requests)
     requests_left.push_back(request.count);
+  // A step that sends the startup requests can fail after changing the net
+  // (see apply): such steps are undone from a snapshot.
+  for (const auto& [name, node] : start.graph().nodes()) {
+    if (node.dependency_request_config &&
+        node.dependency_request_config->has_trigger(DependencyRequestTrigger::OnStartup)) {
+      has_startup_requests = true;
+    }
+  }
   // The working net's ids are never shown (runs are written out on a fork
   // of the start): a seeded source makes them without the clock.
   net->restore_id_source(IdSource::Seeded(1).state());
