@@ -66,22 +66,20 @@ void Explorer::Impl::list_choices(std::vector<Choice>& out) {
 // (It changes the working net, which the pointer does not show.)
 // NOLINTNEXTLINE(readability-make-member-function-const)
 ActionResult Explorer::Impl::act(Frame& frame, NetAction action, std::vector<RecordedAction>* log) {
-  if (log == nullptr) {
-    ActionResult done = net->perform_action(action, frame.events);
-    if (done.ok()) frame.done.emplace_back(std::move(action), frame.events.size());
-    return done;
+  const std::size_t begin = frame.events.size();
+  ActionResult done = net->perform_action(action, frame.events);
+  if (log != nullptr) {
+    // A run written out: the response do_action gives for the same action.
+    if (done.ok()) {
+      const auto from = frame.events.begin() + static_cast<std::ptrdiff_t>(begin);
+      NetActionSuccess success{response::Empty{}, EventList(from, frame.events.end())};
+      net->fill_response(action, done.value(), success);
+      log->push_back(RecordedAction{action, std::move(success)});
+    } else {
+      log->push_back(RecordedAction{action, done.error()});
+    }
   }
-  log->push_back(RecordedAction{action, net->do_action(action)});
-  const NetActionResponse& response = log->back().response;
-  if (!response.ok()) return response.error();
-  const NetActionSuccess& success = response.value();
-  frame.events.insert(frame.events.end(), success.events.begin(), success.events.end());
-  frame.done.emplace_back(std::move(action), frame.events.size());
-  ActionDone done;
-  if (const auto* made = std::get_if<response::Packet>(&success.data))
-    done.created = made->packet_id;
-  if (const auto* step = std::get_if<response::StepResult>(&success.data))
-    done.made_progress = step->made_progress;
+  if (done.ok()) frame.done.emplace_back(std::move(action), frame.events.size());
   return done;
 }
 

@@ -77,6 +77,10 @@ class NetSim {
   // (a caller's buffer, reused) instead of building a response. An error
   // appends nothing.
   ActionResult perform_action(const NetAction& action, EventList& events);
+  // Sets the data of the response do_action gives for `action`, performed as
+  // `done` with `success.events` its events, right after it; Empty when none.
+  void fill_response(const NetAction& action, const ActionDone& done,
+                     NetActionSuccess& success) const;
 
   // Whether no further step can make progress.
   bool is_blocked() const;
@@ -198,9 +202,6 @@ class NetSim {
   ActionResult transport_packet_to_location(const action::TransportPacketToLocation& a,
                                             EventList& events);
   ActionResult create_request(const action::CreateRequest& a, EventList& events);
-  // Sets the data of `action`'s response, done as `done`, Empty when none.
-  void fill_response(const NetAction& action, const ActionDone& done,
-                     NetActionSuccess& success) const;
 
   // Run step (run_step.cpp).
   // One step appending its events to `events`; whether it made progress.
