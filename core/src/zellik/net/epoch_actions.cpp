@@ -45,7 +45,8 @@ ActionResult NetSim::create_epoch(const action::CreateEpoch& a, EventList& event
   const Ulid created = insert_new_epoch(*node, a.salvo).id;
   events.push_back(event::EpochCreated{now_millis(), created});
 
-  const LocationHandle inside = handle_of(PacketLocation::Node(created), "Node location");
+  const LocationHandle inside = epoch_place(created);
+  if (inside == kNoLocation) fail("Node location has no entry in self._packets_by_location");
   for (const auto& [port_name, packet_id] : pairs) {
     const PacketIndex packet = packets_.find(packet_id);
     if (packet == kNoPacket) fail("Packet should exist at from_location");
@@ -71,10 +72,10 @@ ActionResult NetSim::finish_epoch(const action::FinishEpoch& a, EventList& event
   const Epoch& epoch = it->second;
   if (epoch.state != EpochState::Running) return NetActionError::EpochNotRunning(a.epoch_id);
 
-  const PacketLocation inside = PacketLocation::Node(a.epoch_id);
-  const LocationHandle inside_handle = locations_.find(inside);
+  const LocationHandle inside_handle = epoch_place(a.epoch_id);
   if (inside_handle == kNoLocation) {
-    fail("Epoch " + a.epoch_id.to_string() + " not found in location " + inside.debug_string());
+    fail("Epoch " + a.epoch_id.to_string() + " not found in location " +
+         PacketLocation::Node(a.epoch_id).debug_string());
   }
   if (count_at(inside_handle) != 0) {
     return NetActionError::CannotFinishNonEmptyEpoch(a.epoch_id);
@@ -82,14 +83,15 @@ ActionResult NetSim::finish_epoch(const action::FinishEpoch& a, EventList& event
   const Node* node = graph_.find_node(epoch.node_name);
   if (node == nullptr) fail("Epoch references non-existent node");
   for (const auto& [port_name, port] : node->out_ports) {
-    if (packet_count_at(PacketLocation::OutputPort(a.epoch_id, port_name)) != 0) {
+    const LocationHandle h = epoch_place(a.epoch_id, &port_name);
+    if (h != kNoLocation && count_at(h) != 0) {
       return NetActionError::UnsentOutputSalvo(a.epoch_id, port_name);
     }
   }
 
   set_request_token(node->name.view(), true);
   // Dropping changes nothing in the epoch: the event keeps it as it stood.
-  events.push_back(event::EpochFinished{now_millis(), drop_epoch(it, node, false)});
+  events.push_back(event::EpochFinished{now_millis(), drop_epoch(it, false)});
   return ActionDone{};
 }
 
@@ -117,7 +119,7 @@ ActionResult NetSim::cancel_epoch(const action::CancelEpoch& a, EventList& event
     events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
   }
 
-  events.push_back(event::EpochCancelled{now_millis(), drop_epoch(it, node, false)});
+  events.push_back(event::EpochCancelled{now_millis(), drop_epoch(it, false)});
   return ActionDone{};
 }
 

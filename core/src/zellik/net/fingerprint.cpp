@@ -81,9 +81,19 @@ const StateLayout& NetSim::state_layout() const {
     for (const auto& [cond, _] : node.in_salvo_conditions) entry.in_conditions.emplace(cond, c++);
     c = 0;
     for (const auto& [cond, _] : node.out_salvo_conditions) entry.out_conditions.emplace(cond, c++);
+    for (const auto& [port, _] : node.out_ports) {
+      const auto at = std::find(entry.out_ports.begin(), entry.out_ports.end(), port);
+      entry.out_port_rank.push_back(static_cast<std::uint32_t>(at - entry.out_ports.begin()));
+    }
     for (const Name& port : entry.in_ports) {
       layout.fixed_locations.push_back(locations_.find(PacketLocation::InputPort(node.name, port)));
     }
+  }
+  // Filled once the table is complete: entries of a flat table move while
+  // it grows.
+  layout.by_position.assign(graph_.nodes().size(), nullptr);
+  for (const auto& [name, node] : graph_.nodes()) {
+    layout.by_position[graph_.nodes().position(node)] = &layout.nodes.at(name);
   }
   std::vector<const Edge*> edges;
   for (const Edge& edge : graph_.edges()) edges.push_back(&edge);
@@ -99,8 +109,18 @@ const StateLayout& NetSim::state_layout() const {
 
 void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out) const {
   const StateLayout& layout = state_layout();
-  const auto node = layout.nodes.find(epoch.node_name);
-  if (node == layout.nodes.end()) {
+  // The epoch's Node entry knows its node and links its output ports
+  // (add_epoch); an epoch without one is found by its node's name.
+  const LocationHandle inside =
+      locations_.find(EpochPlace{PacketLocation::Kind::Node, &epoch.id, nullptr});
+  const LocationEntry* entry = inside != kNoLocation ? &locations_[inside].second : nullptr;
+  const StateLayout::NodeLayout* n = nullptr;
+  if (entry != nullptr && entry->node != nullptr) {
+    n = layout.by_position[graph_.nodes().position(*entry->node)];
+  } else if (const auto found = layout.nodes.find(epoch.node_name); found != layout.nodes.end()) {
+    n = &found->second;
+  }
+  if (n == nullptr) {
     // An epoch of a node the graph lacks (only an undo out of order makes
     // one): written by name.
     out.push_back(~std::uint64_t{0});
@@ -108,34 +128,42 @@ void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out
     out.push_back(static_cast<std::uint64_t>(epoch.state));
     return;
   }
-  const StateLayout::NodeLayout& n = node->second;
-  out.push_back((std::uint64_t{n.index} << 8) | static_cast<std::uint64_t>(epoch.state));
-  const auto in_cond = n.in_conditions.find(epoch.in_salvo.salvo_condition);
-  out.push_back(in_cond != n.in_conditions.end()
+  out.push_back((std::uint64_t{n->index} << 8) | static_cast<std::uint64_t>(epoch.state));
+  const auto in_cond = n->in_conditions.find(epoch.in_salvo.salvo_condition);
+  out.push_back(in_cond != n->in_conditions.end()
                     ? in_cond->second
                     : text_word(epoch.in_salvo.salvo_condition.view()));
   // The input salvo's shape: how many packets it took from each port.
   const std::size_t shape = out.size();
-  out.resize(shape + n.in_ports.size(), 0);
+  out.resize(shape + n->in_ports.size(), 0);
   for (const auto& [port, id] : epoch.in_salvo.packets) {
-    const auto at = std::find(n.in_ports.begin(), n.in_ports.end(), port);
-    if (at != n.in_ports.end()) ++out[shape + static_cast<std::size_t>(at - n.in_ports.begin())];
+    const auto at = std::find(n->in_ports.begin(), n->in_ports.end(), port);
+    if (at != n->in_ports.end()) ++out[shape + static_cast<std::size_t>(at - n->in_ports.begin())];
   }
-  auto count = [this](const EpochPlace& place) -> std::uint64_t {
-    const LocationHandle h = locations_.find(place);
-    return h == kNoLocation ? 0 : count_at(h);
-  };
-  out.push_back(count(EpochPlace{PacketLocation::Kind::Node, &epoch.id, nullptr}));
-  for (const Name& port : n.out_ports) {
-    out.push_back(count(EpochPlace{PacketLocation::Kind::OutputPort, &epoch.id, &port}));
+  out.push_back(inside != kNoLocation ? count_at(inside) : 0);
+  // The output ports, in name order.
+  const std::size_t ports = out.size();
+  out.resize(ports + n->out_ports.size(), 0);
+  if (entry != nullptr && entry->node != nullptr) {
+    std::size_t i = 0;
+    for (LocationHandle h = entry->next_port; h != kNoLocation && i < n->out_port_rank.size();
+         h = locations_[h].second.next_port) {
+      out[ports + n->out_port_rank[i++]] = count_at(h);
+    }
+  } else {
+    for (std::size_t i = 0; i < n->out_ports.size(); ++i) {
+      const LocationHandle h = locations_.find(
+          EpochPlace{PacketLocation::Kind::OutputPort, &epoch.id, &n->out_ports[i]});
+      if (h != kNoLocation) out[ports + i] = count_at(h);
+    }
   }
   // Output salvos sent, counted per condition (their order changes nothing
   // that follows), and the packets they orphaned.
   const std::size_t sent = out.size();
-  out.resize(sent + n.out_conditions.size(), 0);
+  out.resize(sent + n->out_conditions.size(), 0);
   for (const Salvo& salvo : epoch.out_salvos) {
-    const auto cond = n.out_conditions.find(salvo.salvo_condition);
-    if (cond != n.out_conditions.end()) ++out[sent + cond->second];
+    const auto cond = n->out_conditions.find(salvo.salvo_condition);
+    if (cond != n->out_conditions.end()) ++out[sent + cond->second];
   }
   out.push_back(epoch.orphaned_packets.size());
 }

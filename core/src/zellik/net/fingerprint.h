@@ -37,6 +37,8 @@ struct StateLayout {
     std::uint32_t index = 0;      // the node's position among the nodes in name order
     std::vector<Name> in_ports;   // in name order
     std::vector<Name> out_ports;  // in name order
+    // By output port in the node's order, its place in name order.
+    std::vector<std::uint32_t> out_port_rank;
     boost::unordered_flat_map<Name, std::uint32_t, NameHash, NameEq>
         in_conditions;  // in graph order
     boost::unordered_flat_map<Name, std::uint32_t, NameHash, NameEq>
@@ -45,6 +47,8 @@ struct StateLayout {
   boost::unordered_flat_map<Name, NodeLayout, NameHash, NameEq> nodes;
   // Node names in name order.
   std::vector<Name> node_order;
+  // By a node's position in the graph, its entry in `nodes`.
+  std::vector<const NodeLayout*> by_position;
   // Input ports (node, then port, in name order), then edges (by their four
   // names), then OutsideNet.
   std::vector<LocationHandle> fixed_locations;

@@ -39,8 +39,10 @@ LocationHandle LocationTable::ensure(const PacketLocation& location) {
     h = free_.back();
     free_.pop_back();
     value_type* slot = &entries_[h];
+    LocationQueue kept = std::move(slot->second.queue);  // see erase
     std::destroy_at(slot);
     std::construct_at(slot, location, LocationEntry{});
+    slot->second.queue = std::move(kept);
   }
   entries_[h].second.in_use_ = true;
   entries_[h].second.handle_ = h;
@@ -50,14 +52,23 @@ LocationHandle LocationTable::ensure(const PacketLocation& location) {
 }
 
 void LocationTable::erase(const PacketLocation& location) {
-  const auto it = by_location_.find(location);
-  if (it == by_location_.end()) return;
-  const LocationHandle h = it->second;
+  const LocationHandle h = find(location);
+  if (h != kNoLocation) erase(h);
+}
+
+void LocationTable::erase(LocationHandle h) {
   deactivate(h);
   give_back_prepaid_copies(h);
-  by_location_.erase(it);
+  by_location_.erase(entries_[h].first);
+  // A small queue's storage stays for the next entry made in this slot
+  // (epochs come and go all the time); a large one's is released.
   LocationEntry& entry = entries_[h].second;
-  entry = LocationEntry{};  // releases the queue's memory
+  LocationQueue kept = std::move(entry.queue);
+  entry = LocationEntry{};
+  if (kept.capacity() <= kKeptQueueSlots) {
+    kept.recycle();
+    entry.queue = std::move(kept);
+  }
   free_.push_back(h);
 }
 

@@ -41,8 +41,11 @@ class LocationEntry {
   LocationQueue queue;
   LocationHandle target = kNoLocation;  // Edge: the input port it delivers to
   const Port* target_port = nullptr;    // Edge: that port's slots
-  const Node* node = nullptr;           // InputPort: the node it belongs to
+  const Node* node = nullptr;           // InputPort, Node: the node (of the epoch)
   std::uint32_t node_index = 0;         // InputPort: the owner's number for that node
+  // Node: the epoch's first output port; OutputPort: the same epoch's next
+  // one, in the node's port order (NetSim::add_epoch links them).
+  LocationHandle next_port = kNoLocation;
 
   // The entry's position in the table's active index, or kNotActive.
   static constexpr std::size_t kNotActive = std::numeric_limits<std::size_t>::max();
@@ -120,6 +123,8 @@ class LocationTable {
   LocationHandle ensure(const PacketLocation& location);
   // Drops the entry of `location`, if any.
   void erase(const PacketLocation& location);
+  // Drops the entry of `h`, which exists.
+  void erase(LocationHandle h);
 
   // Queue changes. Each keeps the active index right.
   LocationQueue::Slot append(LocationHandle h, PacketIndex packet);
@@ -204,6 +209,8 @@ class LocationTable {
     return kind == PacketLocation::Kind::Edge || kind == PacketLocation::Kind::InputPort;
   }
   static constexpr std::uint32_t kPrepaidCopies = 256;
+  // The largest queue storage a dropped entry keeps for its successor.
+  static constexpr std::size_t kKeptQueueSlots = 64;
 
   void activate(LocationHandle h);
   void deactivate(LocationHandle h);

@@ -303,16 +303,22 @@ Epoch& NetSim::add_epoch(Epoch epoch, const Node* node, bool startable) {
   if (!added) fail("Epoch " + id.to_string() + " exists already");
   node_to_epochs_[it->second.node_name].push_back(id);
   if (startable) startable_epochs_.insert(id);
-  locations_.ensure(PacketLocation::Node(id));
+  const LocationHandle at = locations_.ensure(PacketLocation::Node(id));
   if (node != nullptr) {
+    // The epoch's locations linked from its Node entry, so that it finds
+    // them without looking any up (canonical_epoch, drop_epoch).
+    locations_[at].second.node = node;
+    LocationHandle* link = &locations_[at].second.next_port;
     for (const auto& [port_name, port] : node->out_ports) {
-      locations_.ensure(PacketLocation::OutputPort(id, port_name));
+      *link = locations_.ensure(PacketLocation::OutputPort(id, port_name));
+      link = &locations_[*link].second.next_port;
     }
+    *link = kNoLocation;
   }
   return it->second;
 }
 
-Epoch NetSim::drop_epoch(EpochTable::iterator epoch, const Node* node, bool drop_empty_list) {
+Epoch NetSim::drop_epoch(EpochTable::iterator epoch, bool drop_empty_list) {
   const Ulid id = epoch->first;
   Epoch dropped = std::move(epochs_.extract(epoch).mapped());
   startable_epochs_.erase(id);
@@ -323,12 +329,15 @@ Epoch NetSim::drop_epoch(EpochTable::iterator epoch, const Node* node, bool drop
     if (pos != ids.end()) ids.erase(pos);
     if (drop_empty_list && ids.empty()) node_to_epochs_.erase(list);
   }
-  if (node != nullptr) {
-    for (const auto& [port_name, port] : node->out_ports) {
-      locations_.erase(PacketLocation::OutputPort(id, port_name));
+  const LocationHandle at = epoch_place(id);
+  if (at != kNoLocation) {
+    for (LocationHandle h = locations_[at].second.next_port; h != kNoLocation;) {
+      const LocationHandle next = locations_[h].second.next_port;
+      locations_.erase(h);
+      h = next;
     }
+    locations_.erase(at);
   }
-  locations_.erase(PacketLocation::Node(id));
   return dropped;
 }
 

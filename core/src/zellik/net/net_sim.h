@@ -290,7 +290,7 @@ class NetSim {
   // node's epoch list (dropping the list when it empties and
   // `drop_empty_list`), and drops the entries add_epoch made for it.
   // Returns the epoch.
-  Epoch drop_epoch(EpochTable::iterator epoch, const Node* node, bool drop_empty_list);
+  Epoch drop_epoch(EpochTable::iterator epoch, bool drop_empty_list);
   // Makes a live epoch Startable (joining the startable set) or Running
   // (leaving it).
   void set_startable(Epoch& epoch, bool startable);
@@ -318,6 +318,12 @@ class NetSim {
   // The handle of a location the net must have; InternalFailure otherwise.
   LocationHandle handle_of(const PacketLocation& location, const char* what) const;
   std::uint64_t count_at(LocationHandle h) const { return locations_.queue(h).size(); }
+  // The entry of epoch `id`'s Node location, or of its output port `port`,
+  // found without making a location; kNoLocation when there is none.
+  LocationHandle epoch_place(const Ulid& id, const Name* port = nullptr) const {
+    using Kind = PacketLocation::Kind;
+    return locations_.find(EpochPlace{port == nullptr ? Kind::Node : Kind::OutputPort, &id, port});
+  }
   // The input port handles of a node (fixed), by port name.
   LocationHandle input_port_handle(const Node& node, const Name& port_name) const;
   // The input ports of `node`, or null when it has none.

@@ -16,14 +16,17 @@ namespace {
 // Packet counts of one epoch's output ports, read from the net on demand.
 class EpochOutputCounts final : public PortCountSource {
  public:
-  EpochOutputCounts(const NetSim& net, const Ulid& epoch_id) : net_(net), epoch_id_(epoch_id) {}
+  EpochOutputCounts(const LocationTable& locations, const Ulid& epoch_id)
+      : locations_(locations), epoch_id_(epoch_id) {}
   std::uint64_t count(const Name& port_name) const override {
-    return net_.packet_count_at(PacketLocation::OutputPort(epoch_id_, port_name));
+    const LocationHandle h =
+        locations_.find(EpochPlace{PacketLocation::Kind::OutputPort, &epoch_id_, &port_name});
+    return h == kNoLocation ? 0 : locations_.queue(h).size();
   }
 
  private:
-  const NetSim& net_;
-  Ulid epoch_id_;
+  const LocationTable& locations_;
+  const Ulid& epoch_id_;
 };
 
 // The packets one output port contributes to a salvo, and where they go.
@@ -43,16 +46,17 @@ bool is_running(const EpochTable& epochs, const Ulid& epoch_id) {
 }  // namespace
 
 ActionResult NetSim::create_packet(const action::CreatePacket& a, EventList& events) {
-  PacketLocation location = PacketLocation::OutsideNet();
+  LocationHandle at = kNoLocation;
   if (a.epoch_id) {
     auto it = epochs_.find(*a.epoch_id);
     if (it == epochs_.end()) return NetActionError::EpochNotFound(*a.epoch_id);
     if (it->second.state != EpochState::Running)
       return NetActionError::EpochNotRunning(*a.epoch_id);
-    location = PacketLocation::Node(*a.epoch_id);
+    at = epoch_place(*a.epoch_id);
+    if (at == kNoLocation) fail("Packet location has no entry in self._packets_by_location");
+  } else {
+    at = handle_of(PacketLocation::OutsideNet(), "Packet location");
   }
-
-  const LocationHandle at = handle_of(location, "Packet location");
   Ulid id = ids_.next_id();
   while (try_insert_packet(id, at) == kNoPacket) id = ids_.next_id();
 
@@ -93,7 +97,7 @@ ActionResult NetSim::load_packet_into_output_port(const action::LoadPacketIntoOu
   if (port == node->out_ports.end())
     return NetActionError::OutputPortNotFound(a.port_name, epoch_id);
 
-  const LocationHandle to = locations_.find(PacketLocation::OutputPort(epoch_id, a.port_name));
+  const LocationHandle to = epoch_place(epoch_id, &a.port_name);
   if (to == kNoLocation) fail("No entry in NetSim._packets_by_location found for output port.");
   if (!port->second.slots_spec.has_room(count_at(to))) {
     return NetActionError::OutputPortFull(a.port_name, epoch_id);
@@ -122,7 +126,7 @@ ActionResult NetSim::send_output_salvo(const action::SendOutputSalvo& a, EventLi
       return NetActionError::MaxSalvosExceeded(a.salvo_condition_name, a.epoch_id);
     }
   }
-  if (!evaluate_salvo_condition(condition->term, EpochOutputCounts(*this, a.epoch_id),
+  if (!evaluate_salvo_condition(condition->term, EpochOutputCounts(locations_, a.epoch_id),
                                 node->out_ports)) {
     return NetActionError::SalvoConditionNotMet(a.salvo_condition_name, a.epoch_id);
   }
@@ -132,7 +136,7 @@ ActionResult NetSim::send_output_salvo(const action::SendOutputSalvo& a, EventLi
   plans.reserve(condition->ports.size());
   Salvo salvo{a.salvo_condition_name, {}};
   for (const auto& [port_name, packet_count] : condition->ports) {
-    const LocationHandle from = locations_.find(PacketLocation::OutputPort(a.epoch_id, port_name));
+    const LocationHandle from = epoch_place(a.epoch_id, &port_name);
     if (from == kNoLocation) {
       fail("Output port '" + port_name.str() + "' of node '" + node->name.str() +
            "' does not have an entry in self._packets_by_location");

@@ -104,6 +104,16 @@ class PacketQueue {
   // Checks the queue's own bookkeeping (tests): counts, holes, tree.
   bool consistent() const;
 
+  // Empties the queue into a new one (slots start again), keeping its
+  // storage for the packets to come.
+  void recycle() {
+    reset();
+    base_ = 0;
+    live_ = 0;
+  }
+  // The slots the storage holds without growing.
+  std::size_t capacity() const { return ids_.capacity(); }
+
  private:
   // Slot states. A hole is a departed slot between the head and the tail; it
   // is counted in the tree. Gone slots lie before the head (or were never

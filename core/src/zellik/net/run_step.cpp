@@ -136,7 +136,8 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
   events.emplace_back(event::InputSalvoTriggered{now_millis(), epoch_id, *fired_name});
   events.emplace_back(event::EpochCreated{now_millis(), epoch_id});
 
-  const LocationHandle inside = handle_of(PacketLocation::Node(epoch_id), "Node location");
+  const LocationHandle inside = epoch_place(epoch_id);
+  if (inside == kNoLocation) fail("Node location has no entry in self._packets_by_location");
   for (const auto& [packet, from] : taken_from) {
     if (packets_[packet].location != from) fail("Packet should exist at from_location");
     events.emplace_back(move_reported(packet, inside, now_millis()));

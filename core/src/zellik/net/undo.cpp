@@ -67,15 +67,15 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       const Node* node = net.graph_.find_node(it->second.node_name);
       // Dropping locations that still hold packets would leave those packets
       // pointing nowhere: only an out-of-order undo gets here.
-      if (holds_packets(PacketLocation::Node(e.epoch_id))) return still_holds(e.epoch_id);
+      if (holds_packets(e.epoch_id)) return still_holds(e.epoch_id);
       if (node != nullptr) {
         for (const auto& [port_name, port] : node->out_ports) {
-          if (holds_packets(PacketLocation::OutputPort(e.epoch_id, port_name))) {
+          if (holds_packets(e.epoch_id, &port_name)) {
             return still_holds(e.epoch_id);
           }
         }
       }
-      net.drop_epoch(it, node, /*drop_empty_list=*/true);
+      net.drop_epoch(it, /*drop_empty_list=*/true);
       return Unit{};
     }
 
@@ -182,8 +182,10 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     Outcome operator()(const event::RequestCascadeResolved&) const { return Unit{}; }
     Outcome operator()(const event::RequestEpochCreated&) const { return Unit{}; }
 
-    bool holds_packets(const PacketLocation& location) const {
-      return net.packet_count_at(location) != 0;
+    // Whether the epoch's Node location, or its output port `port`, holds packets.
+    bool holds_packets(const Ulid& epoch_id, const Name* port = nullptr) const {
+      const LocationHandle h = net.epoch_place(epoch_id, port);
+      return h != kNoLocation && net.count_at(h) != 0;
     }
 
     static Outcome still_holds(const Ulid& epoch_id) {
