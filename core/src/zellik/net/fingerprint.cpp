@@ -111,8 +111,7 @@ void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out
   const StateLayout& layout = state_layout();
   // The epoch's Node entry knows its node and links its output ports
   // (add_epoch); an epoch without one is found by its node's name.
-  const LocationHandle inside =
-      locations_.find(EpochPlace{PacketLocation::Kind::Node, &epoch.id, nullptr});
+  const LocationHandle inside = epoch_place(epoch.id);
   const LocationEntry* entry = inside != kNoLocation ? &locations_[inside].second : nullptr;
   const StateLayout::NodeLayout* n = nullptr;
   if (entry != nullptr && entry->node != nullptr) {
@@ -128,44 +127,46 @@ void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out
     out.push_back(static_cast<std::uint64_t>(epoch.state));
     return;
   }
-  out.push_back((std::uint64_t{n->index} << 8) | static_cast<std::uint64_t>(epoch.state));
+  // The record, in one piece: node and state, the input salvo's condition
+  // and shape (how many packets it took from each port), the packets inside,
+  // the output ports' counts in name order, the output salvos sent counted
+  // per condition (their order changes nothing that follows), and the
+  // packets they orphaned.
+  const std::size_t in_ports = n->in_ports.size();
+  const std::size_t out_ports = n->out_ports.size();
+  const std::size_t base = out.size();
+  out.resize(base + 4 + in_ports + out_ports + n->out_conditions.size(), 0);
+  std::uint64_t* w = out.data() + base;
+  w[0] = (std::uint64_t{n->index} << 8) | static_cast<std::uint64_t>(epoch.state);
   const auto in_cond = n->in_conditions.find(epoch.in_salvo.salvo_condition);
-  out.push_back(in_cond != n->in_conditions.end()
-                    ? in_cond->second
-                    : text_word(epoch.in_salvo.salvo_condition.view()));
-  // The input salvo's shape: how many packets it took from each port.
-  const std::size_t shape = out.size();
-  out.resize(shape + n->in_ports.size(), 0);
+  w[1] = in_cond != n->in_conditions.end() ? in_cond->second
+                                           : text_word(epoch.in_salvo.salvo_condition.view());
+  std::uint64_t* shape = w + 2;
   for (const auto& [port, id] : epoch.in_salvo.packets) {
     const auto at = std::find(n->in_ports.begin(), n->in_ports.end(), port);
-    if (at != n->in_ports.end()) ++out[shape + static_cast<std::size_t>(at - n->in_ports.begin())];
+    if (at != n->in_ports.end()) ++shape[at - n->in_ports.begin()];
   }
-  out.push_back(inside != kNoLocation ? count_at(inside) : 0);
-  // The output ports, in name order.
-  const std::size_t ports = out.size();
-  out.resize(ports + n->out_ports.size(), 0);
+  w[2 + in_ports] = inside != kNoLocation ? count_at(inside) : 0;
+  std::uint64_t* ports = w + 3 + in_ports;
   if (entry != nullptr && entry->node != nullptr) {
     std::size_t i = 0;
     for (LocationHandle h = entry->next_port; h != kNoLocation && i < n->out_port_rank.size();
          h = locations_[h].second.next_port) {
-      out[ports + n->out_port_rank[i++]] = count_at(h);
+      ports[n->out_port_rank[i++]] = count_at(h);
     }
   } else {
-    for (std::size_t i = 0; i < n->out_ports.size(); ++i) {
+    for (std::size_t i = 0; i < out_ports; ++i) {
       const LocationHandle h = locations_.find(
           EpochPlace{PacketLocation::Kind::OutputPort, &epoch.id, &n->out_ports[i]});
-      if (h != kNoLocation) out[ports + i] = count_at(h);
+      if (h != kNoLocation) ports[i] = count_at(h);
     }
   }
-  // Output salvos sent, counted per condition (their order changes nothing
-  // that follows), and the packets they orphaned.
-  const std::size_t sent = out.size();
-  out.resize(sent + n->out_conditions.size(), 0);
+  std::uint64_t* sent = ports + out_ports;
   for (const Salvo& salvo : epoch.out_salvos) {
     const auto cond = n->out_conditions.find(salvo.salvo_condition);
-    if (cond != n->out_conditions.end()) ++out[sent + cond->second];
+    if (cond != n->out_conditions.end()) ++sent[cond->second];
   }
-  out.push_back(epoch.orphaned_packets.size());
+  sent[n->out_conditions.size()] = epoch.orphaned_packets.size();
 }
 
 void NetSim::canonical_state(std::vector<std::uint64_t>& out,

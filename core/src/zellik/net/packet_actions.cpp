@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "zellik/base/internal_failure.h"
 #include "zellik/net/net_sim.h"
 
@@ -29,13 +31,14 @@ class EpochOutputCounts final : public PortCountSource {
   const Ulid& epoch_id_;
 };
 
-// The packets one output port contributes to a salvo, and where they go.
+// The packets one output port contributes to a salvo (the first `take`
+// queued there), and where they go.
 struct PortPlan {
   Name port_name;
   LocationHandle from;
   LocationHandle to;
   bool orphan;
-  std::vector<PacketIndex> packets;
+  std::size_t take;
 };
 
 bool is_running(const EpochTable& epochs, const Ulid& epoch_id) {
@@ -132,8 +135,7 @@ ActionResult NetSim::send_output_salvo(const action::SendOutputSalvo& a, EventLi
   }
 
   // Plan every move before making any.
-  std::vector<PortPlan> plans;
-  plans.reserve(condition->ports.size());
+  boost::container::small_vector<PortPlan, 4> plans;
   Salvo salvo{a.salvo_condition_name, {}};
   for (const auto& [port_name, packet_count] : condition->ports) {
     const LocationHandle from = epoch_place(a.epoch_id, &port_name);
@@ -145,21 +147,20 @@ ActionResult NetSim::send_output_salvo(const action::SendOutputSalvo& a, EventLi
     const LocationHandle to = edge != nullptr
                                   ? handle_of(PacketLocation::Edge(*edge), "Edge")
                                   : handle_of(PacketLocation::OutsideNet(), "OutsideNet");
-    PortPlan plan{port_name, from, to, edge == nullptr, {}};
     const LocationQueue& queue = locations_.queue(from);
     const std::uint64_t take = packet_count.take_from(queue.size());
-    plan.packets.reserve(take);
     for (std::size_t i = 0; i < take; ++i) {
-      plan.packets.push_back(queue.at(i));
       salvo.packets.emplace_back(port_name, packets_[queue.at(i)].id);
     }
-    plans.push_back(std::move(plan));
+    plans.push_back(PortPlan{port_name, from, to, edge == nullptr, take});
   }
 
   epoch.out_salvos.push_back(std::move(salvo));
   std::vector<OrphanedPacketInfo> orphans;
   for (const PortPlan& plan : plans) {
-    for (const PacketIndex packet : plan.packets) {
+    // Each move takes the head of the port's queue.
+    for (std::size_t i = 0; i < plan.take; ++i) {
+      const PacketIndex packet = locations_.queue(plan.from).front();
       if (packets_[packet].location != plan.from) fail("Packet should exist at from_location");
       if (!plan.orphan) {
         events.push_back(move_reported(packet, plan.to, now_millis()));

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "zellik/base/huge_pages.h"
 #include "zellik/base/internal_failure.h"
 #include "zellik/base/prefetch.h"
@@ -120,7 +122,7 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
   if (fired_condition == nullptr) return false;
 
   std::vector<std::pair<Name, Ulid>> taken;
-  std::vector<std::pair<PacketIndex, LocationHandle>> taken_from;
+  boost::container::small_vector<std::pair<PacketIndex, LocationHandle>, 16> taken_from;
   for (const auto& [port_name, how_many] : fired_condition->ports) {
     const LocationHandle h = find_port_handle(inputs.ports, port_name);
     if (h == kNoLocation) continue;
@@ -132,7 +134,7 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
     }
   }
 
-  const Ulid epoch_id = insert_new_epoch(node, Salvo{*fired_name, taken}).id;
+  const Ulid epoch_id = insert_new_epoch(node, Salvo{*fired_name, std::move(taken)}).id;
   events.emplace_back(event::InputSalvoTriggered{now_millis(), epoch_id, *fired_name});
   events.emplace_back(event::EpochCreated{now_millis(), epoch_id});
 
