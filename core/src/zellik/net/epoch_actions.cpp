@@ -80,7 +80,8 @@ ActionResult NetSim::finish_epoch(const action::FinishEpoch& a, EventList& event
   if (count_at(inside_handle) != 0) {
     return NetActionError::CannotFinishNonEmptyEpoch(a.epoch_id);
   }
-  const Node* node = graph_.find_node(epoch.node_name);
+  const Node* node = locations_[inside_handle].second.node;  // add_epoch's link
+  if (node == nullptr) node = graph_.find_node(epoch.node_name);
   if (node == nullptr) fail("Epoch references non-existent node");
   for (const auto& [port_name, port] : node->out_ports) {
     const LocationHandle h = epoch_place(a.epoch_id, &port_name);

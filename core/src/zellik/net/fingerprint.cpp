@@ -172,9 +172,13 @@ void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out
 void NetSim::canonical_state(std::vector<std::uint64_t>& out,
                              std::vector<const Epoch*>* distinct) const {
   const StateLayout& layout = state_layout();
-  out.push_back(packets_.size());
-  for (const LocationHandle h : layout.fixed_locations) {
-    out.push_back(h == kNoLocation ? 0 : count_at(h));
+  const std::size_t fixed = layout.fixed_locations.size();
+  out.resize(out.size() + 1 + fixed);
+  std::uint64_t* counts = out.data() + out.size() - 1 - fixed;
+  counts[0] = packets_.size();
+  for (std::size_t i = 0; i < fixed; ++i) {
+    const LocationHandle h = layout.fixed_locations[i];
+    counts[1 + i] = h == kNoLocation ? 0 : count_at(h);
   }
 
   // Epochs: each record on its own, then sorted, so neither ids nor the
@@ -194,12 +198,16 @@ void NetSim::canonical_state(std::vector<std::uint64_t>& out,
     return std::ranges::lexicographical_compare(record(x), record(y));
   };
   std::sort(canon_spans_.begin(), canon_spans_.end(), less);
-  out.push_back(canon_spans_.size());
+  // Their count, then each with its length, in order.
+  std::size_t at = out.size();
+  out.resize(at + 1 + canon_spans_.size() + canon_epochs_.size());
+  out[at++] = canon_spans_.size();
   if (distinct != nullptr) distinct->clear();
   for (std::size_t i = 0; i < canon_spans_.size(); ++i) {
     const std::span<const std::uint64_t> r = record(canon_spans_[i]);
-    out.push_back(r.size());
-    out.insert(out.end(), r.begin(), r.end());
+    out[at++] = r.size();
+    std::copy(r.begin(), r.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+    at += r.size();
     if (distinct != nullptr && (i == 0 || less(canon_spans_[i - 1], canon_spans_[i]))) {
       distinct->push_back(canon_spans_[i].epoch);
     }

@@ -66,6 +66,9 @@ ActionResult NetSim::create_request(const action::CreateRequest& a, EventList& e
 }
 
 void NetSim::set_request_token(std::string_view node_name, bool value) {
+  // Every node with the trigger has a token from the start (the
+  // constructor) and none is ever dropped: without tokens, no node has it.
+  if (request_tokens_.empty()) return;
   const Node* node = graph_.find_node(node_name);
   if (node == nullptr || !has_trigger(*node, DependencyRequestTrigger::OnNoSalvoTriggered)) return;
   request_tokens_.insert_or_assign(node->name, value);

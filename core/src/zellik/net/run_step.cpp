@@ -123,9 +123,13 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
 
   std::vector<std::pair<Name, Ulid>> taken;
   boost::container::small_vector<std::pair<PacketIndex, LocationHandle>, 16> taken_from;
-  for (const auto& [port_name, how_many] : fired_condition->ports) {
-    const LocationHandle h = find_port_handle(inputs.ports, port_name);
-    if (h == kNoLocation) continue;
+  for (const auto& [condition_port, how_many] : fired_condition->ports) {
+    // The salvo names each port as the node does, so that its records share
+    // the node's names (and compare by address).
+    const auto port = std::find_if(inputs.ports.begin(), inputs.ports.end(),
+                                   [&](const auto& p) { return p.first == condition_port; });
+    if (port == inputs.ports.end()) continue;
+    const auto& [port_name, h] = *port;
     const LocationQueue& queue = locations_.queue(h);
     const std::uint64_t take = how_many.take_from(queue.size());
     for (std::uint64_t i = 0; i < take; ++i) {
