@@ -92,7 +92,7 @@ void Explorer::Impl::undo(Frame& frame) {
     frame.snapshot.clear();
   } else {
     // Last first.
-    const std::span<const NetEvent> events(frame.events);
+    const std::span<NetEvent> events(frame.events);  // dropped after
     for (std::size_t i = frame.done.size(); i-- > 0;) {
       const std::size_t begin = i > 0 ? frame.done[i - 1].second : 0;
       if (!net->undo_events(frame.done[i].first,

@@ -103,6 +103,9 @@ class NetSim {
   }
   // The same for events kept in part of a caller's buffer (perform_action).
   Result<Unit, UndoError> undo_events(const NetAction& action, std::span<const NetEvent> events);
+  // The same for events the caller drops after: an epoch one holds goes
+  // back into the net by move instead of by copy.
+  Result<Unit, UndoError> undo_events(const NetAction& action, std::span<NetEvent> events);
 
   // Sets the node's request token, only when the node exists and has the
   // OnNoSalvoTriggered trigger; otherwise does nothing.
@@ -222,8 +225,9 @@ class NetSim {
   // Whether a request epoch was made; an action error ends the step.
   Result<bool, NetActionError> resolve_pending_requests(EventList& events);
 
-  // Undo of one event (undo.cpp).
-  Result<Unit, UndoError> undo_event(const NetAction& action, const NetEvent& event);
+  // Undo of one event (undo.cpp); it may move from `spare`, the epoch the event holds.
+  Result<Unit, UndoError> undo_event(const NetAction& action, const NetEvent& event,
+                                     Epoch* spare = nullptr);
 
   // What the step needs to know about the fixed graph's requests, gathered
   // once so that no step walks every node or dependency edge (requests.cpp).
@@ -318,8 +322,7 @@ class NetSim {
   // The handle of a location the net must have; InternalFailure otherwise.
   LocationHandle handle_of(const PacketLocation& location, const char* what) const;
   std::uint64_t count_at(LocationHandle h) const { return locations_.queue(h).size(); }
-  // The entry of epoch `id`'s Node location, or of its output port `port`,
-  // found without making a location; kNoLocation when there is none.
+  // The entry of epoch `id`'s Node location or output port `port` (no location made), or none.
   LocationHandle epoch_place(const Ulid& id, const Name* port = nullptr) const {
     using Kind = PacketLocation::Kind;
     return locations_.find(EpochPlace{port == nullptr ? Kind::Node : Kind::OutputPort, &id, port});

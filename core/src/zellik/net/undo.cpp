@@ -28,6 +28,17 @@ Result<Unit, UndoError> NetSim::undo_events(const NetAction& action,
   return Unit{};
 }
 
+Result<Unit, UndoError> NetSim::undo_events(const NetAction& action, std::span<NetEvent> events) {
+  for (auto it = events.rbegin(); it != events.rend(); ++it) {  // NOLINT(modernize-loop-convert)
+    Epoch* spare = nullptr;
+    if (auto* finished = std::get_if<event::EpochFinished>(&*it)) spare = &*finished->epoch;
+    if (auto* cancelled = std::get_if<event::EpochCancelled>(&*it)) spare = &*cancelled->epoch;
+    Result<Unit, UndoError> undone = undo_event(action, *it, spare);
+    if (!undone.ok()) return undone;
+  }
+  return Unit{};
+}
+
 Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id,
                                                 const PacketLocation& location) {
   if (packets_.contains(packet_id)) {
@@ -37,7 +48,8 @@ Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id,
   return Unit{};
 }
 
-Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEvent& event) {
+Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEvent& event,
+                                           Epoch* spare) {
   using Outcome = Result<Unit, UndoError>;
 
   // One reversal per event kind. As a local class of a member function it
@@ -45,6 +57,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
   struct Reversal {
     NetSim& net;
     const NetAction& action;
+    Epoch* spare;  // the event's epoch, to move from
 
     Outcome operator()(const event::PacketCreated& e) const {
       const PacketIndex packet = net.packets_.find(e.packet_id);
@@ -200,13 +213,18 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       if (net.epochs_.contains(recorded.id)) {
         return UndoError::StateMismatch("epoch " + recorded.id.to_string() + " already exists");
       }
-      net.add_epoch(recorded, net.graph_.find_node(recorded.node_name), startable);
+      const Node* node = net.graph_.find_node(recorded.node_name);
       net.set_request_token(recorded.node_name.view(), false);
+      if (spare != nullptr) {
+        net.add_epoch(std::move(*spare), node, startable);
+      } else {
+        net.add_epoch(recorded, node, startable);
+      }
       return Unit{};
     }
   };
 
-  return std::visit(Reversal{*this, action}, event);
+  return std::visit(Reversal{*this, action, spare}, event);
 }
 
 }  // namespace zellik
