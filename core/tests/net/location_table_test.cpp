@@ -40,6 +40,39 @@ TEST(LocationTable, PrepaidCopiesAreRealSharesAndUnusedOnesGoBack) {
 
 // The events of a run hold prepaid copies; they must stay valid after the
 // net that made them is gone, and a net must outlive nothing it handed out.
+// An epoch's and an edge's place find the entry of the location they
+// describe, and nothing once it is erased; a slot made anew starts with an
+// empty queue whatever its predecessor held.
+TEST(LocationTable, PlacesFindTheEntriesOfTheLocationsTheyDescribe) {
+  const Ulid epoch = Ulid::FromParts(1, 2, 3);
+  const Ulid other = Ulid::FromParts(1, 2, 4);
+  const Name out("out");
+  const Name rest("rest");
+  const PacketLocation edge = on_edge("A.out", "B.in");
+  const PacketLocation unused_edge = on_edge("B.out", "C.in");
+  LocationTable table;
+  const LocationHandle on = table.ensure(edge);
+  const LocationHandle inside = table.ensure(PacketLocation::Node(epoch));
+  const LocationHandle port = table.ensure(PacketLocation::OutputPort(epoch, out));
+  using Kind = PacketLocation::Kind;
+  EXPECT_EQ(table.find(EdgePlace{&edge.edge()}), on);
+  EXPECT_EQ(table.find(EpochPlace{Kind::Node, &epoch, nullptr}), inside);
+  EXPECT_EQ(table.find(EpochPlace{Kind::OutputPort, &epoch, &out}), port);
+  EXPECT_EQ(table.find(EdgePlace{&unused_edge.edge()}), kNoLocation);
+  EXPECT_EQ(table.find(EpochPlace{Kind::Node, &other, nullptr}), kNoLocation);
+  EXPECT_EQ(table.find(EpochPlace{Kind::OutputPort, &epoch, &rest}), kNoLocation);
+
+  for (PacketIndex p = 0; p < 10; ++p) table.append(port, p);
+  table.erase(port);
+  EXPECT_EQ(table.find(EpochPlace{Kind::OutputPort, &epoch, &out}), kNoLocation);
+  const LocationHandle again = table.ensure(PacketLocation::OutputPort(other, out));
+  EXPECT_EQ(again, port);  // the slot is reused
+  EXPECT_TRUE(table.queue(again).empty());
+  table.append(again, 3);
+  EXPECT_EQ(table.queue(again).size(), 1u);
+  EXPECT_EQ(table.queue(again).front(), 3u);
+}
+
 TEST(LocationTable, EventsOutliveTheNetThatPaidForTheirLocations) {
   const PacketLocation edge_location = on_edge("A.out", "B.in");
   EventList events;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <bit>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -85,8 +86,11 @@ class LocationTable {
 
   // The handle of `location`, or kNoLocation when it has no entry.
   LocationHandle find(const PacketLocation& location) const;
-  // The same for an epoch's location, made nowhere.
-  LocationHandle find(const EpochPlace& place) const {
+  // The same for an epoch's or an edge's location, made nowhere.
+  template <class Place>
+  requires std::same_as<Place, EpochPlace> || std::same_as<Place, EdgePlace> LocationHandle
+  find(const Place& place)
+  const {
     const auto it = by_location_.find(place);
     return it == by_location_.end() ? kNoLocation : it->second;
   }

@@ -145,8 +145,9 @@ ActionResult NetSim::send_output_salvo(const action::SendOutputSalvo& a, EventLi
     }
     const Edge* edge = graph_.get_edge_by_tail(PortRef{node->name, PortType::Output, port_name});
     const LocationHandle to = edge != nullptr
-                                  ? handle_of(PacketLocation::Edge(*edge), "Edge")
+                                  ? locations_.find(EdgePlace{edge})
                                   : handle_of(PacketLocation::OutsideNet(), "OutsideNet");
+    if (to == kNoLocation) fail("Edge has no entry in self._packets_by_location");
     const LocationQueue& queue = locations_.queue(from);
     const std::uint64_t take = packet_count.take_from(queue.size());
     for (std::size_t i = 0; i < take; ++i) {

@@ -47,6 +47,10 @@ PacketLocation PacketLocation::OutputPort(Ulid epoch_id, Name port_name) {
   return Make(rep);
 }
 
+std::size_t EdgePlace::hash() const {
+  return hash_combine(seed_of(PacketLocation::Kind::Edge), EdgeHash{}(*edge));
+}
+
 PacketLocation PacketLocation::Edge(zellik::Edge edge) {
   auto* rep = new Rep;
   rep->kind = Kind::Edge;

@@ -144,10 +144,20 @@ struct EpochPlace {
   }
 };
 
+// The same for an edge of the graph: points at the edge.
+struct EdgePlace {
+  const Edge* edge = nullptr;
+  std::size_t hash() const;
+  bool describes(const PacketLocation& location) const {
+    return location.kind() == PacketLocation::Kind::Edge && location.edge() == *edge;
+  }
+};
+
 struct PacketLocationHash {
   using is_transparent = void;
   std::size_t operator()(const PacketLocation& loc) const { return loc.hash(); }
   std::size_t operator()(const EpochPlace& place) const { return place.hash(); }
+  std::size_t operator()(const EdgePlace& place) const { return place.hash(); }
 };
 
 struct PacketLocationEq {
@@ -155,6 +165,8 @@ struct PacketLocationEq {
   bool operator()(const PacketLocation& a, const PacketLocation& b) const { return a == b; }
   bool operator()(const EpochPlace& a, const PacketLocation& b) const { return a.describes(b); }
   bool operator()(const PacketLocation& a, const EpochPlace& b) const { return b.describes(a); }
+  bool operator()(const EdgePlace& a, const PacketLocation& b) const { return a.describes(b); }
+  bool operator()(const PacketLocation& a, const EdgePlace& b) const { return b.describes(a); }
 };
 
 }  // namespace zellik
