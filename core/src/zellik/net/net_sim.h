@@ -188,20 +188,28 @@ class NetSim {
   }
 
  private:
-  // The actions (epoch_actions.cpp, packet_actions.cpp, requests.cpp), each
-  // appending its events to `events`.
-  ActionResult create_epoch(const action::CreateEpoch& a, EventList& events);
-  ActionResult start_epoch(const action::StartEpoch& a, EventList& events);
-  ActionResult finish_epoch(const action::FinishEpoch& a, EventList& events);
-  ActionResult cancel_epoch(const action::CancelEpoch& a, EventList& events);
-  ActionResult create_packet(const action::CreatePacket& a, EventList& events);
-  ActionResult remove_packet(const Ulid& packet_id, bool destroyed, EventList& events);
-  ActionResult load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a,
-                                            EventList& events);
-  ActionResult send_output_salvo(const action::SendOutputSalvo& a, EventList& events);
-  ActionResult transport_packet_to_location(const action::TransportPacketToLocation& a,
-                                            EventList& events);
-  ActionResult create_request(const action::CreateRequest& a, EventList& events);
+  // The actions, one overload per kind, which perform_action picks; each
+  // appends its events to `events`.
+  // The run step as an action (net_sim.cpp).
+  ActionResult act(const action::RunStep& a, EventList& events);
+  // Packet and salvo actions (packet_actions.cpp).
+  ActionResult act(const action::CreatePacket& a, EventList& events);
+  ActionResult act(const action::ConsumePacket& a, EventList& events);
+  ActionResult act(const action::DestroyPacket& a, EventList& events);
+  ActionResult act(const action::LoadPacketIntoOutputPort& a, EventList& events);
+  ActionResult act(const action::SendOutputSalvo& a, EventList& events);
+  ActionResult act(const action::TransportPacketToLocation& a, EventList& events);
+  // Consuming and destroying, which differ only in the event (`Removed`)
+  // they record.
+  template <class Removed>
+  ActionResult remove_packet(const Ulid& packet_id, EventList& events);
+  // Epoch actions (epoch_actions.cpp).
+  ActionResult act(const action::StartEpoch& a, EventList& events);
+  ActionResult act(const action::FinishEpoch& a, EventList& events);
+  ActionResult act(const action::CancelEpoch& a, EventList& events);
+  ActionResult act(const action::CreateEpoch& a, EventList& events);
+  // Requests (requests.cpp).
+  ActionResult act(const action::CreateRequest& a, EventList& events);
 
   // Run step (run_step.cpp).
   // One step appending its events to `events`; whether it made progress.
