@@ -4,7 +4,7 @@ namespace zellik {
 
 Name::Name(std::string text) {
   const std::size_t hash = std::hash<std::string_view>{}(text);
-  rep_ = new Rep{{1}, hash, std::move(text)};
+  rep_ = SharedRecord<Rep>(new Rep{{1}, hash, std::move(text)});
 }
 
 Name::Name(std::string_view text) : Name(std::string(text)) {}

@@ -9,6 +9,8 @@
 
 #include <boost/unordered/unordered_flat_set.hpp>
 
+#include "zellik/base/shared_record.h"
+
 namespace zellik {
 
 // An immutable piece of text (node, port and condition names, labels).
@@ -25,22 +27,16 @@ class Name {
   Name(std::string_view text);  // NOLINT: implicit by design
   Name(const char* text);       // NOLINT: implicit by design
 
-  Name(const Name& other) noexcept : rep_(other.rep_) { retain(); }
-  Name(Name&& other) noexcept : rep_(std::exchange(other.rep_, nullptr)) {}
-  Name& operator=(const Name& other) noexcept {
-    Name(other).swap(*this);
-    return *this;
+  const std::string& str() const {
+    const Rep* rep = rep_.get();
+    return rep != nullptr ? rep->text : empty_text();
   }
-  Name& operator=(Name&& other) noexcept {
-    Name(std::move(other)).swap(*this);
-    return *this;
-  }
-  ~Name() { release(); }
-
-  const std::string& str() const { return rep_ != nullptr ? rep_->text : empty_text(); }
   std::string_view view() const { return str(); }
   bool empty() const { return str().empty(); }
-  std::size_t hash() const { return rep_ != nullptr ? rep_->hash : empty_hash(); }
+  std::size_t hash() const {
+    const Rep* rep = rep_.get();
+    return rep != nullptr ? rep->hash : empty_hash();
+  }
 
   friend bool operator==(const Name& a, const Name& b) {
     if (a.rep_ == b.rep_) return true;
@@ -62,19 +58,7 @@ class Name {
   static const std::string& empty_text();
   static std::size_t empty_hash();
 
-  void swap(Name& other) noexcept { std::swap(rep_, other.rep_); }
-  void retain() const noexcept {
-    if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);
-  }
-  // The analyzer cannot follow the shared count and reports a double delete
-  // when two copies of one name die in one path; the last sharer frees it.
-  void release() noexcept {
-    if (rep_ != nullptr && rep_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      delete rep_;  // NOLINT(clang-analyzer-cplusplus.NewDelete)
-    }
-  }
-
-  Rep* rep_ = nullptr;  // null for the empty name made by default
+  SharedRecord<Rep> rep_;  // null for the empty name made by default
 };
 
 static_assert(sizeof(Name) == sizeof(void*));

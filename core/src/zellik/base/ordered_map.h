@@ -8,6 +8,7 @@
 
 #include <boost/unordered/unordered_flat_map.hpp>
 
+#include "zellik/base/copy_on_write.h"
 #include "zellik/base/name.h"
 
 namespace zellik {
@@ -81,18 +82,10 @@ class InsertionOrderedMap {
   };
 
   const std::vector<Entry>& entries() const {
-    static const std::vector<Entry>* const kNone = new std::vector<Entry>();
-    return rep_ ? rep_->entries : *kNone;
+    return rep_ ? rep_->entries : empty_table<std::vector<Entry>>();
   }
 
-  Rep& own() {
-    if (rep_ == nullptr) {
-      rep_ = std::make_shared<Rep>();
-    } else if (rep_.use_count() > 1) {
-      rep_ = std::make_shared<Rep>(*rep_);
-    }
-    return *rep_;
-  }
+  Rep& own() { return own_copy(rep_); }
 
   std::shared_ptr<Rep> rep_;
 };

@@ -7,6 +7,8 @@
 
 #include <boost/unordered/unordered_flat_map.hpp>
 
+#include "zellik/base/copy_on_write.h"
+
 namespace zellik {
 
 // A flat hash map held behind a shared pointer. Copies share one table, so a
@@ -57,23 +59,8 @@ class SharedMap {
   void clear() { map_.reset(); }
 
  private:
-  const Map& map() const { return map_ ? *map_ : empty_map(); }
-
-  // The table behind every empty copy. Leaked on purpose: maps may live in
-  // objects destroyed at exit.
-  static const Map& empty_map() {
-    static const Map* const kEmpty = new Map();
-    return *kEmpty;
-  }
-
-  Map& own() {
-    if (map_ == nullptr) {
-      map_ = std::make_shared<Map>();
-    } else if (map_.use_count() > 1) {
-      map_ = std::make_shared<Map>(*map_);
-    }
-    return *map_;
-  }
+  const Map& map() const { return map_ ? *map_ : empty_table<Map>(); }
+  Map& own() { return own_copy(map_); }
 
   std::shared_ptr<Map> map_;
 };

@@ -11,6 +11,7 @@
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <boost/unordered/unordered_flat_set.hpp>
 
+#include "zellik/base/pointee_key.h"
 #include "zellik/graph/node.h"
 #include "zellik/graph/port.h"
 
@@ -69,25 +70,9 @@ class EdgeSet {
   const_iterator end() const { return edges_.end(); }
 
  private:
-  // Hash and equality of a stored edge seen through its pointer, probed by
-  // pointer or by edge.
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(const Edge* e) const { return EdgeHash{}(*e); }
-    std::size_t operator()(const Edge& e) const { return EdgeHash{}(e); }
-  };
-  struct Eq {
-    using is_transparent = void;
-    static const Edge& edge(const Edge* e) { return *e; }
-    static const Edge& edge(const Edge& e) { return e; }
-    template <class A, class B>
-    bool operator()(const A& a, const B& b) const {
-      return edge(a) == edge(b);
-    }
-  };
-
   std::vector<Edge> edges_;
-  boost::unordered_flat_set<const Edge*, Hash, Eq> index_;
+  // The stored edges, found by edge through their pointers.
+  boost::unordered_flat_set<const Edge*, PointeeHash<Edge, EdgeHash>, PointeeEq<Edge>> index_;
 };
 
 // The static topology of a flow network and its lookup indexes. Built once
@@ -146,24 +131,9 @@ class Graph {
   friend Graph with_dependency_edges(Graph graph, std::vector<Edge> edges);
 
  private:
-  // Hash and equality of a port reference inside a stored edge, seen
-  // through its pointer, probed by pointer or by reference.
-  struct PortRefPtrHash {
-    using is_transparent = void;
-    std::size_t operator()(const PortRef* r) const { return PortRefHash{}(*r); }
-    std::size_t operator()(const PortRef& r) const { return PortRefHash{}(r); }
-  };
-  struct PortRefPtrEq {
-    using is_transparent = void;
-    static const PortRef& ref(const PortRef* r) { return *r; }
-    static const PortRef& ref(const PortRef& r) { return r; }
-    template <class A, class B>
-    bool operator()(const A& a, const B& b) const {
-      return ref(a) == ref(b);
-    }
-  };
   template <class V>
-  using PortIndex = boost::unordered_flat_map<const PortRef*, V, PortRefPtrHash, PortRefPtrEq>;
+  using PortIndex = boost::unordered_flat_map<const PortRef*, V, PointeeHash<PortRef, PortRefHash>,
+                                              PointeeEq<PortRef>>;
 
   // Everything the constructor builds; never changed afterwards. The
   // indexes are keyed by the ports of edges stored in `edges`.

@@ -4,8 +4,8 @@
 #include "zellik/base/name.h"
 #include "zellik/base/shared_map.h"
 #include "zellik/graph/edge.h"
+#include "zellik/graph/limits.h"
 #include "zellik/graph/port_ref.h"
-#include "zellik/graph/port_slots.h"
 
 namespace zellik {
 

@@ -1,6 +1,26 @@
 #include "zellik/graph/port_state.h"
 
+#include "zellik/base/kind_table.h"
+
 namespace zellik {
+
+namespace {
+
+using Kind = PortState::Kind;
+constexpr KindName<Kind> kPortStateNames[] = {
+    {Kind::Empty, "Empty"},
+    {Kind::Full, "Full"},
+    {Kind::NonEmpty, "NonEmpty"},
+    {Kind::NonFull, "NonFull"},
+    {Kind::Equals, "Equals"},
+    {Kind::LessThan, "LessThan"},
+    {Kind::GreaterThan, "GreaterThan"},
+    {Kind::EqualsOrLessThan, "EqualsOrLessThan"},
+    {Kind::EqualsOrGreaterThan, "EqualsOrGreaterThan"},
+};
+static_assert(rows_follow_kinds(kPortStateNames, Kind::EqualsOrGreaterThan));
+
+}  // namespace
 
 bool PortState::holds(std::uint64_t count, const Port* port) const {
   // A port is full only when it has a finite capacity that the count has
@@ -31,27 +51,9 @@ bool PortState::holds(std::uint64_t count, const Port* port) const {
 }
 
 std::string PortState::debug_name() const {
-  switch (kind_) {
-    case Kind::Empty:
-      return "Empty";
-    case Kind::Full:
-      return "Full";
-    case Kind::NonEmpty:
-      return "NonEmpty";
-    case Kind::NonFull:
-      return "NonFull";
-    case Kind::Equals:
-      return "Equals(" + std::to_string(value_) + ")";
-    case Kind::LessThan:
-      return "LessThan(" + std::to_string(value_) + ")";
-    case Kind::GreaterThan:
-      return "GreaterThan(" + std::to_string(value_) + ")";
-    case Kind::EqualsOrLessThan:
-      return "EqualsOrLessThan(" + std::to_string(value_) + ")";
-    case Kind::EqualsOrGreaterThan:
-      return "EqualsOrGreaterThan(" + std::to_string(value_) + ")";
-  }
-  return "?";
+  std::string name(row_of(kPortStateNames, kind_).name);
+  if (is_numeric()) name.append("(").append(std::to_string(value_)).append(")");
+  return name;
 }
 
 }  // namespace zellik

@@ -19,7 +19,7 @@ bool is_at_input_port(const PacketLocation& location, const Name& node_name,
 
 }  // namespace
 
-ActionResult NetSim::create_epoch(const action::CreateEpoch& a, EventList& events) {
+ActionResult NetSim::act(const action::CreateEpoch& a, EventList& events) {
   const Node* node = graph_.find_node(a.node_name);
   if (node == nullptr) return NetActionError::NodeNotFound(a.node_name);
 
@@ -55,7 +55,7 @@ ActionResult NetSim::create_epoch(const action::CreateEpoch& a, EventList& event
   return ActionDone{created};
 }
 
-ActionResult NetSim::start_epoch(const action::StartEpoch& a, EventList& events) {
+ActionResult NetSim::act(const action::StartEpoch& a, EventList& events) {
   auto it = epochs_.find(a.epoch_id);
   if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   // Membership in the startable set decides, not the state field.
@@ -66,7 +66,7 @@ ActionResult NetSim::start_epoch(const action::StartEpoch& a, EventList& events)
   return ActionDone{};
 }
 
-ActionResult NetSim::finish_epoch(const action::FinishEpoch& a, EventList& events) {
+ActionResult NetSim::act(const action::FinishEpoch& a, EventList& events) {
   auto it = epochs_.find(a.epoch_id);
   if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   const Epoch& epoch = it->second;
@@ -96,7 +96,7 @@ ActionResult NetSim::finish_epoch(const action::FinishEpoch& a, EventList& event
   return ActionDone{};
 }
 
-ActionResult NetSim::cancel_epoch(const action::CancelEpoch& a, EventList& events) {
+ActionResult NetSim::act(const action::CancelEpoch& a, EventList& events) {
   auto it = epochs_.find(a.epoch_id);
   if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   const Node* node = graph_.find_node(it->second.node_name);

@@ -2,10 +2,8 @@
 
 #include "zellik/net/net_action_error.h"
 
-#include <cstddef>
-#include <iterator>
-
 #include "zellik/base/internal_failure.h"
+#include "zellik/base/kind_table.h"
 
 namespace zellik {
 
@@ -59,17 +57,8 @@ constexpr ActionErrorText kActionErrors[] = {
      "Request targets non-existent node '{node_name}'"},
 };
 
-constexpr bool rows_follow_kinds() {
-  for (std::size_t i = 0; i < std::size(kActionErrors); ++i) {
-    if (static_cast<std::size_t>(kActionErrors[i].kind) != i) return false;
-  }
-  return std::size(kActionErrors) == static_cast<std::size_t>(K::RequestNodeNotFound) + 1;
-}
-static_assert(rows_follow_kinds(), "one action error row per kind, in the kinds' order");
-
-const ActionErrorText& row_of(NetActionError::Kind kind) {
-  return kActionErrors[static_cast<std::size_t>(kind)];
-}
+static_assert(rows_follow_kinds(kActionErrors, K::RequestNodeNotFound),
+              "one action error row per kind, in the kinds' order");
 
 // The text of the field a placeholder names.
 std::string field_text(const NetActionError& error, std::string_view field) {
@@ -84,10 +73,10 @@ std::string field_text(const NetActionError& error, std::string_view field) {
 
 }  // namespace
 
-std::string_view kind_name(NetActionError::Kind kind) { return row_of(kind).name; }
+std::string_view kind_name(NetActionError::Kind kind) { return row_of(kActionErrors, kind).name; }
 
 std::string message(const NetActionError& error) {
-  const std::string_view templ = row_of(error.kind).message;
+  const std::string_view templ = row_of(kActionErrors, error.kind).message;
   std::string text;
   std::size_t pos = 0;
   while (pos < templ.size()) {

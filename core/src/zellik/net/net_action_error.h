@@ -49,105 +49,91 @@ struct NetActionError {
   std::optional<Edge> edge;
 
   static NetActionError PacketNotFound(Ulid packet) {
-    return WithPacket(Kind::PacketNotFound, packet);
+    return Make(Kind::PacketNotFound, {.packet = packet});
   }
-  static NetActionError EpochNotFound(Ulid epoch) { return WithEpoch(Kind::EpochNotFound, epoch); }
+  static NetActionError EpochNotFound(Ulid epoch) {
+    return Make(Kind::EpochNotFound, {.epoch = epoch});
+  }
   static NetActionError EpochNotRunning(Ulid epoch) {
-    return WithEpoch(Kind::EpochNotRunning, epoch);
+    return Make(Kind::EpochNotRunning, {.epoch = epoch});
   }
   static NetActionError EpochNotStartable(Ulid epoch) {
-    return WithEpoch(Kind::EpochNotStartable, epoch);
+    return Make(Kind::EpochNotStartable, {.epoch = epoch});
   }
   static NetActionError CannotFinishNonEmptyEpoch(Ulid epoch) {
-    return WithEpoch(Kind::CannotFinishNonEmptyEpoch, epoch);
+    return Make(Kind::CannotFinishNonEmptyEpoch, {.epoch = epoch});
   }
   static NetActionError UnsentOutputSalvo(Ulid epoch, Name port) {
-    NetActionError e = WithEpoch(Kind::UnsentOutputSalvo, epoch);
-    e.port_name = std::move(port);
-    return e;
+    return Make(Kind::UnsentOutputSalvo, {.epoch = epoch, .port = std::move(port)});
   }
   static NetActionError PacketNotInAnyNode(Ulid packet) {
-    return WithPacket(Kind::PacketNotInAnyNode, packet);
+    return Make(Kind::PacketNotInAnyNode, {.packet = packet});
   }
   static NetActionError OutputPortNotFound(Name port, Ulid epoch) {
-    NetActionError e = WithEpoch(Kind::OutputPortNotFound, epoch);
-    e.port_name = std::move(port);
-    return e;
+    return Make(Kind::OutputPortNotFound, {.epoch = epoch, .port = std::move(port)});
   }
   static NetActionError SalvoConditionNotFound(Name condition, Ulid epoch) {
-    NetActionError e = WithEpoch(Kind::SalvoConditionNotFound, epoch);
-    e.condition_name = std::move(condition);
-    return e;
+    return Make(Kind::SalvoConditionNotFound, {.epoch = epoch, .condition = std::move(condition)});
   }
   static NetActionError MaxSalvosExceeded(Name condition, Ulid epoch) {
-    NetActionError e = WithEpoch(Kind::MaxSalvosExceeded, epoch);
-    e.condition_name = std::move(condition);
-    return e;
+    return Make(Kind::MaxSalvosExceeded, {.epoch = epoch, .condition = std::move(condition)});
   }
   static NetActionError SalvoConditionNotMet(Name condition, Ulid epoch) {
-    NetActionError e = WithEpoch(Kind::SalvoConditionNotMet, epoch);
-    e.condition_name = std::move(condition);
-    return e;
+    return Make(Kind::SalvoConditionNotMet, {.epoch = epoch, .condition = std::move(condition)});
   }
   static NetActionError OutputPortFull(Name port, Ulid epoch) {
-    NetActionError e = WithEpoch(Kind::OutputPortFull, epoch);
-    e.port_name = std::move(port);
-    return e;
+    return Make(Kind::OutputPortFull, {.epoch = epoch, .port = std::move(port)});
   }
   static NetActionError NodeNotFound(Name node) {
-    return WithNode(Kind::NodeNotFound, std::move(node));
+    return Make(Kind::NodeNotFound, {.node = std::move(node)});
   }
   static NetActionError PacketNotAtInputPort(Ulid packet, Name port, Name node) {
-    NetActionError e = WithPacket(Kind::PacketNotAtInputPort, packet);
-    e.port_name = std::move(port);
-    e.node_name = std::move(node);
-    return e;
+    return Make(Kind::PacketNotAtInputPort,
+                {.packet = packet, .node = std::move(node), .port = std::move(port)});
   }
   static NetActionError InputPortNotFound(Name port, Name node) {
-    NetActionError e = WithNode(Kind::InputPortNotFound, std::move(node));
-    e.port_name = std::move(port);
-    return e;
+    return Make(Kind::InputPortNotFound, {.node = std::move(node), .port = std::move(port)});
   }
   static NetActionError InputPortFull(Name port, Name node) {
-    NetActionError e = WithNode(Kind::InputPortFull, std::move(node));
-    e.port_name = std::move(port);
-    return e;
+    return Make(Kind::InputPortFull, {.node = std::move(node), .port = std::move(port)});
   }
   static NetActionError CannotMovePacketFromRunningEpoch(Ulid packet, Ulid epoch) {
-    NetActionError e = WithPacket(Kind::CannotMovePacketFromRunningEpoch, packet);
-    e.epoch_id = epoch;
-    return e;
+    return Make(Kind::CannotMovePacketFromRunningEpoch, {.packet = packet, .epoch = epoch});
   }
   static NetActionError CannotMovePacketIntoRunningEpoch(Ulid packet, Ulid epoch) {
-    NetActionError e = WithPacket(Kind::CannotMovePacketIntoRunningEpoch, packet);
-    e.epoch_id = epoch;
-    return e;
+    return Make(Kind::CannotMovePacketIntoRunningEpoch, {.packet = packet, .epoch = epoch});
   }
   static NetActionError EdgeNotFound(Edge edge) {
-    NetActionError e{Kind::EdgeNotFound, {}, {}, {}, {}, {}, std::move(edge)};
-    return e;
+    return Make(Kind::EdgeNotFound, {.edge = std::move(edge)});
   }
   static NetActionError RequestCycleDetected(Name node) {
-    return WithNode(Kind::RequestCycleDetected, std::move(node));
+    return Make(Kind::RequestCycleDetected, {.node = std::move(node)});
   }
   static NetActionError RequestUnconnectedPort(Name port, Name node) {
-    NetActionError e = WithNode(Kind::RequestUnconnectedPort, std::move(node));
-    e.port_name = std::move(port);
-    return e;
+    return Make(Kind::RequestUnconnectedPort, {.node = std::move(node), .port = std::move(port)});
   }
   static NetActionError RequestNodeNotFound(Name node) {
-    return WithNode(Kind::RequestNodeNotFound, std::move(node));
+    return Make(Kind::RequestNodeNotFound, {.node = std::move(node)});
   }
 
  private:
-  static NetActionError WithPacket(Kind k, Ulid packet) {
-    return NetActionError{k, packet, {}, {}, {}, {}, std::nullopt};
-  }
-  static NetActionError WithEpoch(Kind k, Ulid epoch) {
-    return NetActionError{k, {}, epoch, {}, {}, {}, std::nullopt};
-  }
-  static NetActionError WithNode(Kind k, Name node) {
-    return NetActionError{k, {}, {}, std::move(node), {}, {}, std::nullopt};
+  // The fields a kind sets, by name; the others stay empty.
+  struct Fields {
+    Ulid packet{};
+    Ulid epoch{};
+    Name node{};
+    Name port{};
+    Name condition{};
+    std::optional<Edge> edge{};
+  };
+  static NetActionError Make(Kind kind, Fields f) {
+    return NetActionError{kind,
+                          f.packet,
+                          f.epoch,
+                          std::move(f.node),
+                          std::move(f.port),
+                          std::move(f.condition),
+                          std::move(f.edge)};
   }
 };
 

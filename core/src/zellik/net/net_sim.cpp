@@ -142,51 +142,15 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
 }
 
 ActionResult NetSim::perform_action(const NetAction& action, EventList& events) {
-  struct Dispatch {
-    NetSim& net;
-    EventList& events;
-    ActionResult operator()(const action::RunStep&) const {
-      const std::size_t before = events.size();
-      Result<bool, NetActionError> progress = net.run_step_into(events);
-      if (progress.ok()) return ActionDone{Ulid(), progress.value()};
-      events.erase(events.begin() + static_cast<std::ptrdiff_t>(before), events.end());
-      return std::move(progress).error();
-    }
-    ActionResult operator()(const action::CreatePacket& a) const {
-      return net.create_packet(a, events);
-    }
-    ActionResult operator()(const action::ConsumePacket& a) const {
-      return net.remove_packet(a.packet_id, /*destroyed=*/false, events);
-    }
-    ActionResult operator()(const action::DestroyPacket& a) const {
-      return net.remove_packet(a.packet_id, /*destroyed=*/true, events);
-    }
-    ActionResult operator()(const action::StartEpoch& a) const {
-      return net.start_epoch(a, events);
-    }
-    ActionResult operator()(const action::FinishEpoch& a) const {
-      return net.finish_epoch(a, events);
-    }
-    ActionResult operator()(const action::CancelEpoch& a) const {
-      return net.cancel_epoch(a, events);
-    }
-    ActionResult operator()(const action::CreateEpoch& a) const {
-      return net.create_epoch(a, events);
-    }
-    ActionResult operator()(const action::LoadPacketIntoOutputPort& a) const {
-      return net.load_packet_into_output_port(a, events);
-    }
-    ActionResult operator()(const action::SendOutputSalvo& a) const {
-      return net.send_output_salvo(a, events);
-    }
-    ActionResult operator()(const action::TransportPacketToLocation& a) const {
-      return net.transport_packet_to_location(a, events);
-    }
-    ActionResult operator()(const action::CreateRequest& a) const {
-      return net.create_request(a, events);
-    }
-  };
-  return std::visit(Dispatch{*this, events}, action);
+  return std::visit([&](const auto& a) { return act(a, events); }, action);
+}
+
+ActionResult NetSim::act(const action::RunStep&, EventList& events) {
+  const std::size_t before = events.size();
+  Result<bool, NetActionError> progress = run_step_into(events);
+  if (progress.ok()) return ActionDone{Ulid(), progress.value()};
+  events.erase(events.begin() + static_cast<std::ptrdiff_t>(before), events.end());
+  return std::move(progress).error();
 }
 
 void NetSim::fill_response(const NetAction& action, const ActionDone& done,

@@ -103,8 +103,7 @@ class NetSim {
   }
   // The same for events kept in part of a caller's buffer (perform_action).
   Result<Unit, UndoError> undo_events(const NetAction& action, std::span<const NetEvent> events);
-  // The same for events the caller drops after: an epoch one holds goes
-  // back into the net by move instead of by copy.
+  // The same for events dropped after: an epoch one holds goes back by move.
   Result<Unit, UndoError> undo_events(const NetAction& action, std::span<NetEvent> events);
 
   // Sets the node's request token, only when the node exists and has the
@@ -150,14 +149,13 @@ class NetSim {
                              bool startup_requests_sent);
 
   // --- Fingerprints (fingerprint.cpp) -------------------------------------
-  // The state as words that ignore ids and timestamps: packet counts per
-  // fixed location, each live epoch as its node, state, salvo shapes and
-  // the counts at its locations (epochs sorted, so their order and ids do
-  // not matter), the request state. Two nets over equal graphs whose states
-  // differ only in ids give equal words; any other difference gives other
-  // words. Appended to `out`. O(locations + epochs), not per packet.
-  // `distinct`: set to the live epochs in the order of their records, one
-  // per distinct record (the first); good until the net changes.
+  // The state as words that ignore ids and timestamps, appended to `out`:
+  // packet counts per fixed location, each live epoch as its node, state,
+  // salvo shapes and location counts (records sorted, so ids and order do
+  // not show), the request state. Nets over equal graphs whose states differ
+  // only in ids give equal words, any other difference other words.
+  // O(locations + epochs). `distinct`: set to the live epochs in record
+  // order, the first of each distinct record; good until the net changes.
   void canonical_state(std::vector<std::uint64_t>& out,
                        std::vector<const Epoch*>* distinct = nullptr) const;
   // The 128-bit digest of canonical_state.
@@ -182,8 +180,7 @@ class NetSim {
   bool startup_requests_sent() const { return startup_requests_sent_; }
   // Where ids and timestamps come from; a snapshot carries its state.
   const IdSource& id_source() const { return ids_; }
-  // Continues the ids and clock from a snapshot's state; false (no change)
-  // for a state no source can be in.
+  // Continues ids and clock from a snapshot's state; false (no change) if none can be in it.
   bool restore_id_source(const IdSource::State& state) { return ids_.restore(state); }
   // The Edge / InputPort entries that currently hold packets (any order).
   const std::vector<LocationTable::value_type*>& active_locations() const {
@@ -191,20 +188,25 @@ class NetSim {
   }
 
  private:
-  // The actions (epoch_actions.cpp, packet_actions.cpp, requests.cpp), each
-  // appending its events to `events`.
-  ActionResult create_epoch(const action::CreateEpoch& a, EventList& events);
-  ActionResult start_epoch(const action::StartEpoch& a, EventList& events);
-  ActionResult finish_epoch(const action::FinishEpoch& a, EventList& events);
-  ActionResult cancel_epoch(const action::CancelEpoch& a, EventList& events);
-  ActionResult create_packet(const action::CreatePacket& a, EventList& events);
-  ActionResult remove_packet(const Ulid& packet_id, bool destroyed, EventList& events);
-  ActionResult load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a,
-                                            EventList& events);
-  ActionResult send_output_salvo(const action::SendOutputSalvo& a, EventList& events);
-  ActionResult transport_packet_to_location(const action::TransportPacketToLocation& a,
-                                            EventList& events);
-  ActionResult create_request(const action::CreateRequest& a, EventList& events);
+  // The actions, one overload per kind, which perform_action picks; each
+  // appends its events to `events`. The step in net_sim.cpp, packets and
+  // salvos in packet_actions.cpp, epochs in epoch_actions.cpp, requests in
+  // requests.cpp.
+  ActionResult act(const action::RunStep& a, EventList& events);
+  ActionResult act(const action::CreatePacket& a, EventList& events);
+  ActionResult act(const action::ConsumePacket& a, EventList& events);
+  ActionResult act(const action::DestroyPacket& a, EventList& events);
+  ActionResult act(const action::LoadPacketIntoOutputPort& a, EventList& events);
+  ActionResult act(const action::SendOutputSalvo& a, EventList& events);
+  ActionResult act(const action::TransportPacketToLocation& a, EventList& events);
+  ActionResult act(const action::StartEpoch& a, EventList& events);
+  ActionResult act(const action::FinishEpoch& a, EventList& events);
+  ActionResult act(const action::CancelEpoch& a, EventList& events);
+  ActionResult act(const action::CreateEpoch& a, EventList& events);
+  ActionResult act(const action::CreateRequest& a, EventList& events);
+  // Consuming and destroying differ only in the event (`Removed`) they record.
+  template <class Removed>
+  ActionResult remove_packet(const Ulid& packet_id, EventList& events);
 
   // Run step (run_step.cpp).
   // One step appending its events to `events`; whether it made progress.
@@ -282,18 +284,16 @@ class NetSim {
   // Removes a packet from its queue and from the table.
   void erase_packet(PacketIndex packet);
 
-  // Adds `epoch`, whose id must be free, to the epoch table and to its
-  // node's epoch list, and to the startable set when `startable`; creates
-  // the Node and OutputPort entries of `node` for it (the Node entry alone
-  // when `node` is null: an undo may bring back an epoch of another graph).
-  // An entry that exists already keeps its packets: an undo out of order can
-  // leave packets at the locations of an epoch that has ended, and they are
-  // there when the epoch comes back.
+  // Adds `epoch`, whose id must be free, to the epoch table, its node's
+  // list and, when `startable`, the startable set; creates the Node and
+  // OutputPort entries of `node` for it, linked (the Node entry alone when
+  // `node` is null: an undo may bring back an epoch of another graph). An
+  // entry that exists already keeps its packets: an undo out of order can
+  // leave packets at the locations of an ended epoch, there when it returns.
   Epoch& add_epoch(Epoch epoch, const Node* node, bool startable);
-  // Removes a live epoch from the epoch table, the startable set and its
-  // node's epoch list (dropping the list when it empties and
-  // `drop_empty_list`), and drops the entries add_epoch made for it.
-  // Returns the epoch.
+  // Removes a live epoch (returned) from the epoch table, the startable set
+  // and its node's list (dropping an emptied list when `drop_empty_list`),
+  // and drops the entries add_epoch made for it.
   Epoch drop_epoch(EpochTable::iterator epoch, bool drop_empty_list);
   // Makes a live epoch Startable (joining the startable set) or Running
   // (leaving it).

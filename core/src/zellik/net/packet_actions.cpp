@@ -48,7 +48,7 @@ bool is_running(const EpochTable& epochs, const Ulid& epoch_id) {
 
 }  // namespace
 
-ActionResult NetSim::create_packet(const action::CreatePacket& a, EventList& events) {
+ActionResult NetSim::act(const action::CreatePacket& a, EventList& events) {
   LocationHandle at = kNoLocation;
   if (a.epoch_id) {
     auto it = epochs_.find(*a.epoch_id);
@@ -67,23 +67,26 @@ ActionResult NetSim::create_packet(const action::CreatePacket& a, EventList& eve
   return ActionDone{id};
 }
 
-ActionResult NetSim::remove_packet(const Ulid& packet_id, bool destroyed, EventList& events) {
+template <class Removed>
+ActionResult NetSim::remove_packet(const Ulid& packet_id, EventList& events) {
   const PacketIndex packet = packets_.find(packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(packet_id);
 
   PacketLocation location = locations_.copy_location(packets_[packet].location);
   erase_packet(packet);
-
-  if (destroyed) {
-    events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
-  } else {
-    events.push_back(event::PacketConsumed{now_millis(), packet_id, std::move(location)});
-  }
+  events.push_back(Removed{now_millis(), packet_id, std::move(location)});
   return ActionDone{};
 }
 
-ActionResult NetSim::load_packet_into_output_port(const action::LoadPacketIntoOutputPort& a,
-                                                  EventList& events) {
+ActionResult NetSim::act(const action::ConsumePacket& a, EventList& events) {
+  return remove_packet<event::PacketConsumed>(a.packet_id, events);
+}
+
+ActionResult NetSim::act(const action::DestroyPacket& a, EventList& events) {
+  return remove_packet<event::PacketDestroyed>(a.packet_id, events);
+}
+
+ActionResult NetSim::act(const action::LoadPacketIntoOutputPort& a, EventList& events) {
   const PacketIndex packet = packets_.find(a.packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(a.packet_id);
   const PacketLocation& from = locations_.location(packets_[packet].location);
@@ -110,7 +113,7 @@ ActionResult NetSim::load_packet_into_output_port(const action::LoadPacketIntoOu
   return ActionDone{};
 }
 
-ActionResult NetSim::send_output_salvo(const action::SendOutputSalvo& a, EventList& events) {
+ActionResult NetSim::act(const action::SendOutputSalvo& a, EventList& events) {
   auto epoch_it = epochs_.find(a.epoch_id);
   if (epoch_it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
   Epoch& epoch = epoch_it->second;
@@ -179,8 +182,7 @@ ActionResult NetSim::send_output_salvo(const action::SendOutputSalvo& a, EventLi
   return ActionDone{};
 }
 
-ActionResult NetSim::transport_packet_to_location(const action::TransportPacketToLocation& a,
-                                                  EventList& events) {
+ActionResult NetSim::act(const action::TransportPacketToLocation& a, EventList& events) {
   const PacketIndex packet = packets_.find(a.packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(a.packet_id);
   const PacketLocation& from = locations_.location(packets_[packet].location);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "zellik/base/name.h"
+#include "zellik/base/shared_record.h"
 #include "zellik/graph/port.h"
 #include "zellik/net/ulid.h"
 
@@ -39,17 +40,6 @@ class PacketLocation {
   static PacketLocation OutsideNet() { return PacketLocation(); }
 
   PacketLocation() noexcept = default;
-  PacketLocation(const PacketLocation& other) noexcept : rep_(other.rep_) { retain(); }
-  PacketLocation(PacketLocation&& other) noexcept : rep_(std::exchange(other.rep_, nullptr)) {}
-  PacketLocation& operator=(const PacketLocation& other) noexcept {
-    PacketLocation(other).swap(*this);
-    return *this;
-  }
-  PacketLocation& operator=(PacketLocation&& other) noexcept {
-    PacketLocation(std::move(other)).swap(*this);
-    return *this;
-  }
-  ~PacketLocation() { release(); }
 
   Kind kind() const { return rep_ != nullptr ? rep_->kind : Kind::OutsideNet; }
   bool is(Kind k) const { return kind() == k; }
@@ -78,7 +68,7 @@ class PacketLocation {
   void add_shares(std::size_t n) const noexcept {
     if (rep_ != nullptr) rep_->refs.fetch_add(n, std::memory_order_relaxed);
   }
-  PacketLocation prepaid_copy() const noexcept { return Make(rep_); }
+  PacketLocation prepaid_copy() const noexcept { return Make(rep_.get()); }
   void drop_shares(std::size_t n) const noexcept {
     if (rep_ != nullptr && n != 0) rep_->refs.fetch_sub(n, std::memory_order_release);
   }
@@ -108,23 +98,10 @@ class PacketLocation {
     bool same_place(const Rep& other) const;
   };
 
-  static PacketLocation Make(Rep* rep) noexcept {
-    PacketLocation location;
-    location.rep_ = rep;
-    return location;
-  }
-  void swap(PacketLocation& other) noexcept { std::swap(rep_, other.rep_); }
-  void retain() const noexcept {
-    if (rep_ != nullptr) rep_->refs.fetch_add(1, std::memory_order_relaxed);
-  }
-  // The last sharer frees the record (see Name for the analyser's report).
-  void release() noexcept {
-    if (rep_ != nullptr && rep_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      delete rep_;  // NOLINT(clang-analyzer-cplusplus.NewDelete)
-    }
-  }
-
-  Rep* rep_ = nullptr;  // null for OutsideNet
+  // Takes over one share of `rep`.
+  explicit PacketLocation(Rep* rep) noexcept : rep_(rep) {}
+  static PacketLocation Make(Rep* rep) noexcept { return PacketLocation(rep); }
+  SharedRecord<Rep> rep_;  // null for OutsideNet
 };
 
 static_assert(sizeof(PacketLocation) == sizeof(void*));

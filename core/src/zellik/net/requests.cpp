@@ -55,7 +55,7 @@ const NetSim::RequestIndex& NetSim::request_index() const {
   return *request_index_;
 }
 
-ActionResult NetSim::create_request(const action::CreateRequest& a, EventList& events) {
+ActionResult NetSim::act(const action::CreateRequest& a, EventList& events) {
   if (graph_.find_node(a.node_name) == nullptr) {
     return NetActionError::RequestNodeNotFound(a.node_name);
   }

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <random>
 
+#include "zellik/base/kind_table.h"
+
 namespace zellik {
 
 namespace {
@@ -26,6 +28,14 @@ constexpr std::array<std::int8_t, 256> MakeDecodeTable() {
   return table;
 }
 constexpr std::array<std::int8_t, 256> kDecode = MakeDecodeTable();
+
+// The reason parse_ulid gives for each failure.
+constexpr KindName<UlidParseError> kParseErrorReasons[] = {
+    {UlidParseError::InvalidLength, "invalid length"},
+    {UlidParseError::InvalidCharacter, "invalid character"},
+    {UlidParseError::ValueOutOfRange, "value out of range"},
+};
+static_assert(rows_follow_kinds(kParseErrorReasons, UlidParseError::ValueOutOfRange));
 
 std::uint64_t splitmix64(std::uint64_t& state) {
   std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
@@ -117,15 +127,7 @@ std::string Ulid::to_string() const {
 }
 
 std::string_view ulid_parse_error_reason(UlidParseError error) {
-  switch (error) {
-    case UlidParseError::InvalidLength:
-      return "invalid length";
-    case UlidParseError::InvalidCharacter:
-      return "invalid character";
-    case UlidParseError::ValueOutOfRange:
-      return "value out of range";
-  }
-  return "invalid character";
+  return row_of(kParseErrorReasons, error).name;
 }
 
 Result<Ulid, UlidParseError> parse_ulid(std::string_view text) {

@@ -3,8 +3,7 @@
 // trigger) and PortSlotSpec (the capacity of a port). Each is an enumeration
 // whose first member means "no limit", with two static constructors, and a
 // class for a limit of n (PacketCountN, MaxSalvosFinite, PortSlotSpecFinite).
-// One template makes all three; a tag states only names, texts and how the
-// core value is read and made.
+// One template makes all three; a tag states only names and texts.
 
 #include "zellik_py/binding/enum_class.h"
 #include "zellik_py/graph/graph_classes.h"
@@ -15,8 +14,8 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // Tags. Beside what LimitClass reads (graph_classes.h), each names the core
-// type, the enumeration's texts, the no-limit constructor and the TypeError
-// text of a wrong argument.
+// type (a zellik::Limit, read and made the same way for all three), the
+// enumeration's texts and the TypeError text of a wrong argument.
 
 struct PacketCountNTag {
   using Core = PacketCount;
@@ -35,10 +34,6 @@ struct PacketCountNTag {
   static std::vector<const char*> members() { return {"All"}; }
   static constexpr const char* kTypeError = "Expected PacketCount or PacketCountN";
   static constexpr bool kNoneIsUnbounded = false;
-  static Core unbounded() { return PacketCount::All(); }
-  static Core limited(std::uint64_t n) { return PacketCount::Count(n); }
-  static bool is_unbounded(const Core& v) { return v.is_all(); }
-  static std::uint64_t limit(const Core& v) { return v.count(); }
 };
 
 struct MaxSalvosFiniteTag {
@@ -57,10 +52,6 @@ struct MaxSalvosFiniteTag {
   static std::vector<const char*> members() { return {"Infinite"}; }
   static constexpr const char* kTypeError = "Expected MaxSalvos or MaxSalvosFinite";
   static constexpr bool kNoneIsUnbounded = false;
-  static Core unbounded() { return MaxSalvos::Infinite(); }
-  static Core limited(std::uint64_t n) { return MaxSalvos::Finite(n); }
-  static bool is_unbounded(const Core& v) { return v.is_infinite(); }
-  static std::uint64_t limit(const Core& v) { return v.limit(); }
 };
 
 // The bare Finite member carries no capacity; None reads as Infinite.
@@ -79,10 +70,6 @@ struct PortSlotSpecFiniteTag {
   static std::vector<const char*> members() { return {"Infinite", "Finite"}; }
   static constexpr const char* kTypeError = "Expected PortSlotSpec or PortSlotSpecFinite";
   static constexpr bool kNoneIsUnbounded = true;
-  static Core unbounded() { return PortSlotSpec::Infinite(); }
-  static Core limited(std::uint64_t n) { return PortSlotSpec::Finite(n); }
-  static bool is_unbounded(const Core& v) { return v.is_infinite(); }
-  static std::uint64_t limit(const Core& v) { return v.capacity(); }
 };
 
 // ---------------------------------------------------------------------------
@@ -95,15 +82,15 @@ struct LimitEnum {
   using Finite = Limit<Tag>;
 
   static Ref to_py(const Core& value) {
-    if (Tag::is_unbounded(value)) return enum_member(spec, 0);
-    return box(Finite{Tag::limit(value)});
+    if (value.is_unlimited()) return enum_member(spec, 0);
+    return box(Finite{value.n()});
   }
 
   static Core from_py(PyObject* obj) {
     if ((Tag::kNoneIsUnbounded && obj == Py_None) || enum_number(spec, obj)) {
-      return Tag::unbounded();
+      return Core::unlimited();
     }
-    if (const Finite* f = cast<Finite>(obj)) return Tag::limited(f->n);
+    if (const Finite* f = cast<Finite>(obj)) return Core::at_most(f->n);
     raise(PyExc_TypeError, Tag::kTypeError);
   }
 
@@ -118,7 +105,7 @@ struct LimitEnum {
   static PyObject* limited(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&] {
       auto a = parse_fast(Tag::kFactory, std::array{"n"}, 1, args, nargs, kwnames);
-      return to_py(Tag::limited(to_u64_arg(a[0], "n")));
+      return to_py(Core::at_most(to_u64_arg(a[0], "n")));
     });
   }
 
