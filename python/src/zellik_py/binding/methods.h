@@ -47,6 +47,44 @@ PyObject* text_slot(PyObject* self) {
   return guard([&] { return to_py(Fn(unbox<T>(self))); });
 }
 
+// Table entries: a class file lists its methods and properties as
+//
+//   PyMethodDef g_methods[] = {
+//       method_def("run_step", &run_step, "run_step($self)\n--\n\n..."),
+//       static_def("from_dict", &from_dict, "from_dict(data)\n--\n\n..."),
+//       Members<Graph>::method<edges_of>("edges", "edges($self)\n--\n\n..."),
+//       {},  // the end of the table
+//   };
+//   PyGetSetDef g_getters[] = {Members<Epoch>::getter<state_of>("state", "..."), {}};
+//
+// and the flags follow from the entry point's signature. An entry points
+// straight at the function given: nothing is added to the call.
+inline PyMethodDef method_def(const char* name, FastFunction fn, const char* doc) {
+  return {name, as_method(fn), kFastMethod, doc};
+}
+inline PyMethodDef method_def(const char* name, NoArgsFunction fn, const char* doc) {
+  return {name, fn, METH_NOARGS, doc};
+}
+// A static method (a static constructor, mostly): called on the class.
+inline PyMethodDef static_def(const char* name, FastFunction fn, const char* doc) {
+  return {name, as_method(fn), kStaticMethod, doc};
+}
+
+// Entries made from plain functions over the value a class embeds.
+template <class T>
+struct Members {
+  // A property.
+  template <Ref (*Fn)(const T&)>
+  static PyGetSetDef getter(const char* name, const char* doc) {
+    return {name, &value_getter<T, Fn>, nullptr, doc, nullptr};
+  }
+  // A method without arguments.
+  template <Ref (*Fn)(const T&)>
+  static PyMethodDef method(const char* name, const char* doc) {
+    return {name, &value_method<T, Fn>, METH_NOARGS, doc};
+  }
+};
+
 // Value equality for the classes that compare by value: == and != against an
 // object of the same class; NotImplemented for everything else.
 template <class T>

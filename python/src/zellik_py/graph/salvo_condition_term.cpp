@@ -107,34 +107,33 @@ std::string term_repr(const Term& t) { return t.to_string(); }
 // Slot table and type
 
 PyMethodDef g_term_methods[] = {
-    {"true_", as_method(&term_true), kStaticMethod,
-     "true_()\n--\n\n"
-     "Create a term that is always true. Useful for source nodes with no input ports."},
-    {"false_", as_method(&term_false), kStaticMethod,
-     "false_()\n--\n\nCreate a term that is always false. Useful as a placeholder or with Not."},
-    {"port", as_method(&term_port), kStaticMethod,
-     "port(port_name, state)\n--\n\nCreate a port state check term."},
-    {"and_", as_method(&term_and), kStaticMethod,
-     "and_(terms)\n--\n\nCreate an AND term (all sub-terms must be true)."},
-    {"or_", as_method(&term_or), kStaticMethod,
-     "or_(terms)\n--\n\nCreate an OR term (at least one sub-term must be true)."},
-    {"not_", as_method(&term_not), kStaticMethod,
-     "not_(term)\n--\n\nCreate a NOT term (sub-term must be false)."},
-    {"get_port_name", as_method(&value_method<Term, port_name_of>), METH_NOARGS,
-     "get_port_name($self)\n--\n\nGet the port name (for Port terms only)."},
-    {"get_port_state", as_method(&value_method<Term, port_state_of>), METH_NOARGS,
-     "get_port_state($self)\n--\n\nGet the port state (for Port terms only)."},
-    {"get_terms", as_method(&value_method<Term, terms_of>), METH_NOARGS,
-     "get_terms($self)\n--\n\nGet the sub-terms (for And and Or terms only)."},
-    {"get_inner", as_method(&value_method<Term, inner_of>), METH_NOARGS,
-     "get_inner($self)\n--\n\nGet the inner term (for Not terms only)."},
-    {nullptr, nullptr, 0, nullptr},
+    static_def("true_", &term_true,
+               "true_()\n--\n\n"
+               "Create a term that is always true. Useful for source nodes with no input ports."),
+    static_def(
+        "false_", &term_false,
+        "false_()\n--\n\nCreate a term that is always false. Useful as a placeholder or with Not."),
+    static_def("port", &term_port, "port(port_name, state)\n--\n\nCreate a port state check term."),
+    static_def("and_", &term_and,
+               "and_(terms)\n--\n\nCreate an AND term (all sub-terms must be true)."),
+    static_def("or_", &term_or,
+               "or_(terms)\n--\n\nCreate an OR term (at least one sub-term must be true)."),
+    static_def("not_", &term_not, "not_(term)\n--\n\nCreate a NOT term (sub-term must be false)."),
+    Members<Term>::method<port_name_of>(
+        "get_port_name", "get_port_name($self)\n--\n\nGet the port name (for Port terms only)."),
+    Members<Term>::method<port_state_of>(
+        "get_port_state", "get_port_state($self)\n--\n\nGet the port state (for Port terms only)."),
+    Members<Term>::method<terms_of>(
+        "get_terms", "get_terms($self)\n--\n\nGet the sub-terms (for And and Or terms only)."),
+    Members<Term>::method<inner_of>(
+        "get_inner", "get_inner($self)\n--\n\nGet the inner term (for Not terms only)."),
+    {},
 };
 
 PyGetSetDef g_term_getters[] = {
-    {"kind", value_getter<Term, kind_of>, nullptr,
-     "Get the term kind: \"True\", \"False\", \"Port\", \"And\", \"Or\", or \"Not\".", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    Members<Term>::getter<kind_of>(
+        "kind", "Get the term kind: \"True\", \"False\", \"Port\", \"And\", \"Or\", or \"Not\"."),
+    {},
 };
 
 // A term pickles as the static constructor of its kind, its parts as
@@ -166,12 +165,12 @@ PyObject* term_reduce(PyObject* self, PyObject*) {
 }  // namespace
 
 void define_salvo_condition_term(PyObject* module) {
-  ClassSpec cls = spec_for<Term>("SalvoConditionTerm", "Boolean expression over port states.");
-  cls.methods = g_term_methods;
-  cls.getters = g_term_getters;
-  cls.reduce = &term_reduce;
-  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Term, term_repr>)}};
-  define_boxed_class<Term>(module, cls);
+  define_boxed_class<Term>(module, {.name = "SalvoConditionTerm",
+                                    .doc = "Boolean expression over port states.",
+                                    .methods = g_term_methods,
+                                    .getters = g_term_getters,
+                                    .repr = &text_slot<Term, term_repr>,
+                                    .reduce = &term_reduce});
 }
 
 Ref salvo_condition_term_to_py(const SalvoConditionTerm& term) { return box(term); }

@@ -108,34 +108,34 @@ Ref epoch_id_of(const PacketLocation& loc) {
 // Slot table and type
 
 PyMethodDef g_methods[] = {
-    {"node", as_method(&node), kStaticMethod,
-     "node(epoch_id)\n--\n\nCreate a Node location (inside an epoch)."},
-    {"input_port", as_method(&input_port), kStaticMethod,
-     "input_port(node_name, port_name)\n--\n\nCreate an InputPort location."},
-    {"output_port", as_method(&output_port), kStaticMethod,
-     "output_port(epoch_id, port_name)\n--\n\nCreate an OutputPort location."},
-    {"edge", as_method(&edge), kStaticMethod, "edge(edge)\n--\n\nCreate an Edge location."},
-    {"outside_net", as_method(&outside_net), kStaticMethod,
-     "outside_net()\n--\n\nCreate an OutsideNet location."},
-    {"get_edge", as_method(&value_method<PacketLocation, edge_of>), METH_NOARGS,
-     "get_edge($self)\n--\n\nGet the edge (for Edge locations)."},
-    {"to_dict", as_method(&value_method<PacketLocation, location_to_dict>), METH_NOARGS,
-     "to_dict($self)\n--\n\nThe location as a plain dict: its kind and that kind's fields."},
-    {"from_dict", as_method(&from_dict), kStaticMethod,
-     "from_dict(data)\n--\n\nThe location that to_dict described.\n"
-     "Raises ValueError naming the first field that is missing, unexpected or malformed."},
-    {nullptr, nullptr, 0, nullptr},
+    static_def("node", &node, "node(epoch_id)\n--\n\nCreate a Node location (inside an epoch)."),
+    static_def("input_port", &input_port,
+               "input_port(node_name, port_name)\n--\n\nCreate an InputPort location."),
+    static_def("output_port", &output_port,
+               "output_port(epoch_id, port_name)\n--\n\nCreate an OutputPort location."),
+    static_def("edge", &edge, "edge(edge)\n--\n\nCreate an Edge location."),
+    static_def("outside_net", &outside_net, "outside_net()\n--\n\nCreate an OutsideNet location."),
+    Members<PacketLocation>::method<edge_of>(
+        "get_edge", "get_edge($self)\n--\n\nGet the edge (for Edge locations)."),
+    Members<PacketLocation>::method<location_to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe location as a plain dict: its kind and that kind's fields."),
+    static_def(
+        "from_dict", &from_dict,
+        "from_dict(data)\n--\n\nThe location that to_dict described.\n"
+        "Raises ValueError naming the first field that is missing, unexpected or malformed."),
+    {},
 };
 
 PyGetSetDef g_getters[] = {
-    {"kind", value_getter<PacketLocation, kind_of>, nullptr, "Get the location kind.", nullptr},
-    {"node_name", value_getter<PacketLocation, node_name_of>, nullptr,
-     "Get the node name (for InputPort locations).", nullptr},
-    {"port_name", value_getter<PacketLocation, port_name_of>, nullptr,
-     "Get the port name (for InputPort and OutputPort locations).", nullptr},
-    {"epoch_id", value_getter<PacketLocation, epoch_id_of>, nullptr,
-     "Get the epoch ID (for Node and OutputPort locations).", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    Members<PacketLocation>::getter<kind_of>("kind", "Get the location kind."),
+    Members<PacketLocation>::getter<node_name_of>("node_name",
+                                                  "Get the node name (for InputPort locations)."),
+    Members<PacketLocation>::getter<port_name_of>(
+        "port_name", "Get the port name (for InputPort and OutputPort locations)."),
+    Members<PacketLocation>::getter<epoch_id_of>(
+        "epoch_id", "Get the epoch ID (for Node and OutputPort locations)."),
+    {},
 };
 
 // A location pickles as the static constructor of its kind.
@@ -164,13 +164,12 @@ PyObject* location_reduce(PyObject* self, PyObject*) {
 }  // namespace
 
 void define_packet_location(PyObject* module) {
-  ClassSpec cls =
-      spec_for<PacketLocation>("PacketLocation", "Where a packet is located in the network.");
-  cls.methods = g_methods;
-  cls.getters = g_getters;
-  cls.reduce = &location_reduce;
-  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PacketLocation, location_repr>)}};
-  define_boxed_class<PacketLocation>(module, cls);
+  define_boxed_class<PacketLocation>(module, {.name = "PacketLocation",
+                                              .doc = "Where a packet is located in the network.",
+                                              .methods = g_methods,
+                                              .getters = g_getters,
+                                              .repr = &text_slot<PacketLocation, location_repr>,
+                                              .reduce = &location_reduce});
 }
 
 std::string location_repr(const PacketLocation& loc) {
