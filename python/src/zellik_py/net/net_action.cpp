@@ -91,6 +91,12 @@ PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
   });
 }
 
+// The table entry of A's static constructor, under the core's name for it.
+template <class A>
+PyMethodDef constructor_def(const char* doc) {
+  return static_def(A::kConstructor.data(), &construct<A>, doc);
+}
+
 // ---------------------------------------------------------------------------
 // Methods: the plain-dict form, {"kind": the engine's kind name, then the
 // static constructor's arguments by name}, ids as the stored text; and back.
@@ -116,59 +122,48 @@ struct ReadActionFields {
   }
 };
 
-PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
-    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
-    DictReader d(a[0], "");
-    return action_to_py(
-        variant_from_dict<StoredAction, ReadActionFields>(d, kKindNames<NetAction>, "action"));
-  });
+Ref from_dict(PyObject* data) {
+  DictReader d(data, "");
+  return action_to_py(
+      variant_from_dict<StoredAction, ReadActionFields>(d, kKindNames<NetAction>, "action"));
 }
 
 // ---------------------------------------------------------------------------
 // Slot table and type
 
 PyMethodDef g_methods[] = {
-    static_def("run_step", &construct<action::RunStep>,
-               "run_step()\n--\n\nExecute one step of automatic packet flow.\n"
-               "Returns whether progress was made (i.e., not blocked)."),
-    static_def(
-        "create_packet", &construct<action::CreatePacket>,
+    constructor_def<action::RunStep>(
+        "run_step()\n--\n\nExecute one step of automatic packet flow.\n"
+        "Returns whether progress was made (i.e., not blocked)."),
+    constructor_def<action::CreatePacket>(
         "create_packet(epoch_id=None)\n--\n\nCreate a new packet, optionally inside an epoch."),
-    static_def(
-        "consume_packet", &construct<action::ConsumePacket>,
+    constructor_def<action::ConsumePacket>(
         "consume_packet(packet_id)\n--\n\nConsume a packet (normal removal from the network)."),
-    static_def("destroy_packet", &construct<action::DestroyPacket>,
-               "destroy_packet(packet_id)\n--\n\n"
-               "Destroy a packet (abnormal removal, e.g., due to error or cancellation)."),
-    static_def("start_epoch", &construct<action::StartEpoch>,
-               "start_epoch(epoch_id)\n--\n\nTransition a startable epoch to running."),
-    static_def("finish_epoch", &construct<action::FinishEpoch>,
-               "finish_epoch(epoch_id)\n--\n\nComplete a running epoch."),
-    static_def("cancel_epoch", &construct<action::CancelEpoch>,
-               "cancel_epoch(epoch_id)\n--\n\nCancel an epoch and destroy packets."),
-    static_def(
-        "create_epoch", &construct<action::CreateEpoch>,
+    constructor_def<action::DestroyPacket>(
+        "destroy_packet(packet_id)\n--\n\n"
+        "Destroy a packet (abnormal removal, e.g., due to error or cancellation)."),
+    constructor_def<action::StartEpoch>(
+        "start_epoch(epoch_id)\n--\n\nTransition a startable epoch to running."),
+    constructor_def<action::FinishEpoch>("finish_epoch(epoch_id)\n--\n\nComplete a running epoch."),
+    constructor_def<action::CancelEpoch>(
+        "cancel_epoch(epoch_id)\n--\n\nCancel an epoch and destroy packets."),
+    constructor_def<action::CreateEpoch>(
         "create_epoch(node_name, salvo)\n--\n\nManually create an epoch with specified packets.\n"
         "The epoch is created in Startable state - call start_epoch to begin execution."),
-    static_def(
-        "load_packet_into_output_port", &construct<action::LoadPacketIntoOutputPort>,
+    constructor_def<action::LoadPacketIntoOutputPort>(
         "load_packet_into_output_port(packet_id, port_name)\n--\n\nMove a packet to an output port."),
-    static_def(
-        "send_output_salvo", &construct<action::SendOutputSalvo>,
+    constructor_def<action::SendOutputSalvo>(
         "send_output_salvo(epoch_id, salvo_condition_name)\n--\n\nSend packets from output ports onto edges."),
-    static_def(
-        "transport_packet_to_location", &construct<action::TransportPacketToLocation>,
+    constructor_def<action::TransportPacketToLocation>(
         "transport_packet_to_location(packet_id, destination)\n--\n\nTransport a packet to a new location."),
-    static_def("create_request", &construct<action::CreateRequest>,
-               "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
-               "The request will be resolved during the next RunStep."),
+    constructor_def<action::CreateRequest>(
+        "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
+        "The request will be resolved during the next RunStep."),
     Members<StoredAction>::method<to_dict>(
         "to_dict",
         "to_dict($self)\n--\n\nThe action as a plain dict (str, None and lists; ids as the stored text)."),
     static_def(
-        "from_dict", &from_dict,
+        "from_dict", &from_dict_entry<from_dict>,
         "from_dict(data)\n--\n\nThe action that to_dict described.\n"
         "Raises ValueError naming the first field that is missing, unexpected or malformed."),
     // Type checkers see NetAction as generic over its response data; the

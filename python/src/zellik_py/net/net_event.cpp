@@ -72,14 +72,10 @@ struct ReadEventFields {
   }
 };
 
-PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
-    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
-    DictReader d(a[0], "");
-    return event_to_py(
-        variant_from_dict<NetEvent, ReadEventFields>(d, kKindNames<NetEvent>, "event"));
-  });
+Ref from_dict(PyObject* data) {
+  DictReader d(data, "");
+  return event_to_py(
+      variant_from_dict<NetEvent, ReadEventFields>(d, kKindNames<NetEvent>, "event"));
 }
 
 PyMethodDef g_methods[] = {
@@ -87,7 +83,7 @@ PyMethodDef g_methods[] = {
         "to_dict",
         "to_dict($self)\n--\n\nThe event as a plain dict (str, int, bool, None and lists; ids as text)."),
     static_def(
-        "from_dict", &from_dict,
+        "from_dict", &from_dict_entry<from_dict>,
         "from_dict(data)\n--\n\nThe event that to_dict described.\n"
         "Raises ValueError naming the first field that is missing, unexpected or malformed."),
     {},
@@ -126,6 +122,12 @@ Ref field_object(const E& ev) {
 template <Literal kName>
 Ref field_of(const EventValue& e) {
   return visit_event(e, [](const auto& ev) { return field_object<kName>(ev); });
+}
+
+// The getter of the field kName, under its name.
+template <Literal kName>
+PyGetSetDef field_getter(const char* doc) {
+  return Members<EventValue>::getter<field_of<kName>>(kName.chars, doc);
 }
 
 // The two getters that read another field where a kind lacks theirs:
@@ -168,27 +170,20 @@ PyGetSetDef g_getters[] = {
                                          "The kind of the event, such as \"PacketMoved\" (str)."),
     Members<EventValue>::getter<timestamp_of>(
         "timestamp", "When the event was recorded, in milliseconds since the Unix epoch (int)."),
-    Members<EventValue>::getter<field_of<"packet_id">>(
-        "packet_id",
+    field_getter<"packet_id">(
         "The id of the packet the event is about, as text; None for events about no packet."),
     Members<EventValue>::getter<epoch_id_of>(
         "epoch_id",
         "The id of the epoch the event is about, as text; None for events that carry no\n"
         "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead)."),
-    Members<EventValue>::getter<field_of<"epoch">>(
-        "epoch", "Get the epoch (for EpochFinished and EpochCancelled events)."),
-    Members<EventValue>::getter<field_of<"location">>(
-        "location", "Get the location (for PacketConsumed and PacketDestroyed events)."),
-    Members<EventValue>::getter<field_of<"from_location">>(
-        "from_location",
+    field_getter<"epoch">("Get the epoch (for EpochFinished and EpochCancelled events)."),
+    field_getter<"location">("Get the location (for PacketConsumed and PacketDestroyed events)."),
+    field_getter<"from_location">(
         "Where the packet was (for PacketMoved events); a new PacketLocation, or None."),
-    Members<EventValue>::getter<field_of<"to_location">>(
-        "to_location",
+    field_getter<"to_location">(
         "Where the packet went (for PacketMoved events); a new PacketLocation, or None."),
-    Members<EventValue>::getter<field_of<"from_index">>(
-        "from_index", "Get the from_index (for PacketMoved events - used for undo)."),
-    Members<EventValue>::getter<field_of<"salvo_condition">>(
-        "salvo_condition",
+    field_getter<"from_index">("Get the from_index (for PacketMoved events - used for undo)."),
+    field_getter<"salvo_condition">(
         "The salvo condition (for InputSalvoTriggered, OutputSalvoTriggered and\n"
         "PacketOrphaned events); None for other kinds."),
     Members<EventValue>::getter<node_name_of>(
@@ -197,13 +192,10 @@ PyGetSetDef g_getters[] = {
     Members<EventValue>::getter<field_of<"port_name">>(
         "orphaned_port_name",
         "Get the port name (for PacketOrphaned events - the output port the packet was sent from)."),
-    Members<EventValue>::getter<field_of<"label">>(
-        "label",
+    field_getter<"label">(
         "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events)."),
-    Members<EventValue>::getter<field_of<"source_nodes">>(
-        "source_nodes", "Get the source nodes (for RequestCascadeResolved events)."),
-    Members<EventValue>::getter<field_of<"request_source">>(
-        "request_source",
+    field_getter<"source_nodes">("Get the source nodes (for RequestCascadeResolved events)."),
+    field_getter<"request_source">(
         "Get the request source (for RequestCreated events).\n"
         "Returns \"External\", \"OnStartup\", or \"OnNoSalvoTriggered\"."),
     {},

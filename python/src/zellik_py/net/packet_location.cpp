@@ -66,13 +66,7 @@ PyObject* outside_net(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* k
 
 // The location a to_dict described; epoch ids are parsed at once, as the
 // static constructors do.
-PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
-    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
-    return location_to_py(location_from_dict(a[0], ""));
-  });
-}
+Ref from_dict(PyObject* data) { return location_to_py(location_from_dict(data, "")); }
 
 // ---------------------------------------------------------------------------
 // Methods
@@ -121,7 +115,7 @@ PyMethodDef g_methods[] = {
         "to_dict",
         "to_dict($self)\n--\n\nThe location as a plain dict: its kind and that kind's fields."),
     static_def(
-        "from_dict", &from_dict,
+        "from_dict", &from_dict_entry<from_dict>,
         "from_dict(data)\n--\n\nThe location that to_dict described.\n"
         "Raises ValueError naming the first field that is missing, unexpected or malformed."),
     {},

@@ -20,6 +20,9 @@
 #include <variant>
 #include <vector>
 
+#include "zellik_py/binding/args.h"
+#include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/ref.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_convert.h"
@@ -102,6 +105,17 @@ Variant variant_from_dict(DictReader& d,
     return value;
   }
   raise_field("kind", "unknown " + std::string(what) + " kind '" + kind + "'");
+}
+
+// The entry point of a class's static from_dict(data): TypeError for an
+// argument that is not a dict, else the object Read makes of it.
+template <Ref (*Read)(PyObject* data)>
+PyObject* from_dict_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
+    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
+    return Read(a[0]);
+  });
 }
 
 Ref location_to_dict(const PacketLocation& location);
