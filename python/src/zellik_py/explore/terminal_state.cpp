@@ -38,8 +38,6 @@ namespace {
 
 Ref kind_of(const TerminalState& t) { return to_py(kKindNames[static_cast<std::size_t>(t.kind)]); }
 Ref fingerprint_of_state(const TerminalState& t) { return fingerprint_to_py(t.fingerprint); }
-Ref depth_of(const TerminalState& t) { return to_py_u64(t.depth); }
-Ref packets_of(const TerminalState& t) { return to_py_u64(t.packets); }
 Ref failure_of(const TerminalState& t) { return t.failure.empty() ? none() : to_py(t.failure); }
 
 Ref waiting_of(const TerminalState& t) {
@@ -126,8 +124,9 @@ PyGetSetDef g_terminal_getters[] = {
     TerminalMembers::getter<kind_of>("kind", "'clean', 'stuck', 'over_limit' or 'failed'."),
     TerminalMembers::getter<fingerprint_of_state>(
         "fingerprint", "The net's fingerprint in this state, as NetSim.fingerprint() gives it."),
-    TerminalMembers::getter<depth_of>("depth", "Transitions from the start."),
-    TerminalMembers::getter<packets_of>("packets", "Packets in the net."),
+    TerminalMembers::member<&TerminalState::depth, to_py_u64>("depth",
+                                                              "Transitions from the start."),
+    TerminalMembers::member<&TerminalState::packets, to_py_u64>("packets", "Packets in the net."),
     TerminalMembers::getter<waiting_of>(
         "waiting", "Stuck: (location, count) of every edge and input port where packets wait."),
     TerminalMembers::getter<blocked_of>(
@@ -143,11 +142,6 @@ PyGetSetDef g_terminal_getters[] = {
 // ---------------------------------------------------------------------------
 // ExplorationResult: getters and methods
 
-Ref states_of(const Result& r) { return to_py_u64(r.states); }
-Ref transitions_of(const Result& r) { return to_py_u64(r.transitions); }
-Ref max_depth_of(const Result& r) { return to_py_u64(r.max_depth); }
-Ref finished_of(const Result& r) { return to_py_bool(r.finished); }
-Ref visited_bytes_of(const Result& r) { return to_py_u64(r.visited_bytes); }
 Ref stopped_of(const Result& r) {
   const char* name = kStopNames[static_cast<std::size_t>(r.stopped)];
   return name == nullptr ? none() : to_py(name);
@@ -181,13 +175,14 @@ std::string result_repr(const Result& r) {
 using ResultMembers = Members<Result>;
 
 PyGetSetDef g_result_getters[] = {
-    ResultMembers::getter<states_of>("states", "Distinct states visited, the start included."),
-    ResultMembers::getter<transitions_of>(
+    ResultMembers::member<&Result::states, to_py_u64>(
+        "states", "Distinct states visited, the start included."),
+    ResultMembers::member<&Result::transitions, to_py_u64>(
         "transitions",
         "Transitions taken: run steps that moved something, epochs executed with one outcome,\n"
         "injections and requests."),
-    ResultMembers::getter<max_depth_of>("max_depth", "The deepest state reached."),
-    ResultMembers::getter<finished_of>(
+    ResultMembers::member<&Result::max_depth, to_py_u64>("max_depth", "The deepest state reached."),
+    ResultMembers::member<&Result::finished, to_py_bool>(
         "finished", "Whether every state reachable within the limits was explored."),
     ResultMembers::getter<stopped_of>(
         "stopped",
@@ -200,8 +195,8 @@ PyGetSetDef g_result_getters[] = {
     ResultMembers::getter<counts_of>(
         "counts",
         "Terminal states by kind: {'clean': n, 'stuck': n, 'over_limit': n, 'failed': n}."),
-    ResultMembers::getter<visited_bytes_of>("visited_bytes",
-                                            "Memory the visited set held, in bytes."),
+    ResultMembers::member<&Result::visited_bytes, to_py_u64>(
+        "visited_bytes", "Memory the visited set held, in bytes."),
     {},
 };
 

@@ -33,48 +33,20 @@ std::vector<Term> terms_of_sequence(PyObject* obj) {
 // ---------------------------------------------------------------------------
 // Static constructors
 
-PyObject* term_true(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    parse_none("true_", nargs, kwnames);
-    return box(Term::True());
-  });
+Ref term_true() { return box(Term::True()); }
+
+Ref term_false() { return box(Term::False()); }
+
+Ref term_port(PyObject* port_name, PyObject* state) {
+  Name name = graph_name_arg(port_name, "port_name");
+  return box(Term::Port(std::move(name), port_state_from_py(state)));
 }
 
-PyObject* term_false(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    parse_none("false_", nargs, kwnames);
-    return box(Term::False());
-  });
-}
+Ref term_and(PyObject* terms) { return box(Term::And(terms_of_sequence(terms))); }
 
-PyObject* term_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("port", std::array{"port_name", "state"}, 2, args, nargs, kwnames);
-    Name port_name = graph_name_arg(a[0], "port_name");
-    return box(Term::Port(std::move(port_name), port_state_from_py(a[1])));
-  });
-}
+Ref term_or(PyObject* terms) { return box(Term::Or(terms_of_sequence(terms))); }
 
-PyObject* term_and(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("and_", std::array{"terms"}, 1, args, nargs, kwnames);
-    return box(Term::And(terms_of_sequence(a[0])));
-  });
-}
-
-PyObject* term_or(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("or_", std::array{"terms"}, 1, args, nargs, kwnames);
-    return box(Term::Or(terms_of_sequence(a[0])));
-  });
-}
-
-PyObject* term_not(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("not_", std::array{"term"}, 1, args, nargs, kwnames);
-    return box(Term::Not(salvo_condition_term_arg(a[0], "term")));
-  });
-}
+Ref term_not(PyObject* term) { return box(Term::Not(salvo_condition_term_arg(term, "term"))); }
 
 // ---------------------------------------------------------------------------
 // Methods: each answers None for a term of another kind.
@@ -107,18 +79,19 @@ std::string term_repr(const Term& t) { return t.to_string(); }
 // Slot table and type
 
 PyMethodDef g_term_methods[] = {
-    static_def("true_", &term_true,
-               "true_()\n--\n\n"
-               "Create a term that is always true. Useful for source nodes with no input ports."),
-    static_def(
-        "false_", &term_false,
+    static_def<term_true, "true_">(
+        "true_()\n--\n\n"
+        "Create a term that is always true. Useful for source nodes with no input ports."),
+    static_def<term_false, "false_">(
         "false_()\n--\n\nCreate a term that is always false. Useful as a placeholder or with Not."),
-    static_def("port", &term_port, "port(port_name, state)\n--\n\nCreate a port state check term."),
-    static_def("and_", &term_and,
-               "and_(terms)\n--\n\nCreate an AND term (all sub-terms must be true)."),
-    static_def("or_", &term_or,
-               "or_(terms)\n--\n\nCreate an OR term (at least one sub-term must be true)."),
-    static_def("not_", &term_not, "not_(term)\n--\n\nCreate a NOT term (sub-term must be false)."),
+    static_def<term_port, "port", "port_name", "state">(
+        "port(port_name, state)\n--\n\nCreate a port state check term."),
+    static_def<term_and, "and_", "terms">(
+        "and_(terms)\n--\n\nCreate an AND term (all sub-terms must be true)."),
+    static_def<term_or, "or_", "terms">(
+        "or_(terms)\n--\n\nCreate an OR term (at least one sub-term must be true)."),
+    static_def<term_not, "not_", "term">(
+        "not_(term)\n--\n\nCreate a NOT term (sub-term must be false)."),
     Members<Term>::method<port_name_of>(
         "get_port_name", "get_port_name($self)\n--\n\nGet the port name (for Port terms only)."),
     Members<Term>::method<port_state_of>(

@@ -23,46 +23,25 @@ constexpr std::array<const char*, 5> kKindNames = {"Node", "InputPort", "OutputP
 // ---------------------------------------------------------------------------
 // Lifetime: the static constructors. Epoch ids are parsed at once.
 
-PyObject* node(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("node", std::array{"epoch_id"}, 1, args, nargs, kwnames);
-    return location_to_py(PacketLocation::Node(identifier_arg(a[0])));
-  });
+Ref node(PyObject* epoch_id) {
+  return location_to_py(PacketLocation::Node(identifier_arg(epoch_id)));
 }
 
-PyObject* input_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a =
-        parse_fast("input_port", std::array{"node_name", "port_name"}, 2, args, nargs, kwnames);
-    Name node_name = to_name_arg(a[0], "node_name");
-    Name port_name = to_name_arg(a[1], "port_name");
-    return location_to_py(PacketLocation::InputPort(std::move(node_name), std::move(port_name)));
-  });
+Ref input_port(PyObject* node_name, PyObject* port_name) {
+  Name node = to_name_arg(node_name, "node_name");
+  Name port = to_name_arg(port_name, "port_name");
+  return location_to_py(PacketLocation::InputPort(std::move(node), std::move(port)));
 }
 
-PyObject* output_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a =
-        parse_fast("output_port", std::array{"epoch_id", "port_name"}, 2, args, nargs, kwnames);
-    Ulid epoch_id = identifier_arg(a[0]);
-    Name port_name = to_name_arg(a[1], "port_name");
-    return location_to_py(PacketLocation::OutputPort(epoch_id, std::move(port_name)));
-  });
+Ref output_port(PyObject* epoch_id, PyObject* port_name) {
+  Ulid epoch = identifier_arg(epoch_id);
+  Name port = to_name_arg(port_name, "port_name");
+  return location_to_py(PacketLocation::OutputPort(epoch, std::move(port)));
 }
 
-PyObject* edge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("edge", std::array{"edge"}, 1, args, nargs, kwnames);
-    return location_to_py(PacketLocation::Edge(edge_arg(a[0], "edge")));
-  });
-}
+Ref edge(PyObject* obj) { return location_to_py(PacketLocation::Edge(edge_arg(obj, "edge"))); }
 
-PyObject* outside_net(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    parse_none("outside_net", nargs, kwnames);
-    return location_to_py(PacketLocation::OutsideNet());
-  });
-}
+Ref outside_net() { return location_to_py(PacketLocation::OutsideNet()); }
 
 // The location a to_dict described; epoch ids are parsed at once, as the
 // static constructors do.
@@ -102,13 +81,14 @@ Ref epoch_id_of(const PacketLocation& loc) {
 // Slot table and type
 
 PyMethodDef g_methods[] = {
-    static_def("node", &node, "node(epoch_id)\n--\n\nCreate a Node location (inside an epoch)."),
-    static_def("input_port", &input_port,
-               "input_port(node_name, port_name)\n--\n\nCreate an InputPort location."),
-    static_def("output_port", &output_port,
-               "output_port(epoch_id, port_name)\n--\n\nCreate an OutputPort location."),
-    static_def("edge", &edge, "edge(edge)\n--\n\nCreate an Edge location."),
-    static_def("outside_net", &outside_net, "outside_net()\n--\n\nCreate an OutsideNet location."),
+    static_def<node, "node", "epoch_id">(
+        "node(epoch_id)\n--\n\nCreate a Node location (inside an epoch)."),
+    static_def<input_port, "input_port", "node_name", "port_name">(
+        "input_port(node_name, port_name)\n--\n\nCreate an InputPort location."),
+    static_def<output_port, "output_port", "epoch_id", "port_name">(
+        "output_port(epoch_id, port_name)\n--\n\nCreate an OutputPort location."),
+    static_def<edge, "edge", "edge">("edge(edge)\n--\n\nCreate an Edge location."),
+    static_def<outside_net, "outside_net">("outside_net()\n--\n\nCreate an OutsideNet location."),
     Members<PacketLocation>::method<edge_of>(
         "get_edge", "get_edge($self)\n--\n\nGet the edge (for Edge locations)."),
     Members<PacketLocation>::method<location_to_dict>(
