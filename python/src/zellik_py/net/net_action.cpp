@@ -123,9 +123,8 @@ struct ReadActionFields {
 };
 
 Ref from_dict(PyObject* data) {
-  DictReader d(data, "");
   return action_to_py(
-      variant_from_dict<StoredAction, ReadActionFields>(d, kKindNames<NetAction>, "action"));
+      variant_from_dict<StoredAction, ReadActionFields>(data, kKindNames<NetAction>, "action"));
 }
 
 // ---------------------------------------------------------------------------

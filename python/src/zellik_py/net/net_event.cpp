@@ -73,9 +73,8 @@ struct ReadEventFields {
 };
 
 Ref from_dict(PyObject* data) {
-  DictReader d(data, "");
   return event_to_py(
-      variant_from_dict<NetEvent, ReadEventFields>(d, kKindNames<NetEvent>, "event"));
+      variant_from_dict<NetEvent, ReadEventFields>(data, kKindNames<NetEvent>, "event"));
 }
 
 PyMethodDef g_methods[] = {

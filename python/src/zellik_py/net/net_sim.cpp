@@ -373,10 +373,7 @@ PyMethodDef g_methods[] = {
         "edges and at ports (full input ports marked), startable and running epochs per node."),
 };
 
-PyGetSetDef g_getters[] = {
-    {"graph", &graph_of, nullptr, "Get the underlying graph.", nullptr},
-    {},
-};
+PyGetSetDef g_getters[] = {{"graph", &graph_of, nullptr, "Get the underlying graph.", nullptr}, {}};
 
 }  // namespace
 

@@ -79,15 +79,16 @@ std::string text_at(PyObject* obj, const std::string& path);
 // A ULID text at `path`, parsed; ValueError with the parse reason otherwise.
 Ulid id_at(PyObject* obj, const std::string& path);
 
-// The value a dict of the form {"kind": name, ...fields} describes: the
+// The value a dict given to from_dict, {"kind": name, ...fields}, describes: the
 // alternative of `Variant` at the position of its name in `names`,
 // default-made and then filled by `ReadFields{}(d, alternative)`; d.finish()
 // follows. ValueError "unknown {what} kind '{name}'" on the "kind" field for
 // a name that is not in `names`.
 template <class Variant, class ReadFields>
-Variant variant_from_dict(DictReader& d,
+Variant variant_from_dict(PyObject* data,
                           const std::array<std::string_view, std::variant_size_v<Variant>>& names,
                           std::string_view what) {
+  DictReader d(data, "");
   using Reader = Variant (*)(DictReader&);
   static constexpr auto kReaders = []<std::size_t... I>(std::index_sequence<I...>) {
     return std::array<Reader, sizeof...(I)>{+[](DictReader& r) {
