@@ -49,7 +49,10 @@ PyTypeObject* define_class(PyObject* module, const ClassSpec& cls) {
     has_new = has_new || s.slot == Py_tp_new;
     slots.push_back(s);
   }
-  if (!has_new) slots.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor)});
+  newfunc construct = cls.construct != nullptr ? cls.construct : &no_constructor;
+  if (!has_new) slots.push_back({Py_tp_new, reinterpret_cast<void*>(construct)});
+  if (cls.repr != nullptr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(cls.repr)});
+  if (cls.str != nullptr) slots.push_back({Py_tp_str, reinterpret_cast<void*>(cls.str)});
   slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(cls.dealloc)});
   if (cls.doc != nullptr) slots.push_back({Py_tp_doc, const_cast<char*>(cls.doc)});
   PyMethodDef* methods = cls.methods;

@@ -90,46 +90,60 @@ void box_dealloc(PyObject* self) {
 // for {Class}".
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
-// What is particular to one class; the rest is shared. The method and
-// getter tables must be static (the interpreter keeps pointers to them) and
-// end with a zeroed sentinel; `slots` holds the class's own slots (repr, str,
-// richcompare, hash, new, ...), without a terminator.
+// What is particular to one class; the rest is shared. A class file fills
+// it with designated initializers, in this order:
+//
+//   define_boxed_class<Graph>(module, {.name = "Graph", .doc = "Graph(nodes, ...)\n--\n\n...",
+//                                      .methods = g_methods, .construct = &graph_new,
+//                                      .repr = &text_slot<Graph, repr_of>});
+//
+// The method and getter tables must be static (the interpreter keeps
+// pointers to them) and end with a zeroed entry.
 struct ClassSpec {
   const char* name = nullptr;  // bare class name; must be static
   const char* doc = nullptr;   // "Name(signature)\n--\n\ntext" when constructible
-  unsigned basic_size = 0;     // sizeof(Box<T>)
-  void (*dealloc)(PyObject*) = nullptr;
   PyMethodDef* methods = nullptr;
   PyGetSetDef* getters = nullptr;
-  std::vector<PyType_Slot> slots;
-  PyObject* base = nullptr;   // a base class, or null for object
-  bool subclassable = false;  // only bases of variant classes are
+  // tp_new; without one, calling the class raises "No constructor defined
+  // for {Class}".
+  newfunc construct = nullptr;
+  reprfunc repr = nullptr;
+  reprfunc str = nullptr;
   // __reduce__ (METH_NOARGS), added to the methods when set: how pickle and
   // copy rebuild an object of the class (binding/pickling.h).
   PyCFunction reduce = nullptr;
+  // The class's other slots (richcompare, hash, ...), without a terminator.
+  std::vector<PyType_Slot> slots{};
+  PyObject* base = nullptr;   // a base class, or null for object
+  bool subclassable = false;  // only bases of variant classes are
+  unsigned basic_size = 0;    // sizeof(Box<T>): boxed_spec sets it and dealloc
+  void (*dealloc)(PyObject*) = nullptr;
 };
-
 // Creates the class (not subclassable unless asked; "No constructor defined
 // for {Class}" unless the class gives tp_new; __module__ = "zellik_sim") and
 // adds it to `module` under its name. Returns a borrowed pointer owned by the
 // module.
 PyTypeObject* define_class(PyObject* module, const ClassSpec& cls);
 
-// The usual ClassSpec for a class embedding T.
+// `cls` made the spec of a class embedding T.
 template <class T>
-ClassSpec spec_for(const char* name, const char* doc) {
-  ClassSpec cls;
-  cls.name = name;
-  cls.doc = doc;
+ClassSpec boxed_spec(ClassSpec cls) {
   cls.basic_size = static_cast<unsigned>(sizeof(Box<T>));
   cls.dealloc = &box_dealloc<T>;
   return cls;
 }
 
-// Defines T's class and remembers it for box<T>/cast<T>.
+// The spec of a class embedding T, to be filled in field by field.
 template <class T>
-PyTypeObject* define_boxed_class(PyObject* module, const ClassSpec& cls) {
-  PyTypeObject* type = define_class(module, cls);
+ClassSpec spec_for(const char* name, const char* doc) {
+  return boxed_spec<T>({.name = name, .doc = doc});
+}
+
+// Defines the class of objects embedding a T and remembers it for
+// box<T>/cast<T>.
+template <class T>
+PyTypeObject* define_boxed_class(PyObject* module, ClassSpec cls) {
+  PyTypeObject* type = define_class(module, boxed_spec<T>(std::move(cls)));
   ClassOf<T>::type = type;
   return type;
 }

@@ -10,8 +10,8 @@ namespace zellik::py {
 
 std::span<const PyMethodDef> explorer_net_sim_methods() {
   static const PyMethodDef kMethods[] = {
-      {"fingerprint", as_method(&net_fingerprint), METH_NOARGS, kNetFingerprintDoc},
-      {"explore", as_method(&net_explore), kFastMethod, kNetExploreDoc},
+      method_def("fingerprint", &net_fingerprint, kNetFingerprintDoc),
+      method_def("explore", &net_explore, kNetExploreDoc),
   };
   return kMethods;
 }

@@ -38,8 +38,6 @@ namespace {
 
 Ref kind_of(const TerminalState& t) { return to_py(kKindNames[static_cast<std::size_t>(t.kind)]); }
 Ref fingerprint_of_state(const TerminalState& t) { return fingerprint_to_py(t.fingerprint); }
-Ref depth_of(const TerminalState& t) { return to_py_u64(t.depth); }
-Ref packets_of(const TerminalState& t) { return to_py_u64(t.packets); }
 Ref failure_of(const TerminalState& t) { return t.failure.empty() ? none() : to_py(t.failure); }
 
 Ref waiting_of(const TerminalState& t) {
@@ -106,46 +104,44 @@ std::string terminal_repr(const TerminalState& t) {
          "', depth=" + std::to_string(t.depth) + ", packets=" + std::to_string(t.packets) + ")";
 }
 
+using TerminalMembers = Members<TerminalState>;
+
 PyMethodDef g_terminal_methods[] = {
-    {"to_dot", as_method(&value_method<TerminalState, dot_of>), METH_NOARGS,
-     "to_dot($self)\n--\n\nThe net in this state as Graphviz DOT text (stuck and failed states;\n"
-     "empty for the others)."},
-    {"to_jsonl", as_method(&value_method<TerminalState, jsonl_of>), METH_NOARGS,
-     "to_jsonl($self)\n--\n\nThe run as JSON Lines in the recording format of examples/recording.py:\n"
-     "a header line {\"seed\": null}, then one line per action with its response data and\n"
-     "events (or, for the refused action that ends a failed run, its error)."},
-    {nullptr, nullptr, 0, nullptr},
+    TerminalMembers::method<dot_of>(
+        "to_dot",
+        "to_dot($self)\n--\n\nThe net in this state as Graphviz DOT text (stuck and failed states;\n"
+        "empty for the others)."),
+    TerminalMembers::method<jsonl_of>(
+        "to_jsonl",
+        "to_jsonl($self)\n--\n\nThe run as JSON Lines in the recording format of "
+        "examples/recording.py:\n"
+        "a header line {\"seed\": null}, then one line per action with its response data and\n"
+        "events (or, for the refused action that ends a failed run, its error)."),
+    {},
 };
 
 PyGetSetDef g_terminal_getters[] = {
-    {"kind", value_getter<TerminalState, kind_of>, nullptr,
-     "'clean', 'stuck', 'over_limit' or 'failed'.", nullptr},
-    {"fingerprint", value_getter<TerminalState, fingerprint_of_state>, nullptr,
-     "The net's fingerprint in this state, as NetSim.fingerprint() gives it.", nullptr},
-    {"depth", value_getter<TerminalState, depth_of>, nullptr, "Transitions from the start.",
-     nullptr},
-    {"packets", value_getter<TerminalState, packets_of>, nullptr, "Packets in the net.", nullptr},
-    {"waiting", value_getter<TerminalState, waiting_of>, nullptr,
-     "Stuck: (location, count) of every edge and input port where packets wait.", nullptr},
-    {"blocked_conditions", value_getter<TerminalState, blocked_of>, nullptr,
-     "Stuck: (node, condition) for each input salvo condition of the nodes packets wait\n"
-     "for; none holds, nor ever will from this state.",
-     nullptr},
-    {"failure", value_getter<TerminalState, failure_of>, nullptr,
-     "Failed: what the engine refused, or None.", nullptr},
-    {"run", value_getter<TerminalState, run_of>, nullptr,
-     "Stuck and failed: the NetActions that lead from the start to this state.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    TerminalMembers::getter<kind_of>("kind", "'clean', 'stuck', 'over_limit' or 'failed'."),
+    TerminalMembers::getter<fingerprint_of_state>(
+        "fingerprint", "The net's fingerprint in this state, as NetSim.fingerprint() gives it."),
+    TerminalMembers::member<&TerminalState::depth, to_py_u64>("depth",
+                                                              "Transitions from the start."),
+    TerminalMembers::member<&TerminalState::packets, to_py_u64>("packets", "Packets in the net."),
+    TerminalMembers::getter<waiting_of>(
+        "waiting", "Stuck: (location, count) of every edge and input port where packets wait."),
+    TerminalMembers::getter<blocked_of>(
+        "blocked_conditions",
+        "Stuck: (node, condition) for each input salvo condition of the nodes packets wait\n"
+        "for; none holds, nor ever will from this state."),
+    TerminalMembers::getter<failure_of>("failure", "Failed: what the engine refused, or None."),
+    TerminalMembers::getter<run_of>(
+        "run", "Stuck and failed: the NetActions that lead from the start to this state."),
+    {},
 };
 
 // ---------------------------------------------------------------------------
 // ExplorationResult: getters and methods
 
-Ref states_of(const Result& r) { return to_py_u64(r.states); }
-Ref transitions_of(const Result& r) { return to_py_u64(r.transitions); }
-Ref max_depth_of(const Result& r) { return to_py_u64(r.max_depth); }
-Ref finished_of(const Result& r) { return to_py_bool(r.finished); }
-Ref visited_bytes_of(const Result& r) { return to_py_u64(r.visited_bytes); }
 Ref stopped_of(const Result& r) {
   const char* name = kStopNames[static_cast<std::size_t>(r.stopped)];
   return name == nullptr ? none() : to_py(name);
@@ -176,53 +172,50 @@ std::string result_repr(const Result& r) {
          ", terminals=" + std::to_string(r.terminals.size()) + ")";
 }
 
+using ResultMembers = Members<Result>;
+
 PyGetSetDef g_result_getters[] = {
-    {"states", value_getter<Result, states_of>, nullptr,
-     "Distinct states visited, the start included.", nullptr},
-    {"transitions", value_getter<Result, transitions_of>, nullptr,
-     "Transitions taken: run steps that moved something, epochs executed with one outcome,\n"
-     "injections and requests.",
-     nullptr},
-    {"max_depth", value_getter<Result, max_depth_of>, nullptr, "The deepest state reached.",
-     nullptr},
-    {"finished", value_getter<Result, finished_of>, nullptr,
-     "Whether every state reachable within the limits was explored.", nullptr},
-    {"stopped", value_getter<Result, stopped_of>, nullptr,
-     "The limit that stopped the exploration early ('states', 'depth', 'time', 'cancelled'),\n"
-     "or None.",
-     nullptr},
-    {"terminals", value_getter<Result, terminals_of>, nullptr,
-     "Every distinct terminal state, in the order found (breadth-first: nearest first).", nullptr},
-    {"stuck", value_getter<Result, stuck_of>, nullptr, "The stuck terminal states.", nullptr},
-    {"counts", value_getter<Result, counts_of>, nullptr,
-     "Terminal states by kind: {'clean': n, 'stuck': n, 'over_limit': n, 'failed': n}.", nullptr},
-    {"visited_bytes", value_getter<Result, visited_bytes_of>, nullptr,
-     "Memory the visited set held, in bytes.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    ResultMembers::member<&Result::states, to_py_u64>(
+        "states", "Distinct states visited, the start included."),
+    ResultMembers::member<&Result::transitions, to_py_u64>(
+        "transitions",
+        "Transitions taken: run steps that moved something, epochs executed with one outcome,\n"
+        "injections and requests."),
+    ResultMembers::member<&Result::max_depth, to_py_u64>("max_depth", "The deepest state reached."),
+    ResultMembers::member<&Result::finished, to_py_bool>(
+        "finished", "Whether every state reachable within the limits was explored."),
+    ResultMembers::getter<stopped_of>(
+        "stopped",
+        "The limit that stopped the exploration early ('states', 'depth', 'time', 'cancelled'),\n"
+        "or None."),
+    ResultMembers::getter<terminals_of>(
+        "terminals",
+        "Every distinct terminal state, in the order found (breadth-first: nearest first)."),
+    ResultMembers::getter<stuck_of>("stuck", "The stuck terminal states."),
+    ResultMembers::getter<counts_of>(
+        "counts",
+        "Terminal states by kind: {'clean': n, 'stuck': n, 'over_limit': n, 'failed': n}."),
+    ResultMembers::member<&Result::visited_bytes, to_py_u64>(
+        "visited_bytes", "Memory the visited set held, in bytes."),
+    {},
 };
 
 }  // namespace
 
 void define_terminal_state(PyObject* module) {
-  ClassSpec cls = spec_for<TerminalState>(
-      "TerminalState", "A state an exploration could not leave, or did not follow.");
-  cls.methods = g_terminal_methods;
-  cls.getters = g_terminal_getters;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
-      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<TerminalState, terminal_repr>)},
-  };
-  define_boxed_class<TerminalState>(module, cls);
+  define_boxed_class<TerminalState>(
+      module, {.name = "TerminalState",
+               .doc = "A state an exploration could not leave, or did not follow.",
+               .methods = g_terminal_methods,
+               .getters = g_terminal_getters,
+               .repr = &text_slot<TerminalState, terminal_repr>});
 }
 
 void define_exploration_result(PyObject* module) {
-  ClassSpec cls = spec_for<Result>("ExplorationResult", "What NetSim.explore found.");
-  cls.getters = g_result_getters;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
-      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Result, result_repr>)},
-  };
-  define_boxed_class<Result>(module, cls);
+  define_boxed_class<Result>(module, {.name = "ExplorationResult",
+                                      .doc = "What NetSim.explore found.",
+                                      .getters = g_result_getters,
+                                      .repr = &text_slot<Result, result_repr>});
 }
 
 Ref terminal_state_to_py(TerminalState terminal) { return box(std::move(terminal)); }

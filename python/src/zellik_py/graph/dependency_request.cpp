@@ -45,10 +45,9 @@ std::string config_repr(const DependencyRequestConfig& c) {
 // Slot tables and specs
 
 PyMethodDef g_trigger_methods[] = {
-    {"on_startup", as_method(&trigger_member<0>), kStaticMethod, "on_startup()\n--\n\n"},
-    {"on_no_salvo_triggered", as_method(&trigger_member<1>), kStaticMethod,
-     "on_no_salvo_triggered()\n--\n\n"},
-    {nullptr, nullptr, 0, nullptr},
+    static_def("on_startup", &trigger_member<0>, "on_startup()\n--\n\n"),
+    static_def("on_no_salvo_triggered", &trigger_member<1>, "on_no_salvo_triggered()\n--\n\n"),
+    {},
 };
 
 EnumSpec g_trigger{

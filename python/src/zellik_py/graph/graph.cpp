@@ -96,40 +96,39 @@ std::string repr_of(const Graph& g) { return graph_repr(g); }
 // Slot table and type
 
 PyMethodDef g_graph_methods[] = {
-    {"nodes", as_method(&value_method<Graph, nodes_of>), METH_NOARGS,
-     "nodes($self)\n--\n\nReturns a dict of all nodes, keyed by name."},
-    {"edges", as_method(&value_method<Graph, edges_of>), METH_NOARGS,
-     "edges($self)\n--\n\nReturns a list of all edges."},
-    {"validate", as_method(&value_method<Graph, validate_graph>), METH_NOARGS,
-     "validate($self)\n--\n\n"
-     "Validate the graph and return a list of structured validation errors."},
-    {"get_edges_by_head", as_method(&get_edges_by_head), kFastMethod,
-     "get_edges_by_head($self, input_port_ref)\n--\n\n"
-     "Returns all edges that have the given input port as their target (head).\n"
-     "Fan-in is allowed, so multiple edges can connect to the same input port."},
-    {"is_dependency_edge", as_method(&is_dependency_edge_method), kFastMethod,
-     "is_dependency_edge($self, edge)\n--\n\nCheck if an edge is a dependency edge."},
-    {"dependency_edges", as_method(&value_method<Graph, dependency_edges_of>), METH_NOARGS,
-     "dependency_edges($self)\n--\n\nReturns the set of dependency edges as a list."},
-    {"to_dot", as_method(&value_method<Graph, dot_of>), METH_NOARGS,
-     "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text: nodes with their ports and salvo\n"
-     "conditions, edges between ports, dependency edges dashed. Any name gives valid DOT."},
-    {nullptr, nullptr, 0, nullptr},
+    Members<Graph>::method<nodes_of>(
+        "nodes", "nodes($self)\n--\n\nReturns a dict of all nodes, keyed by name."),
+    Members<Graph>::method<edges_of>("edges", "edges($self)\n--\n\nReturns a list of all edges."),
+    Members<Graph>::method<validate_graph>(
+        "validate",
+        "validate($self)\n--\n\n"
+        "Validate the graph and return a list of structured validation errors."),
+    method_def("get_edges_by_head", &get_edges_by_head,
+               "get_edges_by_head($self, input_port_ref)\n--\n\n"
+               "Returns all edges that have the given input port as their target (head).\n"
+               "Fan-in is allowed, so multiple edges can connect to the same input port."),
+    method_def("is_dependency_edge", &is_dependency_edge_method,
+               "is_dependency_edge($self, edge)\n--\n\nCheck if an edge is a dependency edge."),
+    Members<Graph>::method<dependency_edges_of>(
+        "dependency_edges",
+        "dependency_edges($self)\n--\n\nReturns the set of dependency edges as a list."),
+    Members<Graph>::method<dot_of>(
+        "to_dot",
+        "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text: nodes with their ports and salvo\n"
+        "conditions, edges between ports, dependency edges dashed. Any name gives valid DOT."),
+    {},
 };
 
 }  // namespace
 
 void define_graph(PyObject* module) {
-  ClassSpec cls = spec_for<Graph>("Graph",
-                                  "Graph(nodes, edges, dependency_edges=None)\n--\n\n"
-                                  "The static topology of a flow-based network.");
-  cls.methods = g_graph_methods;
-  cls.reduce = &graph_reduce;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&graph_new)},
-      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Graph, repr_of>)},
-  };
-  define_boxed_class<Graph>(module, cls);
+  define_boxed_class<Graph>(module, {.name = "Graph",
+                                     .doc = "Graph(nodes, edges, dependency_edges=None)\n--\n\n"
+                                            "The static topology of a flow-based network.",
+                                     .methods = g_graph_methods,
+                                     .construct = &graph_new,
+                                     .repr = &text_slot<Graph, repr_of>,
+                                     .reduce = &graph_reduce});
 }
 
 Ref graph_to_py(const Graph& graph) { return box<Graph>(graph); }

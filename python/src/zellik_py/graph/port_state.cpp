@@ -79,18 +79,16 @@ std::string numeric_repr(const PortStateNumeric& s) {
 // Slot tables and specs
 
 PyMethodDef g_port_state_methods[] = {
-    {"empty", as_method(&state_member<0>), kStaticMethod, "empty()\n--\n\n"},
-    {"full", as_method(&state_member<1>), kStaticMethod, "full()\n--\n\n"},
-    {"non_empty", as_method(&state_member<2>), kStaticMethod, "non_empty()\n--\n\n"},
-    {"non_full", as_method(&state_member<3>), kStaticMethod, "non_full()\n--\n\n"},
-    {"equals", as_method(&numeric_state<0>), kStaticMethod, "equals(n)\n--\n\n"},
-    {"less_than", as_method(&numeric_state<1>), kStaticMethod, "less_than(n)\n--\n\n"},
-    {"greater_than", as_method(&numeric_state<2>), kStaticMethod, "greater_than(n)\n--\n\n"},
-    {"equals_or_less_than", as_method(&numeric_state<3>), kStaticMethod,
-     "equals_or_less_than(n)\n--\n\n"},
-    {"equals_or_greater_than", as_method(&numeric_state<4>), kStaticMethod,
-     "equals_or_greater_than(n)\n--\n\n"},
-    {nullptr, nullptr, 0, nullptr},
+    static_def("empty", &state_member<0>, "empty()\n--\n\n"),
+    static_def("full", &state_member<1>, "full()\n--\n\n"),
+    static_def("non_empty", &state_member<2>, "non_empty()\n--\n\n"),
+    static_def("non_full", &state_member<3>, "non_full()\n--\n\n"),
+    static_def("equals", &numeric_state<0>, "equals(n)\n--\n\n"),
+    static_def("less_than", &numeric_state<1>, "less_than(n)\n--\n\n"),
+    static_def("greater_than", &numeric_state<2>, "greater_than(n)\n--\n\n"),
+    static_def("equals_or_less_than", &numeric_state<3>, "equals_or_less_than(n)\n--\n\n"),
+    static_def("equals_or_greater_than", &numeric_state<4>, "equals_or_greater_than(n)\n--\n\n"),
+    {},
 };
 
 EnumSpec g_port_state{
@@ -102,9 +100,9 @@ EnumSpec g_port_state{
 };
 
 PyGetSetDef g_numeric_getters[] = {
-    {"kind", value_getter<PortStateNumeric, kind_of>, nullptr, nullptr, nullptr},
-    {"value", value_getter<PortStateNumeric, value_of>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    Members<PortStateNumeric>::getter<kind_of>("kind", nullptr),
+    Members<PortStateNumeric>::getter<value_of>("value", nullptr),
+    {},
 };
 
 }  // namespace
@@ -112,11 +110,11 @@ PyGetSetDef g_numeric_getters[] = {
 void define_port_state(PyObject* module) { define_enum(module, g_port_state); }
 
 void define_port_state_numeric(PyObject* module) {
-  ClassSpec cls = spec_for<PortStateNumeric>("PortStateNumeric", "Numeric port state predicate.");
-  cls.getters = g_numeric_getters;
-  cls.reduce = &numeric_reduce;
-  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PortStateNumeric, numeric_repr>)}};
-  define_boxed_class<PortStateNumeric>(module, cls);
+  define_boxed_class<PortStateNumeric>(module, {.name = "PortStateNumeric",
+                                                .doc = "Numeric port state predicate.",
+                                                .getters = g_numeric_getters,
+                                                .repr = &text_slot<PortStateNumeric, numeric_repr>,
+                                                .reduce = &numeric_reduce});
 }
 
 Ref port_state_to_py(const PortState& state) {

@@ -33,48 +33,20 @@ std::vector<Term> terms_of_sequence(PyObject* obj) {
 // ---------------------------------------------------------------------------
 // Static constructors
 
-PyObject* term_true(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    parse_none("true_", nargs, kwnames);
-    return box(Term::True());
-  });
+Ref term_true() { return box(Term::True()); }
+
+Ref term_false() { return box(Term::False()); }
+
+Ref term_port(PyObject* port_name, PyObject* state) {
+  Name name = graph_name_arg(port_name, "port_name");
+  return box(Term::Port(std::move(name), port_state_from_py(state)));
 }
 
-PyObject* term_false(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    parse_none("false_", nargs, kwnames);
-    return box(Term::False());
-  });
-}
+Ref term_and(PyObject* terms) { return box(Term::And(terms_of_sequence(terms))); }
 
-PyObject* term_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("port", std::array{"port_name", "state"}, 2, args, nargs, kwnames);
-    Name port_name = graph_name_arg(a[0], "port_name");
-    return box(Term::Port(std::move(port_name), port_state_from_py(a[1])));
-  });
-}
+Ref term_or(PyObject* terms) { return box(Term::Or(terms_of_sequence(terms))); }
 
-PyObject* term_and(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("and_", std::array{"terms"}, 1, args, nargs, kwnames);
-    return box(Term::And(terms_of_sequence(a[0])));
-  });
-}
-
-PyObject* term_or(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("or_", std::array{"terms"}, 1, args, nargs, kwnames);
-    return box(Term::Or(terms_of_sequence(a[0])));
-  });
-}
-
-PyObject* term_not(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("not_", std::array{"term"}, 1, args, nargs, kwnames);
-    return box(Term::Not(salvo_condition_term_arg(a[0], "term")));
-  });
-}
+Ref term_not(PyObject* term) { return box(Term::Not(salvo_condition_term_arg(term, "term"))); }
 
 // ---------------------------------------------------------------------------
 // Methods: each answers None for a term of another kind.
@@ -107,34 +79,34 @@ std::string term_repr(const Term& t) { return t.to_string(); }
 // Slot table and type
 
 PyMethodDef g_term_methods[] = {
-    {"true_", as_method(&term_true), kStaticMethod,
-     "true_()\n--\n\n"
-     "Create a term that is always true. Useful for source nodes with no input ports."},
-    {"false_", as_method(&term_false), kStaticMethod,
-     "false_()\n--\n\nCreate a term that is always false. Useful as a placeholder or with Not."},
-    {"port", as_method(&term_port), kStaticMethod,
-     "port(port_name, state)\n--\n\nCreate a port state check term."},
-    {"and_", as_method(&term_and), kStaticMethod,
-     "and_(terms)\n--\n\nCreate an AND term (all sub-terms must be true)."},
-    {"or_", as_method(&term_or), kStaticMethod,
-     "or_(terms)\n--\n\nCreate an OR term (at least one sub-term must be true)."},
-    {"not_", as_method(&term_not), kStaticMethod,
-     "not_(term)\n--\n\nCreate a NOT term (sub-term must be false)."},
-    {"get_port_name", as_method(&value_method<Term, port_name_of>), METH_NOARGS,
-     "get_port_name($self)\n--\n\nGet the port name (for Port terms only)."},
-    {"get_port_state", as_method(&value_method<Term, port_state_of>), METH_NOARGS,
-     "get_port_state($self)\n--\n\nGet the port state (for Port terms only)."},
-    {"get_terms", as_method(&value_method<Term, terms_of>), METH_NOARGS,
-     "get_terms($self)\n--\n\nGet the sub-terms (for And and Or terms only)."},
-    {"get_inner", as_method(&value_method<Term, inner_of>), METH_NOARGS,
-     "get_inner($self)\n--\n\nGet the inner term (for Not terms only)."},
-    {nullptr, nullptr, 0, nullptr},
+    static_def<term_true, "true_">(
+        "true_()\n--\n\n"
+        "Create a term that is always true. Useful for source nodes with no input ports."),
+    static_def<term_false, "false_">(
+        "false_()\n--\n\nCreate a term that is always false. Useful as a placeholder or with Not."),
+    static_def<term_port, "port", "port_name", "state">(
+        "port(port_name, state)\n--\n\nCreate a port state check term."),
+    static_def<term_and, "and_", "terms">(
+        "and_(terms)\n--\n\nCreate an AND term (all sub-terms must be true)."),
+    static_def<term_or, "or_", "terms">(
+        "or_(terms)\n--\n\nCreate an OR term (at least one sub-term must be true)."),
+    static_def<term_not, "not_", "term">(
+        "not_(term)\n--\n\nCreate a NOT term (sub-term must be false)."),
+    Members<Term>::method<port_name_of>(
+        "get_port_name", "get_port_name($self)\n--\n\nGet the port name (for Port terms only)."),
+    Members<Term>::method<port_state_of>(
+        "get_port_state", "get_port_state($self)\n--\n\nGet the port state (for Port terms only)."),
+    Members<Term>::method<terms_of>(
+        "get_terms", "get_terms($self)\n--\n\nGet the sub-terms (for And and Or terms only)."),
+    Members<Term>::method<inner_of>(
+        "get_inner", "get_inner($self)\n--\n\nGet the inner term (for Not terms only)."),
+    {},
 };
 
 PyGetSetDef g_term_getters[] = {
-    {"kind", value_getter<Term, kind_of>, nullptr,
-     "Get the term kind: \"True\", \"False\", \"Port\", \"And\", \"Or\", or \"Not\".", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    Members<Term>::getter<kind_of>(
+        "kind", "Get the term kind: \"True\", \"False\", \"Port\", \"And\", \"Or\", or \"Not\"."),
+    {},
 };
 
 // A term pickles as the static constructor of its kind, its parts as
@@ -166,12 +138,12 @@ PyObject* term_reduce(PyObject* self, PyObject*) {
 }  // namespace
 
 void define_salvo_condition_term(PyObject* module) {
-  ClassSpec cls = spec_for<Term>("SalvoConditionTerm", "Boolean expression over port states.");
-  cls.methods = g_term_methods;
-  cls.getters = g_term_getters;
-  cls.reduce = &term_reduce;
-  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<Term, term_repr>)}};
-  define_boxed_class<Term>(module, cls);
+  define_boxed_class<Term>(module, {.name = "SalvoConditionTerm",
+                                    .doc = "Boolean expression over port states.",
+                                    .methods = g_term_methods,
+                                    .getters = g_term_getters,
+                                    .repr = &text_slot<Term, term_repr>,
+                                    .reduce = &term_reduce});
 }
 
 Ref salvo_condition_term_to_py(const SalvoConditionTerm& term) { return box(term); }

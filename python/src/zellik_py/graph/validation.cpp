@@ -97,30 +97,27 @@ std::string info_repr(const GraphValidationError& e) {
 // Slot table and type
 
 PyGetSetDef g_info_getters[] = {
-    {"kind", value_getter<GraphValidationError, kind_of>, nullptr,
-     "The error variant name (e.g., \"MultipleEdgesFromOutputPort\").", nullptr},
-    {"message", value_getter<GraphValidationError, message_of>, nullptr,
-     "The human-readable error message.", nullptr},
-    {"details", value_getter<GraphValidationError, details_of>, nullptr,
-     "Dict of variant-specific fields (node names, port refs, counts, etc.).", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    Members<GraphValidationError>::getter<kind_of>(
+        "kind", "The error variant name (e.g., \"MultipleEdgesFromOutputPort\")."),
+    Members<GraphValidationError>::getter<message_of>("message",
+                                                      "The human-readable error message."),
+    Members<GraphValidationError>::getter<details_of>(
+        "details", "Dict of variant-specific fields (node names, port refs, counts, etc.)."),
+    {},
 };
 
 }  // namespace
 
 void define_validation_error_info(PyObject* module) {
-  ClassSpec cls = spec_for<GraphValidationError>(
-      "GraphValidationErrorInfo",
-      "Structured validation error from graph validation.\n\n"
-      "Provides access to the error variant name, human-readable message,\n"
-      "and a dict of variant-specific fields (node names, port refs, etc.).");
-  cls.getters = g_info_getters;
-  cls.reduce = &reduce_to_record<GraphValidationError>;
-  cls.slots = {
-      {Py_tp_str, reinterpret_cast<void*>(&text_slot<GraphValidationError, info_str>)},
-      {Py_tp_repr, reinterpret_cast<void*>(&text_slot<GraphValidationError, info_repr>)},
-  };
-  define_boxed_class<GraphValidationError>(module, cls);
+  define_boxed_class<GraphValidationError>(
+      module, {.name = "GraphValidationErrorInfo",
+               .doc = "Structured validation error from graph validation.\n\n"
+                      "Provides access to the error variant name, human-readable message,\n"
+                      "and a dict of variant-specific fields (node names, port refs, etc.).",
+               .getters = g_info_getters,
+               .repr = &text_slot<GraphValidationError, info_repr>,
+               .str = &text_slot<GraphValidationError, info_str>,
+               .reduce = &reduce_to_record<GraphValidationError>});
 }
 
 Ref validation_error_to_py(const GraphValidationError& error) { return box(error); }

@@ -32,14 +32,16 @@ Ref get_id(const Epoch& e) { return UlidFactory().make(e.id); }
 Ref start_time(const Epoch& e) { return to_py_u64(e.start_time()); }
 
 const PyMethodDef kMethods[] = {
-    {"get_id", as_method(&value_method<Epoch, get_id>), METH_NOARGS,
-     "get_id($self)\n--\n\nGet the epoch ID as a ULID object."},
-    {"start_time", as_method(&value_method<Epoch, start_time>), METH_NOARGS,
-     "start_time($self)\n--\n\nGet the creation time in milliseconds since the Unix epoch, taken from the "
-     "epoch ID."},
-    {"to_dict", as_method(&value_method<Epoch, epoch_to_dict>), METH_NOARGS,
-     "to_dict($self)\n--\n\nThe epoch as a plain dict (str and lists; ids as text, the state by name)."},
-    {nullptr, nullptr, 0, nullptr},
+    Members<Epoch>::method<get_id>("get_id",
+                                   "get_id($self)\n--\n\nGet the epoch ID as a ULID object."),
+    Members<Epoch>::method<start_time>(
+        "start_time",
+        "start_time($self)\n--\n\nGet the creation time in milliseconds since the Unix epoch, taken from the "
+        "epoch ID."),
+    Members<Epoch>::method<epoch_to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe epoch as a plain dict (str and lists; ids as text, the state by name)."),
+    {},
 };
 
 const RecordClass<Epoch> kEpoch{

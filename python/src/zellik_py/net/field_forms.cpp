@@ -23,21 +23,13 @@ Ref object(const std::vector<Name>& names) {
 }
 Ref object(RequestCreatedSource source) { return to_py(request_source_name(source)); }
 
-Ref dict_value(bool b) { return to_py_bool(b); }
-Ref dict_value(const Ulid& id) { return id_to_py(id); }
-Ref dict_value(const std::vector<Ulid>& ids) { return object(ids); }
 Ref dict_value(const Epoch& epoch) { return epoch_to_dict(epoch); }
-Ref dict_value(const std::string& id_text) { return to_py(id_text); }
+Ref dict_value(const HeapValue<Epoch>& epoch) { return epoch_to_dict(*epoch); }
+Ref dict_value(const PacketLocation& location) { return location_to_dict(location); }
+Ref dict_value(const SalvoText& salvo) { return salvo_to_dict(salvo); }
 Ref dict_value(const std::optional<std::string>& id_text) {
   return id_text ? to_py(*id_text) : none();
 }
-Ref dict_value(const Name& name) { return to_py(name); }
-Ref dict_value(const PacketLocation& location) { return location_to_dict(location); }
-Ref dict_value(const HeapValue<Epoch>& epoch) { return epoch_to_dict(*epoch); }
-Ref dict_value(const SalvoText& salvo) { return salvo_to_dict(salvo); }
-Ref dict_value(std::uint64_t n) { return to_py_u64(n); }
-Ref dict_value(const std::vector<Name>& names) { return object(names); }
-Ref dict_value(RequestCreatedSource source) { return object(source); }
 
 void read(DictReader& d, const char* key, Ulid& out) { out = d.id(key); }
 void read(DictReader& d, const char* key, std::string& id_text) { id_text = d.text(key); }

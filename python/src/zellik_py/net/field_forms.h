@@ -42,19 +42,17 @@ Ref object(std::uint64_t n);
 Ref object(const std::vector<Name>& names);
 Ref object(RequestCreatedSource source);
 
-Ref dict_value(bool b);
-Ref dict_value(const Ulid& id);
-Ref dict_value(const std::vector<Ulid>& ids);
+// The plain-dict value of a field: a record held in it as its dict, an id
+// that may be absent as text or None...
 Ref dict_value(const Epoch& epoch);
-Ref dict_value(const std::string& id_text);
-Ref dict_value(const std::optional<std::string>& id_text);
-Ref dict_value(const Name& name);
-Ref dict_value(const PacketLocation& location);
 Ref dict_value(const HeapValue<Epoch>& epoch);
+Ref dict_value(const PacketLocation& location);
 Ref dict_value(const SalvoText& salvo);
-Ref dict_value(std::uint64_t n);
-Ref dict_value(const std::vector<Name>& names);
-Ref dict_value(RequestCreatedSource source);
+Ref dict_value(const std::optional<std::string>& id_text);
+// ...and any other field's is its object (str, int, bool or a list of them).
+template <class V>
+requires requires(const V& v) { object(v); }
+Ref dict_value(const V& value) { return object(value); }
 
 // Reads d[key] into `out`; ValueError naming the field for a malformed value.
 void read(DictReader& d, const char* key, Ulid& out);

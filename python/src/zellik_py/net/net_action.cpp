@@ -91,6 +91,12 @@ PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
   });
 }
 
+// The table entry of A's static constructor, under the core's name for it.
+template <class A>
+PyMethodDef constructor_def(const char* doc) {
+  return static_def(A::kConstructor.data(), &construct<A>, doc);
+}
+
 // ---------------------------------------------------------------------------
 // Methods: the plain-dict form, {"kind": the engine's kind name, then the
 // static constructor's arguments by name}, ids as the stored text; and back.
@@ -116,70 +122,64 @@ struct ReadActionFields {
   }
 };
 
-PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
-    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
-    DictReader d(a[0], "");
-    return action_to_py(
-        variant_from_dict<StoredAction, ReadActionFields>(d, kKindNames<NetAction>, "action"));
-  });
+Ref from_dict(PyObject* data) {
+  return action_to_py(
+      variant_from_dict<StoredAction, ReadActionFields>(data, kKindNames<NetAction>, "action"));
 }
 
 // ---------------------------------------------------------------------------
 // Slot table and type
 
 PyMethodDef g_methods[] = {
-    {"run_step", as_method(&construct<action::RunStep>), kStaticMethod,
-     "run_step()\n--\n\nExecute one step of automatic packet flow.\n"
-     "Returns whether progress was made (i.e., not blocked)."},
-    {"create_packet", as_method(&construct<action::CreatePacket>), kStaticMethod,
-     "create_packet(epoch_id=None)\n--\n\nCreate a new packet, optionally inside an epoch."},
-    {"consume_packet", as_method(&construct<action::ConsumePacket>), kStaticMethod,
-     "consume_packet(packet_id)\n--\n\nConsume a packet (normal removal from the network)."},
-    {"destroy_packet", as_method(&construct<action::DestroyPacket>), kStaticMethod,
-     "destroy_packet(packet_id)\n--\n\n"
-     "Destroy a packet (abnormal removal, e.g., due to error or cancellation)."},
-    {"start_epoch", as_method(&construct<action::StartEpoch>), kStaticMethod,
-     "start_epoch(epoch_id)\n--\n\nTransition a startable epoch to running."},
-    {"finish_epoch", as_method(&construct<action::FinishEpoch>), kStaticMethod,
-     "finish_epoch(epoch_id)\n--\n\nComplete a running epoch."},
-    {"cancel_epoch", as_method(&construct<action::CancelEpoch>), kStaticMethod,
-     "cancel_epoch(epoch_id)\n--\n\nCancel an epoch and destroy packets."},
-    {"create_epoch", as_method(&construct<action::CreateEpoch>), kStaticMethod,
-     "create_epoch(node_name, salvo)\n--\n\nManually create an epoch with specified packets.\n"
-     "The epoch is created in Startable state - call start_epoch to begin execution."},
-    {"load_packet_into_output_port", as_method(&construct<action::LoadPacketIntoOutputPort>),
-     kStaticMethod,
-     "load_packet_into_output_port(packet_id, port_name)\n--\n\nMove a packet to an output port."},
-    {"send_output_salvo", as_method(&construct<action::SendOutputSalvo>), kStaticMethod,
-     "send_output_salvo(epoch_id, salvo_condition_name)\n--\n\nSend packets from output ports onto edges."},
-    {"transport_packet_to_location", as_method(&construct<action::TransportPacketToLocation>),
-     kStaticMethod,
-     "transport_packet_to_location(packet_id, destination)\n--\n\nTransport a packet to a new location."},
-    {"create_request", as_method(&construct<action::CreateRequest>), kStaticMethod,
-     "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
-     "The request will be resolved during the next RunStep."},
-    {"to_dict", as_method(&value_method<StoredAction, to_dict>), METH_NOARGS,
-     "to_dict($self)\n--\n\nThe action as a plain dict (str, None and lists; ids as the stored text)."},
-    {"from_dict", as_method(&from_dict), kStaticMethod,
-     "from_dict(data)\n--\n\nThe action that to_dict described.\n"
-     "Raises ValueError naming the first field that is missing, unexpected or malformed."},
+    constructor_def<action::RunStep>(
+        "run_step()\n--\n\nExecute one step of automatic packet flow.\n"
+        "Returns whether progress was made (i.e., not blocked)."),
+    constructor_def<action::CreatePacket>(
+        "create_packet(epoch_id=None)\n--\n\nCreate a new packet, optionally inside an epoch."),
+    constructor_def<action::ConsumePacket>(
+        "consume_packet(packet_id)\n--\n\nConsume a packet (normal removal from the network)."),
+    constructor_def<action::DestroyPacket>(
+        "destroy_packet(packet_id)\n--\n\n"
+        "Destroy a packet (abnormal removal, e.g., due to error or cancellation)."),
+    constructor_def<action::StartEpoch>(
+        "start_epoch(epoch_id)\n--\n\nTransition a startable epoch to running."),
+    constructor_def<action::FinishEpoch>("finish_epoch(epoch_id)\n--\n\nComplete a running epoch."),
+    constructor_def<action::CancelEpoch>(
+        "cancel_epoch(epoch_id)\n--\n\nCancel an epoch and destroy packets."),
+    constructor_def<action::CreateEpoch>(
+        "create_epoch(node_name, salvo)\n--\n\nManually create an epoch with specified packets.\n"
+        "The epoch is created in Startable state - call start_epoch to begin execution."),
+    constructor_def<action::LoadPacketIntoOutputPort>(
+        "load_packet_into_output_port(packet_id, port_name)\n--\n\nMove a packet to an output port."),
+    constructor_def<action::SendOutputSalvo>(
+        "send_output_salvo(epoch_id, salvo_condition_name)\n--\n\nSend packets from output ports onto edges."),
+    constructor_def<action::TransportPacketToLocation>(
+        "transport_packet_to_location(packet_id, destination)\n--\n\nTransport a packet to a new location."),
+    constructor_def<action::CreateRequest>(
+        "create_request(node_name, label)\n--\n\nCreate a packet request targeting a node.\n"
+        "The request will be resolved during the next RunStep."),
+    Members<StoredAction>::method<to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe action as a plain dict (str, None and lists; ids as the stored text)."),
+    static_def(
+        "from_dict", &from_dict_entry<from_dict>,
+        "from_dict(data)\n--\n\nThe action that to_dict described.\n"
+        "Raises ValueError naming the first field that is missing, unexpected or malformed."),
     // Type checkers see NetAction as generic over its response data; the
     // subscript NetAction[...] works at run time too, as an alias.
     {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
      "__class_getitem__(item)\n--\n\nSee PEP 585."},
-    {nullptr, nullptr, 0, nullptr},
+    {},
 };
 
 }  // namespace
 
 void define_net_action(PyObject* module) {
-  ClassSpec cls = spec_for<StoredAction>("NetAction", "An action to perform on the network.");
-  cls.methods = g_methods;
-  cls.reduce = &action_reduce;
-  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<StoredAction, action_repr>)}};
-  define_boxed_class<StoredAction>(module, cls);
+  define_boxed_class<StoredAction>(module, {.name = "NetAction",
+                                            .doc = "An action to perform on the network.",
+                                            .methods = g_methods,
+                                            .repr = &text_slot<StoredAction, action_repr>,
+                                            .reduce = &action_reduce});
 }
 
 bool is_net_action(PyObject* obj) { return is_instance<StoredAction>(obj); }

@@ -72,23 +72,20 @@ struct ReadEventFields {
   }
 };
 
-PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
-    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
-    DictReader d(a[0], "");
-    return event_to_py(
-        variant_from_dict<NetEvent, ReadEventFields>(d, kKindNames<NetEvent>, "event"));
-  });
+Ref from_dict(PyObject* data) {
+  return event_to_py(
+      variant_from_dict<NetEvent, ReadEventFields>(data, kKindNames<NetEvent>, "event"));
 }
 
 PyMethodDef g_methods[] = {
-    {"to_dict", as_method(&value_method<EventValue, to_dict>), METH_NOARGS,
-     "to_dict($self)\n--\n\nThe event as a plain dict (str, int, bool, None and lists; ids as text)."},
-    {"from_dict", as_method(&from_dict), kStaticMethod,
-     "from_dict(data)\n--\n\nThe event that to_dict described.\n"
-     "Raises ValueError naming the first field that is missing, unexpected or malformed."},
-    {nullptr, nullptr, 0, nullptr},
+    Members<EventValue>::method<to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe event as a plain dict (str, int, bool, None and lists; ids as text)."),
+    static_def(
+        "from_dict", &from_dict_entry<from_dict>,
+        "from_dict(data)\n--\n\nThe event that to_dict described.\n"
+        "Raises ValueError naming the first field that is missing, unexpected or malformed."),
+    {},
 };
 
 // ---------------------------------------------------------------------------
@@ -124,6 +121,12 @@ Ref field_object(const E& ev) {
 template <Literal kName>
 Ref field_of(const EventValue& e) {
   return visit_event(e, [](const auto& ev) { return field_object<kName>(ev); });
+}
+
+// The getter of the field kName, under its name.
+template <Literal kName>
+PyGetSetDef field_getter(const char* doc) {
+  return Members<EventValue>::getter<field_of<kName>>(kName.chars, doc);
 }
 
 // The two getters that read another field where a kind lacks theirs:
@@ -162,58 +165,50 @@ PyObject* reduce_event(PyObject* self, PyObject*) {
 }
 
 PyGetSetDef g_getters[] = {
-    {"kind", value_getter<EventValue, kind_of>, nullptr,
-     "The kind of the event, such as \"PacketMoved\" (str).", nullptr},
-    {"timestamp", value_getter<EventValue, timestamp_of>, nullptr,
-     "When the event was recorded, in milliseconds since the Unix epoch (int).", nullptr},
-    {"packet_id", value_getter<EventValue, field_of<"packet_id">>, nullptr,
-     "The id of the packet the event is about, as text; None for events about no packet.", nullptr},
-    {"epoch_id", value_getter<EventValue, epoch_id_of>, nullptr,
-     "The id of the epoch the event is about, as text; None for events that carry no\n"
-     "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead).",
-     nullptr},
-    {"epoch", value_getter<EventValue, field_of<"epoch">>, nullptr,
-     "Get the epoch (for EpochFinished and EpochCancelled events).", nullptr},
-    {"location", value_getter<EventValue, field_of<"location">>, nullptr,
-     "Get the location (for PacketConsumed and PacketDestroyed events).", nullptr},
-    {"from_location", value_getter<EventValue, field_of<"from_location">>, nullptr,
-     "Where the packet was (for PacketMoved events); a new PacketLocation, or None.", nullptr},
-    {"to_location", value_getter<EventValue, field_of<"to_location">>, nullptr,
-     "Where the packet went (for PacketMoved events); a new PacketLocation, or None.", nullptr},
-    {"from_index", value_getter<EventValue, field_of<"from_index">>, nullptr,
-     "Get the from_index (for PacketMoved events - used for undo).", nullptr},
-    {"salvo_condition", value_getter<EventValue, field_of<"salvo_condition">>, nullptr,
-     "The salvo condition (for InputSalvoTriggered, OutputSalvoTriggered and\n"
-     "PacketOrphaned events); None for other kinds.",
-     nullptr},
-    {"node_name", value_getter<EventValue, node_name_of>, nullptr,
-     "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events).",
-     nullptr},
-    {"orphaned_port_name", value_getter<EventValue, field_of<"port_name">>, nullptr,
-     "Get the port name (for PacketOrphaned events - the output port the packet was sent from).",
-     nullptr},
-    {"label", value_getter<EventValue, field_of<"label">>, nullptr,
-     "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events).",
-     nullptr},
-    {"source_nodes", value_getter<EventValue, field_of<"source_nodes">>, nullptr,
-     "Get the source nodes (for RequestCascadeResolved events).", nullptr},
-    {"request_source", value_getter<EventValue, field_of<"request_source">>, nullptr,
-     "Get the request source (for RequestCreated events).\n"
-     "Returns \"External\", \"OnStartup\", or \"OnNoSalvoTriggered\".",
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    Members<EventValue>::getter<kind_of>("kind",
+                                         "The kind of the event, such as \"PacketMoved\" (str)."),
+    Members<EventValue>::getter<timestamp_of>(
+        "timestamp", "When the event was recorded, in milliseconds since the Unix epoch (int)."),
+    field_getter<"packet_id">(
+        "The id of the packet the event is about, as text; None for events about no packet."),
+    Members<EventValue>::getter<epoch_id_of>(
+        "epoch_id",
+        "The id of the epoch the event is about, as text; None for events that carry no\n"
+        "epoch id (EpochFinished and EpochCancelled carry the whole epoch instead)."),
+    field_getter<"epoch">("Get the epoch (for EpochFinished and EpochCancelled events)."),
+    field_getter<"location">("Get the location (for PacketConsumed and PacketDestroyed events)."),
+    field_getter<"from_location">(
+        "Where the packet was (for PacketMoved events); a new PacketLocation, or None."),
+    field_getter<"to_location">(
+        "Where the packet went (for PacketMoved events); a new PacketLocation, or None."),
+    field_getter<"from_index">("Get the from_index (for PacketMoved events - used for undo)."),
+    field_getter<"salvo_condition">(
+        "The salvo condition (for InputSalvoTriggered, OutputSalvoTriggered and\n"
+        "PacketOrphaned events); None for other kinds."),
+    Members<EventValue>::getter<node_name_of>(
+        "node_name",
+        "Get the node name (for PacketOrphaned, RequestCreated, RequestEpochCreated events)."),
+    Members<EventValue>::getter<field_of<"port_name">>(
+        "orphaned_port_name",
+        "Get the port name (for PacketOrphaned events - the output port the packet was sent from)."),
+    field_getter<"label">(
+        "Get the label (for RequestCreated, RequestCascadeResolved, RequestEpochCreated events)."),
+    field_getter<"source_nodes">("Get the source nodes (for RequestCascadeResolved events)."),
+    field_getter<"request_source">(
+        "Get the request source (for RequestCreated events).\n"
+        "Returns \"External\", \"OnStartup\", or \"OnNoSalvoTriggered\"."),
+    {},
 };
 
 }  // namespace
 
 void define_net_event(PyObject* module) {
-  ClassSpec cls =
-      spec_for<EventValue>("NetEvent", "An event that occurred during a network action.");
-  cls.methods = g_methods;
-  cls.getters = g_getters;
-  cls.reduce = &reduce_event;
-  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<EventValue, event_repr>)}};
-  define_boxed_class<EventValue>(module, cls);
+  define_boxed_class<EventValue>(module, {.name = "NetEvent",
+                                          .doc = "An event that occurred during a network action.",
+                                          .methods = g_methods,
+                                          .getters = g_getters,
+                                          .repr = &text_slot<EventValue, event_repr>,
+                                          .reduce = &reduce_event});
 }
 
 }  // namespace zellik::py

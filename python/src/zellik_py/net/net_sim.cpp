@@ -317,84 +317,83 @@ PyObject* net_sim_repr(PyObject* self) {
 // Slot table and type
 
 PyMethodDef g_methods[] = {
-    {"do_action", as_method(&do_action), kFastMethod,
-     "do_action($self, action)\n--\n\nPerform an action on the network.\n"
-     "Returns (response_data, events) tuple on success.\nRaises an exception on error."},
-    {"run_step", as_method(&run_step), METH_NOARGS,
-     "run_step($self)\n--\n\nRun one step of automatic packet flow.\n\n"
-     "Convenience method equivalent to `do_action(NetAction.run_step())`.\n\n"
-     "Returns:\n    A tuple of (made_progress, events) where made_progress indicates\n"
-     "    whether any packets were moved."},
-    {"run_until_blocked", as_method(&run_until_blocked), METH_NOARGS,
-     "run_until_blocked($self)\n--\n\nRun the network until blocked, returning all events."},
-    {"is_blocked", as_method(&query<is_blocked>), METH_NOARGS,
-     "is_blocked($self)\n--\n\nCheck if the network is blocked (no progress can be made)."},
-    {"get_packet", as_method(&query<"get_packet", "packet_id", get_packet>), kFastMethod,
-     "get_packet($self, packet_id)\n--\n\nGet a packet by ID."},
-    {"get_epoch", as_method(&query<"get_epoch", "epoch_id", get_epoch>), kFastMethod,
-     "get_epoch($self, epoch_id)\n--\n\nGet an epoch by ID."},
-    {"get_startable_epochs", as_method(&query<get_startable_epochs>), METH_NOARGS,
-     "get_startable_epochs($self)\n--\n\nGet all startable epoch IDs."},
-    {"get_packets_at_location",
-     as_method(&query<"get_packets_at_location", "location", get_packets_at_location>), kFastMethod,
-     "get_packets_at_location($self, location)\n--\n\nGet all packet IDs at a location."},
-    {"packet_count_at", as_method(&query<"packet_count_at", "location", packet_count_at>),
-     kFastMethod,
-     "packet_count_at($self, location)\n--\n\nGet the number of packets at a location."},
-    {"undo_action", as_method(&undo_action), kFastMethod,
-     "undo_action($self, action, events)\n--\n\nUndo a previously executed action.\n\n"
-     "Args:\n    action: The original action that was executed\n"
-     "    events: The events that were produced by the action\n\n"
-     "Raises:\n    UndoError: If the undo operation fails"},
-    {"__reduce__", as_method(&reduce), METH_NOARGS,
-     "__reduce__($self)\n--\n\n"
-     "Pickle support: the net pickles as its graph and a snapshot of its whole state."},
-    {"__setstate__", as_method(&set_state), kFastMethod,
-     "__setstate__($self, state)\n--\n\n"
-     "Replace the state of the net with a snapshot made by pickling a net.\n\n"
-     "Returns None. Raises ValueError when `state` is not a snapshot of this format\n"
-     "version, is cut short or altered, or names a node, port, edge or epoch that\n"
-     "this net's graph cannot hold; the net is then left as it was."},
-    {"__copy__", as_method(&copy_net), METH_NOARGS,
-     "__copy__($self)\n--\n\n"
-     "Fork the net: a new NetSim over a copy of the graph, with a copy of every\n"
-     "packet, epoch and request. The two nets share nothing that changes."},
-    {"__deepcopy__", as_method(&deepcopy_net), kFastMethod,
-     "__deepcopy__($self, memo)\n--\n\nFork the net, as __copy__ does."},
-    {"packets", as_method(&query<packets>), METH_NOARGS,
-     "packets($self)\n--\n\nGet every packet of the network, wherever it is, ordered by ID."},
-    {"epochs", as_method(&query<epochs>), METH_NOARGS,
-     "epochs($self)\n--\n\nGet every startable or running epoch, ordered by ID."},
-    {"to_dot", as_method(&query<dot>), METH_NOARGS,
-     "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text with the live state: packets on\n"
-     "edges and at ports (full input ports marked), startable and running epochs per node."},
+    method_def("do_action", &do_action,
+               "do_action($self, action)\n--\n\nPerform an action on the network.\n"
+               "Returns (response_data, events) tuple on success.\nRaises an exception on error."),
+    method_def("run_step", &run_step,
+               "run_step($self)\n--\n\nRun one step of automatic packet flow.\n\n"
+               "Convenience method equivalent to `do_action(NetAction.run_step())`.\n\n"
+               "Returns:\n    A tuple of (made_progress, events) where made_progress indicates\n"
+               "    whether any packets were moved."),
+    method_def(
+        "run_until_blocked", &run_until_blocked,
+        "run_until_blocked($self)\n--\n\nRun the network until blocked, returning all events."),
+    method_def(
+        "is_blocked", &query<is_blocked>,
+        "is_blocked($self)\n--\n\nCheck if the network is blocked (no progress can be made)."),
+    method_def("get_packet", &query<"get_packet", "packet_id", get_packet>,
+               "get_packet($self, packet_id)\n--\n\nGet a packet by ID."),
+    method_def("get_epoch", &query<"get_epoch", "epoch_id", get_epoch>,
+               "get_epoch($self, epoch_id)\n--\n\nGet an epoch by ID."),
+    method_def("get_startable_epochs", &query<get_startable_epochs>,
+               "get_startable_epochs($self)\n--\n\nGet all startable epoch IDs."),
+    method_def("get_packets_at_location",
+               &query<"get_packets_at_location", "location", get_packets_at_location>,
+               "get_packets_at_location($self, location)\n--\n\nGet all packet IDs at a location."),
+    method_def("packet_count_at", &query<"packet_count_at", "location", packet_count_at>,
+               "packet_count_at($self, location)\n--\n\nGet the number of packets at a location."),
+    method_def("undo_action", &undo_action,
+               "undo_action($self, action, events)\n--\n\nUndo a previously executed action.\n\n"
+               "Args:\n    action: The original action that was executed\n"
+               "    events: The events that were produced by the action\n\n"
+               "Raises:\n    UndoError: If the undo operation fails"),
+    method_def("__reduce__", &reduce,
+               "__reduce__($self)\n--\n\n"
+               "Pickle support: the net pickles as its graph and a snapshot of its whole state."),
+    method_def("__setstate__", &set_state,
+               "__setstate__($self, state)\n--\n\n"
+               "Replace the state of the net with a snapshot made by pickling a net.\n\n"
+               "Returns None. Raises ValueError when `state` is not a snapshot of this format\n"
+               "version, is cut short or altered, or names a node, port, edge or epoch that\n"
+               "this net's graph cannot hold; the net is then left as it was."),
+    method_def("__copy__", &copy_net,
+               "__copy__($self)\n--\n\n"
+               "Fork the net: a new NetSim over a copy of the graph, with a copy of every\n"
+               "packet, epoch and request. The two nets share nothing that changes."),
+    method_def("__deepcopy__", &deepcopy_net,
+               "__deepcopy__($self, memo)\n--\n\nFork the net, as __copy__ does."),
+    method_def(
+        "packets", &query<packets>,
+        "packets($self)\n--\n\nGet every packet of the network, wherever it is, ordered by ID."),
+    method_def("epochs", &query<epochs>,
+               "epochs($self)\n--\n\nGet every startable or running epoch, ordered by ID."),
+    method_def(
+        "to_dot", &query<dot>,
+        "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text with the live state: packets on\n"
+        "edges and at ports (full input ports marked), startable and running epochs per node."),
 };
 
-PyGetSetDef g_getters[] = {
-    {"graph", &graph_of, nullptr, "Get the underlying graph.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+PyGetSetDef g_getters[] = {{"graph", &graph_of, nullptr, "Get the underlying graph.", nullptr}, {}};
 
 }  // namespace
 
 void define_net_sim(PyObject* module, std::span<const PyMethodDef> more_methods) {
-  ClassSpec cls = spec_for<NetSimValue>(
-      "NetSim", "NetSim(graph, *, seed=None)\n--\n\nThe runtime state of a flow-based network.");
   // The interpreter keeps pointers into the table for as long as the class
   // lives: it is made once, and kept.
   static std::vector<PyMethodDef> methods = [&] {
     std::vector<PyMethodDef> all(std::begin(g_methods), std::end(g_methods));
     all.insert(all.end(), more_methods.begin(), more_methods.end());
-    all.push_back({nullptr, nullptr, 0, nullptr});
+    all.push_back({});
     return all;
   }();
-  cls.methods = methods.data();
-  cls.getters = g_getters;
-  cls.slots = {
-      {Py_tp_new, reinterpret_cast<void*>(&net_sim_new)},
-      {Py_tp_repr, reinterpret_cast<void*>(&net_sim_repr)},
-  };
-  define_boxed_class<NetSimValue>(module, cls);
+  define_boxed_class<NetSimValue>(
+      module,
+      {.name = "NetSim",
+       .doc = "NetSim(graph, *, seed=None)\n--\n\nThe runtime state of a flow-based network.",
+       .methods = methods.data(),
+       .getters = g_getters,
+       .construct = &net_sim_new,
+       .repr = &net_sim_repr});
 }
 
 }  // namespace zellik::py

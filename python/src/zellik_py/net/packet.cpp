@@ -14,9 +14,9 @@ namespace {
 Ref get_id(const Packet& p) { return UlidFactory().make(p.id); }
 
 const PyMethodDef kMethods[] = {
-    {"get_id", as_method(&value_method<Packet, get_id>), METH_NOARGS,
-     "get_id($self)\n--\n\nGet the packet ID as a ULID object."},
-    {nullptr, nullptr, 0, nullptr},
+    Members<Packet>::method<get_id>("get_id",
+                                    "get_id($self)\n--\n\nGet the packet ID as a ULID object."),
+    {},
 };
 
 const RecordClass<Packet> kPacket{

@@ -23,56 +23,29 @@ constexpr std::array<const char*, 5> kKindNames = {"Node", "InputPort", "OutputP
 // ---------------------------------------------------------------------------
 // Lifetime: the static constructors. Epoch ids are parsed at once.
 
-PyObject* node(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("node", std::array{"epoch_id"}, 1, args, nargs, kwnames);
-    return location_to_py(PacketLocation::Node(identifier_arg(a[0])));
-  });
+Ref node(PyObject* epoch_id) {
+  return location_to_py(PacketLocation::Node(identifier_arg(epoch_id)));
 }
 
-PyObject* input_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a =
-        parse_fast("input_port", std::array{"node_name", "port_name"}, 2, args, nargs, kwnames);
-    Name node_name = to_name_arg(a[0], "node_name");
-    Name port_name = to_name_arg(a[1], "port_name");
-    return location_to_py(PacketLocation::InputPort(std::move(node_name), std::move(port_name)));
-  });
+Ref input_port(PyObject* node_name, PyObject* port_name) {
+  Name node = to_name_arg(node_name, "node_name");
+  Name port = to_name_arg(port_name, "port_name");
+  return location_to_py(PacketLocation::InputPort(std::move(node), std::move(port)));
 }
 
-PyObject* output_port(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a =
-        parse_fast("output_port", std::array{"epoch_id", "port_name"}, 2, args, nargs, kwnames);
-    Ulid epoch_id = identifier_arg(a[0]);
-    Name port_name = to_name_arg(a[1], "port_name");
-    return location_to_py(PacketLocation::OutputPort(epoch_id, std::move(port_name)));
-  });
+Ref output_port(PyObject* epoch_id, PyObject* port_name) {
+  Ulid epoch = identifier_arg(epoch_id);
+  Name port = to_name_arg(port_name, "port_name");
+  return location_to_py(PacketLocation::OutputPort(epoch, std::move(port)));
 }
 
-PyObject* edge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("edge", std::array{"edge"}, 1, args, nargs, kwnames);
-    return location_to_py(PacketLocation::Edge(edge_arg(a[0], "edge")));
-  });
-}
+Ref edge(PyObject* obj) { return location_to_py(PacketLocation::Edge(edge_arg(obj, "edge"))); }
 
-PyObject* outside_net(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    parse_none("outside_net", nargs, kwnames);
-    return location_to_py(PacketLocation::OutsideNet());
-  });
-}
+Ref outside_net() { return location_to_py(PacketLocation::OutsideNet()); }
 
 // The location a to_dict described; epoch ids are parsed at once, as the
 // static constructors do.
-PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
-    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
-    return location_to_py(location_from_dict(a[0], ""));
-  });
-}
+Ref from_dict(PyObject* data) { return location_to_py(location_from_dict(data, "")); }
 
 // ---------------------------------------------------------------------------
 // Methods
@@ -108,34 +81,35 @@ Ref epoch_id_of(const PacketLocation& loc) {
 // Slot table and type
 
 PyMethodDef g_methods[] = {
-    {"node", as_method(&node), kStaticMethod,
-     "node(epoch_id)\n--\n\nCreate a Node location (inside an epoch)."},
-    {"input_port", as_method(&input_port), kStaticMethod,
-     "input_port(node_name, port_name)\n--\n\nCreate an InputPort location."},
-    {"output_port", as_method(&output_port), kStaticMethod,
-     "output_port(epoch_id, port_name)\n--\n\nCreate an OutputPort location."},
-    {"edge", as_method(&edge), kStaticMethod, "edge(edge)\n--\n\nCreate an Edge location."},
-    {"outside_net", as_method(&outside_net), kStaticMethod,
-     "outside_net()\n--\n\nCreate an OutsideNet location."},
-    {"get_edge", as_method(&value_method<PacketLocation, edge_of>), METH_NOARGS,
-     "get_edge($self)\n--\n\nGet the edge (for Edge locations)."},
-    {"to_dict", as_method(&value_method<PacketLocation, location_to_dict>), METH_NOARGS,
-     "to_dict($self)\n--\n\nThe location as a plain dict: its kind and that kind's fields."},
-    {"from_dict", as_method(&from_dict), kStaticMethod,
-     "from_dict(data)\n--\n\nThe location that to_dict described.\n"
-     "Raises ValueError naming the first field that is missing, unexpected or malformed."},
-    {nullptr, nullptr, 0, nullptr},
+    static_def<node, "node", "epoch_id">(
+        "node(epoch_id)\n--\n\nCreate a Node location (inside an epoch)."),
+    static_def<input_port, "input_port", "node_name", "port_name">(
+        "input_port(node_name, port_name)\n--\n\nCreate an InputPort location."),
+    static_def<output_port, "output_port", "epoch_id", "port_name">(
+        "output_port(epoch_id, port_name)\n--\n\nCreate an OutputPort location."),
+    static_def<edge, "edge", "edge">("edge(edge)\n--\n\nCreate an Edge location."),
+    static_def<outside_net, "outside_net">("outside_net()\n--\n\nCreate an OutsideNet location."),
+    Members<PacketLocation>::method<edge_of>(
+        "get_edge", "get_edge($self)\n--\n\nGet the edge (for Edge locations)."),
+    Members<PacketLocation>::method<location_to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe location as a plain dict: its kind and that kind's fields."),
+    static_def(
+        "from_dict", &from_dict_entry<from_dict>,
+        "from_dict(data)\n--\n\nThe location that to_dict described.\n"
+        "Raises ValueError naming the first field that is missing, unexpected or malformed."),
+    {},
 };
 
 PyGetSetDef g_getters[] = {
-    {"kind", value_getter<PacketLocation, kind_of>, nullptr, "Get the location kind.", nullptr},
-    {"node_name", value_getter<PacketLocation, node_name_of>, nullptr,
-     "Get the node name (for InputPort locations).", nullptr},
-    {"port_name", value_getter<PacketLocation, port_name_of>, nullptr,
-     "Get the port name (for InputPort and OutputPort locations).", nullptr},
-    {"epoch_id", value_getter<PacketLocation, epoch_id_of>, nullptr,
-     "Get the epoch ID (for Node and OutputPort locations).", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    Members<PacketLocation>::getter<kind_of>("kind", "Get the location kind."),
+    Members<PacketLocation>::getter<node_name_of>("node_name",
+                                                  "Get the node name (for InputPort locations)."),
+    Members<PacketLocation>::getter<port_name_of>(
+        "port_name", "Get the port name (for InputPort and OutputPort locations)."),
+    Members<PacketLocation>::getter<epoch_id_of>(
+        "epoch_id", "Get the epoch ID (for Node and OutputPort locations)."),
+    {},
 };
 
 // A location pickles as the static constructor of its kind.
@@ -164,13 +138,12 @@ PyObject* location_reduce(PyObject* self, PyObject*) {
 }  // namespace
 
 void define_packet_location(PyObject* module) {
-  ClassSpec cls =
-      spec_for<PacketLocation>("PacketLocation", "Where a packet is located in the network.");
-  cls.methods = g_methods;
-  cls.getters = g_getters;
-  cls.reduce = &location_reduce;
-  cls.slots = {{Py_tp_repr, reinterpret_cast<void*>(&text_slot<PacketLocation, location_repr>)}};
-  define_boxed_class<PacketLocation>(module, cls);
+  define_boxed_class<PacketLocation>(module, {.name = "PacketLocation",
+                                              .doc = "Where a packet is located in the network.",
+                                              .methods = g_methods,
+                                              .getters = g_getters,
+                                              .repr = &text_slot<PacketLocation, location_repr>,
+                                              .reduce = &location_reduce});
 }
 
 std::string location_repr(const PacketLocation& loc) {

@@ -20,6 +20,9 @@
 #include <variant>
 #include <vector>
 
+#include "zellik_py/binding/args.h"
+#include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/ref.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_convert.h"
@@ -76,15 +79,16 @@ std::string text_at(PyObject* obj, const std::string& path);
 // A ULID text at `path`, parsed; ValueError with the parse reason otherwise.
 Ulid id_at(PyObject* obj, const std::string& path);
 
-// The value a dict of the form {"kind": name, ...fields} describes: the
+// The value a dict given to from_dict, {"kind": name, ...fields}, describes: the
 // alternative of `Variant` at the position of its name in `names`,
 // default-made and then filled by `ReadFields{}(d, alternative)`; d.finish()
 // follows. ValueError "unknown {what} kind '{name}'" on the "kind" field for
 // a name that is not in `names`.
 template <class Variant, class ReadFields>
-Variant variant_from_dict(DictReader& d,
+Variant variant_from_dict(PyObject* data,
                           const std::array<std::string_view, std::variant_size_v<Variant>>& names,
                           std::string_view what) {
+  DictReader d(data, "");
   using Reader = Variant (*)(DictReader&);
   static constexpr auto kReaders = []<std::size_t... I>(std::index_sequence<I...>) {
     return std::array<Reader, sizeof...(I)>{+[](DictReader& r) {
@@ -102,6 +106,17 @@ Variant variant_from_dict(DictReader& d,
     return value;
   }
   raise_field("kind", "unknown " + std::string(what) + " kind '" + kind + "'");
+}
+
+// The entry point of a class's static from_dict(data): TypeError for an
+// argument that is not a dict, else the object Read makes of it.
+template <Ref (*Read)(PyObject* data)>
+PyObject* from_dict_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
+    if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
+    return Read(a[0]);
+  });
 }
 
 Ref location_to_dict(const PacketLocation& location);

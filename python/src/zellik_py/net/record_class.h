@@ -177,11 +177,8 @@ PyObject* to_dict(PyObject* self, PyObject*) {
 }
 
 template <Record T>
-PyObject* from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guard([&] {
-    auto a = parse_fast("from_dict", std::array{"data"}, 1, args, nargs, kwnames);
-    return box(record_from_dict<T>(a[0]));
-  });
+Ref from_dict(PyObject* data) {
+  return box(record_from_dict<T>(data));
 }
 
 template <Record T>
@@ -241,8 +238,8 @@ PyTypeObject* define_record_class(PyObject* module, const RecordClass<T>& desc) 
       }
     }
     if (desc.from_dict_doc != nullptr) {
-      all.push_back({"from_dict", as_method(&record_fields::from_dict<T>), kStaticMethod,
-                     desc.from_dict_doc});
+      all.push_back({"from_dict", as_method(&from_dict_entry<record_fields::from_dict<T>>),
+                     kStaticMethod, desc.from_dict_doc});
     }
     all.push_back({nullptr, nullptr, 0, nullptr});
     return all;

@@ -133,9 +133,10 @@ Ref to_dict(const Data& data) {
 }
 
 PyMethodDef g_methods[] = {
-    {"to_dict", as_method(&value_method<Data, to_dict>), METH_NOARGS,
-     "to_dict($self)\n--\n\nThe response data as a plain dict (str, int, bool, None and lists; ids as text)."},
-    {nullptr, nullptr, 0, nullptr},
+    Members<Data>::method<to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe response data as a plain dict (str, int, bool, None and lists; ids as text)."),
+    {},
 };
 
 // ---------------------------------------------------------------------------
@@ -207,13 +208,14 @@ std::string variant_repr(const Data& data) {
 // Defines one variant class as a subclass of `base` and hangs it on the base
 // under its attribute name; the module itself does not export it.
 void define_variant(PyObject* module, PyObject* base, const VariantClass& variant) {
-  ClassSpec cls = spec_for<Data>(variant.name, variant.doc);
-  cls.base = base;
-  cls.getters = variant.getters;
-  cls.reduce = &variant_reduce;
-  cls.slots = {{Py_tp_new, reinterpret_cast<void*>(variant.construct)},
-               {Py_tp_repr, reinterpret_cast<void*>(&text_slot<Data, variant_repr>)}};
-  g_classes[variant.index] = define_class(module, cls);
+  g_classes[variant.index] =
+      define_class(module, boxed_spec<Data>({.name = variant.name,
+                                             .doc = variant.doc,
+                                             .getters = variant.getters,
+                                             .construct = variant.construct,
+                                             .repr = &text_slot<Data, variant_repr>,
+                                             .reduce = &variant_reduce,
+                                             .base = base}));
   PyObject* type = reinterpret_cast<PyObject*>(g_classes[variant.index]);
   check_status(PyObject_SetAttrString(base, variant.attribute, type));  // the base keeps it alive
   check_status(PyObject_DelAttrString(module, variant.name));
@@ -229,11 +231,11 @@ void define_variant(PyObject* module, PyObject* base, const VariantClass& varian
 }  // namespace
 
 void define_response_data(PyObject* module) {
-  ClassSpec cls =
-      spec_for<Data>("NetActionResponseData", "Response data from a successful action.");
-  cls.subclassable = true;
-  cls.methods = g_methods;
-  PyObject* base = reinterpret_cast<PyObject*>(define_boxed_class<Data>(module, cls));
+  PyObject* base = reinterpret_cast<PyObject*>(
+      define_boxed_class<Data>(module, {.name = "NetActionResponseData",
+                                        .doc = "Response data from a successful action.",
+                                        .methods = g_methods,
+                                        .subclassable = true}));
   for (const VariantClass& variant : g_variants) define_variant(module, base, variant);
 }
 

@@ -73,9 +73,10 @@ std::string salvo_repr(const SalvoText& s) {
 // Methods
 
 const PyMethodDef kMethods[] = {
-    {"to_dict", as_method(&value_method<SalvoText, salvo_to_dict>), METH_NOARGS,
-     "to_dict($self)\n--\n\nThe salvo as a plain dict; packets as [port_name, packet_id] lists."},
-    {nullptr, nullptr, 0, nullptr},
+    Members<SalvoText>::method<salvo_to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe salvo as a plain dict; packets as [port_name, packet_id] lists."),
+    {},
 };
 
 const RecordClass<SalvoText> kSalvo{
