@@ -256,4 +256,20 @@ LocationQueue::Slot LocationTable::insert(LocationHandle h, std::size_t index, P
   return slot;
 }
 
+// The packet counts at the ports a salvo condition names, read from `table`
+// through `find`, which gives a port's entry by name (kNoLocation: none).
+template <class Find>
+class CountsAtPorts final : public PortCountSource {
+ public:
+  CountsAtPorts(const LocationTable& table, Find find) : table_(table), find_(std::move(find)) {}
+  std::uint64_t count(const Name& port_name) const override {
+    const LocationHandle h = find_(port_name);
+    return h == kNoLocation ? 0 : table_.queue(h).size();
+  }
+
+ private:
+  const LocationTable& table_;
+  Find find_;
+};
+
 }  // namespace zellik

@@ -189,22 +189,22 @@ class NetSim {
 
  private:
   // The actions, one overload per kind, which perform_action picks; each
-  // appends its events to `events`. The step in net_sim.cpp, packets and
-  // salvos in packet_actions.cpp, epochs in epoch_actions.cpp, requests in
-  // requests.cpp.
+  // appends its events to `events`. The step (net_sim.cpp):
   ActionResult act(const action::RunStep& a, EventList& events);
+  // Packets and salvos (packet_actions.cpp):
   ActionResult act(const action::CreatePacket& a, EventList& events);
   ActionResult act(const action::ConsumePacket& a, EventList& events);
   ActionResult act(const action::DestroyPacket& a, EventList& events);
   ActionResult act(const action::LoadPacketIntoOutputPort& a, EventList& events);
   ActionResult act(const action::SendOutputSalvo& a, EventList& events);
   ActionResult act(const action::TransportPacketToLocation& a, EventList& events);
+  // Epochs (epoch_actions.cpp) and requests (requests.cpp):
   ActionResult act(const action::StartEpoch& a, EventList& events);
   ActionResult act(const action::FinishEpoch& a, EventList& events);
   ActionResult act(const action::CancelEpoch& a, EventList& events);
   ActionResult act(const action::CreateEpoch& a, EventList& events);
   ActionResult act(const action::CreateRequest& a, EventList& events);
-  // Consuming and destroying differ only in the event (`Removed`) they record.
+  // Consuming and destroying, which differ only in the event they record.
   template <class Removed>
   ActionResult remove_packet(const Ulid& packet_id, EventList& events);
 
@@ -336,11 +336,10 @@ class NetSim {
   IdSource ids_;
   PacketTable packets_;
   LocationTable locations_;
-  // The input ports of each node that has some: (port name, handle), and the
-  // last step that gave the node its chance to fire.
-  // What the step asks of the node, kept here so that it need not visit the
-  // node itself: whether it has input salvo conditions, and whether it
-  // requests when none fires.
+  // The input ports of each node that has some, (port name, handle), the last
+  // step that gave the node its chance to fire, and what the step asks of the
+  // node without visiting it: has it input salvo conditions, does it request
+  // when none fires.
   struct NodeInputs {
     const Node* node = nullptr;
     InputPortHandles ports;

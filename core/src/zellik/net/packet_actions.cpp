@@ -15,22 +15,6 @@ namespace zellik {
 
 namespace {
 
-// Packet counts of one epoch's output ports, read from the net on demand.
-class EpochOutputCounts final : public PortCountSource {
- public:
-  EpochOutputCounts(const LocationTable& locations, const Ulid& epoch_id)
-      : locations_(locations), epoch_id_(epoch_id) {}
-  std::uint64_t count(const Name& port_name) const override {
-    const LocationHandle h =
-        locations_.find(EpochPlace{PacketLocation::Kind::OutputPort, &epoch_id_, &port_name});
-    return h == kNoLocation ? 0 : locations_.queue(h).size();
-  }
-
- private:
-  const LocationTable& locations_;
-  const Ulid& epoch_id_;
-};
-
 // The packets one output port contributes to a salvo (the first `take`
 // queued there), and where they go.
 struct PortPlan {
@@ -132,8 +116,9 @@ ActionResult NetSim::act(const action::SendOutputSalvo& a, EventList& events) {
       return NetActionError::MaxSalvosExceeded(a.salvo_condition_name, a.epoch_id);
     }
   }
-  if (!evaluate_salvo_condition(condition->term, EpochOutputCounts(locations_, a.epoch_id),
-                                node->out_ports)) {
+  const auto counts = CountsAtPorts(
+      locations_, [this, &a](const Name& port) { return epoch_place(a.epoch_id, &port); });
+  if (!evaluate_salvo_condition(condition->term, counts, node->out_ports)) {
     return NetActionError::SalvoConditionNotMet(a.salvo_condition_name, a.epoch_id);
   }
 

@@ -24,20 +24,10 @@ namespace {
 
 // The packet counts of one node's input ports, read straight from the net's
 // location entries through the node's port handles (no name is hashed).
-class InputPortCounts final : public PortCountSource {
- public:
-  InputPortCounts(const LocationTable& locations, const InputPortHandles& ports)
-      : locations_(locations), ports_(ports) {}
-
-  std::uint64_t count(const Name& port_name) const override {
-    const LocationHandle h = find_port_handle(ports_, port_name);
-    return h == kNoLocation ? 0 : locations_.queue(h).size();
-  }
-
- private:
-  const LocationTable& locations_;
-  const InputPortHandles& ports_;
-};
+auto input_counts(const LocationTable& locations, const InputPortHandles& ports) {
+  return CountsAtPorts(locations,
+                       [&ports](const Name& port) { return find_port_handle(ports, port); });
+}
 
 }  // namespace
 
@@ -109,7 +99,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
 
 bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events) {
   const Node& node = *inputs.node;
-  const InputPortCounts counts(locations_, inputs.ports);
+  const auto counts = input_counts(locations_, inputs.ports);
   const Name* fired_name = nullptr;
   const SalvoCondition* fired_condition = nullptr;
   for (const auto& [name, condition] : node.in_salvo_conditions) {
@@ -154,7 +144,7 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
 bool NetSim::any_input_condition_holds(const NodeInputs& inputs) const {
   if (!inputs.has_conditions) return false;
   const Node& node = *inputs.node;
-  const InputPortCounts counts(locations_, inputs.ports);
+  const auto counts = input_counts(locations_, inputs.ports);
   for (const auto& [name, condition] : node.in_salvo_conditions) {
     if (evaluate_salvo_condition(condition.term, counts, node.in_ports)) return true;
   }

@@ -34,8 +34,4 @@ const RecordClass<Edge> kEdge{
 
 void define_edge(PyObject* module) { define_record_class(module, kEdge); }
 
-Ref edge_to_py(const Edge& edge) { return box<Edge>(edge); }
-
-const Edge& edge_arg(PyObject* obj, const char* arg) { return arg_of<Edge>(obj, arg); }
-
 }  // namespace zellik::py

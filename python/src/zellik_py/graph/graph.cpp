@@ -17,7 +17,7 @@ std::vector<Edge> edges_of_sequence(PyObject* obj, const char* arg) {
   const std::vector<Ref> items = sequence_items(obj, arg);
   std::vector<Edge> edges;
   edges.reserve(items.size());
-  for (const Ref& item : items) edges.push_back(edge_arg(item.get(), arg));
+  for (const Ref& item : items) edges.push_back(arg_of<Edge>(item.get(), arg));
   return edges;
 }
 
@@ -33,7 +33,7 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     const std::vector<Ref> node_items = sequence_items(a[0], "nodes");
     std::vector<Node> nodes;
     nodes.reserve(node_items.size());
-    for (const Ref& item : node_items) nodes.push_back(node_arg(item.get(), "nodes"));
+    for (const Ref& item : node_items) nodes.push_back(arg_of<Node>(item.get(), "nodes"));
     std::vector<Edge> edges = edges_of_sequence(a[1], "edges");
     std::vector<Edge> dependency_edges;
     if (a.has(2)) dependency_edges = edges_of_sequence(a[2], "dependency_edges");
@@ -47,11 +47,11 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 // ---------------------------------------------------------------------------
 // Methods
 
-Ref nodes_of(const Graph& g) { return dict_of(g.nodes(), node_to_py); }
+Ref nodes_of(const Graph& g) { return dict_of(g.nodes(), box<Node>); }
 
-Ref edges_of(const Graph& g) { return list_of(g.edges(), edge_to_py); }
+Ref edges_of(const Graph& g) { return list_of(g.edges(), box<Edge>); }
 
-Ref dependency_edges_of(const Graph& g) { return list_of(g.dependency_edges(), edge_to_py); }
+Ref dependency_edges_of(const Graph& g) { return list_of(g.dependency_edges(), box<Edge>); }
 
 Ref validate_graph(const Graph& g) { return list_of(validate(g), validation_error_to_py); }
 
@@ -62,7 +62,7 @@ PyObject* get_edges_by_head(PyObject* self, PyObject* const* args, Py_ssize_t na
   return guard([&] {
     auto a = parse_fast("get_edges_by_head", std::array{"input_port_ref"}, 1, args, nargs, kwnames);
     const PortRef& head = port_ref_arg(a[0], "input_port_ref");
-    return list_of(unbox<Graph>(self).get_edges_by_head(head), edge_to_py);
+    return list_of(unbox<Graph>(self).get_edges_by_head(head), box<Edge>);
   });
 }
 
@@ -70,7 +70,7 @@ PyObject* is_dependency_edge_method(PyObject* self, PyObject* const* args, Py_ss
                                     PyObject* kwnames) {
   return guard([&] {
     auto a = parse_fast("is_dependency_edge", std::array{"edge"}, 1, args, nargs, kwnames);
-    return to_py_bool(unbox<Graph>(self).is_dependency_edge(edge_arg(a[0], "edge")));
+    return to_py_bool(unbox<Graph>(self).is_dependency_edge(arg_of<Edge>(a[0], "edge")));
   });
 }
 
@@ -80,9 +80,9 @@ PyObject* is_dependency_edge_method(PyObject* self, PyObject* const* args, Py_ss
 PyObject* graph_reduce(PyObject* self, PyObject*) {
   return guard([&] {
     const Graph& g = unbox<Graph>(self);
-    Ref nodes = list_of(g.nodes(), [](const auto& item) { return node_to_py(item.second); });
+    Ref nodes = list_of(g.nodes(), [](const auto& item) { return box<Node>(item.second); });
     Ref args =
-        tuple_of(std::move(nodes), list_of(g.edges_in_order(), edge_to_py), dependency_edges_of(g));
+        tuple_of(std::move(nodes), list_of(g.edges_in_order(), box<Edge>), dependency_edges_of(g));
     return rebuilt_by_constructor(reinterpret_cast<PyObject*>(Py_TYPE(self)), std::move(args));
   });
 }

@@ -11,6 +11,7 @@
 #include "zellik/graph/port.h"
 #include "zellik/graph/salvo_condition.h"
 #include "zellik/graph/validation.h"
+#include "zellik_py/binding/boxed.h"
 #include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
@@ -39,18 +40,13 @@ PortType port_type_arg(PyObject* obj, const char* arg);
 Ref port_ref_to_py(const PortRef& ref);
 const PortRef& port_ref_arg(PyObject* obj, const char* arg);
 
-Ref edge_to_py(const Edge& edge);
-const Edge& edge_arg(PyObject* obj, const char* arg);
-
 Ref graph_to_py(const Graph& graph);
 const Graph& graph_arg(PyObject* obj, const char* arg);
 // "Graph(nodes={node count}, edges={edge count})", the repr of a Graph.
 std::string graph_repr(const Graph& graph);
 
-Ref node_to_py(const Node& node);
-const Node& node_arg(PyObject* obj, const char* arg);
-
-Ref port_to_py(const Port& port);
+// Edge, Node and Port objects embed their value: box<T> and arg_of<T>
+// (binding/boxed.h) make and read them.
 Ref salvo_condition_to_py(const SalvoCondition& condition);
 Ref salvo_condition_term_to_py(const SalvoConditionTerm& term);
 Ref dependency_request_config_to_py(const DependencyRequestConfig& config);
@@ -77,7 +73,6 @@ PortState port_state_from_py(PyObject* obj);
 // The term embedded in a SalvoConditionTerm object.
 const SalvoConditionTerm& salvo_condition_term_arg(PyObject* obj, const char* arg);
 const SalvoCondition& salvo_condition_arg(PyObject* obj, const char* arg);
-const Port& port_arg(PyObject* obj, const char* arg);
 const DependencyRequestConfig& dependency_request_config_arg(PyObject* obj, const char* arg);
 DependencyRequestTrigger dependency_request_trigger_arg(PyObject* obj, const char* arg);
 

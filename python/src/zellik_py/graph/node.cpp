@@ -40,7 +40,7 @@ Map map_of_dict(PyObject* dict, const char* arg, Read read) {
 }
 
 PortMap ports_from_py(PyObject* obj, const char* arg) {
-  return map_of_dict<PortMap>(optional_dict(obj, arg), arg, port_arg);
+  return map_of_dict<PortMap>(optional_dict(obj, arg), arg, arg_of<Port>);
 }
 
 SalvoConditionMap conditions_from_py(PyObject* dict, const char* arg) {
@@ -86,9 +86,5 @@ const RecordClass<Node> kNode{
 }  // namespace
 
 void define_node(PyObject* module) { define_record_class(module, kNode); }
-
-Ref node_to_py(const Node& node) { return box(node); }
-
-const Node& node_arg(PyObject* obj, const char* arg) { return arg_of<Node>(obj, arg); }
 
 }  // namespace zellik::py

@@ -28,8 +28,4 @@ const RecordClass<Port> kPort{
 
 void define_port(PyObject* module) { define_record_class(module, kPort); }
 
-Ref port_to_py(const Port& port) { return box(port); }
-
-const Port& port_arg(PyObject* obj, const char* arg) { return arg_of<Port>(obj, arg); }
-
 }  // namespace zellik::py

@@ -58,7 +58,7 @@ struct DetailsWriter {
                         {"max_salvos", max_salvos_to_py(e.max_salvos)}});
   }
   Ref operator()(const validation::DependencyEdgeNotInGraph& e) const {
-    return fields_dict({{"edge", edge_to_py(e.edge)}});
+    return fields_dict({{"edge", box<Edge>(e.edge)}});
   }
   Ref operator()(const validation::DependencyRequestConfigWithoutDependencyEdges& e) const {
     return fields_dict({{"node_name", to_py(e.node_name)}});

@@ -39,7 +39,7 @@ Ref output_port(PyObject* epoch_id, PyObject* port_name) {
   return location_to_py(PacketLocation::OutputPort(epoch, std::move(port)));
 }
 
-Ref edge(PyObject* obj) { return location_to_py(PacketLocation::Edge(edge_arg(obj, "edge"))); }
+Ref edge(PyObject* obj) { return location_to_py(PacketLocation::Edge(arg_of<Edge>(obj, "edge"))); }
 
 Ref outside_net() { return location_to_py(PacketLocation::OutsideNet()); }
 
@@ -51,7 +51,7 @@ Ref from_dict(PyObject* data) { return location_to_py(location_from_dict(data, "
 // Methods
 
 Ref edge_of(const PacketLocation& loc) {
-  return loc.is(PacketLocation::Kind::Edge) ? edge_to_py(loc.edge()) : none();
+  return loc.is(PacketLocation::Kind::Edge) ? box<Edge>(loc.edge()) : none();
 }
 
 // ---------------------------------------------------------------------------
@@ -127,7 +127,7 @@ PyObject* location_reduce(PyObject* self, PyObject*) {
         return rebuilt_by_static(cls, "output_port",
                                  tuple_of(id_to_py(loc.epoch_id()), to_py(loc.port_name())));
       case PacketLocation::Kind::Edge:
-        return rebuilt_by_static(cls, "edge", tuple_of(edge_to_py(loc.edge())));
+        return rebuilt_by_static(cls, "edge", tuple_of(box<Edge>(loc.edge())));
       case PacketLocation::Kind::OutsideNet:
         break;
     }

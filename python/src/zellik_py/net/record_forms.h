@@ -116,7 +116,7 @@ inline Ref object(const SalvoConditionTerm& term) { return salvo_condition_term_
 inline Ref object(const std::vector<DependencyRequestTrigger>& triggers) {
   return list_of(triggers, dependency_request_trigger_to_py);
 }
-inline Ref object(const PortMap& ports) { return dict_of(ports, port_to_py); }
+inline Ref object(const PortMap& ports) { return dict_of(ports, box<Port>); }
 inline Ref object(const SalvoConditionMap& conditions) {
   return dict_of(conditions, salvo_condition_to_py);
 }
