@@ -116,8 +116,9 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
   for (const auto& [condition_port, how_many] : fired_condition->ports) {
     // The salvo names each port as the node does, so that its records share
     // the node's names (and compare by address).
+    const Name& wanted = condition_port;
     const auto port = std::find_if(inputs.ports.begin(), inputs.ports.end(),
-                                   [&](const auto& p) { return p.first == condition_port; });
+                                   [&wanted](const auto& p) { return p.first == wanted; });
     if (port == inputs.ports.end()) continue;
     const auto& [port_name, h] = *port;
     const LocationQueue& queue = locations_.queue(h);
