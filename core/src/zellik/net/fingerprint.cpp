@@ -109,17 +109,11 @@ const StateLayout& NetSim::state_layout() const {
 
 void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out) const {
   const StateLayout& layout = state_layout();
-  // The epoch's Node entry knows its node and links its output ports
-  // (add_epoch); an epoch without one is found by its node's name.
+  // A live epoch's Node entry knows its node, when the graph has it, and
+  // links its output ports (add_epoch).
   const LocationHandle inside = epoch_place(epoch.id);
   const LocationEntry* entry = inside != kNoLocation ? &locations_[inside].second : nullptr;
-  const StateLayout::NodeLayout* n = nullptr;
-  if (entry != nullptr && entry->node != nullptr) {
-    n = layout.by_position[graph_.nodes().position(*entry->node)];
-  } else if (const auto found = layout.nodes.find(epoch.node_name); found != layout.nodes.end()) {
-    n = &found->second;
-  }
-  if (n == nullptr) {
+  if (entry == nullptr || entry->node == nullptr) {
     // An epoch of a node the graph lacks (only an undo out of order makes
     // one): written by name.
     out.push_back(~std::uint64_t{0});
@@ -127,6 +121,7 @@ void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out
     out.push_back(static_cast<std::uint64_t>(epoch.state));
     return;
   }
+  const StateLayout::NodeLayout* n = layout.by_position[graph_.nodes().position(*entry->node)];
   // The record, in one piece: node and state, the input salvo's condition
   // and shape (how many packets it took from each port), the packets inside,
   // the output ports' counts in name order, the output salvos sent counted
@@ -146,20 +141,12 @@ void NetSim::canonical_epoch(const Epoch& epoch, std::vector<std::uint64_t>& out
     const auto at = std::find(n->in_ports.begin(), n->in_ports.end(), port);
     if (at != n->in_ports.end()) ++shape[at - n->in_ports.begin()];
   }
-  w[2 + in_ports] = inside != kNoLocation ? count_at(inside) : 0;
+  w[2 + in_ports] = count_at(inside);
   std::uint64_t* ports = w + 3 + in_ports;
-  if (entry != nullptr && entry->node != nullptr) {
-    std::size_t i = 0;
-    for (LocationHandle h = entry->next_port; h != kNoLocation && i < n->out_port_rank.size();
-         h = locations_[h].second.next_port) {
-      ports[n->out_port_rank[i++]] = count_at(h);
-    }
-  } else {
-    for (std::size_t i = 0; i < out_ports; ++i) {
-      const LocationHandle h = locations_.find(
-          EpochPlace{PacketLocation::Kind::OutputPort, &epoch.id, &n->out_ports[i]});
-      if (h != kNoLocation) ports[i] = count_at(h);
-    }
+  std::size_t i = 0;
+  for (LocationHandle h = entry->next_port; h != kNoLocation && i < n->out_port_rank.size();
+       h = locations_[h].second.next_port) {
+    ports[n->out_port_rank[i++]] = count_at(h);
   }
   std::uint64_t* sent = ports + out_ports;
   for (const Salvo& salvo : epoch.out_salvos) {

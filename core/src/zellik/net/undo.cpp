@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <span>
 #include <string>
 #include <variant>
 
@@ -16,27 +17,33 @@ namespace {
 std::string packet_not_found(const Ulid& id) { return "packet " + id.to_string() + " not found"; }
 std::string epoch_not_found(const Ulid& id) { return "epoch " + id.to_string() + " not found"; }
 
-}  // namespace
-
-Result<Unit, UndoError> NetSim::undo_events(const NetAction& action,
-                                            std::span<const NetEvent> events) {
-  // Newest first.
+// Undoes `events` newest first with `undo_one`, stopping at the first that
+// cannot be undone.
+template <class Event, class UndoOne>
+Result<Unit, UndoError> newest_first(std::span<Event> events, UndoOne&& undo_one) {
   for (auto it = events.rbegin(); it != events.rend(); ++it) {  // NOLINT(modernize-loop-convert)
-    Result<Unit, UndoError> undone = undo_event(action, *it);
+    Result<Unit, UndoError> undone = undo_one(*it);
     if (!undone.ok()) return undone;
   }
   return Unit{};
 }
 
+// The epoch a finished or cancelled event holds, or null.
+Epoch* held_epoch(NetEvent& event) {
+  if (auto* finished = std::get_if<event::EpochFinished>(&event)) return &*finished->epoch;
+  if (auto* cancelled = std::get_if<event::EpochCancelled>(&event)) return &*cancelled->epoch;
+  return nullptr;
+}
+
+}  // namespace
+
+Result<Unit, UndoError> NetSim::undo_events(const NetAction& action,
+                                            std::span<const NetEvent> events) {
+  return newest_first(events, [&](const NetEvent& e) { return undo_event(action, e); });
+}
+
 Result<Unit, UndoError> NetSim::undo_events(const NetAction& action, std::span<NetEvent> events) {
-  for (auto it = events.rbegin(); it != events.rend(); ++it) {  // NOLINT(modernize-loop-convert)
-    Epoch* spare = nullptr;
-    if (auto* finished = std::get_if<event::EpochFinished>(&*it)) spare = &*finished->epoch;
-    if (auto* cancelled = std::get_if<event::EpochCancelled>(&*it)) spare = &*cancelled->epoch;
-    Result<Unit, UndoError> undone = undo_event(action, *it, spare);
-    if (!undone.ok()) return undone;
-  }
-  return Unit{};
+  return newest_first(events, [&](NetEvent& e) { return undo_event(action, e, held_epoch(e)); });
 }
 
 Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id,
