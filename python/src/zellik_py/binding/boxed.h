@@ -125,7 +125,7 @@ struct ClassSpec {
 // module.
 PyTypeObject* define_class(PyObject* module, const ClassSpec& cls);
 
-// `cls` made the spec of a class embedding T.
+// `cls` made the description of a class embedding T.
 template <class T>
 ClassSpec boxed_spec(ClassSpec cls) {
   cls.basic_size = static_cast<unsigned>(sizeof(Box<T>));
@@ -133,7 +133,7 @@ ClassSpec boxed_spec(ClassSpec cls) {
   return cls;
 }
 
-// The spec of a class embedding T, to be filled in field by field.
+// The description of a class embedding T, to be filled in field by field.
 template <class T>
 ClassSpec spec_for(const char* name, const char* doc) {
   return boxed_spec<T>({.name = name, .doc = doc});

@@ -82,12 +82,12 @@ struct LimitEnum {
   using Finite = Limit<Tag>;
 
   static Ref to_py(const Core& value) {
-    if (value.is_unlimited()) return enum_member(spec, 0);
+    if (value.is_unlimited()) return enum_member(enumeration, 0);
     return box(Finite{value.n()});
   }
 
   static Core from_py(PyObject* obj) {
-    if ((Tag::kNoneIsUnbounded && obj == Py_None) || enum_number(spec, obj)) {
+    if ((Tag::kNoneIsUnbounded && obj == Py_None) || enum_number(enumeration, obj)) {
       return Core::unlimited();
     }
     if (const Finite* f = cast<Finite>(obj)) return Core::at_most(f->n);
@@ -98,7 +98,7 @@ struct LimitEnum {
   static PyObject* unbounded(PyObject*, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&] {
       parse_none(Tag::kUnbounded, nargs, kwnames);
-      return enum_member(spec, 0);
+      return enum_member(enumeration, 0);
     });
   }
 
@@ -116,10 +116,10 @@ struct LimitEnum {
       {nullptr, nullptr, 0, nullptr},
   };
 
-  static inline EnumSpec spec{Tag::kFactoryClass, Tag::kEnumDoc, Tag::members(),
-                              /*hashable=*/false, methods};
+  static inline EnumSpec enumeration{Tag::kFactoryClass, Tag::kEnumDoc, Tag::members(),
+                                     /*hashable=*/false, methods};
 
-  static void define(PyObject* module) { define_enum(module, spec); }
+  static void define(PyObject* module) { define_enum(module, enumeration); }
 };
 
 using PacketCountEnum = LimitEnum<PacketCountNTag>;
