@@ -2,10 +2,6 @@
 
 namespace zellik {
 
-std::string_view port_type_debug_name(PortType type) {
-  return type == PortType::Input ? "Input" : "Output";
-}
-
 std::string PortRef::to_string() const {
   const std::string_view dir = port_type == PortType::Input ? "in" : "out";
   std::string text;

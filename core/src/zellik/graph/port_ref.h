@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "zellik/base/fields.h"
+#include "zellik/base/kind_table.h"
 #include "zellik/base/name.h"
 
 namespace zellik {
@@ -13,8 +14,14 @@ namespace zellik {
 // Whether a port takes packets in or sends them out.
 enum class PortType : std::uint8_t { Input = 0, Output = 1 };
 
+inline constexpr KindName<PortType> kPortTypeNames[] = {{PortType::Input, "Input"},
+                                                        {PortType::Output, "Output"}};
+static_assert(rows_follow_kinds(kPortTypeNames, PortType::Output));
+
 // "Input" or "Output".
-std::string_view port_type_debug_name(PortType type);
+inline std::string_view port_type_debug_name(PortType type) {
+  return row_of(kPortTypeNames, type).name;
+}
 
 // One port of one node. A plain value.
 struct PortRef {

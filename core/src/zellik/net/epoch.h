@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zellik/base/fields.h"
+#include "zellik/base/kind_table.h"
 #include "zellik/base/name.h"
 #include "zellik/net/packet_location.h"
 #include "zellik/net/ulid.h"
@@ -13,6 +14,11 @@
 namespace zellik {
 
 enum class EpochState : std::uint8_t { Startable = 0, Running = 1, Finished = 2 };
+
+inline constexpr KindName<EpochState> kEpochStateNames[] = {{EpochState::Startable, "Startable"},
+                                                            {EpochState::Running, "Running"},
+                                                            {EpochState::Finished, "Finished"}};
+static_assert(rows_follow_kinds(kEpochStateNames, EpochState::Finished));
 
 // A named group of packets entering or leaving an epoch.
 struct Salvo {

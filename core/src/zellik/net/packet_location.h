@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "zellik/base/kind_table.h"
 #include "zellik/base/name.h"
 #include "zellik/base/shared_record.h"
 #include "zellik/graph/port.h"
@@ -27,6 +28,11 @@ class PacketLocation {
     Edge = 3,
     OutsideNet = 4
   };
+  static constexpr KindName<Kind> kKindNames[] = {{Kind::Node, "Node"},
+                                                  {Kind::InputPort, "InputPort"},
+                                                  {Kind::OutputPort, "OutputPort"},
+                                                  {Kind::Edge, "Edge"},
+                                                  {Kind::OutsideNet, "OutsideNet"}};
 
   // Inside the startable or running epoch `epoch_id`.
   static PacketLocation Node(Ulid epoch_id);
@@ -103,6 +109,8 @@ class PacketLocation {
   static PacketLocation Make(Rep* rep) noexcept { return PacketLocation(rep); }
   SharedRecord<Rep> rep_;  // null for OutsideNet
 };
+
+static_assert(rows_follow_kinds(PacketLocation::kKindNames, PacketLocation::Kind::OutsideNet));
 
 static_assert(sizeof(PacketLocation) == sizeof(void*));
 

@@ -3,9 +3,11 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
+#include "zellik/base/kind_table.h"
 #include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
@@ -31,6 +33,15 @@ struct EnumSpec {
   PyTypeObject* type = nullptr;     // set by define_enum
   std::vector<PyObject*> shared{};  // the class attributes, by number; set by define_enum
 };
+
+// The member names of an enumeration class, from the engine's table of its
+// kinds' names (whose texts are literals, so each ends in a NUL).
+template <class E, std::size_t N>
+std::vector<const char*> member_names(const KindName<E> (&rows)[N]) {
+  std::vector<const char*> names;
+  for (const KindName<E>& row : rows) names.push_back(row.name.data());
+  return names;
+}
 
 // Creates the class with its members and adds it to `module`.
 PyTypeObject* define_enum(PyObject* module, EnumSpec& table);

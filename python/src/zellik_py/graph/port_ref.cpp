@@ -14,7 +14,7 @@ namespace {
 EnumSpec g_port_type{
     "PortType",
     "Whether a port is for input or output.",
-    {"Input", "Output"},
+    member_names(kPortTypeNames),
     /*hashable=*/true,
 };
 

@@ -18,12 +18,10 @@ namespace {
 EnumSpec g_epoch_state = {
     "EpochState",
     "The lifecycle state of an epoch.",
-    {"Startable", "Running", "Finished"},
+    member_names(kEpochStateNames),
 };
 
-const char* state_name(EpochState state) {
-  return g_epoch_state.members[static_cast<std::size_t>(state)];
-}
+const char* state_name(EpochState state) { return row_of(kEpochStateNames, state).name.data(); }
 
 // ---------------------------------------------------------------------------
 // Methods

@@ -161,10 +161,7 @@ PyMethodDef g_methods[] = {
     Members<StoredAction>::method<to_dict>(
         "to_dict",
         "to_dict($self)\n--\n\nThe action as a plain dict (str, None and lists; ids as the stored text)."),
-    static_def(
-        "from_dict", &from_dict_entry<from_dict>,
-        "from_dict(data)\n--\n\nThe action that to_dict described.\n"
-        "Raises ValueError naming the first field that is missing, unexpected or malformed."),
+    from_dict_def<from_dict, "action">(),
     // Type checkers see NetAction as generic over its response data; the
     // subscript NetAction[...] works at run time too, as an alias.
     {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,

@@ -81,10 +81,7 @@ PyMethodDef g_methods[] = {
     Members<EventValue>::method<to_dict>(
         "to_dict",
         "to_dict($self)\n--\n\nThe event as a plain dict (str, int, bool, None and lists; ids as text)."),
-    static_def(
-        "from_dict", &from_dict_entry<from_dict>,
-        "from_dict(data)\n--\n\nThe event that to_dict described.\n"
-        "Raises ValueError naming the first field that is missing, unexpected or malformed."),
+    from_dict_def<from_dict, "event">(),
     {},
 };
 

@@ -1,7 +1,5 @@
 // PacketLocation: where a packet is.
 
-#include <array>
-
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/pickling.h"
@@ -16,9 +14,6 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // Value: the object embeds the engine's PacketLocation (Box<PacketLocation>).
-
-constexpr std::array<const char*, 5> kKindNames = {"Node", "InputPort", "OutputPort", "Edge",
-                                                   "OutsideNet"};
 
 // ---------------------------------------------------------------------------
 // Lifetime: the static constructors. Epoch ids are parsed at once.
@@ -58,7 +53,7 @@ Ref edge_of(const PacketLocation& loc) {
 // Getters
 
 Ref kind_of(const PacketLocation& loc) {
-  return to_py(std::string_view(kKindNames[static_cast<std::size_t>(loc.kind())]));
+  return to_py(row_of(PacketLocation::kKindNames, loc.kind()).name);
 }
 
 Ref node_name_of(const PacketLocation& loc) {
@@ -94,10 +89,7 @@ PyMethodDef g_methods[] = {
     Members<PacketLocation>::method<location_to_dict>(
         "to_dict",
         "to_dict($self)\n--\n\nThe location as a plain dict: its kind and that kind's fields."),
-    static_def(
-        "from_dict", &from_dict_entry<from_dict>,
-        "from_dict(data)\n--\n\nThe location that to_dict described.\n"
-        "Raises ValueError naming the first field that is missing, unexpected or malformed."),
+    from_dict_def<from_dict, "location">(),
     {},
 };
 

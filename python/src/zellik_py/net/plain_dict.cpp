@@ -11,26 +11,29 @@ namespace zellik::py {
 
 namespace {
 
-constexpr std::array<const char*, 5> kLocationKinds = {"Node", "InputPort", "OutputPort", "Edge",
-                                                       "OutsideNet"};
-constexpr std::array<const char*, 3> kEpochStates = {"Startable", "Running", "Finished"};
-constexpr std::array<const char*, 2> kPortTypes = {"Input", "Output"};
+constexpr const auto& kLocationKinds = PacketLocation::kKindNames;
 
-// The index of `text` in `names`; ValueError "unknown {what} '{text}'" at
+// The kind named `text` in `names`; ValueError "unknown {what} '{text}'" at
 // `path` when it is none of them.
-template <std::size_t N>
-std::size_t index_of(const std::array<const char*, N>& names, const std::string& text,
-                     const char* what, const std::string& path) {
-  for (std::size_t i = 0; i < N; ++i) {
-    if (text == names[i]) return i;
+template <class E, std::size_t N>
+E kind_named(const KindName<E> (&names)[N], const std::string& text, const char* what,
+             const std::string& path) {
+  for (const KindName<E>& row : names) {
+    if (text == row.name) return row.kind;
   }
   raise_field(path, std::string("unknown ") + what + " '" + text + "'");
+}
+
+// The dict value of a kind: its name.
+template <class E, std::size_t N>
+Ref name_in(const KindName<E> (&names)[N], E kind) {
+  return to_py(row_of(names, kind).name);
 }
 
 Ref port_ref_to_dict(const PortRef& ref) {
   return DictWriter()
       .set("node_name", to_py(ref.node_name))
-      .set("port_type", to_py(kPortTypes[static_cast<std::size_t>(ref.port_type)]))
+      .set("port_type", name_in(kPortTypeNames, ref.port_type))
       .set("port_name", to_py(ref.port_name))
       .done();
 }
@@ -39,8 +42,8 @@ PortRef port_ref_from_dict(PyObject* obj, const std::string& path) {
   DictReader d(obj, path);
   PortRef ref;
   ref.node_name = d.name("node_name");
-  ref.port_type = static_cast<PortType>(
-      index_of(kPortTypes, d.text("port_type"), "port type", d.path_of("port_type")));
+  ref.port_type =
+      kind_named(kPortTypeNames, d.text("port_type"), "port type", d.path_of("port_type"));
   ref.port_name = d.name("port_name");
   d.finish();
   return ref;
@@ -176,7 +179,7 @@ void DictReader::finish() const {
 
 Ref location_to_dict(const PacketLocation& location) {
   DictWriter d;
-  d.set("kind", to_py(kLocationKinds[static_cast<std::size_t>(location.kind())]));
+  d.set("kind", name_in(kLocationKinds, location.kind()));
   switch (location.kind()) {
     case PacketLocation::Kind::Node:
       d.set("epoch_id", id_to_py(location.epoch_id()));
@@ -202,8 +205,8 @@ Ref location_to_dict(const PacketLocation& location) {
 
 PacketLocation location_from_dict(PyObject* obj, const std::string& path) {
   DictReader d(obj, path);
-  const auto kind = static_cast<PacketLocation::Kind>(
-      index_of(kLocationKinds, d.text("kind"), "location kind", d.path_of("kind")));
+  const PacketLocation::Kind kind =
+      kind_named(kLocationKinds, d.text("kind"), "location kind", d.path_of("kind"));
   PacketLocation location = PacketLocation::OutsideNet();
   switch (kind) {
     case PacketLocation::Kind::Node:
@@ -269,7 +272,7 @@ Ref epoch_to_dict(const Epoch& epoch) {
       .set("in_salvo", salvo_to_dict(SalvoText::of(epoch.in_salvo)))
       .set("out_salvos", list_of(epoch.out_salvos,
                                  [](const Salvo& s) { return salvo_to_dict(SalvoText::of(s)); }))
-      .set("state", to_py(kEpochStates[static_cast<std::size_t>(epoch.state)]))
+      .set("state", name_in(kEpochStateNames, epoch.state))
       .set("orphaned_packets", list_of(epoch.orphaned_packets, orphan_to_dict))
       .done();
 }
@@ -298,8 +301,7 @@ Epoch epoch_from_dict(PyObject* obj, const std::string& path) {
   const std::vector<PyObject*> out = d.list("out_salvos");
   for (std::size_t i = 0; i < out.size(); ++i)
     epoch.out_salvos.push_back(resolved(out[i], item_path(d.path_of("out_salvos"), i)));
-  epoch.state = static_cast<EpochState>(
-      index_of(kEpochStates, d.text("state"), "epoch state", d.path_of("state")));
+  epoch.state = kind_named(kEpochStateNames, d.text("state"), "epoch state", d.path_of("state"));
   const std::vector<PyObject*> orphans = d.list("orphaned_packets");
   for (std::size_t i = 0; i < orphans.size(); ++i) {
     epoch.orphaned_packets.push_back(

@@ -23,6 +23,7 @@
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/guard.h"
+#include "zellik_py/binding/methods.h"
 #include "zellik_py/binding/ref.h"
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_convert.h"
@@ -117,6 +118,28 @@ PyObject* from_dict_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     if (!PyDict_Check(a[0])) raise_arg_type(a[0], "data", "dict");
     return Read(a[0]);
   });
+}
+
+// The docstring of from_dict for a class whose value is "the {kWhat}".
+template <Literal kWhat>
+constexpr auto kFromDictDoc = [] {
+  constexpr std::string_view head = "from_dict(data)\n--\n\nThe ";
+  constexpr std::string_view tail =
+      " that to_dict described.\n"
+      "Raises ValueError naming the first field that is missing, unexpected or malformed.";
+  constexpr std::size_t what = sizeof(kWhat.chars) - 1;
+  std::array<char, head.size() + what + tail.size() + 1> doc{};
+  std::size_t at = 0;
+  for (char c : head) doc[at++] = c;
+  for (std::size_t i = 0; i < what; ++i) doc[at++] = kWhat.chars[i];
+  for (char c : tail) doc[at++] = c;
+  return doc;
+}();
+
+// The table entry of a class's from_dict: from_dict_def<from_dict, "event">().
+template <Ref (*Read)(PyObject* data), Literal kWhat>
+PyMethodDef from_dict_def() {
+  return static_def("from_dict", &from_dict_entry<Read>, kFromDictDoc<kWhat>.data());
 }
 
 Ref location_to_dict(const PacketLocation& location);
