@@ -11,6 +11,10 @@ Name::Name(std::string_view text) : Name(std::string(text)) {}
 
 Name::Name(const char* text) : Name(std::string(text)) {}
 
+bool Name::same_text(const Name& a, const Name& b) {
+  return a.hash() == b.hash() && a.view() == b.view();
+}
+
 const std::string& Name::empty_text() {
   static const std::string* const kEmpty = new std::string();
   return *kEmpty;

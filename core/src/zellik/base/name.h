@@ -38,9 +38,10 @@ class Name {
     return rep != nullptr ? rep->hash : empty_hash();
   }
 
+  // Copies of one Name share their record: most comparisons end at the
+  // pointers, and only the others are a call.
   friend bool operator==(const Name& a, const Name& b) {
-    if (a.rep_ == b.rep_) return true;
-    return a.hash() == b.hash() && a.view() == b.view();
+    return a.rep_ == b.rep_ || same_text(a, b);
   }
   friend bool operator==(const Name& a, std::string_view b) { return a.view() == b; }
   // Exact match for literals, which would otherwise convert equally well to
@@ -55,6 +56,7 @@ class Name {
     std::string text;
   };
 
+  static bool same_text(const Name& a, const Name& b);
   static const std::string& empty_text();
   static std::size_t empty_hash();
 

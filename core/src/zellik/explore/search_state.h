@@ -180,6 +180,7 @@ struct Explorer::Impl {
   std::vector<const Epoch*> distinct_epochs;
   bool distinct_current = false;
   std::vector<std::uint64_t> state_words;                               // scratch of list_choices
+  std::vector<Ulid> inside;                                             // scratch of execute
   std::vector<std::uint32_t> terminal_states;                           // by terminal, the state
   std::vector<std::pair<std::uint32_t, std::uint16_t>> failed_choices;  // by terminal, Failed only
   std::unordered_set<Fingerprint, FingerprintHash> terminal_seen;

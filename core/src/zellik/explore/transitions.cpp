@@ -191,7 +191,16 @@ Applied Explorer::Impl::execute(const Choice& choice, Frame& frame, std::string*
     if (!r.ok()) return refuse(frame, r.error(), failure);
   }
   const Outcome& outcome = *choice.outcome;
-  for (const Ulid& packet : net->get_packets_at_location(PacketLocation::Node(id))) {
+  // The packets inside, copied first: the actions below move them.
+  inside.clear();
+  const LocationTable& table = net->packets_by_location();
+  const LocationHandle node = table.find(EpochPlace{PacketLocation::Kind::Node, &id, nullptr});
+  if (node != kNoLocation) {
+    for (const PacketIndex packet : table.queue(node)) {
+      inside.push_back(net->packet_records()[packet].id);
+    }
+  }
+  for (const Ulid& packet : inside) {
     NetAction a = outcome.pass_to
                       ? NetAction(action::LoadPacketIntoOutputPort{packet, *outcome.pass_to})
                       : NetAction(action::ConsumePacket{packet});

@@ -1,7 +1,8 @@
 #include "zellik/graph/salvo_condition.h"
 
 #include <cstddef>
-#include <vector>
+
+#include <boost/container/small_vector.hpp>
 
 namespace zellik {
 
@@ -21,7 +22,7 @@ bool evaluate_salvo_condition(const SalvoConditionTerm& term, const PortCountSou
     std::size_t next;                    // index of the sub-term being evaluated
     bool negate;                         // flips the junction's own result
   };
-  std::vector<Frame> frames;
+  boost::container::small_vector<Frame, 8> frames;
   const SalvoConditionTerm* current = &term;
   for (;;) {
     // Descend: fold the Not chain, then either reach a leaf or open a junction.

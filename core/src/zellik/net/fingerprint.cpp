@@ -181,8 +181,15 @@ void NetSim::canonical_state(std::vector<std::uint64_t>& out,
   auto record = [words](const EpochRecordSpan& span) {
     return words.subspan(span.begin, span.end - span.begin);
   };
+  // Word by word, a shorter record first when it is a prefix of the other.
   auto less = [&record](const EpochRecordSpan& x, const EpochRecordSpan& y) {
-    return std::ranges::lexicographical_compare(record(x), record(y));
+    const std::span<const std::uint64_t> a = record(x);
+    const std::span<const std::uint64_t> b = record(y);
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+      if (a[i] != b[i]) return a[i] < b[i];
+    }
+    return a.size() < b.size();
   };
   std::sort(canon_spans_.begin(), canon_spans_.end(), less);
   // Their count, then each with its length, in order.
@@ -195,7 +202,8 @@ void NetSim::canonical_state(std::vector<std::uint64_t>& out,
     out[at++] = r.size();
     std::copy(r.begin(), r.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
     at += r.size();
-    if (distinct != nullptr && (i == 0 || less(canon_spans_[i - 1], canon_spans_[i]))) {
+    // Sorted: a record is new when it differs from the one before.
+    if (distinct != nullptr && (i == 0 || !std::ranges::equal(record(canon_spans_[i - 1]), r))) {
       distinct->push_back(canon_spans_[i].epoch);
     }
   }
