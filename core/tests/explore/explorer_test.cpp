@@ -156,5 +156,40 @@ TEST(Declarations, NamesWhatTheGraphCannotCarryOut) {
             "the node lacks");
 }
 
+TEST(Declarations, TakeTheGraphsOwnNamesWithoutChangingValue) {
+  const Graph graph = testkit::router_graph();
+  Declarations d = testkit::router_declarations(3);
+  d.injections.push_back({PacketLocation::InputPort(Name("join"), Name("a")), 1});
+  d.requests.push_back({Name("join"), Name("more"), 1});
+  d.requests.push_back({Name("elsewhere"), Name("more"), 1});  // not in the graph: kept
+  const Declarations given = d;
+  share_graph_names(graph, d);
+  EXPECT_EQ(d.behaviours, given.behaviours);
+  EXPECT_EQ(d.injections, given.injections);
+  EXPECT_EQ(d.requests, given.requests);
+
+  // One record: the same text object.
+  auto shared = [](const Name& a, const Name& b) { return &a.str() == &b.str(); };
+  const Node& router = *graph.find_node("router");
+  const Outcome& to_left = d.behaviours[0].outcomes[0];
+  EXPECT_TRUE(shared(d.behaviours[0].node, router.name));
+  EXPECT_TRUE(shared(*to_left.pass_to, router.out_ports.find(Name("left"))->first));
+  bool sends_shared = false;
+  for (const auto& [condition, unused] : router.out_salvo_conditions) {
+    sends_shared = sends_shared || shared(to_left.sends[0], condition);
+  }
+  EXPECT_TRUE(sends_shared);
+  const Edge& feed = d.injections[0].location.edge();
+  bool edge_shared = false;
+  for (const Edge& edge : graph.edges()) {
+    edge_shared = edge_shared || shared(feed.target.port_name, edge.target.port_name);
+  }
+  EXPECT_TRUE(edge_shared);
+  const Node& join = *graph.find_node("join");
+  EXPECT_TRUE(shared(d.injections[1].location.node_name(), join.name));
+  EXPECT_TRUE(shared(d.injections[1].location.port_name(), join.in_ports.find(Name("a"))->first));
+  EXPECT_TRUE(shared(d.requests[0].node, join.name));
+}
+
 }  // namespace
 }  // namespace zellik::explore

@@ -56,7 +56,51 @@ std::optional<std::string> check_location(const Graph& graph, const PacketLocati
   return "injection at " + location.debug_string() + ": only an edge or an input port can take one";
 }
 
+// The key in `map` equal to `name`, when there is one, in place of `name`.
+template <class Map>
+void share_key(const Map& map, Name& name) {
+  for (const auto& [key, value] : map) {
+    if (key == name) {
+      name = key;
+      return;
+    }
+  }
+}
+
 }  // namespace
+
+void share_graph_names(const Graph& graph, Declarations& declarations) {
+  for (Behaviour& behaviour : declarations.behaviours) {
+    const Node* node = graph.find_node(behaviour.node);
+    if (node == nullptr) continue;
+    behaviour.node = node->name;
+    for (Outcome& outcome : behaviour.outcomes) {
+      if (outcome.pass_to) share_key(node->out_ports, *outcome.pass_to);
+      for (auto& [port_name, count] : outcome.creates) share_key(node->out_ports, port_name);
+      for (Name& condition : outcome.sends) share_key(node->out_salvo_conditions, condition);
+    }
+  }
+  for (Injection& injection : declarations.injections) {
+    const PacketLocation& at = injection.location;
+    if (at.is(PacketLocation::Kind::Edge)) {
+      for (const Edge& edge : graph.edges()) {
+        if (edge == at.edge()) {
+          injection.location = PacketLocation::Edge(edge);
+          break;
+        }
+      }
+    } else if (at.is(PacketLocation::Kind::InputPort)) {
+      const Node* node = graph.find_node(at.node_name());
+      if (node == nullptr) continue;
+      Name port = at.port_name();
+      share_key(node->in_ports, port);
+      injection.location = PacketLocation::InputPort(node->name, port);
+    }
+  }
+  for (RequestAllowance& request : declarations.requests) {
+    if (const Node* node = graph.find_node(request.node)) request.node = node->name;
+  }
+}
 
 std::optional<std::string> check_declarations(const Graph& graph,
                                               const Declarations& declarations) {

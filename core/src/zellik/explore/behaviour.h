@@ -85,4 +85,9 @@ struct Declarations {
 // more packets loaded into a port than it holds.
 std::optional<std::string> check_declarations(const Graph& graph, const Declarations& declarations);
 
+// Gives every name in `declarations` that `graph` has the graph's own copy,
+// so that the net's comparisons with them end at the pointers (names are
+// compared by text only when their records differ).
+void share_graph_names(const Graph& graph, Declarations& declarations);
+
 }  // namespace zellik::explore

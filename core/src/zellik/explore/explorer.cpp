@@ -23,6 +23,7 @@ Explorer::Impl::Impl(const NetSim& start, Declarations declared, Options opts)
       options(opts),
       visited(opts.exact),
       rng(opts.seed) {
+  share_graph_names(start.graph(), declarations);
   for (const Behaviour& behaviour : declarations.behaviours)
     behaviours[behaviour.node] = &behaviour;
   for (const Injection& injection : declarations.injections)
