@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/graph_builders.h"
 #include "zellik/base/internal_failure.h"
@@ -37,6 +38,23 @@ TEST(Graph, SameEdgeTwiceIsOneEdgeButListedTwiceUnderHead) {
   EXPECT_EQ(g.get_edges_by_head(in_ref("B", "y")).size(), 2u);
   ASSERT_NE(g.get_edge_by_tail(out_ref("A", "x")), nullptr);
   EXPECT_EQ(*g.get_edge_by_tail(out_ref("A", "x")), edge("A.x", "B.y"));
+}
+
+TEST(Graph, EdgesTakeTheirNodesNamesAndKeepTheirValues) {
+  // An input and an output port of one name: each end takes its own kind's.
+  const std::vector<Edge> given = {edge("A.x", "B.x"), edge("B.x", "A.x"), edge("A.x", "Ghost.y")};
+  const Graph g({node("A", {"x"}, {"x"}), node("B", {"x"}, {"x"})}, given);
+  EXPECT_EQ(g.edges_in_order(), given);
+  auto shared = [](const Name& a, const Name& b) { return &a.str() == &b.str(); };
+  for (const Edge& e : g.edges_in_order()) {
+    const Node& from = *g.find_node(e.source.node_name);
+    EXPECT_TRUE(shared(e.source.node_name, from.name));
+    EXPECT_TRUE(shared(e.source.port_name, from.out_ports.find(Name("x"))->first));
+    if (const Node* to = g.find_node(e.target.node_name)) {
+      EXPECT_TRUE(shared(e.target.node_name, to->name));
+      EXPECT_TRUE(shared(e.target.port_name, to->in_ports.find(Name("x"))->first));
+    }
+  }
 }
 
 TEST(Graph, LaterEdgeFromOneTailWins) {

@@ -56,6 +56,18 @@ const std::shared_ptr<const EdgeSet>& no_dependency_edges() {
   return *kNone;
 }
 
+// The end of an edge takes the names of its node and port, when the
+// graph has them, so that looking an edge up by a port of a node compares
+// names by pointer. Values are unchanged.
+void share_node_names(const NodeMap& nodes, PortRef& end) {
+  const Node* node = nodes.find(end.node_name);
+  if (node == nullptr) return;
+  end.node_name = node->name;
+  const PortMap& ports = end.port_type == PortType::Input ? node->in_ports : node->out_ports;
+  const auto port = ports.find(end.port_name);
+  if (port != ports.end()) end.port_name = port->first;
+}
+
 }  // namespace
 
 Graph::Graph(std::vector<Node> nodes, std::vector<Edge> edges)
@@ -74,6 +86,10 @@ Graph::Graph(std::vector<Node> nodes, std::vector<Edge> edges)
     node_map.entries_.emplace_back(std::move(key), std::move(node));
   }
 
+  for (Edge& edge : edges) {
+    share_node_names(node_map, edge.source);
+    share_node_names(node_map, edge.target);
+  }
   tables->edge_list = edges;
   // Later edges from one tail replace earlier ones; heads keep every
   // occurrence in the order given; the set keeps each distinct edge once.
