@@ -1,7 +1,6 @@
 #include "zellik_py/net/plain_dict.h"
 
 #include <algorithm>
-#include <array>
 #include <utility>
 
 #include "zellik_py/binding/convert.h"
@@ -10,8 +9,6 @@
 namespace zellik::py {
 
 namespace {
-
-constexpr const auto& kLocationKinds = PacketLocation::kKindNames;
 
 // The kind named `text` in `names`; ValueError "unknown {what} '{text}'" at
 // `path` when it is none of them.
@@ -179,7 +176,7 @@ void DictReader::finish() const {
 
 Ref location_to_dict(const PacketLocation& location) {
   DictWriter d;
-  d.set("kind", name_in(kLocationKinds, location.kind()));
+  d.set("kind", name_in(PacketLocation::kKindNames, location.kind()));
   switch (location.kind()) {
     case PacketLocation::Kind::Node:
       d.set("epoch_id", id_to_py(location.epoch_id()));
@@ -206,7 +203,7 @@ Ref location_to_dict(const PacketLocation& location) {
 PacketLocation location_from_dict(PyObject* obj, const std::string& path) {
   DictReader d(obj, path);
   const PacketLocation::Kind kind =
-      kind_named(kLocationKinds, d.text("kind"), "location kind", d.path_of("kind"));
+      kind_named(PacketLocation::kKindNames, d.text("kind"), "location kind", d.path_of("kind"));
   PacketLocation location = PacketLocation::OutsideNet();
   switch (kind) {
     case PacketLocation::Kind::Node:
