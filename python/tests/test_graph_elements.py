@@ -19,13 +19,17 @@ def type_error(fn):
 
 
 def test_port_capacity_forms():
-    for args in [(), (None,), (z.PortSlotSpec.Finite,), (z.PortSlotSpec.Infinite,)]:
+    for args in [(), (None,), (z.PortSlotSpec.Infinite,)]:
         port = z.Port(*args)
         assert port.slots_spec == z.PortSlotSpec.Infinite
         assert repr(port) == "Port(PortSlotSpec.Infinite)"
     port = z.Port(slots_spec=z.PortSlotSpec.finite(3))
     assert port.slots_spec.capacity == 3 and repr(port) == "Port(PortSlotSpec.finite(3))"
     assert type_error(lambda: z.Port(3)) == "Expected PortSlotSpec or PortSlotSpecFinite"
+    # The bare Finite member has no capacity: a port asked to be finite is
+    # never made unbounded.
+    with pytest.raises(ValueError, match=r"^argument 'slots_spec': PortSlotSpec.Finite has no capacity"):
+        z.Port(z.PortSlotSpec.Finite)
 
 
 def test_port_ref_is_a_value():

@@ -4,15 +4,17 @@
 
 namespace zellik::py {
 
-void raise_arg_type(PyObject* obj, const char* arg, const char* expected) {
+namespace {
+
+std::string arg_label(const char* arg) { return std::string("argument '") + arg + "'"; }
+
+// "{who}: expected {expected}, got {type name}".
+[[noreturn]] void raise_type(PyObject* obj, const std::string& who, const char* expected) {
   Ref type_name =
       own(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
-  PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got %U", arg, expected,
-               type_name.get());
+  PyErr_Format(PyExc_TypeError, "%s: expected %s, got %U", who.c_str(), expected, type_name.get());
   throw PythonError{};
 }
-
-namespace {
 
 std::string utf8_of(PyObject* str) {
   Py_ssize_t size = 0;
@@ -21,16 +23,43 @@ std::string utf8_of(PyObject* str) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
+// An int's decimal text for a message; one too long for str() (the
+// interpreter limits the digits it converts) is described instead.
+std::string int_text(PyObject* obj) {
+  Ref text = Ref::steal(PyObject_Str(obj));
+  if (text) return utf8_of(text.get());
+  PyErr_Clear();
+  Ref zero = own(PyLong_FromLong(0));
+  const int negative = PyObject_RichCompareBool(obj, zero.get(), Py_LT);
+  if (negative < 0) throw PythonError{};
+  return negative != 0 ? "a negative int of many digits" : "an int of many digits";
+}
+
+std::uint64_t u64_of(PyObject* obj, const std::string& who, std::uint64_t lowest) {
+  if (!PyLong_Check(obj) || PyBool_Check(obj)) raise_type(obj, who, "int");
+  const unsigned long long value = PyLong_AsUnsignedLongLong(obj);
+  const bool overflow = value == static_cast<unsigned long long>(-1) && PyErr_Occurred();
+  if (overflow) {
+    // Negative or past 64 bits: the interpreter says OverflowError, which
+    // names no argument. Anything else it raised goes up as it is.
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PythonError{};
+    PyErr_Clear();
+  }
+  if (overflow || value < lowest) {
+    raise(PyExc_ValueError, who + ": expected an int from " + std::to_string(lowest) +
+                                " to 2**64-1, got " + int_text(obj));
+  }
+  return static_cast<std::uint64_t>(value);
+}
+
 }  // namespace
 
+void raise_arg_type(PyObject* obj, const char* arg, const char* expected) {
+  raise_type(obj, arg_label(arg), expected);
+}
+
 std::uint64_t count_arg(PyObject* obj, const std::string& what) {
-  if (!PyLong_Check(obj) || PyBool_Check(obj)) raise_arg_type(obj, what.c_str(), "int");
-  int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
-  if (value == -1 && PyErr_Occurred()) throw PythonError{};
-  if (overflow < 0 || value < 0)
-    raise(PyExc_ValueError, what + " is negative (" + str_of(obj) + ")");
-  return to_u64_arg(obj, what.c_str());
+  return u64_of(obj, arg_label(what.c_str()), 0);
 }
 
 std::uint64_t count_arg(PyObject* obj, const char* cls, const char* name) {
@@ -38,8 +67,9 @@ std::uint64_t count_arg(PyObject* obj, const char* cls, const char* name) {
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
     if (overflow == 0 && value >= 0) return static_cast<std::uint64_t>(value);
+    if (value == -1 && PyErr_Occurred()) throw PythonError{};
   }
-  return count_arg(obj, std::string(cls) + ": " + name);
+  return u64_of(obj, std::string(cls) + ": " + arg_label(name), 0);
 }
 
 std::string to_string_arg(PyObject* obj, const char* arg) {
@@ -49,11 +79,8 @@ std::string to_string_arg(PyObject* obj, const char* arg) {
 
 Name to_name_arg(PyObject* obj, const char* arg) { return Name(to_string_arg(obj, arg)); }
 
-std::uint64_t to_u64_arg(PyObject* obj, const char* arg) {
-  if (!PyLong_Check(obj)) raise_arg_type(obj, arg, "int");
-  unsigned long long value = PyLong_AsUnsignedLongLong(obj);
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
-  return static_cast<std::uint64_t>(value);
+std::uint64_t to_u64_arg(PyObject* obj, const char* arg, std::uint64_t lowest) {
+  return u64_of(obj, arg_label(arg), lowest);
 }
 
 bool to_bool_arg(PyObject* obj, const char* arg) {

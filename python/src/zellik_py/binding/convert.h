@@ -21,12 +21,15 @@ namespace zellik::py {
 std::string to_string_arg(PyObject* obj, const char* arg);
 // A str argument as a Name.
 Name to_name_arg(PyObject* obj, const char* arg);
-// An int argument from 0 to 2**64-1; OverflowError outside, TypeError for a non-int.
-std::uint64_t to_u64_arg(PyObject* obj, const char* arg);
-// A count: an int not below 0. ValueError "{what} is negative ({value})"
-// for a negative one, TypeError for anything but an int.
+// An int argument from `lowest` to 2**64-1: TypeError "argument '{arg}':
+// expected int, got {type}" for anything but an int (a bool included),
+// ValueError "argument '{arg}': expected an int from {lowest} to 2**64-1,
+// got {value}" outside that range.
+std::uint64_t to_u64_arg(PyObject* obj, const char* arg, std::uint64_t lowest = 0);
+// A count, as to_u64_arg, for the argument named `what`.
 std::uint64_t count_arg(PyObject* obj, const std::string& what);
-// The same, {what} being "{cls}: {name}" (made only for a message).
+// The same for the field `name` of the record class `cls`; the errors read
+// "{cls}: argument '{name}': ...".
 std::uint64_t count_arg(PyObject* obj, const char* cls, const char* name);
 // A bool argument.
 bool to_bool_arg(PyObject* obj, const char* arg);

@@ -30,8 +30,7 @@ Outcome outcome_of(const RecordClass<Outcome>::Values& values) {
     Py_ssize_t pos = 0;
     while (PyDict_Next(creates, &pos, &key, &value)) {
       Name port = to_name_arg(key, "creates");
-      const std::uint64_t count =
-          count_arg(value, "Outcome: the count of packets created in port '" + port.str() + "'");
+      const std::uint64_t count = count_arg(value, "creates[" + quoted(port.view()) + "]");
       outcome.creates.emplace_back(std::move(port), count);
     }
   }

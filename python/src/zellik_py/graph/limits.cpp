@@ -34,6 +34,7 @@ struct PacketCountNTag {
   static std::vector<const char*> members() { return {"All"}; }
   static constexpr const char* kTypeError = "Expected PacketCount or PacketCountN";
   static constexpr bool kNoneIsUnbounded = false;
+  static constexpr const char* kBareMemberError = nullptr;
 };
 
 struct MaxSalvosFiniteTag {
@@ -52,9 +53,11 @@ struct MaxSalvosFiniteTag {
   static std::vector<const char*> members() { return {"Infinite"}; }
   static constexpr const char* kTypeError = "Expected MaxSalvos or MaxSalvosFinite";
   static constexpr bool kNoneIsUnbounded = false;
+  static constexpr const char* kBareMemberError = nullptr;
 };
 
-// The bare Finite member carries no capacity; None reads as Infinite.
+// None reads as Infinite. The bare Finite member carries no capacity: a
+// port made from it is refused rather than left unbounded.
 struct PortSlotSpecFiniteTag {
   using Core = PortSlotSpec;
   static constexpr const char* kName = "PortSlotSpecFinite";
@@ -70,6 +73,8 @@ struct PortSlotSpecFiniteTag {
   static std::vector<const char*> members() { return {"Infinite", "Finite"}; }
   static constexpr const char* kTypeError = "Expected PortSlotSpec or PortSlotSpecFinite";
   static constexpr bool kNoneIsUnbounded = true;
+  static constexpr const char* kBareMemberError =
+      "argument 'slots_spec': PortSlotSpec.Finite has no capacity: use PortSlotSpec.finite(n)";
 };
 
 // ---------------------------------------------------------------------------
@@ -87,7 +92,10 @@ struct LimitEnum {
   }
 
   static Core from_py(PyObject* obj) {
-    if ((Tag::kNoneIsUnbounded && obj == Py_None) || enum_number(enumeration, obj)) {
+    if (Tag::kNoneIsUnbounded && obj == Py_None) return Core::unlimited();
+    if (const std::optional<int> member = enum_number(enumeration, obj)) {
+      // Member 0 means no limit; only PortSlotSpec has another (Finite).
+      if (*member != 0) raise(PyExc_ValueError, Tag::kBareMemberError);
       return Core::unlimited();
     }
     if (const Finite* f = cast<Finite>(obj)) return Core::at_most(f->n);

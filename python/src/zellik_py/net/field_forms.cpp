@@ -67,9 +67,15 @@ void read(DictReader& d, const char* key, RequestCreatedSource& out) {
   raise_field(d.path_of(key), "unknown request source '" + text + "'");
 }
 
-void read_arg(PyObject* obj, const char*, std::string& id_text) { id_text = identifier_text(obj); }
-void read_arg(PyObject* obj, const char*, std::optional<std::string>& id_text) {
-  id_text = identifier_text(obj);
+void read_arg(PyObject* obj, const char* arg, std::string& id_text) {
+  id_text = identifier_text(obj, arg);
+}
+void read_arg(PyObject* obj, const char* arg, std::optional<std::string>& id_text) {
+  if (obj == Py_None) {
+    id_text.reset();
+  } else {
+    id_text = identifier_text(obj, arg);
+  }
 }
 void read_arg(PyObject* obj, const char* arg, Name& out) { out = to_name_arg(obj, arg); }
 void read_arg(PyObject* obj, const char* arg, SalvoText& out) { out = salvo_arg(obj, arg); }
@@ -78,12 +84,12 @@ void read_arg(PyObject* obj, const char* arg, PacketLocation& out) { out = locat
 void read_arg(PyObject* obj, const char* arg, bool& out) { out = to_bool_arg(obj, arg); }
 void read_arg(PyObject* obj, const char* arg, Ulid& out) {
   check_identifier_type(obj, arg);
-  out = identifier_arg(obj);
+  out = identifier_arg(obj, arg);
 }
 void read_arg(PyObject* obj, const char* arg, std::vector<Ulid>& out) {
   const std::vector<Ref> ids = sequence_items(obj, arg);
   for (const Ref& id : ids) check_identifier_type(id.get(), arg);
-  for (const Ref& id : ids) out.push_back(identifier_arg(id.get()));
+  for (const Ref& id : ids) out.push_back(identifier_arg(id.get(), arg));
 }
 void read_arg(PyObject* obj, const char* arg, Epoch& out) { out = epoch_arg(obj, arg); }
 

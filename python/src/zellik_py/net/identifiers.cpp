@@ -113,15 +113,25 @@ Ulid parse_identifier(std::string_view text) {
   return parsed.value();
 }
 
-Ulid identifier_arg(PyObject* obj) {
+namespace {
+
+void refuse_none(PyObject* obj, const char* arg) {
+  if (obj == Py_None) raise_arg_type(obj, arg, "str or ULID");
+}
+
+}  // namespace
+
+Ulid identifier_arg(PyObject* obj, const char* arg) {
   if (!PyUnicode_Check(obj)) {
+    refuse_none(obj, arg);
     if (std::optional<Ulid> id = exact_ulid_value(obj)) return *id;
   }
   return parse_identifier(str_of(obj));
 }
 
-std::string identifier_text(PyObject* obj) {
+std::string identifier_text(PyObject* obj, const char* arg) {
   if (!PyUnicode_Check(obj)) {
+    refuse_none(obj, arg);
     if (std::optional<Ulid> id = exact_ulid_value(obj)) return id->to_string();
   }
   return str_of(obj);

@@ -19,12 +19,13 @@ Ulid parse_identifier(std::string_view text);
 
 // The identifier rule: a str is parsed as it is; an object whose class is
 // exactly ulid.ULID is read from its 16 bytes (the value its str() spells);
-// anything else goes through str(obj) and is parsed.
-Ulid identifier_arg(PyObject* obj);
+// anything else but None goes through str(obj) and is parsed. None is no
+// identifier: TypeError "argument '{arg}': expected str or ULID, got NoneType".
+Ulid identifier_arg(PyObject* obj, const char* arg);
 
-// The identifier text an argument stands for, unchecked: a str as it is, a
-// ulid.ULID spelled from its bytes, anything else as str(obj).
-std::string identifier_text(PyObject* obj);
+// The identifier text the argument `arg` stands for, unchecked: a str as it
+// is, a ulid.ULID spelled from its bytes, anything else but None as str(obj).
+std::string identifier_text(PyObject* obj, const char* arg);
 
 // For identifiers documented as a str (the ids of Salvo and of the response
 // data classes): a str or a ulid.ULID object passes, anything else raises

@@ -83,7 +83,10 @@ PyObject* construct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
       auto a = parse_fast(A::kConstructor.data(), kNames, kRequired, args, nargs, kwnames);
       std::size_t i = 0;
       each_field(stored, [&](const char* name, auto& value) {
-        if (a.has(i)) fields::read_arg(a[i], name, value);
+        // An absent optional field keeps its default; any given value,
+        // None included, is read (read_arg takes None only where the
+        // field is optional).
+        if (a[i] != nullptr) fields::read_arg(a[i], name, value);
         ++i;
       });
     }

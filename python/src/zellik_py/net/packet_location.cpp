@@ -19,7 +19,7 @@ namespace {
 // Lifetime: the static constructors. Epoch ids are parsed at once.
 
 Ref node(PyObject* epoch_id) {
-  return location_to_py(PacketLocation::Node(identifier_arg(epoch_id)));
+  return location_to_py(PacketLocation::Node(identifier_arg(epoch_id, "epoch_id")));
 }
 
 Ref input_port(PyObject* node_name, PyObject* port_name) {
@@ -29,7 +29,7 @@ Ref input_port(PyObject* node_name, PyObject* port_name) {
 }
 
 Ref output_port(PyObject* epoch_id, PyObject* port_name) {
-  Ulid epoch = identifier_arg(epoch_id);
+  Ulid epoch = identifier_arg(epoch_id, "epoch_id");
   Name port = to_name_arg(port_name, "port_name");
   return location_to_py(PacketLocation::OutputPort(epoch, std::move(port)));
 }

@@ -43,7 +43,7 @@ std::pair<Name, std::string> packet_item(PyObject* item) {
   Ref id = own(PySequence_GetItem(item, 1));
   Name port_name = to_name_arg(port.get(), "packets");
   check_identifier_type(id.get(), "packets");
-  return {std::move(port_name), identifier_text(id.get())};
+  return {std::move(port_name), identifier_text(id.get(), "packets")};
 }
 
 // ---------------------------------------------------------------------------

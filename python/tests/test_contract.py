@@ -1,0 +1,620 @@
+"""What the stubs promise is what the module does, for every public name.
+
+The stubs are read as a syntax tree. Every class, constructor, static
+method, method and property they declare must have a good call registered
+below (a name without one fails, so new API cannot skip this test). From
+each good call and each parameter's annotation the test makes the calls the
+annotation rules out: None where it has no None, a value of the wrong
+builtin type, an object of another class of the module, counts below 0 or
+past 64 bits, times that are not finite. Each must raise exactly TypeError
+or ValueError naming the parameter, and leave its object as it was; every
+good call must return what its annotation says.
+
+Identifiers follow their own documented rule: any object but None is taken
+through str(), so only None is ruled out for them. A few refusals have
+fixed texts of their own that name the expected classes instead of the
+argument; the test holds them to those texts exactly.
+"""
+
+from __future__ import annotations
+
+import ast
+import math
+import pathlib
+from collections.abc import Callable, Iterator
+from dataclasses import dataclass, field
+from typing import Any
+
+import pytest
+from ulid import ULID
+
+import zellik_sim as z
+from conftest import Flow
+
+STUBS = pathlib.Path(__file__).resolve().parents[1] / "zellik_sim-stubs" / "__init__.pyi"
+
+
+# ---------------------------------------------------------------------------
+# The stubs, read
+
+
+@dataclass
+class Param:
+    name: str
+    annotation: ast.expr | None
+    keyword_only: bool = False
+    has_default: bool = False
+
+
+@dataclass
+class Member:
+    owner: str  # the class's dotted name in the stubs
+    name: str  # "__new__", a method's or a property's name
+    kind: str  # "constructor", "static", "method" or "property"
+    params: list[Param] = field(default_factory=list)
+    returns: ast.expr | None = None
+
+    @property
+    def key(self) -> str:
+        return self.owner if self.kind == "constructor" else f"{self.owner}.{self.name}"
+
+
+def _decorators(fn: ast.FunctionDef) -> set[str]:
+    return {ast.unparse(d) for d in fn.decorator_list}
+
+
+def _params(fn: ast.FunctionDef, skip_first: bool) -> list[Param]:
+    args = fn.args
+    positional = args.posonlyargs + args.args
+    if skip_first:
+        positional = positional[1:]
+    defaults = [False] * (len(positional) - len(args.defaults)) + [True] * len(args.defaults)
+    out = [Param(a.arg, a.annotation, False, d) for a, d in zip(positional, defaults)]
+    out += [Param(a.arg, a.annotation, True, d is not None) for a, d in zip(args.kwonlyargs, args.kw_defaults)]
+    return out
+
+
+def _read_class(node: ast.ClassDef, prefix: str, members: list[Member], classes: list[str]) -> None:
+    owner = prefix + node.name
+    classes.append(owner)
+    for item in node.body:
+        if isinstance(item, ast.ClassDef):
+            _read_class(item, owner + ".", members, classes)
+        if not isinstance(item, ast.FunctionDef):
+            continue
+        decorators = _decorators(item)
+        if item.name == "__new__":
+            members.append(Member(owner, "__new__", "constructor", _params(item, True), item.returns))
+        elif item.name.startswith("__"):
+            continue  # protocol methods: stubtest holds them to the module
+        elif "property" in decorators:
+            members.append(Member(owner, item.name, "property", [], item.returns))
+        elif "staticmethod" in decorators:
+            members.append(Member(owner, item.name, "static", _params(item, False), item.returns))
+        else:
+            members.append(Member(owner, item.name, "method", _params(item, True), item.returns))
+
+
+def read_stubs() -> tuple[list[str], list[Member], dict[str, ast.expr]]:
+    tree = ast.parse(STUBS.read_text())
+    members: list[Member] = []
+    classes: list[str] = []
+    aliases: dict[str, ast.expr] = {}
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
+            is_exception = any(ast.unparse(b).endswith(("Error", "Exception", "Interrupt")) for b in node.bases)
+            if not is_exception:
+                _read_class(node, "", members, classes)
+        if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name) and node.value is not None:
+            aliases[node.target.id] = node.value
+    return classes, members, aliases
+
+
+CLASSES, MEMBERS, ALIASES = read_stubs()
+
+
+def resolve(dotted: str) -> Any:
+    obj: Any = z
+    for part in dotted.split("."):
+        obj = getattr(obj, part)
+    return obj
+
+
+# ---------------------------------------------------------------------------
+# Annotations: what they admit
+
+
+@dataclass
+class Admits:
+    """What one annotation lets through, coarsely."""
+
+    none: bool = False
+    anything: bool = False
+    identifier: bool = False
+    builtins: set[type] = field(default_factory=set)
+    classes: set[str] = field(default_factory=set)
+    literals: list[object] = field(default_factory=list)
+    sequence_of: list[ast.expr] = field(default_factory=list)
+    mapping_of: list[tuple[ast.expr, ast.expr]] = field(default_factory=list)
+    plain_dict: bool = False
+
+
+_BUILTINS = {"str": str, "int": int, "float": float, "bool": bool, "bytes": bytes}
+
+
+def admits(node: ast.expr | None, into: Admits | None = None) -> Admits:
+    a = into if into is not None else Admits()
+    if node is None:
+        a.anything = True
+    elif isinstance(node, ast.BinOp) and isinstance(node.op, ast.BitOr):
+        admits(node.left, a)
+        admits(node.right, a)
+    elif isinstance(node, ast.Constant) and node.value is None:
+        a.none = True
+    elif isinstance(node, ast.Name) and node.id == "_Identifier":
+        a.identifier = True
+    elif isinstance(node, ast.Name) and node.id == "_PlainDict":
+        a.plain_dict = True
+    elif isinstance(node, ast.Name) and node.id in ALIASES:
+        admits(ALIASES[node.id], a)
+    elif isinstance(node, ast.Name) and node.id in _BUILTINS:
+        a.builtins.add(_BUILTINS[node.id])
+        if node.id == "float":
+            a.builtins.add(int)
+    elif isinstance(node, (ast.Name, ast.Attribute)) and ast.unparse(node) in CLASSES:
+        a.classes.add(ast.unparse(node))
+    elif isinstance(node, ast.Subscript):
+        outer = ast.unparse(node.value)
+        inner = node.slice
+        parts = list(inner.elts) if isinstance(inner, ast.Tuple) else [inner]
+        if outer == "Literal":
+            a.literals += [p.value for p in parts if isinstance(p, ast.Constant)]
+        elif outer in ("Sequence", "list"):
+            a.sequence_of.append(parts[0])
+        elif outer in ("Mapping", "dict"):
+            a.mapping_of.append((parts[0], parts[1]))
+        else:
+            a.anything = True
+    else:
+        a.anything = True
+    return a
+
+
+def conforms(value: object, node: ast.expr | None) -> bool:
+    """Whether a returned value is what the annotation says."""
+    if node is None:
+        return True
+    if isinstance(node, ast.BinOp):
+        return conforms(value, node.left) or conforms(value, node.right)
+    if isinstance(node, ast.Constant) and node.value is None:
+        return value is None
+    if isinstance(node, ast.Subscript):
+        outer = ast.unparse(node.value)
+        parts = list(node.slice.elts) if isinstance(node.slice, ast.Tuple) else [node.slice]
+        if outer == "Literal":
+            return value in [p.value for p in parts if isinstance(p, ast.Constant)]
+        if outer == "list":
+            return isinstance(value, list) and all(conforms(v, parts[0]) for v in value)
+        if outer == "dict":
+            return isinstance(value, dict) and all(
+                conforms(k, parts[0]) and conforms(v, parts[1]) for k, v in value.items()
+            )
+        if outer == "tuple":
+            return (
+                isinstance(value, tuple)
+                and len(value) == len(parts)
+                and all(conforms(v, p) for v, p in zip(value, parts))
+            )
+        return conforms(value, node.value)
+    text = ast.unparse(node)
+    if text in _BUILTINS:
+        if text == "int":
+            return isinstance(value, int) and not isinstance(value, bool)
+        return isinstance(value, _BUILTINS[text])
+    if text == "ULID":
+        return isinstance(value, ULID)
+    if text == "_PlainDict":
+        return isinstance(value, dict)
+    if text in CLASSES:
+        return isinstance(value, resolve(text))
+    return True  # a type variable or Any
+
+
+# ---------------------------------------------------------------------------
+# A small world to call into, made anew for every call
+
+
+class World(Flow):
+    """The pipeline net with a packet on the edge, one at B.in, a running
+    epoch of B holding a packet, and one orphaned packet in a finished
+    epoch's record; plus an exploration of it."""
+
+    def __init__(self) -> None:
+        super().__init__()
+        self.on_edge = self.new_packet()
+        self.do(z.NetAction.transport_packet_to_location(self.on_edge, z.PacketLocation.edge(self.edge)))
+        self.epoch, (self.inside,) = self.epoch_at_b()
+        self.waiting = self.packet_at_b()
+        self.b_out = z.PacketLocation.output_port(self.epoch, "out")
+        self.action = z.NetAction.create_packet()
+        _, self.events = self.net.do_action(self.action)
+        self.orphan_epoch = self._orphaning_epoch()
+
+    def _orphaning_epoch(self) -> z.Epoch:
+        """A finished epoch whose sent packet had no edge to go to."""
+        net = z.NetSim(self.graph, seed=3)
+        data, _ = net.do_action(z.NetAction.create_epoch("B", z.Salvo("take", [])))
+        assert isinstance(data, z.NetActionResponseData.CreatedEpoch)
+        e = data.epoch.id
+        net.do_action(z.NetAction.start_epoch(e))
+        p = net.do_action(z.NetAction.create_packet(e))[0].packet_id
+        net.do_action(z.NetAction.load_packet_into_output_port(p, "out"))
+        net.do_action(z.NetAction.send_output_salvo(e, "emit"))
+        data2, _ = net.do_action(z.NetAction.finish_epoch(e))
+        return data2.epoch
+
+    def exploration(self) -> z.ExplorationResult:
+        net = z.NetSim(self.graph, seed=5)
+        return net.explore(
+            [z.Behaviour("B", [z.Outcome()])], [z.Injection(self.b_in, 3)], max_states=50
+        )
+
+    def term(self) -> z.SalvoConditionTerm:
+        return z.SalvoConditionTerm.port("in", z.PortState.NonEmpty)
+
+    def condition(self) -> z.SalvoCondition:
+        return z.SalvoCondition(z.MaxSalvos.finite(1), "in", self.term())
+
+
+Call = Callable[[World], tuple[Callable[..., Any], dict[str, Any]]]
+
+
+def _static(owner: str, name: str, **kwargs: Any) -> Call:
+    return lambda w: (getattr(resolve(owner), name), {k: v(w) if callable(v) else v for k, v in kwargs.items()})
+
+
+def _on(instance: Callable[[World], Any], name: str, **kwargs: Callable[[World], Any]) -> Call:
+    def call(w: World) -> tuple[Callable[..., Any], dict[str, Any]]:
+        return getattr(instance(w), name), {k: v(w) for k, v in kwargs.items()}
+
+    return call
+
+
+def _const(value: Any) -> Callable[[World], Any]:
+    return lambda w: value
+
+
+# One good call of every callable that takes arguments, by the stubs' name.
+# Values are functions of a fresh World (or plain values for static calls).
+GOOD_CALLS: dict[str, Call] = {
+    "PacketCount.count": _static("PacketCount", "count", n=2),
+    "MaxSalvos.finite": _static("MaxSalvos", "finite", n=2),
+    "PortSlotSpec.finite": _static("PortSlotSpec", "finite", n=2),
+    **{
+        f"PortState.{name}": _static("PortState", name, n=1)
+        for name in ("equals", "less_than", "greater_than", "equals_or_less_than", "equals_or_greater_than")
+    },
+    "SalvoConditionTerm.port": _static("SalvoConditionTerm", "port", port_name="in", state=z.PortState.NonEmpty),
+    "SalvoConditionTerm.and_": _static("SalvoConditionTerm", "and_", terms=lambda w: [w.term(), w.term()]),
+    "SalvoConditionTerm.or_": _static("SalvoConditionTerm", "or_", terms=lambda w: [w.term()]),
+    "SalvoConditionTerm.not_": _static("SalvoConditionTerm", "not_", term=lambda w: w.term()),
+    "DependencyRequestConfig": lambda w: (
+        z.DependencyRequestConfig,
+        {"triggers": [z.DependencyRequestTrigger.OnStartup], "label": "l"},
+    ),
+    "Port": lambda w: (z.Port, {"slots_spec": z.PortSlotSpec.finite(3)}),
+    "PortRef": lambda w: (z.PortRef, {"node_name": "B", "port_type": z.PortType.Input, "port_name": "in"}),
+    "Edge": lambda w: (z.Edge, {"source": w.edge.source, "target": w.edge.target}),
+    "SalvoCondition": lambda w: (
+        z.SalvoCondition,
+        {"max_salvos": z.MaxSalvos.finite(1), "ports": {"in": z.PacketCount.All}, "term": w.term()},
+    ),
+    "Node": lambda w: (
+        z.Node,
+        {
+            "name": "N",
+            "in_ports": {"in": z.Port()},
+            "out_ports": {"out": z.Port()},
+            "in_salvo_conditions": {"take": w.condition()},
+            "out_salvo_conditions": {},
+            "dependency_request_config": z.DependencyRequestConfig([], "l"),
+        },
+    ),
+    "Graph": lambda w: (
+        z.Graph,
+        {"nodes": list(w.graph.nodes().values()), "edges": [w.edge], "dependency_edges": [w.edge]},
+    ),
+    "Graph.get_edges_by_head": _on(lambda w: w.graph, "get_edges_by_head", input_port_ref=lambda w: w.edge.target),
+    "Graph.is_dependency_edge": _on(lambda w: w.graph, "is_dependency_edge", edge=lambda w: w.edge),
+    "PacketLocation.node": _static("PacketLocation", "node", epoch_id=lambda w: w.epoch),
+    "PacketLocation.input_port": _static("PacketLocation", "input_port", node_name="B", port_name="in"),
+    "PacketLocation.output_port": _static("PacketLocation", "output_port", epoch_id=lambda w: w.epoch, port_name="out"),
+    "PacketLocation.edge": _static("PacketLocation", "edge", edge=lambda w: w.edge),
+    "PacketLocation.from_dict": _static("PacketLocation", "from_dict", data=lambda w: w.b_in.to_dict()),
+    "Salvo": lambda w: (z.Salvo, {"salvo_condition": "take", "packets": [("in", w.waiting)]}),
+    "NetAction.create_packet": _static("NetAction", "create_packet", epoch_id=lambda w: w.epoch),
+    "NetAction.consume_packet": _static("NetAction", "consume_packet", packet_id=lambda w: w.inside),
+    "NetAction.destroy_packet": _static("NetAction", "destroy_packet", packet_id=lambda w: w.inside),
+    "NetAction.start_epoch": _static("NetAction", "start_epoch", epoch_id=lambda w: w.epoch),
+    "NetAction.finish_epoch": _static("NetAction", "finish_epoch", epoch_id=lambda w: w.epoch),
+    "NetAction.cancel_epoch": _static("NetAction", "cancel_epoch", epoch_id=lambda w: w.epoch),
+    "NetAction.create_epoch": _static(
+        "NetAction", "create_epoch", node_name="B", salvo=lambda w: z.Salvo("take", [("in", w.waiting)])
+    ),
+    "NetAction.load_packet_into_output_port": _static(
+        "NetAction", "load_packet_into_output_port", packet_id=lambda w: w.inside, port_name="out"
+    ),
+    "NetAction.send_output_salvo": _static(
+        "NetAction", "send_output_salvo", epoch_id=lambda w: w.epoch, salvo_condition_name="emit"
+    ),
+    "NetAction.transport_packet_to_location": _static(
+        "NetAction", "transport_packet_to_location", packet_id=lambda w: w.waiting, destination=lambda w: w.b_in
+    ),
+    "NetAction.create_request": _static("NetAction", "create_request", node_name="B", label="l"),
+    "NetAction.from_dict": _static("NetAction", "from_dict", data=lambda w: w.action.to_dict()),
+    "NetEvent.from_dict": _static("NetEvent", "from_dict", data=lambda w: w.events[0].to_dict()),
+    "NetActionResponseData.StepResult": lambda w: (z.NetActionResponseData.StepResult, {"made_progress": True}),
+    "NetActionResponseData.Packet": lambda w: (z.NetActionResponseData.Packet, {"packet_id": w.inside}),
+    **{
+        f"NetActionResponseData.{name}": (
+            lambda name: lambda w: (getattr(z.NetActionResponseData, name), {"epoch": w.net.get_epoch(w.epoch)})
+        )(name)
+        for name in ("CreatedEpoch", "StartedEpoch", "FinishedEpoch")
+    },
+    "NetActionResponseData.CancelledEpoch": lambda w: (
+        z.NetActionResponseData.CancelledEpoch,
+        {"epoch": w.net.get_epoch(w.epoch), "destroyed_packets": [w.inside]},
+    ),
+    "NetSim": lambda w: (z.NetSim, {"graph": w.graph, "seed": 2**64 - 1}),
+    "NetSim.do_action": _on(
+        lambda w: w.net, "do_action", action=lambda w: z.NetAction.consume_packet(w.inside)
+    ),
+    "NetSim.get_packet": _on(lambda w: w.net, "get_packet", packet_id=lambda w: w.waiting),
+    "NetSim.get_epoch": _on(lambda w: w.net, "get_epoch", epoch_id=lambda w: w.epoch),
+    "NetSim.get_packets_at_location": _on(lambda w: w.net, "get_packets_at_location", location=lambda w: w.b_in),
+    "NetSim.packet_count_at": _on(lambda w: w.net, "packet_count_at", location=lambda w: w.b_in),
+    "NetSim.undo_action": _on(lambda w: w.net, "undo_action", action=lambda w: w.action, events=lambda w: w.events),
+    "NetSim.explore": _on(
+        lambda w: w.net,
+        "explore",
+        behaviours=lambda w: [z.Behaviour("B", [z.Outcome()])],
+        injections=lambda w: [z.Injection(w.b_in, 1)],
+        requests=lambda w: [z.RequestAllowance("B", "l", 1)],
+        order=_const("depth_first"),
+        exact=_const(True),
+        max_states=_const(100),
+        max_depth=_const(20),
+        max_packets=_const(8),
+        max_time=_const(5.0),
+        seed=_const(2**64 - 1),
+        walks=_const(3),
+        progress=_const(False),
+    ),
+    "Outcome": lambda w: (z.Outcome, {"pass_to": "out", "creates": {"spare": 1}, "sends": ["emit"]}),
+    "Outcome.from_dict": _static("Outcome", "from_dict", data=lambda w: z.Outcome(sends=["emit"]).to_dict()),
+    "Behaviour": lambda w: (z.Behaviour, {"node": "B", "outcomes": [z.Outcome()]}),
+    "Behaviour.from_dict": _static(
+        "Behaviour", "from_dict", data=lambda w: z.Behaviour("B", [z.Outcome()]).to_dict()
+    ),
+    "Injection": lambda w: (z.Injection, {"location": w.b_in, "count": 2}),
+    "Injection.from_dict": _static("Injection", "from_dict", data=lambda w: z.Injection(w.b_in, 2).to_dict()),
+    "RequestAllowance": lambda w: (z.RequestAllowance, {"node": "B", "label": "l", "count": 1}),
+    "RequestAllowance.from_dict": _static(
+        "RequestAllowance", "from_dict", data=lambda w: z.RequestAllowance("B", "l", 1).to_dict()
+    ),
+}
+
+# An object of every class, for its properties and methods without arguments.
+INSTANCES: dict[str, Callable[[World], Any]] = {
+    "PacketCount": lambda w: z.PacketCount.All,
+    "PacketCountN": lambda w: z.PacketCount.count(3),
+    "MaxSalvos": lambda w: z.MaxSalvos.Infinite,
+    "MaxSalvosFinite": lambda w: z.MaxSalvos.finite(3),
+    "PortSlotSpec": lambda w: z.PortSlotSpec.Infinite,
+    "PortSlotSpecFinite": lambda w: z.PortSlotSpec.finite(3),
+    "PortState": lambda w: z.PortState.Full,
+    "PortStateNumeric": lambda w: z.PortState.less_than(3),
+    "SalvoConditionTerm": lambda w: z.SalvoConditionTerm.and_([w.term()]),
+    "DependencyRequestTrigger": lambda w: z.DependencyRequestTrigger.OnStartup,
+    "DependencyRequestConfig": lambda w: z.DependencyRequestConfig([z.DependencyRequestTrigger.OnStartup], "l"),
+    "Port": lambda w: z.Port(z.PortSlotSpec.finite(2)),
+    "PortType": lambda w: z.PortType.Output,
+    "PortRef": lambda w: w.edge.source,
+    "Edge": lambda w: w.edge,
+    "SalvoCondition": lambda w: w.condition(),
+    "Node": lambda w: w.graph.nodes()["B"],
+    "GraphValidationErrorInfo": lambda w: z.Graph([], [w.edge]).validate()[0],
+    "Graph": lambda w: w.graph,
+    "PacketLocation": lambda w: w.b_out,
+    "EpochState": lambda w: z.EpochState.Running,
+    "Packet": lambda w: w.net.get_packet(w.inside),
+    "Salvo": lambda w: z.Salvo("take", [("in", w.waiting)]),
+    "OrphanedPacketInfo": lambda w: w.orphan_epoch.orphaned_packets[0],
+    "Epoch": lambda w: w.net.get_epoch(w.epoch),
+    "NetAction": lambda w: z.NetAction.transport_packet_to_location(w.waiting, w.b_in),
+    "NetEvent": lambda w: w.events[0],
+    "NetActionResponseData": lambda w: z.NetActionResponseData.Packet(w.inside),
+    "NetActionResponseData.StepResult": lambda w: z.NetActionResponseData.StepResult(False),
+    "NetActionResponseData.Packet": lambda w: z.NetActionResponseData.Packet(w.inside),
+    "NetActionResponseData.CreatedEpoch": lambda w: z.NetActionResponseData.CreatedEpoch(w.net.get_epoch(w.epoch)),
+    "NetActionResponseData.StartedEpoch": lambda w: z.NetActionResponseData.StartedEpoch(w.net.get_epoch(w.epoch)),
+    "NetActionResponseData.FinishedEpoch": lambda w: z.NetActionResponseData.FinishedEpoch(w.orphan_epoch),
+    "NetActionResponseData.CancelledEpoch": lambda w: z.NetActionResponseData.CancelledEpoch(
+        w.net.get_epoch(w.epoch), [w.inside]
+    ),
+    "NetActionResponseData.Empty": lambda w: z.NetActionResponseData.Empty(),
+    "NetSim": lambda w: w.net,
+    "Outcome": lambda w: z.Outcome("out", {"spare": 2}, ["emit"]),
+    "Behaviour": lambda w: z.Behaviour("B", [z.Outcome()]),
+    "Injection": lambda w: z.Injection(w.b_in, 2),
+    "RequestAllowance": lambda w: z.RequestAllowance("B", "l", 1),
+    "TerminalState": lambda w: w.exploration().terminals[0],
+    "ExplorationResult": lambda w: w.exploration(),
+}
+
+
+def members_with_params() -> list[Member]:
+    return [m for m in MEMBERS if m.params]
+
+
+def members_without_params() -> list[Member]:
+    return [m for m in MEMBERS if not m.params and m.kind != "constructor"]
+
+
+# ---------------------------------------------------------------------------
+# Every stub name is covered
+
+
+def test_every_stub_name_has_a_registered_call() -> None:
+    missing = [m.key for m in members_with_params() if m.key not in GOOD_CALLS]
+    missing += [c for c in CLASSES if c not in INSTANCES]
+    assert not missing, f"register a good call or an instance for: {missing}"
+    stale = set(GOOD_CALLS) - {m.key for m in members_with_params()}
+    stale |= set(INSTANCES) - set(CLASSES)
+    assert not stale, f"registered but not in the stubs: {sorted(stale)}"
+
+
+@pytest.mark.parametrize("member", members_with_params(), ids=lambda m: m.key)
+def test_good_call_returns_what_the_stub_says(member: Member) -> None:
+    fn, kwargs = GOOD_CALLS[member.key](World())
+    result = fn(**kwargs)
+    assert conforms(result, member.returns), f"{member.key} returned {result!r}"
+
+
+@pytest.mark.parametrize("member", members_without_params(), ids=lambda m: m.key)
+def test_properties_and_plain_methods_return_what_the_stub_says(member: Member) -> None:
+    w = World()
+    obj = resolve(member.owner) if member.kind == "static" else INSTANCES[member.owner](w)
+    value = getattr(obj, member.name)
+    if member.kind != "property":
+        value = value()
+    assert conforms(value, member.returns), f"{member.key} gave {value!r}"
+
+
+# ---------------------------------------------------------------------------
+# What the annotations rule out
+
+
+class _Foreign:
+    """An object that is nothing the module knows."""
+
+    def __str__(self) -> str:
+        return "foreign"
+
+
+def _module_object(a: Admits) -> object | None:
+    """An object of a module class the annotation does not admit."""
+    for name, make in (("PortType", lambda: z.PortType.Input), ("EpochState", lambda: z.EpochState.Running)):
+        if name not in a.classes:
+            return make()
+    return None
+
+
+def bad_values(a: Admits, name: str) -> Iterator[tuple[str, object]]:
+    """(label, value) for values the annotation rules out."""
+    if a.anything:
+        return
+    if not a.none:
+        yield "None", None
+    if a.identifier:
+        return  # any other object is read through str(): the documented rule
+    if str not in a.builtins and not a.literals:
+        takes_text = any(ast.unparse(e) == "str" for e in a.sequence_of)
+        if not takes_text:
+            yield "str", "zz"
+    if int not in a.builtins:
+        yield "int", 7
+    if float not in a.builtins and bool not in a.builtins:
+        yield "float", 1.5
+    if not a.sequence_of and not a.mapping_of and not a.plain_dict and a.classes:
+        yield "list", [1]
+    foreign = _module_object(a)
+    if foreign is not None:
+        yield "module object", foreign
+    yield "foreign object", _Foreign()
+    if int in a.builtins and float not in a.builtins:
+        yield "-1", -1
+        yield "2**64", 2**64
+        yield "-(2**64)", -(2**64)
+    if float in a.builtins:
+        yield "nan", math.nan
+        yield "inf", math.inf
+        yield "-1.0", -1.0
+    if a.literals:
+        yield "unknown literal", "no_such_" + name
+    for element in a.sequence_of:
+        inner = admits(element)
+        if not inner.none and not inner.anything:
+            yield "sequence with None", [None]
+    for _, value in a.mapping_of:
+        inner = admits(value)
+        if not inner.none and not inner.anything:
+            yield "mapping with None", {"k": None}
+        yield "mapping with int key", {7: None}
+
+
+# Refusals whose text is fixed, by (stub name, parameter).
+FIXED_TEXTS = {
+    ("Port", "slots_spec"): "Expected PortSlotSpec or PortSlotSpecFinite",
+    ("SalvoCondition", "max_salvos"): "Expected MaxSalvos or MaxSalvosFinite",
+    ("SalvoCondition", "ports"): "Expected PacketCount or PacketCountN",
+    ("SalvoConditionTerm.port", "state"): "Expected PortState or PortStateNumeric",
+}
+
+
+def observed(obj: object) -> object:
+    """What can be seen of an object, to check that a refused call left it alone."""
+    if isinstance(obj, z.NetSim):
+        return (
+            obj.fingerprint(),
+            sorted(repr(p.to_dict()) for p in obj.packets()),
+            sorted(repr(e.to_dict()) for e in obj.epochs()),
+        )
+    return repr(obj)
+
+
+def bad_cases() -> Iterator[Any]:
+    for member in members_with_params():
+        for param in member.params:
+            for label, value in bad_values(admits(param.annotation), param.name):
+                yield pytest.param(member, param.name, value, id=f"{member.key}-{param.name}-{label}")
+
+
+@pytest.mark.parametrize(("member", "param", "value"), list(bad_cases()))
+def test_a_value_the_annotation_rules_out_is_refused_by_name(member: Member, param: str, value: object) -> None:
+    w = World()
+    fn, kwargs = GOOD_CALLS[member.key](w)
+    receiver = getattr(fn, "__self__", None)
+    before = observed(receiver) if receiver is not None else None
+    kwargs[param] = value
+    with pytest.raises((TypeError, ValueError)) as info:
+        fn(**kwargs)
+    assert type(info.value) in (TypeError, ValueError), repr(info.value)
+    fixed = FIXED_TEXTS.get((member.key, param))
+    if fixed is not None and str(info.value) == fixed:
+        assert type(info.value) is TypeError
+    else:
+        assert param in str(info.value), f"{member.key}({param}={value!r}): {info.value}"
+    if receiver is not None:
+        assert observed(receiver) == before
+
+
+def int_params() -> Iterator[Any]:
+    for member in members_with_params():
+        for param in member.params:
+            a = admits(param.annotation)
+            if int in a.builtins and float not in a.builtins:
+                yield pytest.param(member, param.name, id=f"{member.key}-{param.name}")
+
+
+@pytest.mark.parametrize(("member", "param"), list(int_params()))
+def test_integers_at_the_top_of_64_bits(member: Member, param: str) -> None:
+    """2**63 and 2**64-1 are counts like any other: taken, or refused by name
+    when the argument has a smaller range; never an overflow."""
+    for value in (2**63, 2**64 - 1):
+        fn, kwargs = GOOD_CALLS[member.key](World())
+        kwargs[param] = value
+        try:
+            fn(**kwargs)
+        except ValueError as e:
+            assert param in str(e)
