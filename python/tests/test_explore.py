@@ -324,9 +324,9 @@ def test_bad_declarations_raise_value_error_naming_the_fault_before_anything_run
 
 
 @pytest.mark.parametrize(("make", "fragment"), [
-    (lambda: z.Outcome(creates={"out": -1}), "negative (-1)"),
-    (lambda: z.Injection(z.PacketLocation.edge(FEED), -3), "negative (-3)"),
-    (lambda: z.RequestAllowance("join", "x", -1), "negative"),
+    (lambda: z.Outcome(creates={"out": -1}), """argument 'creates["out"]': expected an int from 0 to 2**64-1, got -1"""),
+    (lambda: z.Injection(z.PacketLocation.edge(FEED), -3), "Injection: argument 'count': expected an int from 0"),
+    (lambda: z.RequestAllowance("join", "x", 2**64), "RequestAllowance: argument 'count'"),
 ])
 def test_negative_counts_are_refused_when_declared(make, fragment) -> None:
     with pytest.raises(ValueError) as raised:
