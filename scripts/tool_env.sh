@@ -33,6 +33,16 @@ export PATH PIP_DISABLE_PIP_VERSION_CHECK PIP_ROOT_USER_ACTION
 export ZELLIK_ROOT ZELLIK_BASE_PYTHON ZELLIK_ENV ZELLIK_ENV_GIVEN ZELLIK_PY
 JOBS=${JOBS:-2}
 export JOBS
+# A compiler cache, where installed (CI installs one): every build folder of
+# every checkout on this machine shares it, and paths inside the checkout are
+# hashed relative to it, so a fresh clone compiles what it has not seen only.
+# A launcher set by the caller is kept (an empty one turns the cache off).
+if command -v ccache >/dev/null 2>&1 && [ "${CMAKE_CXX_COMPILER_LAUNCHER-ccache}" = ccache ]; then
+  CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  CCACHE_BASEDIR=$ZELLIK_ROOT
+  CCACHE_NOHASHDIR=1
+  export CMAKE_CXX_COMPILER_LAUNCHER CCACHE_BASEDIR CCACHE_NOHASHDIR
+fi
 if command -v ninja >/dev/null 2>&1; then
   CMAKE_GENERATOR_ARGS=(-G Ninja)
 else
