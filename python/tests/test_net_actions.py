@@ -192,6 +192,27 @@ def test_failed_action_raises_its_error_and_changes_nothing(flow: Flow, case) ->
     assert flow.snapshot(*epochs) == before
 
 
+def test_none_is_never_an_empty_default_of_an_action(flow: Flow) -> None:
+    """A None for a required argument is refused by name when the action is
+    made: it never reaches the net as an empty name or location."""
+    packet = flow.packet_at_b()
+    before = flow.snapshot()
+    makers = [
+        lambda: z.NetAction.transport_packet_to_location(packet, None),
+        lambda: z.NetAction.transport_packet_to_location(None, flow.b_in),
+        lambda: z.NetAction.load_packet_into_output_port(packet, None),
+        lambda: z.NetAction.create_epoch("B", None),
+        lambda: z.NetAction.create_request(None, "x"),
+        lambda: z.NetAction.start_epoch(None),
+    ]
+    for make in makers:
+        with pytest.raises(TypeError, match=r"^argument '\w+': expected "):
+            make()
+    assert flow.snapshot() == before
+    # The one optional id still takes None for "outside any epoch".
+    assert z.NetAction.create_packet(None).to_dict() == {"kind": "CreatePacket", "epoch_id": None}
+
+
 class TestValueCopies:
     def test_returned_objects_do_not_follow_the_net(self, flow: Flow) -> None:
         packet = flow.new_packet()
