@@ -95,7 +95,9 @@ struct LimitEnum {
     if (Tag::kNoneIsUnbounded && obj == Py_None) return Core::unlimited();
     if (const std::optional<int> member = enum_number(enumeration, obj)) {
       // Member 0 means no limit; only PortSlotSpec has another (Finite).
-      if (*member != 0) raise(PyExc_ValueError, Tag::kBareMemberError);
+      if constexpr (Tag::kBareMemberError != nullptr) {
+        if (*member != 0) raise(PyExc_ValueError, Tag::kBareMemberError);
+      }
       return Core::unlimited();
     }
     if (const Finite* f = cast<Finite>(obj)) return Core::at_most(f->n);
