@@ -125,6 +125,15 @@ std::optional<std::string> check_declarations(const Graph& graph,
     if (graph.find_node(request.node) == nullptr) {
       return "requests of node " + q(request.node) + ", which the graph lacks";
     }
+    // A request starts at the node's dependency edges: without one, it can
+    // never make anything.
+    bool starts = false;
+    for (const Edge& edge : graph.dependency_edges())
+      starts |= edge.target.node_name == request.node;
+    if (!starts) {
+      return "requests of node " + q(request.node) +
+             ", which no dependency edge leads into: a request there can never start anything";
+    }
   }
   return std::nullopt;
 }

@@ -12,12 +12,14 @@
 #include <algorithm>
 
 #include "zellik/explore/search_state.h"
+#include "zellik/graph/cascade.h"
 #include "zellik/net/snapshot.h"
 
 namespace zellik::explore {
 
 Explorer::Impl::Impl(const NetSim& start, Declarations declared, Options opts)
     : snapshot(encode_snapshot(start)),
+      seed(seed_of(start.id_source().state())),
       net(fork_of(start, snapshot)),
       declarations(std::move(declared)),
       options(opts),
@@ -32,10 +34,22 @@ Explorer::Impl::Impl(const NetSim& start, Declarations declared, Options opts)
     requests_left.push_back(request.count);
   // A step that sends the startup requests can fail after changing the net
   // (see apply): such steps are undone from a snapshot.
-  for (const auto& [name, node] : start.graph().nodes()) {
+  const Graph& graph = start.graph();
+  for (const auto& [name, node] : graph.nodes()) {
+    if (node.dependency_request_config) has_request_state = true;
     if (node.dependency_request_config &&
         node.dependency_request_config->has_trigger(DependencyRequestTrigger::OnStartup)) {
       has_startup_requests = true;
+    }
+  }
+  if (!declarations.requests.empty() || !start.pending_requests().empty()) has_request_state = true;
+  // Whether some node's requests cannot be resolved: its cascade fails.
+  if (has_request_state) {
+    boost::unordered_flat_map<Name, std::vector<PortRef>, NameHash, NameEq> start_ports;
+    for (const Edge& edge : graph.dependency_edges())
+      start_ports[edge.target.node_name].push_back(edge.target);
+    for (const auto& [node, ports] : start_ports) {
+      if (!cascade_backward(graph, ports).ok()) step_may_fail = true;
     }
   }
   // The working net's ids are never shown (runs are written out on a fork
@@ -51,10 +65,8 @@ bool Explorer::Impl::limits_hit(Result& result) {
     result.stopped = StopReason::Cancelled;
     return true;
   }
-  // States are numbered in 32 bits.
-  const std::uint64_t most =
-      options.limits.max_states > 0 ? options.limits.max_states : kMostStates;
-  if (visited.size() >= std::min<std::uint64_t>(most, kMostStates)) {
+  // States are numbered in 32 bits (max_states is kept by visit).
+  if (visited.size() >= kMostStates) {
     result.stopped = StopReason::States;
     return true;
   }
@@ -90,8 +102,7 @@ bool Explorer::Impl::breadth_first(std::chrono::steady_clock::time_point chunk_e
     go_to(state);
     expand(state, result);
     if (!stop_error.empty()) return true;
-    if (options.limits.max_states > 0 && visited.size() >= options.limits.max_states &&
-        next_to_expand < visited.size()) {
+    if (states_full) {
       result.stopped = StopReason::States;
       return true;
     }
@@ -100,21 +111,10 @@ bool Explorer::Impl::breadth_first(std::chrono::steady_clock::time_point chunk_e
   return true;
 }
 
-void Explorer::Impl::finish_tour(Result& result) {
-  const std::size_t next_layer = visited.size();
-  pending.drain([this, &result](std::uint32_t parent, const Fingerprint& fp, std::uint16_t label) {
-    if (visited.size() >= kMostStates) return;  // limits_hit stops the search
-    if (visited.insert(fp, {}, parent, label).second) {
-      followed.push_back(true);
-      result.max_depth = std::max<std::uint64_t>(result.max_depth, tour_depth + 2);
-    }
-  });
-  // The terminal states of the layer walked and of the next, found
-  // interleaved: in order of depth, each layer's in the order found.
-  const std::size_t first = tour_terminals;
-  const std::size_t count = result.terminals.size() - first;
+void Explorer::Impl::order_by_depth(Result& result) {
+  const std::size_t count = result.terminals.size();
   std::vector<std::size_t> order(count);
-  for (std::size_t i = 0; i < count; ++i) order[i] = first + i;
+  for (std::size_t i = 0; i < count; ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [&result](std::size_t a, std::size_t b) {
     return result.terminals[a].depth < result.terminals[b].depth;
   });
@@ -126,11 +126,22 @@ void Explorer::Impl::finish_tour(Result& result) {
     states.push_back(terminal_states[i]);
     failed.push_back(failed_choices[i]);
   }
-  const auto at = static_cast<std::ptrdiff_t>(first);
-  std::move(terminals.begin(), terminals.end(), result.terminals.begin() + at);
-  std::copy(states.begin(), states.end(), terminal_states.begin() + at);
-  std::copy(failed.begin(), failed.end(), failed_choices.begin() + at);
-  tour_terminals = result.terminals.size();
+  result.terminals = std::move(terminals);
+  terminal_states = std::move(states);
+  failed_choices = std::move(failed);
+}
+
+void Explorer::Impl::finish_tour(Result& result) {
+  const std::size_t next_layer = visited.size();
+  // The terminal states of the two layers, found interleaved, are put in
+  // order of depth at the end (order_by_depth).
+  pending.drain([this, &result](std::uint32_t parent, const Fingerprint& fp, std::uint16_t label) {
+    if (visited.size() >= kMostStates) return;  // limits_hit stops the search
+    if (visited.insert(fp, {}, parent, label).second) {
+      followed.push_back(true);
+      result.max_depth = std::max<std::uint64_t>(result.max_depth, tour_depth + 2);
+    }
+  });
   // The layer after the one walked is expanded already: the walk goes on
   // with the one after it.
   next_to_expand = next_layer;
@@ -156,11 +167,14 @@ bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end
       top.listed = true;
       top.next = 0;
       top.applied = 0;
+      top.failed = 0;
       if (followed[top.state]) list_choices(top.choices);
       if (!stop_error.empty()) return true;
     }
     if (top.next >= top.choices.size()) {
-      if (top.applied == 0 && followed[top.state]) classify(top.state, result);
+      if (top.applied == 0 && top.failed == 0 && followed[top.state]) {
+        classify(top.state, result);
+      }
       if (stack.size() == 1) {
         stack.pop_back();
         break;
@@ -178,6 +192,7 @@ bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end
     if (a != Applied::Yes) {
       stack.pop_back();
       if (a == Applied::Failed) {
+        ++stack.back().failed;
         add_terminal(TerminalKind::Failed, state, stack.size() - 1, result, failure, label);
       }
       continue;
@@ -190,8 +205,13 @@ bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end
       stack.back().next = stack.back().choices.size();
       continue;
     }
-    ++result.transitions;
     auto [next, fresh] = visit(state, label, result);
+    if (next == VisitedSet::kNone) {
+      pop(stack.back());
+      result.stopped = StopReason::States;
+      return true;
+    }
+    ++result.transitions;
     if (!fresh || !followed[next]) {
       pop(stack.back());
       continue;
@@ -209,21 +229,34 @@ bool Explorer::Impl::random_walks(std::chrono::steady_clock::time_point chunk_en
     stack.emplace_back();
     visit(0, 0, result);
   }
-  std::vector<Choice> choices;
-  std::vector<std::uint16_t> order;
-  while (walks_done < options.walks) {
-    if (limits_hit(result)) return true;
-    if (std::chrono::steady_clock::now() >= chunk_end) return false;
-    // One walk from the start until nothing can happen or a limit.
-    while (true) {
-      const std::uint32_t state = stack.back().state;
-      if (!followed[state] || at_depth_limit()) break;
+  std::vector<Choice>& choices = walk_choices;
+  std::vector<std::uint16_t>& order = walk_order;
+  std::uint32_t since_check = 0;
+  while (true) {
+    if (!in_walk) {
+      if (walks_done == options.walks) break;
+      if (limits_hit(result)) return true;
+      if (std::chrono::steady_clock::now() >= chunk_end) return false;
+      in_walk = true;
+      walk_seen.clear();
+      walk_seen.insert(0);
+    } else if (++since_check == 64) {
+      since_check = 0;
+      if (limits_hit(result)) return true;
+      if (std::chrono::steady_clock::now() >= chunk_end) return false;
+    }
+    // One move of the walk. A walk ends where nothing can happen, at a
+    // state it passed before (a cycle), or at a limit.
+    const std::uint32_t state = stack.back().state;
+    bool ends = true;
+    if (followed[state] && !at_depth_limit()) {
       list_choices(choices);
       if (!stop_error.empty()) return true;
       order.resize(choices.size());
       for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint16_t>(i);
       std::shuffle(order.begin(), order.end(), rng);
       bool moved = false;
+      bool failed = false;
       for (const std::uint16_t label : order) {
         std::string failure;
         Frame& frame = stack.emplace_back();
@@ -231,14 +264,20 @@ bool Explorer::Impl::random_walks(std::chrono::steady_clock::time_point chunk_en
         if (a != Applied::Yes) {
           stack.pop_back();
           if (a == Applied::Failed) {
+            failed = true;
             add_terminal(TerminalKind::Failed, state, stack.size() - 1, result, failure, label);
           }
           continue;
         }
-        ++result.transitions;
         auto [next, fresh] = visit(state, label, result);
-        // A state known already keeps the run it was first found by; the
-        // walk goes on along the run that found it.
+        if (next == VisitedSet::kNone) {
+          pop(stack.back());
+          result.stopped = StopReason::States;
+          return true;
+        }
+        ++result.transitions;
+        // The stack holds the run that first found the state it is at: a
+        // known state is reached along its own run.
         if (!fresh) {
           pop(stack.back());
           go_to(next);
@@ -247,18 +286,22 @@ bool Explorer::Impl::random_walks(std::chrono::steady_clock::time_point chunk_en
         }
         result.max_depth = std::max<std::uint64_t>(result.max_depth, stack.size() - 1);
         moved = true;
+        ends = !walk_seen.insert(next).second;
         break;
       }
-      if (!moved) {
-        classify(state, result);
-        break;
-      }
+      if (!moved && !failed) classify(state, result);
     }
-    while (stack.size() > 1) pop(stack.back());
-    ++walks_done;
+    if (ends) {
+      while (stack.size() > 1) pop(stack.back());
+      in_walk = false;
+      ++walks_done;
+    }
   }
+  // Walks prove nothing complete: the search ends when they are made.
+  result.stopped = StopReason::Walks;
   return true;
 }
+
 Explorer::Explorer(const NetSim& start, Declarations declarations, Options options)
     : impl_(std::make_unique<Impl>(start, std::move(declarations), options)) {}
 
@@ -291,8 +334,10 @@ void Explorer::cancel() {
 }
 
 Result Explorer::finish() {
+  if (impl_->options.order == SearchOrder::BreadthFirst) impl_->order_by_depth(result_);
   for (std::size_t t = 0; t < result_.terminals.size(); ++t) {
     TerminalState& terminal = result_.terminals[t];
+    terminal.seed = impl_->seed;
     if (terminal.kind == TerminalKind::Stuck || terminal.kind == TerminalKind::Failed) {
       impl_->write_run(t, terminal);
     }

@@ -21,7 +21,7 @@ enum class SearchOrder : std::uint8_t { BreadthFirst = 0, DepthFirst = 1, Random
 
 // How far an exploration may go. A limit of 0 means none.
 struct Limits {
-  std::uint64_t max_states = 0;   // distinct states visited
+  std::uint64_t max_states = 0;   // states numbered, the start included: exactly so many
   std::uint64_t max_depth = 0;    // transitions from the start
   std::uint64_t max_packets = 0;  // packets in the net: a state above it is not followed
   std::chrono::milliseconds max_time{0};
@@ -33,20 +33,30 @@ struct Options {
   // 128-bit fingerprint: exact, and larger.
   bool exact = false;
   Limits limits;
-  // RandomWalk: the generator's seed and how many walks from the start.
+  // RandomWalk: the generator's seed and how many walks from the start. A
+  // walk ends where nothing can happen, at a limit, or at a state it passed.
   std::uint64_t seed = 0;
   std::uint64_t walks = 100;
 };
 
 enum class TerminalKind : std::uint8_t {
   Clean = 0,      // no packet left in the net (outside it excepted)
-  Stuck = 1,      // nothing can happen and packets wait
+  Stuck = 1,      // no transition, no choice refused, and packets wait
   OverLimit = 2,  // more packets than Limits::max_packets: not followed
-  Failed = 3,     // the engine refused a declared outcome here
+  Failed = 3,     // the engine refused a choice here (a state whose every
+                  // choice is refused is told by its failures alone)
 };
 
 // Why an exploration stopped before exploring every state it reached.
-enum class StopReason : std::uint8_t { None = 0, States = 1, Depth = 2, Time = 3, Cancelled = 4 };
+// Walks: random walks never finish; they stop once all are made.
+enum class StopReason : std::uint8_t {
+  None = 0,
+  States = 1,
+  Depth = 2,
+  Time = 3,
+  Cancelled = 4,
+  Walks = 5
+};
 
 // One step of a run: the action and what the engine answered.
 struct RecordedAction {
@@ -59,29 +69,40 @@ struct RecordedAction {
 struct TerminalState {
   TerminalKind kind = TerminalKind::Clean;
   Fingerprint fingerprint;  // the net's, as NetSim::fingerprint gives it
-  std::uint64_t depth = 0;  // transitions from the start
-  std::uint64_t packets = 0;
-  // Stuck: where packets wait (Edge and InputPort locations), how many.
+  // Transitions from the start (Failed: to the state the choice was made in).
+  std::uint64_t depth = 0;
+  std::uint64_t packets = 0;  // in the net: those at OutsideNet are not
+  // Stuck: where packets wait (Edge and InputPort locations), how many. A
+  // stuck state has no live epoch (each could be executed), so every packet
+  // is at one of them.
   std::vector<std::pair<PacketLocation, std::uint64_t>> waiting;
   // Stuck: (node, input salvo condition) of every node that packets wait
   // for, none of whose conditions holds, nor ever will from here.
   std::vector<std::pair<Name, Name>> blocked_conditions;
-  // Failed: what the engine refused.
+  // Failed: what the engine refused, in the run's ids.
   std::string failure;
   // Stuck and Failed: the run from the start, every action with its
-  // response, as a fork of the start replays it (run_of fills it).
+  // response, as a fork of the start replays it (write_run fills it). A
+  // failed run ends with the refused choice's actions up to the refused one,
+  // and `fingerprint`, `packets` and `dot` are then where it ends.
   std::vector<RecordedAction> run;
   // Stuck and Failed: the state's picture (Graphviz DOT).
   std::string dot;
+  // The seed the start's ids come from (seed_of), when it has one.
+  std::optional<std::uint64_t> seed;
 };
 
 struct Result {
-  std::uint64_t states = 0;       // distinct states visited, the start included
-  std::uint64_t transitions = 0;  // transitions taken, to new states or known ones
-  std::uint64_t max_depth = 0;    // the deepest state reached
-  bool finished = false;          // every reachable state within the limits was explored
+  std::uint64_t states = 0;  // distinct states visited, the start included
+  // Transitions taken, to new states or known ones. A transition is an epoch
+  // executed, an injection, a request made, or a step that moves a packet or
+  // makes an epoch (one that only sends or drops requests is none).
+  std::uint64_t transitions = 0;
+  std::uint64_t max_depth = 0;  // the deepest state reached
+  bool finished = false;        // every reachable state within the limits was explored
   StopReason stopped = StopReason::None;
-  std::vector<TerminalState> terminals;  // each distinct one, in the order found
+  // Each distinct one, in the order found; breadth-first: by depth, then so.
+  std::vector<TerminalState> terminals;
   // Memory of the visited set and its links, with the states found and not
   // numbered yet (breadth-first), at their most.
   std::size_t visited_bytes = 0;
@@ -90,6 +111,10 @@ struct Result {
   // choice's number is 16 bits), with their count. Not finished then.
   std::string error;
 };
+
+// The seed a net's ids were made from, read back from its id generator's
+// state: none for an unseeded one (or one more than 2**25 ids past it).
+std::optional<std::uint64_t> seed_of(const IdSource::State& state);
 
 // Explores every schedule of an executor over a net: which startable epoch
 // to execute next (start, one declared outcome, finish), when to run a step

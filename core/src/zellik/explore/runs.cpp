@@ -32,10 +32,17 @@ void Explorer::Impl::write_run(std::size_t t, TerminalState& terminal) {
   for (const std::uint32_t s : chain) redo(s, visited.label(s), &terminal.run);
   if (key() != visited.fingerprint(state)) fail("A run written out does not reach its state");
   if (terminal.kind == TerminalKind::Failed) {
+    // The failing transition's actions up to the refused one, left in
+    // place: the failure, the picture and the fingerprint are all where the
+    // run ends, with the fork's ids.
     std::vector<Choice> choices;
     list_choices(choices);
     Frame frame;
-    apply(choices[failed_choices[t].second], frame, nullptr, &terminal.run);
+    keep_refused = true;
+    apply(choices[failed_choices[t].second], frame, &terminal.failure, &terminal.run);
+    keep_refused = false;
+    terminal.fingerprint = net->fingerprint();
+    terminal.packets = packets_inside();
   } else {
     describe_stuck(terminal);
   }

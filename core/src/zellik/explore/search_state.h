@@ -59,10 +59,18 @@ struct Frame {
   // When not empty, undo puts the net back from this snapshot instead of
   // from the events (see apply).
   std::string snapshot;
+  // The request state before the transition, when it could change: undo of
+  // the events alone does not give it back (a finished epoch's undo takes
+  // its node's token, a step drops requests without an event).
+  bool saved_requests = false;
+  bool startup_sent = false;
+  std::vector<PendingRequest> pending;
+  RequestTokens tokens;
   // Depth-first search: the state's choices and the next one to try.
   std::vector<Choice> choices;
   std::size_t next = 0;
   std::uint32_t applied = 0;
+  std::uint32_t failed = 0;
   bool listed = false;
 };
 
@@ -95,9 +103,11 @@ class FrameStack {
     frame.injection = -1;
     frame.request = -1;
     frame.snapshot.clear();
+    frame.saved_requests = false;
     frame.choices.clear();
     frame.next = 0;
     frame.applied = 0;
+    frame.failed = 0;
     frame.listed = false;
     return frame;
   }
@@ -162,7 +172,17 @@ struct Explorer::Impl {
   Impl(const NetSim& start, Declarations declared, Options opts);
 
   std::string snapshot;               // the start, for the forks that write runs out
+  std::optional<std::uint64_t> seed;  // the start's (seed_of)
   bool has_startup_requests = false;  // some node requests when the net starts
+  // Some transition can change the request state: a node has a request
+  // trigger, requests are pending or allowed. Without it, no frame saves it.
+  bool has_request_state = false;
+  // A request of some node fails to resolve: a step can fail after changing
+  // the net, and is undone from a snapshot (see apply).
+  bool step_may_fail = false;
+  // Set while a failed run is written out: a refused action leaves the
+  // actions before it in place, as a replay of the run does.
+  bool keep_refused = false;
   std::unique_ptr<NetSim> net;
   Declarations declarations;
   Options options;
@@ -188,9 +208,16 @@ struct Explorer::Impl {
   std::optional<std::chrono::steady_clock::time_point> deadline;
   std::size_t next_to_expand = 0;  // breadth-first: the next state to expand, by number
   std::uint64_t walks_done = 0;
+  // Random walks: whether one is under way, the states it passed, scratch.
+  bool in_walk = false;
+  std::unordered_set<std::uint32_t> walk_seen;
+  std::vector<Choice> walk_choices;
+  std::vector<std::uint16_t> walk_order;
   std::size_t log_start = 0;
   bool started = false;
   bool truncated = false;
+  // A new state was met with max_states states numbered: not numbered.
+  bool states_full = false;
   bool cancelled = false;
   // Why the exploration cannot go on (see Result::error); empty while it can.
   std::string stop_error;
@@ -198,10 +225,9 @@ struct Explorer::Impl {
   // and by fingerprint): a layer is expanded by walking the tree of first
   // runs, the next one on the spot; see finish_tour.
   bool two_layers = false;
-  PendingStates pending;           // reached from the layer after the one walked, not numbered
-  std::size_t tour_end = 0;        // the end of the layer walked, by number
-  std::uint64_t tour_depth = 0;    // its depth
-  std::size_t tour_terminals = 0;  // terminal states found before the walk began
+  PendingStates pending;         // reached from the layer after the one walked, not numbered
+  std::size_t tour_end = 0;      // the end of the layer walked, by number
+  std::uint64_t tour_depth = 0;  // its depth
   // write_run: the working net, set aside while a run is written out.
   std::unique_ptr<NetSim> scratch_net;
 
@@ -234,8 +260,11 @@ struct Explorer::Impl {
   // request; `words` holds its encoding.
   Fingerprint key();
   // Records the working net's state as reached from `parent` by choice
-  // `label`; its number and whether it is new.
+  // `label`; its number and whether it is new. A new state when max_states
+  // are numbered is not: VisitedSet::kNone, and `states_full` is set.
   std::pair<std::uint32_t, bool> visit(std::uint32_t parent, std::uint16_t label, Result& result);
+  // Packets in the net: those that left it (OutsideNet) are not counted.
+  std::uint64_t packets_inside() const;
   void add_terminal(TerminalKind kind, std::uint32_t state, std::uint64_t depth, Result& result,
                     std::string failure = {}, std::uint16_t failed_label = 0);
   // Classifies the working net's state, which has no transition.
@@ -282,6 +311,9 @@ struct Explorer::Impl {
   void finish_tour(Result& result);
 
   bool limits_hit(Result& result);
+  // Breadth-first: the terminal states in order of depth, each depth's in
+  // the order found (an over_limit state is found one level early).
+  void order_by_depth(Result& result);
   bool breadth_first(std::chrono::steady_clock::time_point chunk_end, Result& result);
   bool depth_first(std::chrono::steady_clock::time_point chunk_end, Result& result);
   bool random_walks(std::chrono::steady_clock::time_point chunk_end, Result& result);

@@ -103,6 +103,10 @@ void Explorer::Impl::undo(Frame& frame) {
   }
   frame.done.clear();
   frame.events.clear();
+  if (frame.saved_requests) {
+    net->restore_request_state(frame.pending, frame.tokens, frame.startup_sent);
+    frame.saved_requests = false;
+  }
   if (frame.injection >= 0) ++injections_left[static_cast<std::size_t>(frame.injection)];
   if (frame.request >= 0) ++requests_left[static_cast<std::size_t>(frame.request)];
   frame.injection = -1;
@@ -116,28 +120,29 @@ Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* f
   frame.events.clear();
   frame.injection = -1;
   frame.request = -1;
+  frame.saved_requests = false;
   log_start = log != nullptr ? log->size() : 0;
+  // A step and a finished epoch can change the request state in ways their
+  // events do not give back: it is saved, and undo restores it.
+  if (has_request_state && choice.kind != Choice::Kind::Inject &&
+      choice.kind != Choice::Kind::Request) {
+    frame.saved_requests = true;
+    frame.startup_sent = net->startup_requests_sent();
+    frame.pending = net->pending_requests();
+    frame.tokens = net->request_tokens();
+  }
   switch (choice.kind) {
     case Choice::Kind::Step: {
-      // A step that handles requests can change the net in ways its events
-      // do not all tell: a request whose cascade reaches no source goes
-      // without an event (and without progress), and a resolution that
-      // fails keeps the moves made before it. Such a step is undone from
-      // a snapshot taken before it.
-      std::vector<std::uint64_t> before;
-      if (!net->pending_requests().empty() ||
-          (has_startup_requests && !net->startup_requests_sent())) {
-        frame.snapshot = encode_snapshot(*net);
-        net->canonical_state(before);
-      }
+      // A step whose request resolution fails keeps the moves made before
+      // it, without their events: where one can, a step is undone from a
+      // snapshot taken before it.
+      if (step_may_fail) frame.snapshot = encode_snapshot(*net);
       ActionResult r = act(frame, action::RunStep{}, log);
       if (!r.ok()) return refuse(frame, r.error(), failure);
+      // A transition moves a packet or makes an epoch. A step that only
+      // sends or drops requests is none: a request that makes no epoch now
+      // never makes one (its cascade depends on the graph alone).
       if (!r.value().made_progress) {
-        if (!frame.snapshot.empty()) {
-          std::vector<std::uint64_t> after;
-          net->canonical_state(after);
-          if (after != before) return Applied::Yes;  // a change all the same
-        }
         undo(frame);
         if (log != nullptr)
           log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start), log->end());
@@ -177,7 +182,7 @@ Applied Explorer::Impl::apply(const Choice& choice, Frame& frame, std::string* f
 }
 
 Applied Explorer::Impl::refuse(Frame& frame, const NetActionError& error, std::string* failure) {
-  undo(frame);
+  if (!keep_refused) undo(frame);
   if (failure != nullptr) *failure = message(error);
   return Applied::Failed;
 }
@@ -237,13 +242,21 @@ Fingerprint Explorer::Impl::key() {
 std::pair<std::uint32_t, bool> Explorer::Impl::visit(std::uint32_t parent, std::uint16_t label,
                                                      Result& result) {
   const Fingerprint fp = key();
+  if (options.limits.max_states > 0 && visited.size() >= options.limits.max_states) {
+    const std::uint32_t known = visited.find(fp, words);
+    if (known == VisitedSet::kNone) states_full = true;
+    return {known, false};
+  }
   auto [state, fresh] = visited.insert(fp, words, parent, label);
   if (!fresh) return {state, false};
-  const bool over =
-      options.limits.max_packets > 0 && net->packet_count() > options.limits.max_packets;
+  const bool over = options.limits.max_packets > 0 && packets_inside() > options.limits.max_packets;
   followed.push_back(!over);
   if (over) add_terminal(TerminalKind::OverLimit, state, stack.size() - 1, result);
   return {state, true};
+}
+
+std::uint64_t Explorer::Impl::packets_inside() const {
+  return net->packet_count() - net->packet_count_at(PacketLocation::OutsideNet());
 }
 
 void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::uint64_t depth,
@@ -256,7 +269,7 @@ void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::u
   t.kind = kind;
   t.fingerprint = net->fingerprint();
   t.depth = depth;
-  t.packets = net->packet_count();
+  t.packets = packets_inside();
   t.failure = std::move(failure);
   result.terminals.push_back(std::move(t));
   terminal_states.push_back(state);
@@ -264,9 +277,7 @@ void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::u
 }
 
 void Explorer::Impl::classify(std::uint32_t state, Result& result) {
-  const std::uint64_t outside = net->packet_count_at(PacketLocation::OutsideNet());
-  const TerminalKind kind =
-      net->packet_count() > outside ? TerminalKind::Stuck : TerminalKind::Clean;
+  const TerminalKind kind = packets_inside() > 0 ? TerminalKind::Stuck : TerminalKind::Clean;
   add_terminal(kind, state, stack.size() - 1, result);
 }
 
@@ -312,6 +323,7 @@ void Explorer::Impl::expand(std::uint32_t state, Result& result) {
   const std::vector<Choice>& choices = choices_here();
   if (!stop_error.empty()) return;
   std::uint32_t applied = 0;
+  std::uint32_t failed = 0;
   std::string failure;
   const bool limited = at_depth_limit();
   for (std::size_t i = 0; i < choices.size(); ++i) {
@@ -319,6 +331,7 @@ void Explorer::Impl::expand(std::uint32_t state, Result& result) {
     const Applied a = apply(choices[i], frame, &failure);
     if (a == Applied::Failed) {
       stack.pop_back();
+      ++failed;
       add_terminal(TerminalKind::Failed, state, stack.size() - 1, result, failure,
                    static_cast<std::uint16_t>(i));
       continue;
@@ -334,8 +347,12 @@ void Explorer::Impl::expand(std::uint32_t state, Result& result) {
       pop(stack.back());
       break;
     }
-    ++result.transitions;
     auto [next, fresh] = visit(state, static_cast<std::uint16_t>(i), result);
+    if (next == VisitedSet::kNone) {  // max_states reached: the search stops
+      pop(stack.back());
+      return;
+    }
+    ++result.transitions;
     frame.state = next;
     if (fresh) {
       result.max_depth = std::max<std::uint64_t>(result.max_depth, stack.size() - 1);
@@ -343,13 +360,15 @@ void Explorer::Impl::expand(std::uint32_t state, Result& result) {
     }
     pop(stack.back());
   }
-  if (applied == 0) classify(state, result);
+  // A state whose every choice fails is told by its failures alone.
+  if (applied == 0 && failed == 0) classify(state, result);
 }
 
 void Explorer::Impl::look_ahead(std::uint32_t state, Result& result) {
   const std::vector<Choice>& choices = choices_here();
   if (!stop_error.empty()) return;
   bool applied = false;
+  bool failed = false;
   std::string failure;
   for (std::size_t i = 0; i < choices.size(); ++i) {
     Frame& frame = stack.emplace_back();
@@ -357,6 +376,7 @@ void Explorer::Impl::look_ahead(std::uint32_t state, Result& result) {
     if (a != Applied::Yes) {
       stack.pop_back();
       if (a == Applied::Failed) {
+        failed = true;
         add_terminal(TerminalKind::Failed, state, stack.size() - 1, result, failure,
                      static_cast<std::uint16_t>(i));
       }
@@ -369,7 +389,7 @@ void Explorer::Impl::look_ahead(std::uint32_t state, Result& result) {
     if (!visited.contains(fp)) pending.push_back(state, fp, static_cast<std::uint16_t>(i));
     pop(stack.back());
   }
-  if (!applied) classify(state, result);
+  if (!applied && !failed) classify(state, result);
 }
 
 }  // namespace zellik::explore

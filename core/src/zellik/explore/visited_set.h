@@ -88,6 +88,17 @@ class VisitedSet {
     }
   }
 
+  // The number of the state `words` describes, or kNone when it is not in
+  // the set.
+  std::uint32_t find(const Fingerprint& fp, std::span<const std::uint64_t> words) const {
+    const std::size_t mask = table_.size() - 1;
+    for (std::size_t i = fp.lo & mask;; i = (i + 1) & mask) {
+      const std::uint32_t at = table_[i];
+      if (at == kNone) return kNone;
+      if (fingerprints_[at] == fp && (!exact_ || same_words(at, words))) return at;
+    }
+  }
+
   const Fingerprint& fingerprint(std::uint32_t state) const { return fingerprints_[state]; }
   std::uint32_t parent(std::uint32_t state) const { return parents_[state]; }
   std::uint16_t label(std::uint32_t state) const { return labels_[state]; }

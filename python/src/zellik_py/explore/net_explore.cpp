@@ -25,7 +25,9 @@ const char kNetExploreDoc[] =
     "with which outcome of its node's Behaviour, when to run a step, when to make an\n"
     "Injection or a request (RequestAllowance). order is 'breadth_first' (the first\n"
     "stuck state found has a shortest run), 'depth_first' or 'random_walk' (`walks`\n"
-    "walks from the start, seeded by `seed`). Visited states are kept as 128-bit\n"
+    "walks from the start, seeded by `seed`). Every limit (max_states, max_depth,\n"
+    "max_packets, walks) is an int of at least 1, or None for none; max_time is a\n"
+    "positive number of seconds. Visited states are kept as 128-bit\n"
     "fingerprints, or whole when exact=True. Returns an ExplorationResult; ValueError\n"
     "before anything runs for a declaration the graph cannot carry out, and for a state\n"
     "with more than 65535 choices (a choice is numbered in 16 bits).";
@@ -37,10 +39,10 @@ namespace {
 constexpr auto kChunk = std::chrono::milliseconds(20);
 constexpr auto kProgressEvery = std::chrono::milliseconds(1000);
 
-// An optional limit: None or absent is 0 (none); a negative one is refused.
+// An optional limit: None or absent is 0 (none); below 1 is refused.
 std::uint64_t limit_arg(PyObject* obj, const char* name) {
   if (obj == nullptr || obj == Py_None) return 0;
-  return count_arg(obj, std::string("explore: ") + name);
+  return to_u64_arg(obj, name, 1);
 }
 
 explore::SearchOrder order_arg(PyObject* obj) {
@@ -122,7 +124,11 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     options.limits.max_packets = limit_arg(a[7], "max_packets");
     options.limits.max_time = time_arg(a[8]);
     options.seed = a.has(9) ? to_u64_arg(a[9], "seed") : 0;
-    options.walks = a.has(10) ? limit_arg(a[10], "walks") : 100;
+    // walks=None: walks until another limit stops them.
+    if (a[10] != nullptr) {
+      const std::uint64_t walks = limit_arg(a[10], "walks");
+      options.walks = walks == 0 ? UINT64_MAX : walks;
+    }
     const bool progress = a.has(11) && to_bool_arg(a[11], "progress");
 
     // Checked and forked while the net is held; explored on the fork after.

@@ -18,8 +18,9 @@ namespace {
 // One row per terminal kind, in kind order.
 constexpr std::array<const char*, 4> kKindNames = {"clean", "stuck", "over_limit", "failed"};
 static_assert(kKindNames.size() == static_cast<std::size_t>(TerminalKind::Failed) + 1);
-constexpr std::array<const char*, 5> kStopNames = {nullptr, "states", "depth", "time", "cancelled"};
-static_assert(kStopNames.size() == static_cast<std::size_t>(explore::StopReason::Cancelled) + 1);
+constexpr std::array<const char*, 6> kStopNames = {nullptr, "states",    "depth",
+                                                   "time",  "cancelled", "walks"};
+static_assert(kStopNames.size() == static_cast<std::size_t>(explore::StopReason::Walks) + 1);
 
 }  // namespace
 
@@ -74,7 +75,8 @@ Ref jsonl_of(const TerminalState& t) {
     text += '\n';
   };
   Ref header = own(PyDict_New());
-  check_status(PyDict_SetItemString(header.get(), "seed", Py_None));
+  Ref seed = t.seed ? to_py_u64(*t.seed) : Ref::borrow(Py_None);
+  check_status(PyDict_SetItemString(header.get(), "seed", seed.get()));
   write(header.get());
   for (const explore::RecordedAction& r : t.run) {
     Ref record = own(PyDict_New());
@@ -115,7 +117,8 @@ PyMethodDef g_terminal_methods[] = {
         "to_jsonl",
         "to_jsonl($self)\n--\n\nThe run as JSON Lines in the recording format of "
         "examples/recording.py:\n"
-        "a header line {\"seed\": null}, then one line per action with its response data and\n"
+        "a header line {\"seed\": ...} (the seed the start's ids come from, or null for an\n"
+        "unseeded net), then one line per action with its response data and\n"
         "events (or, for the refused action that ends a failed run, its error)."),
     {},
 };
@@ -187,7 +190,7 @@ PyGetSetDef g_result_getters[] = {
     ResultMembers::getter<stopped_of>(
         "stopped",
         "The limit that stopped the exploration early ('states', 'depth', 'time', 'cancelled'),\n"
-        "or None."),
+        "'walks' once every random walk is made (walks never finish), or None."),
     ResultMembers::getter<terminals_of>(
         "terminals",
         "Every distinct terminal state, in the order found (breadth-first: nearest first)."),
