@@ -402,6 +402,12 @@ GOOD_CALLS: dict[str, Call] = {
     "RequestAllowance.from_dict": _static(
         "RequestAllowance", "from_dict", data=lambda w: z.RequestAllowance("B", "l", 1).to_dict()
     ),
+    "TerminalState.from_dict": _static(
+        "TerminalState", "from_dict", data=lambda w: w.exploration().terminals[0].to_dict()
+    ),
+    "ExplorationResult.from_dict": _static(
+        "ExplorationResult", "from_dict", data=lambda w: w.exploration().to_dict()
+    ),
 }
 
 # An object of every class, for its properties and methods without arguments.

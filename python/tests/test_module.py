@@ -25,7 +25,8 @@ NET_CLASSES = """
     NetActionResponseData NetSim""".split()
 
 EXPLORE_CLASSES = """
-    Outcome Behaviour Injection RequestAllowance TerminalState ExplorationResult""".split()
+    Outcome Behaviour Injection RequestAllowance TerminalState ExplorationResult
+    ExplorationInterrupted""".split()
 
 CONSTRUCTIBLE = {"DependencyRequestConfig", "Port", "PortRef", "Edge", "SalvoCondition", "Node",
                  "Graph"}

@@ -39,6 +39,15 @@ def packet_action(action: NetAction[R.Packet]) -> str:
 
 any_action(NetAction.create_packet())
 packet_action(NetAction.create_packet())
+
+# An interrupted exploration's partial result is typed.
+from zellik_sim import ExplorationInterrupted, ExplorationResult, TerminalState
+try:
+    found = net.explore()
+except ExplorationInterrupted as interrupted:
+    found = interrupted.result
+assert_type(found, ExplorationResult)
+assert_type(TerminalState.from_dict(found.terminals[0].to_dict()), TerminalState)
 '''
 
 

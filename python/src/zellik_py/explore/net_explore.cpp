@@ -7,6 +7,7 @@
 #include <string>
 
 #include "zellik_py/explore/explore_classes.h"
+#include "zellik_py/explore/result_forms.h"
 #include "zellik_py/net/net_classes.h"
 
 namespace zellik::py {
@@ -95,8 +96,9 @@ PyObject* net_fingerprint(PyObject* self, PyObject*) {
   });
 }
 
-// Stops with KeyboardInterrupt (or whatever a signal handler raises) between
-// two chunks; the exception carries what was found so far as `result`.
+// Stops with ExplorationInterrupted in place of a KeyboardInterrupt (or with
+// whatever else a signal handler raises) between two chunks; the exception
+// carries what was found so far as `result`.
 PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
     if (nargs > 3) {
@@ -157,16 +159,7 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
           WithoutInterpreterLock unlocked;
           partial = explorer->finish();
         }
-        PyObject* type = nullptr;
-        PyObject* value = nullptr;
-        PyObject* traceback = nullptr;
-        PyErr_Fetch(&type, &value, &traceback);
-        PyErr_NormalizeException(&type, &value, &traceback);
-        Ref result = exploration_result_to_py(std::move(partial));
-        if (value != nullptr && PyObject_SetAttrString(value, "result", result.get()) < 0)
-          PyErr_Clear();
-        PyErr_Restore(type, value, traceback);
-        throw PythonError{};
+        raise_interrupted(std::move(partial));
       }
       if (progress && (done || std::chrono::steady_clock::now() >= next_progress)) {
         write_progress(explorer->result(), began);

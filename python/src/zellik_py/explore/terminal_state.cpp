@@ -1,11 +1,14 @@
 // TerminalState and ExplorationResult: what an exploration found.
 
 #include <array>
+#include <span>
 #include <string>
 
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/explore/explore_classes.h"
+#include "zellik_py/explore/result_forms.h"
 #include "zellik_py/net/net_convert.h"
+#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 
@@ -23,6 +26,9 @@ constexpr std::array<const char*, 6> kStopNames = {nullptr, "states",    "depth"
 static_assert(kStopNames.size() == static_cast<std::size_t>(explore::StopReason::Walks) + 1);
 
 }  // namespace
+
+std::span<const char* const> terminal_kind_names() { return kKindNames; }
+std::span<const char* const> stop_reason_names() { return kStopNames; }
 
 Ref fingerprint_to_py(const Fingerprint& f) {
   Ref hi = own(PyLong_FromUnsignedLongLong(f.hi));
@@ -106,6 +112,8 @@ std::string terminal_repr(const TerminalState& t) {
          "', depth=" + std::to_string(t.depth) + ", packets=" + std::to_string(t.packets) + ")";
 }
 
+Ref read_terminal(PyObject* data) { return box(terminal_from_dict(data, "")); }
+
 using TerminalMembers = Members<TerminalState>;
 
 PyMethodDef g_terminal_methods[] = {
@@ -120,6 +128,13 @@ PyMethodDef g_terminal_methods[] = {
         "a header line {\"seed\": ...} (the seed the start's ids come from, or null for an\n"
         "unseeded net), then one line per action with its response data and\n"
         "events (or, for the refused action that ends a failed run, its error)."),
+    TerminalMembers::method<terminal_to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe terminal state as a plain dict that json can write: its\n"
+        "properties, the fingerprint as its 32 hex digits (int(text, 16) gives it back), the\n"
+        "seed the run's ids come from (or None), the run as one dict per action with its\n"
+        "response data and events (or the error that refused it), and the DOT text."),
+    from_dict_def<read_terminal, "terminal state">(),
     {},
 };
 
@@ -175,7 +190,19 @@ std::string result_repr(const Result& r) {
          ", terminals=" + std::to_string(r.terminals.size()) + ")";
 }
 
+Ref read_result(PyObject* data) { return box(result_from_dict(data, "")); }
+
 using ResultMembers = Members<Result>;
+
+PyMethodDef g_result_methods[] = {
+    ResultMembers::method<result_to_dict>(
+        "to_dict",
+        "to_dict($self)\n--\n\nThe result as a plain dict that json can write: states,\n"
+        "transitions, max_depth, finished, stopped, terminals (as TerminalState.to_dict\n"
+        "writes them) and visited_bytes."),
+    from_dict_def<read_result, "exploration result">(),
+    {},
+};
 
 PyGetSetDef g_result_getters[] = {
     ResultMembers::member<&Result::states, to_py_u64>(
@@ -207,18 +234,32 @@ PyGetSetDef g_result_getters[] = {
 
 void define_terminal_state(PyObject* module) {
   define_boxed_class<TerminalState>(
-      module, {.name = "TerminalState",
-               .doc = "A state an exploration could not leave, or did not follow.",
-               .methods = g_terminal_methods,
-               .getters = g_terminal_getters,
-               .repr = &text_slot<TerminalState, terminal_repr>});
+      module,
+      {.name = "TerminalState",
+       .doc = "A state an exploration could not leave, or did not follow. Compares by value;\n"
+              "pickles and copies through its plain dict (to_dict, from_dict).",
+       .methods = g_terminal_methods,
+       .getters = g_terminal_getters,
+       .repr = &text_slot<TerminalState, terminal_repr>,
+       .reduce = &reduce_to_dict<TerminalState, terminal_to_dict>,
+       .slots = {{Py_tp_richcompare,
+                  reinterpret_cast<void*>(&dict_richcompare<TerminalState, terminal_to_dict>)}}});
 }
 
+// ExplorationInterrupted, which carries an ExplorationResult, comes with it.
 void define_exploration_result(PyObject* module) {
-  define_boxed_class<Result>(module, {.name = "ExplorationResult",
-                                      .doc = "What NetSim.explore found.",
-                                      .getters = g_result_getters,
-                                      .repr = &text_slot<Result, result_repr>});
+  define_boxed_class<Result>(
+      module,
+      {.name = "ExplorationResult",
+       .doc = "What NetSim.explore found. Compares by value; pickles and copies through its\n"
+              "plain dict (to_dict, from_dict).",
+       .methods = g_result_methods,
+       .getters = g_result_getters,
+       .repr = &text_slot<Result, result_repr>,
+       .reduce = &reduce_to_dict<Result, result_to_dict>,
+       .slots = {{Py_tp_richcompare,
+                  reinterpret_cast<void*>(&dict_richcompare<Result, result_to_dict>)}}});
+  define_exploration_interrupted(module);
 }
 
 Ref terminal_state_to_py(TerminalState terminal) { return box(std::move(terminal)); }

@@ -1,0 +1,58 @@
+// ExplorationInterrupted: the KeyboardInterrupt that stops an exploration,
+// carrying what was found so far.
+
+#include <utility>
+
+#include "zellik_py/binding/class_file.h"
+#include "zellik_py/explore/explore_classes.h"
+#include "zellik_py/explore/result_forms.h"
+
+namespace zellik::py {
+
+namespace {
+
+const char kDoc[] =
+    "The KeyboardInterrupt (Ctrl-C) that stopped NetSim.explore, with what it had found so\n"
+    "far as `result`, an ExplorationResult whose `stopped` is 'cancelled'. An exception\n"
+    "of another class that a signal handler raises keeps its class and gets `result` too.";
+
+// Made with the module and kept for the life of the process, as the other
+// exception classes are.
+PyObject* g_class = nullptr;
+
+}  // namespace
+
+void define_exploration_interrupted(PyObject* module) {
+  if (g_class == nullptr) {
+    g_class = check(PyErr_NewExceptionWithDoc("zellik_sim.ExplorationInterrupted", kDoc,
+                                              PyExc_KeyboardInterrupt, nullptr));
+  }
+  check_status(PyModule_AddObjectRef(module, "ExplorationInterrupted", g_class));
+}
+
+void raise_interrupted(explore::Result partial) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  Ref owned_type = Ref::steal(type);
+  Ref owned_value = Ref::steal(value);
+  Ref owned_traceback = Ref::steal(traceback);
+  Ref result = exploration_result_to_py(std::move(partial));
+  if (type == PyExc_KeyboardInterrupt && value != nullptr) {
+    // The same interrupt, as the class that types its `result`.
+    Ref args = own(PyObject_GetAttrString(value, "args"));
+    Ref interrupted = own(PyObject_Call(g_class, args.get(), nullptr));
+    if (traceback != nullptr) check_status(PyException_SetTraceback(interrupted.get(), traceback));
+    owned_type = Ref::borrow(g_class);
+    owned_value = std::move(interrupted);
+  }
+  if (owned_value && PyObject_SetAttrString(owned_value.get(), "result", result.get()) < 0) {
+    PyErr_Clear();
+  }
+  PyErr_Restore(owned_type.release(), owned_value.release(), owned_traceback.release());
+  throw PythonError{};
+}
+
+}  // namespace zellik::py
