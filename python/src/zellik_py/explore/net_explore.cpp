@@ -60,6 +60,9 @@ explore::SearchOrder order_arg(PyObject* obj) {
 
 std::chrono::milliseconds time_arg(PyObject* obj) {
   if (obj == nullptr || obj == Py_None) return std::chrono::milliseconds(0);
+  if (PyBool_Check(obj) || (!PyFloat_Check(obj) && !PyLong_Check(obj))) {
+    raise_arg_type(obj, "max_time", "a number of seconds");
+  }
   const double seconds = PyFloat_AsDouble(obj);
   if (seconds == -1.0 && PyErr_Occurred()) throw PythonError{};
   if (!(seconds > 0) || !std::isfinite(seconds)) {
