@@ -142,9 +142,11 @@ PyGetSetDef g_terminal_getters[] = {
     TerminalMembers::getter<kind_of>("kind", "'clean', 'stuck', 'over_limit' or 'failed'."),
     TerminalMembers::getter<fingerprint_of_state>(
         "fingerprint", "The net's fingerprint in this state, as NetSim.fingerprint() gives it."),
-    TerminalMembers::member<&TerminalState::depth, to_py_u64>("depth",
-                                                              "Transitions from the start."),
-    TerminalMembers::member<&TerminalState::packets, to_py_u64>("packets", "Packets in the net."),
+    TerminalMembers::member<&TerminalState::depth, to_py_u64>(
+        "depth",
+        "Transitions from the start (failed: to the state the refused choice was made in)."),
+    TerminalMembers::member<&TerminalState::packets, to_py_u64>(
+        "packets", "Packets in the net (those sent out of it are not), where the run ends."),
     TerminalMembers::getter<waiting_of>(
         "waiting", "Stuck: (location, count) of every edge and input port where packets wait."),
     TerminalMembers::getter<blocked_of>(
@@ -153,7 +155,9 @@ PyGetSetDef g_terminal_getters[] = {
         "for; none holds, nor ever will from this state."),
     TerminalMembers::getter<failure_of>("failure", "Failed: what the engine refused, or None."),
     TerminalMembers::getter<run_of>(
-        "run", "Stuck and failed: the NetActions that lead from the start to this state."),
+        "run",
+        "Stuck and failed: the NetActions that lead from the start to this state (failed: then\n"
+        "the refused choice's actions, up to and including the refused one)."),
     {},
 };
 
@@ -209,8 +213,8 @@ PyGetSetDef g_result_getters[] = {
         "states", "Distinct states visited, the start included."),
     ResultMembers::member<&Result::transitions, to_py_u64>(
         "transitions",
-        "Transitions taken: run steps that moved something, epochs executed with one outcome,\n"
-        "injections and requests."),
+        "Transitions taken: run steps that moved a packet or made an epoch, epochs executed\n"
+        "with one outcome, injections and requests."),
     ResultMembers::member<&Result::max_depth, to_py_u64>("max_depth", "The deepest state reached."),
     ResultMembers::member<&Result::finished, to_py_bool>(
         "finished", "Whether every state reachable within the limits was explored."),
