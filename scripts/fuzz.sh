@@ -8,14 +8,14 @@
 #
 # Usage: bash scripts/fuzz.sh [SECONDS] [TARGET...]
 #   SECONDS  how long each target runs (default 60)
-#   TARGET   actions, snapshot (default both)
+#   TARGET   actions, snapshot, explore (default all three)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(actions snapshot)
+[ ${#targets[@]} -gt 0 ] || targets=(actions snapshot explore)
 
 [ "${ZELLIK_SKIP_SETUP:-0}" = 1 ] || bash scripts/setup_deps.sh fuzz
 source scripts/tool_env.sh
@@ -36,7 +36,10 @@ for target in "${targets[@]}"; do
   case "$target" in
     actions) options+=(-max_len=128) ;;
     snapshot) options+=(-dict=core/fuzz/snapshot.dict) ;;
-    *) echo "fuzz.sh: unknown target '$target' (actions, snapshot)" >&2; exit 2 ;;
+    # An input explores a few hundred states at most, in milliseconds: one
+    # that takes seconds is a search that does not end.
+    explore) options+=(-max_len=160 -timeout=10) ;;
+    *) echo "fuzz.sh: unknown target '$target' (actions, snapshot, explore)" >&2; exit 2 ;;
   esac
   echo "== fuzz_$target for $seconds s"
   if ! build/fuzz/core/fuzz/fuzz_"$target" "${options[@]}" "$work" "core/fuzz/corpus/$target" \
