@@ -402,6 +402,9 @@ GOOD_CALLS: dict[str, Call] = {
     "RequestAllowance.from_dict": _static(
         "RequestAllowance", "from_dict", data=lambda w: z.RequestAllowance("B", "l", 1).to_dict()
     ),
+    "TerminalState.replay": _on(
+        lambda w: w.exploration().terminals[0], "replay", net=lambda w: z.NetSim(w.graph, seed=5)
+    ),
     "TerminalState.from_dict": _static(
         "TerminalState", "from_dict", data=lambda w: w.exploration().terminals[0].to_dict()
     ),

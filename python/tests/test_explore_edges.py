@@ -233,11 +233,13 @@ def test_a_failed_terminal_describes_where_its_run_ends(order, seed) -> None:
     epoch = refused.to_dict()["epoch_id"]
     assert epoch in failed.failure
     assert any(a.to_dict().get("epoch_id") == epoch for a in failed.run[:-1])
-    if seed is None:
-        return  # a copy of an unseeded net makes ids of its own: the run does not name them
-    net = replayed(start, failed.run[:-1])
-    with pytest.raises(z.UnsentOutputSalvoError):
-        net.do_action(refused)
+    if seed is not None:  # the run names the ids a copy of a seeded start makes
+        net = replayed(start, failed.run[:-1])
+        with pytest.raises(z.UnsentOutputSalvoError):
+            net.do_action(refused)
+        assert net.fingerprint() == failed.fingerprint and inside(net) == failed.packets == 1
+    net = copy.copy(start)
+    assert failed.replay(net)[-1].to_dict()["kind"] == refused.to_dict()["kind"]
     assert net.fingerprint() == failed.fingerprint and inside(net) == failed.packets == 1
 
 
@@ -275,3 +277,44 @@ def test_runs_of_a_seeded_net_replay_on_copies_and_name_its_seed() -> None:
     unseeded = z.NetSim(router_graph()).explore(ROUTER_BEHAVIOURS, [z.Injection(z.PacketLocation.edge(FEED), 3)])
     assert json.loads(unseeded.stuck[0].to_jsonl().splitlines()[0]) == {"seed": None}
     assert recording.replay(router_graph(), io.StringIO(unseeded.stuck[0].to_jsonl())) == len(unseeded.stuck[0].run)
+
+
+@pytest.mark.parametrize("seed", [11, None])
+def test_every_stuck_and_failed_run_replays_on_a_copy_of_the_start_seeded_or_not(seed) -> None:
+    cases = [
+        (z.NetSim(router_graph(), seed=seed), ROUTER_BEHAVIOURS, [z.Injection(z.PacketLocation.edge(FEED), 3)]),
+        (failing_net(seed), [z.Behaviour("left", [z.Outcome(pass_to="out")])], []),
+        (z.NetSim(startup_graph(), seed=seed), STARTUP_BEHAVIOURS,
+         [z.Injection(z.PacketLocation.input_port("D", "a"), 1)]),
+    ]
+    replays = 0
+    for start, behaviours, injections in cases:
+        for t in start.explore(behaviours, injections).terminals:
+            if t.kind not in ("stuck", "failed"):
+                continue
+            for net in (copy.copy(start), pickle.loads(pickle.dumps(start))):
+                actions = t.replay(net)
+                assert net.fingerprint() == t.fingerprint and inside(net) == t.packets
+                assert [a.to_dict()["kind"] for a in actions] == [a.to_dict()["kind"] for a in t.run]
+                if seed is not None:  # a copy of a seeded start makes the very ids of the run
+                    assert [a.to_dict() for a in actions] == [a.to_dict() for a in t.run]
+                replays += 1
+    assert replays >= 6
+
+
+def test_a_replay_on_a_net_elsewhere_is_refused_by_name_and_stops_there() -> None:
+    start = z.NetSim(router_graph())
+    stuck = start.explore(ROUTER_BEHAVIOURS, [z.Injection(z.PacketLocation.edge(FEED), 3)]).stuck[0]
+    elsewhere = copy.copy(start)
+    elsewhere.run_step()  # nothing to move: the same state; then make it differ
+    made, _ = elsewhere.do_action(z.NetAction.create_packet())
+    elsewhere.do_action(z.NetAction.transport_packet_to_location(made.packet_id, z.PacketLocation.edge(FEED)))
+    elsewhere.do_action(z.NetAction.transport_packet_to_location(
+        elsewhere.do_action(z.NetAction.create_packet())[0].packet_id, z.PacketLocation.input_port("router", "in")))
+    with pytest.raises(ValueError, match=r"^replay: action \d+ \(\w+\) .*the net given is not in the state"):
+        stuck.replay(elsewhere)
+    with pytest.raises(TypeError, match=r"^argument 'net': expected NetSim"):
+        stuck.replay(router_graph())  # type: ignore[arg-type]
+    # Terminals without a run replay nothing.
+    clean = [t for t in start.explore([], []).terminals if t.kind == "clean"]
+    assert clean and clean[0].replay(copy.copy(start)) == []

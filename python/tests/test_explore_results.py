@@ -85,7 +85,7 @@ def round_trips(obj: Any) -> Iterator[Any]:
 
 def shown(obj: Any) -> dict[str, str]:
     """Every property and text method of a result or terminal, as text."""
-    names = [n for n in dir(obj) if not n.startswith("_") and n not in ("from_dict", "to_dict")]
+    names = [n for n in dir(obj) if not n.startswith("_") and n not in ("from_dict", "to_dict", "replay")]
     return {n: repr(v() if callable(v) else v) for n in names for v in [getattr(obj, n)]}
 
 

@@ -4,9 +4,12 @@
 #include <span>
 #include <string>
 
+#include "zellik/explore/replay.h"
 #include "zellik_py/binding/pickling.h"
+#include "zellik_py/errors/translate.h"
 #include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/explore/result_forms.h"
+#include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
 #include "zellik_py/net/plain_dict.h"
 
@@ -114,6 +117,25 @@ std::string terminal_repr(const TerminalState& t) {
 
 Ref read_terminal(PyObject* data) { return box(terminal_from_dict(data, "")); }
 
+// Performs the run on `net`, a copy of the start, pairing the ids the run
+// made with those the net makes (explore/replay.h); the run in the net's ids.
+PyObject* replay(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard([&] {
+    auto a = parse_fast("replay", std::array{"net"}, 1, args, nargs, kwnames);
+    const TerminalState& terminal = unbox<TerminalState>(self);
+    return with_net_exclusive(a[0], "net", [&](NetSim& net) {
+      const explore::Replay done = explore::replay_run(net, terminal.run);
+      if (!done.mismatch.empty()) {
+        std::string text = "replay: " + done.mismatch;
+        if (done.refused) text += " (" + action_error_message(*done.refused) + ")";
+        raise(PyExc_ValueError,
+              text + "; the net given is not in the state the exploration started from");
+      }
+      return list_of(done.actions, engine_action_to_py);
+    });
+  });
+}
+
 using TerminalMembers = Members<TerminalState>;
 
 PyMethodDef g_terminal_methods[] = {
@@ -135,6 +157,14 @@ PyMethodDef g_terminal_methods[] = {
         "seed the run's ids come from (or None), the run as one dict per action with its\n"
         "response data and events (or the error that refused it), and the DOT text."),
     from_dict_def<read_terminal, "terminal state">(),
+    method_def(
+        "replay", &replay,
+        "replay($self, net)\n--\n\nPerforms the run (stuck and failed states) on net, a copy of the\n"
+        "exploration's start (copy.copy, pickle), and returns it as net performed it: each id the\n"
+        "run made is paired with the one net makes in its place, so a copy of an unseeded start\n"
+        "replays too. A failed run's refused action is tried and refused, changing nothing: net\n"
+        "ends where the run ends, with this state's fingerprint. ValueError, with net as the\n"
+        "actions before left it, when net does otherwise than the run did."),
     {},
 };
 

@@ -21,50 +21,17 @@
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
+#include "zellik_py/net/net_hold.h"
 
 namespace zellik::py {
-namespace {
-
-// ---------------------------------------------------------------------------
-// Value: the engine, and who is using it right now. A call that changes the
-// net holds it exclusively, a query holds it shared; a call that would break
-// a hold still active (re-entry from Python code the call runs, such as the
-// str() of an identifier object) fails with RuntimeError.
-
-struct NetSimValue {
-  std::unique_ptr<NetSim> engine;
-  int users = 0;  // > 0: shared holders; kExclusive: one exclusive holder
-};
-
-constexpr int kExclusive = -1;
-
-enum class Use { Shared, Exclusive };
-
-// Holds the net for one call.
-class Hold {
- public:
-  Hold(NetSimValue& value, Use use) : value_(value) {
-    if (use == Use::Exclusive ? value.users != 0 : value.users == kExclusive) {
-      raise(PyExc_RuntimeError, "NetSim is already in use by a call in progress");
-    }
-    value.users = use == Use::Exclusive ? kExclusive : value.users + 1;
-  }
-  Hold(const Hold&) = delete;
-  Hold& operator=(const Hold&) = delete;
-  ~Hold() { value_.users = value_.users == kExclusive ? 0 : value_.users - 1; }
-
-  NetSim& net() const { return *value_.engine; }
-
- private:
-  NetSimValue& value_;
-};
-
-NetSimValue& value_of(PyObject* self) { return unbox<NetSimValue>(self); }
-
-}  // namespace
 
 Ref with_net(PyObject* self, const std::function<Ref(const NetSim&)>& use) {
   Hold hold(value_of(self), Use::Shared);
+  return use(hold.net());
+}
+
+Ref with_net_exclusive(PyObject* obj, const char* arg, const std::function<Ref(NetSim&)>& use) {
+  Hold hold(arg_of<NetSimValue>(obj, arg), Use::Exclusive);
   return use(hold.net());
 }
 
