@@ -145,6 +145,22 @@ TEST(Explorer, LimitsStopItAndSaySo) {
   EXPECT_LE(by_depth.max_depth, 4U);
 }
 
+TEST(Explorer, ACancelledExplorationExploresNoFurtherInAnyOrder) {
+  NetSim net(testkit::router_graph());
+  for (const SearchOrder order :
+       {SearchOrder::BreadthFirst, SearchOrder::DepthFirst, SearchOrder::RandomWalk}) {
+    Options options;
+    options.order = order;
+    Explorer explorer(net, testkit::router_declarations(3), options);
+    explorer.cancel();
+    EXPECT_TRUE(explorer.run(std::chrono::steady_clock::now() + std::chrono::seconds(10)));
+    const Result r = explorer.finish();
+    EXPECT_FALSE(r.finished);
+    EXPECT_EQ(r.stopped, StopReason::Cancelled);
+    EXPECT_EQ(r.states, 0U);
+  }
+}
+
 TEST(Declarations, NamesWhatTheGraphCannotCarryOut) {
   const Graph graph = testkit::router_graph();
   EXPECT_EQ(check_declarations(graph, testkit::router_declarations(2)), std::nullopt);

@@ -308,7 +308,9 @@ Explorer::Explorer(const NetSim& start, Declarations declarations, Options optio
 Explorer::~Explorer() = default;
 
 bool Explorer::run(std::chrono::steady_clock::time_point chunk_end) {
-  if (!impl_->stop_error.empty()) return true;
+  // A cancelled exploration is done: it explores no further, so it cannot
+  // finish after its cancel.
+  if (!impl_->stop_error.empty() || impl_->cancelled) return true;
   bool done = false;
   switch (impl_->options.order) {
     case SearchOrder::BreadthFirst:
