@@ -174,9 +174,11 @@ inline void check_result(const explore::Result& r, const explore::Options& o, bo
   if (!r.finished && r.stopped == explore::StopReason::None)
     finding("an unfinished exploration says neither why it stopped nor an error");
   if (cancelled) return;
-  if (limits.max_states > 0 && r.states > limits.max_states) {
-    finding("more states than max_states",
-            {std::to_string(r.states) + " > " + std::to_string(limits.max_states)});
+  if (limits.max_states > 0 &&
+      (r.states > limits.max_states ||
+       (r.stopped == explore::StopReason::States && r.states != limits.max_states))) {
+    finding("other than max_states states", {std::to_string(r.states) + " states, max_states " +
+                                             std::to_string(limits.max_states)});
   }
   if (limits.max_depth > 0 && r.max_depth > limits.max_depth) finding("deeper than max_depth");
   std::uint64_t last_depth = 0;

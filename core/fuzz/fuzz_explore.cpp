@@ -63,10 +63,12 @@ Explored explore_net(const NetSim& start, const Declarations& d, const Options& 
     const bool walks = o.order == SearchOrder::RandomWalk;
     while (!explorer.run(walks ? std::chrono::steady_clock::now() + std::chrono::seconds(1)
                                : std::chrono::steady_clock::time_point::min())) {
-      if (!out.cancelled &&
-          (explorer.result().states > kMostStates || std::chrono::steady_clock::now() > cut)) {
+      // A cancelled exploration is done: what it found so far is finished
+      // at once, as the binding does at an interrupt.
+      if (explorer.result().states > kMostStates || std::chrono::steady_clock::now() > cut) {
         explorer.cancel();
         out.cancelled = true;
+        break;
       }
     }
     out.result = explorer.finish();
