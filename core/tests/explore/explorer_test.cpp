@@ -1,4 +1,5 @@
 #include "zellik/explore/explorer.h"
+#include "zellik/explore/replay.h"
 
 #include <gtest/gtest.h>
 
@@ -126,6 +127,36 @@ TEST(Explorer, StuckRunsReplayOnAForkOfTheStart) {
     EXPECT_FALSE(stuck.waiting.empty());
     EXPECT_EQ(stuck.blocked_conditions.front(), std::pair(Name("batch"), Name("two")));
   }
+}
+
+// An unseeded start's fork makes ids of its own: the replay pairs them.
+TEST(Replay, PairsTheIdsOfAnUnseededStartAndStopsWhereTheNetDiffers) {
+  NetSim start(testkit::fork_join_graph(1));
+  const std::string before = encode_snapshot(start);
+  const Result result = explore_all(start, testkit::fork_join_declarations(3));
+  ASSERT_FALSE(result.terminals.empty());
+  for (const TerminalState& stuck : result.terminals) {
+    auto fork = decode_snapshot(start.graph(), before);
+    ASSERT_TRUE(fork.ok());
+    const Replay replay = replay_run(*fork.value(), stuck.run);
+    EXPECT_EQ(replay.mismatch, "");
+    EXPECT_EQ(replay.done, stuck.run.size());
+    EXPECT_EQ(fork.value()->fingerprint(), stuck.fingerprint);
+    std::size_t renamed = 0;
+    for (std::size_t i = 0; i < stuck.run.size(); ++i) {
+      using Transport = action::TransportPacketToLocation;
+      if (const auto* was = std::get_if<Transport>(&stuck.run[i].action)) {
+        renamed += std::get<Transport>(replay.actions[i]).packet_id != was->packet_id;
+      }
+    }
+    EXPECT_GT(renamed, 0U) << "an unseeded fork made the run's own ids";
+  }
+  // A net with a packet more on the feed: some action of the run goes otherwise.
+  NetSim elsewhere(testkit::fork_join_graph(1));
+  inject(elsewhere, feed_edge("split"), 1);
+  const Replay stopped = replay_run(elsewhere, result.terminals.front().run);
+  EXPECT_NE(stopped.mismatch, "");
+  EXPECT_LT(stopped.done, result.terminals.front().run.size());
 }
 
 TEST(Explorer, LimitsStopItAndSaySo) {
