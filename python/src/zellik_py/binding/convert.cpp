@@ -35,8 +35,11 @@ std::string int_text(PyObject* obj) {
   return negative != 0 ? "a negative int of many digits" : "an int of many digits";
 }
 
-std::uint64_t u64_of(PyObject* obj, const std::string& who, std::uint64_t lowest) {
-  if (!PyLong_Check(obj) || PyBool_Check(obj)) raise_type(obj, who, "int");
+// `who()` names the argument in a message; it is called only to raise one,
+// so a call that succeeds builds no text.
+template <class Who>
+std::uint64_t u64_of(PyObject* obj, const Who& who, std::uint64_t lowest) {
+  if (!PyLong_Check(obj) || PyBool_Check(obj)) raise_type(obj, who(), "int");
   const unsigned long long value = PyLong_AsUnsignedLongLong(obj);
   const bool overflow = value == static_cast<unsigned long long>(-1) && PyErr_Occurred();
   if (overflow) {
@@ -46,7 +49,7 @@ std::uint64_t u64_of(PyObject* obj, const std::string& who, std::uint64_t lowest
     PyErr_Clear();
   }
   if (overflow || value < lowest) {
-    raise(PyExc_ValueError, who + ": expected an int from " + std::to_string(lowest) +
+    raise(PyExc_ValueError, who() + ": expected an int from " + std::to_string(lowest) +
                                 " to 2**64-1, got " + int_text(obj));
   }
   return static_cast<std::uint64_t>(value);
@@ -59,7 +62,8 @@ void raise_arg_type(PyObject* obj, const char* arg, const char* expected) {
 }
 
 std::uint64_t count_arg(PyObject* obj, const std::string& what) {
-  return u64_of(obj, arg_label(what.c_str()), 0);
+  return u64_of(
+      obj, [&what] { return arg_label(what.c_str()); }, 0);
 }
 
 std::uint64_t count_arg(PyObject* obj, const char* cls, const char* name) {
@@ -69,7 +73,8 @@ std::uint64_t count_arg(PyObject* obj, const char* cls, const char* name) {
     if (overflow == 0 && value >= 0) return static_cast<std::uint64_t>(value);
     if (value == -1 && PyErr_Occurred()) throw PythonError{};
   }
-  return u64_of(obj, std::string(cls) + ": " + arg_label(name), 0);
+  return u64_of(
+      obj, [cls, name] { return std::string(cls) + ": " + arg_label(name); }, 0);
 }
 
 std::string to_string_arg(PyObject* obj, const char* arg) {
@@ -80,7 +85,8 @@ std::string to_string_arg(PyObject* obj, const char* arg) {
 Name to_name_arg(PyObject* obj, const char* arg) { return Name(to_string_arg(obj, arg)); }
 
 std::uint64_t to_u64_arg(PyObject* obj, const char* arg, std::uint64_t lowest) {
-  return u64_of(obj, arg_label(arg), lowest);
+  return u64_of(
+      obj, [arg] { return arg_label(arg); }, lowest);
 }
 
 bool to_bool_arg(PyObject* obj, const char* arg) {
