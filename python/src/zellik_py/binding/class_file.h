@@ -4,8 +4,8 @@
 // and the binding layer (arguments, boxed values, conversions, the guard,
 // method entry points, pickling). A class file adds its layer's header
 // (graph_classes.h, net_classes.h, explore_classes.h) for that layer's
-// conversions, and defines the `define_...` function module/registration.h
-// declares for it.
+// conversions and the `define_...` function it defines, which the module
+// calls (module.cpp).
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -17,4 +17,3 @@
 #include "zellik_py/binding/methods.h"
 #include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/ref.h"
-#include "zellik_py/module/registration.h"

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "zellik_py/binding/guard.h"
+#include "zellik_py/errors/exceptions.h"
 #include "zellik_py/errors/translate.h"
-#include "zellik_py/module/registration.h"
 
 namespace zellik::py {
 namespace {

@@ -1,10 +1,20 @@
 #pragma once
 
+#include <span>
+
 #include "zellik/explore/behaviour.h"
 #include "zellik/explore/explorer.h"
 #include "zellik_py/binding/class_file.h"
 
 namespace zellik::py {
+
+// The explorer's classes, in the order the module lists them (module.cpp;
+// ExplorationInterrupted comes with ExplorationResult), and the methods it
+// adds to NetSim (net_explore.cpp): fingerprint and explore.
+void define_declaration_classes(PyObject* module);
+void define_terminal_state(PyObject* module);
+void define_exploration_result(PyObject* module);
+std::span<const PyMethodDef> explorer_net_sim_methods();
 
 // Conversions between the classes and the explorer's values.
 const explore::Behaviour& behaviour_arg(PyObject* obj, const char* arg);

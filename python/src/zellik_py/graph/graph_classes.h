@@ -7,6 +7,29 @@
 
 namespace zellik::py {
 
+// The graph classes, each added to `module` by its own file, in the order
+// the module lists them (module.cpp); each throws PythonError at its first
+// failure.
+void define_packet_count(PyObject* module);
+void define_packet_count_n(PyObject* module);
+void define_max_salvos(PyObject* module);
+void define_max_salvos_finite(PyObject* module);
+void define_port_slot_spec(PyObject* module);
+void define_port_slot_spec_finite(PyObject* module);
+void define_port_state(PyObject* module);
+void define_port_state_numeric(PyObject* module);
+void define_salvo_condition_term(PyObject* module);
+void define_dependency_request_trigger(PyObject* module);
+void define_dependency_request_config(PyObject* module);
+void define_port(PyObject* module);
+void define_port_type(PyObject* module);
+void define_port_ref(PyObject* module);
+void define_edge(PyObject* module);
+void define_salvo_condition(PyObject* module);
+void define_node(PyObject* module);
+void define_validation_error_info(PyObject* module);
+void define_graph(PyObject* module);
+
 // The decimal text of an unsigned count.
 inline std::string decimal(std::uint64_t n) { return std::to_string(n); }
 

@@ -3,7 +3,10 @@
 
 #include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/ref.h"
-#include "zellik_py/module/registration.h"
+#include "zellik_py/errors/exceptions.h"
+#include "zellik_py/explore/explore_classes.h"
+#include "zellik_py/graph/graph_classes.h"
+#include "zellik_py/net/net_classes.h"
 
 namespace zellik::py {
 namespace {
@@ -22,6 +25,10 @@ PyModuleDef g_module_def = {
     nullptr,
 };
 
+// The module body, in the module's order: each step adds its class (or a
+// small family of classes) to `module`, defined by the file of that class,
+// and throws PythonError at its first failure. A new class is one line here
+// and its declaration in its layer's header.
 void define_classes(PyObject* module) {
   constexpr void (*kDefinitions[])(PyObject*) = {
       register_exceptions,
