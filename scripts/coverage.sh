@@ -23,7 +23,7 @@ rm -rf "$out/profiles"
 mkdir -p "$out/profiles"
 export LLVM_PROFILE_FILE=$PWD/$out/profiles/%p.profraw
 ctest --test-dir "$out" --output-on-failure >/dev/null
-for target in actions snapshot; do
+for target in actions snapshot explore; do
   if [ -d "build/fuzz/corpus/$target" ] && [ -n "$(ls -A "build/fuzz/corpus/$target")" ]; then
     "$out/core/fuzz/fuzz_${target}_replay" "build/fuzz/corpus/$target" >/dev/null 2>&1
   fi
@@ -31,7 +31,7 @@ done
 
 llvm-profdata-14 merge -sparse "$out"/profiles/*.profraw -o "$out/merged.profdata"
 objects=("$out/core/zellik_core_tests" -object "$out/core/fuzz/fuzz_actions_replay"
-         -object "$out/core/fuzz/fuzz_snapshot_replay")
+         -object "$out/core/fuzz/fuzz_snapshot_replay" -object "$out/core/fuzz/fuzz_explore_replay")
 llvm-cov-14 report "${objects[@]}" -instr-profile="$out/merged.profdata" \
   -ignore-filename-regex='(core/tests|core/fuzz|/usr)/' | tee "$out/report.txt"
 llvm-cov-14 show "${objects[@]}" -instr-profile="$out/merged.profdata" -format=html \

@@ -212,12 +212,14 @@ bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end
       return true;
     }
     ++result.transitions;
+    // Every new state counts towards the depth reached, those not followed
+    // (over max_packets) included, as breadth-first counts them.
+    if (fresh) result.max_depth = std::max<std::uint64_t>(result.max_depth, stack.size() - 1);
     if (!fresh || !followed[next]) {
       pop(stack.back());
       continue;
     }
     stack.back().state = next;
-    result.max_depth = std::max<std::uint64_t>(result.max_depth, stack.size() - 1);
   }
   result.finished = !truncated && stack.empty();
   return true;
