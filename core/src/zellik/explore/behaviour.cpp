@@ -4,6 +4,8 @@
 
 #include <unordered_set>
 
+#include "zellik/graph/cascade.h"
+
 namespace zellik::explore {
 
 namespace {
@@ -121,16 +123,14 @@ std::optional<std::string> check_declarations(const Graph& graph,
   for (const Injection& injection : declarations.injections) {
     if (auto error = check_location(graph, injection.location)) return error;
   }
+  const RequestStartPorts start_ports = request_start_ports(graph);
   for (const RequestAllowance& request : declarations.requests) {
     if (graph.find_node(request.node) == nullptr) {
       return "requests of node " + q(request.node) + ", which the graph lacks";
     }
     // A request starts at the node's dependency edges: without one, it can
     // never make anything.
-    bool starts = false;
-    for (const Edge& edge : graph.dependency_edges())
-      starts |= edge.target.node_name == request.node;
-    if (!starts) {
+    if (!start_ports.contains(request.node)) {
       return "requests of node " + q(request.node) +
              ", which no dependency edge leads into: a request there can never start anything";
     }

@@ -45,10 +45,7 @@ Explorer::Impl::Impl(const NetSim& start, Declarations declared, Options opts)
   if (!declarations.requests.empty() || !start.pending_requests().empty()) has_request_state = true;
   // Whether some node's requests cannot be resolved: its cascade fails.
   if (has_request_state) {
-    boost::unordered_flat_map<Name, std::vector<PortRef>, NameHash, NameEq> start_ports;
-    for (const Edge& edge : graph.dependency_edges())
-      start_ports[edge.target.node_name].push_back(edge.target);
-    for (const auto& [node, ports] : start_ports) {
+    for (const auto& [node, ports] : request_start_ports(graph)) {
       if (!cascade_backward(graph, ports).ok()) step_may_fail = true;
     }
   }

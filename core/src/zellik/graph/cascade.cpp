@@ -7,6 +7,14 @@
 
 namespace zellik {
 
+RequestStartPorts request_start_ports(const Graph& graph) {
+  RequestStartPorts ports;
+  for (const Edge& edge : graph.dependency_edges()) {
+    ports[edge.target.node_name].push_back(edge.target);
+  }
+  return ports;
+}
+
 Result<CascadeResult, CascadeError> cascade_backward(const Graph& graph,
                                                      const std::vector<PortRef>& start_ports) {
   std::deque<PortRef> queue(start_ports.begin(), start_ports.end());

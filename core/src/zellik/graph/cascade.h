@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "zellik/base/result.h"
@@ -31,6 +32,13 @@ struct CascadeError {
     return CascadeError{Kind::CycleDetected, std::move(node), Name()};
   }
 };
+
+// Where a request of each node starts its cascade: the targets of the
+// dependency edges entering the node, by node, in dependency_edges() order.
+// A node that no dependency edge enters is absent: its requests reach
+// nothing.
+using RequestStartPorts = std::unordered_map<Name, std::vector<PortRef>, NameHash, NameEq>;
+RequestStartPorts request_start_ports(const Graph& graph);
 
 // Breadth-first walk against the edges from `start_ports` (input ports) to
 // the nodes that can run without input. Read-only. Throws InternalFailure

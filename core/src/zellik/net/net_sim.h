@@ -16,6 +16,7 @@
 #include <boost/unordered/unordered_flat_map.hpp>
 
 #include "zellik/base/result.h"
+#include "zellik/graph/cascade.h"
 #include "zellik/graph/graph.h"
 #include "zellik/graph/salvo_condition.h"
 #include "zellik/net/epoch.h"
@@ -237,7 +238,7 @@ class NetSim {
     // Nodes whose request configuration has the OnStartup trigger.
     std::vector<const Node*> startup_nodes;
     // Node name -> targets of the dependency edges entering that node.
-    std::unordered_map<Name, std::vector<PortRef>, NameHash, NameEq> start_ports;
+    RequestStartPorts start_ports;
   };
   // Built on first use; the graph never changes afterwards.
   const RequestIndex& request_index() const;

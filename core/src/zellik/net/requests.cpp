@@ -47,9 +47,7 @@ const NetSim::RequestIndex& NetSim::request_index() const {
       if (has_trigger(node, DependencyRequestTrigger::OnStartup))
         index.startup_nodes.push_back(&node);
     }
-    for (const Edge& edge : graph_.dependency_edges()) {
-      index.start_ports[edge.target.node_name].push_back(edge.target);
-    }
+    index.start_ports = request_start_ports(graph_);
     request_index_ = std::move(index);
   }
   return *request_index_;
