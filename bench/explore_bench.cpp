@@ -18,7 +18,7 @@ void explore_fork_join(benchmark::State& state, explore::SearchOrder order) {
   NetSim net(testkit::fork_join_graph(2));
   explore::Options options;
   options.order = order;
-  explore::Result last;
+  explore::ExplorationResult last;
   double seconds = 0;
   for (auto _ : state) {
     const auto began = std::chrono::steady_clock::now();

@@ -166,7 +166,8 @@ inline void check_replay(const Graph& graph, const std::string& start,
 }
 
 // What a result says of itself and of the limits it had.
-inline void check_result(const explore::Result& r, const explore::Options& o, bool cancelled) {
+inline void check_result(const explore::ExplorationResult& r, const explore::Options& o,
+                         bool cancelled) {
   const explore::Limits& limits = o.limits;
   if (!r.error.empty()) finding("an exploration of a small net stopped: " + r.error);
   if (r.finished && r.stopped != explore::StopReason::None)
@@ -204,14 +205,14 @@ inline void check_result(const explore::Result& r, const explore::Options& o, bo
 
 using TerminalKey = std::tuple<explore::TerminalKind, std::uint64_t, std::uint64_t>;
 
-inline std::set<TerminalKey> terminal_keys(const explore::Result& r) {
+inline std::set<TerminalKey> terminal_keys(const explore::ExplorationResult& r) {
   std::set<TerminalKey> keys;
   for (const explore::TerminalState& t : r.terminals)
     keys.emplace(t.kind, t.fingerprint.hi, t.fingerprint.lo);
   return keys;
 }
 
-inline std::string counts_text(const char* name, const explore::Result& r) {
+inline std::string counts_text(const char* name, const explore::ExplorationResult& r) {
   std::size_t by_kind[4] = {};
   for (const explore::TerminalState& t : r.terminals) ++by_kind[static_cast<int>(t.kind)];
   return std::string(name) + ": " + std::to_string(r.states) + " states, " +
@@ -221,7 +222,7 @@ inline std::string counts_text(const char* name, const explore::Result& r) {
 }
 
 // The least depth each terminal state is found at.
-inline std::map<TerminalKey, std::uint64_t> least_depths(const explore::Result& r) {
+inline std::map<TerminalKey, std::uint64_t> least_depths(const explore::ExplorationResult& r) {
   std::map<TerminalKey, std::uint64_t> depths;
   for (const explore::TerminalState& t : r.terminals) {
     const auto [at, fresh] =
@@ -234,8 +235,8 @@ inline std::map<TerminalKey, std::uint64_t> least_depths(const explore::Result& 
 // Two complete explorations of one space without limits find the same
 // states, transitions and terminal states; the first, breadth-first, finds
 // each terminal state no deeper than the other does.
-inline void check_same_space(const char* a_name, const explore::Result& a, const char* b_name,
-                             const explore::Result& b) {
+inline void check_same_space(const char* a_name, const explore::ExplorationResult& a,
+                             const char* b_name, const explore::ExplorationResult& b) {
   if (!a.finished || !b.finished) {
     finding("an exploration without limits did not finish",
             {counts_text(a_name, a), counts_text(b_name, b)});
@@ -256,7 +257,8 @@ inline void check_same_space(const char* a_name, const explore::Result& a, const
 }
 
 // Random walks see part of the space a complete search sees.
-inline void check_part_of(const explore::Result& walks, const explore::Result& all) {
+inline void check_part_of(const explore::ExplorationResult& walks,
+                          const explore::ExplorationResult& all) {
   const std::set<TerminalKey> theirs = terminal_keys(all);
   bool inside = walks.states <= all.states;
   for (const TerminalKey& key : terminal_keys(walks)) inside = inside && theirs.count(key) > 0;

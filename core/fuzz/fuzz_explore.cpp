@@ -49,7 +49,7 @@ constexpr std::chrono::milliseconds kLongest{100};
 constexpr std::size_t kSampled = 8;
 
 struct Explored {
-  explore::Result result;
+  explore::ExplorationResult result;
   bool cancelled = false;
 };
 

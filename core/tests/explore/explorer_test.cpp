@@ -17,14 +17,14 @@ namespace {
 
 using testkit::feed_edge;
 
-Result explore_all(const NetSim& net, const Declarations& d, Options options = {}) {
+ExplorationResult explore_all(const NetSim& net, const Declarations& d, Options options = {}) {
   Explorer explorer(net, d, options);
   while (!explorer.run(std::chrono::steady_clock::now() + std::chrono::seconds(10))) {
   }
   return explorer.finish();
 }
 
-std::map<TerminalKind, int> kinds(const Result& r) {
+std::map<TerminalKind, int> kinds(const ExplorationResult& r) {
   std::map<TerminalKind, int> counts;
   for (const TerminalState& t : r.terminals) ++counts[t.kind];
   return counts;
@@ -74,13 +74,13 @@ TEST(Explorer, OrdersAndModesAgreeOnStatesAndTerminalStates) {
         std::pair{testkit::fork_join_graph(1), testkit::fork_join_declarations(3)},
         std::pair{testkit::fork_join_graph(2), testkit::fork_join_declarations(4)}}) {
     NetSim net(graph);
-    const Result bfs = explore_all(net, declarations);
+    const ExplorationResult bfs = explore_all(net, declarations);
     Options dfs_options;
     dfs_options.order = SearchOrder::DepthFirst;
-    const Result dfs = explore_all(net, declarations, dfs_options);
+    const ExplorationResult dfs = explore_all(net, declarations, dfs_options);
     Options exact_options;
     exact_options.exact = true;
-    const Result exact = explore_all(net, declarations, exact_options);
+    const ExplorationResult exact = explore_all(net, declarations, exact_options);
     EXPECT_TRUE(bfs.finished && dfs.finished && exact.finished);
     EXPECT_EQ(bfs.states, dfs.states);
     EXPECT_EQ(bfs.states, exact.states);
@@ -91,7 +91,7 @@ TEST(Explorer, OrdersAndModesAgreeOnStatesAndTerminalStates) {
     // the same order with runs as long.
     Options one_layer;
     one_layer.limits.max_packets = 1000;
-    const Result layer = explore_all(net, declarations, one_layer);
+    const ExplorationResult layer = explore_all(net, declarations, one_layer);
     EXPECT_EQ(std::tuple(bfs.states, bfs.transitions, bfs.max_depth),
               std::tuple(layer.states, layer.transitions, layer.max_depth));
     ASSERT_EQ(bfs.terminals.size(), layer.terminals.size());
@@ -113,7 +113,7 @@ TEST(Explorer, OrdersAndModesAgreeOnStatesAndTerminalStates) {
 TEST(Explorer, StuckRunsReplayOnAForkOfTheStart) {
   NetSim start(testkit::fork_join_graph(1), IdSource::Seeded(5));
   const std::string before = encode_snapshot(start);
-  const Result result = explore_all(start, testkit::fork_join_declarations(3));
+  const ExplorationResult result = explore_all(start, testkit::fork_join_declarations(3));
   EXPECT_EQ(encode_snapshot(start), before) << "the caller's net changed";
   ASSERT_EQ(kinds(result)[TerminalKind::Stuck], static_cast<int>(result.terminals.size()));
   for (const TerminalState& stuck : result.terminals) {
@@ -133,7 +133,7 @@ TEST(Explorer, StuckRunsReplayOnAForkOfTheStart) {
 TEST(Replay, PairsTheIdsOfAnUnseededStartAndStopsWhereTheNetDiffers) {
   NetSim start(testkit::fork_join_graph(1));
   const std::string before = encode_snapshot(start);
-  const Result result = explore_all(start, testkit::fork_join_declarations(3));
+  const ExplorationResult result = explore_all(start, testkit::fork_join_declarations(3));
   ASSERT_FALSE(result.terminals.empty());
   for (const TerminalState& stuck : result.terminals) {
     auto fork = decode_snapshot(start.graph(), before);
@@ -164,13 +164,13 @@ TEST(Explorer, LimitsStopItAndSaySo) {
   const Declarations d = testkit::router_declarations(8);
   Options options;
   options.limits.max_states = 1000;
-  const Result by_states = explore_all(net, d, options);
+  const ExplorationResult by_states = explore_all(net, d, options);
   EXPECT_FALSE(by_states.finished);
   EXPECT_EQ(by_states.stopped, StopReason::States);
   EXPECT_GE(by_states.states, 1000U);
   options = {};
   options.limits.max_depth = 4;
-  const Result by_depth = explore_all(net, d, options);
+  const ExplorationResult by_depth = explore_all(net, d, options);
   EXPECT_FALSE(by_depth.finished);
   EXPECT_EQ(by_depth.stopped, StopReason::Depth);
   EXPECT_LE(by_depth.max_depth, 4U);
@@ -185,7 +185,7 @@ TEST(Explorer, ACancelledExplorationExploresNoFurtherInAnyOrder) {
     Explorer explorer(net, testkit::router_declarations(3), options);
     explorer.cancel();
     EXPECT_TRUE(explorer.run(std::chrono::steady_clock::now() + std::chrono::seconds(10)));
-    const Result r = explorer.finish();
+    const ExplorationResult r = explorer.finish();
     EXPECT_FALSE(r.finished);
     EXPECT_EQ(r.stopped, StopReason::Cancelled);
     EXPECT_EQ(r.states, 0U);

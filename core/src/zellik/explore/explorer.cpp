@@ -57,7 +57,7 @@ Explorer::Impl::Impl(const NetSim& start, Declarations declared, Options opts)
   }
 }
 
-bool Explorer::Impl::limits_hit(Result& result) {
+bool Explorer::Impl::limits_hit(ExplorationResult& result) {
   if (cancelled) {
     result.stopped = StopReason::Cancelled;
     return true;
@@ -75,7 +75,7 @@ bool Explorer::Impl::limits_hit(Result& result) {
 }
 
 bool Explorer::Impl::breadth_first(std::chrono::steady_clock::time_point chunk_end,
-                                   Result& result) {
+                                   ExplorationResult& result) {
   if (!started) {
     started = true;
     stack.emplace_back();
@@ -108,7 +108,7 @@ bool Explorer::Impl::breadth_first(std::chrono::steady_clock::time_point chunk_e
   return true;
 }
 
-void Explorer::Impl::order_by_depth(Result& result) {
+void Explorer::Impl::order_by_depth(ExplorationResult& result) {
   const std::size_t count = result.terminals.size();
   std::vector<std::size_t> order(count);
   for (std::size_t i = 0; i < count; ++i) order[i] = i;
@@ -128,7 +128,7 @@ void Explorer::Impl::order_by_depth(Result& result) {
   failed_choices = std::move(failed);
 }
 
-void Explorer::Impl::finish_tour(Result& result) {
+void Explorer::Impl::finish_tour(ExplorationResult& result) {
   const std::size_t next_layer = visited.size();
   // The terminal states of the two layers, found interleaved, are put in
   // order of depth at the end (order_by_depth).
@@ -146,7 +146,8 @@ void Explorer::Impl::finish_tour(Result& result) {
   tour_depth += 2;
 }
 
-bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end, Result& result) {
+bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end,
+                                 ExplorationResult& result) {
   if (!started) {
     started = true;
     stack.emplace_back();
@@ -222,7 +223,8 @@ bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end
   return true;
 }
 
-bool Explorer::Impl::random_walks(std::chrono::steady_clock::time_point chunk_end, Result& result) {
+bool Explorer::Impl::random_walks(std::chrono::steady_clock::time_point chunk_end,
+                                  ExplorationResult& result) {
   if (!started) {
     started = true;
     stack.emplace_back();
@@ -334,7 +336,7 @@ void Explorer::cancel() {
   if (!result_.finished) result_.stopped = StopReason::Cancelled;
 }
 
-Result Explorer::finish() {
+ExplorationResult Explorer::finish() {
   if (impl_->options.order == SearchOrder::BreadthFirst) impl_->order_by_depth(result_);
   for (std::size_t t = 0; t < result_.terminals.size(); ++t) {
     TerminalState& terminal = result_.terminals[t];

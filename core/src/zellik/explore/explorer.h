@@ -92,7 +92,7 @@ struct TerminalState {
   std::optional<std::uint64_t> seed;
 };
 
-struct Result {
+struct ExplorationResult {
   std::uint64_t states = 0;  // distinct states visited, the start included
   // Transitions taken, to new states or known ones. A transition is an epoch
   // executed, an injection, a request made, or a step that moves a packet or
@@ -136,14 +136,14 @@ class Explorer {
   void cancel();
   // What was found so far. Runs and pictures of stuck and failed states
   // are filled in by finish().
-  const Result& result() const { return result_; }
+  const ExplorationResult& result() const { return result_; }
   // Fills in the runs and pictures of the terminal states; call once done.
-  Result finish();
+  ExplorationResult finish();
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  Result result_;
+  ExplorationResult result_;
 };
 
 }  // namespace zellik::explore

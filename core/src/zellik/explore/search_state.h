@@ -219,7 +219,7 @@ struct Explorer::Impl {
   // A new state was met with max_states states numbered: not numbered.
   bool states_full = false;
   bool cancelled = false;
-  // Why the exploration cannot go on (see Result::error); empty while it can.
+  // Why the exploration cannot go on (see ExplorationResult::error); empty while it can.
   std::string stop_error;
   // Breadth-first in two layers (without limits on states, depth or packets,
   // and by fingerprint): a layer is expanded by walking the tree of first
@@ -262,13 +262,15 @@ struct Explorer::Impl {
   // Records the working net's state as reached from `parent` by choice
   // `label`; its number and whether it is new. A new state when max_states
   // are numbered is not: VisitedSet::kNone, and `states_full` is set.
-  std::pair<std::uint32_t, bool> visit(std::uint32_t parent, std::uint16_t label, Result& result);
+  std::pair<std::uint32_t, bool> visit(std::uint32_t parent, std::uint16_t label,
+                                       ExplorationResult& result);
   // Packets in the net: those that left it (OutsideNet) are not counted.
   std::uint64_t packets_inside() const;
-  void add_terminal(TerminalKind kind, std::uint32_t state, std::uint64_t depth, Result& result,
-                    std::string failure = {}, std::uint16_t failed_label = 0);
+  void add_terminal(TerminalKind kind, std::uint32_t state, std::uint64_t depth,
+                    ExplorationResult& result, std::string failure = {},
+                    std::uint16_t failed_label = 0);
   // Classifies the working net's state, which has no transition.
-  void classify(std::uint32_t state, Result& result);
+  void classify(std::uint32_t state, ExplorationResult& result);
 
   // --- Moving the working net (transitions.cpp) -----------------------------
 
@@ -291,10 +293,10 @@ struct Explorer::Impl {
   // the stack) as expand does, but keeps what they reach in `pending`, to
   // be numbered once that layer is complete (finish_tour), and puts the net
   // back.
-  void look_ahead(std::uint32_t state, Result& result);
+  void look_ahead(std::uint32_t state, ExplorationResult& result);
   // Tries every choice of the working net's state (`state`, at the top of
   // the stack), records what they reach, and puts the net back.
-  void expand(std::uint32_t state, Result& result);
+  void expand(std::uint32_t state, ExplorationResult& result);
 
   bool at_depth_limit() const {
     return options.limits.max_depth > 0 && stack.size() - 1 >= options.limits.max_depth;
@@ -308,15 +310,15 @@ struct Explorer::Impl {
   // they were found. What they reach is numbered here, in the order found,
   // which is the order expanding them one by one gives; the terminal states
   // of the two layers are put in order of depth.
-  void finish_tour(Result& result);
+  void finish_tour(ExplorationResult& result);
 
-  bool limits_hit(Result& result);
+  bool limits_hit(ExplorationResult& result);
   // Breadth-first: the terminal states in order of depth, each depth's in
   // the order found (an over_limit state is found one level early).
-  void order_by_depth(Result& result);
-  bool breadth_first(std::chrono::steady_clock::time_point chunk_end, Result& result);
-  bool depth_first(std::chrono::steady_clock::time_point chunk_end, Result& result);
-  bool random_walks(std::chrono::steady_clock::time_point chunk_end, Result& result);
+  void order_by_depth(ExplorationResult& result);
+  bool breadth_first(std::chrono::steady_clock::time_point chunk_end, ExplorationResult& result);
+  bool depth_first(std::chrono::steady_clock::time_point chunk_end, ExplorationResult& result);
+  bool random_walks(std::chrono::steady_clock::time_point chunk_end, ExplorationResult& result);
 
   // --- Runs (runs.cpp) ------------------------------------------------------
 

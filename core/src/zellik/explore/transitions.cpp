@@ -240,7 +240,7 @@ Fingerprint Explorer::Impl::key() {
 }
 
 std::pair<std::uint32_t, bool> Explorer::Impl::visit(std::uint32_t parent, std::uint16_t label,
-                                                     Result& result) {
+                                                     ExplorationResult& result) {
   const Fingerprint fp = key();
   if (options.limits.max_states > 0 && visited.size() >= options.limits.max_states) {
     const std::uint32_t known = visited.find(fp, words);
@@ -260,7 +260,8 @@ std::uint64_t Explorer::Impl::packets_inside() const {
 }
 
 void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::uint64_t depth,
-                                  Result& result, std::string failure, std::uint16_t failed_label) {
+                                  ExplorationResult& result, std::string failure,
+                                  std::uint16_t failed_label) {
   Fingerprint key = visited.fingerprint(state);
   // One failure per state and choice.
   if (kind == TerminalKind::Failed) key.hi ^= 0x9E3779B97F4A7C15ULL * (failed_label + 1U);
@@ -276,7 +277,7 @@ void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::u
   failed_choices.emplace_back(state, failed_label);
 }
 
-void Explorer::Impl::classify(std::uint32_t state, Result& result) {
+void Explorer::Impl::classify(std::uint32_t state, ExplorationResult& result) {
   const TerminalKind kind = packets_inside() > 0 ? TerminalKind::Stuck : TerminalKind::Clean;
   add_terminal(kind, state, stack.size() - 1, result);
 }
@@ -319,7 +320,7 @@ void Explorer::Impl::go_to(std::uint32_t state) {
   for (std::size_t i = common; i < path.size(); ++i) redo(path[i], visited.label(path[i]));
 }
 
-void Explorer::Impl::expand(std::uint32_t state, Result& result) {
+void Explorer::Impl::expand(std::uint32_t state, ExplorationResult& result) {
   const std::vector<Choice>& choices = choices_here();
   if (!stop_error.empty()) return;
   std::uint32_t applied = 0;
@@ -364,7 +365,7 @@ void Explorer::Impl::expand(std::uint32_t state, Result& result) {
   if (applied == 0 && failed == 0) classify(state, result);
 }
 
-void Explorer::Impl::look_ahead(std::uint32_t state, Result& result) {
+void Explorer::Impl::look_ahead(std::uint32_t state, ExplorationResult& result) {
   const std::vector<Choice>& choices = choices_here();
   if (!stop_error.empty()) return;
   bool applied = false;

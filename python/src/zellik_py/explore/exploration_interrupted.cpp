@@ -30,7 +30,7 @@ void define_exploration_interrupted(PyObject* module) {
   check_status(PyModule_AddObjectRef(module, "ExplorationInterrupted", g_class));
 }
 
-void raise_interrupted(explore::Result partial) {
+void raise_interrupted(explore::ExplorationResult partial) {
   PyObject* type = nullptr;
   PyObject* value = nullptr;
   PyObject* traceback = nullptr;

@@ -21,7 +21,7 @@ const explore::Behaviour& behaviour_arg(PyObject* obj, const char* arg);
 const explore::Injection& injection_arg(PyObject* obj, const char* arg);
 const explore::RequestAllowance& request_allowance_arg(PyObject* obj, const char* arg);
 Ref terminal_state_to_py(explore::TerminalState terminal);
-Ref exploration_result_to_py(explore::Result result);
+Ref exploration_result_to_py(explore::ExplorationResult result);
 // A fingerprint as a Python int (its 128 bits, high word first).
 Ref fingerprint_to_py(const Fingerprint& f);
 

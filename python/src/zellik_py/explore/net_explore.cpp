@@ -80,7 +80,8 @@ std::vector<T> declarations_arg(PyObject* obj, const char* name) {
   return out;
 }
 
-void write_progress(const explore::Result& r, std::chrono::steady_clock::time_point began) {
+void write_progress(const explore::ExplorationResult& r,
+                    std::chrono::steady_clock::time_point began) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   const auto rate =
@@ -157,7 +158,7 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       if (PyErr_CheckSignals() < 0) {
         explorer->cancel();
         if (progress) write_progress(explorer->result(), began);
-        explore::Result partial;
+        explore::ExplorationResult partial;
         {
           WithoutInterpreterLock unlocked;
           partial = explorer->finish();
@@ -172,7 +173,7 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!explorer->result().error.empty()) {
       raise(PyExc_ValueError, "explore: " + explorer->result().error);
     }
-    explore::Result result;
+    explore::ExplorationResult result;
     {
       WithoutInterpreterLock unlocked;
       result = explorer->finish();

@@ -14,7 +14,7 @@
 
 namespace zellik::py {
 
-using explore::Result;
+using explore::ExplorationResult;
 using explore::TerminalState;
 
 namespace {
@@ -154,7 +154,7 @@ TerminalState terminal_from_dict(PyObject* obj, const std::string& path) {
 
 // --- ExplorationResult --------------------------------------------------------------
 
-Ref result_to_dict(const Result& r) {
+Ref result_to_dict(const ExplorationResult& r) {
   const char* stopped = stop_reason_names()[static_cast<std::size_t>(r.stopped)];
   return DictWriter()
       .set("states", to_py_u64(r.states))
@@ -167,9 +167,9 @@ Ref result_to_dict(const Result& r) {
       .done();
 }
 
-Result result_from_dict(PyObject* obj, const std::string& path) {
+ExplorationResult result_from_dict(PyObject* obj, const std::string& path) {
   DictReader d(obj, path);
-  Result r;
+  ExplorationResult r;
   r.states = d.u64("states");
   r.transitions = d.u64("transitions");
   r.max_depth = d.u64("max_depth");

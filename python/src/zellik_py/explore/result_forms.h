@@ -39,14 +39,14 @@ explore::RecordedAction recorded_action_from_dict(PyObject* obj, const std::stri
 // result_dicts.cpp.
 Ref terminal_to_dict(const explore::TerminalState& terminal);
 explore::TerminalState terminal_from_dict(PyObject* obj, const std::string& path);
-Ref result_to_dict(const explore::Result& result);
-explore::Result result_from_dict(PyObject* obj, const std::string& path);
+Ref result_to_dict(const explore::ExplorationResult& result);
+explore::ExplorationResult result_from_dict(PyObject* obj, const std::string& path);
 
 // Raises, in place of the pending exception a signal handler set, the one
 // that carries `partial` as its `result`: ExplorationInterrupted for a plain
 // KeyboardInterrupt, the exception itself, `result` set, for any other
 // (exploration_interrupted.cpp).
-[[noreturn]] void raise_interrupted(explore::Result partial);
+[[noreturn]] void raise_interrupted(explore::ExplorationResult partial);
 // Adds the class ExplorationInterrupted to the module.
 void define_exploration_interrupted(PyObject* module);
 

@@ -15,22 +15,23 @@
 
 namespace zellik::py {
 
-using explore::Result;
+using explore::ExplorationResult;
 using explore::TerminalKind;
 using explore::TerminalState;
 
 namespace {
 
 // One row per terminal kind, in kind order.
-constexpr std::array<const char*, 4> kKindNames = {"clean", "stuck", "over_limit", "failed"};
-static_assert(kKindNames.size() == static_cast<std::size_t>(TerminalKind::Failed) + 1);
+constexpr std::array<const char*, 4> kTerminalKindTexts = {"clean", "stuck", "over_limit",
+                                                           "failed"};
+static_assert(kTerminalKindTexts.size() == static_cast<std::size_t>(TerminalKind::Failed) + 1);
 constexpr std::array<const char*, 6> kStopNames = {nullptr, "states",    "depth",
                                                    "time",  "cancelled", "walks"};
 static_assert(kStopNames.size() == static_cast<std::size_t>(explore::StopReason::Walks) + 1);
 
 }  // namespace
 
-std::span<const char* const> terminal_kind_names() { return kKindNames; }
+std::span<const char* const> terminal_kind_names() { return kTerminalKindTexts; }
 std::span<const char* const> stop_reason_names() { return kStopNames; }
 
 Ref fingerprint_to_py(const Fingerprint& f) {
@@ -46,7 +47,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // TerminalState: getters and methods
 
-Ref kind_of(const TerminalState& t) { return to_py(kKindNames[static_cast<std::size_t>(t.kind)]); }
+Ref kind_of(const TerminalState& t) {
+  return to_py(kTerminalKindTexts[static_cast<std::size_t>(t.kind)]);
+}
 Ref fingerprint_of_state(const TerminalState& t) { return fingerprint_to_py(t.fingerprint); }
 Ref failure_of(const TerminalState& t) { return t.failure.empty() ? none() : to_py(t.failure); }
 
@@ -111,7 +114,8 @@ Ref jsonl_of(const TerminalState& t) {
 }
 
 std::string terminal_repr(const TerminalState& t) {
-  return std::string("TerminalState(kind='") + kKindNames[static_cast<std::size_t>(t.kind)] +
+  return std::string("TerminalState(kind='") +
+         kTerminalKindTexts[static_cast<std::size_t>(t.kind)] +
          "', depth=" + std::to_string(t.depth) + ", packets=" + std::to_string(t.packets) + ")";
 }
 
@@ -194,12 +198,12 @@ PyGetSetDef g_terminal_getters[] = {
 // ---------------------------------------------------------------------------
 // ExplorationResult: getters and methods
 
-Ref stopped_of(const Result& r) {
+Ref stopped_of(const ExplorationResult& r) {
   const char* name = kStopNames[static_cast<std::size_t>(r.stopped)];
   return name == nullptr ? none() : to_py(name);
 }
-Ref terminals_of(const Result& r) { return list_of(r.terminals, terminal_state_to_py); }
-Ref stuck_of(const Result& r) {
+Ref terminals_of(const ExplorationResult& r) { return list_of(r.terminals, terminal_state_to_py); }
+Ref stuck_of(const ExplorationResult& r) {
   Ref list = own(PyList_New(0));
   for (const TerminalState& t : r.terminals) {
     if (t.kind == TerminalKind::Stuck)
@@ -207,17 +211,18 @@ Ref stuck_of(const Result& r) {
   }
   return list;
 }
-Ref counts_of(const Result& r) {
-  std::array<std::uint64_t, kKindNames.size()> counts{};
+Ref counts_of(const ExplorationResult& r) {
+  std::array<std::uint64_t, kTerminalKindTexts.size()> counts{};
   for (const TerminalState& t : r.terminals) ++counts[static_cast<std::size_t>(t.kind)];
   Ref dict = own(PyDict_New());
   for (std::size_t k = 0; k < counts.size(); ++k) {
-    check_status(PyDict_SetItemString(dict.get(), kKindNames[k], to_py_u64(counts[k]).get()));
+    check_status(
+        PyDict_SetItemString(dict.get(), kTerminalKindTexts[k], to_py_u64(counts[k]).get()));
   }
   return dict;
 }
 
-std::string result_repr(const Result& r) {
+std::string result_repr(const ExplorationResult& r) {
   return "ExplorationResult(states=" + std::to_string(r.states) +
          ", transitions=" + std::to_string(r.transitions) +
          ", finished=" + (r.finished ? "True" : "False") +
@@ -226,7 +231,7 @@ std::string result_repr(const Result& r) {
 
 Ref read_result(PyObject* data) { return box(result_from_dict(data, "")); }
 
-using ResultMembers = Members<Result>;
+using ResultMembers = Members<ExplorationResult>;
 
 PyMethodDef g_result_methods[] = {
     ResultMembers::method<result_to_dict>(
@@ -239,14 +244,15 @@ PyMethodDef g_result_methods[] = {
 };
 
 PyGetSetDef g_result_getters[] = {
-    ResultMembers::member<&Result::states, to_py_u64>(
+    ResultMembers::member<&ExplorationResult::states, to_py_u64>(
         "states", "Distinct states visited, the start included."),
-    ResultMembers::member<&Result::transitions, to_py_u64>(
+    ResultMembers::member<&ExplorationResult::transitions, to_py_u64>(
         "transitions",
         "Transitions taken: run steps that moved a packet or made an epoch, epochs executed\n"
         "with one outcome, injections and requests."),
-    ResultMembers::member<&Result::max_depth, to_py_u64>("max_depth", "The deepest state reached."),
-    ResultMembers::member<&Result::finished, to_py_bool>(
+    ResultMembers::member<&ExplorationResult::max_depth, to_py_u64>("max_depth",
+                                                                    "The deepest state reached."),
+    ResultMembers::member<&ExplorationResult::finished, to_py_bool>(
         "finished", "Whether every state reachable within the limits was explored."),
     ResultMembers::getter<stopped_of>(
         "stopped",
@@ -259,7 +265,7 @@ PyGetSetDef g_result_getters[] = {
     ResultMembers::getter<counts_of>(
         "counts",
         "Terminal states by kind: {'clean': n, 'stuck': n, 'over_limit': n, 'failed': n}."),
-    ResultMembers::member<&Result::visited_bytes, to_py_u64>(
+    ResultMembers::member<&ExplorationResult::visited_bytes, to_py_u64>(
         "visited_bytes", "Memory the visited set held, in bytes."),
     {},
 };
@@ -282,22 +288,22 @@ void define_terminal_state(PyObject* module) {
 
 // ExplorationInterrupted, which carries an ExplorationResult, comes with it.
 void define_exploration_result(PyObject* module) {
-  define_boxed_class<Result>(
+  define_boxed_class<ExplorationResult>(
       module,
       {.name = "ExplorationResult",
        .doc = "What NetSim.explore found. Compares by value; pickles and copies through its\n"
               "plain dict (to_dict, from_dict).",
        .methods = g_result_methods,
        .getters = g_result_getters,
-       .repr = &text_slot<Result, result_repr>,
-       .reduce = &reduce_to_dict<Result, result_to_dict>,
+       .repr = &text_slot<ExplorationResult, result_repr>,
+       .reduce = &reduce_to_dict<ExplorationResult, result_to_dict>,
        .slots = {{Py_tp_richcompare,
-                  reinterpret_cast<void*>(&dict_richcompare<Result, result_to_dict>)}}});
+                  reinterpret_cast<void*>(&dict_richcompare<ExplorationResult, result_to_dict>)}}});
   define_exploration_interrupted(module);
 }
 
 Ref terminal_state_to_py(TerminalState terminal) { return box(std::move(terminal)); }
 
-Ref exploration_result_to_py(Result result) { return box(std::move(result)); }
+Ref exploration_result_to_py(ExplorationResult result) { return box(std::move(result)); }
 
 }  // namespace zellik::py
