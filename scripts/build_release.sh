@@ -96,9 +96,9 @@ no_compiler_env=(env -u PYTHONPATH -u VIRTUAL_ENV PATH="$shims:$fresh/bin:/usr/b
 "${no_compiler_env[@]}" "$fresh/bin/python" -m pip install -q "$repaired" "${wanted[@]}"
 "${no_compiler_env[@]}" "$fresh/bin/python" - <<'PY'
 import pathlib, sysconfig, zellik_sim
-module = pathlib.Path(zellik_sim.__file__).resolve()
-assert module.parent == pathlib.Path(sysconfig.get_paths()["platlib"]).resolve(), module
-print(f"zellik_sim {zellik_sim.__version__} from {module}")
+package = pathlib.Path(zellik_sim.__file__).resolve().parent
+assert package.parent == pathlib.Path(sysconfig.get_paths()["platlib"]).resolve(), package
+print(f"zellik_sim {zellik_sim.__version__} from {package}")
 PY
 (cd python/tests && "${no_compiler_env[@]}" "$fresh/bin/python" -m pytest -q -p no:cacheprovider .)
 echo "Release artefacts: $sdist and $repaired"

@@ -2,8 +2,11 @@
 
 import importlib.metadata
 import pathlib
+import pickle
 import subprocess
 import sys
+
+import zellik_sim
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
@@ -31,10 +34,31 @@ def test_unknown_requirement_group_fails():
     assert result.returncode != 0 and "nonesuch" in result.stderr
 
 
-def test_wheel_ships_one_module_and_its_stub_package():
+def test_wheel_ships_the_package_its_one_extension_and_its_stubs():
     files = {str(f) for f in importlib.metadata.files("zellik_sim") or []}
-    modules = [f for f in files if f.startswith("zellik_sim.") and f.endswith(".so")]
-    assert modules == ["zellik_sim.abi3.so"]
-    assert "zellik_sim-stubs/__init__.pyi" in files
+    assert [f for f in files if f.endswith(".so")] == ["zellik_sim/_core.abi3.so"]
+    package = ROOT / "python" / "zellik_sim"
+    assert {f for f in files if f.startswith("zellik_sim/") and f.endswith(".py")} == {
+        f"zellik_sim/{p.relative_to(package)}" for p in package.rglob("*.py")}
+    stubs = ROOT / "python" / "zellik_sim-stubs"
+    assert {f for f in files if f.startswith("zellik_sim-stubs/")} == {
+        f"zellik_sim-stubs/{p.relative_to(stubs)}" for p in stubs.rglob("*.pyi")}
     extras = importlib.metadata.metadata("zellik_sim").get_all("Provides-Extra") or []
     assert {"test", "dask"} <= set(extras)
+
+
+def test_package_names_what_the_extension_defines():
+    core = zellik_sim._core
+    public = [name for name in vars(core) if not name.startswith("_")]
+    assert zellik_sim.__all__ == public
+    assert all(getattr(zellik_sim, name) is getattr(core, name) for name in public)
+    assert zellik_sim.__version__ == core.__version__
+    # Classes and the one pickle helper name the package, so pickles made
+    # before the extension moved into it still load and new ones look the same.
+    assert {getattr(zellik_sim, name).__module__ for name in public} == {"zellik_sim"}
+    assert zellik_sim._record_from_bytes.__module__ == "zellik_sim"
+    net = zellik_sim.NetSim(zellik_sim.Graph([zellik_sim.Node("A")], []))
+    _, events = net.do_action(zellik_sim.NetAction.create_packet())
+    saved = pickle.dumps((net.graph, events[0]))
+    assert b"zellik_sim" in saved and b"_core" not in saved
+    assert repr(pickle.loads(saved)[1]) == repr(events[0])

@@ -8,6 +8,26 @@ from ulid import ULID
 
 __version__: str
 
+# The public names, in the order the module registers them.
+__all__ = [
+    "ZellikError", "PacketNotFoundError", "EpochNotFoundError", "EpochNotRunningError",
+    "EpochNotStartableError", "CannotFinishNonEmptyEpochError", "UnsentOutputSalvoError",
+    "PacketNotInAnyNodeError", "OutputPortNotFoundError", "OutputPortFullError",
+    "SalvoConditionNotFoundError", "SalvoConditionNotMetError", "MaxSalvosExceededError",
+    "NodeNotFoundError", "PacketNotAtInputPortError", "InputPortNotFoundError",
+    "InputPortFullError", "CannotMovePacketFromRunningEpochError",
+    "CannotMovePacketIntoRunningEpochError", "EdgeNotFoundError", "GraphValidationError",
+    "RequestCycleDetectedError", "RequestUnconnectedPortError", "RequestNodeNotFoundError",
+    "UndoError", "UndoStateMismatchError", "UndoNotFoundError", "UndoNotUndoableError",
+    "UndoInternalError", "PacketCount", "PacketCountN", "MaxSalvos", "MaxSalvosFinite",
+    "PortSlotSpec", "PortSlotSpecFinite", "PortState", "PortStateNumeric", "SalvoConditionTerm",
+    "DependencyRequestTrigger", "DependencyRequestConfig", "Port", "PortType", "PortRef",
+    "Edge", "SalvoCondition", "Node", "GraphValidationErrorInfo", "Graph", "PacketLocation",
+    "EpochState", "Packet", "Salvo", "OrphanedPacketInfo", "Epoch", "NetAction", "NetEvent",
+    "NetActionResponseData", "NetSim", "Outcome", "Behaviour", "Injection", "RequestAllowance",
+    "TerminalState", "ExplorationResult", "ExplorationInterrupted"
+]
+
 # Packet and epoch identifiers are accepted as their 26-character text or as
 # any object whose str() is that text, such as a ulid.ULID.
 _Identifier: TypeAlias = str | ULID

@@ -15,7 +15,7 @@ bool g_initialised = false;
 
 PyModuleDef g_module_def = {
     PyModuleDef_HEAD_INIT,
-    "zellik_sim",
+    "zellik_sim._core",
     "Python bindings for zellik-sim, a flow-based development runtime simulation engine.",
     -1,
     nullptr,
@@ -85,4 +85,4 @@ PyObject* init_module() {
 }  // namespace
 }  // namespace zellik::py
 
-PyMODINIT_FUNC PyInit_zellik_sim(void) { return zellik::py::init_module(); }
+PyMODINIT_FUNC PyInit__core(void) { return zellik::py::init_module(); }
