@@ -1,14 +1,18 @@
 """The API reference, made from the shipped stubs and the module's docstrings.
 
-The stub file (python/zellik_sim-stubs/__init__.pyi) gives every public name
-with its typed signature; the installed module gives the docstrings. The
-directives below join the two into the Python domain's own directives, so
-nothing in the reference is typed by hand but the prose around it:
+The stub files (python/zellik_sim-stubs/__init__.pyi, and runtime/__init__.pyi
+for zellik_sim.runtime) give every public name with its typed signature; the
+installed modules give the docstrings. The directives below join the two into
+the Python domain's own directives, so nothing in the reference is typed by
+hand but the prose around it:
 
     .. stub-module::                 the module, its docstring and __version__
     .. stub-class:: NetSim           a class with all its members
     .. stub-exception:: UndoError    an exception class and its base
+    .. stub-function:: name          a module-level function
     .. stub-aliases::                the stubs' private type aliases
+
+Each takes `:module: zellik_sim.runtime` for the runtime's names.
 
 Content given to stub-class or stub-exception is added after the docstring.
 `public_names()` lists what the reference must cover; docs/tests compare it
@@ -25,6 +29,7 @@ from dataclasses import dataclass, field
 from typing import Any, Literal
 
 from docutils import nodes
+from docutils.parsers.rst import directives
 from docutils.statemachine import StringList
 from sphinx.application import Sphinx
 from sphinx.ext.napoleon.docstring import GoogleDocstring
@@ -32,6 +37,8 @@ from sphinx.util.docutils import SphinxDirective
 
 MODULE = "zellik_sim"
 STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "zellik_sim-stubs" / "__init__.pyi"
+# Every documented module and its stub file.
+MODULE_STUBS = {MODULE: STUBS, f"{MODULE}.runtime": STUBS.parent / "runtime" / "__init__.pyi"}
 # Dunder methods that are part of a class's documented behaviour; the others
 # (comparison, hashing, pickling) are described in the class's own text.
 DOCUMENTED_DUNDERS = {"__int__"}
@@ -58,6 +65,7 @@ class Stubs:
     # Private type aliases and type variables: name -> (definition, comment).
     aliases: dict[str, tuple[str, str]]
     module_attributes: dict[str, str]
+    functions: dict[str, ast.FunctionDef] = field(default_factory=dict)
 
 
 def _comment_above(lines: list[str], lineno: int) -> str:
@@ -85,9 +93,12 @@ def load_stubs(path: pathlib.Path = STUBS) -> Stubs:
                 stub.nested[item.name] = read_class(item, stub.qualname + ".")
         return stub
 
+    functions: dict[str, ast.FunctionDef] = {}
     for item in tree.body:
         if isinstance(item, ast.ClassDef):
             classes[item.name] = read_class(item, "")
+        elif isinstance(item, ast.FunctionDef):
+            functions[item.name] = item
         elif isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name):
             name = item.target.id
             if ast.unparse(item.annotation) == "TypeAlias" and item.value is not None:
@@ -96,17 +107,26 @@ def load_stubs(path: pathlib.Path = STUBS) -> Stubs:
                 attributes[name] = ast.unparse(item.annotation)
         elif isinstance(item, ast.Assign) and len(item.targets) == 1 and isinstance(item.targets[0], ast.Name):
             name = item.targets[0].id
-            aliases[name] = (ast.unparse(item.value), _comment_above(lines, item.lineno))
-    return Stubs(classes, aliases, attributes)
+            if name != "__all__":
+                aliases[name] = (ast.unparse(item.value), _comment_above(lines, item.lineno))
+    return Stubs(classes, aliases, attributes, functions)
 
 
-def public_names(path: pathlib.Path = STUBS) -> set[str]:
-    """Every public name the stubs declare, as "zellik_sim.Class.member"."""
+def public_names() -> set[str]:
+    """Every public name the stubs of every module declare, as
+    "zellik_sim.Class.member" or "zellik_sim.runtime.Class.member"."""
+    names: set[str] = set()
+    for module, path in MODULE_STUBS.items():
+        names |= _public_names(module, path)
+    return names
+
+
+def _public_names(module: str, path: pathlib.Path) -> set[str]:
     stubs = load_stubs(path)
     names: set[str] = set()
 
     def walk(stub: StubClass) -> None:
-        names.add(f"{MODULE}.{stub.qualname}")
+        names.add(f"{module}.{stub.qualname}")
         for item in stub.node.body:
             name = None
             if isinstance(item, ast.FunctionDef):
@@ -114,14 +134,15 @@ def public_names(path: pathlib.Path = STUBS) -> set[str]:
             elif isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name):
                 name = item.target.id
             if name and not name.startswith("_"):
-                names.add(f"{MODULE}.{stub.qualname}.{name}")
+                names.add(f"{module}.{stub.qualname}.{name}")
         for nested in stub.nested.values():
             walk(nested)
 
     for name, stub in stubs.classes.items():
         if not name.startswith("_"):
             walk(stub)
-    names.update(f"{MODULE}.{name}" for name in stubs.module_attributes if not name.startswith("_"))
+    names.update(f"{module}.{name}" for name in stubs.module_attributes if not name.startswith("_"))
+    names.update(f"{module}.{name}" for name in stubs.functions if not name.startswith("_"))
     return names
 
 
@@ -147,9 +168,9 @@ def _signature(function: ast.FunctionDef, drop_first: bool) -> str:
     return text
 
 
-def _runtime(qualname: str) -> Any:
+def _runtime(qualname: str, module: str = MODULE) -> Any:
     """The installed module's object for a stub name (None when it has none)."""
-    obj: Any = importlib.import_module(MODULE)
+    obj: Any = importlib.import_module(module)
     for part in qualname.split("."):
         obj = getattr(obj, part, None)
         if obj is None:
@@ -157,8 +178,9 @@ def _runtime(qualname: str) -> Any:
     return obj
 
 
-def _docstring(app: Sphinx, qualname: str, what: Literal["class", "method"]) -> list[str]:
-    obj = _runtime(qualname)
+def _docstring(app: Sphinx, qualname: str, what: Literal["class", "method", "function"],
+               module: str = MODULE) -> list[str]:
+    obj = _runtime(qualname, module)
     if obj is None:
         return []
     doc = inspect.getdoc(obj) if not isinstance(obj, type) else (obj.__doc__ or "")
@@ -173,12 +195,27 @@ def _indent(lines: list[str], depth: int) -> list[str]:
     return [pad + line if line.strip() else "" for line in lines]
 
 
-def render_class(app: Sphinx, stub: StubClass, depth: int = 0) -> list[str]:
+def _dataclass_signature(node: ast.ClassDef) -> str:
+    """A dataclass's constructor, from its annotated fields."""
+    fields = []
+    for item in node.body:
+        if isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name):
+            text = f"{item.target.id}: {ast.unparse(item.annotation)}"
+            if item.value is not None:
+                text += " = " + ("..." if ast.unparse(item.value) == "..." else ast.unparse(item.value))
+            fields.append(text)
+    return f"({', '.join(fields)})"
+
+
+def render_class(app: Sphinx, stub: StubClass, depth: int = 0, module: str = MODULE) -> list[str]:
     node = stub.node
     constructor = next(
-        (item for item in node.body if isinstance(item, ast.FunctionDef) and item.name == "__new__"), None
+        (item for item in node.body if isinstance(item, ast.FunctionDef) and item.name in ("__new__", "__init__")),
+        None,
     )
     signature = _signature(constructor, drop_first=True).split(" -> ")[0] if constructor else ""
+    if constructor is None and any(d.startswith("dataclass") for d in stub.decorators):
+        signature = _dataclass_signature(node)
     out = [f".. py:class:: {node.name}{signature}"]
     if "final" in stub.decorators:
         out.append("   :final:")
@@ -187,7 +224,7 @@ def render_class(app: Sphinx, stub: StubClass, depth: int = 0) -> list[str]:
     bases = stub.bases
     if bases:
         body += ["Bases: " + ", ".join(f":py:class:`{b}`" if "[" not in b else f"``{b}``" for b in bases), ""]
-    body += _docstring(app, stub.qualname, "class") + [""]
+    body += _docstring(app, stub.qualname, "class", module) + [""]
     for item in node.body:
         if isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name):
             name = item.target.id
@@ -199,14 +236,14 @@ def render_class(app: Sphinx, stub: StubClass, depth: int = 0) -> list[str]:
             body += [f".. py:attribute:: {name}", f"   :type: {ast.unparse(annotation)}"]
             # A class member is an instance of its class: its value, not the
             # class's docstring again.
-            value = _runtime(f"{stub.qualname}.{name}")
+            value = _runtime(f"{stub.qualname}.{name}", module)
             body += [f"   :value: {value!r}", ""] if value is not None else [""]
         elif isinstance(item, ast.FunctionDef):
             name = item.name
             if name.startswith("_") and name not in DOCUMENTED_DUNDERS:
                 continue
             decorators = {ast.unparse(d) for d in item.decorator_list}
-            doc = _docstring(app, f"{stub.qualname}.{name}", "method")
+            doc = _docstring(app, f"{stub.qualname}.{name}", "method", module)
             if "property" in decorators:
                 returns = ast.unparse(item.returns) if item.returns is not None else "Any"
                 body += [f".. py:property:: {name}", f"   :type: {returns}", ""]
@@ -216,7 +253,7 @@ def render_class(app: Sphinx, stub: StubClass, depth: int = 0) -> list[str]:
                 body += [f".. py:method:: {name}{_signature(item, drop_first=True)}", ""]
             body += _indent(doc, 1) + [""]
         elif isinstance(item, ast.ClassDef):
-            body += render_class(app, stub.nested[item.name], 0) + [""]
+            body += render_class(app, stub.nested[item.name], 0, module) + [""]
     out += _indent(body, 1)
     return _indent(out, depth)
 
@@ -224,12 +261,20 @@ def render_class(app: Sphinx, stub: StubClass, depth: int = 0) -> list[str]:
 class _StubDirective(SphinxDirective):
     has_content = True
     optional_arguments = 1
+    option_spec = {"module": directives.unchanged}
+
+    @property
+    def module(self) -> str:
+        return self.options.get("module", MODULE)
+
+    def stubs(self) -> Stubs:
+        return load_stubs(MODULE_STUBS[self.module])
 
     def emit(self, lines: list[str]) -> list[nodes.Node]:
         container = nodes.container()
         source = f"<stub reference: {self.arguments[0] if self.arguments else 'module'}>"
         self.state.nested_parse(StringList(lines, source), self.content_offset, container)
-        self.env.note_dependency(str(STUBS))
+        self.env.note_dependency(str(MODULE_STUBS[self.module]))
         return list(container.children)
 
     def content_lines(self) -> list[str]:
@@ -238,9 +283,9 @@ class _StubDirective(SphinxDirective):
 
 class StubModule(_StubDirective):
     def run(self) -> list[nodes.Node]:
-        stubs = load_stubs()
-        module = importlib.import_module(MODULE)
-        lines = [f".. py:module:: {MODULE}", "", *(inspect.getdoc(module) or "").splitlines(), ""]
+        stubs = self.stubs()
+        module = importlib.import_module(self.module)
+        lines = [f".. py:module:: {self.module}", "", *(inspect.getdoc(module) or "").splitlines(), ""]
         for name, annotation in stubs.module_attributes.items():
             lines += [f".. py:data:: {name}", f"   :type: {annotation}", f"   :value: {getattr(module, name)!r}", ""]
         return self.emit(lines)
@@ -251,8 +296,8 @@ class StubClassDirective(_StubDirective):
     optional_arguments = 0
 
     def run(self) -> list[nodes.Node]:
-        stub = load_stubs().classes[self.arguments[0]]
-        lines = render_class(self.env.app, stub)
+        stub = self.stubs().classes[self.arguments[0]]
+        lines = render_class(self.env.app, stub, module=self.module)
         # Content given to the directive closes the class's body.
         return self.emit(lines + [""] + self.content_lines())
 
@@ -262,11 +307,23 @@ class StubException(_StubDirective):
     optional_arguments = 0
 
     def run(self) -> list[nodes.Node]:
-        stub = load_stubs().classes[self.arguments[0]]
+        stub = self.stubs().classes[self.arguments[0]]
         lines = [f".. py:exception:: {stub.node.name}", ""]
         lines += _indent(["Bases: " + ", ".join(f":py:exc:`{b}`" for b in stub.bases), ""], 1)
         lines += self.content_lines()
         return self.emit(lines)
+
+
+class StubFunction(_StubDirective):
+    required_arguments = 1
+    optional_arguments = 0
+
+    def run(self) -> list[nodes.Node]:
+        name = self.arguments[0]
+        function = self.stubs().functions[name]
+        lines = [f".. py:function:: {name}{_signature(function, drop_first=False)}", ""]
+        lines += _indent(_docstring(self.env.app, name, "function", self.module), 1) + [""]
+        return self.emit(lines + self.content_lines())
 
 
 class StubAliases(_StubDirective):
@@ -274,7 +331,7 @@ class StubAliases(_StubDirective):
 
     def run(self) -> list[nodes.Node]:
         lines: list[str] = []
-        for name, (definition, comment) in load_stubs().aliases.items():
+        for name, (definition, comment) in self.stubs().aliases.items():
             if definition.startswith("TypeVar("):
                 lines += [f".. py:class:: {name}", "", f"   A type variable: ``{definition}``.", ""]
             else:
@@ -289,5 +346,6 @@ def setup(app: Sphinx) -> dict[str, Any]:
     app.add_directive("stub-module", StubModule)
     app.add_directive("stub-class", StubClassDirective)
     app.add_directive("stub-exception", StubException)
+    app.add_directive("stub-function", StubFunction)
     app.add_directive("stub-aliases", StubAliases)
     return {"version": "1", "parallel_read_safe": True, "parallel_write_safe": True}

@@ -50,14 +50,46 @@ assert_type(found, ExplorationResult)
 assert_type(TerminalState.from_dict(found.terminals[0].to_dict()), TerminalState)
 '''
 
+# The runtime's values and handlers are typed: a handler may be plain or
+# async, and what a run gives back is known field by field.
+RUNTIME_TYPES = '''
+from typing import Any
+from typing_extensions import assert_type
+from zellik_sim import ExplorationResult, Graph, Outcome, TerminalState
+from zellik_sim.runtime import (
+    AsyncIO, Emit, HandlerFailed, HandlerFailure, Retry, RunResult, Runtime, Threads, declare_outcomes,
+)
+
+@declare_outcomes(Outcome(creates={"out": 1}, sends=["send"]))
+def plain(inputs: dict[str, list[Any]]) -> dict[str, list[Any]]:
+    return {"out": inputs["in"]}
+
+async def waits(inputs: dict[str, list[Any]]) -> Emit:
+    return Emit({"out": inputs["in"]}, sends=["send"])
+
+with Runtime(Graph([], []), {"a": plain}, backend=Threads(2), on_error=Retry(2, "continue")) as runtime:
+    try:
+        result = runtime.run({"a.in.in": [1, 2]}, record="run.jsonl")
+    except HandlerFailed as failed:
+        assert_type(failed.failure, HandlerFailure)
+        result = failed.result
+    assert_type(result, RunResult)
+    assert_type(result.outputs, dict[str, list[Any]])
+    assert_type(result.stats.handler_seconds, dict[str, float])
+    assert_type(result.stuck, TerminalState | None)
+    assert_type(runtime.check(packets=2, max_states=100), ExplorationResult)
+Runtime(Graph([], []), {"a": waits}, backend=AsyncIO(limit=4))
+'''
+
 
 def checked_files(tmp_path: pathlib.Path) -> list[str]:
     blocks = re.findall(r"```python\n(.*?)```", (ROOT / "README.md").read_text(), flags=re.S)
-    files = [tmp_path / "readme_quick_start.py", tmp_path / "response_types.py"]
+    files = [tmp_path / "readme_quick_start.py", tmp_path / "response_types.py", tmp_path / "runtime_types.py"]
     files[0].write_text("\n".join(blocks))
     files[1].write_text(RESPONSE_TYPES)
+    files[2].write_text(RUNTIME_TYPES)
     files += sorted((ROOT / "examples").glob("*.py"))
-    files.append(ROOT / "bench" / "python_api_bench.py")
+    files += [ROOT / "bench" / "python_api_bench.py", ROOT / "bench" / "runtime_bench.py"]
     return [str(f) for f in files]
 
 

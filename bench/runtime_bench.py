@@ -1,0 +1,281 @@
+"""Measures the runtime (zellik_sim.runtime) side by side with what it replaces.
+
+Cases (all run by default; name some on the command line to run only those):
+  loop      The word-count graph of examples/wordcount.py with trivial
+            handlers, N packets: the runtime inline against a hand-written
+            executor loop over the same graph that keeps the same payloads
+            (steps, then per epoch get_epoch, start, consume, create and
+            load, send, finish); seconds, epochs per second, calls on the
+            net per epoch.
+  profile   The runtime inline on the same run under cProfile: the share of
+            the run's time spent in the runtime's own Python (its functions'
+            own time), the rest being handlers, the module and the
+            interpreter's builtins.
+  execute   One epoch of a one-in one-out node: NetSim.execute (when the
+            module has it) against the same epoch as separate calls
+            (execute_by_actions), microseconds per epoch, packet creation,
+            moves and events included in both.
+  threads   Handlers that wait 1 ms, on Threads(w) for w = 1, 2, 4, 8:
+            speed-up over one worker.
+  processes CPU-bound handlers (a few ms each) inline, on Processes(2) and on
+            Dask with a local cluster of 2 worker processes: speed-up over
+            inline and the overhead per epoch.
+
+Run after installing the module: python3 bench/runtime_bench.py [case ...]
+"""
+
+from __future__ import annotations
+
+import cProfile
+import importlib
+import math
+import pathlib
+import pstats
+import sys
+import time
+from collections.abc import Callable, Sequence
+from typing import Any, cast
+
+from zellik_sim import Graph, NetAction, NetSim, Outcome, PacketLocation, Salvo
+from zellik_sim.runtime import Processes, Runtime, Threads, execute_by_actions
+from zellik_sim.runtime import Dask as DaskBackend
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "examples"))
+import wordcount  # noqa: E402
+
+Inputs = dict[str, list[Any]]
+Handler = Callable[[Inputs], dict[str, list[Any]]]
+
+
+def best_of(runs: int, work: Callable[[], Any]) -> float:
+    best = math.inf
+    for _ in range(runs):
+        started = time.perf_counter()
+        work()
+        best = min(best, time.perf_counter() - started)
+    return best
+
+
+def trivial(inputs: Inputs) -> dict[str, list[Any]]:
+    return {"out": inputs["in"]}
+
+
+def trivial_batch(inputs: Inputs) -> dict[str, list[Any]]:
+    return {"out": [len(inputs["in"])]}
+
+
+def trivial_merge(inputs: Inputs) -> dict[str, list[Any]]:
+    return {"total": [sum(inputs["in"])]}
+
+
+TRIVIAL: dict[str, Handler] = {"read": trivial, "split": trivial, "batch": trivial_batch, "count": trivial,
+                               "merge": trivial_merge}
+
+
+def hand_written_loop(graph: Graph, handlers: dict[str, Handler], values: Sequence[Any],
+                      flush: Sequence[str]) -> tuple[dict[str, list[Any]], int, int]:
+    """What an executor does without the runtime: the outputs, epochs and calls."""
+    net = NetSim(graph)
+    payloads: dict[str, Any] = {}
+    outputs: dict[str, list[Any]] = {}
+    calls = epochs = 0
+    nodes = graph.nodes()
+    leaves = {(e.source.node_name, e.source.port_name) for e in graph.edges()}
+    entry = PacketLocation.input_port("read", "in")
+    for value in values:
+        packet_id = net.do_action(NetAction.create_packet())[0].packet_id
+        net.do_action(NetAction.transport_packet_to_location(packet_id, entry))
+        payloads[packet_id] = value
+        calls += 2
+    while True:
+        while net.run_step()[0]:
+            calls += 1
+        calls += 1
+        startable = net.get_startable_epochs()
+        calls += 1
+        if not startable:
+            # Flush: the first node named that holds packets gets an epoch of them.
+            for node in flush:
+                location = PacketLocation.input_port(node, "in")
+                waiting = [str(i) for i in net.get_packets_at_location(location)]
+                calls += 1
+                if waiting:
+                    net.do_action(NetAction.create_epoch(node, Salvo("flush", [("in", i) for i in waiting])))
+                    calls += 1
+                    break
+            else:
+                return outputs, epochs, calls
+            continue
+        for ulid in startable:
+            epoch_id = str(ulid)
+            epoch = net.get_epoch(epoch_id)
+            assert epoch is not None
+            calls += 1
+            node = epoch.node_name
+            ids = [packet_id for _, packet_id in epoch.in_salvo.packets]
+            emitted = handlers[node]({"in": [payloads.pop(i) for i in ids]})
+            net.do_action(NetAction.start_epoch(epoch_id))
+            for packet_id in ids:
+                net.do_action(NetAction.consume_packet(packet_id))
+            calls += 1 + len(ids)
+            for port, values_out in emitted.items():
+                for value in values_out:
+                    new_id = net.do_action(NetAction.create_packet(epoch_id))[0].packet_id
+                    net.do_action(NetAction.load_packet_into_output_port(new_id, port))
+                    calls += 2
+                    if (node, port) in leaves:
+                        payloads[new_id] = value
+                    else:
+                        outputs.setdefault(f"{node}.out.{port}", []).append(value)
+                net.do_action(NetAction.send_output_salvo(epoch_id, next(iter(nodes[node].out_salvo_conditions))))
+                calls += 1
+            net.do_action(NetAction.finish_epoch(epoch_id))
+            calls += 1
+            epochs += 1
+
+
+def case_loop(packets: int = 4000) -> None:
+    graph = wordcount.build_graph()
+    values = list(range(packets))
+    runtime = Runtime(graph, TRIVIAL, flush=wordcount.FLUSH)
+    result = runtime.run({"read": values})
+    outputs, epochs, calls = hand_written_loop(graph, TRIVIAL, values, wordcount.FLUSH)
+    assert outputs == result.outputs and epochs == result.stats.total_epochs, (outputs, result.outputs)
+    loop_s = best_of(3, lambda: hand_written_loop(graph, TRIVIAL, values, wordcount.FLUSH))
+    runtime_s = best_of(3, lambda: runtime.run({"read": values}))
+    print(f"loop: word-count graph, trivial handlers, {packets} packets, {epochs} epochs")
+    print(f"  hand-written loop  {loop_s:.3f} s  {epochs / loop_s:>9,.0f} epochs/s  {calls / epochs:.1f} calls/epoch")
+    print(f"  runtime inline     {runtime_s:.3f} s  {epochs / runtime_s:>9,.0f} epochs/s  "
+          f"{result.stats.net_calls / epochs:.1f} calls/epoch  ({loop_s / runtime_s:.2f}x)")
+    uses = "NetSim.execute" if hasattr(NetSim, "execute") else "separate calls (no NetSim.execute in this build)"
+    print(f"  the runtime executes epochs with {uses}")
+
+
+def case_profile(packets: int = 4000) -> None:
+    runtime = Runtime(wordcount.build_graph(), TRIVIAL, flush=wordcount.FLUSH)
+    profile = cProfile.Profile()
+    profile.enable()
+    runtime.run({"read": list(range(packets))})
+    profile.disable()
+    # pstats keeps its table untyped: (file, line, function) -> (calls, ..., own time, ...).
+    table = cast("dict[tuple[str, int, str], tuple[int, int, float, float, Any]]",
+                 pstats.Stats(profile).stats)  # type: ignore[attr-defined]
+    total = own = 0.0
+    for (filename, _, _), (_, _, tottime, _, _) in table.items():
+        total += tottime
+        if "zellik_sim/runtime/" in filename:
+            own += tottime
+    print(f"profile: the runtime's own Python is {100 * own / total:.0f}% of the run's time under cProfile "
+          f"(functions of zellik_sim/runtime, own time; handlers, the module and builtins are the rest)")
+
+
+def one_in_one_out_epochs(count: int) -> tuple[NetSim, list[str]]:
+    graph = wordcount.build_graph()
+    net = NetSim(graph)
+    entry = PacketLocation.input_port("count", "in")
+    for _ in range(count):
+        packet_id = net.do_action(NetAction.create_packet())[0].packet_id
+        net.do_action(NetAction.transport_packet_to_location(packet_id, entry))
+    epochs = []
+    while net.run_step()[0]:
+        pass
+    epochs = [str(e) for e in net.get_startable_epochs()]
+    return net, epochs
+
+
+def case_execute(count: int = 3000) -> None:
+    outcome = Outcome(creates={"out": 1}, sends=["send"])
+    net, epochs = one_in_one_out_epochs(count)
+    started = time.perf_counter()
+    for epoch_id in epochs:
+        execute_by_actions(net, epoch_id, outcome)
+    by_actions = (time.perf_counter() - started) / count
+    print(f"execute: one-in one-out epoch as separate calls  {by_actions * 1e6:.1f} us/epoch")
+    execute = getattr(NetSim, "execute", None)
+    if execute is None:
+        print("  NetSim.execute: not in this build")
+        return
+    net, epochs = one_in_one_out_epochs(count)
+    started = time.perf_counter()
+    for epoch_id in epochs:
+        net.execute(epoch_id, outcome)  # type: ignore[attr-defined]
+    one_call = (time.perf_counter() - started) / count
+    print(f"  NetSim.execute  {one_call * 1e6:.1f} us/epoch  ({by_actions / one_call:.1f}x)")
+
+
+def wait_1ms(inputs: Inputs) -> dict[str, list[Any]]:
+    time.sleep(0.001)
+    return {"out": inputs["in"]}
+
+
+def case_threads(packets: int = 400) -> None:
+    handlers: dict[str, Handler] = {**TRIVIAL, "split": wait_1ms}
+    graph = wordcount.build_graph()
+    times: dict[int, float] = {}
+    for workers in (1, 2, 4, 8):
+        with Runtime(graph, handlers, backend=Threads(workers), flush=wordcount.FLUSH) as runtime:
+            times[workers] = best_of(2, lambda: runtime.run({"read": list(range(packets))}))
+    print(f"threads: {packets} epochs whose handler waits 1 ms (split), the rest trivial")
+    for workers, seconds in times.items():
+        speedup = times[1] / seconds
+        print(f"  Threads({workers})  {seconds:.3f} s  speed-up {speedup:.2f}  ({speedup / workers:.2f} x workers)")
+
+
+def burn(inputs: Inputs) -> dict[str, list[Any]]:
+    """About 5 ms of arithmetic per payload."""
+    total = 0
+    for x in inputs["in"]:
+        for i in range(60_000):
+            total += (x * i) % 7
+    return {"out": [total]}
+
+
+def case_processes(packets: int = 200) -> None:
+    handlers: dict[str, Handler] = {**TRIVIAL, "split": burn}
+    graph = wordcount.build_graph()
+    values = list(range(packets))
+    with Runtime(graph, handlers, flush=wordcount.FLUSH) as runtime:
+        inline_s = best_of(2, lambda: runtime.run({"read": values}))
+        handler_s = runtime.run({"read": values}).stats.handler_seconds["split"]
+    with Runtime(graph, handlers, backend=Processes(2), flush=wordcount.FLUSH) as runtime:
+        runtime.run({"read": values[:4]})  # start the workers
+        processes_s = best_of(2, lambda: runtime.run({"read": values}))
+    print(f"processes: {packets} CPU-bound epochs of {1000 * handler_s / packets:.1f} ms (split), the rest trivial")
+    print(f"  inline        {inline_s:.3f} s")
+    overhead = (2 * processes_s - inline_s) / packets
+    print(f"  Processes(2)  {processes_s:.3f} s  speed-up {inline_s / processes_s:.2f}  "
+          f"(overhead {1e3 * overhead:.2f} ms per epoch: 2 x time - inline time, per epoch)")
+    try:
+        distributed: Any = importlib.import_module("dask.distributed")
+    except ImportError:
+        print("  Dask: not installed")
+        return
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0") as cluster, \
+            distributed.Client(cluster) as client, \
+            Runtime(graph, handlers, backend=DaskBackend(client), flush=wordcount.FLUSH) as runtime:
+        runtime.run({"read": values[:4]})
+        dask_s = best_of(2, lambda: runtime.run({"read": values}))
+    overhead = (2 * dask_s - inline_s) / packets
+    print(f"  Dask (2 workers)  {dask_s:.3f} s  speed-up {inline_s / dask_s:.2f}  "
+          f"(overhead {1e3 * overhead:.2f} ms per epoch)")
+
+
+CASES: dict[str, Callable[[], None]] = {
+    "loop": case_loop, "profile": case_profile, "execute": case_execute, "threads": case_threads,
+    "processes": case_processes,
+}
+
+
+def main(argv: Sequence[str]) -> int:
+    names = list(argv) or list(CASES)
+    unknown = [n for n in names if n not in CASES]
+    if unknown:
+        print(f"unknown case(s): {', '.join(unknown)}; cases: {', '.join(CASES)}", file=sys.stderr)
+        return 2
+    for name in names:
+        CASES[name]()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

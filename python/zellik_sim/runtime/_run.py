@@ -1,0 +1,197 @@
+"""One run: rounds of steps until blocked, then every startable epoch through
+its handler, until nothing is left to do.
+
+A round's epochs go to the backend together and are executed on the net in
+a fixed order, by the oldest payload each holds (payloads are numbered as
+they are injected or created), so the net goes through the same states
+whatever the backend and however its handlers interleave.
+"""
+
+from __future__ import annotations
+
+import math
+import time
+import traceback
+from collections import deque
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from typing import Any
+
+from zellik_sim import NetSim, TerminalState
+from zellik_sim.runtime._backends import Backend
+from zellik_sim.runtime._net import Driver
+from zellik_sim.runtime._plan import Entry, GraphPlan
+from zellik_sim.runtime._tasks import Done, Handler, Task
+from zellik_sim.runtime._values import HandlerFailure, OnError, Retry, RunResult, RunStats
+
+
+class Run:
+    """The state of one run: the payload beside each packet id, inputs not
+    yet injected, what left the net, failures and statistics."""
+
+    def __init__(self, plan: GraphPlan, handlers: Mapping[str, Handler], backend: Backend, driver: Driver,
+                 on_error: OnError, flush: Sequence[str], progress: Callable[[int], None] | None) -> None:
+        self.plan = plan
+        self.flush = flush
+        self.handlers = handlers
+        self.backend = backend
+        self.driver = driver
+        self.retries = on_error.times if isinstance(on_error, Retry) else 0
+        self.stop_on_error = (on_error.then if isinstance(on_error, Retry) else on_error) == "stop"
+        self.progress = progress
+        self.payloads: dict[str, tuple[int, Any]] = {}
+        self.numbered = 0
+        self.pending: list[tuple[Entry, deque[Any]]] = []
+        self.outputs: dict[str, list[Any]] = {}
+        self.failures: list[HandlerFailure] = []
+        self.stats = RunStats(
+            epochs=dict.fromkeys(plan.nodes, 0), failed=dict.fromkeys(plan.nodes, 0),
+            handler_seconds=dict.fromkeys(plan.nodes, 0.0), high_water={text: 0 for text, _ in plan.waiting})
+        self.started = time.perf_counter()
+
+    def add_inputs(self, entry: Entry, payloads: Iterable[Any]) -> None:
+        self.pending.append((entry, deque(payloads)))
+
+    def inject(self) -> None:
+        """Injects what fits of the inputs not yet injected."""
+        for entry, queue in self.pending:
+            if not queue:
+                continue
+            count = len(queue)
+            if entry.capacity is not None:
+                count = min(count, entry.capacity - self.driver.count(entry.location))
+            if count <= 0:
+                continue
+            for packet_id in self.driver.inject(entry.location, count):
+                self.payloads[packet_id] = (self.numbered, queue.popleft())
+                self.numbered += 1
+
+    def observe(self) -> None:
+        high = self.stats.high_water
+        for text, location in self.plan.waiting:
+            count = self.driver.count(location)
+            if count > high[text]:
+                high[text] = count
+
+    def go(self) -> HandlerFailure | None:
+        """Runs rounds until nothing can happen; the failure that stopped the
+        run when the policy says stop."""
+        self.inject()
+        while True:
+            self.observe()
+            while self.driver.step():
+                self.stats.steps += 1
+            self.observe()
+            executed, stop = self.round()
+            if stop is not None:
+                return stop
+            if not executed and not self.flush_one():
+                return None
+            self.inject()
+
+    def flush_one(self) -> bool:
+        """Once the net is blocked, makes one epoch of the first node to
+        flush that has packets waiting in its input ports."""
+        for node in self.flush:
+            plan = self.plan.nodes[node]
+            if any(self.driver.count(self.plan.port_location(node, port)) for port in plan.in_ports):
+                self.driver.flush(node, plan.in_ports)
+                return True
+        return False
+
+    def round(self) -> tuple[bool, HandlerFailure | None]:
+        epochs = self.driver.epochs()
+        if not epochs:
+            return False, None
+        self.stats.rounds += 1
+        payloads = self.payloads
+        nodes = self.plan.nodes
+        work = []
+        for epoch in epochs:
+            node = epoch.node_name
+            inputs = nodes[node].empty_inputs()
+            ids = []
+            first = math.inf
+            for port, packet_id in epoch.in_salvo.packets:
+                number, value = payloads[packet_id]
+                inputs[port].append(value)
+                ids.append(packet_id)
+                if number < first:
+                    first = number
+            work.append((first, node, epoch.id, ids, inputs))
+        work.sort(key=lambda w: (w[0], w[1]))
+        handlers = self.handlers
+        tasks = [Task(node, inputs, self.retries) for _, node, _, _, inputs in work if node in handlers]
+        results = iter(self.backend.run(handlers, tasks))
+        stop: HandlerFailure | None = None
+        for _, node, epoch_id, ids, inputs in work:
+            done = next(results) if node in handlers else Done(None, None, "", 0.0, 0)
+            failure = self.finish(node, epoch_id, ids, inputs, done)
+            if failure is not None and stop is None and self.stop_on_error:
+                stop = failure
+        if self.progress is not None:
+            self.progress(len(work))
+        return True, stop
+
+    def finish(self, node: str, epoch_id: str, ids: list[str], inputs: dict[str, list[Any]],
+               done: Done) -> HandlerFailure | None:
+        """Executes one epoch with what its handler gave, or cancels it."""
+        stats = self.stats
+        stats.epochs[node] += 1
+        stats.handler_seconds[node] += done.seconds
+        error, text = done.error, done.traceback
+        if error is None:
+            plan = self.plan.nodes[node]
+            try:
+                outcome, outputs, pass_to = plan.plan(done.value)
+                created = self.driver.execute(epoch_id, outcome, ids)
+            except Exception as refused:  # noqa: BLE001 - a handler's value the net refused
+                error, text = refused, traceback.format_exc()
+            else:
+                payloads = self.payloads
+                leaves = plan.leaves
+                if pass_to is None:
+                    for packet_id in ids:
+                        del payloads[packet_id]
+                elif pass_to in leaves:
+                    self.outputs.setdefault(leaves[pass_to], []).extend(payloads.pop(i)[1] for i in ids)
+                for port, new_ids in created.items():
+                    values = outputs[port]
+                    if port in leaves:
+                        self.outputs.setdefault(leaves[port], []).extend(values)
+                        continue
+                    number = self.numbered
+                    for packet_id, value in zip(new_ids, values):
+                        payloads[packet_id] = (number, value)
+                        number += 1
+                    self.numbered = number
+                return None
+        destroyed = self.driver.cancel(epoch_id)
+        for packet_id in destroyed:
+            self.payloads.pop(packet_id, None)
+        stats.failed[node] += 1
+        failure = HandlerFailure(node, epoch_id, inputs, error, text, done.attempts, destroyed)
+        self.failures.append(failure)
+        return failure
+
+    def result(self, net: NetSim) -> RunResult:
+        leftover: dict[str, list[tuple[int, Any]]] = {}
+        for packet in net.packets():
+            entry = self.payloads.get(packet.id)
+            if entry is None:
+                continue  # sent out of the net: its payload is an output
+            location = packet.location
+            edge = location.get_edge()
+            text = str(edge) if edge is not None else f"{location.node_name}.in.{location.port_name}"
+            leftover.setdefault(text, []).append(entry)
+        stuck: TerminalState | None = None
+        if leftover:
+            found = net.explore()
+            stuck = found.stuck[0] if found.stuck else None
+        result = {text: [value for _, value in sorted(items, key=lambda item: item[0])]
+                  for text, items in leftover.items()}
+        for entry, queue in self.pending:
+            if queue:
+                result.setdefault(entry.text, []).extend(queue)
+        self.stats.net_calls = self.driver.calls
+        self.stats.seconds = time.perf_counter() - self.started
+        return RunResult(self.outputs, result, self.stats, self.failures, stuck)
