@@ -13,7 +13,7 @@ import traceback
 from collections.abc import Callable, Mapping, Sequence
 from typing import Any
 
-from zellik_sim.runtime._tasks import Done, Handler, Task, call, call_async, call_chunk, chunked
+from zellik_sim.runtime._tasks import Chunk, Done, Handler, Task, call, call_async, call_chunk, chunked, run_chunk
 
 
 class Backend:
@@ -170,8 +170,8 @@ class Dask(Backend):
     def run(self, handlers: Mapping[str, Handler], tasks: Sequence[Task]) -> list[Done]:
         threads = sum(self.client.nthreads().values()) or 1
         chunks = chunked(tasks, threads * self.chunks_per_thread)
-        futures = self.client.map(call_chunk, [{t.node: handlers[t.node] for t in chunk} for chunk in chunks],
-                                  chunks, pure=False)
+        futures = self.client.map(run_chunk, [Chunk({t.node: handlers[t.node] for t in chunk}, chunk)
+                                              for chunk in chunks], pure=False)
         out: list[Done] = []
         for chunk, future in zip(chunks, futures):
             try:

@@ -90,6 +90,29 @@ def call_chunk(handlers: Mapping[str, Handler], tasks: Sequence[Task]) -> list[D
     return [_sendable(call(handlers[task.node], task)) for task in tasks]
 
 
+class Chunk:
+    """A chunk of tasks with the handlers they need, as one opaque value: a
+    scheduler that looks inside lists and tuples for work of its own (Dask's
+    does) sends it on without walking the payloads."""
+
+    __slots__ = ("handlers", "tasks")
+
+    def __init__(self, handlers: Mapping[str, Handler], tasks: Sequence[Task]) -> None:
+        self.handlers = handlers
+        self.tasks = tasks
+
+    def __reduce__(self) -> tuple[type[Chunk], tuple[Mapping[str, Handler], Sequence[Task]]]:
+        return Chunk, (self.handlers, self.tasks)
+
+    def __call__(self) -> list[Done]:
+        return call_chunk(self.handlers, self.tasks)
+
+
+def run_chunk(chunk: Chunk) -> list[Done]:
+    """Runs a chunk in a worker."""
+    return chunk()
+
+
 def chunked(tasks: Sequence[Task], chunks: int) -> list[list[Task]]:
     """The tasks in at most `chunks` runs of consecutive tasks of near-equal
     length, in order."""
