@@ -15,11 +15,12 @@ Cases (all run by default; name some on the command line to run only those):
             module has it) against the same epoch as separate calls
             (execute_by_actions), microseconds per epoch, packet creation,
             moves and events included in both.
-  threads   Handlers that wait 1 ms, on Threads(w) for w = 1, 2, 4, 8:
-            speed-up over one worker.
-  processes CPU-bound handlers (a few ms each) inline, on Processes(2) and on
-            Dask with a local cluster of 2 worker processes: speed-up over
-            inline and the overhead per epoch.
+  threads   800 epochs of one node whose handler waits 1 ms, on Threads(w)
+            for w = 1, 2, 4, 8: speed-up over one worker.
+  processes 200 CPU-bound epochs (about 5 ms each) of one node, inline, on
+            Processes(2) and on Dask with a local cluster of 2 worker
+            processes: speed-up over inline; and the overhead per epoch,
+            from 2,000 trivial epochs on each against inline.
 
 Run after installing the module: python3 bench/runtime_bench.py [case ...]
 """
@@ -36,8 +37,11 @@ import time
 from collections.abc import Callable, Sequence
 from typing import Any, cast
 
-from zellik_sim import Graph, NetAction, NetSim, Outcome, PacketLocation, Salvo
-from zellik_sim.runtime import Processes, Runtime, Threads, execute_by_actions
+from zellik_sim import (
+    Graph, MaxSalvos, NetAction, NetSim, Node, Outcome, PacketCount, PacketLocation, Port, PortState, Salvo,
+    SalvoCondition, SalvoConditionTerm,
+)
+from zellik_sim.runtime import Backend, Processes, Runtime, Threads, execute_by_actions
 from zellik_sim.runtime import Dask as DaskBackend
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "examples"))
@@ -203,19 +207,30 @@ def case_execute(count: int = 3000) -> None:
     print(f"  NetSim.execute  {one_call * 1e6:.1f} us/epoch  ({by_actions / one_call:.1f}x)")
 
 
+def wide_graph() -> Graph:
+    """One node, `work`, that takes one packet per epoch and sends what it
+    makes out of the net: every packet injected at once is one epoch of
+    one round, so a backend can run them all side by side."""
+    take = SalvoCondition(MaxSalvos.finite(1), {"in": PacketCount.count(1)},
+                          SalvoConditionTerm.port("in", PortState.NonEmpty))
+    send = SalvoCondition(MaxSalvos.Infinite, "out", SalvoConditionTerm.port("out", PortState.NonEmpty))
+    return Graph([Node("work", in_ports={"in": Port()}, out_ports={"out": Port()},
+                       in_salvo_conditions={"take": take}, out_salvo_conditions={"send": send})], [])
+
+
 def wait_1ms(inputs: Inputs) -> dict[str, list[Any]]:
     time.sleep(0.001)
     return {"out": inputs["in"]}
 
 
-def case_threads(packets: int = 400) -> None:
-    handlers: dict[str, Handler] = {**TRIVIAL, "split": wait_1ms}
-    graph = wordcount.build_graph()
+def case_threads(packets: int = 800) -> None:
+    graph = wide_graph()
+    values = list(range(packets))
     times: dict[int, float] = {}
     for workers in (1, 2, 4, 8):
-        with Runtime(graph, handlers, backend=Threads(workers), flush=wordcount.FLUSH) as runtime:
-            times[workers] = best_of(2, lambda: runtime.run({"read": list(range(packets))}))
-    print(f"threads: {packets} epochs whose handler waits 1 ms (split), the rest trivial")
+        with Runtime(graph, {"work": wait_1ms}, backend=Threads(workers)) as runtime:
+            times[workers] = best_of(3, lambda: runtime.run({"work": values}))
+    print(f"threads: {packets} epochs of one node whose handler waits 1 ms, one round")
     for workers, seconds in times.items():
         speedup = times[1] / seconds
         print(f"  Threads({workers})  {seconds:.3f} s  speed-up {speedup:.2f}  ({speedup / workers:.2f} x workers)")
@@ -230,34 +245,35 @@ def burn(inputs: Inputs) -> dict[str, list[Any]]:
     return {"out": [total]}
 
 
-def case_processes(packets: int = 200) -> None:
-    handlers: dict[str, Handler] = {**TRIVIAL, "split": burn}
-    graph = wordcount.build_graph()
-    values = list(range(packets))
-    with Runtime(graph, handlers, flush=wordcount.FLUSH) as runtime:
-        inline_s = best_of(2, lambda: runtime.run({"read": values}))
-        handler_s = runtime.run({"read": values}).stats.handler_seconds["split"]
-    with Runtime(graph, handlers, backend=Processes(2), flush=wordcount.FLUSH) as runtime:
-        runtime.run({"read": values[:4]})  # start the workers
-        processes_s = best_of(2, lambda: runtime.run({"read": values}))
-    print(f"processes: {packets} CPU-bound epochs of {1000 * handler_s / packets:.1f} ms (split), the rest trivial")
-    print(f"  inline        {inline_s:.3f} s")
-    overhead = (2 * processes_s - inline_s) / packets
-    print(f"  Processes(2)  {processes_s:.3f} s  speed-up {inline_s / processes_s:.2f}  "
-          f"(overhead {1e3 * overhead:.2f} ms per epoch: 2 x time - inline time, per epoch)")
+def case_processes(packets: int = 200, trivial_packets: int = 2000) -> None:
+    graph = wide_graph()
+    values, many = list(range(packets)), list(range(trivial_packets))
+
+    def both(backend: Backend | None) -> tuple[float, float]:
+        """Seconds for the CPU-bound epochs, and for the trivial ones."""
+        with Runtime(graph, {"work": burn}, backend=backend) as busy:
+            idle = Runtime(graph, {"work": trivial}, backend=busy.backend)
+            busy.run({"work": values[:4]})  # start the workers
+            return (best_of(3, lambda: busy.run({"work": values})),
+                    best_of(3, lambda: idle.run({"work": many})))
+
+    def row(name: str, busy_s: float, idle_s: float) -> None:
+        print(f"  {name:<16}  {busy_s:.3f} s  speed-up {inline_s / busy_s:.2f}  "
+              f"overhead {1e6 * (idle_s - inline_idle) / trivial_packets:.0f} us per epoch")
+
+    inline_s, inline_idle = both(None)
+    print(f"processes: {packets} CPU-bound epochs of about {1000 * inline_s / packets:.1f} ms of one node, one round; "
+          f"overhead per epoch from {trivial_packets} trivial epochs against inline")
+    print(f"  {'inline':<16}  {inline_s:.3f} s")
+    row("Processes(2)", *both(Processes(2)))
     try:
         distributed: Any = importlib.import_module("dask.distributed")
     except ImportError:
         print("  Dask: not installed")
         return
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0") as cluster, \
-            distributed.Client(cluster) as client, \
-            Runtime(graph, handlers, backend=DaskBackend(client), flush=wordcount.FLUSH) as runtime:
-        runtime.run({"read": values[:4]})
-        dask_s = best_of(2, lambda: runtime.run({"read": values}))
-    overhead = (2 * dask_s - inline_s) / packets
-    print(f"  Dask (2 workers)  {dask_s:.3f} s  speed-up {inline_s / dask_s:.2f}  "
-          f"(overhead {1e3 * overhead:.2f} ms per epoch)")
+            distributed.Client(cluster) as client:
+        row("Dask (2 workers)", *both(DaskBackend(client)))
 
 
 CASES: dict[str, Callable[[], None]] = {
