@@ -10,6 +10,7 @@ whatever the backend and however its handlers interleave.
 from __future__ import annotations
 
 import math
+import sys
 import time
 import traceback
 from collections import deque
@@ -17,10 +18,13 @@ from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any
 
 from zellik_sim import NetSim, TerminalState
-from zellik_sim.runtime._backends import Backend
+from zellik_sim.runtime._backends import Backend, Inline
 from zellik_sim.runtime._net import Driver
 from zellik_sim.runtime._plan import Entry, GraphPlan
-from zellik_sim.runtime._tasks import Done, Handler, Task
+from zellik_sim.runtime._tasks import Done, Handler, Task, call
+
+# What a node without a handler gives: nothing, so its inputs are consumed.
+NOTHING = Done(None, None, "", 0.0, 0)
 from zellik_sim.runtime._values import HandlerFailure, OnError, Retry, RunResult, RunStats
 
 
@@ -36,6 +40,7 @@ class Run:
         self.backend = backend
         self.driver = driver
         self.retries = on_error.times if isinstance(on_error, Retry) else 0
+        self.inline = type(backend) is Inline
         self.stop_on_error = (on_error.then if isinstance(on_error, Retry) else on_error) == "stop"
         self.progress = progress
         self.payloads: dict[str, tuple[int, Any]] = {}
@@ -120,17 +125,40 @@ class Run:
             work.append((first, node, epoch.id, ids, inputs))
         work.sort(key=lambda w: (w[0], w[1]))
         handlers = self.handlers
-        tasks = [Task(node, inputs, self.retries) for _, node, _, _, inputs in work if node in handlers]
-        results = iter(self.backend.run(handlers, tasks))
         stop: HandlerFailure | None = None
-        for _, node, epoch_id, ids, inputs in work:
-            done = next(results) if node in handlers else Done(None, None, "", 0.0, 0)
-            failure = self.finish(node, epoch_id, ids, inputs, done)
+        if self.inline:
+            results: Iterable[Done | None] = (self.call_inline(handlers.get(node), inputs)
+                                              for _, node, _, _, inputs in work)
+        else:
+            done = iter(self.backend.run(handlers, [Task(node, inputs, self.retries)
+                                                    for _, node, _, _, inputs in work if node in handlers]))
+            results = (next(done) if node in handlers else None for _, node, _, _, _ in work)
+        for (_, node, epoch_id, ids, inputs), result in zip(work, results):
+            failure = self.finish(node, epoch_id, ids, inputs, result or NOTHING)
             if failure is not None and stop is None and self.stop_on_error:
                 stop = failure
         if self.progress is not None:
             self.progress(len(work))
         return True, stop
+
+    def call_inline(self, handler: Handler | None, inputs: dict[str, list[Any]]) -> Done | None:
+        """Calls a handler in the driver: the value of a call that returned,
+        timed, without building a task; a raising one is tried again through
+        the tasks' own call."""
+        if handler is None:
+            return None
+        started = time.perf_counter()
+        try:
+            value = handler(inputs)
+        except Exception:  # noqa: BLE001 - retried or kept by call()
+            first = time.perf_counter() - started
+            if self.retries == 0:
+                error = sys.exc_info()[1]
+                assert error is not None
+                return Done(None, error, traceback.format_exc(), first, 1)
+            done = call(handler, Task("", inputs, self.retries - 1))
+            return done._replace(seconds=done.seconds + first, attempts=done.attempts + 1)
+        return Done(value, None, "", time.perf_counter() - started, 1)
 
     def finish(self, node: str, epoch_id: str, ids: list[str], inputs: dict[str, list[Any]],
                done: Done) -> HandlerFailure | None:
