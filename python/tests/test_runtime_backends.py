@@ -122,6 +122,12 @@ def test_failures_come_back_from_workers(dask_client: Any) -> None:
             assert str(errors[1]) == "Unpicklable: odd 3"
 
 
+def test_a_process_pool_refuses_handlers_that_do_not_pickle() -> None:
+    handlers = {**wordcount.HANDLERS, "count": lambda i: {"out": i["in"]}}
+    with pytest.raises(ValueError, match="the handler of node 'count' does not pickle"):
+        Runtime(wordcount.build_graph(), handlers, backend=Processes(2))
+
+
 def test_progress_shows_the_epochs_run(capsys: pytest.CaptureFixture[str]) -> None:
     pytest.importorskip("rich")
     with Runtime(wordcount.build_graph(), wordcount.HANDLERS, flush=wordcount.FLUSH) as runtime:

@@ -9,6 +9,7 @@ import concurrent.futures
 import inspect
 import multiprocessing.context
 import os
+import pickle
 import traceback
 from collections.abc import Callable, Mapping, Sequence
 from typing import Any
@@ -22,6 +23,8 @@ class Backend:
 
     #: Whether the backend runs ``async def`` handlers.
     runs_coroutines = False
+    #: Whether handlers travel by the standard pickle (to worker processes).
+    pickles_handlers = False
 
     def run(self, handlers: Mapping[str, Handler], tasks: Sequence[Task]) -> list[Done]:
         raise NotImplementedError
@@ -84,6 +87,8 @@ class Processes(Backend):
     in a few chunks per worker, so a cheap handler does not pay a process
     round trip per epoch.
     """
+
+    pickles_handlers = True
 
     def __init__(self, workers: int | None = None, *, chunks_per_worker: int = 4,
                  mp_context: multiprocessing.context.BaseContext | None = None) -> None:
@@ -185,11 +190,17 @@ class Dask(Backend):
 
 
 def check_handlers(backend: Backend, handlers: Mapping[str, Callable[..., Any]]) -> None:
-    """Refuses ``async def`` handlers on a backend that cannot await them."""
-    if backend.runs_coroutines:
-        return
+    """Refuses ``async def`` handlers on a backend that cannot await them,
+    and handlers that do not pickle on one that sends them to processes."""
     for node, handler in handlers.items():
-        if inspect.iscoroutinefunction(handler):
+        if not backend.runs_coroutines and inspect.iscoroutinefunction(handler):
             raise ValueError(f"Runtime: the handler of node '{node}' is a coroutine function; "
                              f"run it on the AsyncIO backend")
+        if backend.pickles_handlers:
+            try:
+                pickle.dumps(handler)
+            except Exception as error:  # noqa: BLE001 - whatever stops pickling
+                raise ValueError(f"Runtime: the handler of node '{node}' does not pickle ({error}); "
+                                 f"{type(backend).__name__} needs handlers defined at a module's top "
+                                 f"level") from error
 
