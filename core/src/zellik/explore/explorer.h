@@ -136,14 +136,13 @@ class Explorer {
   void cancel();
   // What was found so far. Runs and pictures of stuck and failed states
   // are filled in by finish().
-  const ExplorationResult& result() const { return result_; }
+  const ExplorationResult& result() const;
   // Fills in the runs and pictures of the terminal states; call once done.
   ExplorationResult finish();
 
  private:
-  struct Impl;
+  class Impl;
   std::unique_ptr<Impl> impl_;
-  ExplorationResult result_;
 };
 
 }  // namespace zellik::explore

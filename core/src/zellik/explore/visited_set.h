@@ -38,9 +38,9 @@ class ChunkedArray {
 };
 
 // The states an exploration has visited, numbered in the order found, each
-// with the state it was first reached from and the transition that reached
-// it. Keyed by 128-bit fingerprint, or, when exact, by the state's whole
-// canonical encoding. An open-addressing table of 32-bit state numbers over
+// with the state it was first reached from and the index of the choice that
+// reached it there. Keyed by 128-bit fingerprint, or, when exact, by the
+// state's whole canonical encoding. An open-addressing table of 32-bit state numbers over
 // dense arrays: 22 bytes per state plus 4.5 to 9 in the table (which grows
 // at nine tenths full) in fingerprint mode. Not copyable.
 class VisitedSet {
@@ -54,9 +54,10 @@ class VisitedSet {
   std::size_t size() const { return fingerprints_.size(); }
 
   // The number of the state `words` describes (with `fp` its digest), and
-  // whether it is new; a new state is added with its parent and label.
+  // whether it is new; a new state is added with its parent and the index
+  // of the choice that reached it there.
   std::pair<std::uint32_t, bool> insert(const Fingerprint& fp, std::span<const std::uint64_t> words,
-                                        std::uint32_t parent, std::uint16_t label) {
+                                        std::uint32_t parent, std::uint16_t choice_index) {
     if ((size() + 1) * 10 > table_.size() * 9) grow();
     const std::size_t mask = table_.size() - 1;
     for (std::size_t i = fp.lo & mask;; i = (i + 1) & mask) {
@@ -66,7 +67,7 @@ class VisitedSet {
         table_[i] = number;
         fingerprints_.push_back(fp);
         parents_.push_back(parent);
-        labels_.push_back(label);
+        choice_indexes_.push_back(choice_index);
         if (exact_) {
           words_.insert(words_.end(), words.begin(), words.end());
           ends_.push_back(words_.size());
@@ -101,12 +102,12 @@ class VisitedSet {
 
   const Fingerprint& fingerprint(std::uint32_t state) const { return fingerprints_[state]; }
   std::uint32_t parent(std::uint32_t state) const { return parents_[state]; }
-  std::uint16_t label(std::uint32_t state) const { return labels_[state]; }
+  std::uint16_t choice_index(std::uint32_t state) const { return choice_indexes_[state]; }
 
   // The memory held, in bytes.
   std::size_t bytes() const {
     return table_.capacity() * sizeof(std::uint32_t) + fingerprints_.bytes() + parents_.bytes() +
-           labels_.bytes() + words_.capacity() * sizeof(std::uint64_t) +
+           choice_indexes_.bytes() + words_.capacity() * sizeof(std::uint64_t) +
            ends_.capacity() * sizeof(std::size_t);
   }
 
@@ -134,7 +135,7 @@ class VisitedSet {
   std::vector<std::uint32_t> table_;
   ChunkedArray<Fingerprint> fingerprints_;
   ChunkedArray<std::uint32_t> parents_;
-  ChunkedArray<std::uint16_t> labels_;
+  ChunkedArray<std::uint16_t> choice_indexes_;
   std::vector<std::uint64_t> words_;  // exact: every state's encoding, end to end
   std::vector<std::size_t> ends_;     // exact: where each state's encoding ends
 };
