@@ -12,6 +12,7 @@ import os
 import pickle
 import traceback
 from collections.abc import Callable, Mapping, Sequence
+from concurrent.futures.process import BrokenProcessPool
 from typing import Any
 
 from zellik_sim.runtime._tasks import Chunk, Done, Handler, Task, call, call_async, call_chunk, chunked, run_chunk
@@ -107,7 +108,7 @@ class Processes(Backend):
         for chunk, future in zip(chunks, futures):
             try:
                 out += future.result()
-            except concurrent.futures.process.BrokenProcessPool:
+            except BrokenProcessPool:
                 raise
             except Exception as error:  # noqa: BLE001 - a chunk that did not pickle, say
                 out += _chunk_failure(error, chunk)
