@@ -98,9 +98,14 @@ class Driver:
         self.calls = 0
         self._execute = getattr(net, "execute", None)
 
-    def step(self) -> bool:
-        self.calls += 1
-        return self.net.run_step()[0]
+    def steps(self) -> int:
+        """Steps the net until it is blocked; the steps that made progress."""
+        run_step = self.net.run_step
+        made = 0
+        while run_step()[0]:
+            made += 1
+        self.calls += made + 1
+        return made
 
     def epochs(self) -> list[Epoch]:
         self.calls += 1
@@ -176,9 +181,11 @@ class RecordingDriver(Driver):
         self.net.undo_action(action, events)
         self._write({"undo": action.to_dict(), "events": [event.to_dict() for event in events]})
 
-    def step(self) -> bool:
-        data, _ = self.do(NetAction.run_step())
-        return data.made_progress
+    def steps(self) -> int:
+        made = 0
+        while self.do(NetAction.run_step())[0].made_progress:
+            made += 1
+        return made
 
     def inject(self, location: PacketLocation, count: int) -> list[str]:
         ids: list[str] = []

@@ -41,6 +41,8 @@ class NodePlan:
         # Payloads sent out of these ports leave the net: the run's outputs.
         self.leaves = {port: f"{name}.out.{port}" for port in self.out_ports if port not in connected}
         self._outcomes: dict[Any, Outcome] = {}
+        # A dict with one port's list, by (port, length): checked once.
+        self._one_port: dict[tuple[str, int], Outcome] = {}
 
     def empty_inputs(self) -> dict[str, list[Any]]:
         return {port: [] for port in self.in_ports}
@@ -49,6 +51,13 @@ class NodePlan:
         """The outcome of an epoch whose handler returned `value`, the
         payloads per port it creates and the port its inputs pass to.
         Raises TypeError or ValueError for a value the node cannot send."""
+        if type(value) is dict and len(value) == 1:
+            # The common case, a list on one port, is looked up at once.
+            ((port, values),) = value.items()
+            if type(values) is list or type(values) is tuple:
+                outcome = self._one_port.get((port, len(values)))
+                if outcome is not None:
+                    return outcome, value, None
         sends: Sequence[str] | None = None
         pass_to: str | None = None
         if value is None:
@@ -81,6 +90,9 @@ class NodePlan:
                 sends = self.default_sends(ports)
             outcome = Outcome(pass_to, dict(key), list(sends))
             self._outcomes[cache_key] = outcome
+        if type(value) is dict and len(value) == 1:
+            ((port, values),) = value.items()
+            self._one_port[port, len(values)] = outcome
         return outcome, outputs, pass_to
 
     def default_sends(self, ports: Sequence[str]) -> list[str]:

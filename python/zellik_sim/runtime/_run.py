@@ -83,8 +83,7 @@ class Run:
         self.inject()
         while True:
             self.observe()
-            while self.driver.step():
-                self.stats.steps += 1
+            self.stats.steps += self.driver.steps()
             self.observe()
             executed, stop = self.round()
             if stop is not None:
