@@ -148,6 +148,7 @@ def test_stop_raises_after_the_round_with_the_run_so_far() -> None:
     partial = info.value.result
     assert [f.inputs for f in partial.failures] == [{"in": [3]}, {"in": [7]}]
     assert partial.outputs == {} and partial.leftover == {"b.out.out -> c.in.in": [0, 1, 2, 4, 5, 6, 8, 9]}
+    assert partial.stuck is None  # not blocked: it was stopped
 
 
 class Flaky:

@@ -200,7 +200,9 @@ class Run:
         self.failures.append(failure)
         return failure
 
-    def result(self, net: NetSim) -> RunResult:
+    def result(self, net: NetSim, blocked: bool) -> RunResult:
+        """What the run gave; the explorer describes where it ended only when
+        it ended blocked (a run stopped by a failure could still go on)."""
         leftover: dict[str, list[tuple[int, Any]]] = {}
         for packet in net.packets():
             entry = self.payloads.get(packet.id)
@@ -211,8 +213,8 @@ class Run:
             text = str(edge) if edge is not None else f"{location.node_name}.in.{location.port_name}"
             leftover.setdefault(text, []).append(entry)
         stuck: TerminalState | None = None
-        if leftover:
-            found = net.explore()
+        if leftover and blocked:
+            found = net.explore(max_states=1)
             stuck = found.stuck[0] if found.stuck else None
         result = {text: [value for _, value in sorted(items, key=lambda item: item[0])]
                   for text, items in leftover.items()}

@@ -88,7 +88,7 @@ class Runtime:
             for entry, payloads in entries:
                 run.add_inputs(entry, payloads)
             stopped = run.go()
-            result = run.result(net)
+            result = run.result(net, blocked=stopped is None)
         if stopped is not None:
             raise HandlerFailed(stopped, result) from stopped.error
         return result
