@@ -12,12 +12,15 @@ count.
 
 The handlers are plain functions; the runtime runs them inline, or on a
 local Dask cluster (``--dask``, two worker processes; install the ``dask``
-extra: ``pip install 'zellik_sim[dask]'``), with the same counts. By
+extra: ``pip install 'zellik_sim[dask]'``), or on an existing cluster
+(``--dask ADDRESS``; zellik_sim installed on its workers), with the same
+counts. By
 default a few files are read, so the example is quick; ``--all`` reads every
 ``.py`` file of the standard library.
 
     python examples/wordcount.py
     python examples/wordcount.py --files 200 --dask
+    python examples/wordcount.py --dask tcp://scheduler:8786
     python examples/wordcount.py --all --picture wordcount.png
 """
 
@@ -25,6 +28,7 @@ from __future__ import annotations
 
 import argparse
 import collections
+import contextlib
 import importlib
 import pathlib
 import re
@@ -50,6 +54,8 @@ from zellik_sim import (
 )
 from zellik_sim.runtime import Backend, Dask, RunResult, Runtime
 
+# --dask without an address: a local cluster.
+LOCAL = "local"
 # Word lists that wait together at `batch` are joined, up to this many.
 BATCH = 8
 WORD = re.compile(r"[A-Za-z_][A-Za-z_0-9]*")
@@ -134,7 +140,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description="Count the words of the standard library's .py files.")
     parser.add_argument("--files", type=int, default=24, help="files of the standard library's folder (default 24)")
     parser.add_argument("--all", action="store_true", help="every .py file below the standard library's folder")
-    parser.add_argument("--dask", action="store_true", help="also run on a local Dask cluster of 2 workers")
+    parser.add_argument("--dask", nargs="?", const=LOCAL, metavar="ADDRESS",
+                        help="also run on the Dask cluster at ADDRESS, or without one on a local cluster of 2 workers")
     parser.add_argument("--top", type=int, default=10, help="words to show (default 10)")
     parser.add_argument("--picture", metavar="PNG", help="draw the graph with Graphviz's dot")
     args = parser.parse_args(argv)
@@ -157,14 +164,19 @@ def main(argv: Sequence[str] | None = None) -> int:
         except ImportError:
             print("--dask needs Dask distributed: pip install 'zellik_sim[dask]'", file=sys.stderr)
             return 2
-        with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                      dashboard_address=":0") as cluster, distributed.Client(cluster) as client:
+        with contextlib.ExitStack() as stack:
+            if args.dask == LOCAL:
+                where = "a local Dask cluster of 2 workers"
+                cluster: Any = stack.enter_context(distributed.LocalCluster(
+                    n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0"))
+            else:
+                where, cluster = f"the Dask cluster {args.dask}", args.dask
+            client = stack.enter_context(distributed.Client(cluster))
             started = time.perf_counter()
             on_dask, dask_result = count_words(files, Dask(client))
             seconds = time.perf_counter() - started
         same = on_dask == counts
-        print(f"on a local Dask cluster of 2 workers: {seconds:.2f} s, "
-              f"{'the same counts' if same else 'DIFFERENT COUNTS'}")
+        print(f"on {where}: {seconds:.2f} s, {'the same counts' if same else 'DIFFERENT COUNTS'}")
         ok = ok and same and dask_result.ok
     if args.picture:
         subprocess.run(["dot", "-Tpng", "-o", args.picture], input=build_graph().to_dot().encode(), check=True)

@@ -135,13 +135,15 @@ def test_progress_shows_the_epochs_run(capsys: pytest.CaptureFixture[str]) -> No
     assert re.search(r"running.*\b7 epochs", capsys.readouterr().out)
 
 
-def test_the_example_prints_the_counts() -> None:
-    result = subprocess.run([sys.executable, str(EXAMPLE), "--files", "5", "--top", "3"],
+def test_the_example_prints_the_counts_inline_and_on_dask(dask_client: Any) -> None:
+    address = dask_client.scheduler.address
+    result = subprocess.run([sys.executable, str(EXAMPLE), "--files", "5", "--top", "3", "--dask", address],
                             capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stdout + result.stderr
-    first, *top, epochs = result.stdout.splitlines()
+    first, *top, epochs, dask = result.stdout.splitlines()
     assert re.match(r"5 files, \d+ words, \d+ distinct; 13 epochs in \d+ rounds, \d+ steps", first)
     assert len(top) == 3 and epochs == "epochs per node: read 5, split 5, batch 1, count 1, merge 1"
+    assert re.fullmatch(rf"on the Dask cluster {address}: [\d.]+ s, the same counts", dask)
 
 
 def test_a_run_records_into_a_stream() -> None:
