@@ -279,3 +279,23 @@ def test_construction_refuses_what_cannot_run() -> None:
 
 async def _async_handler(inputs: dict[str, list[Any]]) -> None:
     return None
+
+
+def test_request_epochs_call_a_source_nodes_handler_with_no_inputs() -> None:
+    """A sink that pulls: its requests (at start-up, and when it holds a
+    packet it cannot take yet) give the source epochs with no packets."""
+    gen = z.Node("gen", out_ports={"out": z.Port()}, out_salvo_conditions={"send": send()})
+    triggers = [z.DependencyRequestTrigger.OnStartup, z.DependencyRequestTrigger.OnNoSalvoTriggered]
+    sink = z.Node("sink", in_ports={"in": z.Port()}, out_ports={"out": z.Port()},
+                  in_salvo_conditions={"take": take(2)}, out_salvo_conditions={"send": send()},
+                  dependency_request_config=z.DependencyRequestConfig(triggers, "more"))
+    edge = z.Edge(z.PortRef("gen", z.PortType.Output, "out"), z.PortRef("sink", z.PortType.Input, "in"))
+    calls: list[dict[str, list[Any]]] = []
+
+    def produce(inputs: dict[str, list[Any]]) -> dict[str, list[Any]]:
+        calls.append(inputs)
+        return {"out": [len(calls)]}
+
+    graph = z.Graph([gen, sink], [edge], dependency_edges=[edge])
+    result = Runtime(graph, {"gen": produce, "sink": lambda i: {"out": [tuple(i["in"])]}}).run({})
+    assert calls == [{}, {}] and result.outputs == {"sink.out.out": [(1, 2)]} and result.ok
