@@ -217,8 +217,12 @@ def test_every_payload_leaves_once_or_fails(values: list[int], failing: frozense
 HANDLERS_ABC = {"a": same, "b": lambda i: fails_on_some({"in": [max(i["in"])]}), "c": double}
 
 
-def test_a_recorded_run_replays_on_a_fresh_net() -> None:
+def test_a_recorded_run_replays_on_a_fresh_net(tmp_path: pathlib.Path) -> None:
     graph = line(stage("a"), stage("b", n=2), stage("c"))
+    path = tmp_path / "run.jsonl"
+    Runtime(graph, HANDLERS_ABC, on_error="continue", seed=1).run({"a": range(5)}, record=path)
+    with path.open(encoding="utf-8") as lines:
+        assert recording.replay(graph, lines) > 0
     for seed in (7, None):
         out = io.StringIO()
         runtime = Runtime(graph, HANDLERS_ABC, on_error="continue", seed=seed)
