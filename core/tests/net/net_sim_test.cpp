@@ -99,6 +99,27 @@ TEST(NetSim, QueriesOnLocationsWithoutEntryAnswerEmpty) {
   }
   EXPECT_EQ(net.get_packet(Ulid::Generate()), nullptr);
   EXPECT_EQ(net.get_epoch(Ulid::Generate()), nullptr);
+  Ids inside{Ulid::Generate()};
+  net.get_epoch_packets(Ulid::Generate(), inside);
+  EXPECT_TRUE(inside.empty());
+}
+
+TEST(NetSim, AnEpochsPacketsAreThoseAtItsNodeLocationOldestFirst) {
+  NetSim net(small_graph());
+  const Ulid epoch = running_epoch(net, "B");
+  const Ulid other = running_epoch(net, "B");
+  const Ulid p1 = packet_in_epoch(net, epoch);
+  packet_in_epoch(net, other);
+  const Ulid p2 = packet_in_epoch(net, epoch);
+  Ids inside{p1, p1, p1};  // a buffer of the caller's, replaced
+  net.get_epoch_packets(epoch, inside);
+  EXPECT_EQ(inside, (Ids{p1, p2}));
+  EXPECT_EQ(inside, net.get_packets_at_location(PacketLocation::Node(epoch)));
+  ok(net, action::ConsumePacket{p1});
+  ok(net, action::ConsumePacket{p2});
+  ok(net, action::FinishEpoch{epoch});
+  net.get_epoch_packets(epoch, inside);
+  EXPECT_TRUE(inside.empty()) << "an ended epoch has none";
 }
 
 TEST(NetSim, InvalidGraphFailsWithEveryValidationMessage) {

@@ -122,6 +122,15 @@ std::uint64_t NetSim::packet_count_at(const PacketLocation& location) const {
   return h == kNoLocation ? 0 : count_at(h);
 }
 
+void NetSim::get_epoch_packets(const Ulid& epoch_id, std::vector<Ulid>& out) const {
+  const LocationHandle h = epoch_place(epoch_id);
+  if (h == kNoLocation) {
+    out.clear();
+    return;
+  }
+  copy_ids(locations_.queue(h), out);
+}
+
 std::vector<Ulid> NetSim::get_startable_epochs() const {
   return std::vector<Ulid>(startable_epochs_.begin(), startable_epochs_.end());
 }

@@ -70,6 +70,9 @@ class NetSim {
   std::vector<Ulid> get_packets_at_location(const PacketLocation& location) const;
   std::uint64_t packet_count_at(const PacketLocation& location) const;
   std::vector<Ulid> get_startable_epochs() const;
+  // The packets inside live epoch `epoch_id` (its Node location), oldest
+  // first, into `out` (a caller's buffer, reused); empty when none is live.
+  void get_epoch_packets(const Ulid& epoch_id, std::vector<Ulid>& out) const;
 
   // Performs one action: all checks before the first change, so an error
   // leaves the net unchanged (RunStep's request resolution excepted).
