@@ -83,15 +83,7 @@ void NetCursor::read_canonical_state(std::vector<std::uint64_t>& out) {
   distinct_current_ = true;
 }
 
-void NetCursor::read_epoch_packets(const Ulid& epoch) {
-  inside_.clear();
-  const LocationTable& table = net_->packets_by_location();
-  const LocationHandle node = table.find(EpochPlace{PacketLocation::Kind::Node, &epoch, nullptr});
-  if (node == kNoLocation) return;
-  for (const PacketIndex packet : table.queue(node)) {
-    inside_.push_back(net_->packet_records()[packet].id);
-  }
-}
+void NetCursor::read_epoch_packets(const Ulid& epoch) { net_->get_epoch_packets(epoch, inside_); }
 
 void NetCursor::save_request_state(Frame& frame) const {
   frame.saved_requests = true;
