@@ -164,13 +164,18 @@ def case_profile(packets: int = 4000) -> None:
     # pstats keeps its table untyped: (file, line, function) -> (calls, ..., own time, ...).
     table = cast("dict[tuple[str, int, str], tuple[int, int, float, float, Any]]",
                  pstats.Stats(profile).stats)  # type: ignore[attr-defined]
-    total = own = 0.0
-    for (filename, _, _), (_, _, tottime, _, _) in table.items():
+    total = own = by_calls = 0.0
+    for (filename, _, function), (_, _, tottime, _, _) in table.items():
         total += tottime
         if "zellik_sim/runtime/" in filename:
             own += tottime
+            if function in ("execute_by_actions", "act"):
+                by_calls += tottime
     print(f"profile: the runtime's own Python is {100 * own / total:.0f}% of the run's time under cProfile "
           f"(functions of zellik_sim/runtime, own time; handlers, the module and builtins are the rest)")
+    if not hasattr(NetSim, "execute"):
+        print(f"  of which {100 * by_calls / total:.0f}% is the execution of epochs through separate calls "
+              f"(execute_by_actions), which NetSim.execute replaces")
 
 
 def one_in_one_out_epochs(count: int) -> tuple[NetSim, list[str]]:
