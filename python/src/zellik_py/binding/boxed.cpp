@@ -2,8 +2,10 @@
 
 #include "zellik_py/binding/convert.h"
 
-#include <forward_list>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zellik::py {
@@ -29,10 +31,11 @@ namespace {
 
 // A copy of the zero-terminated `methods` (may be null) with __reduce__
 // added. The class keeps pointing to the table, so it lives as long as the
-// process.
+// process; every interpreter's class of that kind shares it.
 PyMethodDef* with_reduce(const PyMethodDef* methods, PyCFunction reduce) {
-  static std::forward_list<std::vector<PyMethodDef>> tables;
-  std::vector<PyMethodDef>& table = tables.emplace_front();
+  static std::map<std::pair<const PyMethodDef*, PyCFunction>, std::vector<PyMethodDef>> tables;
+  std::vector<PyMethodDef>& table = tables[{methods, reduce}];
+  if (!table.empty()) return table.data();
   for (const PyMethodDef* m = methods; m != nullptr && m->ml_name != nullptr; ++m)
     table.push_back(*m);
   table.push_back({"__reduce__", reduce, METH_NOARGS, "Helper for pickle and copy."});
@@ -67,14 +70,15 @@ PyTypeObject* define_class(PyObject* module, const ClassSpec& cls) {
   // (a bare name makes the interpreter warn that the type has no module),
   // and then renamed to the bare name. Older interpreters keep pointing to
   // the name given at creation until then, so the dotted names live as long as the
-  // process.
-  static std::forward_list<std::string> dotted_names;
-  const std::string& dotted = dotted_names.emplace_front(std::string("zellik_sim.") + cls.name);
+  // process (one for every interpreter's class of that name).
+  static std::set<std::string> dotted_names;
+  const std::string& dotted = *dotted_names.insert(std::string("zellik_sim.") + cls.name).first;
   PyType_Spec type_spec{dotted.c_str(), static_cast<int>(cls.basic_size), 0, flags, slots.data()};
 
   Ref bases;
   if (cls.base != nullptr) bases = own(PyTuple_Pack(1, cls.base));
-  Ref type = own(PyType_FromSpecWithBases(&type_spec, bases.get()));
+  // The class knows its module, so its methods reach the module's state.
+  Ref type = own(PyType_FromModuleAndSpec(module, &type_spec, bases.get()));
   Ref bare_name = own(PyUnicode_FromString(cls.name));
   check_status(PyObject_SetAttrString(type.get(), "__name__", bare_name.get()));
   PyObject* borrowed = type.get();

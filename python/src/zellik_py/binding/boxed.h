@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "zellik_py/binding/guard.h"
+#include "zellik_py/binding/module_state.h"
 #include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
@@ -22,15 +23,21 @@ struct Box {
 };
 
 // The Python class whose objects embed a T: one class per C++ value type
-// (wrappers that share a model type use distinct tag types).
+// (wrappers that share a model type use distinct tag types), kept in the
+// module's state (null until the module has defined it).
 template <class T>
-struct ClassOf {
-  static inline PyTypeObject* type = nullptr;
-};
+PyTypeObject* class_of(const ModuleState& state) {
+  return reinterpret_cast<PyTypeObject*>(state.object(StateSlot<Box<T>>::index));
+}
+template <class T>
+PyTypeObject* class_of() {
+  return class_of<T>(current_state());
+}
 
 template <class T>
 bool is_instance(PyObject* obj) {
-  return ClassOf<T>::type != nullptr && PyObject_TypeCheck(obj, ClassOf<T>::type);
+  PyTypeObject* type = class_of<T>();
+  return type != nullptr && PyObject_TypeCheck(obj, type);
 }
 
 // The embedded value of an object known to be of T's class.
@@ -54,7 +61,7 @@ T* cast(PyObject* obj) {
 template <class T>
 T& arg_of(PyObject* obj, const char* arg) {
   T* value = cast<T>(obj);
-  if (value == nullptr) raise_not_instance(obj, arg, ClassOf<T>::type);
+  if (value == nullptr) raise_not_instance(obj, arg, class_of<T>());
   return *value;
 }
 
@@ -74,7 +81,12 @@ Ref box_as(PyTypeObject* type, T value) {
 // A new object of T's class holding `value`.
 template <class T>
 Ref box(T value) {
-  return box_as<T>(ClassOf<T>::type, std::move(value));
+  return box_as<T>(class_of<T>(), std::move(value));
+}
+// The same, for a caller that has the module's state at hand.
+template <class T>
+Ref box_in(const ModuleState& state, T value) {
+  return box_as<T>(class_of<T>(state), std::move(value));
 }
 
 template <class T>
@@ -139,12 +151,14 @@ ClassSpec spec_for(const char* name, const char* doc) {
   return boxed_spec<T>({.name = name, .doc = doc});
 }
 
-// Defines the class of objects embedding a T and remembers it for
-// box<T>/cast<T>.
+// Defines the class of objects embedding a T and keeps it in the module's
+// state for box<T>/cast<T>.
 template <class T>
 PyTypeObject* define_boxed_class(PyObject* module, ClassSpec cls) {
   PyTypeObject* type = define_class(module, boxed_spec<T>(std::move(cls)));
-  ClassOf<T>::type = type;
+  PyObject*& kept = state_of_module(module).object(StateSlot<Box<T>>::index);
+  Ref old =
+      Ref::steal(std::exchange(kept, Ref::borrow(reinterpret_cast<PyObject*>(type)).release()));
   return type;
 }
 

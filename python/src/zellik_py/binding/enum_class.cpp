@@ -1,6 +1,7 @@
 #include "zellik_py/binding/enum_class.h"
 
 #include <string>
+#include <utility>
 
 #include "zellik_py/binding/boxed.h"
 #include "zellik_py/binding/guard.h"
@@ -69,23 +70,32 @@ PyTypeObject* define_enum(PyObject* module, EnumSpec& table) {
       {Py_tp_hash, table.hashable ? reinterpret_cast<void*>(&enum_hash)
                                   : reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
   };
-  table.type = define_class(module, cls);
-  table.shared.clear();
+  PyTypeObject* type = define_class(module, cls);
+  ModuleState& state = state_of_module(module);
+  const auto keep = [&state](std::size_t slot, Ref obj) {
+    Ref::steal(std::exchange(state.object(slot), obj.release()));
+  };
+  keep(table.first_slot, Ref::borrow(reinterpret_cast<PyObject*>(type)));
   for (std::size_t i = 0; i < table.members.size(); ++i) {
-    Ref member = box_as<EnumValue>(table.type, EnumValue{&table, static_cast<int>(i)});
-    check_status(PyObject_SetAttrString(reinterpret_cast<PyObject*>(table.type), table.members[i],
-                                        member.get()));
-    table.shared.push_back(member.release());  // kept for the life of the process
+    Ref member = box_as<EnumValue>(type, EnumValue{&table, static_cast<int>(i)});
+    check_status(
+        PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), table.members[i], member.get()));
+    keep(table.first_slot + 1 + i, std::move(member));
   }
-  return table.type;
+  return type;
 }
 
 Ref enum_member(const EnumSpec& table, int number) {
-  return Ref::borrow(table.shared.at(static_cast<std::size_t>(number)));
+  if (number < 0 || static_cast<std::size_t>(number) >= table.members.size()) {
+    fail(std::string("No member ") + std::to_string(number) + " of " + table.name);
+  }
+  return Ref::borrow(
+      current_state().object(table.first_slot + 1 + static_cast<std::size_t>(number)));
 }
 
 std::optional<int> enum_number(const EnumSpec& table, PyObject* obj) {
-  if (table.type == nullptr || Py_TYPE(obj) != table.type) return std::nullopt;
+  PyObject* type = current_state().object(table.first_slot);
+  if (type == nullptr || reinterpret_cast<PyObject*>(Py_TYPE(obj)) != type) return std::nullopt;
   return value_of(obj).number;
 }
 

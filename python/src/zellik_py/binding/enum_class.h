@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zellik/base/kind_table.h"
+#include "zellik_py/binding/module_state.h"
 #include "zellik_py/binding/ref.h"
 
 namespace zellik::py {
@@ -23,15 +24,17 @@ struct EnumValue {
 // One closed enumeration class: members are class attributes, numbered by
 // their position in `members`. `==`/`!=` compare by number with members of
 // the same class and with ints; every other comparison is NotImplemented;
-// repr is "{Class}.{Member}". Declared once per class as a static table.
+// repr is "{Class}.{Member}". Declared once per class as a table made when
+// the extension is loaded (a namespace-scope or static member variable).
 struct EnumSpec {
   const char* name;  // bare class name
   const char* doc;
   std::vector<const char*> members;  // by number
   bool hashable = false;
-  PyMethodDef* methods = nullptr;   // static constructors, zero-terminated
-  PyTypeObject* type = nullptr;     // set by define_enum
-  std::vector<PyObject*> shared{};  // the class attributes, by number; set by define_enum
+  PyMethodDef* methods = nullptr;  // static constructors, zero-terminated
+  // The module state's slots of the class (the first) and of its members,
+  // the class attributes, by number (those after it); filled by define_enum.
+  std::size_t first_slot = next_state_slots(1 + members.size());
 };
 
 // The member names of an enumeration class, from the engine's table of its

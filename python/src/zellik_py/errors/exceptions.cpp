@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "zellik_py/binding/guard.h"
+#include "zellik_py/binding/module_state.h"
 #include "zellik_py/errors/exceptions.h"
 #include "zellik_py/errors/translate.h"
 
@@ -60,25 +61,26 @@ constexpr std::size_t kClassCount = std::size(kExceptionClasses);
 static_assert(std::string_view(kExceptionClasses[kZellik].name) == "ZellikError");
 static_assert(std::string_view(kExceptionClasses[kUndo].name) == "UndoError");
 
-// Created on first use and kept for the life of the process.
-PyObject* g_classes[kClassCount] = {};
+// Created on first use and kept in the module's state, one slot per row.
+const std::size_t kFirstSlot = next_state_slots(kClassCount);
 
 // The class of a row; null with the error set when it cannot be made.
-PyObject* class_at(std::size_t row) {
-  if (g_classes[row] != nullptr) return g_classes[row];
+PyObject* class_at(ModuleState& state, std::size_t row) {
+  PyObject*& cls = state.object(kFirstSlot + row);
+  if (cls != nullptr) return cls;
   const ExceptionClass& entry = kExceptionClasses[row];
-  PyObject* base =
-      entry.base == kBuiltin ? PyExc_Exception : class_at(static_cast<std::size_t>(entry.base));
+  PyObject* base = entry.base == kBuiltin ? PyExc_Exception
+                                          : class_at(state, static_cast<std::size_t>(entry.base));
   if (base == nullptr) return nullptr;
   const std::string dotted = std::string("zellik_sim.") + entry.name;
-  g_classes[row] = PyErr_NewException(dotted.c_str(), base, nullptr);
-  return g_classes[row];
+  cls = PyErr_NewException(dotted.c_str(), base, nullptr);
+  return cls;
 }
 
 // The class of that bare name (the variant's name followed by "Error").
 PyObject* class_named(std::string_view name) {
   for (std::size_t row = 0; row < kClassCount; ++row) {
-    if (name == kExceptionClasses[row].name) return class_at(row);
+    if (name == kExceptionClasses[row].name) return class_at(current_state(), row);
   }
   fail("No exception class named " + std::string(name));
 }
@@ -94,8 +96,9 @@ PyObject* class_named(std::string_view name) {
 }  // namespace
 
 void register_exceptions(PyObject* module) {
+  ModuleState& state = state_of_module(module);
   for (std::size_t row = 0; row < kClassCount; ++row) {
-    PyObject* cls = check(class_at(row));
+    PyObject* cls = check(class_at(state, row));
     check_status(PyModule_AddObjectRef(module, kExceptionClasses[row].name, cls));
   }
 }

@@ -16,18 +16,19 @@ const char kDoc[] =
     "far as `result`, an ExplorationResult whose `stopped` is 'cancelled'. An exception\n"
     "of another class that a signal handler raises keeps its class and gets `result` too.";
 
-// Made with the module and kept for the life of the process, as the other
-// exception classes are.
-PyObject* g_class = nullptr;
+// Made with the module and kept in its state, as the other exception
+// classes are.
+struct InterruptedClass {};
 
 }  // namespace
 
 void define_exploration_interrupted(PyObject* module) {
-  if (g_class == nullptr) {
-    g_class = check(PyErr_NewExceptionWithDoc("zellik_sim.ExplorationInterrupted", kDoc,
-                                              PyExc_KeyboardInterrupt, nullptr));
+  PyObject*& cls = state_of_module(module).object(StateSlot<InterruptedClass>::index);
+  if (cls == nullptr) {
+    cls = check(PyErr_NewExceptionWithDoc("zellik_sim.ExplorationInterrupted", kDoc,
+                                          PyExc_KeyboardInterrupt, nullptr));
   }
-  check_status(PyModule_AddObjectRef(module, "ExplorationInterrupted", g_class));
+  check_status(PyModule_AddObjectRef(module, "ExplorationInterrupted", cls));
 }
 
 void raise_interrupted(explore::ExplorationResult partial) {
@@ -40,12 +41,13 @@ void raise_interrupted(explore::ExplorationResult partial) {
   Ref owned_value = Ref::steal(value);
   Ref owned_traceback = Ref::steal(traceback);
   Ref result = exploration_result_to_py(std::move(partial));
+  PyObject* interrupted_class = current_state().object(StateSlot<InterruptedClass>::index);
   if (type == PyExc_KeyboardInterrupt && value != nullptr) {
     // The same interrupt, as the class that types its `result`.
     Ref args = own(PyObject_GetAttrString(value, "args"));
-    Ref interrupted = own(PyObject_Call(g_class, args.get(), nullptr));
+    Ref interrupted = own(PyObject_Call(interrupted_class, args.get(), nullptr));
     if (traceback != nullptr) check_status(PyException_SetTraceback(interrupted.get(), traceback));
-    owned_type = Ref::borrow(g_class);
+    owned_type = Ref::borrow(interrupted_class);
     owned_value = std::move(interrupted);
   }
   if (owned_value && PyObject_SetAttrString(owned_value.get(), "result", result.get()) < 0) {

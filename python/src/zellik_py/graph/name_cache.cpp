@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/module_state.h"
 #include "zellik_py/graph/graph_convert.h"
 
 namespace zellik::py {
@@ -20,12 +22,19 @@ struct Slot {
   Name name;
 };
 
-// Leaked on purpose: its references must never be dropped after the
-// interpreter has gone.
-Slot* slots() {
-  static Slot* const kTable = new Slot[kSlots]();
-  return kTable;
-}
+// One table per module state, made on first use; the state drops its
+// references with the module.
+struct NameTable {
+  NameTable() : slots(new Slot[kSlots]()) {}
+  NameTable(const NameTable&) = delete;
+  NameTable& operator=(const NameTable&) = delete;
+  ~NameTable() {
+    for (std::size_t i = 0; i < kSlots; ++i) Py_XDECREF(slots[i].text);
+  }
+  std::unique_ptr<Slot[]> slots;
+};
+
+Slot* slots() { return current_state().value<NameTable>().slots.get(); }
 
 }  // namespace
 

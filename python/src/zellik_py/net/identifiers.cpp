@@ -9,37 +9,42 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/guard.h"
+#include "zellik_py/binding/module_state.h"
 
 namespace zellik::py {
 namespace {
 
-// Interned attribute and module names, made on first use and kept for the
-// life of the process.
-PyObject* interned(PyObject*& slot, const char* text) {
+// Interned attribute and module names, made on first use and kept in the
+// module's state.
+struct BytesName {};
+struct UlidModuleName {};
+struct UlidClassName {};
+template <class Tag>
+PyObject* interned(const char* text) {
+  PyObject*& slot = current_state().object(StateSlot<Tag>::index);
   if (slot == nullptr) slot = check(PyUnicode_InternFromString(text));
   return slot;
 }
-PyObject* g_bytes_name = nullptr;
-PyObject* g_ulid_module_name = nullptr;
-PyObject* g_ulid_class_name = nullptr;
 
 // The ulid.ULID class last seen, so that an argument of exactly that class
 // is recognised without a look-up. Only ever compared with, never called.
-PyObject* g_known_ulid_class = nullptr;
+struct KnownUlidClass {};
+PyObject*& known_ulid_class() { return current_state().object(StateSlot<KnownUlidClass>::index); }
 
 void remember_ulid_class(PyObject* cls) {
-  if (cls == g_known_ulid_class) return;
-  Py_XDECREF(g_known_ulid_class);
-  g_known_ulid_class = Ref::borrow(cls).release();
+  PyObject*& known = known_ulid_class();
+  if (cls == known) return;
+  Ref forgotten = Ref::steal(std::exchange(known, Ref::borrow(cls).release()));
 }
 
 // The "ulid" module as `import ulid` gives it: the loaded one from
 // sys.modules, or a fresh import (which raises when the package is missing).
 Ref ulid_module() {
-  PyObject* name = interned(g_ulid_module_name, "ulid");
+  PyObject* name = interned<UlidModuleName>("ulid");
   Ref loaded = Ref::steal(PyImport_GetModule(name));
   if (PyErr_Occurred()) throw PythonError{};
   if (loaded && loaded.get() != Py_None) return loaded;
@@ -48,19 +53,19 @@ Ref ulid_module() {
 
 // ulid.ULID when the package is loaded; null (and no error) otherwise.
 Ref loaded_ulid_class() {
-  Ref module = Ref::steal(PyImport_GetModule(interned(g_ulid_module_name, "ulid")));
+  Ref module = Ref::steal(PyImport_GetModule(interned<UlidModuleName>("ulid")));
   if (!module || module.get() == Py_None) {
     PyErr_Clear();
     return Ref();
   }
-  Ref cls = Ref::steal(PyObject_GetAttr(module.get(), interned(g_ulid_class_name, "ULID")));
+  Ref cls = Ref::steal(PyObject_GetAttr(module.get(), interned<UlidClassName>("ULID")));
   if (!cls) PyErr_Clear();
   return cls;
 }
 
 bool is_exact_ulid(PyObject* obj) {
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  if (type == g_known_ulid_class) return true;
+  if (type == known_ulid_class()) return true;
   Ref cls = loaded_ulid_class();
   if (!cls || cls.get() != type) return false;
   remember_ulid_class(type);
@@ -70,7 +75,7 @@ bool is_exact_ulid(PyObject* obj) {
 // The id held in a ULID object's `bytes`, or nothing when that attribute is
 // not 16 bytes (then the object is taken through str() like any other).
 std::optional<Ulid> ulid_bytes(PyObject* obj) {
-  Ref bytes = Ref::steal(PyObject_GetAttr(obj, interned(g_bytes_name, "bytes")));
+  Ref bytes = Ref::steal(PyObject_GetAttr(obj, interned<BytesName>("bytes")));
   if (!bytes) {
     PyErr_Clear();
     return std::nullopt;
@@ -152,7 +157,7 @@ Ref id_to_py(const Ulid& id) { return to_py(std::string_view(id.to_string())); }
 
 UlidFactory::UlidFactory() {
   Ref module = ulid_module();
-  class_ = own(PyObject_GetAttr(module.get(), interned(g_ulid_class_name, "ULID")));
+  class_ = own(PyObject_GetAttr(module.get(), interned<UlidClassName>("ULID")));
   // A class that keeps object's allocation is made the way its __init__
   // would leave it with a 16-byte value: a bare instance whose `bytes` is
   // that value. Any other class is called with the bytes.
@@ -168,9 +173,9 @@ UlidFactory::UlidFactory() {
 Ref UlidFactory::make(const Ulid& id) const {
   Ref bytes = bytes_of(id);
   if (new_ == nullptr) return own(PyObject_CallFunctionObjArgs(class_.get(), bytes.get(), nullptr));
-  static PyObject* no_args = check(PyTuple_New(0));
-  Ref obj = own(new_(reinterpret_cast<PyTypeObject*>(class_.get()), no_args, nullptr));
-  check_status(PyObject_SetAttr(obj.get(), interned(g_bytes_name, "bytes"), bytes.get()));
+  Ref no_args = own(PyTuple_New(0));  // the interpreter's shared empty tuple
+  Ref obj = own(new_(reinterpret_cast<PyTypeObject*>(class_.get()), no_args.get(), nullptr));
+  check_status(PyObject_SetAttr(obj.get(), interned<BytesName>("bytes"), bytes.get()));
   return obj;
 }
 

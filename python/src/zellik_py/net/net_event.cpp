@@ -89,10 +89,14 @@ PyMethodDef g_methods[] = {
 // Getters: each reads the field from the kinds that carry it and gives None
 // for the others.
 
-// Kind names are shared str objects, made once per kind.
+// Kind names are shared str objects, made once per kind and kept in the
+// module's state.
+template <class E>
+struct KindText {};
 template <class E>
 Ref kind_str() {
-  static PyObject* const text = check(PyUnicode_InternFromString(std::string(E::kKind).c_str()));
+  PyObject*& text = current_state().object(StateSlot<KindText<E>>::index);
+  if (text == nullptr) text = check(PyUnicode_InternFromString(std::string(E::kKind).c_str()));
   return Ref::borrow(text);
 }
 

@@ -55,8 +55,13 @@ struct VariantClass {
   std::vector<const char*> match_args;
 };
 
-// The class of each alternative, by its index in Data; set when defined.
-std::array<PyTypeObject*, std::variant_size_v<Data>> g_classes{};
+// The module state's slots of the class of each alternative, by its index
+// in Data; filled when defined.
+const std::size_t kFirstVariantSlot = next_state_slots(std::variant_size_v<Data>);
+
+PyTypeObject* variant_class(const ModuleState& state, std::size_t index) {
+  return reinterpret_cast<PyTypeObject*>(state.object(kFirstVariantSlot + index));
+}
 
 // ---------------------------------------------------------------------------
 // Lifetime: each variant class is called with its fields, in list order.
@@ -208,7 +213,7 @@ std::string variant_repr(const Data& data) {
 // Defines one variant class as a subclass of `base` and hangs it on the base
 // under its attribute name; the module itself does not export it.
 void define_variant(PyObject* module, PyObject* base, const VariantClass& variant) {
-  g_classes[variant.index] =
+  PyTypeObject* defined =
       define_class(module, boxed_spec<Data>({.name = variant.name,
                                              .doc = variant.doc,
                                              .getters = variant.getters,
@@ -216,7 +221,9 @@ void define_variant(PyObject* module, PyObject* base, const VariantClass& varian
                                              .repr = &text_slot<Data, variant_repr>,
                                              .reduce = &variant_reduce,
                                              .base = base}));
-  PyObject* type = reinterpret_cast<PyObject*>(g_classes[variant.index]);
+  PyObject* type = reinterpret_cast<PyObject*>(defined);
+  PyObject*& kept = state_of_module(module).object(kFirstVariantSlot + variant.index);
+  Ref::steal(std::exchange(kept, Ref::borrow(type).release()));
   check_status(PyObject_SetAttrString(base, variant.attribute, type));  // the base keeps it alive
   check_status(PyObject_DelAttrString(module, variant.name));
 
@@ -240,7 +247,7 @@ void define_response_data(PyObject* module) {
 }
 
 Ref response_data_to_py(const NetActionResponseData& data) {
-  return box_as<Data>(g_classes[data.index()], data);
+  return box_as<Data>(variant_class(current_state(), data.index()), data);
 }
 
 }  // namespace zellik::py
