@@ -4,8 +4,10 @@
 // that changes the net holds it exclusively, a query holds it shared; a call
 // that would break a hold still active (re-entry from Python code the call
 // runs, such as the str() of an identifier object) fails with RuntimeError.
-// Used by NetSim's own methods (net_sim.cpp) and, through with_net and
-// with_net_exclusive (net_classes.h), by the layers above.
+// Used by NetSim's own methods (net_sim_*.cpp) and, through with_net and
+// with_net_exclusive (net_classes.h), by the layers above; so is the loop
+// that gives the interpreter lock back while the engine works
+// (run_in_chunks).
 
 #include <memory>
 
@@ -44,5 +46,29 @@ class Hold {
 };
 
 inline NetSimValue& value_of(PyObject* self) { return unbox<NetSimValue>(self); }
+
+// Runs `chunk` without the interpreter lock, again and again until it
+// returns true; `chunk` must not touch a Python object. After each run,
+// with the lock taken back, `collect(done)` turns what the chunk made into
+// Python objects, and then pending signals are handled: when a handler
+// raised (KeyboardInterrupt, usually), `interrupted()` runs with that error
+// set and PythonError is thrown. The caller holds its net the whole time, so
+// another thread that reaches it meanwhile gets RuntimeError from its Hold,
+// never a half-changed net.
+template <class Chunk, class Collect, class Interrupted>
+void run_in_chunks(Chunk&& chunk, Collect&& collect, Interrupted&& interrupted) {
+  bool done = false;
+  while (!done) {
+    {
+      WithoutInterpreterLock unlocked;
+      done = chunk();
+    }
+    collect(done);
+    if (PyErr_CheckSignals() < 0) {
+      interrupted();
+      throw PythonError{};
+    }
+  }
+}
 
 }  // namespace zellik::py
