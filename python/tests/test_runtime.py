@@ -14,7 +14,9 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import zellik_sim as z
-from zellik_sim.runtime import Emit, HandlerFailed, Retry, Runtime, declare_outcomes, execute_by_actions
+from zellik_sim.runtime import (
+    Emit, HandlerFailed, Processes, Retry, Runtime, declare_outcomes, execute_by_actions,
+)
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "examples"))
@@ -214,7 +216,11 @@ def test_every_payload_leaves_once_or_fails(values: list[int], failing: frozense
     assert sorted(seen) == sorted(values)
 
 
-HANDLERS_ABC = {"a": same, "b": lambda i: fails_on_some({"in": [max(i["in"])]}), "c": double}
+def fails_on_max(inputs: dict[str, list[Any]]) -> dict[str, list[Any]]:
+    return fails_on_some({"in": [max(inputs["in"])]})
+
+
+HANDLERS_ABC = {"a": same, "b": fails_on_max, "c": double}
 
 
 def test_a_recorded_run_replays_on_a_fresh_net(tmp_path: pathlib.Path) -> None:
@@ -303,3 +309,14 @@ def test_request_epochs_call_a_source_nodes_handler_with_no_inputs() -> None:
     graph = z.Graph([gen, sink], [edge], dependency_edges=[edge])
     result = Runtime(graph, {"gen": produce, "sink": lambda i: {"out": [tuple(i["in"])]}}).run({})
     assert calls == [{}, {}] and result.outputs == {"sink.out.out": [(1, 2)]} and result.ok
+
+
+def test_a_process_pool_of_the_platforms_own_kind_gives_the_inline_run() -> None:
+    graph = line(stage("a"), stage("b", n=2), stage("c"))
+    handlers = {"a": same, "b": fails_on_max, "c": double}
+    inline = Runtime(graph, handlers, on_error="continue").run({"a": range(12)})
+    assert len(inline.failures) == 2 and len(inline.outputs["c.out.out"]) == 4
+    with Runtime(graph, handlers, backend=Processes(2), on_error="continue") as runtime:
+        pooled = runtime.run({"a": range(12)})
+    assert pooled.outputs == inline.outputs and pooled.leftover == inline.leftover
+    assert [(f.node, f.inputs) for f in pooled.failures] == [(f.node, f.inputs) for f in inline.failures]

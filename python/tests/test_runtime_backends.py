@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import collections
 import io
+import multiprocessing
 import pathlib
 import re
 import subprocess
@@ -57,8 +58,15 @@ def inline_run() -> tuple[dict[str, int], Any]:
     return wordcount.count_words(FILES)
 
 
+def processes() -> Processes:
+    """A pool whose workers come from a fork server: this process runs the
+    Dask client's threads, and forking a process with threads can deadlock
+    the child."""
+    return Processes(2, mp_context=multiprocessing.get_context("forkserver"))
+
+
 def backends(dask_client: Any) -> list[Backend]:
-    return [Threads(4), Processes(2), AsyncIO(limit=3), Dask(dask_client)]
+    return [Threads(4), processes(), AsyncIO(limit=3), Dask(dask_client)]
 
 
 def test_inline_counts_every_word_of_the_files(inline_run: tuple[dict[str, int], Any]) -> None:
@@ -108,7 +116,7 @@ def total(inputs: dict[str, list[Any]]) -> dict[str, list[Any]]:
 def test_failures_come_back_from_workers(dask_client: Any) -> None:
     graph = wordcount.build_graph()
     handlers = {"read": raises_for_odd, "split": same, "batch": add, "count": same, "merge": total}
-    for backend in [Inline(), Processes(2), Dask(dask_client)]:
+    for backend in [Inline(), processes(), Dask(dask_client)]:
         with Runtime(graph, handlers, backend=backend, on_error="continue", flush=wordcount.FLUSH) as runtime:
             result = runtime.run({"read": range(8)})
         assert result.outputs == {"merge.out.total": [[0 + 2 + 4 + 6]]}, backend
