@@ -273,12 +273,7 @@ Applied NetCursor::apply(const Choice& choice, Frame& frame, std::string* failur
       // A transition moves a packet or makes an epoch. A step that only
       // sends or drops requests is none: a request that makes no epoch now
       // never makes one (its cascade depends on the graph alone).
-      if (!r.value().made_progress) {
-        undo(frame);
-        if (log != nullptr)
-          log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start_), log->end());
-        return Applied::No;
-      }
+      if (!r.value().made_progress) return withdraw(frame, log);
       return Applied::Yes;
     }
     case Choice::Kind::Execute:
@@ -289,13 +284,8 @@ Applied NetCursor::apply(const Choice& choice, Frame& frame, std::string* failur
       const Ulid packet = made.value().created;
       const PacketLocation& to = setting_.declarations.injections[choice.index].location;
       ActionResult moved = act(frame, action::TransportPacketToLocation{packet, to}, log);
-      if (!moved.ok()) {
-        // The port is full: no injection there now.
-        undo(frame);
-        if (log != nullptr)
-          log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start_), log->end());
-        return Applied::No;
-      }
+      // The port is full: no injection there now.
+      if (!moved.ok()) return withdraw(frame, log);
       --injections_left_[choice.index];
       frame.injection = static_cast<int>(choice.index);
       return Applied::Yes;
@@ -309,6 +299,13 @@ Applied NetCursor::apply(const Choice& choice, Frame& frame, std::string* failur
       return Applied::Yes;
     }
   }
+  return Applied::No;
+}
+
+Applied NetCursor::withdraw(Frame& frame, std::vector<RecordedAction>* log) {
+  undo(frame);
+  if (log != nullptr)
+    log->erase(log->begin() + static_cast<std::ptrdiff_t>(log_start_), log->end());
   return Applied::No;
 }
 

@@ -178,6 +178,9 @@ class NetCursor {
                 std::vector<RecordedAction>* log);
   Applied execute(const Choice& choice, Frame& frame, std::string* failure,
                   std::vector<RecordedAction>* log);
+  // Undoes a transition that came to nothing, with its actions in `log`: No.
+  Applied withdraw(Frame& frame, std::vector<RecordedAction>* log);
+  // Undoes a transition the engine refused (but see keep_refused_): Failed.
   Applied refuse(Frame& frame, const NetActionError& error, std::string* failure);
   // Performs `action` as part of `frame`, which keeps it and its events when
   // it succeeds; with `log`, its response goes there.

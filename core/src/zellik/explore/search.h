@@ -137,6 +137,15 @@ class Explorer::Impl {
 
   // --- The searches (searches.cpp) ------------------------------------------
 
+  // What to do after a choice that moved: the next choice (On), no more
+  // choices (Stop), or no more and no settling either (Leave: the search
+  // stops).
+  enum class Go : std::uint8_t { On, Stop, Leave };
+  // Takes every choice of the cursor's state `state` in turn, calls
+  // `moved(index)` with the cursor where each that moved led (it comes
+  // back itself), and settles the state.
+  template <class Moved>
+  void try_each(std::uint32_t state, Moved&& moved);
   bool breadth_first(std::chrono::steady_clock::time_point chunk_end);
   // Tries every choice of the cursor's state `state`, numbers what they
   // reach, and comes back.

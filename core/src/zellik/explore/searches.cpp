@@ -43,36 +43,41 @@ bool Explorer::Impl::breadth_first(std::chrono::steady_clock::time_point chunk_e
   return true;
 }
 
-void Explorer::Impl::expand(std::uint32_t state) {
+template <class Moved>
+void Explorer::Impl::try_each(std::uint32_t state, Moved&& moved) {
   const std::vector<Choice>& choices = cursor_.choices();
   if (!cursor_.error().empty()) return;
   Tally tally;
   for (std::size_t i = 0; i < choices.size(); ++i) {
     const auto index = static_cast<std::uint16_t>(i);
     if (!take(state, index, tally)) continue;
-    const Arrival at = arrive(state, index);
-    if (at.how == Reached::Limited) break;
-    if (at.how == Reached::Full) return;
-    if (at.how == Reached::New && bfs_.two_layers) look_ahead(at.state);
-    cursor_.back();
+    const Go go = moved(index);
+    if (go == Go::Leave) return;
+    if (go == Go::Stop) break;
   }
   settle(state, tally);
 }
 
+void Explorer::Impl::expand(std::uint32_t state) {
+  try_each(state, [this, state](std::uint16_t index) {
+    const Arrival at = arrive(state, index);
+    if (at.how == Reached::Limited) return Go::Stop;
+    if (at.how == Reached::Full) return Go::Leave;
+    if (at.how == Reached::New && bfs_.two_layers) look_ahead(at.state);
+    cursor_.back();
+    return Go::On;
+  });
+}
+
 void Explorer::Impl::look_ahead(std::uint32_t state) {
-  const std::vector<Choice>& choices = cursor_.choices();
-  if (!cursor_.error().empty()) return;
-  Tally tally;
-  for (std::size_t i = 0; i < choices.size(); ++i) {
-    const auto index = static_cast<std::uint16_t>(i);
-    if (!take(state, index, tally)) continue;
+  try_each(state, [this, state](std::uint16_t index) {
     ++result_.transitions;
     // A state known already stays known: only the others wait.
     const Fingerprint fp = cursor_.key();
     if (!visited_.contains(fp)) bfs_.pending.push_back(state, fp, index);
     cursor_.back();
-  }
-  settle(state, tally);
+    return Go::On;
+  });
 }
 
 void Explorer::Impl::finish_tour() {
