@@ -5,7 +5,7 @@
 #include <string>
 
 #include "zellik_py/explore/explore_classes.h"
-#include "zellik_py/net/record_class.h"
+#include "zellik_py/net/net_forms.h"
 
 namespace zellik::py {
 

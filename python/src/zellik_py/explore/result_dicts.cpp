@@ -10,7 +10,7 @@
 #include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/explore/result_forms.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik_py/net/plain_dict.h"
+#include "zellik_py/net/net_dicts.h"
 
 namespace zellik::py {
 

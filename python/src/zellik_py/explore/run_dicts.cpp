@@ -13,8 +13,9 @@
 #include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/explore/result_forms.h"
 #include "zellik_py/net/field_forms.h"
+#include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik_py/net/plain_dict.h"
+#include "zellik_py/net/net_dicts.h"
 
 namespace zellik::py {
 

@@ -11,7 +11,7 @@
 #include "zellik_py/explore/result_forms.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik_py/net/plain_dict.h"
+#include "zellik_py/net/net_dicts.h"
 
 namespace zellik::py {
 

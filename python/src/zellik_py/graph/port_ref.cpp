@@ -3,7 +3,7 @@
 #include "zellik_py/binding/enum_class.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
-#include "zellik_py/net/record_class.h"
+#include "zellik_py/graph/graph_forms.h"
 
 namespace zellik::py {
 namespace {

@@ -5,8 +5,8 @@
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik_py/net/plain_dict.h"
-#include "zellik_py/net/record_class.h"
+#include "zellik_py/net/net_dicts.h"
+#include "zellik_py/net/net_forms.h"
 
 namespace zellik::py {
 namespace {

@@ -25,7 +25,7 @@
 #include "zellik/net/ulid.h"
 #include "zellik_py/binding/ref.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik_py/net/plain_dict.h"
+#include "zellik_py/net/net_dicts.h"
 
 namespace zellik::py::fields {
 

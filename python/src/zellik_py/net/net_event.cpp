@@ -15,7 +15,7 @@
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik_py/net/plain_dict.h"
+#include "zellik_py/net/net_dicts.h"
 
 namespace zellik::py {
 namespace {

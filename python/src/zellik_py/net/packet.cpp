@@ -3,7 +3,7 @@
 #include "zellik_py/net/identifiers.h"
 #include "zellik_py/net/net_classes.h"
 #include "zellik_py/net/net_convert.h"
-#include "zellik_py/net/record_class.h"
+#include "zellik_py/net/net_forms.h"
 
 namespace zellik::py {
 namespace {

@@ -1,11 +1,10 @@
 #pragma once
 
-// Plain-dict forms of the net's values, for traces that are written out as
-// JSON and read back: dicts of str, int, bool, None and lists only, ids as
-// their 26-character text. Reading is strict: a dict that does not have
-// exactly the fields of its kind raises ValueError "invalid field '{path}':
-// {reason}", the path naming the field from the dict given
-// ("epoch.in_salvo.packets[0]").
+// Plain dicts, for traces that are written out as JSON and read back: dicts
+// of str, int, bool, None and lists only, ids as their 26-character text.
+// Reading is strict: a dict that does not have exactly the fields of its
+// kind raises ValueError "invalid field '{path}': {reason}", the path naming
+// the field from the dict given ("epoch.in_salvo.packets[0]").
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -20,13 +19,13 @@
 #include <variant>
 #include <vector>
 
+#include "zellik/base/name.h"
+#include "zellik/net/ulid.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/methods.h"
 #include "zellik_py/binding/ref.h"
-#include "zellik_py/net/identifiers.h"
-#include "zellik_py/net/net_convert.h"
 
 namespace zellik::py {
 
@@ -141,13 +140,5 @@ template <Ref (*Read)(PyObject* data), Literal kWhat>
 PyMethodDef from_dict_def() {
   return static_def("from_dict", &from_dict_entry<Read>, kFromDictDoc<kWhat>.data());
 }
-
-Ref location_to_dict(const PacketLocation& location);
-PacketLocation location_from_dict(PyObject* obj, const std::string& path);
-Ref salvo_to_dict(const SalvoText& salvo);
-// The packet ids stay text, as a Salvo built by hand keeps them.
-SalvoText salvo_from_dict(PyObject* obj, const std::string& path);
-Ref epoch_to_dict(const Epoch& epoch);
-Epoch epoch_from_dict(PyObject* obj, const std::string& path);
 
 }  // namespace zellik::py

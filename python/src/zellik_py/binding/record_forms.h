@@ -1,9 +1,12 @@
 #pragma once
 
-// The description of a record class (record_class.h), and the Python forms
-// of the member types records hold beside the general ones of
-// field_forms.h: a record or a list of records inside another, an optional
-// value, a count, and the graph's value types.
+// The description of a record class (record_class.h), and the general forms
+// of the member types records hold: how a value becomes an object, a
+// plain-dict value or repr text, and how it is read back. Each layer adds
+// the forms of its own types (graph/graph_forms.h, net/net_forms.h) as
+// overloads in namespace record_fields, each taking the tag Form first (a
+// source, for `read`), so that the walks of record_class.h find the
+// overloads of every layer included before the class is defined.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -22,13 +25,7 @@
 #include "zellik_py/binding/boxed.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/guard.h"
-#include "zellik_py/binding/methods.h"
-#include "zellik_py/binding/pickling.h"
 #include "zellik_py/binding/ref.h"
-#include "zellik_py/graph/graph_convert.h"
-#include "zellik_py/net/field_forms.h"
-#include "zellik_py/net/net_convert.h"
-#include "zellik_py/net/plain_dict.h"
 
 namespace zellik::py {
 
@@ -85,66 +82,11 @@ T record_from_dict(PyObject* data);
 template <Record T>
 std::string record_repr(const T& record);
 
-// The forms of the member types that only record classes hold, beside the
-// general ones of field_forms.h.
 namespace record_fields {
 
-using fields::dict_value;
-using fields::object;
-using fields::repr;
-
-// A record held in another is an object of its own record class...
-template <Record R>
-Ref object(const R& record) {
-  return box(record);
-}
-// ...but for a salvo, whose class holds its ids as text (SalvoText).
-inline Ref object(const Salvo& salvo) { return salvo_to_py(SalvoText::of(salvo)); }
-inline Ref object(EpochState state) { return epoch_state_to_py(state); }
-// A salvo's packets: (port name, packet id text) tuples.
-Ref object(const std::vector<std::pair<Name, std::string>>& packets);
-template <class V>
-Ref object(const std::optional<V>& value) {
-  return value ? object(*value) : none();
-}
-// The graph's member types.
-inline Ref object(PortType type) { return port_type_to_py(type); }
-inline Ref object(PortSlotSpec slots) { return port_slot_spec_to_py(slots); }
-inline Ref object(MaxSalvos max_salvos) { return max_salvos_to_py(max_salvos); }
-inline Ref object(const SalvoPorts& ports) { return dict_of(ports, packet_count_to_py); }
-inline Ref object(const SalvoConditionTerm& term) { return salvo_condition_term_to_py(term); }
-inline Ref object(const std::vector<DependencyRequestTrigger>& triggers) {
-  return list_of(triggers, dependency_request_trigger_to_py);
-}
-inline Ref object(const PortMap& ports) { return dict_of(ports, box<Port>); }
-inline Ref object(const SalvoConditionMap& conditions) {
-  return dict_of(conditions, salvo_condition_to_py);
-}
-Ref object(const std::vector<std::pair<Name, std::uint64_t>>& counts);
-template <Record R>
-Ref object(const std::vector<R>& records) {
-  return list_of(records, [](const R& r) { return object(r); });
-}
-
-inline Ref dict_value(const std::optional<Name>& name) { return name ? to_py(*name) : none(); }
-inline Ref dict_value(const std::vector<std::pair<Name, std::uint64_t>>& counts) {
-  return object(counts);
-}
-template <Record R>
-Ref dict_value(const std::vector<R>& records) {
-  return list_of(records, [](const R& r) { return record_to_dict(r); });
-}
-
-inline std::string repr(const std::optional<Name>& name) {
-  return name ? repr(*name) : std::string("None");
-}
-std::string repr(const std::vector<std::pair<Name, std::uint64_t>>& counts);
-template <Record R>
-std::string repr(const std::vector<R>& records) {
-  std::string text;
-  for (const R& r : records) text += (text.empty() ? "" : ", ") + record_repr(r);
-  return "[" + text + "]";
-}
+// The tag every form takes first: a call with it finds, by argument-dependent
+// lookup, the forms declared after this header as well.
+struct Form {};
 
 // Where a field's value comes from: a constructor argument, or the value
 // of its key in a dict given to from_dict.
@@ -155,21 +97,52 @@ struct Source {
   bool from_dict;
 };
 
-inline void read(const Source& s, Name& out) { out = graph_name_arg(s.obj, s.name); }
-inline void read(const Source& s, PortType& out) { out = port_type_arg(s.obj, s.name); }
-inline void read(const Source& s, PortSlotSpec& out) { out = port_slot_spec_from_py(s.obj); }
-inline void read(const Source& s, std::vector<DependencyRequestTrigger>& out) {
-  for (const Ref& item : sequence_items(s.obj, s.name)) {
-    out.push_back(dependency_request_trigger_arg(item.get(), s.name));
-  }
+// The general forms. A record held in another is an object of its own
+// record class, a dict of its own in the plain dict, and its record repr;
+// an optional value is None when absent; a count is an int.
+template <Record R>
+Ref object(Form, const R& record) {
+  return box(record);
 }
+template <class V>
+Ref object(Form, const std::optional<V>& value) {
+  return value ? object(Form{}, *value) : none();
+}
+template <Record R>
+Ref object(Form, const std::vector<R>& records) {
+  return list_of(records, [](const R& r) { return object(Form{}, r); });
+}
+inline Ref object(Form, std::uint64_t n) { return to_py_u64(n); }
+
+// The plain-dict value of a field: a list of records as their dicts, a
+// record alone as its layer says (none by default), any other field's is its
+// object (str, int, bool or a list of them).
+template <class V>
+requires(!Record<V>) && requires(const V& v) { object(Form{}, v); }
+Ref dict_value(Form, const V& value) { return object(Form{}, value); }
+template <Record R>
+Ref dict_value(Form, const std::vector<R>& records) {
+  return list_of(records, [](const R& r) { return record_to_dict(r); });
+}
+
+template <class V>
+std::string repr(Form, const std::optional<V>& value) {
+  return value ? repr(Form{}, *value) : std::string("None");
+}
+template <Record R>
+std::string repr(Form, const std::vector<R>& records) {
+  std::string text;
+  for (const R& r : records) text += (text.empty() ? "" : ", ") + record_repr(r);
+  return "[" + text + "]";
+}
+inline std::string repr(Form, std::uint64_t n) { return std::to_string(n); }
+
 // A record given as an object of its class.
 template <Record R>
 void read(const Source& s, R& out) {
   out = arg_of<R>(s.obj, s.name);
 }
 inline void read(const Source& s, std::uint64_t& out) { out = count_arg(s.obj, s.cls, s.name); }
-void read(const Source& s, PacketLocation& out);
 // A list of records: their objects, or their dicts in a dict.
 template <Record R>
 void read(const Source& s, std::vector<R>& out) {

@@ -15,9 +15,10 @@
 //     lacks a required field or holds one the record does not have.
 //
 // How a member type becomes an object, a dict value or repr text, and how
-// it is read back, is field_forms.h's and record_forms.h's. What is
-// particular to one class (a constructor that reads its arguments together,
-// a repr of its own, a hash, methods) is a hook of its description.
+// it is read back, is its forms' (record_forms.h, and the layer of the
+// type). What is particular to one class (a constructor that reads its
+// arguments together, a repr of its own, a hash, methods) is a hook of its
+// description (RecordClass, record_forms.h).
 //
 // A new record class is its description and one define_record_class call:
 //
@@ -41,12 +42,13 @@
 #include "zellik/base/fields.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/boxed.h"
+#include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/guard.h"
 #include "zellik_py/binding/methods.h"
 #include "zellik_py/binding/pickling.h"
+#include "zellik_py/binding/plain_dict.h"
+#include "zellik_py/binding/record_forms.h"
 #include "zellik_py/binding/ref.h"
-#include "zellik_py/net/plain_dict.h"
-#include "zellik_py/net/record_forms.h"
 
 namespace zellik::py {
 
@@ -61,18 +63,18 @@ constexpr bool every_field(Test test) {
 // Whether every field of T has a repr form, and a plain-dict form.
 template <Record T>
 inline constexpr bool kShownByField = every_field<T>([]<class V>(std::type_identity<V>) {
-  return requires(const V& v) { record_fields::repr(v); };
+  return requires(const V& v) { repr(record_fields::Form{}, v); };
 });
 template <Record T>
 inline constexpr bool kDictByField = every_field<T>([]<class V>(std::type_identity<V>) {
-  return requires(const V& v) { record_fields::dict_value(v); };
+  return requires(const V& v) { dict_value(record_fields::Form{}, v); };
 });
 
 template <Record T>
 Ref record_to_dict(const T& record) {
   DictWriter out;
   for_each_field(record, [&out](const char* key, const auto& value) {
-    out.set(key, record_fields::dict_value(value));
+    out.set(key, dict_value(record_fields::Form{}, value));
   });
   return out.done();
 }
@@ -89,7 +91,7 @@ std::string record_repr(const T& record) {
     text.append(desc.name).append("(");
     const char* separator = "";
     for_each_field(record, [&](const char* key, const auto& value) {
-      text.append(separator).append(key).append("=").append(record_fields::repr(value));
+      text.append(separator).append(key).append("=").append(repr(record_fields::Form{}, value));
       separator = ", ";
     });
     text += ')';
@@ -101,7 +103,7 @@ std::string record_repr(const T& record) {
 // field that cannot gives a `read` hook.
 template <class V>
 concept ReadableField = requires(const record_fields::Source& s, V& v) {
-  record_fields::read(s, v);
+  read(s, v);
 };
 template <Record T>
 inline constexpr bool kReadByField = []<std::size_t... I>(std::index_sequence<I...>) {
@@ -121,7 +123,7 @@ T record_of(const typename RecordClass<T>::Values& values, bool from_dict) {
     std::size_t i = 0;
     for_each_field(record, [&](const char* name, auto& value) {
       PyObject* obj = values[i++];
-      if (obj != nullptr) record_fields::read({obj, desc.name, name, from_dict}, value);
+      if (obj != nullptr) read(record_fields::Source{obj, desc.name, name, from_dict}, value);
     });
     return record;
   }
@@ -159,7 +161,7 @@ namespace record_fields {
 
 template <Record T, std::size_t I>
 PyObject* getter(PyObject* self, void*) {
-  return guard([&] { return object(unbox<T>(self).*std::get<I>(kFields<T>).member); });
+  return guard([&] { return object(Form{}, unbox<T>(self).*std::get<I>(kFields<T>).member); });
 }
 
 template <Record T>
@@ -187,7 +189,7 @@ PyObject* reduce(PyObject* self, PyObject*) {
     Ref values = own(PyTuple_New(kFieldCount<T>));
     Py_ssize_t i = 0;
     for_each_field(unbox<T>(self), [&](const char*, const auto& value) {
-      PyTuple_SetItem(values.get(), i++, object(value).release());  // steals
+      PyTuple_SetItem(values.get(), i++, object(Form{}, value).release());  // steals
     });
     return rebuilt_by_constructor(reinterpret_cast<PyObject*>(Py_TYPE(self)), std::move(values));
   });
