@@ -39,3 +39,26 @@ def test_the_seeded_run_repeats_the_saved_one() -> None:
     maker = _maker()
     raw = (DATA / "saved_forms.pickle").read_bytes()
     assert pickle.dumps(maker.run(), protocol=PROTOCOL) == raw
+
+
+def _key_orders(value: object, path: str = "") -> list[tuple[str, list[str]]]:
+    # Every dict's keys, in order, with where the dict is.
+    found: list[tuple[str, list[str]]] = []
+    if isinstance(value, dict):
+        found.append((path, list(value)))
+        for key, item in value.items():
+            found.extend(_key_orders(item, f"{path}.{key}"))
+    elif isinstance(value, list):
+        for i, item in enumerate(value):
+            found.extend(_key_orders(item, f"{path}[{i}]"))
+    return found
+
+
+def test_saved_dicts_keep_their_key_order() -> None:
+    # Dicts compare equal in any order; a trace written out as JSON does not.
+    # Every plain dict (events, actions, epochs and their salvos and orphans,
+    # locations and their edges' ports) lists its keys as the saved file does.
+    maker = _maker()
+    saved = pickle.loads((DATA / "saved_forms.pickle").read_bytes())
+    expected = json.loads((DATA / "saved_forms.json").read_text())
+    assert _key_orders(maker.describe(saved)) == _key_orders(expected)

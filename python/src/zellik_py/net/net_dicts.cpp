@@ -1,6 +1,13 @@
 #include "zellik_py/net/net_dicts.h"
 
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/binding/guard.h"
@@ -27,42 +34,147 @@ Ref name_in(const KindName<E> (&names)[N], E kind) {
   return to_py(row_of(names, kind).name);
 }
 
-Ref port_ref_to_dict(const PortRef& ref) {
-  return DictWriter()
-      .set("node_name", to_py(ref.node_name))
-      .set("port_type", name_in(kPortTypeNames, ref.port_type))
-      .set("port_name", to_py(ref.port_name))
-      .done();
-}
-
-PortRef port_ref_from_dict(PyObject* obj, const std::string& path) {
-  DictReader d(obj, path);
-  PortRef ref;
-  ref.node_name = d.name("node_name");
-  ref.port_type =
-      kind_named(kPortTypeNames, d.text("port_type"), "port type", d.path_of("port_type"));
-  ref.port_name = d.name("port_name");
-  d.finish();
-  return ref;
-}
-
-Ref orphan_to_dict(const OrphanedPacketInfo& info) {
-  return DictWriter()
-      .set("packet_id", id_to_py(info.packet_id))
-      .set("from_port", to_py(info.from_port))
-      .set("salvo_condition", to_py(info.salvo_condition))
-      .done();
-}
-
-OrphanedPacketInfo orphan_from_dict(PyObject* obj, const std::string& path) {
-  DictReader d(obj, path);
-  OrphanedPacketInfo info{d.id("packet_id"), d.name("from_port"), d.name("salvo_condition")};
-  d.finish();
-  return info;
-}
-
 std::string item_path(const std::string& list_path, std::size_t i) {
   return list_path + "[" + std::to_string(i) + "]";
+}
+
+// The dicts of the net's records walk their field lists: each member type
+// has one dict value and one reading below, and a record's dict is its
+// fields in list order (or in the order DictOrder names them, where the
+// saved form keeps another order than the list's).
+
+template <class R>
+struct DictOrder {
+  static constexpr auto kNames = std::apply(
+      [](const auto&... fd) { return std::array<std::string_view, sizeof...(fd)>{fd.name...}; },
+      kFields<R>);
+};
+// An epoch's saved dict has its salvos before its state.
+template <>
+struct DictOrder<Epoch> {
+  static constexpr std::array<std::string_view, 6> kNames = {
+      "id", "node_name", "in_salvo", "out_salvos", "state", "orphaned_packets"};
+};
+
+// Whether `names` names every field of R once.
+template <class R, std::size_t N>
+constexpr bool names_every_field(const std::array<std::string_view, N>& names) {
+  if (N != kFieldCount<R>) return false;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (field_index<R>(names[i]) < 0) return false;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (names[i] == names[j]) return false;
+    }
+  }
+  return true;
+}
+
+// Calls f(name, member) for every field of `r`, in its dict's order.
+template <class R, class F>
+void for_each_dict_field(R& r, F&& f) {
+  using Order = DictOrder<std::remove_const_t<R>>;
+  static_assert(names_every_field<std::remove_const_t<R>>(Order::kNames));
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    (f(std::get<field_index<std::remove_const_t<R>>(Order::kNames[I])>(kFields<R>).name,
+       r.*std::get<field_index<std::remove_const_t<R>>(Order::kNames[I])>(kFields<R>).member),
+     ...);
+  }
+  (std::make_index_sequence<Order::kNames.size()>());
+}
+
+template <class R>
+Ref record_dict(const R& record);
+template <class R>
+R record_at(PyObject* obj, const std::string& path);
+
+Ref dict_value(const Ulid& id) { return id_to_py(id); }
+Ref dict_value(const Name& name) { return to_py(name); }
+Ref dict_value(PortType type) { return name_in(kPortTypeNames, type); }
+Ref dict_value(EpochState state) { return name_in(kEpochStateNames, state); }
+Ref dict_value(const PortRef& ref) { return record_dict(ref); }
+Ref dict_value(const Edge& edge) { return record_dict(edge); }
+Ref dict_value(const OrphanedPacketInfo& info) { return record_dict(info); }
+// A salvo's packets as [port_name, packet_id] lists; an engine's salvo as
+// the Salvo class holds it, ids as text.
+Ref dict_value(const std::vector<std::pair<Name, std::string>>& packets) {
+  return list_of(packets, [](const std::pair<Name, std::string>& p) {
+    Ref pair = own(PyList_New(2));
+    PyList_SetItem(pair.get(), 0, to_py(p.first).release());
+    PyList_SetItem(pair.get(), 1, to_py(std::string_view(p.second)).release());
+    return pair;
+  });
+}
+Ref dict_value(const Salvo& salvo) { return record_dict(SalvoText::of(salvo)); }
+template <class V>
+Ref dict_value(const std::vector<V>& items) {
+  return list_of(items, [](const V& item) { return dict_value(item); });
+}
+
+void read_at(PyObject* obj, const std::string& path, PortRef& out) {
+  out = record_at<PortRef>(obj, path);
+}
+void read_at(PyObject* obj, const std::string& path, OrphanedPacketInfo& out) {
+  out = record_at<OrphanedPacketInfo>(obj, path);
+}
+// Salvo packet ids inside an epoch are the engine's: parsed here.
+void read_at(PyObject* obj, const std::string& path, Salvo& out) {
+  const SalvoText text = record_at<SalvoText>(obj, path);
+  out = Salvo{text.salvo_condition, {}};
+  for (std::size_t i = 0; i < text.packets.size(); ++i) {
+    const std::string id_path = item_path(path + ".packets", i) + "[1]";
+    const auto parsed = parse_ulid(text.packets[i].second);
+    if (!parsed.ok()) {
+      raise_field(id_path, "Invalid ULID: " + std::string(ulid_parse_error_reason(parsed.error())));
+    }
+    out.packets.emplace_back(text.packets[i].first, parsed.value());
+  }
+}
+
+void read(DictReader& d, const char* key, Ulid& out) { out = d.id(key); }
+void read(DictReader& d, const char* key, Name& out) { out = d.name(key); }
+void read(DictReader& d, const char* key, PortType& out) {
+  out = kind_named(kPortTypeNames, d.text(key), "port type", d.path_of(key));
+}
+void read(DictReader& d, const char* key, EpochState& out) {
+  out = kind_named(kEpochStateNames, d.text(key), "epoch state", d.path_of(key));
+}
+void read(DictReader& d, const char* key, std::vector<std::pair<Name, std::string>>& out) {
+  const std::vector<PyObject*> items = d.list(key);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string at = item_path(d.path_of(key), i);
+    if (!PyList_Check(items[i]) || PyList_Size(items[i]) != 2)
+      raise_field(at, "expected [port_name, packet_id]");
+    out.emplace_back(Name(text_at(PyList_GetItem(items[i], 0), at + "[0]")),
+                     text_at(PyList_GetItem(items[i], 1), at + "[1]"));
+  }
+}
+template <class V>
+requires requires(PyObject* obj, const std::string& path, V& v) { read_at(obj, path, v); }
+void read(DictReader& d, const char* key, V& out) { read_at(d.field(key), d.path_of(key), out); }
+template <class V>
+void read(DictReader& d, const char* key, std::vector<V>& out) {
+  const std::vector<PyObject*> items = d.list(key);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    read_at(items[i], item_path(d.path_of(key), i), out.emplace_back());
+  }
+}
+
+template <class R>
+Ref record_dict(const R& record) {
+  DictWriter out;
+  for_each_dict_field(
+      record, [&out](const char* key, const auto& value) { out.set(key, dict_value(value)); });
+  return out.done();
+}
+
+// Reads every field, in the dict's order, then refuses a key it lacks.
+template <class R>
+R record_at(PyObject* obj, const std::string& path) {
+  DictReader d(obj, path);
+  R record{};
+  for_each_dict_field(record, [&d](const char* key, auto& value) { read(d, key, value); });
+  d.finish();
+  return record;
 }
 
 }  // namespace
@@ -84,10 +196,7 @@ Ref location_to_dict(const PacketLocation& location) {
           .set("port_name", to_py(location.port_name()));
       break;
     case PacketLocation::Kind::Edge:
-      d.set("edge", DictWriter()
-                        .set("source", port_ref_to_dict(location.edge().source))
-                        .set("target", port_ref_to_dict(location.edge().target))
-                        .done());
+      d.set("edge", dict_value(location.edge()));
       break;
     case PacketLocation::Kind::OutsideNet:
       break;
@@ -114,14 +223,9 @@ PacketLocation location_from_dict(PyObject* obj, const std::string& path) {
       location = PacketLocation::OutputPort(epoch_id, d.name("port_name"));
       break;
     }
-    case PacketLocation::Kind::Edge: {
-      DictReader e(d.field("edge"), d.path_of("edge"));
-      PortRef source = port_ref_from_dict(e.field("source"), e.path_of("source"));
-      PortRef target = port_ref_from_dict(e.field("target"), e.path_of("target"));
-      e.finish();
-      location = PacketLocation::Edge(Edge{std::move(source), std::move(target)});
+    case PacketLocation::Kind::Edge:
+      location = PacketLocation::Edge(record_at<Edge>(d.field("edge"), d.path_of("edge")));
       break;
-    }
     case PacketLocation::Kind::OutsideNet:
       break;
   }
@@ -129,78 +233,16 @@ PacketLocation location_from_dict(PyObject* obj, const std::string& path) {
   return location;
 }
 
-Ref salvo_to_dict(const SalvoText& salvo) {
-  Ref packets = list_of(salvo.packets, [](const std::pair<Name, std::string>& p) {
-    Ref pair = own(PyList_New(2));
-    PyList_SetItem(pair.get(), 0, to_py(p.first).release());
-    PyList_SetItem(pair.get(), 1, to_py(std::string_view(p.second)).release());
-    return pair;
-  });
-  return DictWriter()
-      .set("salvo_condition", to_py(salvo.salvo_condition))
-      .set("packets", std::move(packets))
-      .done();
-}
+Ref salvo_to_dict(const SalvoText& salvo) { return record_dict(salvo); }
 
 SalvoText salvo_from_dict(PyObject* obj, const std::string& path) {
-  DictReader d(obj, path);
-  SalvoText salvo{d.name("salvo_condition"), {}};
-  const std::vector<PyObject*> items = d.list("packets");
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const std::string at = item_path(d.path_of("packets"), i);
-    if (!PyList_Check(items[i]) || PyList_Size(items[i]) != 2)
-      raise_field(at, "expected [port_name, packet_id]");
-    salvo.packets.emplace_back(Name(text_at(PyList_GetItem(items[i], 0), at + "[0]")),
-                               text_at(PyList_GetItem(items[i], 1), at + "[1]"));
-  }
-  d.finish();
-  return salvo;
+  return record_at<SalvoText>(obj, path);
 }
 
-Ref epoch_to_dict(const Epoch& epoch) {
-  return DictWriter()
-      .set("id", id_to_py(epoch.id))
-      .set("node_name", to_py(epoch.node_name))
-      .set("in_salvo", salvo_to_dict(SalvoText::of(epoch.in_salvo)))
-      .set("out_salvos", list_of(epoch.out_salvos,
-                                 [](const Salvo& s) { return salvo_to_dict(SalvoText::of(s)); }))
-      .set("state", name_in(kEpochStateNames, epoch.state))
-      .set("orphaned_packets", list_of(epoch.orphaned_packets, orphan_to_dict))
-      .done();
-}
+Ref epoch_to_dict(const Epoch& epoch) { return record_dict(epoch); }
 
 Epoch epoch_from_dict(PyObject* obj, const std::string& path) {
-  DictReader d(obj, path);
-  Epoch epoch;
-  epoch.id = d.id("id");
-  epoch.node_name = d.name("node_name");
-  // Salvo packet ids inside an epoch are the engine's: parsed here.
-  auto resolved = [](PyObject* item, const std::string& at) {
-    const SalvoText text = salvo_from_dict(item, at);
-    Salvo salvo{text.salvo_condition, {}};
-    for (std::size_t i = 0; i < text.packets.size(); ++i) {
-      const std::string id_path = item_path(at + ".packets", i) + "[1]";
-      const auto parsed = parse_ulid(text.packets[i].second);
-      if (!parsed.ok()) {
-        raise_field(id_path,
-                    "Invalid ULID: " + std::string(ulid_parse_error_reason(parsed.error())));
-      }
-      salvo.packets.emplace_back(text.packets[i].first, parsed.value());
-    }
-    return salvo;
-  };
-  epoch.in_salvo = resolved(d.field("in_salvo"), d.path_of("in_salvo"));
-  const std::vector<PyObject*> out = d.list("out_salvos");
-  for (std::size_t i = 0; i < out.size(); ++i)
-    epoch.out_salvos.push_back(resolved(out[i], item_path(d.path_of("out_salvos"), i)));
-  epoch.state = kind_named(kEpochStateNames, d.text("state"), "epoch state", d.path_of("state"));
-  const std::vector<PyObject*> orphans = d.list("orphaned_packets");
-  for (std::size_t i = 0; i < orphans.size(); ++i) {
-    epoch.orphaned_packets.push_back(
-        orphan_from_dict(orphans[i], item_path(d.path_of("orphaned_packets"), i)));
-  }
-  d.finish();
-  return epoch;
+  return record_at<Epoch>(obj, path);
 }
 
 }  // namespace zellik::py

@@ -5,7 +5,9 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
@@ -107,12 +109,26 @@ Ref timestamp_of(const EventValue& e) {
   return visit_event(e, [](const auto& ev) { return to_py_i64(ev.timestamp); });
 }
 
+// Whether some kind of event lists a field named kName.
+template <Literal kName>
+inline constexpr bool kSomeEventHas = []<class... E>(std::type_identity<std::variant<E...>>) {
+  return ((field_index<E>(kName.chars) >= 0) || ...);
+}(std::type_identity<NetEvent>{});
+
+// Whether an event of kind E has the field kName. A name that no kind of
+// event lists is a misspelt getter: it does not build.
+template <Literal kName, class E>
+constexpr bool has_field() {
+  static_assert(kSomeEventHas<kName>, "no kind of event has a field of this name");
+  return field_index<E>(kName.chars) >= 0;
+}
+
 // The field named kName of an event, or None when its kind has no such field
 // (found at compile time in the kind's field list).
 template <Literal kName, class E>
 Ref field_object(const E& ev) {
-  constexpr int kIndex = field_index<E>(kName.chars);
-  if constexpr (kIndex >= 0) {
+  if constexpr (has_field<kName, E>()) {
+    constexpr int kIndex = field_index<E>(kName.chars);
     return fields::object(ev.*std::get<kIndex>(kFields<E>).member);
   } else {
     return none();
@@ -135,7 +151,7 @@ PyGetSetDef field_getter(const char* doc) {
 // RequestEpochCreated calls its node the source node.
 Ref epoch_id_of(const EventValue& e) {
   return visit_event(e, []<class E>(const E& ev) {
-    if constexpr (field_index<E>("epoch") >= 0) {
+    if constexpr (has_field<"epoch", E>()) {
       return id_to_py(ev.epoch->id);
     } else {
       return field_object<"epoch_id">(ev);
@@ -145,7 +161,7 @@ Ref epoch_id_of(const EventValue& e) {
 
 Ref node_name_of(const EventValue& e) {
   return visit_event(e, []<class E>(const E& ev) {
-    if constexpr (field_index<E>("source_node") >= 0) {
+    if constexpr (has_field<"source_node", E>()) {
       return field_object<"source_node">(ev);
     } else {
       return field_object<"node_name">(ev);
