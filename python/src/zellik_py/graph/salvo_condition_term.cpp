@@ -17,8 +17,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // Value: the object embeds the model's SalvoConditionTerm.
 
-// The kind texts, by SalvoConditionTerm::Kind.
-constexpr const char* kKindNames[] = {"True", "False", "Port", "And", "Or", "Not"};
+// The texts of the kinds, as the `kind` property gives them, by
+// SalvoConditionTerm::Kind.
+constexpr const char* kTermKindTexts[] = {"True", "False", "Port", "And", "Or", "Not"};
 
 using Term = SalvoConditionTerm;
 
@@ -71,7 +72,7 @@ Ref inner_of(const Term& t) {
 // ---------------------------------------------------------------------------
 // Getters
 
-Ref kind_of(const Term& t) { return to_py(kKindNames[static_cast<int>(t.kind())]); }
+Ref kind_of(const Term& t) { return to_py(kTermKindTexts[static_cast<int>(t.kind())]); }
 
 std::string term_repr(const Term& t) { return t.to_string(); }
 
@@ -124,7 +125,7 @@ constexpr KindConstructor kKindConstructors[] = {
     {"true_", kNoFields},   {"false_", kNoFields}, {"port", kPortFields},
     {"and_", kTermsFields}, {"or_", kTermsFields}, {"not_", kInnerFields},
 };
-static_assert(std::size(kKindConstructors) == std::size(kKindNames));
+static_assert(std::size(kKindConstructors) == std::size(kTermKindTexts));
 
 PyObject* term_reduce(PyObject* self, PyObject*) {
   return guard([&] {

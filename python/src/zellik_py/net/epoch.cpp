@@ -21,8 +21,6 @@ EnumSpec g_epoch_state = {
     member_names(kEpochStateNames),
 };
 
-const char* state_name(EpochState state) { return row_of(kEpochStateNames, state).name.data(); }
-
 // ---------------------------------------------------------------------------
 // Methods
 
@@ -57,10 +55,9 @@ void define_epoch_state(PyObject* module) { define_enum(module, g_epoch_state); 
 
 void define_epoch(PyObject* module) { define_record_class(module, kEpoch); }
 
+// "Epoch(id='...', node_name=\"...\", state=EpochState.Running)".
 std::string epoch_repr(const Epoch& e) {
-  return "Epoch(id=" + single_quoted(e.id.to_string()) +
-         ", node_name=" + quoted(e.node_name.view()) + ", state=EpochState." + state_name(e.state) +
-         ")";
+  return record_repr_of<Epoch, "id", "node_name", "state">(e);
 }
 
 Ref epoch_state_to_py(EpochState state) {

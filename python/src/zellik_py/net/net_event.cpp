@@ -22,9 +22,9 @@
 namespace zellik::py {
 namespace {
 
-// The repr's shorter labels of some fields; every other field shows its name.
-std::string_view repr_label(std::string_view field) {
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kLabels = {{
+// The repr's shorter keys for some fields; every other field shows its name.
+std::string_view repr_key(std::string_view field) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kReprKeys = {{
       {"from_location", "from"},
       {"to_location", "to"},
       {"salvo_condition", "condition"},
@@ -32,18 +32,18 @@ std::string_view repr_label(std::string_view field) {
       {"port_name", "port"},
       {"request_source", "source"},
   }};
-  for (const auto& [name, label] : kLabels) {
-    if (name == field) return label;
+  for (const auto& [name, key] : kReprKeys) {
+    if (name == field) return key;
   }
   return field;
 }
 
-// "NetEvent.{kind}(ts={timestamp}, {label}={value}, ...)".
+// "NetEvent.{kind}(ts={timestamp}, {key}={value}, ...)".
 std::string event_repr(const EventValue& e) {
   return visit_event(e, []<class E>(const E& ev) {
     std::string text = "NetEvent." + std::string(E::kKind) + "(ts=" + std::to_string(ev.timestamp);
     for_each_field(ev, [&](const char* name, const auto& value) {
-      text += ", " + std::string(repr_label(name)) + "=" + fields::repr(value);
+      text += ", " + std::string(repr_key(name)) + "=" + fields::repr(value);
     });
     return text + ")";
   });

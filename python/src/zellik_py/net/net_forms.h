@@ -38,6 +38,10 @@ void read(const Source& s, PacketLocation& out);
 // text (SalvoText).
 inline Ref object(Form, const Salvo& salvo) { return salvo_to_py(SalvoText::of(salvo)); }
 inline Ref object(Form, EpochState state) { return epoch_state_to_py(state); }
+// "EpochState.Running", the repr of the member.
+inline std::string repr(Form, EpochState state) {
+  return "EpochState." + std::string(row_of(kEpochStateNames, state).name);
+}
 // A salvo's packets: (port name, packet id text) tuples.
 Ref object(Form, const std::vector<std::pair<Name, std::string>>& packets);
 
