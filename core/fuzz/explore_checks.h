@@ -147,7 +147,7 @@ inline void check_replay(const Graph& graph, const std::string& start,
              : !ids.pair(recorded, got.value().events))
       finding("a replayed action has other events than recorded", {what, at});
   }
-  if (net.fingerprint() != t.fingerprint)
+  if (fingerprint(net) != t.fingerprint)
     finding("a replayed run does not end at its terminal's fingerprint", {what});
   if (t.packets != packets_in_net(net)) {
     finding("a terminal counts other packets than its replayed run ends with",

@@ -20,6 +20,7 @@
 #include "action_run.h"
 #include "support/graph_zoo.h"
 #include "zellik/base/byte_stream.h"
+#include "zellik/net/net_sim_restore.h"
 #include "zellik/net/snapshot.h"
 
 namespace {
@@ -63,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)fuzz::fork_of(*net);
   // A net that makes random ids cannot be followed by a fork; the run goes
   // on with seeded ids.
-  if (!net->id_source().seeded()) net->restore_id_source(IdSource::Seeded(0).state());
+  if (!net->id_source().seeded())
+    NetSimRestore::restore_id_source(*net, IdSource::Seeded(0).state());
   fuzz::Run(graph, in, std::move(net), testkit::Strictness::kAnyUndo).run();
   return 0;
 }

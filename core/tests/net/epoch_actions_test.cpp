@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/net_fixtures.h"
+#include "support/net_test_access.h"
 
 namespace zellik {
 namespace {
@@ -104,9 +105,9 @@ TEST(CreateEpoch, EmptySalvoMakesAStartableEpochWithEmptyLocations) {
 
   EXPECT_EQ(net.get_startable_epochs(), Ids{created.id});
   EXPECT_EQ(epochs_of(net, "B"), Ids{created.id});
-  EXPECT_TRUE(net.packets_by_location().contains(PacketLocation::Node(created.id)));
+  EXPECT_TRUE(tables_of(net).locations().contains(PacketLocation::Node(created.id)));
   for (const Name& port : output_ports_of_b(net)) {
-    EXPECT_TRUE(net.packets_by_location().contains(PacketLocation::OutputPort(created.id, port)));
+    EXPECT_TRUE(tables_of(net).locations().contains(PacketLocation::OutputPort(created.id, port)));
   }
 }
 
@@ -196,7 +197,7 @@ TEST(FinishEpoch, EventCarriesRunningCopyResponseFinished) {
   EXPECT_EQ(before.out_salvos.size(), 1u);
 
   EXPECT_EQ(net.get_epoch(id), nullptr);
-  EXPECT_FALSE(net.packets_by_location().contains(PacketLocation::Node(id)));
+  EXPECT_FALSE(tables_of(net).locations().contains(PacketLocation::Node(id)));
   EXPECT_TRUE(epochs_of(net, "B").empty());
   EXPECT_EQ(net.get_packet(sent)->location, on_edge("B.x", "C.in"));
   refused(net, action::FinishEpoch{id}, Kind::EpochNotFound);
@@ -221,7 +222,7 @@ TEST(CancelEpoch, StartableEpochLosesItsPacketsAndLeavesTheStartableSet) {
 
   EXPECT_EQ(net.get_startable_epochs(), Ids{other});
   EXPECT_EQ(epochs_of(net, "B"), Ids{other});
-  EXPECT_EQ(net.get_packet(p1), nullptr);
+  EXPECT_FALSE(net.get_packet(p1).has_value());
   EXPECT_EQ(refused(net, action::CancelEpoch{id}, Kind::EpochNotFound).epoch_id, id);
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/net_fixtures.h"
+#include "support/net_test_access.h"
 #include "zellik/base/internal_failure.h"
 
 namespace zellik {
@@ -22,17 +23,17 @@ Graph small_graph() {
 TEST(NetSim, NewNetHasEmptyEntriesForEdgesInputPortsAndOutsideOnly) {
   NetSim net(small_graph());
   ExpectNetInvariants(net);
-  EXPECT_EQ(net.packets_by_location().size(), 4u);  // edge, B.in, B.side, OutsideNet
-  for (const auto& [location, entry] : net.packets_by_location()) {
+  EXPECT_EQ(tables_of(net).locations().size(), 4u);  // edge, B.in, B.side, OutsideNet
+  for (const auto& [location, entry] : tables_of(net).locations()) {
     EXPECT_TRUE(entry.queue.empty()) << location.debug_string();
   }
-  EXPECT_TRUE(net.packets_by_location().contains(on_edge("A.out", "B.in")));
-  EXPECT_TRUE(net.packets_by_location().contains(at_input("B", "side")));
+  EXPECT_TRUE(tables_of(net).locations().contains(on_edge("A.out", "B.in")));
+  EXPECT_TRUE(tables_of(net).locations().contains(at_input("B", "side")));
   EXPECT_EQ(net.packet_count_at(PacketLocation::OutsideNet()), 0u);
   EXPECT_TRUE(net.get_startable_epochs().empty());
-  EXPECT_TRUE(net.active_locations().empty());
-  EXPECT_TRUE(net.request_tokens().empty());
-  EXPECT_FALSE(net.startup_requests_sent());
+  EXPECT_TRUE(tables_of(net).locations().active().empty());
+  EXPECT_TRUE(tables_of(net).requests().tokens.empty());
+  EXPECT_FALSE(tables_of(net).requests().startup_requests_sent);
 }
 
 // Enough edges and input ports that their entries span several storage
@@ -52,9 +53,9 @@ TEST(NetSim, ManyLocationsEachEdgeDeliversToItsOwnPort) {
     edges.push_back(edge(named("A", i, ".out"), named("B", i, ".in")));
   }
   NetSim net(Graph(nodes, edges));
-  ASSERT_EQ(net.packets_by_location().size(), 2u * kPairs + 1);
+  ASSERT_EQ(tables_of(net).locations().size(), 2u * kPairs + 1);
   std::size_t walked = 0;
-  for (const auto& [location, entry] : net.packets_by_location()) {
+  for (const auto& [location, entry] : tables_of(net).locations()) {
     EXPECT_EQ(entry.handle(), walked);
     const auto expected = walked < kPairs       ? PacketLocation::Kind::InputPort
                           : walked < 2 * kPairs ? PacketLocation::Kind::Edge
@@ -97,7 +98,7 @@ TEST(NetSim, QueriesOnLocationsWithoutEntryAnswerEmpty) {
     EXPECT_TRUE(net.get_packets_at_location(location).empty());
     EXPECT_EQ(net.packet_count_at(location), 0u);
   }
-  EXPECT_EQ(net.get_packet(Ulid::Generate()), nullptr);
+  EXPECT_FALSE(net.get_packet(Ulid::Generate()).has_value());
   EXPECT_EQ(net.get_epoch(Ulid::Generate()), nullptr);
   Ids inside{Ulid::Generate()};
   net.get_epoch_packets(Ulid::Generate(), inside);
@@ -145,9 +146,9 @@ TEST(NetSim, RequestTokensOnlyForNodesWithTheNoSalvoTrigger) {
              NodeBuilder("C").in("in").requests({DependencyRequestTrigger::OnStartup})},
             {edge("A.x", "B.in"), edge("A.y", "C.in")}),
       {edge("A.x", "B.in"), edge("A.y", "C.in")}));
-  ASSERT_EQ(net.request_tokens().size(), 1u);
-  const auto token = net.request_tokens().find(std::string_view("B"));
-  ASSERT_NE(token, net.request_tokens().end());
+  ASSERT_EQ(tables_of(net).requests().tokens.size(), 1u);
+  const auto token = tables_of(net).requests().tokens.find(std::string_view("B"));
+  ASSERT_NE(token, tables_of(net).requests().tokens.end());
   EXPECT_TRUE(token->second);
 }
 
@@ -173,19 +174,19 @@ TEST(NetSim, ActiveIndexFollowsEdgeAndInputPortQueuesOnly) {
   const PacketLocation e = on_edge("A.out", "B.in");
   const Ulid p = make_packet(net);
   ExpectNetInvariants(net);
-  EXPECT_TRUE(net.active_locations().empty());  // OutsideNet is not tracked
+  EXPECT_TRUE(tables_of(net).locations().active().empty());  // OutsideNet is not tracked
   ok(net, action::TransportPacketToLocation{p, e});
-  ASSERT_EQ(net.active_locations().size(), 1u);
-  EXPECT_EQ(net.active_locations()[0]->first, e);
+  ASSERT_EQ(tables_of(net).locations().active().size(), 1u);
+  EXPECT_EQ(tables_of(net).locations().active()[0]->first, e);
   const Ulid q = place_packet(net, at_input("B", "side"));
-  EXPECT_EQ(net.active_locations().size(), 2u);
+  EXPECT_EQ(tables_of(net).locations().active().size(), 2u);
   ok(net, action::ConsumePacket{p});
-  ASSERT_EQ(net.active_locations().size(), 1u);
-  EXPECT_EQ(net.active_locations()[0]->first, at_input("B", "side"));
+  ASSERT_EQ(tables_of(net).locations().active().size(), 1u);
+  EXPECT_EQ(tables_of(net).locations().active()[0]->first, at_input("B", "side"));
   const Ulid epoch = new_epoch(net, "B", {{Name("side"), q}});
-  EXPECT_TRUE(net.active_locations().empty());  // Node locations are not tracked
+  EXPECT_TRUE(tables_of(net).locations().active().empty());  // Node locations are not tracked
   ok(net, action::CancelEpoch{epoch});
-  EXPECT_TRUE(net.active_locations().empty());
+  EXPECT_TRUE(tables_of(net).locations().active().empty());
 }
 
 TEST(PacketLocation, EqualityHashAndDebugText) {

@@ -98,7 +98,7 @@ TEST(ConsumePacket, RemovesFromAnywhereKeepingTheOthersOrder) {
   EXPECT_EQ(event_as<event::PacketConsumed>(done.events, 0).packet_id, p2);
   EXPECT_EQ(event_as<event::PacketConsumed>(done.events, 0).location, e);
   EXPECT_EQ(net.get_packets_at_location(e), (Ids{p1, p3}));
-  EXPECT_EQ(net.get_packet(p2), nullptr);
+  EXPECT_FALSE(net.get_packet(p2).has_value());
 
   // Destroying works the same way, inside a startable epoch too.
   const Ulid epoch = new_epoch(net, "S");

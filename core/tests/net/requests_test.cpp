@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/net_test_access.h"
 #include "support/step_fixtures.h"
 
 namespace zellik {
@@ -30,7 +31,7 @@ TEST(Requests, ExternalRequestGivesTheSourceARequestEpochAtTheNextStep) {
   ASSERT_EQ(event_kinds(made), Kinds{"RequestCreated"});
   EXPECT_EQ(event_as<event::RequestCreated>(made, 0).request_source,
             RequestCreatedSource::External);
-  ASSERT_EQ(net.pending_requests().size(), 1u);
+  ASSERT_EQ(tables_of(net).requests().pending.size(), 1u);
 
   const StepOutcome s = step(net);
   EXPECT_TRUE(s.made_progress);
@@ -50,8 +51,8 @@ TEST(Requests, ExternalRequestGivesTheSourceARequestEpochAtTheNextStep) {
   EXPECT_EQ(epoch->in_salvo.salvo_condition, "__request__");
   EXPECT_TRUE(epoch->in_salvo.packets.empty());
   EXPECT_TRUE(
-      net.packets_by_location().contains(PacketLocation::OutputPort(epoch->id, Name("out"))));
-  EXPECT_TRUE(net.pending_requests().empty());
+      tables_of(net).locations().contains(PacketLocation::OutputPort(epoch->id, Name("out"))));
+  EXPECT_TRUE(tables_of(net).requests().pending.empty());
 }
 
 TEST(Requests, RequestsThatCannotStartAnythingAreRefusedOrDropped) {
@@ -60,14 +61,14 @@ TEST(Requests, RequestsThatCannotStartAnythingAreRefusedOrDropped) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().kind, NetActionError::Kind::RequestNodeNotFound);
   EXPECT_EQ(missing.error().node_name, "Z");
-  EXPECT_TRUE(net.pending_requests().empty());
+  EXPECT_TRUE(tables_of(net).requests().pending.empty());
 
   // S has no dependency edge into it: the request is taken and dropped.
   act(net, action::CreateRequest{Name("S"), Name("x")});
   const StepOutcome s = step(net);
   EXPECT_FALSE(s.made_progress);
   EXPECT_TRUE(s.events.empty());
-  EXPECT_TRUE(net.pending_requests().empty());
+  EXPECT_TRUE(tables_of(net).requests().pending.empty());
   EXPECT_TRUE(net.epochs().empty());
 }
 
@@ -81,7 +82,7 @@ TEST(Requests, StartupRequestsAreMadeOnce) {
   EXPECT_EQ(created.request_source, RequestCreatedSource::OnStartup);
   EXPECT_EQ(created.node_name, "R");
   EXPECT_EQ(created.label, "lbl");
-  EXPECT_TRUE(net.startup_requests_sent());
+  EXPECT_TRUE(tables_of(net).requests().startup_requests_sent);
 
   const StepOutcome second = step(net);
   EXPECT_TRUE(second.events.empty());
@@ -90,10 +91,10 @@ TEST(Requests, StartupRequestsAreMadeOnce) {
 
 TEST(Requests, NoSalvoTokenComesBackWhenAnEpochOfTheNodeEnds) {
   NetSim net(source_graph({DependencyRequestTrigger::OnNoSalvoTriggered}));
-  EXPECT_EQ(net.request_tokens().at(Name("R")), true);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("R")), true);
   place_packet(net, at_input("R", "in"));
   ASSERT_EQ(event_kinds(step(net).events).front(), "RequestCreated");
-  EXPECT_EQ(net.request_tokens().at(Name("R")), false);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("R")), false);
   EXPECT_TRUE(step(net).events.empty());
 
   // Finishing an epoch of R gives the token back, and R asks again.
@@ -104,9 +105,9 @@ TEST(Requests, NoSalvoTokenComesBackWhenAnEpochOfTheNodeEnds) {
           .epoch;
   act(net, action::StartEpoch{created.id});
   act(net, action::FinishEpoch{created.id});
-  EXPECT_EQ(net.request_tokens().at(Name("R")), true);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("R")), true);
   EXPECT_EQ(event_kinds(step(net).events).front(), "RequestCreated");
-  EXPECT_EQ(net.request_tokens().at(Name("R")), false);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("R")), false);
 
   // So does cancelling one.
   const Epoch other =
@@ -115,11 +116,11 @@ TEST(Requests, NoSalvoTokenComesBackWhenAnEpochOfTheNodeEnds) {
               .data)
           .epoch;
   act(net, action::CancelEpoch{other.id});
-  EXPECT_EQ(net.request_tokens().at(Name("R")), true);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("R")), true);
 
   // A node without the trigger never gets a token.
-  net.set_request_token("S", true);
-  EXPECT_FALSE(net.request_tokens().contains(Name("S")));
+  NetSimTestAccess::set_request_token(net, "S", true);
+  EXPECT_FALSE(tables_of(net).requests().tokens.contains(Name("S")));
 }
 
 TEST(Requests, DiamondReachesItsSourceOnce) {
@@ -182,7 +183,7 @@ TEST(Requests, FailingCascadeEndsTheStepButKeepsEarlierEffects) {
   // The phase-1 move stays; the whole list is gone; no epoch was made for R1
   // because epochs come only after every request resolved.
   EXPECT_EQ(net.get_packet(moving)->location, at_input("P", "in"));
-  EXPECT_TRUE(net.pending_requests().empty());
+  EXPECT_TRUE(tables_of(net).requests().pending.empty());
   EXPECT_TRUE(net.epochs().empty());
   EXPECT_TRUE(net.is_blocked());
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/net_test_access.h"
 #include "support/step_fixtures.h"
 #include "zellik/net/record_codec.h"
 
@@ -207,9 +208,9 @@ TEST(RunStep, NoSalvoRequestsDoNotUnblockButAStepMakesAndResolvesThem) {
   EXPECT_EQ(created.node_name, "B");
   EXPECT_EQ(created.label, "more");
   EXPECT_EQ(created.request_source, RequestCreatedSource::OnNoSalvoTriggered);
-  EXPECT_EQ(net.request_tokens().at(Name("B")), false);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("B")), false);
   EXPECT_EQ(epochs_of(net, "A").size(), 1u);
-  EXPECT_TRUE(net.pending_requests().empty());
+  EXPECT_TRUE(tables_of(net).requests().pending.empty());
 
   // The token is spent: the next step asks nothing more.
   const StepOutcome again = step(net);
@@ -233,7 +234,7 @@ TEST(RunStep, IsBlockedSeesPendingAndStartupRequests) {
   const EventList all = startup.run_until_blocked();
   EXPECT_EQ(event_kinds(all), (Kinds{"RequestCreated", "RequestCascadeResolved", "EpochCreated",
                                      "RequestEpochCreated"}));
-  EXPECT_TRUE(startup.startup_requests_sent());
+  EXPECT_TRUE(tables_of(startup).requests().startup_requests_sent);
   EXPECT_TRUE(startup.is_blocked());
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/net_fixtures.h"
+#include "support/net_test_access.h"
 #include "zellik/base/byte_stream.h"
 #include "zellik/net/record_codec.h"
 #include "zellik/net/snapshot.h"
@@ -65,7 +66,7 @@ TEST(Snapshot, EpochsAndRequestStateComeBack) {
   ExpectNetInvariants(*restored);
   EXPECT_EQ(epochs_of(*restored, "B"), epochs);
   EXPECT_EQ(restored->get_startable_epochs(), net.get_startable_epochs());
-  EXPECT_EQ(restored->pending_requests(), net.pending_requests());
+  EXPECT_EQ(tables_of(*restored).requests().pending, tables_of(net).requests().pending);
   const Epoch* epoch = restored->get_epoch(epochs[0]);
   ASSERT_NE(epoch, nullptr);
   EXPECT_EQ(epoch->in_salvo.packets, net.get_epoch(epochs[0])->in_salvo.packets);

@@ -5,6 +5,7 @@
 
 #include "support/net_fixtures.h"
 #include "support/net_invariants.h"
+#include "support/net_test_access.h"
 #include "support/step_fixtures.h"
 
 namespace zellik {
@@ -55,7 +56,7 @@ TEST(Undo, CreatedPacketDisappearsAndCannotDisappearTwice) {
   const EventList events = act(net, create);
   const Ulid p = event_as<event::PacketCreated>(events, 0).packet_id;
   ASSERT_TRUE(net.undo_action(create, events).ok());
-  EXPECT_EQ(net.get_packet(p), nullptr);
+  EXPECT_FALSE(net.get_packet(p).has_value());
   EXPECT_TRUE(net.get_packets_at_location(PacketLocation::OutsideNet()).empty());
   ExpectNetInvariants(net);
 
@@ -91,20 +92,20 @@ TEST(Undo, StepReturnsEdgePacketToTheHeadAndTakesBackItsRequest) {
   const EventList events = act(net, run);
   ASSERT_EQ(event_kinds(events), (Kinds{"PacketMoved", "RequestCreated", "RequestCascadeResolved",
                                         "EpochCreated", "RequestEpochCreated"}));
-  EXPECT_EQ(net.request_tokens().at(Name("B")), false);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("B")), false);
 
   ASSERT_TRUE(net.undo_action(run, events).ok());
   EXPECT_EQ(net.get_packets_at_location(kEdge), (Ids{p1, p2}));
   EXPECT_TRUE(net.get_packets_at_location(at_input("B", "in")).empty());
-  EXPECT_EQ(net.request_tokens().at(Name("B")), true);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("B")), true);
   EXPECT_TRUE(net.epochs().empty());
   ExpectNetInvariants(net);
-  EXPECT_TRUE(net.startable_epochs().empty());
-  EXPECT_FALSE(net.node_to_epochs().contains(Name("A")));
+  EXPECT_TRUE(tables_of(net).startable_epochs().empty());
+  EXPECT_FALSE(tables_of(net).node_epochs().contains(Name("A")));
   const Ulid request_epoch = event_as<event::EpochCreated>(events, 3).epoch_id;
-  EXPECT_FALSE(net.packets_by_location().contains(PacketLocation::Node(request_epoch)));
+  EXPECT_FALSE(tables_of(net).locations().contains(PacketLocation::Node(request_epoch)));
   EXPECT_FALSE(
-      net.packets_by_location().contains(PacketLocation::OutputPort(request_epoch, Name("out"))));
+      tables_of(net).locations().contains(PacketLocation::OutputPort(request_epoch, Name("out"))));
 }
 
 TEST(Undo, FiringStepPutsSalvoPacketsBackInOrder) {
@@ -125,10 +126,10 @@ TEST(Undo, CreatedEpochIsRemovedWithItsLocations) {
   const Ulid id = event_as<event::EpochCreated>(events, 0).epoch_id;
   ASSERT_TRUE(net.undo_action(create, events).ok());
   EXPECT_EQ(net.get_epoch(id), nullptr);
-  EXPECT_TRUE(net.startable_epochs().empty());
-  EXPECT_FALSE(net.node_to_epochs().contains(Name("A")));
-  EXPECT_FALSE(net.packets_by_location().contains(PacketLocation::Node(id)));
-  EXPECT_FALSE(net.packets_by_location().contains(PacketLocation::OutputPort(id, Name("loose"))));
+  EXPECT_TRUE(tables_of(net).startable_epochs().empty());
+  EXPECT_FALSE(tables_of(net).node_epochs().contains(Name("A")));
+  EXPECT_FALSE(tables_of(net).locations().contains(PacketLocation::Node(id)));
+  EXPECT_FALSE(tables_of(net).locations().contains(PacketLocation::OutputPort(id, Name("loose"))));
   expect_undo_error(net.undo_action(create, events), UndoError::Kind::NotFound,
                     "epoch " + id.to_string() + " not found");
 }
@@ -152,17 +153,17 @@ TEST(Undo, FinishedEpochComesBackRunningAndTakesTheToken) {
   act(net, action::StartEpoch{id});
   const NetAction finish = action::FinishEpoch{id};
   const EventList events = act(net, finish);
-  EXPECT_EQ(net.request_tokens().at(Name("B")), true);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("B")), true);
 
   ASSERT_TRUE(net.undo_action(finish, events).ok());
   const Epoch* epoch = net.get_epoch(id);
   ASSERT_NE(epoch, nullptr);
   EXPECT_EQ(epoch->state, EpochState::Running);
-  EXPECT_TRUE(net.packets_by_location().contains(PacketLocation::Node(id)));
+  EXPECT_TRUE(tables_of(net).locations().contains(PacketLocation::Node(id)));
   // The restored id joins the end of its node's list.
   EXPECT_EQ(epochs_of(net, "B"), (Ids{other, id}));
   EXPECT_EQ(net.get_startable_epochs(), Ids{other});
-  EXPECT_EQ(net.request_tokens().at(Name("B")), false);
+  EXPECT_EQ(tables_of(net).requests().tokens.at(Name("B")), false);
   ExpectNetInvariants(net);
   expect_undo_error(net.undo_action(finish, events), UndoError::Kind::StateMismatch,
                     "epoch " + id.to_string() + " already exists");
@@ -232,16 +233,16 @@ TEST(Undo, OutputSalvoIsTakenBackWithItsOrphans) {
 
   // The packet is back in its port, not outside the net; the salvo list is
   // empty, so only the action decides whether popping is tried.
-  expect_undo_error(net.undo_action(drop, {dropped[0]}), UndoError::Kind::StateMismatch,
+  expect_undo_error(net.undo_action(drop, EventList{dropped[0]}), UndoError::Kind::StateMismatch,
                     "packet " + lost.to_string() + " is not at OutsideNet, found at OutputPort(" +
                         e.to_string() + ", \"loose\")");
-  expect_undo_error(net.undo_action(drop, {dropped[1]}), UndoError::Kind::StateMismatch,
+  expect_undo_error(net.undo_action(drop, EventList{dropped[1]}), UndoError::Kind::StateMismatch,
                     "epoch " + e.to_string() + " has no out_salvos to pop");
-  EXPECT_TRUE(net.undo_action(action::RunStep{}, {dropped[1]}).ok());
+  EXPECT_TRUE(net.undo_action(action::RunStep{}, EventList{dropped[1]}).ok());
 
   act(net, drop);
   const std::size_t salvos = net.get_epoch(e)->out_salvos.size();
-  EXPECT_TRUE(net.undo_action(action::RunStep{}, {dropped[1]}).ok());
+  EXPECT_TRUE(net.undo_action(action::RunStep{}, EventList{dropped[1]}).ok());
   EXPECT_EQ(net.get_epoch(e)->out_salvos.size(), salvos);
 }
 
@@ -253,14 +254,14 @@ TEST(Undo, RequestUndoFollowsItsSource) {
   act(net, other);
   act(net, first);
   ASSERT_TRUE(net.undo_action(first, first_events).ok());
-  ASSERT_EQ(net.pending_requests().size(), 2u);
-  EXPECT_EQ(net.pending_requests()[0].label, "x");
-  EXPECT_EQ(net.pending_requests()[1].label, "y");
+  ASSERT_EQ(tables_of(net).requests().pending.size(), 2u);
+  EXPECT_EQ(tables_of(net).requests().pending[0].label, "x");
+  EXPECT_EQ(tables_of(net).requests().pending[1].label, "y");
 
   // Once a step has taken the requests there is nothing left to remove.
   step(net);
   EXPECT_TRUE(net.undo_action(first, first_events).ok());
-  EXPECT_TRUE(net.pending_requests().empty());
+  EXPECT_TRUE(tables_of(net).requests().pending.empty());
 }
 
 TEST(Undo, UndoneStartupStepAsksAgain) {
@@ -271,9 +272,9 @@ TEST(Undo, UndoneStartupStepAsksAgain) {
       {edge("A.out", "B.in")}));
   const NetAction run = action::RunStep{};
   const EventList events = act(net, run);
-  ASSERT_TRUE(net.startup_requests_sent());
+  ASSERT_TRUE(tables_of(net).requests().startup_requests_sent);
   ASSERT_TRUE(net.undo_action(run, events).ok());
-  EXPECT_FALSE(net.startup_requests_sent());
+  EXPECT_FALSE(tables_of(net).requests().startup_requests_sent);
   EXPECT_TRUE(net.epochs().empty());
   EXPECT_EQ(event_kinds(step(net).events), event_kinds(events));
 }
@@ -288,9 +289,9 @@ TEST(Undo, StopsAtTheFirstEventThatCannotBeReversed) {
                             event::PacketCreated{0, ghost}, event::PacketCreated{0, p4}};
   expect_undo_error(net.undo_action(action::CreatePacket{}, events), UndoError::Kind::NotFound,
                     "packet " + ghost.to_string() + " not found");
-  EXPECT_EQ(net.get_packet(p4), nullptr);
-  EXPECT_NE(net.get_packet(p1), nullptr);
-  EXPECT_NE(net.get_packet(p2), nullptr);
+  EXPECT_FALSE(net.get_packet(p4).has_value());
+  EXPECT_TRUE(net.get_packet(p1).has_value());
+  EXPECT_TRUE(net.get_packet(p2).has_value());
 }
 
 TEST(Undo, MoveBackPastTheEndOfItsLocationIsRefused) {
@@ -328,12 +329,14 @@ TEST(Undo, EpochThatStillHoldsPacketsIsNotUnmade) {
   const std::string refused =
       "epoch " + id.to_string() + " still holds packets, cannot undo its creation";
 
-  expect_undo_error(net.undo_action(create, {events[0]}), UndoError::Kind::StateMismatch, refused);
+  expect_undo_error(net.undo_action(create, EventList{events[0]}), UndoError::Kind::StateMismatch,
+                    refused);
   ASSERT_NE(net.get_epoch(id), nullptr);
 
   // Loaded into an output port is still inside.
   act(net, action::LoadPacketIntoOutputPort{p, Name("done")});
-  expect_undo_error(net.undo_action(create, {events[0]}), UndoError::Kind::StateMismatch, refused);
+  expect_undo_error(net.undo_action(create, EventList{events[0]}), UndoError::Kind::StateMismatch,
+                    refused);
   EXPECT_EQ(net.get_startable_epochs(), Ids{id});
   EXPECT_EQ(net.get_packet(p)->location, PacketLocation::OutputPort(id, Name("done")));
 }
@@ -353,8 +356,8 @@ TEST(Undo, MoveIsUndoneRightWhateverItsRowAndLocationNotesSay) {
   const auto& original = event_as<event::PacketMoved>(events, 0);
   ASSERT_EQ(original.packet_id, moved);
   const std::vector<std::pair<PacketIndex, LocationHandle>> notes = {
-      {net.packet_records().find(other),
-       net.packets_by_location().find(PacketLocation::OutsideNet())},
+      {tables_of(net).packets().find(other),
+       tables_of(net).locations().find(PacketLocation::OutsideNet())},
       {kNoPacket, kNoLocation},
       {12345, 54321},
   };

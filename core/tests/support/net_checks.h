@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "support/net_test_access.h"
 #include "zellik/net/net_sim.h"
 
 namespace zellik::testkit {
@@ -76,24 +77,26 @@ inline std::vector<std::string> describe_net(const NetSim& net) {
   for (const auto& [id, packet] : net.packets()) {
     lines.push_back("packet " + id.to_string() + " at " + packet.location.debug_string());
   }
-  for (const auto& [location, entry] : net.packets_by_location()) {
+  for (const auto& [location, entry] : tables_of(net).locations()) {
     if (entry.queue.empty()) continue;
     lines.push_back("location " + location.debug_string() + ":" +
                     ids_text(net.get_packets_at_location(location)));
   }
   for (const auto& [id, epoch] : net.epochs()) lines.push_back("epoch " + epoch_text(epoch));
-  for (const Ulid& id : net.startable_epochs()) lines.push_back("startable " + id.to_string());
-  for (const auto& [node, ids] : net.node_to_epochs()) {
+  for (const Ulid& id : tables_of(net).startable_epochs())
+    lines.push_back("startable " + id.to_string());
+  for (const auto& [node, ids] : tables_of(net).node_epochs()) {
     lines.push_back("node epochs " + node.str() + ":" + ids_text(ids));
   }
-  for (const auto& [node, token] : net.request_tokens()) {
+  for (const auto& [node, token] : tables_of(net).requests().tokens) {
     lines.push_back("token " + node.str() + "=" + (token ? "1" : "0"));
   }
   std::string pending = "pending:";
-  for (const PendingRequest& r : net.pending_requests())
+  for (const PendingRequest& r : tables_of(net).requests().pending)
     pending += " " + r.node_name.str() + "/" + r.label.str();
   lines.push_back(pending);
-  lines.push_back(std::string("startup sent=") + (net.startup_requests_sent() ? "1" : "0"));
+  lines.push_back(std::string("startup sent=") +
+                  (tables_of(net).requests().startup_requests_sent ? "1" : "0"));
   std::sort(lines.begin(), lines.end());
   return lines;
 }
@@ -108,8 +111,8 @@ inline bool is_epoch_location(const PacketLocation& location) {
 // record names the handle and slot that hold it, every queue's own
 // bookkeeping adds up.
 inline void check_packets(const NetSim& net, std::vector<std::string>& faults) {
-  const LocationTable& locations = net.packets_by_location();
-  const PacketTable& records = net.packet_records();
+  const LocationTable& locations = tables_of(net).locations();
+  const PacketTable& records = tables_of(net).packets();
   std::unordered_map<Ulid, std::size_t, UlidHash> seen;
   seen.reserve(net.packet_count());
   // Texts are made only for a fault: the fuzz targets run this after every
@@ -132,8 +135,8 @@ inline void check_packets(const NetSim& net, std::vector<std::string>& faults) {
           entry.queue.position(records[row].slot) != position) {
         fault("slot of", location, &id);
       }
-      const FoundPacket packet = net.get_packet(id);
-      if (packet == nullptr) {
+      const std::optional<Packet> packet = net.get_packet(id);
+      if (!packet) {
         fault("queue holds unknown packet", location, &id);
       } else if (!(packet->location == location)) {
         fault("packet located elsewhere", location, &id);
@@ -161,7 +164,7 @@ inline void check_packets(const NetSim& net, std::vector<std::string>& faults) {
 // also the locations of epochs that have ended.
 inline void check_entries(const NetSim& net, Strictness strictness,
                           std::vector<std::string>& faults) {
-  const LocationTable& locations = net.packets_by_location();
+  const LocationTable& locations = tables_of(net).locations();
   const Graph& graph = net.graph();
   const auto require = [&](const PacketLocation& location) {
     if (!locations.contains(location)) faults.push_back("no entry for " + location.debug_string());
@@ -214,13 +217,13 @@ inline void check_entries(const NetSim& net, Strictness strictness,
 // and no live epoch is Finished.
 inline void check_epochs(const NetSim& net, Strictness strictness,
                          std::vector<std::string>& faults) {
-  for (const Ulid& id : net.startable_epochs()) {
+  for (const Ulid& id : tables_of(net).startable_epochs()) {
     const Epoch* epoch = net.get_epoch(id);
     if (epoch == nullptr || epoch->state != EpochState::Startable)
       faults.push_back("startable set holds " + id.to_string());
   }
   std::unordered_map<Ulid, std::size_t, UlidHash> listed;
-  for (const auto& [node_name, ids] : net.node_to_epochs()) {
+  for (const auto& [node_name, ids] : tables_of(net).node_epochs()) {
     for (const Ulid& id : ids) {
       ++listed[id];
       const Epoch* epoch = net.get_epoch(id);
@@ -234,7 +237,7 @@ inline void check_epochs(const NetSim& net, Strictness strictness,
       faults.push_back("epoch " + id.to_string() + " is not listed once under its node");
     if (strictness == Strictness::kAnyUndo) continue;
     if (epoch.state == EpochState::Finished) faults.push_back("finished epoch still live");
-    if ((epoch.state == EpochState::Startable) != net.startable_epochs().contains(id))
+    if ((epoch.state == EpochState::Startable) != tables_of(net).startable_epochs().contains(id))
       faults.push_back("startable set disagrees with epoch " + id.to_string());
   }
 }
@@ -242,8 +245,8 @@ inline void check_epochs(const NetSim& net, Strictness strictness,
 // 4. The active index: exactly the non-empty Edge / InputPort entries, each
 // at the slot it records.
 inline void check_active_index(const NetSim& net, std::vector<std::string>& faults) {
-  const LocationTable& locations = net.packets_by_location();
-  const auto& active = net.active_locations();
+  const LocationTable& locations = tables_of(net).locations();
+  const auto& active = tables_of(net).locations().active();
   // Each slot names a live entry that records that slot; so no entry is
   // listed twice.
   for (std::size_t slot = 0; slot < active.size(); ++slot) {

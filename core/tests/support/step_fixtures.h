@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/graph_builders.h"
+#include "support/net_test_access.h"
 #include "zellik/net/net_sim.h"
 
 namespace zellik::testkit {
@@ -97,8 +98,8 @@ const E& event_as(const EventList& events, std::size_t i) {
 
 // The epoch ids of a node's live epochs, in creation order.
 inline std::vector<Ulid> epochs_of(const NetSim& net, std::string_view node) {
-  const auto it = net.node_to_epochs().find(node);
-  return it == net.node_to_epochs().end() ? std::vector<Ulid>{} : it->second;
+  const auto it = tables_of(net).node_epochs().find(node);
+  return it == tables_of(net).node_epochs().end() ? std::vector<Ulid>{} : it->second;
 }
 
 inline std::vector<std::string> names(const std::vector<Name>& list) {

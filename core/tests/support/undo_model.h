@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/net_checks.h"
+#include "support/net_test_access.h"
 #include "zellik/net/net_sim.h"
 
 namespace zellik::testkit {
@@ -56,19 +57,20 @@ struct Expected {
 
 inline Expected capture(const NetSim& net) {
   Expected s;
-  for (const auto& [loc, entry] : net.packets_by_location()) {
+  for (const auto& [loc, entry] : tables_of(net).locations()) {
     if (!entry.queue.empty()) s.queues.emplace(loc, net.get_packets_at_location(loc));
   }
   for (const auto& [id, packet] : net.packets()) s.packets.emplace(id, packet.location);
   for (const auto& [id, epoch] : net.epochs()) s.epochs.emplace(id, epoch_text(epoch));
-  s.startable.assign(net.startable_epochs().begin(), net.startable_epochs().end());
+  s.startable.assign(tables_of(net).startable_epochs().begin(),
+                     tables_of(net).startable_epochs().end());
   std::sort(s.startable.begin(), s.startable.end());
-  for (const auto& [node, ids] : net.node_to_epochs()) {
+  for (const auto& [node, ids] : tables_of(net).node_epochs()) {
     if (!ids.empty()) s.node_epochs.emplace(node, ids);
   }
-  for (const auto& [node, token] : net.request_tokens()) s.tokens.emplace(node, token);
-  s.pending = net.pending_requests();
-  s.startup_sent = net.startup_requests_sent();
+  for (const auto& [node, token] : tables_of(net).requests().tokens) s.tokens.emplace(node, token);
+  s.pending = tables_of(net).requests().pending;
+  s.startup_sent = tables_of(net).requests().startup_requests_sent;
   return s;
 }
 

@@ -11,6 +11,7 @@
 
 #include "zellik/base/internal_failure.h"
 #include "zellik/graph/cascade.h"
+#include "zellik/net/net_sim_restore.h"
 #include "zellik/net/snapshot.h"
 
 namespace zellik::explore {
@@ -37,7 +38,8 @@ Setting::Setting(const NetSim& start, Declarations declared)
   for (const auto& [name, node] : graph.nodes()) {
     if (node.dependency_request_config) has_request_state = true;
   }
-  if (!declarations.requests.empty() || !start.pending_requests().empty()) has_request_state = true;
+  if (!declarations.requests.empty() || !NetSimRestore::request_state(start).pending.empty())
+    has_request_state = true;
   // Whether some node's requests cannot be resolved: its cascade fails.
   if (has_request_state) {
     for (const auto& [node, ports] : request_start_ports(graph)) {
@@ -66,7 +68,7 @@ NetCursor::NetCursor(const Setting& setting, const Graph& graph, bool shows_ids)
   // The working net's ids are never shown (runs are written out on a fork
   // of the start that shows them): a seeded source makes them without the
   // clock.
-  if (!shows_ids) net_->restore_id_source(IdSource::Seeded(1).state());
+  if (!shows_ids) NetSimRestore::restore_id_source(*net_, IdSource::Seeded(1).state());
   for (const Injection& injection : setting.declarations.injections)
     injections_left_.push_back(injection.count);
   for (const RequestAllowance& request : setting.declarations.requests)
@@ -87,13 +89,14 @@ void NetCursor::read_epoch_packets(const Ulid& epoch) { net_->get_epoch_packets(
 
 void NetCursor::save_request_state(Frame& frame) const {
   frame.saved_requests = true;
-  frame.startup_sent = net_->startup_requests_sent();
-  frame.pending = net_->pending_requests();
-  frame.tokens = net_->request_tokens();
+  const RequestState& requests = NetSimRestore::request_state(*net_);
+  frame.startup_sent = requests.startup_requests_sent;
+  frame.pending = requests.pending;
+  frame.tokens = requests.tokens;
 }
 
 void NetCursor::restore_request_state(Frame& frame) {
-  net_->restore_request_state(frame.pending, frame.tokens, frame.startup_sent);
+  NetSimRestore::restore_requests(*net_, frame.pending, frame.tokens, frame.startup_sent);
   frame.saved_requests = false;
 }
 
@@ -111,8 +114,8 @@ void NetCursor::list_choices(std::vector<Choice>& out) {
     state_words_.clear();
     read_canonical_state(state_words_);
   }
-  for (const Epoch* epoch : distinct_epochs_) {
-    const Ulid& id = epoch->id;
+  for (const Ulid& id : distinct_epochs_) {
+    const Epoch* epoch = net_->get_epoch(id);
     const Behaviour* behaviour = behaviour_of(epoch->node_name);
     if (behaviour == nullptr) {
       out.push_back(Choice{Choice::Kind::Execute, id, &kConsumeAll, 0});
@@ -215,7 +218,7 @@ ActionResult NetCursor::act(Frame& frame, NetAction action, std::vector<Recorded
     if (done.ok()) {
       const auto from = frame.events.begin() + static_cast<std::ptrdiff_t>(begin);
       NetActionSuccess success{response::Empty{}, EventList(from, frame.events.end())};
-      net_->fill_response(action, done.value(), success);
+      fill_response(*net_, action, done.value(), success);
       log->push_back(RecordedAction{action, std::move(success)});
     } else {
       log->push_back(RecordedAction{action, done.error()});

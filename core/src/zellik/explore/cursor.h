@@ -209,7 +209,7 @@ class NetCursor {
   // The net's live epochs in canonical order, one per distinct record, as
   // key() or list_choices found them; `distinct_current_` while the net has
   // not changed since (apply and undo reset it).
-  std::vector<const Epoch*> distinct_epochs_;
+  std::vector<Ulid> distinct_epochs_;
   bool distinct_current_ = false;
   std::vector<std::uint64_t> state_words_;  // scratch of list_choices
   std::vector<Ulid> inside_;                // scratch of execute

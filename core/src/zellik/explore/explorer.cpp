@@ -99,7 +99,7 @@ void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::s
   if (!terminals_seen_.insert(key).second) return;
   TerminalState t;
   t.kind = kind;
-  t.fingerprint = cursor_.net().fingerprint();
+  t.fingerprint = fingerprint(cursor_.net());
   t.depth = cursor_.depth();
   t.packets = cursor_.packets_inside();
   t.failure = std::move(failure);

@@ -61,7 +61,7 @@ void Explorer::Impl::write_run(std::size_t t, TerminalState& terminal) const {
     // place: the failure, the picture and the fingerprint are all where the
     // run ends, with the fork's ids.
     run.take_to_refusal(refused_choices_[t], terminal.run, terminal.failure);
-    terminal.fingerprint = run.net().fingerprint();
+    terminal.fingerprint = fingerprint(run.net());
     terminal.packets = run.packets_inside();
   } else {
     describe_stuck(run.net(), terminal);

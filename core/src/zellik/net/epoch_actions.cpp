@@ -30,9 +30,10 @@ ActionResult NetSim::act(const action::CreateEpoch& a, EventList& events) {
     if (!node->in_ports.contains(port_name)) {
       return NetActionError::InputPortNotFound(port_name, a.node_name);
     }
-    const PacketIndex packet = packets_.find(packet_id);
+    const PacketIndex packet = state_.packets().find(packet_id);
     if (packet == kNoPacket) return NetActionError::PacketNotFound(packet_id);
-    if (!is_at_input_port(locations_.location(packets_[packet].location), node->name, port_name)) {
+    if (!is_at_input_port(state_.locations().location(state_.packets()[packet].location),
+                          node->name, port_name)) {
       return NetActionError::PacketNotAtInputPort(packet_id, port_name, a.node_name);
     }
     // A packet named twice would no longer be at its port for the second
@@ -42,63 +43,64 @@ ActionResult NetSim::act(const action::CreateEpoch& a, EventList& events) {
     }
   }
 
-  const Ulid created = insert_new_epoch(*node, a.salvo).id;
+  const Ulid created = insert_new_epoch(*node, a.salvo);
   events.push_back(event::EpochCreated{now_millis(), created});
 
-  const LocationHandle inside = epoch_place(created);
+  const LocationHandle inside = state_.epoch_place(created);
   if (inside == kNoLocation) fail("Node location has no entry in self._packets_by_location");
   for (const auto& [port_name, packet_id] : pairs) {
-    const PacketIndex packet = packets_.find(packet_id);
+    const PacketIndex packet = state_.packets().find(packet_id);
     if (packet == kNoPacket) fail("Packet should exist at from_location");
-    events.push_back(move_reported(packet, inside, now_millis()));
+    events.push_back(state_.move_reported(packet, inside, now_millis()));
   }
   return ActionDone{created};
 }
 
 ActionResult NetSim::act(const action::StartEpoch& a, EventList& events) {
-  auto it = epochs_.find(a.epoch_id);
-  if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
+  auto it = state_.epochs().find(a.epoch_id);
+  if (it == state_.epochs().end()) return NetActionError::EpochNotFound(a.epoch_id);
   // Membership in the startable set decides, not the state field.
-  if (!startable_epochs_.contains(a.epoch_id)) return NetActionError::EpochNotStartable(a.epoch_id);
+  if (!state_.startable_epochs().contains(a.epoch_id))
+    return NetActionError::EpochNotStartable(a.epoch_id);
 
-  set_startable(it->second, false);
+  state_.set_startable(it, false);
   events.push_back(event::EpochStarted{now_millis(), a.epoch_id});
   return ActionDone{};
 }
 
 ActionResult NetSim::act(const action::FinishEpoch& a, EventList& events) {
-  auto it = epochs_.find(a.epoch_id);
-  if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
+  auto it = state_.epochs().find(a.epoch_id);
+  if (it == state_.epochs().end()) return NetActionError::EpochNotFound(a.epoch_id);
   const Epoch& epoch = it->second;
   if (epoch.state != EpochState::Running) return NetActionError::EpochNotRunning(a.epoch_id);
 
-  const LocationHandle inside_handle = epoch_place(a.epoch_id);
+  const LocationHandle inside_handle = state_.epoch_place(a.epoch_id);
   if (inside_handle == kNoLocation) {
     fail("Epoch " + a.epoch_id.to_string() + " not found in location " +
          PacketLocation::Node(a.epoch_id).debug_string());
   }
-  if (count_at(inside_handle) != 0) {
+  if (state_.count_at(inside_handle) != 0) {
     return NetActionError::CannotFinishNonEmptyEpoch(a.epoch_id);
   }
-  const Node* node = locations_[inside_handle].second.node;  // add_epoch's link
+  const Node* node = state_.locations()[inside_handle].second.node;  // add_epoch's link
   if (node == nullptr) node = graph_.find_node(epoch.node_name);
   if (node == nullptr) fail("Epoch references non-existent node");
   for (const auto& [port_name, port] : node->out_ports) {
-    const LocationHandle h = epoch_place(a.epoch_id, &port_name);
-    if (h != kNoLocation && count_at(h) != 0) {
+    const LocationHandle h = state_.epoch_place(a.epoch_id, &port_name);
+    if (h != kNoLocation && state_.count_at(h) != 0) {
       return NetActionError::UnsentOutputSalvo(a.epoch_id, port_name);
     }
   }
 
   set_request_token(node->name.view(), true);
   // Dropping changes nothing in the epoch: the event keeps it as it stood.
-  events.push_back(event::EpochFinished{now_millis(), drop_epoch(it, false)});
+  events.push_back(event::EpochFinished{now_millis(), state_.drop_epoch(it, false)});
   return ActionDone{};
 }
 
 ActionResult NetSim::act(const action::CancelEpoch& a, EventList& events) {
-  auto it = epochs_.find(a.epoch_id);
-  if (it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
+  auto it = state_.epochs().find(a.epoch_id);
+  if (it == state_.epochs().end()) return NetActionError::EpochNotFound(a.epoch_id);
   const Node* node = graph_.find_node(it->second.node_name);
   if (node == nullptr) fail("Epoch references non-existent node");
 
@@ -113,14 +115,14 @@ ActionResult NetSim::act(const action::CancelEpoch& a, EventList& events) {
     }
   }
   for (const Ulid& packet_id : doomed) {
-    const PacketIndex packet = packets_.find(packet_id);
+    const PacketIndex packet = state_.packets().find(packet_id);
     if (packet == kNoPacket) fail("Packet in location map not found in packets map");
-    PacketLocation location = locations_.copy_location(packets_[packet].location);
-    erase_packet(packet);
+    PacketLocation location = state_.copy_location(state_.packets()[packet].location);
+    state_.erase_packet(packet);
     events.push_back(event::PacketDestroyed{now_millis(), packet_id, std::move(location)});
   }
 
-  events.push_back(event::EpochCancelled{now_millis(), drop_epoch(it, false)});
+  events.push_back(event::EpochCancelled{now_millis(), state_.drop_epoch(it, false)});
   return ActionDone{};
 }
 

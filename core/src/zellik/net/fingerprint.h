@@ -31,7 +31,7 @@ Fingerprint fingerprint_of(std::span<const std::uint64_t> words);
 // How a net's graph is laid out for the canonical encoding: every name that
 // the encoding writes as a number, numbered in name order so that two
 // graphs equal as values number alike, and the handles of the fixed
-// locations in that order. Built once per net (fingerprint.cpp).
+// locations in that order. Built once per net (canonical_state.cpp).
 struct StateLayout {
   struct NodeLayout {
     std::uint32_t index = 0;      // the node's position among the nodes in name order

@@ -45,7 +45,7 @@ class LocationEntry {
   const Node* node = nullptr;           // InputPort, Node: the node (of the epoch)
   std::uint32_t node_index = 0;         // InputPort: the owner's number for that node
   // Node: the epoch's first output port; OutputPort: the same epoch's next
-  // one, in the node's port order (NetSim::add_epoch links them).
+  // one, in the node's port order (NetState::add_epoch links them).
   LocationHandle next_port = kNoLocation;
 
   // The entry's position in the table's active index, or kNotActive.
@@ -60,7 +60,7 @@ class LocationEntry {
   friend class LocationTable;
   std::size_t active_slot_ = kNotActive;
   LocationHandle handle_ = kNoLocation;
-  std::uint32_t prepaid_copies_ = 0;  // of the location, paid for, not yet made
+  mutable std::uint32_t prepaid_copies_ = 0;  // of the location, paid for, not yet made
   PacketLocation::Kind kind_ = PacketLocation::Kind::OutsideNet;
   bool in_use_ = false;
 };
@@ -105,9 +105,10 @@ class LocationTable {
   // A copy of the location of `h`, for an event. Copies are paid for in
   // batches of kPrepaidCopies: one update of the location's shared count per
   // batch instead of one per copy, on a path that makes two copies for every
-  // packet it moves. Unused copies are given back when the entry goes.
-  PacketLocation copy_location(LocationHandle h) {
-    value_type& entry = entries_[h];
+  // packet it moves. Unused copies are given back when the entry goes. Const:
+  // the count of copies paid for is bookkeeping that no reader sees.
+  PacketLocation copy_location(LocationHandle h) const {
+    const value_type& entry = entries_[h];
     std::uint32_t& prepaid = entry.second.prepaid_copies_;
     if (prepaid == 0) {
       entry.first.add_shares(kPrepaidCopies);

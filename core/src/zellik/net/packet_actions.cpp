@@ -35,17 +35,17 @@ bool is_running(const EpochTable& epochs, const Ulid& epoch_id) {
 ActionResult NetSim::act(const action::CreatePacket& a, EventList& events) {
   LocationHandle at = kNoLocation;
   if (a.epoch_id) {
-    auto it = epochs_.find(*a.epoch_id);
-    if (it == epochs_.end()) return NetActionError::EpochNotFound(*a.epoch_id);
+    auto it = state_.epochs().find(*a.epoch_id);
+    if (it == state_.epochs().end()) return NetActionError::EpochNotFound(*a.epoch_id);
     if (it->second.state != EpochState::Running)
       return NetActionError::EpochNotRunning(*a.epoch_id);
-    at = epoch_place(*a.epoch_id);
+    at = state_.epoch_place(*a.epoch_id);
     if (at == kNoLocation) fail("Packet location has no entry in self._packets_by_location");
   } else {
-    at = handle_of(PacketLocation::OutsideNet(), "Packet location");
+    at = state_.handle_of(PacketLocation::OutsideNet(), "Packet location");
   }
   Ulid id = ids_.next_id();
-  while (try_insert_packet(id, at) == kNoPacket) id = ids_.next_id();
+  while (state_.try_insert_packet(id, at) == kNoPacket) id = ids_.next_id();
 
   events.push_back(event::PacketCreated{now_millis(), id});
   return ActionDone{id};
@@ -53,11 +53,11 @@ ActionResult NetSim::act(const action::CreatePacket& a, EventList& events) {
 
 template <class Removed>
 ActionResult NetSim::remove_packet(const Ulid& packet_id, EventList& events) {
-  const PacketIndex packet = packets_.find(packet_id);
+  const PacketIndex packet = state_.packets().find(packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(packet_id);
 
-  PacketLocation location = locations_.copy_location(packets_[packet].location);
-  erase_packet(packet);
+  PacketLocation location = state_.copy_location(state_.packets()[packet].location);
+  state_.erase_packet(packet);
   events.push_back(Removed{now_millis(), packet_id, std::move(location)});
   return ActionDone{};
 }
@@ -71,36 +71,36 @@ ActionResult NetSim::act(const action::DestroyPacket& a, EventList& events) {
 }
 
 ActionResult NetSim::act(const action::LoadPacketIntoOutputPort& a, EventList& events) {
-  const PacketIndex packet = packets_.find(a.packet_id);
+  const PacketIndex packet = state_.packets().find(a.packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(a.packet_id);
-  const PacketLocation& from = locations_.location(packets_[packet].location);
+  const PacketLocation& from = state_.locations().location(state_.packets()[packet].location);
   if (!from.is(PacketLocation::Kind::Node)) return NetActionError::PacketNotInAnyNode(a.packet_id);
 
   const Ulid epoch_id = from.epoch_id();
-  auto epoch = epochs_.find(epoch_id);
+  auto epoch = state_.epochs().find(epoch_id);
   // Only an undo out of order leaves a packet inside an epoch that ended
   // (undo.cpp); it can be moved out, consumed or destroyed, not loaded.
-  if (epoch == epochs_.end()) return NetActionError::EpochNotFound(epoch_id);
+  if (epoch == state_.epochs().end()) return NetActionError::EpochNotFound(epoch_id);
   const Node* node = graph_.find_node(epoch->second.node_name);
   if (node == nullptr) fail("Packet located in a non-existing node (yet the node has an epoch).");
   auto port = node->out_ports.find(a.port_name);
   if (port == node->out_ports.end())
     return NetActionError::OutputPortNotFound(a.port_name, epoch_id);
 
-  const LocationHandle to = epoch_place(epoch_id, &a.port_name);
+  const LocationHandle to = state_.epoch_place(epoch_id, &a.port_name);
   if (to == kNoLocation) fail("No entry in NetSim._packets_by_location found for output port.");
-  if (!port->second.slots_spec.has_room(count_at(to))) {
+  if (!port->second.slots_spec.has_room(state_.count_at(to))) {
     return NetActionError::OutputPortFull(a.port_name, epoch_id);
   }
 
-  events.push_back(move_reported(packet, to, now_millis()));
+  events.push_back(state_.move_reported(packet, to, now_millis()));
   return ActionDone{};
 }
 
 ActionResult NetSim::act(const action::SendOutputSalvo& a, EventList& events) {
-  auto epoch_it = epochs_.find(a.epoch_id);
-  if (epoch_it == epochs_.end()) return NetActionError::EpochNotFound(a.epoch_id);
-  Epoch& epoch = epoch_it->second;
+  auto epoch_it = state_.epochs().find(a.epoch_id);
+  if (epoch_it == state_.epochs().end()) return NetActionError::EpochNotFound(a.epoch_id);
+  const Epoch& epoch = epoch_it->second;
   const Node* node = graph_.find_node(epoch.node_name);
   if (node == nullptr) fail("Node associated with epoch could not be found.");
   const SalvoCondition* condition = node->out_salvo_conditions.find(a.salvo_condition_name.view());
@@ -116,8 +116,9 @@ ActionResult NetSim::act(const action::SendOutputSalvo& a, EventList& events) {
       return NetActionError::MaxSalvosExceeded(a.salvo_condition_name, a.epoch_id);
     }
   }
-  const auto counts = CountsAtPorts(
-      locations_, [this, &a](const Name& port) { return epoch_place(a.epoch_id, &port); });
+  const auto counts = CountsAtPorts(state_.locations(), [this, &a](const Name& port) {
+    return state_.epoch_place(a.epoch_id, &port);
+  });
   if (!evaluate_salvo_condition(condition->term, counts, node->out_ports)) {
     return NetActionError::SalvoConditionNotMet(a.salvo_condition_name, a.epoch_id);
   }
@@ -126,53 +127,53 @@ ActionResult NetSim::act(const action::SendOutputSalvo& a, EventList& events) {
   boost::container::small_vector<PortPlan, 4> plans;
   Salvo salvo{a.salvo_condition_name, {}};
   for (const auto& [port_name, packet_count] : condition->ports) {
-    const LocationHandle from = epoch_place(a.epoch_id, &port_name);
+    const LocationHandle from = state_.epoch_place(a.epoch_id, &port_name);
     if (from == kNoLocation) {
       fail("Output port '" + port_name.str() + "' of node '" + node->name.str() +
            "' does not have an entry in self._packets_by_location");
     }
     const Edge* edge = graph_.get_edge_by_tail(PortRef{node->name, PortType::Output, port_name});
     const LocationHandle to = edge != nullptr
-                                  ? locations_.find(EdgePlace{edge})
-                                  : handle_of(PacketLocation::OutsideNet(), "OutsideNet");
+                                  ? state_.locations().find(EdgePlace{edge})
+                                  : state_.handle_of(PacketLocation::OutsideNet(), "OutsideNet");
     if (to == kNoLocation) fail("Edge has no entry in self._packets_by_location");
-    const LocationQueue& queue = locations_.queue(from);
+    const LocationQueue& queue = state_.locations().queue(from);
     const std::uint64_t take = packet_count.take_from(queue.size());
     for (std::size_t i = 0; i < take; ++i) {
-      salvo.packets.emplace_back(port_name, packets_[queue.at(i)].id);
+      salvo.packets.emplace_back(port_name, state_.packets()[queue.at(i)].id);
     }
     plans.push_back(PortPlan{port_name, from, to, edge == nullptr, take});
   }
 
-  epoch.out_salvos.push_back(std::move(salvo));
   std::vector<OrphanedPacketInfo> orphans;
   for (const PortPlan& plan : plans) {
     // Each move takes the head of the port's queue.
     for (std::size_t i = 0; i < plan.take; ++i) {
-      const PacketIndex packet = locations_.queue(plan.from).front();
-      if (packets_[packet].location != plan.from) fail("Packet should exist at from_location");
+      const PacketIndex packet = state_.locations().queue(plan.from).front();
+      if (state_.packets()[packet].location != plan.from)
+        fail("Packet should exist at from_location");
       if (!plan.orphan) {
-        events.push_back(move_reported(packet, plan.to, now_millis()));
+        events.push_back(state_.move_reported(packet, plan.to, now_millis()));
         continue;
       }
-      const Ulid packet_id = packets_[packet].id;
-      move_packet(packet, plan.to);
+      const Ulid packet_id = state_.packets()[packet].id;
+      state_.move_packet(packet, plan.to);
       events.push_back(event::PacketOrphaned{now_millis(), packet_id, a.epoch_id, node->name,
                                              plan.port_name, a.salvo_condition_name});
       orphans.push_back(OrphanedPacketInfo{packet_id, plan.port_name, a.salvo_condition_name});
     }
   }
-  epoch.orphaned_packets.insert(epoch.orphaned_packets.end(), orphans.begin(), orphans.end());
+  state_.add_output_salvo(epoch_it, std::move(salvo), orphans);
   events.push_back(event::OutputSalvoTriggered{now_millis(), a.epoch_id, a.salvo_condition_name});
   return ActionDone{};
 }
 
 ActionResult NetSim::act(const action::TransportPacketToLocation& a, EventList& events) {
-  const PacketIndex packet = packets_.find(a.packet_id);
+  const PacketIndex packet = state_.packets().find(a.packet_id);
   if (packet == kNoPacket) return NetActionError::PacketNotFound(a.packet_id);
-  const PacketLocation& from = locations_.location(packets_[packet].location);
+  const PacketLocation& from = state_.locations().location(state_.packets()[packet].location);
   if ((from.is(PacketLocation::Kind::Node) || from.is(PacketLocation::Kind::OutputPort)) &&
-      is_running(epochs_, from.epoch_id())) {
+      is_running(state_.epochs(), from.epoch_id())) {
     return NetActionError::CannotMovePacketFromRunningEpoch(a.packet_id, from.epoch_id());
   }
 
@@ -180,8 +181,8 @@ ActionResult NetSim::act(const action::TransportPacketToLocation& a, EventList& 
   switch (to.kind()) {
     case PacketLocation::Kind::Node:
     case PacketLocation::Kind::OutputPort: {
-      auto epoch = epochs_.find(to.epoch_id());
-      if (epoch == epochs_.end()) return NetActionError::EpochNotFound(to.epoch_id());
+      auto epoch = state_.epochs().find(to.epoch_id());
+      if (epoch == state_.epochs().end()) return NetActionError::EpochNotFound(to.epoch_id());
       if (epoch->second.state == EpochState::Running) {
         return NetActionError::CannotMovePacketIntoRunningEpoch(a.packet_id, to.epoch_id());
       }
@@ -213,7 +214,8 @@ ActionResult NetSim::act(const action::TransportPacketToLocation& a, EventList& 
       break;
   }
 
-  events.push_back(move_reported(packet, handle_of(to, "Packet location"), now_millis()));
+  events.push_back(
+      state_.move_reported(packet, state_.handle_of(to, "Packet location"), now_millis()));
   return ActionDone{};
 }
 

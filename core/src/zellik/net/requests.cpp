@@ -57,7 +57,7 @@ ActionResult NetSim::act(const action::CreateRequest& a, EventList& events) {
   if (graph_.find_node(a.node_name) == nullptr) {
     return NetActionError::RequestNodeNotFound(a.node_name);
   }
-  pending_requests_.push_back(PendingRequest{a.node_name, a.label});
+  state_.add_request(PendingRequest{a.node_name, a.label});
   events.emplace_back(
       event::RequestCreated{now_millis(), a.node_name, a.label, RequestCreatedSource::External});
   return ActionDone{};
@@ -66,45 +66,42 @@ ActionResult NetSim::act(const action::CreateRequest& a, EventList& events) {
 void NetSim::set_request_token(std::string_view node_name, bool value) {
   // Every node with the trigger has a token from the start (the
   // constructor) and none is ever dropped: without tokens, no node has it.
-  if (request_tokens_.empty()) return;
+  if (state_.requests().tokens.empty()) return;
   const Node* node = graph_.find_node(node_name);
   if (node == nullptr || !has_trigger(*node, DependencyRequestTrigger::OnNoSalvoTriggered)) return;
-  request_tokens_.insert_or_assign(node->name, value);
+  state_.set_request_token(node->name, value);
 }
 
 void NetSim::emit_startup_requests(EventList& events) {
-  if (startup_requests_sent_) return;
+  if (state_.requests().startup_requests_sent) return;
   const std::vector<const Node*>& nodes = request_index().startup_nodes;
   for (const Node* node : nodes) {
     const Name& label = node->dependency_request_config->label;
     events.emplace_back(
         event::RequestCreated{now_millis(), node->name, label, RequestCreatedSource::OnStartup});
-    pending_requests_.push_back(PendingRequest{node->name, label});
+    state_.add_request(PendingRequest{node->name, label});
   }
-  if (!nodes.empty()) startup_requests_sent_ = true;
+  if (!nodes.empty()) state_.set_startup_requests_sent(true);
 }
 
 void NetSim::emit_no_salvo_requests(const std::vector<std::uint32_t>& waiting, EventList& events) {
   for (const std::uint32_t index : waiting) {
-    const NodeInputs& inputs = node_inputs_[index];
-    if (!inputs.requests_when_idle || inputs.fired_in_step == step_serial_) continue;
+    const NodeInputs& inputs = state_.node_inputs()[index];
+    if (!inputs.requests_when_idle || step_marks_[index].fired_in_step == step_serial_) continue;
     const Node* node = inputs.node;
-    const auto token = request_tokens_.find(node->name);
-    if (token == request_tokens_.end() || !token->second) continue;
-    token->second = false;
+    if (!state_.take_request_token(node->name)) continue;
     const Name& label = node->dependency_request_config->label;
     events.emplace_back(event::RequestCreated{now_millis(), node->name, label,
                                               RequestCreatedSource::OnNoSalvoTriggered});
-    pending_requests_.push_back(PendingRequest{node->name, label});
+    state_.add_request(PendingRequest{node->name, label});
   }
 }
 
 Result<bool, NetActionError> NetSim::resolve_pending_requests(EventList& events) {
-  if (pending_requests_.empty()) return false;
+  if (state_.requests().pending.empty()) return false;
   // The list leaves the net before any request is looked at: a failing
   // cascade loses the rest of it.
-  std::vector<PendingRequest> taken = std::move(pending_requests_);
-  pending_requests_.clear();
+  const std::vector<PendingRequest> taken = state_.take_requests();
 
   const RequestIndex& index = request_index();
   std::vector<SourceLabel> pairs;
@@ -132,7 +129,7 @@ Result<bool, NetActionError> NetSim::resolve_pending_requests(EventList& events)
   for (const SourceLabel& pair : pairs) {
     const Node* node = graph_.find_node(pair.node);
     if (node == nullptr) fail("Source node from cascade should exist");
-    const Ulid epoch_id = insert_new_epoch(*node, Salvo{request_salvo_name(), {}}).id;
+    const Ulid epoch_id = insert_new_epoch(*node, Salvo{request_salvo_name(), {}});
     events.emplace_back(event::EpochCreated{now_millis(), epoch_id});
     events.emplace_back(event::RequestEpochCreated{now_millis(), epoch_id, pair.node, pair.label});
   }

@@ -38,7 +38,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   // now, then carry the moves out. Only the active entries are looked at, and
   // each edge entry knows its target port.
   step_moves_.clear();
-  for (const LocationTable::value_type* entry : locations_.active()) {
+  for (const LocationTable::value_type* entry : state_.locations().active()) {
     if (entry->second.kind() != PacketLocation::Kind::Edge) continue;
     const LocationEntry& e = entry->second;
     if (e.target_port == nullptr) {
@@ -47,21 +47,21 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
       if (node == nullptr) fail("Edge targets a non-existent node");
       fail("Edge targets a non-existent input port");
     }
-    if (!e.target_port->slots_spec.has_room(count_at(e.target))) continue;
+    if (!e.target_port->slots_spec.has_room(state_.count_at(e.target))) continue;
     const PacketIndex head = e.queue.front();
     step_moves_.push_back(EdgeMove{e.handle(), e.target, head});
     // The moves below read each head's record; asking for it now lets the
     // misses of all the step's heads overlap instead of coming one by one.
-    prefetch_for_read(&packets_[head]);
+    prefetch_for_read(&state_.packets()[head]);
   }
   const std::size_t wanted = events.size() + step_moves_.size() + 8;
   if (wanted > events.capacity()) events.reserve(std::max(wanted, 2 * events.capacity()));
   // The moves of one phase are made in the same instant.
   const Timestamp now = step_moves_.empty() ? 0 : now_millis();
   for (const EdgeMove& m : step_moves_) {
-    move_head(m.packet, m.to);
+    state_.move_head(m.packet, m.to);
     // The head of an edge is at position 0 when it leaves.
-    events.emplace_back(moved_event(now, m.packet, m.from, 0));
+    events.emplace_back(state_.moved_event(now, m.packet, m.from, 0));
     made_progress = true;
   }
 
@@ -70,20 +70,21 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
   std::vector<std::uint32_t>& waiting = step_waiting_;
   waiting.clear();
   ++step_serial_;
-  for (const LocationTable::value_type* entry : locations_.active()) {
+  for (const LocationTable::value_type* entry : state_.locations().active()) {
     if (entry->second.kind() != PacketLocation::Kind::InputPort) continue;
     // A node that is not in the graph can neither fire nor request.
     const LocationEntry& e = entry->second;
     if (e.node == nullptr) continue;
-    NodeInputs& inputs = node_inputs_[e.node_index];
-    if (inputs.seen_in_step == step_serial_) continue;
-    inputs.seen_in_step = step_serial_;
+    StepMarks& marks = step_marks_[e.node_index];
+    if (marks.seen_in_step == step_serial_) continue;
+    marks.seen_in_step = step_serial_;
     waiting.push_back(e.node_index);
   }
+  const std::vector<NodeInputs>& node_inputs = state_.node_inputs();
   for (const std::uint32_t index : waiting) {
-    NodeInputs& inputs = node_inputs_[index];
+    const NodeInputs& inputs = node_inputs[index];
     if (inputs.has_conditions && try_trigger_input_salvo(inputs, events)) {
-      inputs.fired_in_step = step_serial_;
+      step_marks_[index].fired_in_step = step_serial_;
       made_progress = true;
     }
   }
@@ -99,7 +100,7 @@ Result<bool, NetActionError> NetSim::run_step_into(EventList& events) {
 
 bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events) {
   const Node& node = *inputs.node;
-  const auto counts = input_counts(locations_, inputs.ports);
+  const auto counts = input_counts(state_.locations(), inputs.ports);
   const Name* fired_name = nullptr;
   const SalvoCondition* fired_condition = nullptr;
   for (const auto& [name, condition] : node.in_salvo_conditions) {
@@ -121,23 +122,23 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
                                    [&wanted](const auto& p) { return p.first == wanted; });
     if (port == inputs.ports.end()) continue;
     const auto& [port_name, h] = *port;
-    const LocationQueue& queue = locations_.queue(h);
+    const LocationQueue& queue = state_.locations().queue(h);
     const std::uint64_t take = how_many.take_from(queue.size());
     for (std::uint64_t i = 0; i < take; ++i) {
-      taken.emplace_back(port_name, packets_[queue.at(i)].id);
+      taken.emplace_back(port_name, state_.packets()[queue.at(i)].id);
       taken_from.emplace_back(queue.at(i), h);
     }
   }
 
-  const Ulid epoch_id = insert_new_epoch(node, Salvo{*fired_name, std::move(taken)}).id;
+  const Ulid epoch_id = insert_new_epoch(node, Salvo{*fired_name, std::move(taken)});
   events.emplace_back(event::InputSalvoTriggered{now_millis(), epoch_id, *fired_name});
   events.emplace_back(event::EpochCreated{now_millis(), epoch_id});
 
-  const LocationHandle inside = epoch_place(epoch_id);
+  const LocationHandle inside = state_.epoch_place(epoch_id);
   if (inside == kNoLocation) fail("Node location has no entry in self._packets_by_location");
   for (const auto& [packet, from] : taken_from) {
-    if (packets_[packet].location != from) fail("Packet should exist at from_location");
-    events.emplace_back(move_reported(packet, inside, now_millis()));
+    if (state_.packets()[packet].location != from) fail("Packet should exist at from_location");
+    events.emplace_back(state_.move_reported(packet, inside, now_millis()));
   }
   return true;
 }
@@ -145,7 +146,7 @@ bool NetSim::try_trigger_input_salvo(const NodeInputs& inputs, EventList& events
 bool NetSim::any_input_condition_holds(const NodeInputs& inputs) const {
   if (!inputs.has_conditions) return false;
   const Node& node = *inputs.node;
-  const auto counts = input_counts(locations_, inputs.ports);
+  const auto counts = input_counts(state_.locations(), inputs.ports);
   for (const auto& [name, condition] : node.in_salvo_conditions) {
     if (evaluate_salvo_condition(condition.term, counts, node.in_ports)) return true;
   }
@@ -153,19 +154,21 @@ bool NetSim::any_input_condition_holds(const NodeInputs& inputs) const {
 }
 
 bool NetSim::is_blocked() const {
-  for (const LocationTable::value_type* entry : locations_.active()) {
+  for (const LocationTable::value_type* entry : state_.locations().active()) {
     if (entry->second.kind() != PacketLocation::Kind::Edge) continue;
     const LocationEntry& e = entry->second;
     if (e.target_port == nullptr) continue;
-    if (e.target_port->slots_spec.has_room(count_at(e.target))) return false;
+    if (e.target_port->slots_spec.has_room(state_.count_at(e.target))) return false;
   }
-  for (const LocationTable::value_type* entry : locations_.active()) {
+  for (const LocationTable::value_type* entry : state_.locations().active()) {
     if (entry->second.kind() != PacketLocation::Kind::InputPort) continue;
     const LocationEntry& e = entry->second;
-    if (e.node != nullptr && any_input_condition_holds(node_inputs_[e.node_index])) return false;
+    if (e.node != nullptr && any_input_condition_holds(state_.node_inputs()[e.node_index]))
+      return false;
   }
-  if (!pending_requests_.empty()) return false;
-  if (!startup_requests_sent_ && !request_index().startup_nodes.empty()) return false;
+  const RequestState& requests = state_.requests();
+  if (!requests.pending.empty()) return false;
+  if (!requests.startup_requests_sent && !request_index().startup_nodes.empty()) return false;
   return true;
 }
 
@@ -175,7 +178,7 @@ EventList NetSim::run_until_blocked() {
   // spares the list its regrowth copies. (Reserved memory that is never
   // written is never made resident.)
   std::size_t waiting = 0;
-  for (const LocationTable::value_type* entry : locations_.active()) {
+  for (const LocationTable::value_type* entry : state_.locations().active()) {
     waiting += entry->second.queue.size();
   }
   EventList events;

@@ -1,13 +1,13 @@
-// Reading a net's state out in restore order, and the primitives that put a
-// saved state back. A snapshot codec builds on these instead of on the
-// tables themselves, so the tables may change shape without it.
+// Reading a net's state out in restore order, and putting a saved state
+// back. A snapshot codec builds on these instead of on the tables
+// themselves, so the tables may change shape without it.
 
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "zellik/base/internal_failure.h"
-#include "zellik/net/net_sim.h"
+#include "zellik/net/net_sim_restore.h"
 
 namespace zellik {
 
@@ -19,64 +19,69 @@ bool is_stepped(const PacketLocation& location) {
 
 }  // namespace
 
-void NetSim::for_each_occupied_location(const OccupiedLocationVisitor& visit) const {
+void NetSimRestore::for_each_occupied_location(const NetSim& net,
+                                               const OccupiedLocationVisitor& visit) {
+  const NetState& state = net.state_;
   // The active index holds exactly the occupied Edge and InputPort entries,
   // in the order the run step walks them.
   std::vector<Ulid> ids;
-  for (const LocationTable::value_type* entry : locations_.active()) {
-    copy_ids(entry->second.queue, ids);
+  for (const LocationTable::value_type* entry : state.locations().active()) {
+    state.copy_ids(entry->second.queue, ids);
     visit(entry->first, ids);
   }
-  for (const auto& [location, entry] : locations_) {
+  for (const auto& [location, entry] : state.locations()) {
     if (entry.queue.empty() || is_stepped(location)) continue;
-    copy_ids(entry.queue, ids);
+    state.copy_ids(entry.queue, ids);
     visit(location, ids);
   }
 }
 
-void NetSim::reserve_for_restore(std::size_t packets, std::size_t epochs) {
-  packets_.reserve(packets);
-  epochs_.reserve(epochs);
+void NetSimRestore::reserve(NetSim& net, std::size_t packets, std::size_t epochs) {
+  net.state_.packets_.reserve(packets);
+  net.state_.epochs_.reserve(epochs);
 }
 
-void NetSim::restore_node_epoch_list(const Name& node_name) {
-  node_to_epochs_.try_emplace(node_name);
+void NetSimRestore::restore_node_epoch_list(NetSim& net, const Name& node_name) {
+  net.state_.node_to_epochs_.try_emplace(node_name);
 }
 
-void NetSim::restore_epoch(Epoch epoch) {
-  const Node* node = graph_.find_node(epoch.node_name);
+void NetSimRestore::restore_epoch(NetSim& net, Epoch epoch) {
+  const Node* node = net.graph_.find_node(epoch.node_name);
   if (node == nullptr) fail("Cannot restore an epoch of node '" + epoch.node_name.str() + "'");
-  add_epoch(std::move(epoch), node, /*startable=*/false);
+  net.state_.add_epoch(std::move(epoch), node, /*startable=*/false);
 }
 
-void NetSim::restore_startable_epochs(const std::vector<Ulid>& ids) {
+void NetSimRestore::restore_startable_epochs(NetSim& net, const std::vector<Ulid>& ids) {
   // A hash set lists what was inserted last first within a bucket; inserting
   // in reverse keeps the saved order wherever the bucket layout allows.
-  startable_epochs_.reserve(ids.size());
-  startable_epochs_.insert(ids.rbegin(), ids.rend());
+  UlidSet& startable = net.state_.startable_epochs_;
+  startable.reserve(ids.size());
+  startable.insert(ids.rbegin(), ids.rend());
 }
 
-std::optional<Ulid> NetSim::restore_packets(const PacketLocation& location,
-                                            std::span<const Ulid> ids) {
-  LocationHandle handle = locations_.find(location);
+std::optional<Ulid> NetSimRestore::restore_packets(NetSim& net, const PacketLocation& location,
+                                                   std::span<const Ulid> ids) {
+  NetState& state = net.state_;
+  LocationHandle handle = state.locations().find(location);
   if (handle == kNoLocation) {
     // Only an epoch's locations outlive the epoch (see undo.cpp).
     if (!location.is(PacketLocation::Kind::Node) && !location.is(PacketLocation::Kind::OutputPort))
       fail("Cannot restore packets at " + location.debug_string() + ": no entry");
-    handle = locations_.ensure(location);
+    handle = state.ensure_location(location);
   }
   for (const Ulid& id : ids) {
-    if (packets_.contains(id)) return id;
-    insert_packet(id, handle);
+    if (state.packets().contains(id)) return id;
+    state.insert_packet(id, handle);
   }
   return std::nullopt;
 }
 
-void NetSim::restore_request_state(std::vector<PendingRequest> pending, const RequestTokens& tokens,
-                                   bool startup_requests_sent) {
-  pending_requests_ = std::move(pending);
-  for (const auto& [node_name, value] : tokens) request_tokens_.insert_or_assign(node_name, value);
-  startup_requests_sent_ = startup_requests_sent;
+void NetSimRestore::restore_requests(NetSim& net, std::vector<PendingRequest> pending,
+                                     const RequestTokens& tokens, bool startup_requests_sent) {
+  NetState& state = net.state_;
+  state.requests_.pending = std::move(pending);
+  for (const auto& [node_name, value] : tokens) state.set_request_token(node_name, value);
+  state.set_startup_requests_sent(startup_requests_sent);
 }
 
 }  // namespace zellik

@@ -35,6 +35,7 @@
 #include "zellik/base/byte_stream.h"
 #include "zellik/base/internal_failure.h"
 #include "zellik/base/quote.h"
+#include "zellik/net/net_sim_restore.h"
 #include "zellik/net/record_codec.h"
 
 namespace zellik {
@@ -50,13 +51,14 @@ using codec::kUlidBytes;
 // --- Encoding -------------------------------------------------------------------
 
 void put_payload(ByteWriter& w, const NetSim& net) {
-  w.u8(net.startup_requests_sent() ? 1 : 0);
+  const RequestState& requests = NetSimRestore::request_state(net);
+  w.u8(requests.startup_requests_sent ? 1 : 0);
   const IdSource::State source = net.id_source().state();
   w.u8(source.seeded ? 1 : 0);
   w.u64(source.clock_ms);
   for (std::uint64_t word : source.generator) w.u64(word);
 
-  const NodeEpochs& lists = net.node_to_epochs();
+  const NodeEpochs& lists = NetSimRestore::node_epochs(net);
   w.u64(lists.size());
   for (const auto& [node_name, ids] : lists) {
     codec::put(w, node_name);
@@ -75,20 +77,21 @@ void put_payload(ByteWriter& w, const NetSim& net) {
   const std::size_t count_at = w.size();
   w.u64(0);  // patched below
   std::uint64_t locations = 0;
-  net.for_each_occupied_location([&](const PacketLocation& location, std::span<const Ulid> ids) {
-    codec::put(w, location);
-    codec::put_ids(w, ids);
-    ++locations;
-  });
+  NetSimRestore::for_each_occupied_location(
+      net, [&](const PacketLocation& location, std::span<const Ulid> ids) {
+        codec::put(w, location);
+        codec::put_ids(w, ids);
+        ++locations;
+      });
   w.patch_u64(count_at, locations);
 
-  w.u64(net.pending_requests().size());
-  for (const PendingRequest& request : net.pending_requests()) {
+  w.u64(requests.pending.size());
+  for (const PendingRequest& request : requests.pending) {
     codec::put(w, request.node_name);
     codec::put(w, request.label);
   }
-  w.u64(net.request_tokens().size());
-  for (const auto& [node_name, value] : net.request_tokens()) {
+  w.u64(requests.tokens.size());
+  for (const auto& [node_name, value] : requests.tokens) {
     codec::put(w, node_name);
     w.u8(value ? 1 : 0);
   }
@@ -316,10 +319,11 @@ std::optional<SnapshotError> check_state(const DecodedState& s, const Graph& gra
 std::string encode_snapshot(const NetSim& net) {
   std::size_t packets = 0;
   std::size_t locations = 0;
-  net.for_each_occupied_location([&](const PacketLocation&, std::span<const Ulid> ids) {
-    packets += ids.size();
-    ++locations;
-  });
+  NetSimRestore::for_each_occupied_location(net,
+                                            [&](const PacketLocation&, std::span<const Ulid> ids) {
+                                              packets += ids.size();
+                                              ++locations;
+                                            });
 
   ByteWriter w;
   w.reserve(kHeaderBytes + kTrailerBytes + 256 + packets * kUlidBytes + locations * 96);
@@ -366,21 +370,25 @@ Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& grap
 
   // Build. The checks above leave only repeated packet ids to be found here.
   auto net = std::make_unique<NetSim>(graph);
-  net->reserve_for_restore(state.packet_ids.size(), epochs.size());
+  using Restore = NetSimRestore;
+  Restore::reserve(*net, state.packet_ids.size(), epochs.size());
   for (auto& [node_name, list] : state.epoch_lists) {
-    net->restore_node_epoch_list(node_name);
-    for (Epoch& epoch : list) net->restore_epoch(std::move(epoch));
+    Restore::restore_node_epoch_list(*net, node_name);
+    for (Epoch& epoch : list) Restore::restore_epoch(*net, std::move(epoch));
   }
-  net->restore_startable_epochs(state.startable);
+  Restore::restore_startable_epochs(*net, state.startable);
   const std::span<const Ulid> all_ids(state.packet_ids);
   for (const DecodedLocation& entry : state.locations) {
-    if (auto repeated =
-            net->restore_packets(entry.location, all_ids.subspan(entry.first, entry.count))) {
+    if (auto repeated = Restore::restore_packets(*net, entry.location,
+                                                 all_ids.subspan(entry.first, entry.count))) {
       return invalid("packet " + repeated->to_string() + " appears twice");
     }
   }
-  net->restore_request_state(std::move(state.pending), state.tokens, state.startup_requests_sent);
-  if (!net->restore_id_source(state.ids)) return invalid("the id generator state is impossible");
+  Restore::restore_requests(*net, std::move(state.pending), state.tokens,
+                            state.startup_requests_sent);
+  if (!Restore::restore_id_source(*net, state.ids)) {
+    return invalid("the id generator state is impossible");
+  }
   return net;
 }
 

@@ -37,7 +37,7 @@ Epoch* held_epoch(NetEvent& event) {
 
 }  // namespace
 
-Result<Unit, UndoError> NetSim::undo_events(const NetAction& action,
+Result<Unit, UndoError> NetSim::undo_action(const NetAction& action,
                                             std::span<const NetEvent> events) {
   return newest_first(events, [&](const NetEvent& e) { return undo_event(action, e); });
 }
@@ -46,44 +46,36 @@ Result<Unit, UndoError> NetSim::undo_events(const NetAction& action, std::span<N
   return newest_first(events, [&](NetEvent& e) { return undo_event(action, e, held_epoch(e)); });
 }
 
-Result<Unit, UndoError> NetSim::recreate_packet(const Ulid& packet_id,
-                                                const PacketLocation& location) {
-  if (packets_.contains(packet_id)) {
-    return UndoError::StateMismatch("packet " + packet_id.to_string() + " already exists");
-  }
-  insert_packet(packet_id, locations_.ensure(location));
-  return Unit{};
-}
-
 Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEvent& event,
                                            Epoch* spare) {
   using Outcome = Result<Unit, UndoError>;
 
   // One reversal per event kind. As a local class of a member function it
-  // reaches the net's primitives directly.
+  // reaches the net's state, which it changes through its primitives.
   struct Reversal {
     NetSim& net;
+    NetState& state;
     const NetAction& action;
     Epoch* spare;  // the event's epoch, to move from
 
     Outcome operator()(const event::PacketCreated& e) const {
-      const PacketIndex packet = net.packets_.find(e.packet_id);
+      const PacketIndex packet = state.packets().find(e.packet_id);
       if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
-      net.erase_packet(packet);
+      state.erase_packet(packet);
       return Unit{};
     }
 
     Outcome operator()(const event::PacketConsumed& e) const {
-      return net.recreate_packet(e.packet_id, e.location);
+      return recreate_packet(e.packet_id, e.location);
     }
 
     Outcome operator()(const event::PacketDestroyed& e) const {
-      return net.recreate_packet(e.packet_id, e.location);
+      return recreate_packet(e.packet_id, e.location);
     }
 
     Outcome operator()(const event::EpochCreated& e) const {
-      const auto it = net.epochs_.find(e.epoch_id);
-      if (it == net.epochs_.end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
+      const auto it = state.epochs().find(e.epoch_id);
+      if (it == state.epochs().end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
       const Node* node = net.graph_.find_node(it->second.node_name);
       // Dropping locations that still hold packets would leave those packets
       // pointing nowhere: only an out-of-order undo gets here.
@@ -95,18 +87,18 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
           }
         }
       }
-      net.drop_epoch(it, /*drop_empty_list=*/true);
+      state.drop_epoch(it, /*drop_empty_list=*/true);
       return Unit{};
     }
 
     Outcome operator()(const event::EpochStarted& e) const {
-      const auto it = net.epochs_.find(e.epoch_id);
-      if (it == net.epochs_.end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
+      const auto it = state.epochs().find(e.epoch_id);
+      if (it == state.epochs().end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
       if (it->second.state != EpochState::Running) {
         return UndoError::StateMismatch("epoch " + e.epoch_id.to_string() +
                                         " is not in Running state, cannot undo start");
       }
-      net.set_startable(it->second, true);
+      state.set_startable(it, true);
       return Unit{};
     }
 
@@ -120,10 +112,10 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     }
 
     Outcome operator()(const event::PacketMoved& e) const {
-      const PacketIndex packet = net.packets_.find(e.packet_id, e.packet_row);
+      const PacketIndex packet = state.packets().find(e.packet_id, e.packet_row);
       if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
-      const PacketRecord& record = net.packets_[packet];
-      const PacketLocation& at = net.locations_.location(record.location);
+      const PacketRecord& record = state.packets()[packet];
+      const PacketLocation& at = state.locations().location(record.location);
       if (!(at == e.to_location)) {
         return UndoError::StateMismatch(
             "packet " + e.packet_id.to_string() + " is not at expected location " +
@@ -131,10 +123,10 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       }
       // The room at from_location once the packet has left to_location (the
       // two are the same location when a move re-queued the packet).
-      LocationHandle from = net.locations_.is_entry_of(e.from_handle, e.from_location)
+      LocationHandle from = state.locations().is_entry_of(e.from_handle, e.from_location)
                                 ? e.from_handle
-                                : net.locations_.find(e.from_location);
-      std::uint64_t room = from == kNoLocation ? 0 : net.count_at(from);
+                                : state.locations().find(e.from_location);
+      std::uint64_t room = from == kNoLocation ? 0 : state.count_at(from);
       if (from == record.location) --room;
       if (e.from_index > room) {
         return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
@@ -142,8 +134,8 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
                                         " of " + e.from_location.debug_string() + ", which holds " +
                                         std::to_string(room) + " packets");
       }
-      if (from == kNoLocation) from = net.locations_.ensure(e.from_location);
-      net.move_packet(packet, from, static_cast<std::size_t>(e.from_index));
+      if (from == kNoLocation) from = state.ensure_location(e.from_location);
+      state.move_packet(packet, from, static_cast<std::size_t>(e.from_index));
       return Unit{};
     }
 
@@ -151,50 +143,41 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
 
     Outcome operator()(const event::OutputSalvoTriggered& e) const {
       if (!std::holds_alternative<action::SendOutputSalvo>(action)) return Unit{};
-      const auto it = net.epochs_.find(e.epoch_id);
-      if (it == net.epochs_.end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
-      if (it->second.out_salvos.empty()) {
+      const auto it = state.epochs().find(e.epoch_id);
+      if (it == state.epochs().end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
+      if (!state.pop_output_salvo(it)) {
         return UndoError::StateMismatch("epoch " + e.epoch_id.to_string() +
                                         " has no out_salvos to pop");
       }
-      it->second.out_salvos.pop_back();
       return Unit{};
     }
 
     Outcome operator()(const event::PacketOrphaned& e) const {
-      const PacketIndex packet = net.packets_.find(e.packet_id);
+      const PacketIndex packet = state.packets().find(e.packet_id);
       if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
-      const PacketLocation& at = net.locations_.location(net.packets_[packet].location);
+      const PacketLocation& at = state.locations().location(state.packets()[packet].location);
       if (!at.is(PacketLocation::Kind::OutsideNet)) {
         return UndoError::StateMismatch("packet " + e.packet_id.to_string() +
                                         " is not at OutsideNet, found at " + at.debug_string());
       }
-      net.move_packet(packet,
-                      net.locations_.ensure(PacketLocation::OutputPort(e.epoch_id, e.port_name)));
-      const auto epoch = net.epochs_.find(e.epoch_id);
-      if (epoch != net.epochs_.end()) {
-        std::erase_if(epoch->second.orphaned_packets, [&](const OrphanedPacketInfo& info) {
-          return info.packet_id == e.packet_id;
-        });
-      }
+      state.move_packet(packet,
+                        state.ensure_location(PacketLocation::OutputPort(e.epoch_id, e.port_name)));
+      const auto epoch = state.epochs().find(e.epoch_id);
+      if (epoch != state.epochs().end()) state.forget_orphan(epoch, e.packet_id);
       return Unit{};
     }
 
     Outcome operator()(const event::RequestCreated& e) const {
       switch (e.request_source) {
         case RequestCreatedSource::OnNoSalvoTriggered:
-          net.request_tokens_.insert_or_assign(e.node_name, true);
+          state.set_request_token(e.node_name, true);
           break;
         case RequestCreatedSource::OnStartup:
-          net.startup_requests_sent_ = false;
+          state.set_startup_requests_sent(false);
           break;
-        case RequestCreatedSource::External: {
-          auto& pending = net.pending_requests_;
-          const PendingRequest wanted{e.node_name, e.label};
-          const auto last = std::find(pending.rbegin(), pending.rend(), wanted);
-          if (last != pending.rend()) pending.erase(std::next(last).base());
+        case RequestCreatedSource::External:
+          state.remove_last_request(PendingRequest{e.node_name, e.label});
           break;
-        }
       }
       return Unit{};
     }
@@ -202,10 +185,20 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     Outcome operator()(const event::RequestCascadeResolved&) const { return Unit{}; }
     Outcome operator()(const event::RequestEpochCreated&) const { return Unit{}; }
 
+    // Puts a removed packet back at the end of `location`, making its entry
+    // when it has none; StateMismatch when the id is in use.
+    Outcome recreate_packet(const Ulid& packet_id, const PacketLocation& location) const {
+      if (state.packets().contains(packet_id)) {
+        return UndoError::StateMismatch("packet " + packet_id.to_string() + " already exists");
+      }
+      state.insert_packet(packet_id, state.ensure_location(location));
+      return Unit{};
+    }
+
     // Whether the epoch's Node location, or its output port `port`, holds packets.
     bool holds_packets(const Ulid& epoch_id, const Name* port = nullptr) const {
-      const LocationHandle h = net.epoch_place(epoch_id, port);
-      return h != kNoLocation && net.count_at(h) != 0;
+      const LocationHandle h = state.epoch_place(epoch_id, port);
+      return h != kNoLocation && state.count_at(h) != 0;
     }
 
     static Outcome still_holds(const Ulid& epoch_id) {
@@ -217,21 +210,21 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     // node's request token again. Its locations are empty, unless an undo
     // out of order has already put packets back at them: those stay.
     Outcome restore_epoch(const Epoch& recorded, bool startable) const {
-      if (net.epochs_.contains(recorded.id)) {
+      if (state.epochs().contains(recorded.id)) {
         return UndoError::StateMismatch("epoch " + recorded.id.to_string() + " already exists");
       }
       const Node* node = net.graph_.find_node(recorded.node_name);
       net.set_request_token(recorded.node_name.view(), false);
       if (spare != nullptr) {
-        net.add_epoch(std::move(*spare), node, startable);
+        state.add_epoch(std::move(*spare), node, startable);
       } else {
-        net.add_epoch(recorded, node, startable);
+        state.add_epoch(recorded, node, startable);
       }
       return Unit{};
     }
   };
 
-  return std::visit(Reversal{*this, action, spare}, event);
+  return std::visit(Reversal{*this, state_, action, spare}, event);
 }
 
 }  // namespace zellik

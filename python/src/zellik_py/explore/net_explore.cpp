@@ -96,7 +96,7 @@ void write_progress(const explore::ExplorationResult& r,
 
 PyObject* net_fingerprint(PyObject* self, PyObject*) {
   return guard([&] {
-    return with_net(self, [](const NetSim& net) { return fingerprint_to_py(net.fingerprint()); });
+    return with_net(self, [](const NetSim& net) { return fingerprint_to_py(fingerprint(net)); });
   });
 }
 

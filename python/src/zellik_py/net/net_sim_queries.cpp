@@ -1,6 +1,7 @@
 // NetSim's queries: each holds the net shared while it reads.
 
 #include <array>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -46,8 +47,8 @@ Ref packets(const NetSim& net) { return list_of(list_packets(net), packet_to_py)
 Ref epochs(const NetSim& net) { return list_of(list_epochs(net), epoch_to_py); }
 Ref dot(const NetSim& net) { return to_py(to_dot(net)); }
 Ref get_packet(const NetSim& net, PyObject* id) {
-  const FoundPacket packet = net.get_packet(identifier_arg(id, "packet_id"));
-  return packet != nullptr ? packet_to_py(*packet) : none();
+  const std::optional<Packet> packet = net.get_packet(identifier_arg(id, "packet_id"));
+  return packet ? packet_to_py(*packet) : none();
 }
 Ref get_epoch(const NetSim& net, PyObject* id) {
   const Epoch* epoch = net.get_epoch(identifier_arg(id, "epoch_id"));
