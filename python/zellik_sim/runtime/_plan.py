@@ -31,6 +31,8 @@ class NodePlan:
         node = graph.nodes()[name]
         self.name = name
         self.in_ports = list(node.in_ports)
+        # The node's one input port, when it has exactly one.
+        self.only_port = self.in_ports[0] if len(self.in_ports) == 1 else None
         self.out_ports = set(node.out_ports)
         # The first output condition that sends each port, in declared order.
         self.cover: dict[str, str] = {}

@@ -10,6 +10,7 @@ whatever the backend and however its handlers interleave.
 from __future__ import annotations
 
 import math
+import operator
 import sys
 import time
 import traceback
@@ -25,6 +26,11 @@ from zellik_sim.runtime._tasks import Done, Handler, Task, call
 
 # What a node without a handler gives: nothing, so its inputs are consumed.
 NOTHING = Done(None, None, "", 0.0, 0)
+# An epoch of a round: the number of its oldest payload, its node, its id,
+# the ids of its packets and their payloads by input port.
+Work = tuple[float, str, str, list[str], dict[str, list[Any]]]
+# A round's epochs are executed in the order of their oldest payloads.
+BY_FIRST_PAYLOAD = operator.itemgetter(0, 1)
 from zellik_sim.runtime._values import HandlerFailure, OnError, Retry, RunResult, RunStats
 
 
@@ -109,10 +115,11 @@ class Run:
         self.stats.rounds += 1
         payloads = self.payloads
         nodes = self.plan.nodes
-        work = []
+        work: list[Work] = []
         for epoch in epochs:
             node = epoch.node_name
-            inputs = nodes[node].empty_inputs()
+            only = nodes[node].only_port
+            inputs = {only: []} if only is not None else nodes[node].empty_inputs()
             ids = []
             first = math.inf
             for port, packet_id in epoch.in_salvo.packets:
@@ -122,54 +129,70 @@ class Run:
                 if number < first:
                     first = number
             work.append((first, node, epoch.id, ids, inputs))
-        work.sort(key=lambda w: (w[0], w[1]))
-        handlers = self.handlers
-        stop: HandlerFailure | None = None
-        if self.inline:
-            results: Iterable[Done | None] = (self.call_inline(handlers.get(node), inputs)
-                                              for _, node, _, _, inputs in work)
-        else:
-            done = iter(self.backend.run(handlers, [Task(node, inputs, self.retries)
-                                                    for _, node, _, _, inputs in work if node in handlers]))
-            results = (next(done) if node in handlers else None for _, node, _, _, _ in work)
-        for (_, node, epoch_id, ids, inputs), result in zip(work, results):
-            failure = self.finish(node, epoch_id, ids, inputs, result or NOTHING)
-            if failure is not None and stop is None and self.stop_on_error:
-                stop = failure
+        work.sort(key=BY_FIRST_PAYLOAD)
+        stop = self.run_inline(work) if self.inline else self.run_on_backend(work)
         if self.progress is not None:
             self.progress(len(work))
         return True, stop
 
-    def call_inline(self, handler: Handler | None, inputs: dict[str, list[Any]]) -> Done | None:
-        """Calls a handler in the driver: the value of a call that returned,
-        timed, without building a task; a raising one is tried again through
-        the tasks' own call."""
-        if handler is None:
-            return None
-        started = time.perf_counter()
-        try:
-            value = handler(inputs)
-        except Exception:  # noqa: BLE001 - retried or kept by call()
-            first = time.perf_counter() - started
-            if self.retries == 0:
-                error = sys.exc_info()[1]
-                assert error is not None
-                return Done(None, error, traceback.format_exc(), first, 1)
-            done = call(handler, Task("", inputs, self.retries - 1))
-            return done._replace(seconds=done.seconds + first, attempts=done.attempts + 1)
-        return Done(value, None, "", time.perf_counter() - started, 1)
+    def run_inline(self, work: list[Work]) -> HandlerFailure | None:
+        """Calls each handler in the driver, timed, and executes its epoch."""
+        handlers = self.handlers
+        finish = self.finish
+        clock = time.perf_counter
+        stop: HandlerFailure | None = None
+        for _, node, epoch_id, ids, inputs in work:
+            handler = handlers.get(node)
+            if handler is None:
+                failure = finish(node, epoch_id, ids, inputs, None, None, "", 0.0, 0)
+            else:
+                started = clock()
+                try:
+                    value = handler(inputs)
+                except Exception:  # noqa: BLE001 - retried, then kept as the epoch's failure
+                    failure = finish(node, epoch_id, ids, inputs, *self.retry_inline(handler, inputs, started))
+                else:
+                    failure = finish(node, epoch_id, ids, inputs, value, None, "", clock() - started, 1)
+            if failure is not None and stop is None and self.stop_on_error:
+                stop = failure
+        return stop
 
-    def finish(self, node: str, epoch_id: str, ids: list[str], inputs: dict[str, list[Any]],
-               done: Done) -> HandlerFailure | None:
-        """Executes one epoch with what its handler gave, or cancels it."""
+    def retry_inline(self, handler: Handler, inputs: dict[str, list[Any]], started: float) -> Done:
+        """A handler that raised in the driver: its error, or what the tries
+        left by the policy give."""
+        first = time.perf_counter() - started
+        if self.retries == 0:
+            error = sys.exc_info()[1]
+            assert error is not None
+            return Done(None, error, traceback.format_exc(), first, 1)
+        done = call(handler, Task("", inputs, self.retries - 1))
+        return done._replace(seconds=done.seconds + first, attempts=done.attempts + 1)
+
+    def run_on_backend(self, work: list[Work]) -> HandlerFailure | None:
+        """Hands the round's calls to the backend together, then executes
+        each epoch with what came back, in order."""
+        handlers = self.handlers
+        tasks = [Task(node, inputs, self.retries) for _, node, _, _, inputs in work if node in handlers]
+        results = iter(self.backend.run(handlers, tasks))
+        stop: HandlerFailure | None = None
+        for _, node, epoch_id, ids, inputs in work:
+            done = next(results) if node in handlers else NOTHING
+            failure = self.finish(node, epoch_id, ids, inputs, *done)
+            if failure is not None and stop is None and self.stop_on_error:
+                stop = failure
+        return stop
+
+    def finish(self, node: str, epoch_id: str, ids: list[str], inputs: dict[str, list[Any]], value: Any,
+               error: BaseException | None, text: str, seconds: float, attempts: int) -> HandlerFailure | None:
+        """Executes one epoch with what its handler gave (the fields of a
+        Done), or cancels it."""
         stats = self.stats
         stats.epochs[node] += 1
-        stats.handler_seconds[node] += done.seconds
-        error, text = done.error, done.traceback
+        stats.handler_seconds[node] += seconds
         if error is None:
             plan = self.plan.nodes[node]
             try:
-                outcome, outputs, pass_to = plan.plan(done.value)
+                outcome, outputs, pass_to = plan.plan(value)
                 created = self.driver.execute(epoch_id, outcome, ids)
             except Exception as refused:  # noqa: BLE001 - a handler's value the net refused
                 error, text = refused, traceback.format_exc()
@@ -196,7 +219,7 @@ class Run:
         for packet_id in destroyed:
             self.payloads.pop(packet_id, None)
         stats.failed[node] += 1
-        failure = HandlerFailure(node, epoch_id, inputs, error, text, done.attempts, destroyed)
+        failure = HandlerFailure(node, epoch_id, inputs, error, text, attempts, destroyed)
         self.failures.append(failure)
         return failure
 
