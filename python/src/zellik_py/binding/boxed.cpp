@@ -18,6 +18,10 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
   });
 }
 
+void raise_no_class() {
+  raise(PyExc_SystemError, "zellik_sim: the module's classes are gone (the module was cleared)");
+}
+
 void raise_not_instance(PyObject* obj, const char* arg, PyTypeObject* expected) {
   Ref name = expected != nullptr
                  ? own(PyObject_GetAttrString(reinterpret_cast<PyObject*>(expected), "__name__"))

@@ -52,6 +52,10 @@ T* cast(PyObject* obj) {
   return is_instance<T>(obj) ? &unbox<T>(obj) : nullptr;
 }
 
+// Raises SystemError: the module's state has no class for a value (its
+// module was cleared, as at the interpreter's end).
+[[noreturn]] void raise_no_class();
+
 // Raises TypeError "argument '{arg}': expected {Class}, got {type name}" for
 // an argument that is not of the class `expected`.
 [[noreturn]] void raise_not_instance(PyObject* obj, const char* arg, PyTypeObject* expected);
@@ -72,6 +76,7 @@ Ref box_as(PyTypeObject* type, T value) {
   // throw would leave dealloc to destroy a value that was never built.
   static_assert(std::is_nothrow_move_constructible_v<T>,
                 "a boxed value must move without throwing");
+  if (type == nullptr) raise_no_class();
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   Ref obj = own(alloc(type, 0));
   new (&reinterpret_cast<Box<T>*>(obj.get())->value) T(std::move(value));

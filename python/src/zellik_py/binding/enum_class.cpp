@@ -89,8 +89,10 @@ Ref enum_member(const EnumSpec& table, int number) {
   if (number < 0 || static_cast<std::size_t>(number) >= table.members.size()) {
     fail(std::string("No member ") + std::to_string(number) + " of " + table.name);
   }
-  return Ref::borrow(
-      current_state().object(table.first_slot + 1 + static_cast<std::size_t>(number)));
+  PyObject* member =
+      current_state().object(table.first_slot + 1 + static_cast<std::size_t>(number));
+  if (member == nullptr) raise_no_class();
+  return Ref::borrow(member);
 }
 
 std::optional<int> enum_number(const EnumSpec& table, PyObject* obj) {

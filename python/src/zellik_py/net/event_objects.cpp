@@ -23,6 +23,7 @@ namespace {
 // they come straight from the object allocator (what the class's generic
 // tp_alloc would do, less its zero fill of memory about to be written).
 PyObject* new_event_object(PyTypeObject* type) {
+  if (type == nullptr) raise_no_class();
   PyObject* obj =
       PyObject_Init(static_cast<PyObject*>(PyObject_Malloc(sizeof(Box<EventValue>))), type);
   if (obj == nullptr) throw PythonError{};

@@ -29,7 +29,7 @@ void define_record_functions(PyObject* module);
 // identifiers.h.
 
 // Calls `use` with the engine of a NetSim object, held shared meanwhile: how
-// the methods other layers add to NetSim reach it (net_sim.cpp).
+// the methods other layers add to NetSim reach it (net_hold.cpp).
 Ref with_net(PyObject* self, const std::function<Ref(const NetSim&)>& use);
 // Calls `use` with the engine of the NetSim object `obj`, the argument
 // named `arg` (TypeError for any other object), held exclusively meanwhile.
