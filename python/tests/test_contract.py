@@ -374,6 +374,15 @@ GOOD_CALLS: dict[str, Call] = {
     "NetSim.get_packets_at_location": _on(lambda w: w.net, "get_packets_at_location", location=lambda w: w.b_in),
     "NetSim.packet_count_at": _on(lambda w: w.net, "packet_count_at", location=lambda w: w.b_in),
     "NetSim.undo_action": _on(lambda w: w.net, "undo_action", action=lambda w: w.action, events=lambda w: w.events),
+    "NetSim.execute": _on(
+        lambda w: w.net,
+        "execute",
+        epoch_id=lambda w: w.epoch,
+        outcome=lambda w: z.Outcome(creates={"out": 1}, sends=["emit"]),
+    ),
+    "NetSim.do_actions": _on(
+        lambda w: w.net, "do_actions", actions=lambda w: [z.NetAction.consume_packet(w.inside)]
+    ),
     "NetSim.explore": _on(
         lambda w: w.net,
         "explore",

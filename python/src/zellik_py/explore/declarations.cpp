@@ -112,6 +112,7 @@ void define_declaration_classes(PyObject* module) {
 const Behaviour& behaviour_arg(PyObject* obj, const char* arg) {
   return arg_of<Behaviour>(obj, arg);
 }
+const Outcome& outcome_arg(PyObject* obj, const char* arg) { return arg_of<Outcome>(obj, arg); }
 const Injection& injection_arg(PyObject* obj, const char* arg) {
   return arg_of<Injection>(obj, arg);
 }

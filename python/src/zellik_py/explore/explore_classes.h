@@ -18,6 +18,7 @@ std::span<const PyMethodDef> explorer_net_sim_methods();
 
 // Conversions between the classes and the explorer's values.
 const explore::Behaviour& behaviour_arg(PyObject* obj, const char* arg);
+const explore::Outcome& outcome_arg(PyObject* obj, const char* arg);
 const explore::Injection& injection_arg(PyObject* obj, const char* arg);
 const explore::RequestAllowance& request_allowance_arg(PyObject* obj, const char* arg);
 Ref terminal_state_to_py(explore::TerminalState terminal);
@@ -31,5 +32,11 @@ extern const char kNetFingerprintDoc[];
 extern const char kNetExploreDoc[];
 PyObject* net_fingerprint(PyObject* self, PyObject* unused);
 PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+// One epoch, or a list of actions, in one call (net_execute.cpp).
+extern const char kNetExecuteDoc[];
+extern const char kNetDoActionsDoc[];
+PyObject* net_execute(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* net_do_actions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames);
 
 }  // namespace zellik::py

@@ -12,6 +12,8 @@ std::span<const PyMethodDef> explorer_net_sim_methods() {
   static const PyMethodDef kMethods[] = {
       method_def("fingerprint", &net_fingerprint, kNetFingerprintDoc),
       method_def("explore", &net_explore, kNetExploreDoc),
+      method_def("execute", &net_execute, kNetExecuteDoc),
+      method_def("do_actions", &net_do_actions, kNetDoActionsDoc),
   };
   return kMethods;
 }
