@@ -207,7 +207,7 @@ def case_execute(count: int = 3000) -> None:
     net, epochs = one_in_one_out_epochs(count)
     started = time.perf_counter()
     for epoch_id in epochs:
-        net.execute(epoch_id, outcome)  # type: ignore[attr-defined]
+        net.execute(epoch_id, outcome)
     one_call = (time.perf_counter() - started) / count
     print(f"  NetSim.execute  {one_call * 1e6:.1f} us/epoch  ({by_actions / one_call:.1f}x)")
 
