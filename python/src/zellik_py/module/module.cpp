@@ -137,7 +137,8 @@ PyModuleDef* module_def() {
         PyModuleDef_HEAD_INIT,
         "zellik_sim._core",
         "Python bindings for zellik-sim, a flow-based development runtime simulation engine.",
-        sizeof(ModuleState*),
+        // The module's own storage is one pointer to its state, made in exec.
+        sizeof(ModuleState*),  // NOLINT(bugprone-sizeof-expression)
         nullptr,
         g_slots,
         &traverse_module,
@@ -151,4 +152,7 @@ PyModuleDef* module_def() {
 }  // namespace
 }  // namespace zellik::py
 
-PyMODINIT_FUNC PyInit__core(void) { return PyModuleDef_Init(zellik::py::module_def()); }
+// The interpreter finds the extension zellik_sim._core by this name.
+PyMODINIT_FUNC PyInit__core(void) {  // NOLINT(bugprone-reserved-identifier)
+  return PyModuleDef_Init(zellik::py::module_def());
+}
