@@ -48,7 +48,7 @@ Result<Unit, UndoError> NetSim::undo_events(const NetAction& action, std::span<N
 
 Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEvent& event,
                                            Epoch* spare) {
-  using Outcome = Result<Unit, UndoError>;
+  using Undone = Result<Unit, UndoError>;
 
   // One reversal per event kind. As a local class of a member function it
   // reaches the net's state, which it changes through its primitives.
@@ -58,22 +58,22 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     const NetAction& action;
     Epoch* spare;  // the event's epoch, to move from
 
-    Outcome operator()(const event::PacketCreated& e) const {
+    Undone operator()(const event::PacketCreated& e) const {
       const PacketIndex packet = state.packets().find(e.packet_id);
       if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
       state.erase_packet(packet);
       return Unit{};
     }
 
-    Outcome operator()(const event::PacketConsumed& e) const {
+    Undone operator()(const event::PacketConsumed& e) const {
       return recreate_packet(e.packet_id, e.location);
     }
 
-    Outcome operator()(const event::PacketDestroyed& e) const {
+    Undone operator()(const event::PacketDestroyed& e) const {
       return recreate_packet(e.packet_id, e.location);
     }
 
-    Outcome operator()(const event::EpochCreated& e) const {
+    Undone operator()(const event::EpochCreated& e) const {
       const auto it = state.epochs().find(e.epoch_id);
       if (it == state.epochs().end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
       const Node* node = net.graph_.find_node(it->second.node_name);
@@ -91,7 +91,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       return Unit{};
     }
 
-    Outcome operator()(const event::EpochStarted& e) const {
+    Undone operator()(const event::EpochStarted& e) const {
       const auto it = state.epochs().find(e.epoch_id);
       if (it == state.epochs().end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
       if (it->second.state != EpochState::Running) {
@@ -102,16 +102,16 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       return Unit{};
     }
 
-    Outcome operator()(const event::EpochFinished& e) const {
+    Undone operator()(const event::EpochFinished& e) const {
       return restore_epoch(e.epoch, /*startable=*/false);
     }
 
     // A cancelled Startable epoch comes back into the startable set.
-    Outcome operator()(const event::EpochCancelled& e) const {
+    Undone operator()(const event::EpochCancelled& e) const {
       return restore_epoch(e.epoch, e.epoch->state == EpochState::Startable);
     }
 
-    Outcome operator()(const event::PacketMoved& e) const {
+    Undone operator()(const event::PacketMoved& e) const {
       const PacketIndex packet = state.packets().find(e.packet_id, e.packet_row);
       if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
       const PacketRecord& record = state.packets()[packet];
@@ -139,9 +139,9 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       return Unit{};
     }
 
-    Outcome operator()(const event::InputSalvoTriggered&) const { return Unit{}; }
+    Undone operator()(const event::InputSalvoTriggered&) const { return Unit{}; }
 
-    Outcome operator()(const event::OutputSalvoTriggered& e) const {
+    Undone operator()(const event::OutputSalvoTriggered& e) const {
       if (!std::holds_alternative<action::SendOutputSalvo>(action)) return Unit{};
       const auto it = state.epochs().find(e.epoch_id);
       if (it == state.epochs().end()) return UndoError::NotFound(epoch_not_found(e.epoch_id));
@@ -152,7 +152,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       return Unit{};
     }
 
-    Outcome operator()(const event::PacketOrphaned& e) const {
+    Undone operator()(const event::PacketOrphaned& e) const {
       const PacketIndex packet = state.packets().find(e.packet_id);
       if (packet == kNoPacket) return UndoError::NotFound(packet_not_found(e.packet_id));
       const PacketLocation& at = state.locations().location(state.packets()[packet].location);
@@ -167,7 +167,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       return Unit{};
     }
 
-    Outcome operator()(const event::RequestCreated& e) const {
+    Undone operator()(const event::RequestCreated& e) const {
       switch (e.request_source) {
         case RequestCreatedSource::OnNoSalvoTriggered:
           state.set_request_token(e.node_name, true);
@@ -182,12 +182,12 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       return Unit{};
     }
 
-    Outcome operator()(const event::RequestCascadeResolved&) const { return Unit{}; }
-    Outcome operator()(const event::RequestEpochCreated&) const { return Unit{}; }
+    Undone operator()(const event::RequestCascadeResolved&) const { return Unit{}; }
+    Undone operator()(const event::RequestEpochCreated&) const { return Unit{}; }
 
     // Puts a removed packet back at the end of `location`, making its entry
     // when it has none; StateMismatch when the id is in use.
-    Outcome recreate_packet(const Ulid& packet_id, const PacketLocation& location) const {
+    Undone recreate_packet(const Ulid& packet_id, const PacketLocation& location) const {
       if (state.packets().contains(packet_id)) {
         return UndoError::StateMismatch("packet " + packet_id.to_string() + " already exists");
       }
@@ -201,7 +201,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
       return h != kNoLocation && state.count_at(h) != 0;
     }
 
-    static Outcome still_holds(const Ulid& epoch_id) {
+    static Undone still_holds(const Ulid& epoch_id) {
       return UndoError::StateMismatch("epoch " + epoch_id.to_string() +
                                       " still holds packets, cannot undo its creation");
     }
@@ -209,7 +209,7 @@ Result<Unit, UndoError> NetSim::undo_event(const NetAction& action, const NetEve
     // Puts back a finished or cancelled epoch as recorded, and takes the
     // node's request token again. Its locations are empty, unless an undo
     // out of order has already put packets back at them: those stay.
-    Outcome restore_epoch(const Epoch& recorded, bool startable) const {
+    Undone restore_epoch(const Epoch& recorded, bool startable) const {
       if (state.epochs().contains(recorded.id)) {
         return UndoError::StateMismatch("epoch " + recorded.id.to_string() + " already exists");
       }
