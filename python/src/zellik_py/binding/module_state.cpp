@@ -96,7 +96,8 @@ ModuleState& detail::state_of_interpreter() {
   thread_local Remembered remembered;
   PyInterpreterState* interpreter = PyInterpreterState_Get();
   const std::uint64_t generation = g_generation.load(std::memory_order_acquire);
-  if (remembered.interpreter == interpreter && remembered.generation == generation) {
+  if (remembered.state != nullptr && remembered.interpreter == interpreter &&
+      remembered.generation == generation) {
     return *remembered.state;
   }
   const std::int64_t id = PyInterpreterState_GetID(interpreter);
