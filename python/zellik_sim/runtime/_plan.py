@@ -123,8 +123,8 @@ class GraphPlan:
         self.sources: list[Entry] = []
         self._ports: dict[tuple[str, str], Entry] = {}
         for name, node in nodes.items():
-            for port, spec in node.in_ports.items():
-                slots = spec.slots_spec
+            for port, declared in node.in_ports.items():
+                slots = declared.slots_spec
                 capacity = slots.capacity if isinstance(slots, PortSlotSpecFinite) else None
                 entry = Entry(PacketLocation.input_port(name, port), f"{name}.in.{port}", capacity)
                 self._ports[name, port] = entry
