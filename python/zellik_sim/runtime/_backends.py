@@ -16,6 +16,7 @@ from concurrent.futures.process import BrokenProcessPool
 from typing import Any
 
 from zellik_sim.runtime._tasks import Chunk, Done, Handler, Task, call, call_async, call_chunk, chunked, run_chunk
+from zellik_sim.runtime._values import check_count
 
 
 class Backend:
@@ -55,6 +56,7 @@ class Threads(Backend):
     (on files, the network, a subprocess) or release the interpreter lock."""
 
     def __init__(self, workers: int | None = None) -> None:
+        check_count("Threads", "workers", workers, 1, none=True)
         self.workers = workers
         self._pool: concurrent.futures.ThreadPoolExecutor | None = None
 
@@ -93,6 +95,8 @@ class Processes(Backend):
 
     def __init__(self, workers: int | None = None, *, chunks_per_worker: int = 4,
                  mp_context: multiprocessing.context.BaseContext | None = None) -> None:
+        check_count("Processes", "workers", workers, 1, none=True)
+        check_count("Processes", "chunks_per_worker", chunks_per_worker, 1)
         self.workers = workers or os.cpu_count() or 1
         self.chunks_per_worker = chunks_per_worker
         self.mp_context = mp_context
@@ -130,8 +134,7 @@ class AsyncIO(Backend):
     runs_coroutines = True
 
     def __init__(self, limit: int | None = None) -> None:
-        if limit is not None and limit < 1:
-            raise ValueError(f"AsyncIO: limit must be at least 1 or None, not {limit!r}")
+        check_count("AsyncIO", "limit", limit, 1, none=True)
         self.limit = limit
         self._loop: asyncio.AbstractEventLoop | None = None
 
@@ -170,6 +173,7 @@ class Dask(Backend):
     """
 
     def __init__(self, client: Any, *, chunks_per_thread: int = 2) -> None:
+        check_count("Dask", "chunks_per_thread", chunks_per_thread, 1)
         self.client = client
         self.chunks_per_thread = chunks_per_thread
 

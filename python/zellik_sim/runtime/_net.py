@@ -47,6 +47,15 @@ def execute_by_actions(net: NetSim, epoch_id: str, outcome: Outcome, *,
     ``undo`` undoes one (``net.do_action`` and ``net.undo_action`` by
     default).
     """
+    if not isinstance(net, NetSim):
+        raise TypeError(f"execute_by_actions: net must be a NetSim, not {type(net).__name__}")
+    if not isinstance(epoch_id, str):
+        raise TypeError(f"execute_by_actions: epoch_id must be a str, not {type(epoch_id).__name__}")
+    if not isinstance(outcome, Outcome):
+        raise TypeError(f"execute_by_actions: outcome must be an Outcome, not {type(outcome).__name__}")
+    if packets is not None and (isinstance(packets, str) or not isinstance(packets, Sequence)
+                                or not all(isinstance(p, str) for p in packets)):
+        raise TypeError("execute_by_actions: packets must be a sequence of packet ids or None")
     perform: _Do = do or net.do_action
     reverse = undo or net.undo_action
     done: list[tuple[NetAction[Any], list[NetEvent]]] = []

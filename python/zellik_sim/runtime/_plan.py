@@ -140,7 +140,7 @@ class GraphPlan:
         no input port or edge of the graph."""
         if isinstance(key, Edge):
             if key not in self.graph.edges():
-                raise ValueError(f"Runtime: the graph has no edge {key}")
+                raise ValueError(f"Runtime: inputs key {key} is no edge of the graph")
             return Entry(PacketLocation.edge(key), str(key), None)
         if isinstance(key, PortRef):
             if key.port_type != PortType.Input:
@@ -155,9 +155,9 @@ class GraphPlan:
             else:
                 found = None
         else:
-            raise TypeError(f"Runtime: an input key is an input port's text, a PortRef or an Edge, "
+            raise TypeError(f"Runtime: a key of inputs is an input port's text, a PortRef or an Edge, "
                             f"not {type(key).__name__}")
         if found is None:
-            raise ValueError(f"Runtime: {key!s} names no input port of the graph "
+            raise ValueError(f"Runtime: inputs key {key!s} names no input port of the graph "
                              f"(give 'node.in.port', or a node with one input port)")
         return found

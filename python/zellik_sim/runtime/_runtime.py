@@ -13,7 +13,7 @@ from zellik_sim.runtime._net import Driver, RecordingDriver
 from zellik_sim.runtime._plan import GraphPlan, InputKey
 from zellik_sim.runtime._progress import progress_bar
 from zellik_sim.runtime._run import Run
-from zellik_sim.runtime._values import HandlerFailed, OnError, Retry, RunResult
+from zellik_sim.runtime._values import HandlerFailed, OnError, Retry, RunResult, check_count
 
 
 class Runtime:
@@ -42,14 +42,17 @@ class Runtime:
             raise ValueError("Runtime: the graph is not valid: " + "; ".join(f.message for f in findings))
         self.graph = graph
         self.plan = GraphPlan(graph)
+        if not isinstance(handlers, Mapping):
+            raise TypeError(f"Runtime: handlers must be a mapping of node name to handler, "
+                            f"not {type(handlers).__name__}")
         for node, handler in handlers.items():
             if node not in self.plan.nodes:
-                raise ValueError(f"Runtime: a handler is given for node '{node}', which the graph lacks")
+                raise ValueError(f"Runtime: handlers has one for node '{node}', which the graph lacks")
             if not callable(handler):
-                raise TypeError(f"Runtime: the handler of node '{node}' is not callable")
+                raise TypeError(f"Runtime: handlers['{node}'] is not callable")
         for node, plan in self.plan.nodes.items():
             if plan.out_ports and node not in handlers:
-                raise ValueError(f"Runtime: node '{node}' has output ports and no handler")
+                raise ValueError(f"Runtime: node '{node}' has output ports and no handler in handlers")
         if not (on_error in ("stop", "continue") or isinstance(on_error, Retry)):
             raise ValueError(f"Runtime: on_error must be 'stop', 'continue' or a Retry, not {on_error!r}")
         self.handlers = dict(handlers)
@@ -58,10 +61,13 @@ class Runtime:
             raise TypeError(f"Runtime: backend must be a Backend, not {type(self.backend).__name__}")
         check_handlers(self.backend, self.handlers)
         self.on_error = on_error
+        check_count("Runtime", "seed", seed, 0, none=True)
         self.seed = seed
+        if isinstance(flush, str) or not isinstance(flush, Sequence):
+            raise TypeError(f"Runtime: flush must be a sequence of node names, not {type(flush).__name__}")
         for node in flush:
-            if node not in self.plan.nodes or not self.plan.nodes[node].in_ports:
-                raise ValueError(f"Runtime: cannot flush '{node}', which is not a node with input ports")
+            if not isinstance(node, str) or node not in self.plan.nodes or not self.plan.nodes[node].in_ports:
+                raise ValueError(f"Runtime: flush names {node!r}, which is not a node with input ports")
         self.flush = list(flush)
 
     def run(self, inputs: Mapping[InputKey, Iterable[Any]], *,
@@ -74,6 +80,11 @@ class Runtime:
         ``progress`` shows the epochs run (needs rich or tqdm). Raises
         :class:`HandlerFailed` when a handler raises and the policy stops.
         """
+        if not isinstance(inputs, Mapping):
+            raise TypeError(f"Runtime.run: inputs must be a mapping of payloads by input port, "
+                            f"not {type(inputs).__name__}")
+        if not isinstance(progress, bool):
+            raise TypeError(f"Runtime.run: progress must be a bool, not {type(progress).__name__}")
         entries = [(self.plan.entry(key), payloads) for key, payloads in inputs.items()]
         net = NetSim(self.graph, seed=self.seed)
         with contextlib.ExitStack() as stack:
@@ -104,6 +115,10 @@ class Runtime:
         A node without a handler consumes its inputs; a handler of a node
         with output ports must declare its outcomes.
         """
+        if inputs is not None and not isinstance(inputs, Mapping):
+            raise TypeError(f"Runtime.check: inputs must be a mapping of counts by input port or None, "
+                            f"not {type(inputs).__name__}")
+        check_count("Runtime.check", "packets", packets, 0)
         behaviours = []
         for node, plan in self.plan.nodes.items():
             handler = self.handlers.get(node)

@@ -12,6 +12,26 @@ from zellik_sim import Outcome, TerminalState
 _F = TypeVar("_F", bound=Callable[..., Any])
 
 
+def check_count(where: str, name: str, value: object, minimum: int, *, none: bool = False) -> None:
+    """Refuses, naming the parameter, what is not an int from ``minimum``
+    below 2**64 (or None when ``none``)."""
+    if value is None and none:
+        return
+    if not isinstance(value, int) or isinstance(value, bool):
+        raise TypeError(f"{where}: {name} must be an int{' or None' if none else ''}, not {type(value).__name__}")
+    if not minimum <= value < 2**64:
+        raise ValueError(f"{where}: {name} must be at least {minimum} and below 2**64, not {value}")
+
+
+def _check_names(where: str, name: str, value: object) -> None:
+    """Refuses, naming the parameter, what is not a sequence of strings."""
+    if isinstance(value, str) or not isinstance(value, Sequence):
+        raise TypeError(f"{where}: {name} must be a sequence of names, not {type(value).__name__}")
+    for item in value:
+        if not isinstance(item, str):
+            raise TypeError(f"{where}: {name} holds {type(item).__name__}, not a name")
+
+
 @dataclasses.dataclass(frozen=True)
 class Emit:
     """What one epoch emits.
@@ -32,6 +52,21 @@ class Emit:
     sends: Sequence[str] | None = None
     pass_to: str | None = None
 
+    def __post_init__(self) -> None:
+        if not isinstance(self.outputs, Mapping):
+            raise TypeError(f"Emit: outputs must be a mapping of payload lists by port, "
+                            f"not {type(self.outputs).__name__}")
+        for port, payloads in self.outputs.items():
+            if not isinstance(port, str):
+                raise TypeError(f"Emit: outputs is keyed by port name, not by {type(port).__name__}")
+            if isinstance(payloads, str) or not isinstance(payloads, Sequence):
+                raise TypeError(f"Emit: outputs['{port}'] must be a list of payloads, "
+                                f"not {type(payloads).__name__}")
+        if self.sends is not None:
+            _check_names("Emit", "sends", self.sends)
+        if self.pass_to is not None and not isinstance(self.pass_to, str):
+            raise TypeError(f"Emit: pass_to must be a port name or None, not {type(self.pass_to).__name__}")
+
 
 @dataclasses.dataclass(frozen=True)
 class Retry:
@@ -42,8 +77,7 @@ class Retry:
     then: Literal["stop", "continue"] = "stop"
 
     def __post_init__(self) -> None:
-        if not isinstance(self.times, int) or isinstance(self.times, bool) or self.times < 0:
-            raise ValueError(f"Retry: times must be an int of at least 0, not {self.times!r}")
+        check_count("Retry", "times", self.times, 0)
         if self.then not in ("stop", "continue"):
             raise ValueError(f"Retry: then must be 'stop' or 'continue', not {self.then!r}")
 
