@@ -26,7 +26,8 @@ an even number of packets the exploration finishes with no stuck state.
     python examples/deadlock.py --packets 6 --record stuck.jsonl
 
 ``--record FILE`` writes the shortest run to the stuck state as JSON Lines,
-which ``recording.replay`` replays against a fresh net over the same graph.
+which ``zellik-sim replay`` (``zellik_sim.recording.replay``) replays against a
+fresh net over the same graph.
 With Graphviz's ``dot`` installed, the picture of the stuck state is written
 to ``examples/output/deadlock-stuck.png`` (and its DOT text beside it).
 """

@@ -1,148 +1,20 @@
-"""Record a run of a net as JSON Lines and replay it against a fresh net.
+"""Replay a recorded run of examples/pipeline.py against a fresh net.
 
-The recorder stands between a program and its ``NetSim``: every action (and
-every undo) goes through it, and it writes one line per call holding the
-action, its response data and its events as plain dicts. The first line
-holds the seed the net was made with.
-
-The replay makes a fresh net over the same graph, applies the recorded
-actions in order and checks that every response and event matches. With a
-seed, ids and timestamps must match exactly. Without one, a fresh net makes
-other ids and reads the clock anew: the replay learns which new id stands for
-each recorded one as they appear and ignores timestamps.
+The recorder and the replay live in the package (``zellik_sim.recording``);
+this example replays a trace of the pipeline's graph, which it builds in
+code. ``zellik-sim replay GRAPH TRACE`` does the same for a graph file.
 
     python examples/recording.py TRACE.jsonl   # replays a trace of examples/pipeline.py
 """
 
-# A trace is JSON: its values are untyped until they are compared.
-# pyright: reportUnknownArgumentType=false, reportUnknownVariableType=false
-
 from __future__ import annotations
 
-import json
 import pathlib
 import sys
-from typing import IO, Any, TypeVar, cast
 
-from zellik_sim import Graph, NetAction, NetActionResponseData, NetEvent, NetSim
+from zellik_sim.recording import Mismatch, Recorder, replay
 
-# The response data of an action: recording does not change what a call returns.
-_Data = TypeVar("_Data", bound=NetActionResponseData)
-
-
-class Recorder:
-    """Drives a net and writes each call with its outcome as one JSON line."""
-
-    def __init__(self, net: NetSim, out: IO[str], seed: int | None) -> None:
-        self.net = net
-        self.out = out
-        self._write({"seed": seed})
-
-    def _write(self, record: dict[str, Any]) -> None:
-        self.out.write(json.dumps(record, ensure_ascii=False, sort_keys=False) + "\n")
-
-    def do_action(self, action: NetAction[_Data]) -> tuple[_Data, list[NetEvent]]:
-        try:
-            data, events = self.net.do_action(action)
-        except Exception as error:
-            self._write({"action": action.to_dict(), "error": type(error).__name__})
-            raise
-        self._write({
-            "action": action.to_dict(),
-            "response": data.to_dict(),
-            "events": [event.to_dict() for event in events],
-        })
-        return data, events
-
-    def undo_action(self, action: NetAction, events: list[NetEvent]) -> None:
-        self.net.undo_action(action, events)
-        self._write({"undo": action.to_dict(), "events": [event.to_dict() for event in events]})
-
-
-class Mismatch(Exception):
-    """A replayed call did not give what the trace recorded."""
-
-
-class _Ids:
-    """Which id of the fresh net stands for each recorded id (unseeded replays)."""
-
-    def __init__(self, exact: bool) -> None:
-        self.exact = exact
-        self.recorded_to_new: dict[str, str] = {}
-
-    def translate(self, value: Any) -> Any:
-        """A recorded action dict with the ids the fresh net knows them by."""
-        if isinstance(value, dict):
-            fields = cast("dict[str, Any]", value)
-            return {key: self.translate(item) for key, item in fields.items()}
-        if isinstance(value, list):
-            return [self.translate(item) for item in list[Any](value)]
-        if isinstance(value, str):
-            return self.recorded_to_new.get(value, value)
-        return value
-
-    def match(self, recorded: Any, actual: Any, where: str) -> None:
-        """Compares two plain values; without exactness learns the id pairing."""
-        if isinstance(recorded, dict) and isinstance(actual, dict):
-            recorded_fields = cast("dict[str, Any]", recorded)
-            actual_fields = cast("dict[str, Any]", actual)
-            if list(recorded_fields) != list(actual_fields):
-                raise Mismatch(f"{where}: fields {list(recorded_fields)} != {list(actual_fields)}")
-            for key in recorded_fields:
-                if key == "timestamp" and not self.exact:
-                    continue
-                self.match(recorded_fields[key], actual_fields[key], f"{where}.{key}")
-        elif isinstance(recorded, list) and isinstance(actual, list):
-            recorded_items = list[Any](recorded)
-            actual_items = list[Any](actual)
-            if len(recorded_items) != len(actual_items):
-                raise Mismatch(f"{where}: {len(recorded_items)} items recorded, {len(actual_items)} now")
-            for i, (r, a) in enumerate(zip(recorded_items, actual_items)):
-                self.match(r, a, f"{where}[{i}]")
-        elif recorded != actual:
-            if self.exact or not (_looks_like_id(recorded) and _looks_like_id(actual)):
-                raise Mismatch(f"{where}: recorded {recorded!r}, got {actual!r}")
-            known = self.recorded_to_new.setdefault(cast(str, recorded), cast(str, actual))
-            if known != actual:
-                raise Mismatch(f"{where}: {recorded} was {known} before, now {actual}")
-
-
-def _looks_like_id(value: Any) -> bool:
-    return isinstance(value, str) and len(value) == 26
-
-
-def replay(graph: Graph, lines: IO[str]) -> int:
-    """Replays a trace against a fresh net over `graph`; the number of calls checked.
-
-    Raises Mismatch at the first response or event that differs.
-    """
-    header = json.loads(next(lines))
-    seed = header["seed"]
-    net = NetSim(graph, seed=seed)
-    ids = _Ids(exact=seed is not None)
-    calls = 0
-    for number, line in enumerate(lines, start=2):
-        record = json.loads(line)
-        where = f"line {number}"
-        if "undo" in record:
-            action = NetAction.from_dict(ids.translate(record["undo"]))
-            events = [NetEvent.from_dict(ids.translate(event)) for event in record["events"]]
-            net.undo_action(action, events)
-        else:
-            action = NetAction.from_dict(ids.translate(record["action"]))
-            try:
-                data, events = net.do_action(action)
-            except Exception as error:
-                if record.get("error") != type(error).__name__:
-                    raise Mismatch(f"{where}: {type(error).__name__} raised, trace has {record!r}") from error
-                calls += 1
-                continue
-            if "error" in record:
-                raise Mismatch(f"{where}: succeeded, trace has {record['error']}")
-            ids.match(record["response"], data.to_dict(), f"{where} response")
-            ids.match(record["events"], [event.to_dict() for event in events], f"{where} events")
-        calls += 1
-    return calls
+__all__ = ["Mismatch", "Recorder", "main", "replay"]
 
 
 def main(argv: list[str]) -> int:

@@ -371,6 +371,7 @@ GOOD_CALLS: dict[str, Call] = {
     ),
     "Graph.get_edges_by_head": _on(lambda w: w.graph, "get_edges_by_head", input_port_ref=lambda w: w.edge.target),
     "Graph.is_dependency_edge": _on(lambda w: w.graph, "is_dependency_edge", edge=lambda w: w.edge),
+    "Graph.from_dict": _static("Graph", "from_dict", data=lambda w: w.graph.to_dict()),
     "PacketLocation.node": _static("PacketLocation", "node", epoch_id=lambda w: w.epoch),
     "PacketLocation.input_port": _static("PacketLocation", "input_port", node_name="B", port_name="in"),
     "PacketLocation.output_port": _static("PacketLocation", "output_port", epoch_id=lambda w: w.epoch, port_name="out"),

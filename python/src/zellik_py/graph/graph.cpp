@@ -4,8 +4,10 @@
 
 #include "zellik/graph/dot.h"
 #include "zellik_py/binding/pickling.h"
+#include "zellik_py/binding/plain_dict.h"
 #include "zellik_py/graph/graph_classes.h"
 #include "zellik_py/graph/graph_convert.h"
+#include "zellik_py/graph/graph_dicts.h"
 
 namespace zellik::py {
 namespace {
@@ -56,6 +58,10 @@ Ref dependency_edges_of(const Graph& g) { return list_of(g.dependency_edges(), b
 Ref validate_graph(const Graph& g) { return list_of(validate(g), validation_error_to_py); }
 
 Ref dot_of(const Graph& g) { return to_py(to_dot(g)); }
+
+Ref dict_of_graph(const Graph& g) { return graph_to_dict(g); }
+
+Ref graph_of_dict(PyObject* data) { return box(graph_from_dict(data)); }
 
 PyObject* get_edges_by_head(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
@@ -116,6 +122,13 @@ PyMethodDef g_graph_methods[] = {
         "to_dot",
         "to_dot($self)\n--\n\nReturns the graph as Graphviz DOT text: nodes with their ports and salvo\n"
         "conditions, edges between ports, dependency edges dashed. Any name gives valid DOT."),
+    Members<Graph>::method<dict_of_graph>(
+        "to_dict",
+        "to_dict($self)\n--\n\n"
+        "The graph as a plain dict that json writes: nodes (name, in_ports, out_ports,\n"
+        "in_salvo_conditions, out_salvo_conditions, dependency_request_config), edges in the\n"
+        "order given, dependency_edges. A limit is null where there is none."),
+    from_dict_def<graph_of_dict, "graph">(),
     {},
 };
 
