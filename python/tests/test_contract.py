@@ -20,8 +20,10 @@ from __future__ import annotations
 
 import ast
 import importlib
+import io
 import math
 import pathlib
+import tempfile
 from collections.abc import Callable, Collection, Iterator
 from dataclasses import dataclass, field
 from typing import Any
@@ -543,6 +545,45 @@ GOOD_CALLS |= {
     "runtime.Runtime.check": _on(_runtime, "check", inputs=_const({"B": 1}), packets=_const(1)),
 }
 
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+_OUT = pathlib.Path(tempfile.mkdtemp(prefix="zellik-contract-"))
+
+
+def _recorder(w: World) -> Any:
+    return z.recording.Recorder(w.net, io.StringIO(), None)
+
+
+def _declarations() -> Any:
+    return z.files.Declarations([z.Behaviour("B", [z.Outcome()])], [z.Injection(z.PacketLocation.input_port("B", "in"), 2)],
+                                [z.RequestAllowance("B", "l", 1)])
+
+
+def _recorded_lines(w: World) -> list[str]:
+    out = io.StringIO()
+    z.recording.Recorder(z.NetSim(w.graph, seed=1), out, 1).do_action(z.NetAction.create_packet())
+    return out.getvalue().splitlines()
+
+
+GOOD_CALLS.update({
+    "files.read_graph": lambda w: (z.files.read_graph, {"path": EXAMPLES / "fork-join.graph.json"}),
+    "files.write_graph": lambda w: (z.files.write_graph, {"graph": w.graph, "path": _OUT / "graph.json"}),
+    "files.Declarations": lambda w: (
+        z.files.Declarations,
+        {"behaviours": [z.Behaviour("B", [z.Outcome()])], "injections": [z.Injection(w.b_in, 1)], "requests": []},
+    ),
+    "files.Declarations.from_dict": _static("files.Declarations", "from_dict", data=lambda w: _declarations().to_dict()),
+    "files.read_declarations": lambda w: (
+        z.files.read_declarations, {"path": EXAMPLES / "fork-join.declarations.json"}),
+    "files.write_declarations": lambda w: (
+        z.files.write_declarations, {"declarations": _declarations(), "path": _OUT / "declarations.json"}),
+    "files.schema": lambda w: (z.files.schema, {"name": "graph"}),
+    "recording.Recorder": lambda w: (z.recording.Recorder, {"net": w.net, "out": io.StringIO(), "seed": 2**64 - 1}),
+    "recording.Recorder.do_action": _on(_recorder, "do_action", action=lambda w: z.NetAction.create_packet()),
+    "recording.Recorder.undo_action": _on(_recorder, "undo_action", action=lambda w: w.action, events=lambda w: w.events),
+    "recording.replay": lambda w: (z.recording.replay, {"graph": w.graph, "lines": _recorded_lines(w)}),
+    "cli.main": lambda w: (z.cli.main, {"argv": ["draw", str(EXAMPLES / "fork-join.graph.json"), "-o", str(_OUT / "g.dot")]}),
+})
+
 # Constructors of what the runtime gives, not takes: their fields are taken as they come.
 GIVEN_ONLY = {"runtime.HandlerFailure", "runtime.RunStats", "runtime.RunResult"}
 # Called by the runtime with values it made, not by users: only the good call is checked.
@@ -606,6 +647,8 @@ INSTANCES: dict[str, Callable[[World], Any]] = {
     "runtime.AsyncIO": lambda w: z.runtime.AsyncIO(),
     "runtime.Dask": lambda w: z.runtime.Dask(object()),
     "runtime.Runtime": _runtime,
+    "files.Declarations": lambda w: _declarations(),
+    "recording.Recorder": _recorder,
 }
 
 

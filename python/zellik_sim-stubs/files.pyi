@@ -1,5 +1,5 @@
 import os
-from typing import Any, Literal
+from typing import Any, Literal, TypeAlias
 
 from zellik_sim import Behaviour, Graph, Injection, RequestAllowance
 
@@ -13,7 +13,9 @@ __all__ = [
     "write_graph",
 ]
 
-_Path = str | os.PathLike[str]
+_Path: TypeAlias = str | os.PathLike[str]
+# The plain-dict form of a value: str, int, bool, None, lists and dicts only.
+_PlainDict: TypeAlias = dict[str, Any]
 
 class FileFormatError(ValueError):
     path: str
@@ -34,9 +36,9 @@ class Declarations:
         injections: list[Injection] = ...,
         requests: list[RequestAllowance] = ...,
     ) -> None: ...
-    def to_dict(self) -> dict[str, Any]: ...
+    def to_dict(self) -> _PlainDict: ...
     @staticmethod
-    def from_dict(data: dict[str, Any], path: str = "<dict>") -> Declarations: ...
+    def from_dict(data: _PlainDict) -> Declarations: ...
 
 def read_declarations(path: _Path) -> Declarations: ...
 def write_declarations(declarations: Declarations, path: _Path) -> None: ...

@@ -127,6 +127,12 @@ class Declarations:
     injections: list[Injection] = field(default_factory=list)
     requests: list[RequestAllowance] = field(default_factory=list)
 
+    def __post_init__(self) -> None:
+        for name, cls in (("behaviours", Behaviour), ("injections", Injection), ("requests", RequestAllowance)):
+            items: object = getattr(self, name)
+            if not isinstance(items, list) or not all(isinstance(item, cls) for item in items):
+                raise TypeError(f"argument '{name}': expected a list of {cls.__name__}, got {items!r}")
+
     def to_dict(self) -> dict[str, Any]:
         """The declarations as plain dicts that json writes."""
         return {
@@ -136,9 +142,15 @@ class Declarations:
         }
 
     @staticmethod
-    def from_dict(data: dict[str, Any], path: str = "<dict>") -> Declarations:
-        """The declarations `data` describes; `path` names it in refusals."""
-        return _declarations_at(data, path)
+    def from_dict(data: dict[str, Any]) -> Declarations:
+        """The declarations a dict made by to_dict describes. Raises ValueError
+        "invalid field '{path}': {reason}" naming the first field at fault."""
+        if not isinstance(data, dict):
+            raise TypeError(f"argument 'data': expected dict, got {type(data).__name__}")
+        try:
+            return _declarations_at(data, "")
+        except FileFormatError as error:
+            raise ValueError(f"invalid field '{error.field}': {error.reason}") from None
 
 
 def _fields(value: Any, path: str, at: str, required: Sequence[str], optional: Sequence[str] = ()) -> dict[str, Any]:

@@ -34,6 +34,10 @@ class Recorder:
     """Drives a net and writes each call with its outcome as one JSON line."""
 
     def __init__(self, net: NetSim, out: IO[str], seed: int | None) -> None:
+        if not isinstance(net, NetSim):
+            raise TypeError(f"argument 'net': expected NetSim, got {type(net).__name__}")
+        if seed is not None and (not isinstance(seed, int) or isinstance(seed, bool) or not 0 <= seed < 2**64):
+            raise TypeError(f"argument 'seed': expected None or an int from 0 to 2**64-1, got {seed!r}")
         self.net = net
         self.out = out
         self._write({"seed": seed})

@@ -51,9 +51,13 @@ def build_parser() -> argparse.ArgumentParser:
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line `argv` (``sys.argv[1:]`` when None); the exit code."""
+    if argv is None:
+        argv = sys.argv[1:]
+    elif isinstance(argv, str) or not isinstance(argv, Sequence) or not all(isinstance(a, str) for a in argv):
+        raise TypeError(f"argument 'argv': expected a sequence of str, got {argv!r}")
     parser = build_parser()
     try:
-        args = parser.parse_args(list(sys.argv[1:] if argv is None else argv))
+        args = parser.parse_args(list(argv))
     except SystemExit as exit_:
         return exit_.code if isinstance(exit_.code, int) else EXIT_USAGE
     try:
