@@ -27,11 +27,12 @@ release = version = zellik_sim.__version__
 extensions = ["sphinx.ext.doctest", "sphinx.ext.napoleon", "myst_parser", "stub_reference"]
 exclude_patterns = ["_build", "tests", "README.md"]
 nitpicky = True
-# `ulid.ULID` belongs to the python-ulid package, and the runtime's signatures
-# name two classes of the standard library, whose inventories cannot be
-# fetched while building; everything else must resolve.
+# `ulid.ULID` belongs to the python-ulid package, and the runtime's and the
+# command line's signatures name classes of the standard library, whose
+# inventories cannot be fetched while building; everything else must resolve.
 nitpick_ignore = [("py:class", "ULID"), ("py:class", "os.PathLike"),
-                  ("py:class", "multiprocessing.context.BaseContext")]
+                  ("py:class", "multiprocessing.context.BaseContext"),
+                  ("py:class", "argparse.ArgumentParser"), ("py:class", "ModuleType")]
 add_module_names = False
 # Each class has a section of its own; the sidebar lists those, not members.
 toc_object_entries = False
@@ -44,10 +45,12 @@ html_static_path: list[str] = []
 html_show_sourcelink = False
 
 # Every guide's doctest starts from the module's names, with the examples
-# importable.
+# importable and their folder as EXAMPLES.
 doctest_global_setup = f"""
+import pathlib
 import sys
-sys.path.insert(0, {str(ROOT / "examples")!r})
+EXAMPLES = pathlib.Path({str(ROOT / "examples")!r})
+sys.path.insert(0, str(EXAMPLES))
 from zellik_sim import *
 import zellik_sim
 """

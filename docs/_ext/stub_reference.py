@@ -12,7 +12,8 @@ hand but the prose around it:
     .. stub-function:: name          a module-level function
     .. stub-aliases::                the stubs' private type aliases
 
-Each takes `:module: zellik_sim.runtime` for the runtime's names.
+Each takes `:module: zellik_sim.runtime` (or any other module with stubs) for
+that module's names.
 
 Content given to stub-class or stub-exception is added after the docstring.
 `public_names()` lists what the reference must cover; docs/tests compare it
@@ -37,8 +38,22 @@ from sphinx.util.docutils import SphinxDirective
 
 MODULE = "zellik_sim"
 STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "zellik_sim-stubs" / "__init__.pyi"
+
+
+def _module_stubs() -> dict[str, pathlib.Path]:
+    """Every stub file of the package by its module's name: a module the
+    package ships gets its reference as soon as it has stubs."""
+    found = {}
+    for path in sorted(STUBS.parent.rglob("*.pyi")):
+        parts = path.relative_to(STUBS.parent).with_suffix("").parts
+        if parts[-1] == "__init__":
+            parts = parts[:-1]
+        found[".".join((MODULE, *parts))] = path
+    return found
+
+
 # Every documented module and its stub file.
-MODULE_STUBS = {MODULE: STUBS, f"{MODULE}.runtime": STUBS.parent / "runtime" / "__init__.pyi"}
+MODULE_STUBS = _module_stubs()
 # Dunder methods that are part of a class's documented behaviour; the others
 # (comparison, hashing, pickling) are described in the class's own text.
 DOCUMENTED_DUNDERS = {"__int__"}

@@ -13,6 +13,7 @@ __all__ = [
     "write_graph",
 ]
 
+# A file's path: text or a path-like object.
 _Path: TypeAlias = str | os.PathLike[str]
 # The plain-dict form of a value: str, int, bool, None, lists and dicts only.
 _PlainDict: TypeAlias = dict[str, Any]
