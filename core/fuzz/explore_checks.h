@@ -117,7 +117,7 @@ inline void check_replay(const Graph& graph, const std::string& start,
   if (!fork.ok()) finding("the start does not restore: " + fork.error().text);
   NetSim& net = *fork.value();
   const bool failed = t.kind == explore::TerminalKind::Failed;
-  if (failed && (t.run.empty() || t.run.back().response.ok() || t.failure.empty()))
+  if (failed && (t.run.empty() || t.run.back().response.ok() || !t.failure || t.failure->empty()))
     finding("a failed run does not end in a refused action with a reason", {what});
   IdPairs ids;
   for (std::size_t i = 0; i < t.run.size(); ++i) {

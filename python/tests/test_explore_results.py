@@ -139,7 +139,7 @@ def test_equality_is_by_value_over_every_field(results) -> None:
     assert z.TerminalState.from_dict({**d, "run": run}) != terminal
     r = failed.to_dict()
     for key, value in {"states": 0, "transitions": 0, "max_depth": 0, "finished": False,
-                       "stopped": "time", "terminals": [], "visited_bytes": 1}.items():
+                       "stopped": "time", "frontier": 7, "terminals": [], "visited_bytes": 1}.items():
         assert z.ExplorationResult.from_dict({**r, key: value}) != failed, key
 
 

@@ -57,6 +57,9 @@ def add_parser(subparsers: Any) -> None:
     parser.add_argument("--seed", type=_count, default=0, help="the random walks' seed (default 0)")
     parser.add_argument("--walks", type=_positive, default=100, metavar="N", help="random walks (default 100)")
     parser.add_argument("--exact", action="store_true", help="keep visited states whole, not as fingerprints")
+    parser.add_argument("--strict", action="store_true",
+                        help="refuse a node with input salvo conditions and no declared behaviour "
+                        "(without one, its epochs consume their inputs and send nothing)")
     parser.add_argument("--json", action="store_true", help="print the result as JSON (ExplorationResult.to_dict())")
     parser.add_argument("-o", "--output", metavar="FILE", help="also write the result as JSON to FILE")
     parser.add_argument("--record", metavar="FILE",
@@ -139,7 +142,11 @@ def _first_fault(result: ExplorationResult) -> TerminalState | None:
 def summary(graph_path: str, result: ExplorationResult, seconds: float, show_run: bool = False) -> str:
     """The short report: the search's size, a table of terminal kinds, the
     first fault (with its run when `show_run`)."""
-    status = "finished" if result.finished else f"stopped by the {result.stopped} limit"
+    status = "finished"
+    if result.stopped is not None and result.stopped != "walks":
+        status = f"stopped by the {result.stopped} limit with {result.frontier} states left unexplored"
+    elif not result.finished:
+        status = f"stopped by the {result.stopped} limit"
     lines = [f"{graph_path}: {result.states} states, {result.transitions} transitions, "
              f"depth {result.max_depth}, {status} in {seconds:.2f} s", "",
              f"  {'terminal states':<18}{'count':>8}"]
@@ -170,7 +177,8 @@ def explore(graph: Graph, args: argparse.Namespace) -> ExplorationResult:
             return net.explore(declarations.behaviours, injections, declarations.requests,
                                order=args.order, exact=args.exact, max_states=args.max_states,
                                max_depth=args.max_depth, max_packets=args.max_packets,
-                               max_time=args.max_time, seed=args.seed, walks=args.walks, progress=progress)
+                               max_time=args.max_time, seed=args.seed, walks=args.walks, progress=progress,
+                               strict=args.strict)
         except ExplorationInterrupted:
             raise KeyboardInterrupt from None
         except ValueError as error:  # a declaration the graph cannot carry out

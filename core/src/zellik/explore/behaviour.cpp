@@ -104,6 +104,16 @@ void share_graph_names(const Graph& graph, Declarations& declarations) {
   }
 }
 
+std::vector<Name> undeclared_nodes(const Graph& graph, const Declarations& declarations) {
+  std::unordered_set<Name, NameHash, NameEq> declared;
+  for (const Behaviour& behaviour : declarations.behaviours) declared.insert(behaviour.node);
+  std::vector<Name> undeclared;
+  for (const auto& [name, node] : graph.nodes()) {
+    if (!node.in_salvo_conditions.empty() && !declared.contains(name)) undeclared.push_back(name);
+  }
+  return undeclared;
+}
+
 std::optional<std::string> check_declarations(const Graph& graph,
                                               const Declarations& declarations) {
   std::unordered_set<Name, NameHash, NameEq> seen;

@@ -85,6 +85,13 @@ struct Declarations {
 // more packets loaded into a port than it holds.
 std::optional<std::string> check_declarations(const Graph& graph, const Declarations& declarations);
 
+// Without a declared behaviour a node's epochs consume their inputs and send
+// nothing, so a forgotten declaration can make an exploration find nothing
+// wrong for want of packets. The nodes with input salvo conditions (those
+// whose epochs the run step makes) that `declarations` gives no behaviour,
+// in the graph's order.
+std::vector<Name> undeclared_nodes(const Graph& graph, const Declarations& declarations);
+
 // Gives every name in `declarations` that `graph` has the graph's own copy,
 // so that the net's comparisons with them end at the pointers (names are
 // compared by text only when their records differ).

@@ -89,14 +89,11 @@ void NetCursor::read_epoch_packets(const Ulid& epoch) { net_->get_epoch_packets(
 
 void NetCursor::save_request_state(Frame& frame) const {
   frame.saved_requests = true;
-  const RequestState& requests = NetSimRestore::request_state(*net_);
-  frame.startup_sent = requests.startup_requests_sent;
-  frame.pending = requests.pending;
-  frame.tokens = requests.tokens;
+  frame.requests = NetSimRestore::request_state(*net_);
 }
 
 void NetCursor::restore_request_state(Frame& frame) {
-  NetSimRestore::restore_requests(*net_, frame.pending, frame.tokens, frame.startup_sent);
+  NetSimRestore::restore_requests(*net_, frame.requests);
   frame.saved_requests = false;
 }
 
@@ -217,9 +214,9 @@ ActionResult NetCursor::act(Frame& frame, NetAction action, std::vector<Recorded
     // A run written out: the response do_action gives for the same action.
     if (done.ok()) {
       const auto from = frame.events.begin() + static_cast<std::ptrdiff_t>(begin);
-      NetActionSuccess success{response::Empty{}, EventList(from, frame.events.end())};
-      fill_response(*net_, action, done.value(), success);
-      log->push_back(RecordedAction{action, std::move(success)});
+      EventList events(from, frame.events.end());
+      NetActionResponseData data = response_data(*net_, action, done.value(), events);
+      log->push_back(RecordedAction{action, NetActionSuccess{std::move(data), std::move(events)}});
     } else {
       log->push_back(RecordedAction{action, done.error()});
     }

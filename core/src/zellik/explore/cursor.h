@@ -140,9 +140,7 @@ class NetCursor {
     // of the events alone does not give it back (a finished epoch's undo
     // takes its node's token, a step drops requests without an event).
     bool saved_requests = false;
-    bool startup_sent = false;
-    std::vector<PendingRequest> pending;
-    RequestTokens tokens;
+    RequestState requests;
     // The state's choices, once listed.
     std::vector<Choice> choices;
     bool listed = false;

@@ -48,6 +48,7 @@ Explorer::Impl::Arrival Explorer::Impl::arrive(std::uint32_t parent, std::uint16
   const Limits& limits = options_.limits;
   if (limits.max_depth > 0 && cursor_.depth() - 1 >= limits.max_depth) {
     truncated_ = true;
+    ++cut_at_depth_;
     result_.stopped = StopReason::Depth;
     cursor_.back();
     return {Reached::Limited, VisitedSet::kNone};
@@ -102,7 +103,7 @@ void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::s
   t.fingerprint = fingerprint(cursor_.net());
   t.depth = cursor_.depth();
   t.packets = cursor_.packets_inside();
-  t.failure = std::move(failure);
+  if (!failure.empty()) t.failure = std::move(failure);
   result_.terminals.push_back(std::move(t));
   terminal_states_.push_back(state);
   refused_choices_.push_back(refused);

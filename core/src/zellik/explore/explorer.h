@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "zellik/base/fields.h"
 #include "zellik/explore/behaviour.h"
 #include "zellik/explore/visited_set.h"
 #include "zellik/net/net_action.h"
@@ -79,8 +80,8 @@ struct TerminalState {
   // Stuck: (node, input salvo condition) of every node that packets wait
   // for, none of whose conditions holds, nor ever will from here.
   std::vector<std::pair<Name, Name>> blocked_conditions;
-  // Failed: what the engine refused, in the run's ids.
-  std::string failure;
+  // Failed: what the engine refused, in the run's ids; none for the others.
+  std::optional<std::string> failure;
   // Stuck and Failed: the run from the start, every action with its
   // response, as a fork of the start replays it (write_run fills it). A
   // failed run ends with the refused choice's actions up to the refused one,
@@ -101,6 +102,12 @@ struct ExplorationResult {
   std::uint64_t max_depth = 0;  // the deepest state reached
   bool finished = false;        // every reachable state within the limits was explored
   StopReason stopped = StopReason::None;
+  // States reached and not explored when the search stopped: those cut off
+  // at max_depth, and breadth-first those numbered and not expanded with
+  // those found and not numbered yet (a state found twice counts twice),
+  // depth-first those on the run it was following. 0 for a search that
+  // finished and for random walks.
+  std::uint64_t frontier = 0;
   // Each distinct one, in the order found; breadth-first: by depth, then so.
   std::vector<TerminalState> terminals;
   // Memory of the visited set and its links, with the states found and not
@@ -111,6 +118,32 @@ struct ExplorationResult {
   // choice's number is 16 bits), with their count. Not finished then.
   std::string error;
 };
+
+// Field lists (zellik/base/fields.h), in the order of the plain dicts. A
+// result's error is not listed: an exploration that has one raises it.
+constexpr auto fields_of(std::type_identity<TerminalState>) {
+  return std::tuple{field("kind", &TerminalState::kind),
+                    field("fingerprint", &TerminalState::fingerprint),
+                    field("depth", &TerminalState::depth),
+                    field("packets", &TerminalState::packets),
+                    field("waiting", &TerminalState::waiting),
+                    field("blocked_conditions", &TerminalState::blocked_conditions),
+                    field("failure", &TerminalState::failure),
+                    field("seed", &TerminalState::seed),
+                    field("run", &TerminalState::run),
+                    field("dot", &TerminalState::dot)};
+}
+constexpr auto fields_of(std::type_identity<ExplorationResult>) {
+  return std::tuple{field("states", &ExplorationResult::states),
+                    field("transitions", &ExplorationResult::transitions),
+                    field("max_depth", &ExplorationResult::max_depth),
+                    field("finished", &ExplorationResult::finished),
+                    field("stopped", &ExplorationResult::stopped),
+                    field("frontier", &ExplorationResult::frontier),
+                    field("terminals", &ExplorationResult::terminals),
+                    field("visited_bytes", &ExplorationResult::visited_bytes)};
+}
+static_assert(lists_every_member<TerminalState>() && lists_every_member<ExplorationResult>(1));
 
 // The seed a net's ids were made from, read back from its id generator's
 // state: none for an unseeded one (or one more than 2**25 ids past it).

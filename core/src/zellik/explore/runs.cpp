@@ -60,17 +60,22 @@ void Explorer::Impl::write_run(std::size_t t, TerminalState& terminal) const {
     // The failing transition's actions up to the refused one, left in
     // place: the failure, the picture and the fingerprint are all where the
     // run ends, with the fork's ids.
-    run.take_to_refusal(refused_choices_[t], terminal.run, terminal.failure);
+    run.take_to_refusal(refused_choices_[t], terminal.run, terminal.failure.emplace());
     terminal.fingerprint = fingerprint(run.net());
     terminal.packets = run.packets_inside();
   } else {
     describe_stuck(run.net(), terminal);
   }
-  terminal.dot = to_dot(run.net());
+  DotLiveState live = dot_live_state(run.net());
+  for (const auto& [node, condition] : terminal.blocked_conditions) {
+    live.blocked[node].push_back(condition);
+  }
+  terminal.dot = to_dot(run.net().graph(), live);
 }
 
 ExplorationResult Explorer::Impl::finish() {
   if (options_.order == SearchOrder::BreadthFirst) order_by_depth();
+  result_.frontier = frontier();
   for (std::size_t t = 0; t < result_.terminals.size(); ++t) {
     TerminalState& terminal = result_.terminals[t];
     terminal.seed = seed_;

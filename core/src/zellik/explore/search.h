@@ -61,6 +61,7 @@ class PendingStates {
     fingerprints_.clear();
     choice_indexes_.clear();
   }
+  std::size_t size() const { return fingerprints_.size(); }
   std::size_t bytes() const {
     return runs_.bytes() + fingerprints_.bytes() + choice_indexes_.bytes();
   }
@@ -167,6 +168,8 @@ class Explorer::Impl {
   void order_by_depth();
   bool depth_first(std::chrono::steady_clock::time_point chunk_end);
   bool random_walks(std::chrono::steady_clock::time_point chunk_end);
+  // The states reached and not explored (ExplorationResult::frontier).
+  std::uint64_t frontier() const;
 
   // --- Runs (runs.cpp) --------------------------------------------------------
 
@@ -188,8 +191,9 @@ class Explorer::Impl {
   std::vector<std::uint16_t> refused_choices_;
   std::unordered_set<Fingerprint, FingerprintHash> terminals_seen_;
   bool started_ = false;
-  bool truncated_ = false;    // some state was not followed for max_depth
-  bool states_full_ = false;  // a new state was met with max_states numbered
+  bool truncated_ = false;          // some state was not followed for max_depth
+  std::uint64_t cut_at_depth_ = 0;  // how many
+  bool states_full_ = false;        // a new state was met with max_states numbered
   bool cancelled_ = false;
 
   // Breadth-first: the next state to expand, by number. In two layers

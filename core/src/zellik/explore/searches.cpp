@@ -163,6 +163,23 @@ bool Explorer::Impl::depth_first(std::chrono::steady_clock::time_point chunk_end
   return true;
 }
 
+// --- What a stopped search left --------------------------------------------------
+
+std::uint64_t Explorer::Impl::frontier() const {
+  std::uint64_t left = cut_at_depth_;
+  if (options_.order == SearchOrder::BreadthFirst) {
+    // In two layers the states after the layer walked are expanded already:
+    // what they reach waits in `pending`.
+    const std::size_t end =
+        bfs_.two_layers ? std::min(bfs_.tour_end, visited_.size()) : visited_.size();
+    for (std::size_t state = bfs_.next; state < end; ++state) left += followed_[state] ? 1 : 0;
+    left += bfs_.pending.size();
+  } else if (options_.order == SearchOrder::DepthFirst) {
+    left += dfs_.size();
+  }
+  return left;
+}
+
 // --- Random walks ------------------------------------------------------------------
 
 bool Explorer::Impl::random_walks(std::chrono::steady_clock::time_point chunk_end) {

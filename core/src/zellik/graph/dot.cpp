@@ -18,6 +18,8 @@ constexpr const char* kWaitingColor = "#fff2b3";
 constexpr const char* kFullColor = "#ffc9c0";
 constexpr const char* kLoadedEdgeColor = "#d9822b";
 constexpr const char* kDependencyColor = "#5470a8";
+constexpr const char* kBlockedColor = "#f4a6a6";
+constexpr const char* kBlockedTextColor = "#a01010";
 
 std::vector<std::pair<const Name*, const Port*>> sorted_ports(const PortMap& ports) {
   std::vector<std::pair<const Name*, const Port*>> out;
@@ -78,9 +80,11 @@ class DotWriter {
     out_ += "  node [shape=plaintext, fontname=\"Helvetica\", fontsize=11];\n";
     out_ += "  edge [fontname=\"Helvetica\", fontsize=10];\n";
     if (live_ != nullptr) {
-      out_ += "  label=<" +
-              dot_label_text("outside the net: " + plural(live_->packets_outside, "packet")) +
-              ">;\n  labelloc=b;\n";
+      std::string label = "outside the net: " + plural(live_->packets_outside, "packet");
+      if (!live_->blocked.empty()) {
+        label += "; stuck: " + plural(live_->blocked.size(), "blocked node");
+      }
+      out_ += "  label=<" + dot_label_text(label) + ">;\n  labelloc=b;\n";
     }
     for (const Node* node : nodes) write_node(*node);
 
@@ -119,8 +123,15 @@ class DotWriter {
       auto it = live_->epochs.find(node.name);
       if (it != live_->epochs.end()) epochs = &it->second;
     }
+    const std::vector<Name>* waits_on = nullptr;
+    if (live_ != nullptr) {
+      auto it = live_->blocked.find(node.name);
+      if (it != live_->blocked.end()) waits_on = &it->second;
+    }
     const char* header_color = kNodeColor;
-    if (epochs != nullptr && epochs->running > 0) {
+    if (waits_on != nullptr) {
+      header_color = kBlockedColor;
+    } else if (epochs != nullptr && epochs->running > 0) {
       header_color = kRunningColor;
     } else if (epochs != nullptr && epochs->startable > 0) {
       header_color = kStartableColor;
@@ -133,8 +144,19 @@ class DotWriter {
 
     out_ += "<TD BGCOLOR=\"" + std::string(header_color) + "\"><B>" + shown_name(node.name.view()) +
             "</B>";
+    if (waits_on != nullptr) {
+      out_ += "<BR/><FONT COLOR=\"" + std::string(kBlockedTextColor) + "\"><B>blocked</B></FONT>";
+    }
     for (const auto& [name, condition] : node.in_salvo_conditions) {
-      out_ += "<BR/><FONT POINT-SIZE=\"9\">in: " + shown_name(name.view()) + "</FONT>";
+      const bool waits = waits_on != nullptr &&
+                         std::find(waits_on->begin(), waits_on->end(), name) != waits_on->end();
+      if (waits) {
+        // A condition the node waits on: red, with a cross before it.
+        out_ += "<BR/><FONT POINT-SIZE=\"9\" COLOR=\"" + std::string(kBlockedTextColor) +
+                "\">&#10007; in: " + shown_name(name.view()) + " (waits)</FONT>";
+      } else {
+        out_ += "<BR/><FONT POINT-SIZE=\"9\">in: " + shown_name(name.view()) + "</FONT>";
+      }
     }
     for (const auto& [name, condition] : node.out_salvo_conditions) {
       out_ += "<BR/><FONT POINT-SIZE=\"9\">out: " + shown_name(name.view()) + "</FONT>";

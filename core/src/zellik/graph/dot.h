@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "zellik/base/name.h"
 #include "zellik/graph/graph.h"
@@ -24,6 +25,9 @@ struct DotLiveState {
   std::unordered_map<PortRef, std::uint64_t, PortRefHash> packets_at_port;
   std::unordered_map<Name, NodeEpochs, NameHash, NameEq> epochs;
   std::uint64_t packets_outside = 0;
+  // The nodes of a stuck net that packets wait for, each with the input
+  // salvo conditions it waits on: none holds, nor ever will.
+  std::unordered_map<Name, std::vector<Name>, NameHash, NameEq> blocked;
 };
 
 // Graphviz DOT text of `graph`: one node per graph node with its input ports
@@ -36,7 +40,9 @@ std::string to_dot(const Graph& graph);
 
 // The same picture with the live state of a net: packet counts on edges and
 // at ports (a full input port is marked), each node's startable and running
-// epochs, and the packets outside the net.
+// epochs, and the packets outside the net; a blocked node is drawn in red,
+// headed "blocked", with the conditions it waits on marked, and the picture's
+// label counts the blocked nodes.
 std::string to_dot(const Graph& graph, const DotLiveState& live);
 
 // `text` escaped for a Graphviz HTML-like label: markup characters become

@@ -182,12 +182,11 @@ Result<Unit, BatchError> do_actions(NetSim& net, std::span<const NetAction> acti
       }
       done.erase(done.begin() + static_cast<std::ptrdiff_t>(start), done.end());
       if (saved) {
-        NetSimRestore::restore_requests(net, std::move(saved->pending), saved->tokens,
-                                        saved->startup_requests_sent);
+        NetSimRestore::restore_requests(net, *saved);
       }
       return BatchError{made.size(), action, std::move(result).error()};
     }
-    fill_response(net, action, result.value(), success);
+    success.data = response_data(net, action, result.value(), success.events);
     done.push_back(std::move(success));
     made.push_back(action);
     removed_at.push_back(position);

@@ -94,7 +94,7 @@ NetActionResponse NetSim::do_action(const NetAction& action) {
   EventList& events = response.value().events;
   ActionResult done = perform_action(action, events);
   if (done.ok()) {
-    fill_response(*this, action, done.value(), response.value());
+    response.value().data = response_data(*this, action, done.value(), events);
   } else {
     response = std::move(done).error();
   }
@@ -115,26 +115,25 @@ ActionResult NetSim::act(const action::RunStep&, EventList& events) {
 
 // --- Response data --------------------------------------------------------
 
-void fill_response(const NetSim& net, const NetAction& action, const ActionDone& done,
-                   NetActionSuccess& success) {
-  const EventList& events = success.events;
+NetActionResponseData response_data(const NetSim& net, const NetAction& action,
+                                    const ActionDone& done, std::span<const NetEvent> events) {
   if (std::holds_alternative<action::RunStep>(action)) {
-    success.data = response::StepResult{done.made_progress};
+    return response::StepResult{done.made_progress};
   }
   if (std::holds_alternative<action::CreatePacket>(action)) {
-    success.data = response::Packet{done.created};
+    return response::Packet{done.created};
   }
   if (std::holds_alternative<action::CreateEpoch>(action)) {
-    success.data = response::CreatedEpoch{*net.get_epoch(done.created)};
+    return response::CreatedEpoch{*net.get_epoch(done.created)};
   }
   if (const auto* a = std::get_if<action::StartEpoch>(&action)) {
-    success.data = response::StartedEpoch{*net.get_epoch(a->epoch_id)};
+    return response::StartedEpoch{*net.get_epoch(a->epoch_id)};
   }
   // An ended epoch as its last event (EpochFinished, EpochCancelled) keeps it.
   if (std::holds_alternative<action::FinishEpoch>(action)) {
     Epoch finished = *std::get<event::EpochFinished>(events.back()).epoch;
     finished.state = EpochState::Finished;
-    success.data = response::FinishedEpoch{std::move(finished)};
+    return response::FinishedEpoch{std::move(finished)};
   }
   if (std::holds_alternative<action::CancelEpoch>(action)) {
     // The packets it destroyed, in the order of their events.
@@ -144,10 +143,10 @@ void fill_response(const NetSim& net, const NetAction& action, const ActionDone&
         destroyed.push_back(gone->packet_id);
       }
     }
-    success.data = response::CancelledEpoch{*std::get<event::EpochCancelled>(events.back()).epoch,
-                                            std::move(destroyed)};
+    return response::CancelledEpoch{*std::get<event::EpochCancelled>(events.back()).epoch,
+                                    std::move(destroyed)};
   }
-  // The others leave it Empty.
+  return response::Empty{};
 }
 
 Ulid NetSim::insert_new_epoch(const Node& node, Salvo in_salvo) {

@@ -76,7 +76,7 @@ class NetSim {
   NetActionResponse do_action(const NetAction& action);
   // Performs one action as do_action does, appending its events to `events`
   // (a caller's buffer, reused) instead of building a response; an error
-  // appends nothing. fill_response gives do_action's data from the result.
+  // appends nothing. response_data gives do_action's data from the result.
   ActionResult perform_action(const NetAction& action, EventList& events);
 
   // --- The run step ---------------------------------------------------------
@@ -215,11 +215,11 @@ class NetSim {
   mutable std::vector<EpochRecordSpan> canon_spans_;
 };
 
-// Sets `success.data` to the data of the response do_action gives for
-// `action`, just performed on `net` as `done` with `success.events` its
-// events; leaves it as it is (Empty, as made) for the actions that have none.
-void fill_response(const NetSim& net, const NetAction& action, const ActionDone& done,
-                   NetActionSuccess& success);
+// The data of the response do_action gives for `action`, just performed on
+// `net` by perform_action as `done` with `events` its events: Empty for the
+// actions that have none.
+NetActionResponseData response_data(const NetSim& net, const NetAction& action,
+                                    const ActionDone& done, std::span<const NetEvent> events);
 
 // The 128-bit digest of the net's canonical state: equal for nets whose
 // states differ only in ids and timestamps.

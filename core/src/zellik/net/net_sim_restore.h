@@ -15,9 +15,11 @@
 namespace zellik {
 
 // The one way a saved state goes back into a net, and the reads that save a
-// state in the order it goes back: the snapshot codec (snapshot.cpp) and the
-// explorer, which puts back the request state it saved before a step, use
-// it. The restoring members keep the net's own indexes in step but check
+// state in the order it goes back: the snapshot codec (snapshot.cpp) uses
+// all of it; whoever changes a net and must be able to go back (a batch of
+// actions, a search over schedules) saves and puts back the request state,
+// which undo does not cover, and may restart the ids of a net whose ids it
+// never shows. The restoring members keep the net's own indexes in step but check
 // nothing else and record no events: they are not actions and cannot be
 // undone. A friend of NetSim and NetState with static members only.
 class NetSimRestore {
@@ -35,8 +37,8 @@ class NetSimRestore {
   static void for_each_occupied_location(const NetSim& net, const OccupiedLocationVisitor& visit);
   // Each node's live epochs in list order, lists emptied by finishes kept.
   static const NodeEpochs& node_epochs(const NetSim& net) { return net.state_.node_epochs(); }
-  // The dependency-request state, which restore_requests puts back; good
-  // until the net next changes.
+  // The dependency-request state, as restore_requests takes it back; the
+  // reference is good until the net next changes.
   static const RequestState& request_state(const NetSim& net) { return net.state_.requests(); }
 
   // --- Putting a state back, over a new net ---------------------------------
@@ -64,10 +66,10 @@ class NetSimRestore {
 
   // --- Putting back part of a state, on a net in use ------------------------
 
-  // Replaces the pending requests, sets the given request tokens (the others
-  // keep theirs) and the startup flag.
-  static void restore_requests(NetSim& net, std::vector<PendingRequest> pending,
-                               const RequestTokens& tokens, bool startup_requests_sent);
+  // Puts back a request state request_state gave: replaces the pending
+  // requests, sets the given request tokens (the others keep theirs) and
+  // the startup flag.
+  static void restore_requests(NetSim& net, const RequestState& saved);
   // Continues ids and clock from `state`; false (no change) if no IdSource
   // can be in it.
   static bool restore_id_source(NetSim& net, const IdSource::State& state) {

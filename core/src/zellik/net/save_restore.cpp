@@ -76,12 +76,11 @@ std::optional<Ulid> NetSimRestore::restore_packets(NetSim& net, const PacketLoca
   return std::nullopt;
 }
 
-void NetSimRestore::restore_requests(NetSim& net, std::vector<PendingRequest> pending,
-                                     const RequestTokens& tokens, bool startup_requests_sent) {
+void NetSimRestore::restore_requests(NetSim& net, const RequestState& saved) {
   NetState& state = net.state_;
-  state.requests_.pending = std::move(pending);
-  for (const auto& [node_name, value] : tokens) state.set_request_token(node_name, value);
-  state.set_startup_requests_sent(startup_requests_sent);
+  state.requests_.pending = saved.pending;
+  for (const auto& [node_name, value] : saved.tokens) state.set_request_token(node_name, value);
+  state.set_startup_requests_sent(saved.startup_requests_sent);
 }
 
 }  // namespace zellik

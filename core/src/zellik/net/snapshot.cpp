@@ -107,14 +107,12 @@ struct DecodedLocation {
 };
 
 struct DecodedState {
-  bool startup_requests_sent = false;
+  RequestState requests;
   IdSource::State ids;
   std::vector<std::pair<Name, std::vector<Epoch>>> epoch_lists;
   std::vector<Ulid> startable;
   std::vector<DecodedLocation> locations;
   std::vector<Ulid> packet_ids;
-  std::vector<PendingRequest> pending;
-  RequestTokens tokens;
 };
 
 SnapshotError invalid(const std::string& why) {
@@ -135,7 +133,7 @@ bool read_flag(ByteReader& r, bool& out) {
 
 // Reads the payload into records; false when it is not well formed.
 bool read_payload(ByteReader& r, DecodedState& s) {
-  if (!read_flag(r, s.startup_requests_sent) || !read_flag(r, s.ids.seeded)) return false;
+  if (!read_flag(r, s.requests.startup_requests_sent) || !read_flag(r, s.ids.seeded)) return false;
   s.ids.clock_ms = r.u64();
   for (std::uint64_t& word : s.ids.generator) word = r.u64();
 
@@ -170,9 +168,9 @@ bool read_payload(ByteReader& r, DecodedState& s) {
   }
 
   const std::uint64_t pending = r.count(2 * kMinNameBytes);
-  s.pending.reserve(pending);
+  s.requests.pending.reserve(pending);
   for (std::uint64_t i = 0; i < pending && r.ok(); ++i) {
-    PendingRequest& request = s.pending.emplace_back();
+    PendingRequest& request = s.requests.pending.emplace_back();
     codec::get(r, request.node_name);
     codec::get(r, request.label);
   }
@@ -182,7 +180,8 @@ bool read_payload(ByteReader& r, DecodedState& s) {
     Name node_name;
     codec::get(r, node_name);
     bool value = false;
-    if (!read_flag(r, value) || !s.tokens.insert_or_assign(std::move(node_name), value).second)
+    if (!read_flag(r, value) ||
+        !s.requests.tokens.insert_or_assign(std::move(node_name), value).second)
       return false;
   }
   return r.ok() && r.remaining() == 0;
@@ -304,11 +303,11 @@ std::optional<SnapshotError> check_state(const DecodedState& s, const Graph& gra
     }
   }
 
-  for (const PendingRequest& request : s.pending) {
+  for (const PendingRequest& request : s.requests.pending) {
     if (graph.find_node(request.node_name) == nullptr)
       return misfit(node_text(request.node_name) + " is missing");
   }
-  for (const auto& [node_name, value] : s.tokens) {
+  for (const auto& [node_name, value] : s.requests.tokens) {
     if (graph.find_node(node_name) == nullptr) return misfit(node_text(node_name) + " is missing");
   }
   return std::nullopt;
@@ -384,8 +383,7 @@ Result<std::unique_ptr<NetSim>, SnapshotError> decode_snapshot(const Graph& grap
       return invalid("packet " + repeated->to_string() + " appears twice");
     }
   }
-  Restore::restore_requests(*net, std::move(state.pending), state.tokens,
-                            state.startup_requests_sent);
+  Restore::restore_requests(*net, state.requests);
   if (!Restore::restore_id_source(*net, state.ids)) {
     return invalid("the id generator state is impossible");
   }

@@ -6,8 +6,10 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <tuple>
 #include <utility>
 
+#include "zellik/base/fields.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/boxed.h"
 #include "zellik_py/binding/convert.h"
@@ -116,6 +118,16 @@ struct Members {
   template <auto Member, auto Convert>
   static PyGetSetDef member(const char* name, const char* doc) {
     return {name, &member_getter<Member, Convert>, nullptr, doc, nullptr};
+  }
+  // A property that is the listed field kName of the value (T's field list,
+  // zellik/base/fields.h), as Convert makes it an object:
+  // Members<Result>::field<"states", to_py_u64>("..."). A name the record
+  // does not list does not build.
+  template <Literal kName, auto Convert>
+  static PyGetSetDef field(const char* doc) {
+    static_assert(field_index<T>(kName.chars) >= 0, "the record has no such field");
+    constexpr auto kMember = std::get<field_index<T>(kName.chars)>(kFields<T>).member;
+    return {kName.chars, &member_getter<kMember, Convert>, nullptr, doc, nullptr};
   }
   // A method without arguments.
   template <Ref (*Fn)(const T&)>

@@ -74,6 +74,10 @@ class DictReader {
 
 // ValueError "invalid field '{path}': {reason}".
 [[noreturn]] void raise_field(const std::string& path, std::string_view reason);
+// "{list_path}[i]": the path of a list's item, as messages name it.
+inline std::string item_path(const std::string& list_path, std::size_t i) {
+  return list_path + "[" + std::to_string(i) + "]";
+}
 // A str at `path`; ValueError "expected str" otherwise.
 std::string text_at(PyObject* obj, const std::string& path);
 // A ULID text at `path`, parsed; ValueError with the parse reason otherwise.

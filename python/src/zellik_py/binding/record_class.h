@@ -99,13 +99,13 @@ std::string record_repr(const T& record) {
   }
 }
 
-// The repr "Class(a=..., b=...)" of the fields named, in that order, each
+// The repr "{cls}(a=..., b=...)" of the fields named, in that order, each
 // shown by its form: for a class whose repr shows some of its fields only.
 // A name the record does not list does not build.
-template <Record T, Literal... kNames>
-std::string record_repr_of(const T& record) {
+template <class T, Literal... kNames>
+std::string fields_repr(const char* cls, const T& record) {
   static_assert(((field_index<T>(kNames.chars) >= 0) && ...), "the record has no such field");
-  std::string text = std::string(RecordOf<T>::desc->name) + "(";
+  std::string text = std::string(cls) + "(";
   const char* separator = "";
   const auto show = [&](const char* name, const auto& value) {
     text.append(separator).append(name).append("=").append(repr(record_fields::Form{}, value));
@@ -113,6 +113,12 @@ std::string record_repr_of(const T& record) {
   };
   (show(kNames.chars, record.*std::get<field_index<T>(kNames.chars)>(kFields<T>).member), ...);
   return text + ")";
+}
+
+// The same for a record class (its description names the class).
+template <Record T, Literal... kNames>
+std::string record_repr_of(const T& record) {
+  return fields_repr<T, kNames...>(RecordOf<T>::desc->name, record);
 }
 
 // Whether every field of T can be read by its type alone; a record with a

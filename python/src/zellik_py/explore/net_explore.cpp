@@ -4,11 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/explore/result_forms.h"
 #include "zellik_py/net/net_classes.h"
+#include "zellik_py/net/net_hold.h"
 
 namespace zellik::py {
 
@@ -20,7 +22,7 @@ const char kNetFingerprintDoc[] =
 const char kNetExploreDoc[] =
     "explore($self, behaviours=(), injections=(), requests=(), *, order='breadth_first',\n"
     "        exact=False, max_states=None, max_depth=None, max_packets=None, max_time=None,\n"
-    "        seed=0, walks=100, progress=False)\n--\n\n"
+    "        seed=0, walks=100, progress=False, strict=False)\n--\n\n"
     "Explore every schedule an executor could follow from the net's current state, on a\n"
     "fork of the net (this net is not changed): which startable epoch to execute next\n"
     "with which outcome of its node's Behaviour, when to run a step, when to make an\n"
@@ -31,7 +33,9 @@ const char kNetExploreDoc[] =
     "positive number of seconds. Visited states are kept as 128-bit\n"
     "fingerprints, or whole when exact=True. Returns an ExplorationResult; ValueError\n"
     "before anything runs for a declaration the graph cannot carry out, and for a state\n"
-    "with more than 65535 choices (a choice is numbered in 16 bits).";
+    "with more than 65535 choices (a choice is numbered in 16 bits). A node without a\n"
+    "Behaviour consumes its inputs and sends nothing; strict=True refuses, with\n"
+    "ValueError naming them, nodes with input salvo conditions and no Behaviour.";
 
 namespace {
 
@@ -80,6 +84,24 @@ std::vector<T> declarations_arg(PyObject* obj, const char* name) {
   return out;
 }
 
+// strict=True: the nodes the run step makes epochs of that have no declared
+// behaviour, named in one sentence; nothing when every one has.
+std::optional<std::string> undeclared_message(const Graph& graph,
+                                              const explore::Declarations& declarations) {
+  const std::vector<Name> undeclared = explore::undeclared_nodes(graph, declarations);
+  if (undeclared.empty()) return std::nullopt;
+  std::string names;
+  for (std::size_t i = 0; i < undeclared.size(); ++i) {
+    if (i > 0) names += i + 1 == undeclared.size() ? " and " : ", ";
+    names += "'" + undeclared[i].str() + "'";
+  }
+  const bool one = undeclared.size() == 1;
+  return std::string(one ? "node " : "nodes ") + names + (one ? " has" : " have") +
+         " input salvo conditions and no declared behaviour (strict=True); without one its"
+         " epochs would consume their inputs and send nothing: declare a Behaviour for " +
+         (one ? "it" : "each");
+}
+
 void write_progress(const explore::ExplorationResult& r,
                     std::chrono::steady_clock::time_point began) {
   const double seconds =
@@ -113,7 +135,7 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     auto a = parse_fast(
         "explore",
         std::array{"behaviours", "injections", "requests", "order", "exact", "max_states",
-                   "max_depth", "max_packets", "max_time", "seed", "walks", "progress"},
+                   "max_depth", "max_packets", "max_time", "seed", "walks", "progress", "strict"},
         0, args, nargs, kwnames);
     explore::Declarations declarations;
     declarations.behaviours =
@@ -136,6 +158,7 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       options.walks = walks == 0 ? UINT64_MAX : walks;
     }
     const bool progress = a.has(11) && to_bool_arg(a[11], "progress");
+    const bool strict = a.has(12) && to_bool_arg(a[12], "strict");
 
     // Checked and forked while the net is held; explored on the fork after.
     std::unique_ptr<explore::Explorer> explorer;
@@ -143,33 +166,34 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
       if (auto error = explore::check_declarations(net.graph(), declarations)) {
         raise(PyExc_ValueError, "explore: " + *error);
       }
+      if (strict) {
+        if (auto undeclared = undeclared_message(net.graph(), declarations)) {
+          raise(PyExc_ValueError, "explore: " + *undeclared);
+        }
+      }
       explorer = std::make_unique<explore::Explorer>(net, std::move(declarations), options);
       return none();
     });
 
     const auto began = std::chrono::steady_clock::now();
     auto next_progress = began + kProgressEvery;
-    bool done = false;
-    while (!done) {
-      {
-        WithoutInterpreterLock unlocked;
-        done = explorer->run(std::chrono::steady_clock::now() + kChunk);
-      }
-      if (PyErr_CheckSignals() < 0) {
-        explorer->cancel();
-        if (progress) write_progress(explorer->result(), began);
-        explore::ExplorationResult partial;
-        {
-          WithoutInterpreterLock unlocked;
-          partial = explorer->finish();
-        }
-        raise_interrupted(std::move(partial));
-      }
-      if (progress && (done || std::chrono::steady_clock::now() >= next_progress)) {
-        write_progress(explorer->result(), began);
-        next_progress = std::chrono::steady_clock::now() + kProgressEvery;
-      }
-    }
+    run_in_chunks([&] { return explorer->run(std::chrono::steady_clock::now() + kChunk); },
+                  [&](bool done) {
+                    if (progress && (done || std::chrono::steady_clock::now() >= next_progress)) {
+                      write_progress(explorer->result(), began);
+                      next_progress = std::chrono::steady_clock::now() + kProgressEvery;
+                    }
+                  },
+                  [&] {
+                    explorer->cancel();
+                    if (progress) write_progress(explorer->result(), began);
+                    explore::ExplorationResult partial;
+                    {
+                      WithoutInterpreterLock unlocked;
+                      partial = explorer->finish();
+                    }
+                    raise_interrupted(std::move(partial));
+                  });
     if (!explorer->result().error.empty()) {
       raise(PyExc_ValueError, "explore: " + explorer->result().error);
     }

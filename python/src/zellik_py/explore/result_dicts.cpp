@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "zellik_py/binding/field_dicts.h"
 #include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/explore/result_forms.h"
 #include "zellik_py/net/net_convert.h"
@@ -15,13 +17,12 @@
 namespace zellik::py {
 
 using explore::ExplorationResult;
+using explore::RecordedAction;
+using explore::StopReason;
+using explore::TerminalKind;
 using explore::TerminalState;
 
 namespace {
-
-std::string item_path(const std::string& list_path, std::size_t i) {
-  return list_path + "[" + std::to_string(i) + "]";
-}
 
 // The number of `text` among `names`; ValueError "unknown {what} '{text}'"
 // at `path` for none of them.
@@ -95,96 +96,106 @@ std::uint64_t count_at(PyObject* obj, const std::string& path) {
   return n;
 }
 
-}  // namespace
+// --- The member types of the results, written and read (field_dicts.h) ------------
 
-// --- TerminalState ------------------------------------------------------------------
+struct ResultDict {};
 
-Ref terminal_to_dict(const TerminalState& t) {
-  Ref waiting = list_of(t.waiting, [](const std::pair<PacketLocation, std::uint64_t>& w) {
+Ref dict_value(ResultDict, std::uint64_t n) { return to_py_u64(n); }
+Ref dict_value(ResultDict, bool b) { return to_py_bool(b); }
+Ref dict_value(ResultDict, const std::string& text) { return to_py(text); }
+Ref dict_value(ResultDict, const std::optional<std::string>& text) {
+  return text ? to_py(*text) : none();
+}
+Ref dict_value(ResultDict, const std::optional<std::uint64_t>& n) {
+  return n ? to_py_u64(*n) : none();
+}
+Ref dict_value(ResultDict, TerminalKind kind) {
+  return to_py(terminal_kind_names()[static_cast<std::size_t>(kind)]);
+}
+Ref dict_value(ResultDict, StopReason reason) {
+  const char* name = stop_reason_names()[static_cast<std::size_t>(reason)];
+  return name == nullptr ? none() : to_py(name);
+}
+Ref dict_value(ResultDict, const Fingerprint& f) { return to_py(fingerprint_hex(f)); }
+Ref dict_value(ResultDict, const std::vector<std::pair<PacketLocation, std::uint64_t>>& waiting) {
+  return list_of(waiting, [](const std::pair<PacketLocation, std::uint64_t>& w) {
     return pair_list(location_to_dict(w.first), to_py_u64(w.second));
   });
-  Ref blocked = list_of(t.blocked_conditions, [](const std::pair<Name, Name>& c) {
+}
+Ref dict_value(ResultDict, const std::vector<std::pair<Name, Name>>& blocked) {
+  return list_of(blocked, [](const std::pair<Name, Name>& c) {
     return pair_list(to_py(c.first), to_py(c.second));
   });
-  return DictWriter()
-      .set("kind", to_py(terminal_kind_names()[static_cast<std::size_t>(t.kind)]))
-      .set("fingerprint", to_py(fingerprint_hex(t.fingerprint)))
-      .set("depth", to_py_u64(t.depth))
-      .set("packets", to_py_u64(t.packets))
-      .set("waiting", std::move(waiting))
-      .set("blocked_conditions", std::move(blocked))
-      .set("failure", t.failure.empty() ? none() : to_py(t.failure))
-      .set("seed", t.seed ? to_py_u64(*t.seed) : none())
-      .set("run", list_of(t.run, recorded_action_to_dict))
-      .set("dot", to_py(t.dot))
-      .done();
 }
+Ref dict_value(ResultDict, const std::vector<RecordedAction>& run) {
+  return list_of(run, recorded_action_to_dict);
+}
+Ref dict_value(ResultDict, const std::vector<TerminalState>& terminals) {
+  return list_of(terminals, terminal_to_dict);
+}
+
+void read(ResultDict, DictReader& d, const char* key, std::uint64_t& out) { out = d.u64(key); }
+void read(ResultDict, DictReader& d, const char* key, bool& out) { out = d.boolean(key); }
+void read(ResultDict, DictReader& d, const char* key, std::string& out) { out = d.text(key); }
+void read(ResultDict, DictReader& d, const char* key, std::optional<std::string>& out) {
+  out = d.optional_text(key);
+}
+void read(ResultDict, DictReader& d, const char* key, std::optional<std::uint64_t>& out) {
+  if (d.field(key) != Py_None) out = d.u64(key);
+}
+void read(ResultDict, DictReader& d, const char* key, TerminalKind& out) {
+  out = named<TerminalKind>(terminal_kind_names(), d.text(key), "terminal kind", d.path_of(key));
+}
+void read(ResultDict, DictReader& d, const char* key, StopReason& out) {
+  if (const auto stopped = d.optional_text(key)) {
+    out = named<StopReason>(stop_reason_names(), *stopped, "stop reason", d.path_of(key));
+  }
+}
+void read(ResultDict, DictReader& d, const char* key, Fingerprint& out) {
+  out = fingerprint_from_hex(d.text(key), d.path_of(key));
+}
+void read(ResultDict, DictReader& d, const char* key,
+          std::vector<std::pair<PacketLocation, std::uint64_t>>& out) {
+  const std::vector<PyObject*> waiting = d.list(key);
+  for (std::size_t i = 0; i < waiting.size(); ++i) {
+    const std::string at = item_path(d.path_of(key), i);
+    const auto [location, count] = pair_at(waiting[i], at, "[location, count]");
+    out.emplace_back(location_from_dict(location, at + "[0]"), count_at(count, at + "[1]"));
+  }
+}
+void read(ResultDict, DictReader& d, const char* key, std::vector<std::pair<Name, Name>>& out) {
+  const std::vector<PyObject*> blocked = d.list(key);
+  for (std::size_t i = 0; i < blocked.size(); ++i) {
+    const std::string at = item_path(d.path_of(key), i);
+    const auto [node, condition] = pair_at(blocked[i], at, "[node, condition]");
+    out.emplace_back(Name(text_at(node, at + "[0]")), Name(text_at(condition, at + "[1]")));
+  }
+}
+void read(ResultDict, DictReader& d, const char* key, std::vector<RecordedAction>& out) {
+  const std::vector<PyObject*> run = d.list(key);
+  for (std::size_t i = 0; i < run.size(); ++i) {
+    out.push_back(recorded_action_from_dict(run[i], item_path(d.path_of(key), i)));
+  }
+}
+void read(ResultDict, DictReader& d, const char* key, std::vector<TerminalState>& out) {
+  const std::vector<PyObject*> terminals = d.list(key);
+  for (std::size_t i = 0; i < terminals.size(); ++i) {
+    out.push_back(terminal_from_dict(terminals[i], item_path(d.path_of(key), i)));
+  }
+}
+
+}  // namespace
+
+Ref terminal_to_dict(const TerminalState& t) { return fields_to_dict(ResultDict{}, t); }
 
 TerminalState terminal_from_dict(PyObject* obj, const std::string& path) {
-  DictReader d(obj, path);
-  TerminalState t;
-  t.kind = named<explore::TerminalKind>(terminal_kind_names(), d.text("kind"), "terminal kind",
-                                        d.path_of("kind"));
-  t.fingerprint = fingerprint_from_hex(d.text("fingerprint"), d.path_of("fingerprint"));
-  t.depth = d.u64("depth");
-  t.packets = d.u64("packets");
-  const std::vector<PyObject*> waiting = d.list("waiting");
-  for (std::size_t i = 0; i < waiting.size(); ++i) {
-    const std::string at = item_path(d.path_of("waiting"), i);
-    const auto [location, count] = pair_at(waiting[i], at, "[location, count]");
-    t.waiting.emplace_back(location_from_dict(location, at + "[0]"), count_at(count, at + "[1]"));
-  }
-  const std::vector<PyObject*> blocked = d.list("blocked_conditions");
-  for (std::size_t i = 0; i < blocked.size(); ++i) {
-    const std::string at = item_path(d.path_of("blocked_conditions"), i);
-    const auto [node, condition] = pair_at(blocked[i], at, "[node, condition]");
-    t.blocked_conditions.emplace_back(Name(text_at(node, at + "[0]")),
-                                      Name(text_at(condition, at + "[1]")));
-  }
-  t.failure = d.optional_text("failure").value_or(std::string());
-  if (d.field("seed") != Py_None) t.seed = d.u64("seed");
-  const std::vector<PyObject*> run = d.list("run");
-  for (std::size_t i = 0; i < run.size(); ++i) {
-    t.run.push_back(recorded_action_from_dict(run[i], item_path(d.path_of("run"), i)));
-  }
-  t.dot = d.text("dot");
-  d.finish();
-  return t;
+  return fields_from_dict<TerminalState>(ResultDict{}, obj, path);
 }
 
-// --- ExplorationResult --------------------------------------------------------------
-
-Ref result_to_dict(const ExplorationResult& r) {
-  const char* stopped = stop_reason_names()[static_cast<std::size_t>(r.stopped)];
-  return DictWriter()
-      .set("states", to_py_u64(r.states))
-      .set("transitions", to_py_u64(r.transitions))
-      .set("max_depth", to_py_u64(r.max_depth))
-      .set("finished", to_py_bool(r.finished))
-      .set("stopped", stopped == nullptr ? none() : to_py(stopped))
-      .set("terminals", list_of(r.terminals, terminal_to_dict))
-      .set("visited_bytes", to_py_u64(r.visited_bytes))
-      .done();
-}
+Ref result_to_dict(const ExplorationResult& r) { return fields_to_dict(ResultDict{}, r); }
 
 ExplorationResult result_from_dict(PyObject* obj, const std::string& path) {
-  DictReader d(obj, path);
-  ExplorationResult r;
-  r.states = d.u64("states");
-  r.transitions = d.u64("transitions");
-  r.max_depth = d.u64("max_depth");
-  r.finished = d.boolean("finished");
-  if (const auto stopped = d.optional_text("stopped")) {
-    r.stopped = named<explore::StopReason>(stop_reason_names(), *stopped, "stop reason",
-                                           d.path_of("stopped"));
-  }
-  const std::vector<PyObject*> terminals = d.list("terminals");
-  for (std::size_t i = 0; i < terminals.size(); ++i) {
-    r.terminals.push_back(terminal_from_dict(terminals[i], item_path(d.path_of("terminals"), i)));
-  }
-  r.visited_bytes = d.u64("visited_bytes");
-  d.finish();
-  return r;
+  return fields_from_dict<ExplorationResult>(ResultDict{}, obj, path);
 }
 
 }  // namespace zellik::py

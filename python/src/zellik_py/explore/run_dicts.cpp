@@ -23,10 +23,6 @@ using explore::RecordedAction;
 
 namespace {
 
-std::string item_path(const std::string& list_path, std::size_t i) {
-  return list_path + "[" + std::to_string(i) + "]";
-}
-
 // The message of the pending ValueError or TypeError, whose field path is
 // relative to a dict found at `path`, made to name the field from the top.
 void renest_error(const std::string& path) {

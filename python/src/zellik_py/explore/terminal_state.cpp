@@ -6,6 +6,7 @@
 
 #include "zellik/explore/replay.h"
 #include "zellik_py/binding/pickling.h"
+#include "zellik_py/binding/record_class.h"
 #include "zellik_py/errors/translate.h"
 #include "zellik_py/explore/explore_classes.h"
 #include "zellik_py/explore/result_forms.h"
@@ -42,31 +43,48 @@ Ref fingerprint_to_py(const Fingerprint& f) {
   return own(PyNumber_Or(high.get(), lo.get()));
 }
 
+// How the reprs below show the results' fields (binding/record_forms.h): a
+// kind as its text in single quotes, as Python shows a str, a flag as Python writes it, the
+// terminal states of a result by their number (each has a repr of its own).
+namespace record_fields {
+std::string repr(Form, TerminalKind kind) {
+  return std::string("'") + kTerminalKindTexts[static_cast<std::size_t>(kind)] + "'";
+}
+std::string repr(Form, bool flag) { return flag ? "True" : "False"; }
+std::string repr(Form, explore::StopReason reason) {
+  const char* name = kStopNames[static_cast<std::size_t>(reason)];
+  return name == nullptr ? "None" : std::string("'") + name + "'";
+}
+std::string repr(Form, const std::vector<TerminalState>& terminals) {
+  return std::to_string(terminals.size());
+}
+}  // namespace record_fields
+
 namespace {
 
 // ---------------------------------------------------------------------------
 // TerminalState: getters and methods
 
-Ref kind_of(const TerminalState& t) {
-  return to_py(kTerminalKindTexts[static_cast<std::size_t>(t.kind)]);
+Ref kind_text(TerminalKind kind) {
+  return to_py(kTerminalKindTexts[static_cast<std::size_t>(kind)]);
 }
-Ref fingerprint_of_state(const TerminalState& t) { return fingerprint_to_py(t.fingerprint); }
-Ref failure_of(const TerminalState& t) { return t.failure.empty() ? none() : to_py(t.failure); }
+Ref optional_text(const std::optional<std::string>& text) { return text ? to_py(*text) : none(); }
 
-Ref waiting_of(const TerminalState& t) {
-  return list_of(t.waiting, [](const std::pair<PacketLocation, std::uint64_t>& w) {
+Ref waiting_objects(const std::vector<std::pair<PacketLocation, std::uint64_t>>& waiting) {
+  return list_of(waiting, [](const std::pair<PacketLocation, std::uint64_t>& w) {
     return tuple_of(location_to_py(w.first), to_py_u64(w.second));
   });
 }
 
-Ref blocked_of(const TerminalState& t) {
-  return list_of(t.blocked_conditions, [](const std::pair<Name, Name>& c) {
+Ref condition_pairs(const std::vector<std::pair<Name, Name>>& conditions) {
+  return list_of(conditions, [](const std::pair<Name, Name>& c) {
     return tuple_of(to_py(c.first), to_py(c.second));
   });
 }
 
-Ref run_of(const TerminalState& t) {
-  return list_of(t.run,
+// A run's actions, without what the engine answered.
+Ref run_actions(const std::vector<explore::RecordedAction>& run) {
+  return list_of(run,
                  [](const explore::RecordedAction& r) { return engine_action_to_py(r.action); });
 }
 
@@ -114,9 +132,7 @@ Ref jsonl_of(const TerminalState& t) {
 }
 
 std::string terminal_repr(const TerminalState& t) {
-  return std::string("TerminalState(kind='") +
-         kTerminalKindTexts[static_cast<std::size_t>(t.kind)] +
-         "', depth=" + std::to_string(t.depth) + ", packets=" + std::to_string(t.packets) + ")";
+  return fields_repr<TerminalState, "kind", "depth", "packets">("TerminalState", t);
 }
 
 Ref read_terminal(PyObject* data) { return box(terminal_from_dict(data, "")); }
@@ -173,23 +189,20 @@ PyMethodDef g_terminal_methods[] = {
 };
 
 PyGetSetDef g_terminal_getters[] = {
-    TerminalMembers::getter<kind_of>("kind", "'clean', 'stuck', 'over_limit' or 'failed'."),
-    TerminalMembers::getter<fingerprint_of_state>(
-        "fingerprint", "The net's fingerprint in this state, as NetSim.fingerprint() gives it."),
-    TerminalMembers::member<&TerminalState::depth, to_py_u64>(
-        "depth",
+    TerminalMembers::field<"kind", kind_text>("'clean', 'stuck', 'over_limit' or 'failed'."),
+    TerminalMembers::field<"fingerprint", fingerprint_to_py>(
+        "The net's fingerprint in this state, as NetSim.fingerprint() gives it."),
+    TerminalMembers::field<"depth", to_py_u64>(
         "Transitions from the start (failed: to the state the refused choice was made in)."),
-    TerminalMembers::member<&TerminalState::packets, to_py_u64>(
-        "packets", "Packets in the net (those sent out of it are not), where the run ends."),
-    TerminalMembers::getter<waiting_of>(
-        "waiting", "Stuck: (location, count) of every edge and input port where packets wait."),
-    TerminalMembers::getter<blocked_of>(
-        "blocked_conditions",
+    TerminalMembers::field<"packets", to_py_u64>(
+        "Packets in the net (those sent out of it are not), where the run ends."),
+    TerminalMembers::field<"waiting", waiting_objects>(
+        "Stuck: (location, count) of every edge and input port where packets wait."),
+    TerminalMembers::field<"blocked_conditions", condition_pairs>(
         "Stuck: (node, condition) for each input salvo condition of the nodes packets wait\n"
         "for; none holds, nor ever will from this state."),
-    TerminalMembers::getter<failure_of>("failure", "Failed: what the engine refused, or None."),
-    TerminalMembers::getter<run_of>(
-        "run",
+    TerminalMembers::field<"failure", optional_text>("Failed: what the engine refused, or None."),
+    TerminalMembers::field<"run", run_actions>(
         "Stuck and failed: the NetActions that lead from the start to this state (failed: then\n"
         "the refused choice's actions, up to and including the refused one)."),
     {},
@@ -198,11 +211,13 @@ PyGetSetDef g_terminal_getters[] = {
 // ---------------------------------------------------------------------------
 // ExplorationResult: getters and methods
 
-Ref stopped_of(const ExplorationResult& r) {
-  const char* name = kStopNames[static_cast<std::size_t>(r.stopped)];
+Ref stop_text(explore::StopReason reason) {
+  const char* name = kStopNames[static_cast<std::size_t>(reason)];
   return name == nullptr ? none() : to_py(name);
 }
-Ref terminals_of(const ExplorationResult& r) { return list_of(r.terminals, terminal_state_to_py); }
+Ref terminal_objects(const std::vector<TerminalState>& terminals) {
+  return list_of(terminals, terminal_state_to_py);
+}
 Ref stuck_of(const ExplorationResult& r) {
   Ref list = own(PyList_New(0));
   for (const TerminalState& t : r.terminals) {
@@ -222,11 +237,15 @@ Ref counts_of(const ExplorationResult& r) {
   return dict;
 }
 
+// A search a limit stopped says which, what it left unexplored and how deep
+// it went.
 std::string result_repr(const ExplorationResult& r) {
-  return "ExplorationResult(states=" + std::to_string(r.states) +
-         ", transitions=" + std::to_string(r.transitions) +
-         ", finished=" + (r.finished ? "True" : "False") +
-         ", terminals=" + std::to_string(r.terminals.size()) + ")";
+  if (r.stopped == explore::StopReason::None || r.stopped == explore::StopReason::Walks) {
+    return fields_repr<ExplorationResult, "states", "transitions", "finished", "terminals">(
+        "ExplorationResult", r);
+  }
+  return fields_repr<ExplorationResult, "states", "transitions", "finished", "terminals", "stopped",
+                     "frontier", "max_depth">("ExplorationResult", r);
 }
 
 Ref read_result(PyObject* data) { return box(result_from_dict(data, "")); }
@@ -237,36 +256,35 @@ PyMethodDef g_result_methods[] = {
     ResultMembers::method<result_to_dict>(
         "to_dict",
         "to_dict($self)\n--\n\nThe result as a plain dict that json can write: states,\n"
-        "transitions, max_depth, finished, stopped, terminals (as TerminalState.to_dict\n"
-        "writes them) and visited_bytes."),
+        "transitions, max_depth, finished, stopped, frontier, terminals (as\n"
+        "TerminalState.to_dict writes them) and visited_bytes."),
     from_dict_def<read_result, "exploration result">(),
     {},
 };
 
 PyGetSetDef g_result_getters[] = {
-    ResultMembers::member<&ExplorationResult::states, to_py_u64>(
-        "states", "Distinct states visited, the start included."),
-    ResultMembers::member<&ExplorationResult::transitions, to_py_u64>(
-        "transitions",
+    ResultMembers::field<"states", to_py_u64>("Distinct states visited, the start included."),
+    ResultMembers::field<"transitions", to_py_u64>(
         "Transitions taken: run steps that moved a packet or made an epoch, epochs executed\n"
         "with one outcome, injections and requests."),
-    ResultMembers::member<&ExplorationResult::max_depth, to_py_u64>("max_depth",
-                                                                    "The deepest state reached."),
-    ResultMembers::member<&ExplorationResult::finished, to_py_bool>(
-        "finished", "Whether every state reachable within the limits was explored."),
-    ResultMembers::getter<stopped_of>(
-        "stopped",
+    ResultMembers::field<"max_depth", to_py_u64>("The deepest state reached."),
+    ResultMembers::field<"finished", to_py_bool>(
+        "Whether every state reachable within the limits was explored."),
+    ResultMembers::field<"stopped", stop_text>(
         "The limit that stopped the exploration early ('states', 'depth', 'time', 'cancelled'),\n"
         "'walks' once every random walk is made (walks never finish), or None."),
-    ResultMembers::getter<terminals_of>(
-        "terminals",
+    ResultMembers::field<"frontier", to_py_u64>(
+        "States reached and not explored when a limit stopped the search: those cut off at\n"
+        "max_depth, and breadth-first those found and not expanded (a state found twice may\n"
+        "count twice), depth-first those on the run it was following. 0 once finished and\n"
+        "for random walks."),
+    ResultMembers::field<"terminals", terminal_objects>(
         "Every distinct terminal state, in the order found (breadth-first: nearest first)."),
     ResultMembers::getter<stuck_of>("stuck", "The stuck terminal states."),
     ResultMembers::getter<counts_of>(
         "counts",
         "Terminal states by kind: {'clean': n, 'stuck': n, 'over_limit': n, 'failed': n}."),
-    ResultMembers::member<&ExplorationResult::visited_bytes, to_py_u64>(
-        "visited_bytes", "Memory the visited set held, in bytes."),
+    ResultMembers::field<"visited_bytes", to_py_u64>("Memory the visited set held, in bytes."),
     {},
 };
 

@@ -18,52 +18,13 @@
 namespace zellik::py {
 namespace {
 
-using Term = SalvoConditionTerm;
-using StateKind = PortState::Kind;
-
-constexpr KindName<StateKind> kStateNames[] = {
-    {StateKind::Empty, "Empty"},
-    {StateKind::Full, "Full"},
-    {StateKind::NonEmpty, "NonEmpty"},
-    {StateKind::NonFull, "NonFull"},
-    {StateKind::Equals, "Equals"},
-    {StateKind::LessThan, "LessThan"},
-    {StateKind::GreaterThan, "GreaterThan"},
-    {StateKind::EqualsOrLessThan, "EqualsOrLessThan"},
-    {StateKind::EqualsOrGreaterThan, "EqualsOrGreaterThan"},
-};
-static_assert(rows_follow_kinds(kStateNames, StateKind::EqualsOrGreaterThan));
-
-constexpr KindName<Term::Kind> kTermNames[] = {
-    {Term::Kind::True, "True"}, {Term::Kind::False, "False"}, {Term::Kind::Port, "Port"},
-    {Term::Kind::And, "And"},   {Term::Kind::Or, "Or"},       {Term::Kind::Not, "Not"},
-};
-static_assert(rows_follow_kinds(kTermNames, Term::Kind::Not));
-
 constexpr KindName<DependencyRequestTrigger> kTriggerNames[] = {
     {DependencyRequestTrigger::OnStartup, "OnStartup"},
     {DependencyRequestTrigger::OnNoSalvoTriggered, "OnNoSalvoTriggered"},
 };
 static_assert(rows_follow_kinds(kTriggerNames, DependencyRequestTrigger::OnNoSalvoTriggered));
 
-// A term nests as deep as its maker chose; a depth the interpreter's
-// recursion limit refuses raises RecursionError instead of exhausting the
-// stack.
-class RecursionGuard {
- public:
-  explicit RecursionGuard(const char* where) {
-    if (Py_EnterRecursiveCall(where) != 0) throw PythonError{};
-  }
-  RecursionGuard(const RecursionGuard&) = delete;
-  RecursionGuard& operator=(const RecursionGuard&) = delete;
-  ~RecursionGuard() { Py_LeaveRecursiveCall(); }
-};
-
 // --- Paths --------------------------------------------------------------------
-
-std::string item_path(const std::string& list_path, std::size_t i) {
-  return list_path + "[" + std::to_string(i) + "]";
-}
 
 bool is_plain_key(std::string_view key) {
   if (key.empty()) return false;
@@ -89,40 +50,6 @@ Ref limit_value(const L& limit) {
   return limit.is_unlimited() ? none() : to_py_u64(limit.n());
 }
 
-template <class E, std::size_t N>
-Ref name_of(const KindName<E> (&rows)[N], E kind) {
-  return to_py(row_of(rows, kind).name);
-}
-
-Ref state_dict(const PortState& state) {
-  DictWriter d;
-  d.set("kind", name_of(kStateNames, state.kind()));
-  if (state.is_numeric()) d.set("value", to_py_u64(state.value()));
-  return d.done();
-}
-
-Ref term_dict(const Term& term) {
-  const RecursionGuard depth(" while writing a salvo condition term");
-  DictWriter d;
-  d.set("kind", name_of(kTermNames, term.kind()));
-  switch (term.kind()) {
-    case Term::Kind::True:
-    case Term::Kind::False:
-      break;
-    case Term::Kind::Port:
-      d.set("port_name", to_py(term.port_name())).set("state", state_dict(term.port_state()));
-      break;
-    case Term::Kind::And:
-    case Term::Kind::Or:
-      d.set("terms", list_of(term.terms(), term_dict));
-      break;
-    case Term::Kind::Not:
-      d.set("inner", term_dict(term.inner()));
-      break;
-  }
-  return d.done();
-}
-
 Ref port_dict(const Port& port) {
   return DictWriter().set("capacity", limit_value(port.slots_spec)).done();
 }
@@ -131,7 +58,7 @@ Ref condition_dict(const SalvoCondition& condition) {
   return DictWriter()
       .set("max_salvos", limit_value(condition.max_salvos))
       .set("ports", dict_of(condition.ports, [](PacketCount c) { return limit_value(c); }))
-      .set("term", term_dict(condition.term))
+      .set("term", term_to_dict(condition.term))
       .done();
 }
 
@@ -178,83 +105,11 @@ PyObject* optional_field(PyObject* dict, DictReader& d, const char* key) {
   return PyDict_GetItemString(dict, key) != nullptr ? d.field(key) : nullptr;
 }
 
-Name name_at(PyObject* obj, const std::string& path) {
-  if (!PyUnicode_Check(obj)) raise_field(path, "expected str");
-  return graph_name_arg(obj, path.c_str());
-}
-
-std::uint64_t count_at(PyObject* obj, const std::string& path, const char* expected) {
-  if (!PyLong_Check(obj) || PyBool_Check(obj)) raise_field(path, expected);
-  const unsigned long long n = PyLong_AsUnsignedLongLong(obj);
-  if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
-    PyErr_Clear();
-    raise_field(path, "out of range: a count is from 0 to 2**64-1");
-  }
-  return n;
-}
-
 // null for no limit, else the limit's number.
 template <class L>
 L limit_at(PyObject* obj, const std::string& path) {
   if (obj == Py_None) return L::unlimited();
   return L::at_most(count_at(obj, path, "expected int or null"));
-}
-
-template <class E, std::size_t N>
-E kind_at(const KindName<E> (&rows)[N], DictReader& d, const char* key, const char* what) {
-  const std::string text = d.text(key);
-  for (const KindName<E>& row : rows) {
-    if (text == row.name) return row.kind;
-  }
-  std::string known;
-  for (const KindName<E>& row : rows) known += (known.empty() ? "" : ", ") + std::string(row.name);
-  raise_field(d.path_of(key),
-              "unknown " + std::string(what) + " '" + text + "' (one of " + known + ")");
-}
-
-PortState state_at(PyObject* obj, const std::string& path) {
-  DictReader d(obj, path);
-  const StateKind kind = kind_at(kStateNames, d, "kind", "port state");
-  std::uint64_t value = 0;
-  if (PortState(kind).is_numeric()) {
-    value = count_at(d.field("value"), d.path_of("value"), "expected int");
-  }
-  d.finish();
-  return {kind, value};
-}
-
-Term term_at(PyObject* obj, const std::string& path) {
-  const RecursionGuard depth(" while reading a salvo condition term");
-  DictReader d(obj, path);
-  const Term::Kind kind = kind_at(kTermNames, d, "kind", "term kind");
-  Term term = Term::True();
-  switch (kind) {
-    case Term::Kind::True:
-      break;
-    case Term::Kind::False:
-      term = Term::False();
-      break;
-    case Term::Kind::Port: {
-      Name port = name_at(d.field("port_name"), d.path_of("port_name"));
-      term = Term::Port(std::move(port), state_at(d.field("state"), d.path_of("state")));
-      break;
-    }
-    case Term::Kind::And:
-    case Term::Kind::Or: {
-      std::vector<Term> terms;
-      const std::vector<PyObject*> items = d.list("terms");
-      for (std::size_t i = 0; i < items.size(); ++i) {
-        terms.push_back(term_at(items[i], item_path(d.path_of("terms"), i)));
-      }
-      term = kind == Term::Kind::And ? Term::And(std::move(terms)) : Term::Or(std::move(terms));
-      break;
-    }
-    case Term::Kind::Not:
-      term = Term::Not(term_at(d.field("inner"), d.path_of("inner")));
-      break;
-  }
-  d.finish();
-  return term;
 }
 
 // Calls read(name, value, path) for every entry of the name-keyed dict at
@@ -299,7 +154,7 @@ SalvoCondition condition_at(PyObject* obj, const std::string& path) {
       d.field("ports"), d.path_of("ports"), [&](Name name, PyObject* value, const std::string& at) {
         condition.ports.insert_or_assign(std::move(name), limit_at<PacketCount>(value, at));
       });
-  condition.term = term_at(d.field("term"), d.path_of("term"));
+  condition.term = term_from_dict(d.field("term"), d.path_of("term"));
   d.finish();
   return condition;
 }
@@ -388,6 +243,21 @@ std::vector<Edge> edges_at(DictReader& d, const char* key) {
 }
 
 }  // namespace
+
+Name name_at(PyObject* obj, const std::string& path) {
+  if (!PyUnicode_Check(obj)) raise_field(path, "expected str");
+  return graph_name_arg(obj, path.c_str());
+}
+
+std::uint64_t count_at(PyObject* obj, const std::string& path, const char* expected) {
+  if (!PyLong_Check(obj) || PyBool_Check(obj)) raise_field(path, expected);
+  const unsigned long long n = PyLong_AsUnsignedLongLong(obj);
+  if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    raise_field(path, "out of range: a count is from 0 to 2**64-1");
+  }
+  return n;
+}
 
 Ref graph_to_dict(const Graph& graph) {
   return DictWriter()

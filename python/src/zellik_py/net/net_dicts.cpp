@@ -10,10 +10,18 @@
 #include <vector>
 
 #include "zellik_py/binding/convert.h"
+#include "zellik_py/binding/field_dicts.h"
 #include "zellik_py/binding/guard.h"
 #include "zellik_py/net/identifiers.h"
 
 namespace zellik::py {
+
+// An epoch's saved dict has its salvos before its state.
+template <>
+struct DictOrder<Epoch> {
+  static constexpr std::array<std::string_view, 6> kNames = {
+      "id", "node_name", "in_salvo", "out_salvos", "state", "orphaned_packets"};
+};
 
 namespace {
 
@@ -34,69 +42,29 @@ Ref name_in(const KindName<E> (&names)[N], E kind) {
   return to_py(row_of(names, kind).name);
 }
 
-std::string item_path(const std::string& list_path, std::size_t i) {
-  return list_path + "[" + std::to_string(i) + "]";
-}
-
-// The dicts of the net's records walk their field lists: each member type
-// has one dict value and one reading below, and a record's dict is its
-// fields in list order (or in the order DictOrder names them, where the
-// saved form keeps another order than the list's).
+// The dicts of the net's records walk their field lists (field_dicts.h):
+// each member type has one dict value and one reading below.
+struct NetDict {};
 
 template <class R>
-struct DictOrder {
-  static constexpr auto kNames = std::apply(
-      [](const auto&... fd) { return std::array<std::string_view, sizeof...(fd)>{fd.name...}; },
-      kFields<R>);
-};
-// An epoch's saved dict has its salvos before its state.
-template <>
-struct DictOrder<Epoch> {
-  static constexpr std::array<std::string_view, 6> kNames = {
-      "id", "node_name", "in_salvo", "out_salvos", "state", "orphaned_packets"};
-};
-
-// Whether `names` names every field of R once.
-template <class R, std::size_t N>
-constexpr bool names_every_field(const std::array<std::string_view, N>& names) {
-  if (N != kFieldCount<R>) return false;
-  for (std::size_t i = 0; i < N; ++i) {
-    if (field_index<R>(names[i]) < 0) return false;
-    for (std::size_t j = 0; j < i; ++j) {
-      if (names[i] == names[j]) return false;
-    }
-  }
-  return true;
+Ref record_dict(const R& record) {
+  return fields_to_dict(NetDict{}, record);
+}
+template <class R>
+R record_at(PyObject* obj, const std::string& path) {
+  return fields_from_dict<R>(NetDict{}, obj, path);
 }
 
-// Calls f(name, member) for every field of `r`, in its dict's order.
-template <class R, class F>
-void for_each_dict_field(R& r, F&& f) {
-  using Order = DictOrder<std::remove_const_t<R>>;
-  static_assert(names_every_field<std::remove_const_t<R>>(Order::kNames));
-  [&]<std::size_t... I>(std::index_sequence<I...>) {
-    (f(std::get<field_index<std::remove_const_t<R>>(Order::kNames[I])>(kFields<R>).name,
-       r.*std::get<field_index<std::remove_const_t<R>>(Order::kNames[I])>(kFields<R>).member),
-     ...);
-  }
-  (std::make_index_sequence<Order::kNames.size()>());
-}
-
-template <class R>
-Ref record_dict(const R& record);
-template <class R>
-R record_at(PyObject* obj, const std::string& path);
-
-Ref dict_value(const Ulid& id) { return id_to_py(id); }
-Ref dict_value(const Name& name) { return to_py(name); }
-Ref dict_value(PortType type) { return name_in(kPortTypeNames, type); }
-Ref dict_value(EpochState state) { return name_in(kEpochStateNames, state); }
-Ref dict_value(const PortRef& ref) { return record_dict(ref); }
-Ref dict_value(const Edge& edge) { return record_dict(edge); }
-Ref dict_value(const OrphanedPacketInfo& info) { return record_dict(info); }
+Ref dict_value(NetDict, const Ulid& id) { return id_to_py(id); }
+Ref dict_value(NetDict, const Name& name) { return to_py(name); }
+Ref dict_value(NetDict, PortType type) { return name_in(kPortTypeNames, type); }
+Ref dict_value(NetDict, EpochState state) { return name_in(kEpochStateNames, state); }
+Ref dict_value(NetDict, const PortRef& ref) { return record_dict(ref); }
+Ref dict_value(NetDict, const Edge& edge) { return record_dict(edge); }
+Ref dict_value(NetDict, const OrphanedPacketInfo& info) { return record_dict(info); }
 // A salvo's packets as [port_name, packet_id] lists; an engine's salvo as
 // the Salvo class holds it, ids as text.
-Ref dict_value(const std::vector<std::pair<Name, std::string>>& packets) {
+Ref dict_value(NetDict, const std::vector<std::pair<Name, std::string>>& packets) {
   return list_of(packets, [](const std::pair<Name, std::string>& p) {
     Ref pair = own(PyList_New(2));
     PyList_SetItem(pair.get(), 0, to_py(p.first).release());
@@ -104,10 +72,10 @@ Ref dict_value(const std::vector<std::pair<Name, std::string>>& packets) {
     return pair;
   });
 }
-Ref dict_value(const Salvo& salvo) { return record_dict(SalvoText::of(salvo)); }
+Ref dict_value(NetDict, const Salvo& salvo) { return record_dict(SalvoText::of(salvo)); }
 template <class V>
-Ref dict_value(const std::vector<V>& items) {
-  return list_of(items, [](const V& item) { return dict_value(item); });
+Ref dict_value(NetDict, const std::vector<V>& items) {
+  return list_of(items, [](const V& item) { return dict_value(NetDict{}, item); });
 }
 
 void read_at(PyObject* obj, const std::string& path, PortRef& out) {
@@ -130,15 +98,15 @@ void read_at(PyObject* obj, const std::string& path, Salvo& out) {
   }
 }
 
-void read(DictReader& d, const char* key, Ulid& out) { out = d.id(key); }
-void read(DictReader& d, const char* key, Name& out) { out = d.name(key); }
-void read(DictReader& d, const char* key, PortType& out) {
+void read(NetDict, DictReader& d, const char* key, Ulid& out) { out = d.id(key); }
+void read(NetDict, DictReader& d, const char* key, Name& out) { out = d.name(key); }
+void read(NetDict, DictReader& d, const char* key, PortType& out) {
   out = kind_named(kPortTypeNames, d.text(key), "port type", d.path_of(key));
 }
-void read(DictReader& d, const char* key, EpochState& out) {
+void read(NetDict, DictReader& d, const char* key, EpochState& out) {
   out = kind_named(kEpochStateNames, d.text(key), "epoch state", d.path_of(key));
 }
-void read(DictReader& d, const char* key, std::vector<std::pair<Name, std::string>>& out) {
+void read(NetDict, DictReader& d, const char* key, std::vector<std::pair<Name, std::string>>& out) {
   const std::vector<PyObject*> items = d.list(key);
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string at = item_path(d.path_of(key), i);
@@ -150,31 +118,15 @@ void read(DictReader& d, const char* key, std::vector<std::pair<Name, std::strin
 }
 template <class V>
 requires requires(PyObject* obj, const std::string& path, V& v) { read_at(obj, path, v); }
-void read(DictReader& d, const char* key, V& out) { read_at(d.field(key), d.path_of(key), out); }
+void read(NetDict, DictReader& d, const char* key, V& out) {
+  read_at(d.field(key), d.path_of(key), out);
+}
 template <class V>
-void read(DictReader& d, const char* key, std::vector<V>& out) {
+void read(NetDict, DictReader& d, const char* key, std::vector<V>& out) {
   const std::vector<PyObject*> items = d.list(key);
   for (std::size_t i = 0; i < items.size(); ++i) {
     read_at(items[i], item_path(d.path_of(key), i), out.emplace_back());
   }
-}
-
-template <class R>
-Ref record_dict(const R& record) {
-  DictWriter out;
-  for_each_dict_field(
-      record, [&out](const char* key, const auto& value) { out.set(key, dict_value(value)); });
-  return out.done();
-}
-
-// Reads every field, in the dict's order, then refuses a key it lacks.
-template <class R>
-R record_at(PyObject* obj, const std::string& path) {
-  DictReader d(obj, path);
-  R record{};
-  for_each_dict_field(record, [&d](const char* key, auto& value) { read(d, key, value); });
-  d.finish();
-  return record;
 }
 
 }  // namespace
@@ -196,7 +148,7 @@ Ref location_to_dict(const PacketLocation& location) {
           .set("port_name", to_py(location.port_name()));
       break;
     case PacketLocation::Kind::Edge:
-      d.set("edge", dict_value(location.edge()));
+      d.set("edge", dict_value(NetDict{}, location.edge()));
       break;
     case PacketLocation::Kind::OutsideNet:
       break;

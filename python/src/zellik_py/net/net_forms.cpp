@@ -17,6 +17,14 @@ Ref object(Form, const std::vector<std::pair<Name, std::string>>& packets) {
   });
 }
 
+std::string repr(Form, const std::vector<std::pair<Name, std::string>>& packets) {
+  std::string text;
+  for (const auto& [port, id] : packets) {
+    text += (text.empty() ? "(" : ", (") + repr(Form{}, port) + ", " + quoted(id) + ")";
+  }
+  return "[" + text + "]";
+}
+
 std::string repr(Form, const std::vector<std::pair<Name, std::uint64_t>>& counts) {
   std::string text;
   for (const auto& [name, count] : counts) {

@@ -44,6 +44,7 @@ inline std::string repr(Form, EpochState state) {
 }
 // A salvo's packets: (port name, packet id text) tuples.
 Ref object(Form, const std::vector<std::pair<Name, std::string>>& packets);
+std::string repr(Form, const std::vector<std::pair<Name, std::string>>& packets);
 
 // Counts by name, in order: a dict in objects, "{'a': 1, ...}" in a repr.
 Ref object(Form, const std::vector<std::pair<Name, std::uint64_t>>& counts);

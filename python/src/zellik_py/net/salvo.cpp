@@ -56,19 +56,6 @@ SalvoText salvo_of(const RecordClass<SalvoText>::Values& values) {
   return salvo;
 }
 
-std::string salvo_repr(const SalvoText& s) {
-  std::string text = "Salvo(salvo_condition=" + quoted(s.salvo_condition.view()) + ", packets=[";
-  for (std::size_t i = 0; i < s.packets.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += '(';
-    text += quoted(s.packets[i].first.view());
-    text += ", ";
-    text += quoted(s.packets[i].second);
-    text += ')';
-  }
-  return text + "])";
-}
-
 // ---------------------------------------------------------------------------
 // Methods
 
@@ -86,7 +73,6 @@ const RecordClass<SalvoText> kSalvo{
     .required = 2,
     .compares = false,
     .read = &salvo_of,
-    .repr = &salvo_repr,
     .methods = kMethods,
 };
 
