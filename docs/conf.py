@@ -82,7 +82,21 @@ def _draw_pictures() -> None:
 _draw_pictures()
 
 
-def _draw_wordcount_graph() -> None:
+def _draw_wordcount_graph()
+
+
+def _draw_stuck_state() -> None:
+    """The fork-join example's nearest stuck state, for the explore guide."""
+    GENERATED.mkdir(exist_ok=True)
+    sys.path.insert(0, str(ROOT / "examples"))
+    import deadlock
+
+    dot = deadlock.explore(batch_capacity=1, packets=4).stuck[0].to_dot()
+    subprocess.run(["dot", "-Tpng", "-Gdpi=72", "-o", str(GENERATED / "deadlock-stuck.png")],
+                   input=dot.encode("utf-8"), check=True)
+
+
+_draw_stuck_state() -> None:
     """The word-count example's graph, for the runtime guide."""
     GENERATED.mkdir(exist_ok=True)
     sys.path.insert(0, str(ROOT / "examples"))

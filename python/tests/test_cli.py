@@ -64,7 +64,11 @@ def test_explore_exit_codes_say_clean_found_or_open(capsys, tmp_path, deadlock):
     roomy = tmp_path / "roomy.json"
     write_graph(deadlock.build_graph(2), roomy)
     assert run(capsys, "explore", roomy, "-d", DECLARATIONS)[0] == 0
-    assert run(capsys, "explore", roomy, "-d", DECLARATIONS, "--max-states", "5")[0] == 3
+    code, out, _ = run(capsys, "explore", roomy, "-d", DECLARATIONS, "--max-states", "5")
+    assert code == 3 and "stopped by the states limit with " in out and " states left unexplored" in out
+    # --strict: join has input conditions and no behaviour in the file.
+    code, _, err = run(capsys, "explore", roomy, "-d", DECLARATIONS, "--strict")
+    assert code == 2 and "node 'join' has input salvo conditions and no declared behaviour" in err
     # Injections from the command line add to the file's.
     none = tmp_path / "none.json"
     write_declarations(Declarations(deadlock.BEHAVIOURS), none)
@@ -100,6 +104,9 @@ def test_draw_writes_dot_of_graphs_and_states(capsys, tmp_path):
     code, out, _ = run(capsys, "draw", result)
     stuck = z.ExplorationResult.from_dict(json.loads(result.read_text())).stuck[0]
     assert code == 0 and out == stuck.to_dot()
+    # The blocked nodes and the conditions they wait on are marked.
+    assert "stuck: 2 blocked nodes" in out and "<B>batch</B><BR/><FONT COLOR=\"#a01010\"><B>blocked</B>" in out
+    assert "in: two (waits)" in out and "in: pair (waits)" in out and "in: take (waits)" not in out
     assert run(capsys, "draw", result, "--terminal", "99")[0] == 2
     if shutil.which("dot"):
         picture = tmp_path / "stuck.png"
