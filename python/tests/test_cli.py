@@ -119,3 +119,50 @@ def test_the_program_runs(tmp_path):
                           capture_output=True, text=True, timeout=120, check=False)
     assert done.returncode == 1, done.stderr
     assert "first stuck state" in done.stdout
+
+
+def test_capacities_finds_the_minimal_vectors_of_the_example(capsys, tmp_path):
+    answer = tmp_path / "answer.json"
+    code, out, err = run(capsys, "capacities", GRAPH, "-d", DECLARATIONS, "-p", "batch.in=3", "-p", "join.a",
+                         "-p", "join.b", "--bound", "2", "-o", answer)
+    assert code == 0, err
+    assert "minimal" in out and "batch.in" in out and "join.a" in out
+    assert err.count("capacities: batch.in=") == len(json.loads(answer.read_text())["checks"])
+    found = json.loads(answer.read_text())
+    assert found["minimal"] == [[2, 1, 1]] and found["bounds"] == [3, 2, 2]
+    assert [p["node_name"] for p in found["ports"]] == ["batch", "join", "join"]
+    # With batch.in kept at 1 nothing up to the bounds helps: exit 1.
+    code, out, _ = run(capsys, "capacities", GRAPH, "-d", DECLARATIONS, "-p", "join.a=2", "-p", "join.b=2", "-q")
+    assert code == 1 and "no vector up to the bounds" in out
+    # A limit every exploration reaches leaves the answer open: exit 3.
+    assert run(capsys, "capacities", GRAPH, "-d", DECLARATIONS, "-p", "batch.in=2", "--max-states", "3",
+               "--walks", "0", "-q")[0] == 3
+
+
+def test_capacities_counts_the_packets_a_sized_graph_takes(capsys):
+    code, out, _ = run(capsys, "capacities", GRAPH, "-d", DECLARATIONS, "-c", "batch.in=2", "--packets", "5",
+                       "--json")
+    found = json.loads(out)
+    assert code == 0 and found["clean"] == [2, 4] and found["largest"] == 4 and found["clean_up_to"] == 0
+    code, out, _ = run(capsys, "capacities", GRAPH, "-d", DECLARATIONS, "--packets", "3", "-q")
+    assert code == 1 and "largest clean count: none" in out
+
+
+def test_capacities_refuses_what_it_cannot_do(capsys):
+    for argv, fragment in [
+        (["-p", "nosuch.in"], "no such port"),
+        (["-p", "batch.in=0"], "at least 1"),
+        (["-p", "batch.in", "-p", "batch.in.in"], "named twice"),
+        ([], "--port"),
+        (["-p", "batch.in", "--packets", "2"], "--capacity"),
+        (["-c", "batch.in"], "PORT=N"),
+    ]:
+        code, _, err = run(capsys, "capacities", GRAPH, "-d", DECLARATIONS, *argv)
+        assert code == 2 and fragment in err, (argv, err)
+
+
+def test_capacities_runs_as_a_program():
+    done = subprocess.run([sys.executable, "-m", "zellik_sim", "capacities", str(GRAPH), "-d", str(DECLARATIONS),
+                           "-p", "batch.in=2", "--json"], capture_output=True, text=True, timeout=120, check=False)
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout)["minimal"] == [[2]]

@@ -32,6 +32,7 @@ import pytest
 from ulid import ULID
 
 import zellik_sim as z
+import zellik_sim.capacities
 import zellik_sim.runtime
 from conftest import Flow
 
@@ -584,8 +585,47 @@ GOOD_CALLS.update({
     "cli.main": lambda w: (z.cli.main, {"argv": ["draw", str(EXAMPLES / "fork-join.graph.json"), "-o", str(_OUT / "g.dot")]}),
 })
 
+
+def _b_in_port() -> z.PortRef:
+    return z.PortRef("B", z.PortType.Input, "in")
+
+
+def _capacity_search(w: World) -> Any:
+    return z.capacities.minimal_capacities(w.graph, [z.Behaviour("B", [z.Outcome()])], [z.Injection(w.b_in, 2)],
+                                           {_b_in_port(): 2})
+
+
+def _injection_search(w: World) -> Any:
+    return z.capacities.largest_clean_injection(w.graph, [z.Behaviour("B", [z.Outcome()])],
+                                                [z.Injection(w.b_in, 1)], 2)
+
+
+_CAPACITY_LIMITS: dict[str, Callable[[World], Any]] = {
+    "requests": _const([]), "walks": _const(2), "exact": _const(False), "max_states": _const(1000),
+    "max_depth": _const(50), "max_packets": _const(5), "max_time": _const(10.0), "on_check": _const(None),
+}
+GOOD_CALLS.update({
+    "capacities.CapacityCheck": lambda w: (z.capacities.CapacityCheck, {
+        "capacities": (1,), "packets": None, "verdict": "clean", "explorations": 1, "states": 1, "transitions": 0,
+        "seconds": 0.0, "counts": {}, "blocked": (), "fault": None}),
+    "capacities.CapacitySearch": lambda w: (z.capacities.CapacitySearch, {
+        "ports": [], "bounds": (), "minimal": [], "unsettled": [], "open": [], "skipped": 0, "checks": []}),
+    "capacities.InjectionSearch": lambda w: (z.capacities.InjectionSearch, {
+        "limit": 1, "clean": [], "open": [], "checks": []}),
+    "capacities.port_text": lambda w: (z.capacities.port_text, {"port": _b_in_port()}),
+    "capacities.with_capacities": lambda w: (
+        z.capacities.with_capacities, {"graph": w.graph, "capacities": {_b_in_port(): 3}}),
+    "capacities.minimal_capacities": lambda w: (z.capacities.minimal_capacities, {
+        "graph": w.graph, "behaviours": [z.Behaviour("B", [z.Outcome()])], "injections": [z.Injection(w.b_in, 2)],
+        "bounds": {_b_in_port(): 2}, **{k: v(w) for k, v in _CAPACITY_LIMITS.items()}}),
+    "capacities.largest_clean_injection": lambda w: (z.capacities.largest_clean_injection, {
+        "graph": w.graph, "behaviours": [z.Behaviour("B", [z.Outcome()])], "injections": [z.Injection(w.b_in, 1)],
+        "limit": 2, **{k: v(w) for k, v in _CAPACITY_LIMITS.items()}}),
+})
+
 # Constructors of what the runtime gives, not takes: their fields are taken as they come.
-GIVEN_ONLY = {"runtime.HandlerFailure", "runtime.RunStats", "runtime.RunResult"}
+GIVEN_ONLY = {"runtime.HandlerFailure", "runtime.RunStats", "runtime.RunResult", "capacities.CapacityCheck",
+              "capacities.CapacitySearch", "capacities.InjectionSearch"}
 # Called by the runtime with values it made, not by users: only the good call is checked.
 HOOKS = {"runtime.Backend.run"}
 
@@ -649,6 +689,9 @@ INSTANCES: dict[str, Callable[[World], Any]] = {
     "runtime.Runtime": _runtime,
     "files.Declarations": lambda w: _declarations(),
     "recording.Recorder": _recorder,
+    "capacities.CapacityCheck": lambda w: _capacity_search(w).checks[0],
+    "capacities.CapacitySearch": _capacity_search,
+    "capacities.InjectionSearch": _injection_search,
 }
 
 

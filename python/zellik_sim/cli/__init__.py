@@ -16,6 +16,10 @@ Exit codes:
 - 3: an exploration stopped at a limit before it finished, having found
   nothing: no answer either way;
 - 130: interrupted (Ctrl-C).
+
+``capacities`` asks for something to be found, so its 0 is an answer (a
+capacity vector, or a packet count, with which every schedule ends clean)
+and its 1 the want of one up to the bounds.
 """
 
 from __future__ import annotations
@@ -26,21 +30,22 @@ from collections.abc import Sequence
 from types import ModuleType
 
 from zellik_sim import __version__
-from zellik_sim.cli import _draw, _explore, _replay
+from zellik_sim.cli import _capacities, _draw, _explore, _replay
 from zellik_sim.cli._common import EXIT_USAGE, UsageError
 
 __all__ = ["COMMANDS", "build_parser", "main"]
 
-COMMANDS: list[ModuleType] = [_explore, _replay, _draw]
+COMMANDS: list[ModuleType] = [_explore, _capacities, _replay, _draw]
 
 
 def build_parser() -> argparse.ArgumentParser:
     """The parser of every subcommand."""
     parser = argparse.ArgumentParser(
         prog="zellik-sim",
-        description="Explore, replay and draw flow graphs kept as JSON files.",
+        description="Explore, size, replay and draw flow graphs kept as JSON files.",
         epilog="Exit codes: 0 nothing found, 1 found stuck or failed states (or a replay that "
-        "differs), 2 usage or file error, 3 stopped at a limit with nothing found, 130 interrupted.",
+        "differs), 2 usage or file error, 3 stopped at a limit with nothing found, 130 interrupted; "
+        "capacities exits 0 with an answer and 1 without one.",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     subparsers = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)

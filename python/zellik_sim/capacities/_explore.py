@@ -1,0 +1,151 @@
+"""Explorations of one graph after another, and the arguments they take."""
+
+from __future__ import annotations
+
+import time
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import Any
+
+from zellik_sim import (
+    Behaviour,
+    ExplorationResult,
+    Graph,
+    Injection,
+    NetSim,
+    PortRef,
+    PortType,
+    RequestAllowance,
+    TerminalState,
+)
+from zellik_sim.capacities._results import CapacityCheck, Verdict, port_text
+
+# The terminal kinds that settle nothing against a vector: a clean end, and
+# a state past max_packets, which leaves the answer open. Every other kind
+# (stuck, failed, and any kind the explorer adds later) is a fault.
+_NOT_FAULTS = ("clean", "over_limit")
+# No capacity, bound or count beyond this: the search explores every vector
+# it does not rule out, so a larger one is a mistake, not a request.
+LARGEST = 1 << 16
+
+def count_arg(value: object, name: str, least: int = 1) -> int:
+    if not isinstance(value, int) or isinstance(value, bool):
+        raise TypeError(f"argument '{name}': expected int, got {type(value).__name__}")
+    if not least <= value <= LARGEST:
+        raise ValueError(f"argument '{name}': expected an int from {least} to {LARGEST}, got {value}")
+    return value
+
+
+def items_arg(value: object, cls: type, name: str) -> list[Any]:
+    if isinstance(value, (str, bytes)) or not isinstance(value, Sequence):
+        raise TypeError(f"argument '{name}': expected a sequence of {cls.__name__}, got {type(value).__name__}")
+    for item in value:
+        if not isinstance(item, cls):
+            raise TypeError(f"argument '{name}': expected a sequence of {cls.__name__}, "
+                            f"got an item of {type(item).__name__}")
+    return list(value)
+
+
+def _port_spot(data: dict[str, Any], port: PortRef, name: str) -> dict[str, Any]:
+    """The dict of `port` in a graph's dict; ValueError naming `name` if it has none."""
+    side = "in_ports" if port.port_type == PortType.Input else "out_ports"
+    for node in data["nodes"]:
+        if node["name"] == port.node_name:
+            ports: dict[str, dict[str, Any]] = node[side]
+            if port.port_name in ports:
+                return ports[port.port_name]
+    raise ValueError(f"argument '{name}': the graph has no port {port_text(port)}")
+
+
+def capacity_map(value: object, name: str, graph: Graph) -> dict[PortRef, int]:
+    if not isinstance(value, Mapping):
+        raise TypeError(f"argument '{name}': expected a mapping of PortRef to int, got {type(value).__name__}")
+    out: dict[PortRef, int] = {}
+    data = graph.to_dict()
+    for port, n in value.items():
+        if not isinstance(port, PortRef):
+            raise TypeError(f"argument '{name}': expected PortRef keys, got {type(port).__name__}")
+        _port_spot(data, port, name)
+        out[port] = count_arg(n, name)
+    return out
+
+
+def with_capacities(graph: Graph, capacities: Mapping[PortRef, int]) -> Graph:
+    """`graph` with the capacities of the given ports (input or output) changed."""
+    if not isinstance(graph, Graph):
+        raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
+    return set_capacities(graph, capacity_map(capacities, "capacities", graph))
+
+
+def set_capacities(graph: Graph, capacities: Mapping[PortRef, int]) -> Graph:
+    """`graph` with capacities already checked against it."""
+    data = graph.to_dict()
+    for port, n in capacities.items():
+        _port_spot(data, port, "capacities")["capacity"] = n
+    return Graph.from_dict(data)
+
+
+@dataclass(frozen=True)
+class Explorer:
+    """Explores one graph after another from the same declarations and limits."""
+
+    behaviours: list[Behaviour]
+    requests: list[RequestAllowance]
+    options: dict[str, Any]
+    walks: int
+
+    def check(self, graph: Graph, injections: list[Injection], chosen: Sequence[PortRef],
+              capacities: tuple[int, ...], packets: int | None) -> CapacityCheck:
+        began = time.perf_counter()
+        results: list[ExplorationResult] = []
+        # A fault found on a random walk is as good a proof as one found by
+        # the full search; a clean or open verdict needs the full search.
+        if self.walks:
+            results.append(self._explore(graph, injections, order="random_walk", walks=self.walks))
+        if not results or _first_fault(results[0]) is None:
+            results.append(self._explore(graph, injections, order="depth_first"))
+        last = results[-1]
+        fault = next((t for r in results for t in r.terminals if t.kind not in _NOT_FAULTS), None)
+        if fault is not None:
+            verdict: Verdict = "fault"
+        elif last.finished and not last.counts.get("over_limit", 0):
+            verdict = "clean"
+        else:
+            verdict = "open"
+        return CapacityCheck(
+            capacities, packets, verdict, len(results), sum(r.states for r in results),
+            sum(r.transitions for r in results), time.perf_counter() - began, dict(last.counts),
+            _blocked(results, chosen), fault)
+
+    def _explore(self, graph: Graph, injections: list[Injection], **how: Any) -> ExplorationResult:
+        # Properties, once the explorer takes them, go in with the limits:
+        # a violation is a terminal kind that is not clean, so a fault here.
+        return NetSim(graph, seed=0).explore(self.behaviours, injections, self.requests, **how, **self.options)
+
+
+def _first_fault(result: ExplorationResult) -> TerminalState | None:
+    return next((t for t in result.terminals if t.kind not in _NOT_FAULTS), None)
+
+
+def _blocked(results: list[ExplorationResult], chosen: Sequence[PortRef]) -> tuple[PortRef, ...]:
+    """The chosen ports that packets of the stuck states wait in or in front of."""
+    waiting: set[tuple[str, str]] = set()
+    for result in results:
+        for terminal in result.terminals:
+            for location, _ in terminal.waiting:
+                edge = location.get_edge()
+                target = edge.target if edge is not None else None
+                if target is not None:
+                    waiting.add((target.node_name, target.port_name))
+                elif location.node_name is not None and location.port_name is not None:
+                    waiting.add((location.node_name, location.port_name))
+    return tuple(p for p in chosen if p.port_type == PortType.Input and (p.node_name, p.port_name) in waiting)
+
+
+def explorer(behaviours: object, requests: object, walks: object, exact: object,
+             limits: dict[str, object]) -> Explorer:
+    """The explorer of the declarations; the limits are checked by the first exploration."""
+    if not isinstance(exact, bool):
+        raise TypeError(f"argument 'exact': expected bool, got {type(exact).__name__}")
+    return Explorer(items_arg(behaviours, Behaviour, "behaviours"), items_arg(requests, RequestAllowance, "requests"),
+                    {"exact": exact, **limits}, count_arg(walks, "walks", 0))
