@@ -97,6 +97,7 @@ def minimal_capacities(
     *,
     walks: int = 20,
     exact: bool = False,
+    strict: bool = False,
     max_states: int | None = None,
     max_depth: int | None = None,
     max_packets: int | None = None,
@@ -110,7 +111,8 @@ def minimal_capacities(
     with each vector's check as it is made."""
     if not isinstance(graph, Graph):
         raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
-    explore = explorer(behaviours, requests, walks, exact, _limits(max_states, max_depth, max_packets, max_time))
+    limits = _limits(max_states, max_depth, max_packets, max_time)
+    explore = explorer(behaviours, requests, walks, exact, strict, limits)
     fed = items_arg(injections, Injection, "injections")
     chosen = capacity_map(bounds, "bounds", graph)
     if not chosen:
@@ -155,6 +157,7 @@ def largest_clean_injection(
     *,
     walks: int = 20,
     exact: bool = False,
+    strict: bool = False,
     max_states: int | None = None,
     max_depth: int | None = None,
     max_packets: int | None = None,
@@ -166,7 +169,8 @@ def largest_clean_injection(
     graph's capacities as they are: ``with_capacities`` sets them)."""
     if not isinstance(graph, Graph):
         raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
-    explore = explorer(behaviours, requests, walks, exact, _limits(max_states, max_depth, max_packets, max_time))
+    limits = _limits(max_states, max_depth, max_packets, max_time)
+    explore = explorer(behaviours, requests, walks, exact, strict, limits)
     fed = items_arg(injections, Injection, "injections")
     if not fed:
         raise ValueError("argument 'injections': expected at least one injection")

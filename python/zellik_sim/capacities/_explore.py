@@ -142,10 +142,11 @@ def _blocked(results: list[ExplorationResult], chosen: Sequence[PortRef]) -> tup
     return tuple(p for p in chosen if p.port_type == PortType.Input and (p.node_name, p.port_name) in waiting)
 
 
-def explorer(behaviours: object, requests: object, walks: object, exact: object,
+def explorer(behaviours: object, requests: object, walks: object, exact: object, strict: object,
              limits: dict[str, object]) -> Explorer:
     """The explorer of the declarations; the limits are checked by the first exploration."""
-    if not isinstance(exact, bool):
-        raise TypeError(f"argument 'exact': expected bool, got {type(exact).__name__}")
+    for name, flag in (("exact", exact), ("strict", strict)):
+        if not isinstance(flag, bool):
+            raise TypeError(f"argument '{name}': expected bool, got {type(flag).__name__}")
     return Explorer(items_arg(behaviours, Behaviour, "behaviours"), items_arg(requests, RequestAllowance, "requests"),
-                    {"exact": exact, **limits}, count_arg(walks, "walks", 0))
+                    {"exact": exact, "strict": strict, **limits}, count_arg(walks, "walks", 0))

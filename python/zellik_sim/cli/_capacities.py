@@ -57,6 +57,8 @@ def add_parser(subparsers: Any) -> None:
                         "each injection putting that many packets")
     parser.add_argument("--walks", type=_count, default=20, metavar="N",
                         help="random walks that look for a fault before each full exploration (default 20)")
+    parser.add_argument("--strict", action="store_true",
+                        help="refuse nodes with input conditions and no declared behaviour")
     parser.add_argument("--max-states", type=_positive, metavar="N", help="per exploration")
     parser.add_argument("--max-depth", type=_positive, metavar="N", help="per exploration")
     parser.add_argument("--max-packets", type=_positive, metavar="N", help="per exploration")
@@ -169,8 +171,9 @@ def run(args: argparse.Namespace) -> int:
         if not args.quiet and not args.json:
             print(_progress_line(check, names), file=sys.stderr)
 
-    how: dict[str, Any] = {"walks": args.walks, "max_states": args.max_states, "max_depth": args.max_depth,
-                           "max_packets": args.max_packets, "max_time": args.max_time, "on_check": progress}
+    how: dict[str, Any] = {"walks": args.walks, "strict": args.strict, "max_states": args.max_states,
+                           "max_depth": args.max_depth, "max_packets": args.max_packets, "max_time": args.max_time,
+                           "on_check": progress}
     try:
         if args.packets is not None:
             if not injections:
