@@ -82,9 +82,6 @@ def _draw_pictures() -> None:
 _draw_pictures()
 
 
-def _draw_wordcount_graph()
-
-
 def _draw_stuck_state() -> None:
     """The fork-join example's nearest stuck state, for the explore guide."""
     GENERATED.mkdir(exist_ok=True)
@@ -96,7 +93,10 @@ def _draw_stuck_state() -> None:
                    input=dot.encode("utf-8"), check=True)
 
 
-_draw_stuck_state() -> None:
+_draw_stuck_state()
+
+
+def _draw_wordcount_graph() -> None:
     """The word-count example's graph, for the runtime guide."""
     GENERATED.mkdir(exist_ok=True)
     sys.path.insert(0, str(ROOT / "examples"))
