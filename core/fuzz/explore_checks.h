@@ -37,6 +37,10 @@ inline const char* kind_text(explore::TerminalKind kind) {
       return "over_limit";
     case explore::TerminalKind::Failed:
       return "failed";
+    case explore::TerminalKind::Violated:
+      return "violated";
+    case explore::TerminalKind::Livelock:
+      return "livelock";
   }
   return "?";
 }

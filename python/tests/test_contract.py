@@ -34,6 +34,7 @@ from ulid import ULID
 import zellik_sim as z
 import zellik_sim.capacities
 import zellik_sim.runtime
+from zellik_sim.properties import Property
 from conftest import Flow
 
 STUBS = pathlib.Path(__file__).resolve().parents[1] / "zellik_sim-stubs"
@@ -447,6 +448,8 @@ GOOD_CALLS: dict[str, Call] = {
         seed=_const(2**64 - 1),
         walks=_const(3),
         progress=_const(False),
+        properties=lambda w: [Property.packets_at_most(8), Property.holds("any", lambda v: True)],
+        livelocks=_const("clean_end"),
     ),
     "Outcome": lambda w: (z.Outcome, {"pass_to": "out", "creates": {"spare": 1}, "sends": ["emit"]}),
     "Outcome.from_dict": _static("Outcome", "from_dict", data=lambda w: z.Outcome(sends=["emit"]).to_dict()),
@@ -623,6 +626,29 @@ GOOD_CALLS.update({
         "limit": 2, **{k: v(w) for k, v in _CAPACITY_LIMITS.items()}}),
 })
 
+
+def _state_view(w: World) -> z.StateView:
+    """A view a predicate kept: a copy of the state it was given."""
+    kept: list[z.StateView] = []
+    z.NetSim(w.graph, seed=5).explore(properties=[Property.holds("keep", lambda v: kept.append(v) is None)])
+    return kept[0]
+
+
+_P = "properties.Property"
+GOOD_CALLS.update({
+    f"{_P}.at_most": lambda w: (Property.at_most, {"location": w.b_in, "limit": 2, "name": "at B"}),
+    f"{_P}.on_edge_at_most": lambda w: (Property.on_edge_at_most, {"edge": w.edge, "limit": 2**64 - 1, "name": "e"}),
+    f"{_P}.input_port_at_most": lambda w: (
+        Property.input_port_at_most, {"node": "B", "port": "in", "limit": 0, "name": "i"}),
+    f"{_P}.output_port_at_most": lambda w: (
+        Property.output_port_at_most, {"node": "B", "port": "out", "limit": 1, "name": "o"}),
+    f"{_P}.packets_at_most": lambda w: (Property.packets_at_most, {"limit": 3, "name": "p"}),
+    f"{_P}.live_epochs_at_most": lambda w: (Property.live_epochs_at_most, {"node": "B", "limit": 1, "name": "l"}),
+    f"{_P}.no_orphans": lambda w: (Property.no_orphans, {"name": "n"}),
+    f"{_P}.holds": lambda w: (Property.holds, {"name": "h", "predicate": lambda v: True}),
+    "StateView.packet_count_at": _on(_state_view, "packet_count_at", location=lambda w: w.b_in),
+})
+
 # Constructors of what the runtime gives, not takes: their fields are taken as they come.
 GIVEN_ONLY = {"runtime.HandlerFailure", "runtime.RunStats", "runtime.RunResult", "capacities.CapacityCheck",
               "capacities.CapacitySearch", "capacities.InjectionSearch"}
@@ -692,6 +718,8 @@ INSTANCES: dict[str, Callable[[World], Any]] = {
     "capacities.CapacityCheck": lambda w: _capacity_search(w).checks[0],
     "capacities.CapacitySearch": _capacity_search,
     "capacities.InjectionSearch": _injection_search,
+    "properties.Property": lambda w: Property.live_epochs_at_most("B", 1),
+    "StateView": _state_view,
 }
 
 

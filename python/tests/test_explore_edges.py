@@ -110,7 +110,7 @@ def test_a_step_that_only_sends_a_request_making_nothing_is_no_transition() -> N
     # epoch is made, so the net has nowhere to go.
     result = loop_net(dependency=True).explore(LOOP_BEHAVIOURS)
     assert (result.states, result.transitions) == (1, 0)
-    assert result.counts == {"clean": 1, "stuck": 0, "over_limit": 0, "failed": 0}
+    assert result.counts == {"clean": 1, "stuck": 0, "over_limit": 0, "failed": 0, "violated": 0, "livelock": 0}
 
 
 def test_a_request_allowance_where_no_dependency_edge_leads_is_refused() -> None:
@@ -226,7 +226,7 @@ def failing_net(seed: int | None = 5) -> z.NetSim:
 def test_a_failed_terminal_describes_where_its_run_ends(order, seed) -> None:
     start = failing_net(seed)
     result = start.explore([z.Behaviour("left", [z.Outcome(pass_to="out")])], order=order)
-    assert result.counts == {"clean": 0, "stuck": 0, "over_limit": 0, "failed": 1}
+    assert result.counts == {"clean": 0, "stuck": 0, "over_limit": 0, "failed": 1, "violated": 0, "livelock": 0}
     (failed,) = result.terminals
     refused = failed.run[-1]
     assert "UnsentOutputSalvo" in json.loads(failed.to_jsonl().splitlines()[-1])["error"]
@@ -252,7 +252,7 @@ def test_a_running_epoch_that_cannot_finish_is_failed_and_nothing_else() -> None
     net.do_action(z.NetAction.consume_packet(packet))
     # Nothing inside any more: the outcome's send finds its port empty.
     result = net.explore([z.Behaviour("left", [z.Outcome(pass_to="out", sends=["send"])])])
-    assert result.counts == {"clean": 0, "stuck": 0, "over_limit": 0, "failed": 1}
+    assert result.counts == {"clean": 0, "stuck": 0, "over_limit": 0, "failed": 1, "violated": 0, "livelock": 0}
     assert result.terminals[0].depth == 0
 
 

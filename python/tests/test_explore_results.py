@@ -18,6 +18,7 @@ from typing import Any
 import pytest
 
 import zellik_sim as z
+from zellik_sim.properties import Property
 
 T = z.SalvoConditionTerm
 OUT, IN = z.PortType.Output, z.PortType.Input
@@ -55,6 +56,7 @@ EXPLORATIONS: dict[str, tuple[int | None, list[z.Outcome], list[z.Injection], di
     "stuck": (3, [PASS], [feed(1)], {}),
     "failed": (None, [z.Outcome(pass_to="out")], [feed(1)], {}),
     "over_limit": (3, [PASS, z.Outcome()], [feed(2), feed(2, SIDE)], {"max_packets": 2}),
+    "violated": (3, [PASS, z.Outcome()], [feed(2)], {"properties": [Property.packets_at_most(1, name="one")]}),
     "partial": (3, [PASS, z.Outcome()], [feed(3), feed(3, SIDE)], {"max_states": 40, "order": "depth_first"}),
 }
 
@@ -68,7 +70,7 @@ def explore(name: str) -> z.ExplorationResult:
 @pytest.fixture(scope="module")
 def results() -> dict[str, z.ExplorationResult]:
     found = {name: explore(name) for name in EXPLORATIONS}
-    for kind in ("clean", "stuck", "failed", "over_limit"):
+    for kind in ("clean", "stuck", "failed", "over_limit", "violated"):
         assert found[kind].counts[kind] > 0, kind
     assert found["partial"].stopped == "states"
     return found
@@ -125,7 +127,7 @@ def test_equality_is_by_value_over_every_field(results) -> None:
     changes = {"kind": "stuck", "depth": d["depth"] + 1, "packets": 0, "failure": None, "dot": "",
                "seed": 1, "waiting": [[z.PacketLocation.input_port("b", "x").to_dict(), 1]],
                "blocked_conditions": [["b", "pair"]], "run": d["run"][:-1],
-               "fingerprint": f"{terminal.fingerprint ^ 1:032x}"}
+               "fingerprint": f"{terminal.fingerprint ^ 1:032x}", "property_name": "p", "cycle": d["run"][:1]}
     assert set(changes) == set(d)
     for key, value in changes.items():
         assert z.TerminalState.from_dict({**d, key: value}) != terminal, key
@@ -139,7 +141,8 @@ def test_equality_is_by_value_over_every_field(results) -> None:
     assert z.TerminalState.from_dict({**d, "run": run}) != terminal
     r = failed.to_dict()
     for key, value in {"states": 0, "transitions": 0, "max_depth": 0, "finished": False,
-                       "stopped": "time", "frontier": 7, "terminals": [], "visited_bytes": 1}.items():
+                       "stopped": "time", "frontier": 7, "terminals": [], "visited_bytes": 1,
+                       "trapped": 1}.items():
         assert z.ExplorationResult.from_dict({**r, key: value}) != failed, key
 
 

@@ -26,7 +26,7 @@ NET_CLASSES = """
 
 EXPLORE_CLASSES = """
     Outcome Behaviour Injection RequestAllowance TerminalState ExplorationResult
-    ExplorationInterrupted""".split()
+    ExplorationInterrupted StateView""".split()
 
 CONSTRUCTIBLE = {"DependencyRequestConfig", "Port", "PortRef", "Edge", "SalvoCondition", "Node",
                  "Graph"}

@@ -102,6 +102,7 @@ void share_graph_names(const Graph& graph, Declarations& declarations) {
   for (RequestAllowance& request : declarations.requests) {
     if (const Node* node = graph.find_node(request.node)) request.node = node->name;
   }
+  share_property_names(graph, declarations.properties);
 }
 
 std::vector<Name> undeclared_nodes(const Graph& graph, const Declarations& declarations) {
@@ -145,7 +146,7 @@ std::optional<std::string> check_declarations(const Graph& graph,
              ", which no dependency edge leads into: a request there can never start anything";
     }
   }
-  return std::nullopt;
+  return check_properties(graph, declarations.properties);
 }
 
 }  // namespace zellik::explore

@@ -8,6 +8,7 @@
 
 #include "zellik/base/fields.h"
 #include "zellik/base/name.h"
+#include "zellik/explore/property.h"
 #include "zellik/graph/graph.h"
 #include "zellik/net/packet_location.h"
 
@@ -77,12 +78,15 @@ struct Declarations {
   std::vector<Behaviour> behaviours;
   std::vector<Injection> injections;
   std::vector<RequestAllowance> requests;
+  // Checked at every state visited (property.h).
+  std::vector<Property> properties;
 };
 
 // The first thing in `declarations` that `graph` cannot carry out, as one
 // sentence naming it, or nothing when all is well: an unknown node, port,
 // edge or condition, a node declared twice, a behaviour without outcomes,
-// more packets loaded into a port than it holds.
+// more packets loaded into a port than it holds; a property it cannot check
+// (check_properties).
 std::optional<std::string> check_declarations(const Graph& graph, const Declarations& declarations);
 
 // Without a declared behaviour a node's epochs consume their inputs and send

@@ -14,6 +14,7 @@ namespace zellik::explore {
 Explorer::Impl::Impl(const NetSim& start, Declarations declarations, Options options)
     : setting_(start, std::move(declarations)),
       options_(options),
+      checks_(start, setting_.declarations.properties),
       seed_(seed_of(start.id_source().state())),
       cursor_(setting_, start.graph(), /*shows_ids=*/false),
       visited_(options.exact) {
@@ -60,6 +61,7 @@ Explorer::Impl::Arrival Explorer::Impl::arrive(std::uint32_t parent, std::uint16
     return {Reached::Full, next};
   }
   ++result_.transitions;
+  keep_transition(parent, next, index);
   cursor_.number(next);
   if (!fresh) return {Reached::Known, next};
   // Every new state counts towards the depth reached, those not followed
@@ -87,24 +89,52 @@ std::pair<std::uint32_t, bool> Explorer::Impl::visit(std::uint32_t parent, std::
   if (!fresh) return {state, false};
   const std::uint64_t max_packets = options_.limits.max_packets;
   const bool over = max_packets > 0 && cursor_.packets_inside() > max_packets;
-  followed_.push_back(!over);
-  if (over) add_terminal(TerminalKind::OverLimit, state);
+  // A violation is a finding, and stands before the limit.
+  const std::size_t violated = checks_.empty() ? PropertyCheck::kNone : check(fp).first;
+  followed_.push_back(!over && violated == PropertyCheck::kNone);
+  if (violated != PropertyCheck::kNone) {
+    record_terminal(violation(violated), state, 0);
+  } else if (over) {
+    add_terminal(TerminalKind::OverLimit, state);
+  }
   return {state, true};
 }
 
 void Explorer::Impl::add_terminal(TerminalKind kind, std::uint32_t state, std::string failure,
                                   std::uint16_t refused) {
-  Fingerprint key = visited_.fingerprint(state);
-  // One failure per state and choice.
-  if (kind == TerminalKind::Failed) key.hi ^= 0x9E3779B97F4A7C15ULL * (refused + 1U);
-  if (!terminals_seen_.insert(key).second) return;
   TerminalState t;
   t.kind = kind;
   t.fingerprint = fingerprint(cursor_.net());
   t.depth = cursor_.depth();
   t.packets = cursor_.packets_inside();
   if (!failure.empty()) t.failure = std::move(failure);
-  result_.terminals.push_back(std::move(t));
+  record_terminal(std::move(t), state, refused);
+}
+
+std::pair<std::size_t, bool> Explorer::Impl::check(const Fingerprint& fp) {
+  if (!bfs_.two_layers) return {checks_.first_violated(cursor_.net()), true};
+  const auto [at, fresh] = bfs_.checked.try_emplace(fp, PropertyCheck::kNone);
+  if (fresh) at->second = checks_.first_violated(cursor_.net());
+  return {at->second, fresh};
+}
+
+TerminalState Explorer::Impl::violation(std::size_t property) const {
+  TerminalState t;
+  t.kind = TerminalKind::Violated;
+  t.fingerprint = fingerprint(cursor_.net());
+  t.depth = cursor_.depth();
+  t.packets = cursor_.packets_inside();
+  t.property_name = checks_[property].name;
+  return t;
+}
+
+void Explorer::Impl::record_terminal(TerminalState terminal, std::uint32_t state,
+                                     std::uint16_t refused) {
+  Fingerprint key = visited_.fingerprint(state);
+  // One failure per state and choice.
+  if (terminal.kind == TerminalKind::Failed) key.hi ^= 0x9E3779B97F4A7C15ULL * (refused + 1U);
+  if (!terminals_seen_.insert(key).second) return;
+  result_.terminals.push_back(std::move(terminal));
   terminal_states_.push_back(state);
   refused_choices_.push_back(refused);
 }
@@ -144,7 +174,8 @@ bool Explorer::Impl::run(std::chrono::steady_clock::time_point chunk_end) {
   }
   result_.error = cursor_.error();
   result_.states = visited_.size();
-  result_.visited_bytes = visited_.bytes() + followed_.capacity() / 8 + bfs_.pending.bytes();
+  result_.visited_bytes =
+      visited_.bytes() + followed_.capacity() / 8 + bfs_.pending.bytes() + transitions_.bytes();
   return done;
 }
 

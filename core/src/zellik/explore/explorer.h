@@ -28,8 +28,19 @@ struct Limits {
   std::chrono::milliseconds max_time{0};
 };
 
+// What counts as a way out when livelocks are looked for: any terminal
+// state (clean, stuck, over the packet limit, a refused choice, a violated
+// property), or a clean one only.
+enum class WaysOut : std::uint8_t { None = 0, AnyEnd = 1, CleanEnd = 2 };
+
 struct Options {
   SearchOrder order = SearchOrder::BreadthFirst;
+  // Not None: once an exploration finishes, the states from which no way
+  // out is reachable are counted (ExplorationResult::trapped), and each
+  // cycle among them that the net can never leave is a Livelock terminal
+  // state. Keeps every transition taken, 10 bytes each. Random walks and
+  // explorations stopped early look for none.
+  WaysOut livelocks = WaysOut::None;
   // Keep every visited state's whole canonical encoding instead of its
   // 128-bit fingerprint: exact, and larger.
   bool exact = false;
@@ -46,6 +57,9 @@ enum class TerminalKind : std::uint8_t {
   OverLimit = 2,  // more packets than Limits::max_packets: not followed
   Failed = 3,     // the engine refused a choice here (a state whose every
                   // choice is refused is told by its failures alone)
+  Violated = 4,   // a declared property does not hold: not followed
+  Livelock = 5,   // the first state of a cycle no way out can be reached
+                  // from (Options::livelocks)
 };
 
 // Why an exploration stopped before exploring every state it reached.
@@ -82,12 +96,19 @@ struct TerminalState {
   std::vector<std::pair<Name, Name>> blocked_conditions;
   // Failed: what the engine refused, in the run's ids; none for the others.
   std::optional<std::string> failure;
-  // Stuck and Failed: the run from the start, every action with its
+  // Violated: the name of the property that does not hold (the first
+  // declared, when several do not); none for the others.
+  std::optional<std::string> property_name;
+  // Livelock: the cycle, from the state reached by `run` back to it (a
+  // shortest one through it), every action with its response, as the same
+  // fork goes on after `run`.
+  std::vector<RecordedAction> cycle;
+  // Stuck, Failed, Violated and Livelock: the run from the start, every action with its
   // response, as a fork of the start replays it (write_run fills it). A
   // failed run ends with the refused choice's actions up to the refused one,
   // and `fingerprint`, `packets` and `dot` are then where it ends.
   std::vector<RecordedAction> run;
-  // Stuck and Failed: the state's picture (Graphviz DOT).
+  // Stuck, Failed, Violated and Livelock: the state's picture (Graphviz DOT).
   std::string dot;
   // The seed the start's ids come from (seed_of), when it has one.
   std::optional<std::uint64_t> seed;
@@ -113,6 +134,10 @@ struct ExplorationResult {
   // Memory of the visited set and its links, with the states found and not
   // numbered yet (breadth-first), at their most.
   std::size_t visited_bytes = 0;
+  // Options::livelocks on a finished exploration: the states from which no
+  // way out can be reached (the livelocks' cycles and what leads only to
+  // them; with CleanEnd, also every state that can reach no clean end).
+  std::uint64_t trapped = 0;
   // When not empty, the exploration stopped at a state it cannot explore
   // and this sentence says why: a state with more than 65535 choices (a
   // choice's number is 16 bits), with their count. Not finished then.
@@ -129,8 +154,10 @@ constexpr auto fields_of(std::type_identity<TerminalState>) {
                     field("waiting", &TerminalState::waiting),
                     field("blocked_conditions", &TerminalState::blocked_conditions),
                     field("failure", &TerminalState::failure),
+                    field("property_name", &TerminalState::property_name),
                     field("seed", &TerminalState::seed),
                     field("run", &TerminalState::run),
+                    field("cycle", &TerminalState::cycle),
                     field("dot", &TerminalState::dot)};
 }
 constexpr auto fields_of(std::type_identity<ExplorationResult>) {
@@ -141,7 +168,8 @@ constexpr auto fields_of(std::type_identity<ExplorationResult>) {
                     field("stopped", &ExplorationResult::stopped),
                     field("frontier", &ExplorationResult::frontier),
                     field("terminals", &ExplorationResult::terminals),
-                    field("visited_bytes", &ExplorationResult::visited_bytes)};
+                    field("visited_bytes", &ExplorationResult::visited_bytes),
+                    field("trapped", &ExplorationResult::trapped)};
 }
 static_assert(lists_every_member<TerminalState>() && lists_every_member<ExplorationResult>(1));
 

@@ -63,7 +63,7 @@ void Explorer::Impl::write_run(std::size_t t, TerminalState& terminal) const {
     run.take_to_refusal(refused_choices_[t], terminal.run, terminal.failure.emplace());
     terminal.fingerprint = fingerprint(run.net());
     terminal.packets = run.packets_inside();
-  } else {
+  } else if (terminal.kind == TerminalKind::Stuck) {
     describe_stuck(run.net(), terminal);
   }
   DotLiveState live = dot_live_state(run.net());
@@ -71,15 +71,23 @@ void Explorer::Impl::write_run(std::size_t t, TerminalState& terminal) const {
     live.blocked[node].push_back(condition);
   }
   terminal.dot = to_dot(run.net().graph(), live);
+  if (terminal.kind == TerminalKind::Livelock) {
+    // Where the cycle begins, in the fork's ids; the fork goes on round it.
+    terminal.fingerprint = fingerprint(run.net());
+    terminal.packets = run.packets_inside();
+    write_cycle(t, run, terminal);
+  }
 }
 
 ExplorationResult Explorer::Impl::finish() {
   if (options_.order == SearchOrder::BreadthFirst) order_by_depth();
   result_.frontier = frontier();
+  // Found last, once every transition is known.
+  if (options_.livelocks != WaysOut::None && result_.finished) find_livelocks();
   for (std::size_t t = 0; t < result_.terminals.size(); ++t) {
     TerminalState& terminal = result_.terminals[t];
     terminal.seed = seed_;
-    if (terminal.kind == TerminalKind::Stuck || terminal.kind == TerminalKind::Failed) {
+    if (terminal.kind != TerminalKind::Clean && terminal.kind != TerminalKind::OverLimit) {
       write_run(t, terminal);
     }
   }

@@ -18,6 +18,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -129,8 +130,18 @@ class Explorer::Impl {
   // its number and whether it is new. A new state when max_states are
   // numbered is not: VisitedSet::kNone, and `states_full_` is set.
   std::pair<std::uint32_t, bool> visit(std::uint32_t parent, std::uint16_t index);
+  // Records a terminal state found at the cursor's state, once per state
+  // (a failed one: per state and refused choice).
   void add_terminal(TerminalKind kind, std::uint32_t state, std::string failure = {},
                     std::uint16_t refused = 0);
+  // The first property the cursor's state (of fingerprint `fp`) violates,
+  // or PropertyCheck::kNone, and whether it was checked now rather than
+  // before (in two layers, a state is met twice).
+  std::pair<std::size_t, bool> check(const Fingerprint& fp);
+  // The cursor's state as a Violated terminal state of property `property`.
+  TerminalState violation(std::size_t property) const;
+  // Records `terminal`, found at state `state`, unless it was already.
+  void record_terminal(TerminalState terminal, std::uint32_t state, std::uint16_t refused);
   bool limits_hit();
   bool at_depth_limit() const {
     return options_.limits.max_depth > 0 && cursor_.depth() >= options_.limits.max_depth;
@@ -171,6 +182,27 @@ class Explorer::Impl {
   // The states reached and not explored (ExplorationResult::frontier).
   std::uint64_t frontier() const;
 
+  // --- Livelocks (livelocks.cpp) -------------------------------------------
+
+  // One transition taken: from a state to another, by the choice `index`.
+  struct Transition {
+    std::uint32_t from;
+    std::uint32_t to;
+    std::uint16_t index;
+  };
+  bool keeps_transitions() const {
+    return options_.livelocks != WaysOut::None && options_.order != SearchOrder::RandomWalk;
+  }
+  // Keeps the transition that led from `from`, by choice `index`, to `to`.
+  void keep_transition(std::uint32_t from, std::uint32_t to, std::uint16_t index) {
+    if (keeps_transitions()) transitions_.push_back(Transition{from, to, index});
+  }
+  // Once the search finished: counts the trapped states and adds a
+  // Livelock terminal state for each cycle among them that cannot be left.
+  void find_livelocks();
+  // Writes out the cycle of livelock `t` on `run`, a cursor at its state.
+  void write_cycle(std::size_t t, NetCursor& run, TerminalState& terminal) const;
+
   // --- Runs (runs.cpp) --------------------------------------------------------
 
   // Writes out the run to terminal `t` on a fresh cursor that shows the
@@ -179,6 +211,7 @@ class Explorer::Impl {
 
   const Setting setting_;
   const Options options_;
+  const PropertyCheck checks_;
   const std::optional<std::uint64_t> seed_;  // the start's (seed_of)
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   NetCursor cursor_;
@@ -189,6 +222,10 @@ class Explorer::Impl {
   // one, the index of the choice refused; what identifies each found.
   std::vector<std::uint32_t> terminal_states_;
   std::vector<std::uint16_t> refused_choices_;
+  // Livelocks: every transition taken, and by livelock found, its cycle as
+  // the choices taken from its state.
+  ChunkedArray<Transition> transitions_;
+  std::vector<std::vector<std::uint16_t>> cycles_;
   std::unordered_set<Fingerprint, FingerprintHash> terminals_seen_;
   bool started_ = false;
   bool truncated_ = false;          // some state was not followed for max_depth
@@ -203,7 +240,21 @@ class Explorer::Impl {
   struct BreadthFirst {
     std::size_t next = 0;
     bool two_layers = false;
-    PendingStates pending;         // reached from the layer after the one walked, not numbered
+    PendingStates pending;  // reached from the layer after the one walked, not numbered
+    // Those of them that violate a property, by fingerprint, as
+    // violation() found them on the spot.
+    std::vector<std::pair<Fingerprint, TerminalState>> violations;
+    // The states checked since the layer walked began, with the property
+    // each violates (PropertyCheck::kNone: none): one reached ahead and
+    // then found nearer is checked once.
+    std::unordered_map<Fingerprint, std::size_t, FingerprintHash> checked;
+    // Livelocks: the transitions to them, numbered with them.
+    struct Ahead {
+      std::uint32_t from;
+      std::uint16_t index;
+      Fingerprint to;
+    };
+    std::vector<Ahead> ahead;
     std::size_t tour_end = 0;      // the end of the layer walked, by number
     std::uint64_t tour_depth = 0;  // its depth
   } bfs_;

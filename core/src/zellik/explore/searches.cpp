@@ -63,7 +63,7 @@ void Explorer::Impl::expand(std::uint32_t state) {
     const Arrival at = arrive(state, index);
     if (at.how == Reached::Limited) return Go::Stop;
     if (at.how == Reached::Full) return Go::Leave;
-    if (at.how == Reached::New && bfs_.two_layers) look_ahead(at.state);
+    if (at.how == Reached::New && bfs_.two_layers && followed_[at.state]) look_ahead(at.state);
     cursor_.back();
     return Go::On;
   });
@@ -74,7 +74,23 @@ void Explorer::Impl::look_ahead(std::uint32_t state) {
     ++result_.transitions;
     // A state known already stays known: only the others wait.
     const Fingerprint fp = cursor_.key();
-    if (!visited_.contains(fp)) bfs_.pending.push_back(state, fp, index);
+    if (keeps_transitions()) {
+      const std::uint32_t known = visited_.find(fp, {});
+      if (known != VisitedSet::kNone) {
+        keep_transition(state, known, index);
+      } else {
+        bfs_.ahead.push_back({state, index, fp});
+      }
+    }
+    if (!visited_.contains(fp)) {
+      bfs_.pending.push_back(state, fp, index);
+      // Checked here, where the cursor is at it; numbered with the others.
+      if (!checks_.empty()) {
+        const auto [violated, now] = check(fp);
+        if (now && violated != PropertyCheck::kNone)
+          bfs_.violations.emplace_back(fp, violation(violated));
+      }
+    }
     cursor_.back();
     return Go::On;
   });
@@ -91,6 +107,19 @@ void Explorer::Impl::finish_tour() {
           result_.max_depth = std::max<std::uint64_t>(result_.max_depth, depth);
         }
       });
+  for (auto& [fp, terminal] : bfs_.violations) {
+    const std::uint32_t state = visited_.find(fp, {});
+    if (state == VisitedSet::kNone) continue;  // not numbered: the search stops
+    followed_[state] = false;
+    record_terminal(std::move(terminal), state, 0);
+  }
+  bfs_.violations.clear();
+  bfs_.checked.clear();
+  for (const auto& [from, index, fp] : bfs_.ahead) {
+    const std::uint32_t to = visited_.find(fp, {});
+    if (to != VisitedSet::kNone) keep_transition(from, to, index);
+  }
+  bfs_.ahead.clear();
   // The layer after the one walked is expanded already: the walk goes on
   // with the one after it.
   bfs_.next = next_layer;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <span>
+#include <string>
+#include <vector>
 
 #include "zellik/explore/behaviour.h"
 #include "zellik/explore/explorer.h"
@@ -14,6 +16,7 @@ namespace zellik::py {
 void define_declaration_classes(PyObject* module);
 void define_terminal_state(PyObject* module);
 void define_exploration_result(PyObject* module);
+void define_state_view(PyObject* module);
 std::span<const PyMethodDef> explorer_net_sim_methods();
 
 // Conversions between the classes and the explorer's values.
@@ -21,6 +24,9 @@ const explore::Behaviour& behaviour_arg(PyObject* obj, const char* arg);
 const explore::Outcome& outcome_arg(PyObject* obj, const char* arg);
 const explore::Injection& injection_arg(PyObject* obj, const char* arg);
 const explore::RequestAllowance& request_allowance_arg(PyObject* obj, const char* arg);
+// A zellik_sim.properties.Property at `path` ("properties[2]"); a predicate's
+// callable goes into `keep`, which must outlive the explorer (properties.cpp).
+explore::Property property_arg(PyObject* obj, const std::string& path, std::vector<Ref>& keep);
 Ref terminal_state_to_py(explore::TerminalState terminal);
 Ref exploration_result_to_py(explore::ExplorationResult result);
 // A fingerprint as a Python int (its 128 bits, high word first).

@@ -22,7 +22,8 @@ const char kNetFingerprintDoc[] =
 const char kNetExploreDoc[] =
     "explore($self, behaviours=(), injections=(), requests=(), *, order='breadth_first',\n"
     "        exact=False, max_states=None, max_depth=None, max_packets=None, max_time=None,\n"
-    "        seed=0, walks=100, progress=False, strict=False)\n--\n\n"
+    "        seed=0, walks=100, progress=False, strict=False, properties=(),\n"
+    "        livelocks=None)\n--\n\n"
     "Explore every schedule an executor could follow from the net's current state, on a\n"
     "fork of the net (this net is not changed): which startable epoch to execute next\n"
     "with which outcome of its node's Behaviour, when to run a step, when to make an\n"
@@ -31,7 +32,13 @@ const char kNetExploreDoc[] =
     "walks from the start, seeded by `seed`). Every limit (max_states, max_depth,\n"
     "max_packets, walks) is an int of at least 1, or None for none; max_time is a\n"
     "positive number of seconds. Visited states are kept as 128-bit\n"
-    "fingerprints, or whole when exact=True. Returns an ExplorationResult; ValueError\n"
+    "fingerprints, or whole when exact=True. Every state visited is checked against\n"
+    "`properties` (zellik_sim.properties.Property): one that does not hold is a\n"
+    "'violated' terminal state, not followed. livelocks='any_end' (or 'clean_end')\n"
+    "looks, once a breadth- or depth-first exploration finishes, for the states from which\n"
+    "no terminal state (no clean one) can be reached, and reports each cycle among them\n"
+    "that the net can never leave as a 'livelock' terminal state with its run and cycle.\n"
+    "Returns an ExplorationResult; ValueError\n"
     "before anything runs for a declaration the graph cannot carry out, and for a state\n"
     "with more than 65535 choices (a choice is numbered in 16 bits). A node without a\n"
     "Behaviour consumes its inputs and sends nothing; strict=True refuses, with\n"
@@ -60,6 +67,15 @@ explore::SearchOrder order_arg(PyObject* obj) {
         "explore: order must be 'breadth_first', 'depth_first' or "
         "'random_walk', not " +
             quoted(order));
+}
+
+explore::WaysOut ways_out_arg(PyObject* obj) {
+  if (obj == nullptr || obj == Py_None) return explore::WaysOut::None;
+  const std::string text = to_string_arg(obj, "livelocks");
+  if (text == "any_end") return explore::WaysOut::AnyEnd;
+  if (text == "clean_end") return explore::WaysOut::CleanEnd;
+  raise(PyExc_ValueError,
+        "explore: livelocks must be 'any_end', 'clean_end' or None, not " + quoted(text));
 }
 
 std::chrono::milliseconds time_arg(PyObject* obj) {
@@ -132,11 +148,11 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
                    nargs);
       throw PythonError{};
     }
-    auto a = parse_fast(
-        "explore",
-        std::array{"behaviours", "injections", "requests", "order", "exact", "max_states",
-                   "max_depth", "max_packets", "max_time", "seed", "walks", "progress", "strict"},
-        0, args, nargs, kwnames);
+    auto a = parse_fast("explore",
+                        std::array{"behaviours", "injections", "requests", "order", "exact",
+                                   "max_states", "max_depth", "max_packets", "max_time", "seed",
+                                   "walks", "progress", "strict", "properties", "livelocks"},
+                        0, args, nargs, kwnames);
     explore::Declarations declarations;
     declarations.behaviours =
         declarations_arg<explore::Behaviour, behaviour_arg>(a[0], "behaviours");
@@ -159,6 +175,16 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     }
     const bool progress = a.has(11) && to_bool_arg(a[11], "progress");
     const bool strict = a.has(12) && to_bool_arg(a[12], "strict");
+    // The callables of predicate properties, alive while the explorer is.
+    std::vector<Ref> predicates;
+    if (a.has(13)) {
+      std::size_t i = 0;
+      for (const Ref& item : sequence_items(a[13], "properties")) {
+        declarations.properties.push_back(
+            property_arg(item.get(), "properties[" + std::to_string(i++) + "]", predicates));
+      }
+    }
+    options.livelocks = ways_out_arg(a[14]);
 
     // Checked and forked while the net is held; explored on the fork after.
     std::unique_ptr<explore::Explorer> explorer;
@@ -193,7 +219,9 @@ PyObject* net_explore(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
                       partial = explorer->finish();
                     }
                     raise_interrupted(std::move(partial));
-                  });
+                  },
+                  // A predicate is Python: the exploration then keeps the lock.
+                  /*unlocked=*/predicates.empty());
     if (!explorer->result().error.empty()) {
       raise(PyExc_ValueError, "explore: " + explorer->result().error);
     }

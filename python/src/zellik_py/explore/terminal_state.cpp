@@ -23,9 +23,9 @@ using explore::TerminalState;
 namespace {
 
 // One row per terminal kind, in kind order.
-constexpr std::array<const char*, 4> kTerminalKindTexts = {"clean", "stuck", "over_limit",
-                                                           "failed"};
-static_assert(kTerminalKindTexts.size() == static_cast<std::size_t>(TerminalKind::Failed) + 1);
+constexpr std::array<const char*, 6> kTerminalKindTexts = {"clean",  "stuck",    "over_limit",
+                                                           "failed", "violated", "livelock"};
+static_assert(kTerminalKindTexts.size() == static_cast<std::size_t>(TerminalKind::Livelock) + 1);
 constexpr std::array<const char*, 6> kStopNames = {nullptr, "states",    "depth",
                                                    "time",  "cancelled", "walks"};
 static_assert(kStopNames.size() == static_cast<std::size_t>(explore::StopReason::Walks) + 1);
@@ -108,7 +108,11 @@ Ref jsonl_of(const TerminalState& t) {
   Ref seed = t.seed ? to_py_u64(*t.seed) : Ref::borrow(Py_None);
   check_status(PyDict_SetItemString(header.get(), "seed", seed.get()));
   write(header.get());
-  for (const explore::RecordedAction& r : t.run) {
+  std::vector<const explore::RecordedAction*> actions;
+  for (const explore::RecordedAction& r : t.run) actions.push_back(&r);
+  for (const explore::RecordedAction& r : t.cycle) actions.push_back(&r);
+  for (const explore::RecordedAction* recorded : actions) {
+    const explore::RecordedAction& r = *recorded;
     Ref record = own(PyDict_New());
     Ref action = engine_action_to_py(r.action);
     Ref action_dict = own(PyObject_CallMethod(action.get(), "to_dict", nullptr));
@@ -144,7 +148,10 @@ PyObject* replay(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     auto a = parse_fast("replay", std::array{"net"}, 1, args, nargs, kwnames);
     const TerminalState& terminal = unbox<TerminalState>(self);
     return with_net_exclusive(a[0], "net", [&](NetSim& net) {
-      const explore::Replay done = explore::replay_run(net, terminal.run);
+      // A livelock's cycle goes on from where its run ends.
+      std::vector<explore::RecordedAction> whole = terminal.run;
+      whole.insert(whole.end(), terminal.cycle.begin(), terminal.cycle.end());
+      const explore::Replay done = explore::replay_run(net, whole);
       if (!done.mismatch.empty()) {
         std::string text = "replay: " + done.mismatch;
         if (done.refused) text += " (" + action_error_message(*done.refused) + ")";
@@ -161,15 +168,16 @@ using TerminalMembers = Members<TerminalState>;
 PyMethodDef g_terminal_methods[] = {
     TerminalMembers::method<dot_of>(
         "to_dot",
-        "to_dot($self)\n--\n\nThe net in this state as Graphviz DOT text (stuck and failed states;\n"
-        "empty for the others)."),
+        "to_dot($self)\n--\n\nThe net in this state as Graphviz DOT text (stuck, failed and violated\n"
+        "states; empty for the others)."),
     TerminalMembers::method<jsonl_of>(
         "to_jsonl",
         "to_jsonl($self)\n--\n\nThe run as JSON Lines in the recording format of "
         "examples/recording.py:\n"
         "a header line {\"seed\": ...} (the seed the start's ids come from, or null for an\n"
         "unseeded net), then one line per action with its response data and\n"
-        "events (or, for the refused action that ends a failed run, its error)."),
+        "events (or, for the refused action that ends a failed run, its error); a\n"
+        "livelock's cycle follows its run."),
     TerminalMembers::method<terminal_to_dict>(
         "to_dict",
         "to_dict($self)\n--\n\nThe terminal state as a plain dict that json can write: its\n"
@@ -179,7 +187,7 @@ PyMethodDef g_terminal_methods[] = {
     from_dict_def<read_terminal, "terminal state">(),
     method_def(
         "replay", &replay,
-        "replay($self, net)\n--\n\nPerforms the run (stuck and failed states) on net, a copy of the\n"
+        "replay($self, net)\n--\n\nPerforms the run (a livelock's: then its cycle) on net, a copy of the\n"
         "exploration's start (copy.copy, pickle), and returns it as net performed it: each id the\n"
         "run made is paired with the one net makes in its place, so a copy of an unseeded start\n"
         "replays too. A failed run's refused action is tried and refused, changing nothing: net\n"
@@ -189,7 +197,8 @@ PyMethodDef g_terminal_methods[] = {
 };
 
 PyGetSetDef g_terminal_getters[] = {
-    TerminalMembers::field<"kind", kind_text>("'clean', 'stuck', 'over_limit' or 'failed'."),
+    TerminalMembers::field<"kind", kind_text>(
+        "'clean', 'stuck', 'over_limit', 'failed', 'violated' or 'livelock'."),
     TerminalMembers::field<"fingerprint", fingerprint_to_py>(
         "The net's fingerprint in this state, as NetSim.fingerprint() gives it."),
     TerminalMembers::field<"depth", to_py_u64>(
@@ -202,9 +211,15 @@ PyGetSetDef g_terminal_getters[] = {
         "Stuck: (node, condition) for each input salvo condition of the nodes packets wait\n"
         "for; none holds, nor ever will from this state."),
     TerminalMembers::field<"failure", optional_text>("Failed: what the engine refused, or None."),
+    TerminalMembers::field<"property_name", optional_text>(
+        "Violated: the name of the property that does not hold here (the first declared, when\n"
+        "several do not), or None."),
     TerminalMembers::field<"run", run_actions>(
-        "Stuck and failed: the NetActions that lead from the start to this state (failed: then\n"
-        "the refused choice's actions, up to and including the refused one)."),
+        "Stuck, failed, violated and livelock: the NetActions that lead from the start to this\n"
+        "state (failed: then the refused choice's actions, up to and including the refused one)."),
+    TerminalMembers::field<"cycle", run_actions>(
+        "Livelock: the NetActions of a shortest cycle from this state back to it, which the\n"
+        "net can never leave (performed after `run`); empty for the others."),
     {},
 };
 
@@ -222,6 +237,14 @@ Ref stuck_of(const ExplorationResult& r) {
   Ref list = own(PyList_New(0));
   for (const TerminalState& t : r.terminals) {
     if (t.kind == TerminalKind::Stuck)
+      check_status(PyList_Append(list.get(), terminal_state_to_py(t).get()));
+  }
+  return list;
+}
+Ref livelocks_of(const ExplorationResult& r) {
+  Ref list = own(PyList_New(0));
+  for (const TerminalState& t : r.terminals) {
+    if (t.kind == TerminalKind::Livelock)
       check_status(PyList_Append(list.get(), terminal_state_to_py(t).get()));
   }
   return list;
@@ -283,8 +306,13 @@ PyGetSetDef g_result_getters[] = {
     ResultMembers::getter<stuck_of>("stuck", "The stuck terminal states."),
     ResultMembers::getter<counts_of>(
         "counts",
-        "Terminal states by kind: {'clean': n, 'stuck': n, 'over_limit': n, 'failed': n}."),
+        "Terminal states by kind: {'clean': n, 'stuck': n, 'over_limit': n, 'failed': n,\n"
+        "'violated': n, 'livelock': n}."),
+    ResultMembers::getter<livelocks_of>("livelocks", "The livelock terminal states."),
     ResultMembers::field<"visited_bytes", to_py_u64>("Memory the visited set held, in bytes."),
+    ResultMembers::field<"trapped", to_py_u64>(
+        "With livelocks looked for, on a finished exploration: the states from which no way\n"
+        "out can be reached (livelocks='clean_end': no clean end); 0 otherwise."),
     {},
 };
 

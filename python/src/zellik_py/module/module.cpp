@@ -56,6 +56,7 @@ void define_classes(PyObject* module) {
       define_declaration_classes,
       define_terminal_state,
       define_exploration_result,
+      define_state_view,
   };
   for (auto define : kDefinitions) define(module);
 }

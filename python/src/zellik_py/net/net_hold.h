@@ -54,13 +54,17 @@ inline NetSimValue& value_of(PyObject* self) { return unbox<NetSimValue>(self); 
 // raised (KeyboardInterrupt, usually), `interrupted()` runs with that error
 // set and PythonError is thrown. The caller holds its net the whole time, so
 // another thread that reaches it meanwhile gets RuntimeError from its Hold,
-// never a half-changed net.
+// never a half-changed net. A chunk that calls Python (`unlocked` false)
+// runs with the lock.
 template <class Chunk, class Collect, class Interrupted>
-void run_in_chunks(Chunk&& chunk, Collect&& collect, Interrupted&& interrupted) {
+void run_in_chunks(Chunk&& chunk, Collect&& collect, Interrupted&& interrupted,
+                   bool unlocked = true) {
   bool done = false;
   while (!done) {
-    {
-      WithoutInterpreterLock unlocked;
+    if (unlocked) {
+      WithoutInterpreterLock without;
+      done = chunk();
+    } else {
       done = chunk();
     }
     collect(done);
