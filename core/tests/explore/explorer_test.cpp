@@ -176,6 +176,27 @@ TEST(Explorer, LimitsStopItAndSaySo) {
   EXPECT_LE(by_depth.max_depth, 4U);
 }
 
+TEST(Explorer, AStoppedSearchCountsTheStatesItLeftUnexplored) {
+  NetSim net(testkit::router_graph());
+  const Declarations d = testkit::router_declarations(6);
+  EXPECT_EQ(explore_all(net, d).frontier, 0U);
+  for (const SearchOrder order : {SearchOrder::BreadthFirst, SearchOrder::DepthFirst}) {
+    Options options;
+    options.order = order;
+    options.limits.max_states = 200;
+    const ExplorationResult r = explore_all(net, d, options);
+    ASSERT_EQ(r.stopped, StopReason::States);
+    EXPECT_GT(r.frontier, 0U);
+    EXPECT_LT(r.frontier, r.states);
+    // Depth-first leaves the states on its run: one a level at the most.
+    if (order == SearchOrder::DepthFirst) EXPECT_LE(r.frontier, r.max_depth + 1);
+  }
+  Options walks;
+  walks.order = SearchOrder::RandomWalk;
+  walks.walks = 3;
+  EXPECT_EQ(explore_all(net, d, walks).frontier, 0U);
+}
+
 TEST(Explorer, ACancelledExplorationExploresNoFurtherInAnyOrder) {
   NetSim net(testkit::router_graph());
   for (const SearchOrder order :
@@ -201,6 +222,18 @@ TEST(Declarations, NamesWhatTheGraphCannotCarryOut) {
   EXPECT_EQ(check_declarations(graph, d),
             "behaviour of node 'left', outcome 0: sends output salvo condition 'nothing', which "
             "the node lacks");
+}
+
+TEST(Declarations, UndeclaredNodesAreThoseWithInputConditionsAndNoBehaviour) {
+  const Graph graph = testkit::router_graph();
+  Declarations d = testkit::router_declarations(1);
+  // feed has no input conditions; join consumes what it takes.
+  EXPECT_EQ(undeclared_nodes(graph, d), std::vector<Name>{Name("join")});
+  d.behaviours.erase(d.behaviours.begin());
+  EXPECT_EQ(undeclared_nodes(graph, d), (std::vector<Name>{Name("router"), Name("join")}));
+  d.behaviours.push_back({Name("join"), {Outcome{}}});
+  d.behaviours.push_back({Name("router"), {Outcome{}}});
+  EXPECT_TRUE(undeclared_nodes(graph, d).empty());
 }
 
 TEST(Declarations, TakeTheGraphsOwnNamesWithoutChangingValue) {

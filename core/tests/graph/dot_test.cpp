@@ -66,5 +66,30 @@ TEST(Dot, LiveStateMarksLoadedEdgesFullPortsAndEpochs) {
   EXPECT_EQ(to_dot(graph).find("startable"), std::string::npos);
 }
 
+TEST(Dot, BlockedNodesAreDrawnWithTheConditionsTheyWaitOn) {
+  const Edge feed = edge("A.out", "B.in");
+  const Graph graph(
+      {node("A", {}, {"out"}), NodeBuilder("B")
+                                   .in("in")
+                                   .in_condition("two", testkit::when_non_empty("in"))
+                                   .in_condition("one", testkit::when_non_empty("in"))},
+      {feed});
+  DotLiveState live;
+  live.packets_on_edge[feed] = 1;
+  const std::string plain = to_dot(graph, live);
+  live.blocked[Name("B")] = {Name("two")};
+  const std::string dot = to_dot(graph, live);
+  EXPECT_NE(dot.find("<B>B</B><BR/><FONT COLOR=\"#a01010\"><B>blocked</B></FONT>"),
+            std::string::npos);
+  EXPECT_NE(dot.find("&#10007; in: two (waits)</FONT>"), std::string::npos);
+  // The condition it does not wait on, and the node that is not blocked, are as before.
+  EXPECT_NE(dot.find("<FONT POINT-SIZE=\"9\">in: one</FONT>"), std::string::npos);
+  EXPECT_EQ(dot.find("<B>A</B><BR/><FONT COLOR"), std::string::npos);
+  EXPECT_NE(dot.find("label=<outside the net: 0 packets; stuck: 1 blocked node>"),
+            std::string::npos);
+  EXPECT_EQ(plain.find("blocked"), std::string::npos);
+  EXPECT_EQ(plain.find("waits"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zellik
