@@ -150,15 +150,19 @@ PAIR_CONDITIONS = [
 ]
 
 
-@st.composite
-def pair_cases(draw):
-    """One node with two input ports fed from two edges, firing on a condition of PAIR_CONDITIONS."""
-    condition = z.SalvoCondition(z.MaxSalvos.finite(1), {"a": z.PacketCount.All, "b": z.PacketCount.All},
-                                 draw(st.sampled_from(PAIR_CONDITIONS))())
+def pair_graph(term: z.SalvoConditionTerm) -> tuple[z.Graph, list[z.Edge]]:
+    """One node with two input ports fed from two edges, taking all of both when `term` holds."""
+    condition = z.SalvoCondition(z.MaxSalvos.finite(1), {"a": z.PacketCount.All, "b": z.PacketCount.All}, term)
     one = z.Port(z.PortSlotSpec.finite(1))
     pair = z.Node("pair", in_ports={"a": one, "b": one}, in_salvo_conditions={"fire": condition})
     edges = [z.Edge(z.PortRef("src", z.PortType.Output, p), inport("pair", p)) for p in "ab"]
-    graph = z.Graph([z.Node("src", out_ports={"a": z.Port(), "b": z.Port()}), pair], edges)
+    return z.Graph([z.Node("src", out_ports={"a": z.Port(), "b": z.Port()}), pair], edges), edges
+
+
+@st.composite
+def pair_cases(draw):
+    """A pair graph firing on a condition of PAIR_CONDITIONS, 1 to 4 packets on each edge."""
+    graph, edges = pair_graph(draw(st.sampled_from(PAIR_CONDITIONS))())
     injections = [z.Injection(z.PacketLocation.edge(e), draw(st.integers(1, 4))) for e in edges]
     bounds = {inport("pair", p): draw(st.integers(1, 4)) for p in "ab"}
     return graph, [z.Behaviour("pair", [z.Outcome()])], injections, bounds
@@ -249,3 +253,14 @@ def test_larger_graphs_are_answered_within_a_minute_as_the_exhaustive_search_ans
     assert found.minimal == minimal and found.settled
     assert found.minimal == exhaustive(graph, behaviours, injections, bounds)[1]
     assert found.skipped > 0 and found.states >= len(found.checks)
+
+
+
+def test_a_search_ends_once_a_whole_sum_lies_above_clean_vectors():
+    # Either port full fires the pair, so one slot each does; the search ends
+    # after that vector instead of going through 2**32 of them.
+    graph, edges = pair_graph(Term.or_([Term.port(p, z.PortState.full()) for p in "ab"]))
+    injections = [z.Injection(z.PacketLocation.edge(e), 2) for e in edges]
+    found = minimal_capacities(graph, [z.Behaviour("pair", [z.Outcome()])], injections,
+                               {inport("pair", "a"): 1 << 16, inport("pair", "b"): 1 << 16})
+    assert found.minimal == [(1, 1)] and len(found.checks) == 1 and found.skipped == (1 << 32) - 1

@@ -32,6 +32,7 @@ packets two at a time leaves one behind from every odd number).
 
 from __future__ import annotations
 
+import math
 from collections.abc import Callable, Iterator, Mapping, Sequence
 
 from zellik_sim import Behaviour, Graph, Injection, PortRef, RequestAllowance
@@ -123,17 +124,16 @@ def minimal_capacities(
     top = tuple(chosen.values())
     checks: dict[Vector, CapacityCheck] = {}
     clean: list[Vector] = []
-    skipped = 0
     # Vectors of one sum are never below one another, so each level is
     # settled by the levels before it: a vector at or above a clean one
     # already found cannot be minimal, and every other one is explored.
+    # Once a whole level is at or above clean vectors, so is every level
+    # after it (each vector there lies above one of this level), and the
+    # search ends without going through them.
     for total in range(len(top), sum(top) + 1):
-        level: list[Vector] = []
-        for vector in _with_sum(top, total):
-            if any(_at_or_above(low, vector) for low in clean):
-                skipped += 1
-            else:
-                level.append(vector)
+        level = [v for v in _with_sum(top, total) if not any(_at_or_above(low, v) for low in clean)]
+        if not level:
+            break
         level.sort(key=lambda v: -_lead(v, checks, ports))
         for vector in level:
             check = explore.check(set_capacities(graph, dict(zip(ports, vector))), fed, ports, vector, None)
@@ -142,6 +142,7 @@ def minimal_capacities(
                 on_check(check)
             if check.verdict == "clean":
                 clean.append(vector)
+    skipped = math.prod(top) - len(checks)
     opened = [v for v, c in checks.items() if c.verdict == "open"]
     under_open = [v for v in clean if any(_at_or_above(o, v) for o in opened)]
     minimal = sorted(v for v in clean if v not in under_open)
