@@ -13,6 +13,7 @@ from hypothesis import strategies as st
 import zellik_sim as z
 from zellik_sim.capacities import largest_clean_injection, minimal_capacities, with_capacities
 from zellik_sim.files import read_declarations, read_graph
+from zellik_sim.properties import Property
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 Term = z.SalvoConditionTerm
@@ -196,6 +197,28 @@ def test_a_limit_leaves_vectors_open_and_what_is_above_them_unsettled():
     found = minimal_capacities(graph, behaviours, feed("fill", 6), {inport("fill"): 3}, max_packets=2, walks=0)
     assert not found.settled and found.minimal == []
     assert all(c.verdict == "open" for c in found.checks) and found.open == [(1,), (2,), (3,)]
+
+
+def test_a_violated_property_or_a_schedule_that_never_ends_is_a_fault():
+    graph = full_pair_graph()
+    behaviours = [z.Behaviour("fill", [z.Outcome()])]
+    # The executor may inject all six packets before anything moves: more
+    # than four in the net, whatever the capacity.
+    four = [Property.packets_at_most(4)]
+    found = minimal_capacities(graph, behaviours, feed("fill", 6), {inport("fill"): 3}, properties=four)
+    assert found.minimal == [] and found.settled and len(found.checks) == 3
+    assert {c.fault.kind for c in found.checks if c.fault} >= {"violated"}
+    assert all(c.verdict == "fault" for c in found.checks)
+    # Two nodes passing one packet back and forth never end: no terminal state
+    # at all, or a livelock when asked for.
+    nodes = [stage(n, fires_when("in", z.PortState.non_empty())) for n in ("ping", "pong")]
+    loop = z.Graph(nodes, [edge("ping", "pong"), edge("pong", "ping")])
+    passes = [z.Behaviour(n, [PASS]) for n in ("ping", "pong")]
+    one_packet = [z.Injection(z.PacketLocation.input_port("ping", "in"), 1)]
+    for livelocks, kind in ((None, None), ("any_end", "livelock")):
+        found = minimal_capacities(loop, passes, one_packet, {inport("ping"): 2}, livelocks=livelocks, walks=0)
+        assert found.minimal == [] and [c.verdict for c in found.checks] == ["fault", "fault"]
+        assert [c.fault and c.fault.kind for c in found.checks] == [kind, kind]
 
 
 def test_arguments_are_refused_by_name():

@@ -166,3 +166,22 @@ def test_capacities_runs_as_a_program():
                            "-p", "batch.in=2", "--json"], capture_output=True, text=True, timeout=120, check=False)
     assert done.returncode == 0, done.stderr
     assert json.loads(done.stdout)["minimal"] == [[2]]
+
+
+def test_capacities_counts_a_livelock_as_a_fault_when_asked(capsys, tmp_path):
+    # Two nodes passing one packet back and forth: it never ends.
+    stage = {"in_ports": {"in": {"capacity": 1}}, "out_ports": {"out": {"capacity": None}},
+             "in_salvo_conditions": {"take": {"max_salvos": 1, "ports": {"in": None},
+                                              "term": {"kind": "Port", "port_name": "in", "state": {"kind": "NonEmpty"}}}},
+             "out_salvo_conditions": {"send": {"max_salvos": 1, "ports": {"out": None},
+                                               "term": {"kind": "Port", "port_name": "out", "state": {"kind": "NonEmpty"}}}},
+             "dependency_request_config": None}
+    ref = lambda node, kind, port: {"node_name": node, "port_type": kind, "port_name": port}  # noqa: E731
+    edges = [{"source": ref(a, "Output", "out"), "target": ref(b, "Input", "in")} for a, b in (("p", "q"), ("q", "p"))]
+    loop = tmp_path / "loop.json"
+    loop.write_text(json.dumps({"nodes": [{"name": n, **stage} for n in "pq"], "edges": edges, "dependency_edges": []}))
+    passes = tmp_path / "passes.json"
+    write_declarations(Declarations([z.Behaviour(n, [z.Outcome(pass_to="out", sends=["send"])]) for n in "pq"]), passes)
+    code, out, _ = run(capsys, "capacities", loop, "-d", passes, "-i", "p.in=1", "-p", "p.in=2", "--livelocks", "any_end",
+                       "--json")
+    assert code == 1 and [c["fault"]["kind"] for c in json.loads(out)["checks"]] == ["livelock", "livelock"]

@@ -604,7 +604,8 @@ def _injection_search(w: World) -> Any:
 
 
 _CAPACITY_LIMITS: dict[str, Callable[[World], Any]] = {
-    "requests": _const([]), "walks": _const(2), "exact": _const(False), "strict": _const(True), "max_states": _const(1000),
+    "requests": _const([]), "properties": lambda w: [Property.packets_at_most(10)],
+    "livelocks": _const("any_end"), "walks": _const(2), "exact": _const(False), "strict": _const(True), "max_states": _const(1000),
     "max_depth": _const(50), "max_packets": _const(5), "max_time": _const(10.0), "on_check": _const(None),
 }
 GOOD_CALLS.update({

@@ -5,6 +5,7 @@ from dataclasses import dataclass
 from typing import Any, Literal, TypeAlias
 
 from zellik_sim import Behaviour, Graph, Injection, PortRef, RequestAllowance, TerminalState
+from zellik_sim.properties import Property
 
 __all__ = [
     "CapacityCheck",
@@ -81,6 +82,8 @@ def minimal_capacities(
     bounds: Mapping[PortRef, int],
     requests: Sequence[RequestAllowance] = (),
     *,
+    properties: Sequence[Property] = (),
+    livelocks: Literal["any_end", "clean_end"] | None = None,
     walks: int = 20,
     exact: bool = False,
     strict: bool = False,
@@ -97,6 +100,8 @@ def largest_clean_injection(
     limit: int,
     requests: Sequence[RequestAllowance] = (),
     *,
+    properties: Sequence[Property] = (),
+    livelocks: Literal["any_end", "clean_end"] | None = None,
     walks: int = 20,
     exact: bool = False,
     strict: bool = False,

@@ -13,7 +13,8 @@ one found so far cannot be minimal and is not explored, every other one is.
 A vector is settled by an exploration of every schedule on a fresh net with
 those capacities: it is clean when that exploration finishes with every
 terminal state clean, and it has a fault when any exploration reaches a
-stuck or failed state (a replayable run proves it). Before the full
+stuck or failed state, a state that violates one of the properties given,
+or (when asked) a livelock: a replayable run proves it. Before the full
 exploration, a few random walks look for a fault, which is cheaper to find
 that way than by exploring the whole space of a vector that has one. Within
 one sum, the vectors that raise the ports their neighbours below got stuck
@@ -34,8 +35,10 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable, Iterator, Mapping, Sequence
+from typing import Literal
 
 from zellik_sim import Behaviour, Graph, Injection, PortRef, RequestAllowance
+from zellik_sim.properties import Property
 from zellik_sim.capacities._explore import (
     capacity_map,
     count_arg,
@@ -96,6 +99,8 @@ def minimal_capacities(
     bounds: Mapping[PortRef, int],
     requests: Sequence[RequestAllowance] = (),
     *,
+    properties: Sequence[Property] = (),
+    livelocks: Literal["any_end", "clean_end"] | None = None,
     walks: int = 20,
     exact: bool = False,
     strict: bool = False,
@@ -113,7 +118,7 @@ def minimal_capacities(
     if not isinstance(graph, Graph):
         raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
     limits = _limits(max_states, max_depth, max_packets, max_time)
-    explore = explorer(behaviours, requests, walks, exact, strict, limits)
+    explore = explorer(behaviours, requests, properties, livelocks, walks, {"exact": exact, "strict": strict}, limits)
     fed = items_arg(injections, Injection, "injections")
     chosen = capacity_map(bounds, "bounds", graph)
     if not chosen:
@@ -156,6 +161,8 @@ def largest_clean_injection(
     limit: int,
     requests: Sequence[RequestAllowance] = (),
     *,
+    properties: Sequence[Property] = (),
+    livelocks: Literal["any_end", "clean_end"] | None = None,
     walks: int = 20,
     exact: bool = False,
     strict: bool = False,
@@ -165,13 +172,15 @@ def largest_clean_injection(
     max_time: float | None = None,
     on_check: Callable[[CapacityCheck], object] | None = None,
 ) -> InjectionSearch:
-    """For every n from 1 to `limit`, whether every schedule ends clean when
+    """For every n from 1 to `limit`, whether every schedule ends clean (and
+    holds the properties, and with `livelocks` never cycles for good) when
     each of the `injections` puts n packets where it puts its own count (the
-    graph's capacities as they are: ``with_capacities`` sets them)."""
+    graph's capacities as they are: ``with_capacities`` sets them). The
+    other arguments are those of ``minimal_capacities``."""
     if not isinstance(graph, Graph):
         raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
     limits = _limits(max_states, max_depth, max_packets, max_time)
-    explore = explorer(behaviours, requests, walks, exact, strict, limits)
+    explore = explorer(behaviours, requests, properties, livelocks, walks, {"exact": exact, "strict": strict}, limits)
     fed = items_arg(injections, Injection, "injections")
     if not fed:
         raise ValueError("argument 'injections': expected at least one injection")

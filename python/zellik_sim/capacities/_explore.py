@@ -19,10 +19,12 @@ from zellik_sim import (
     TerminalState,
 )
 from zellik_sim.capacities._results import CapacityCheck, Verdict, port_text
+from zellik_sim.properties import Property
 
 # The terminal kinds that settle nothing against a vector: a clean end, and
 # a state past max_packets, which leaves the answer open. Every other kind
-# (stuck, failed, and any kind the explorer adds later) is a fault.
+# (stuck, failed, violated, livelock, and any kind the explorer adds later)
+# is a fault.
 _NOT_FAULTS = ("clean", "over_limit")
 # No capacity, bound or count beyond this: the search explores every vector
 # it does not rule out, so a larger one is a mistake, not a request.
@@ -93,6 +95,7 @@ class Explorer:
     requests: list[RequestAllowance]
     options: dict[str, Any]
     walks: int
+    livelocks: str | None
 
     def check(self, graph: Graph, injections: list[Injection], chosen: Sequence[PortRef],
               capacities: tuple[int, ...], packets: int | None) -> CapacityCheck:
@@ -103,10 +106,12 @@ class Explorer:
         if self.walks:
             results.append(self._explore(graph, injections, order="random_walk", walks=self.walks))
         if not results or _first_fault(results[0]) is None:
-            results.append(self._explore(graph, injections, order="depth_first"))
+            results.append(self._explore(graph, injections, order="depth_first", livelocks=self.livelocks))
         last = results[-1]
         fault = next((t for r in results for t in r.terminals if t.kind not in _NOT_FAULTS), None)
-        if fault is not None:
+        # A finished space with no terminal state at all is one where every
+        # schedule goes on for ever: no clean end either.
+        if fault is not None or (last.finished and not any(last.counts.values())):
             verdict: Verdict = "fault"
         elif last.finished and not last.counts.get("over_limit", 0):
             verdict = "clean"
@@ -118,8 +123,8 @@ class Explorer:
             _blocked(results, chosen), fault)
 
     def _explore(self, graph: Graph, injections: list[Injection], **how: Any) -> ExplorationResult:
-        # Properties, once the explorer takes them, go in with the limits:
-        # a violation is a terminal kind that is not clean, so a fault here.
+        # A violated property and a livelock are terminal kinds that are not
+        # clean, so faults here like a stuck state.
         return NetSim(graph, seed=0).explore(self.behaviours, injections, self.requests, **how, **self.options)
 
 
@@ -142,11 +147,17 @@ def _blocked(results: list[ExplorationResult], chosen: Sequence[PortRef]) -> tup
     return tuple(p for p in chosen if p.port_type == PortType.Input and (p.node_name, p.port_name) in waiting)
 
 
-def explorer(behaviours: object, requests: object, walks: object, exact: object, strict: object,
-             limits: dict[str, object]) -> Explorer:
+def explorer(behaviours: object, requests: object, properties: object, livelocks: object, walks: object,
+             flags: dict[str, object], limits: dict[str, object]) -> Explorer:
     """The explorer of the declarations; the limits are checked by the first exploration."""
-    for name, flag in (("exact", exact), ("strict", strict)):
+    for name, flag in flags.items():
         if not isinstance(flag, bool):
             raise TypeError(f"argument '{name}': expected bool, got {type(flag).__name__}")
+    if livelocks is not None and not isinstance(livelocks, str):
+        raise TypeError(f"argument 'livelocks': expected 'any_end', 'clean_end' or None, "
+                        f"got {type(livelocks).__name__}")
+    if livelocks not in (None, "any_end", "clean_end"):
+        raise ValueError(f"argument 'livelocks': expected 'any_end', 'clean_end' or None, got {livelocks!r}")
+    options = {**flags, **limits, "properties": items_arg(properties, Property, "properties")}
     return Explorer(items_arg(behaviours, Behaviour, "behaviours"), items_arg(requests, RequestAllowance, "requests"),
-                    {"exact": exact, "strict": strict, **limits}, count_arg(walks, "walks", 0))
+                    options, count_arg(walks, "walks", 0), livelocks)

@@ -29,9 +29,12 @@ class CapacityCheck:
     """One vector (or packet count) and what the explorations found there.
 
     `verdict` is ``"clean"`` when a full exploration finished with every
-    terminal state clean, ``"fault"`` when an exploration reached a stuck
-    or failed state (`fault`, whose run replays), and ``"open"`` when the
-    full exploration stopped at a limit or passed ``max_packets``.
+    terminal state clean, ``"fault"`` when an exploration reached a stuck,
+    failed, violated or livelock state (`fault`, whose run replays) or
+    finished with no terminal state at all (`fault` None: every schedule
+    goes on for ever), and
+    ``"open"`` when the full exploration stopped at a limit or passed
+    ``max_packets``.
     `blocked` lists the searched input ports that packets of its stuck
     states wait in or in front of; `counts` the terminal kinds of its last
     exploration.

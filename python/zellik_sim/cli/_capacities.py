@@ -57,6 +57,8 @@ def add_parser(subparsers: Any) -> None:
                         "each injection putting that many packets")
     parser.add_argument("--walks", type=_count, default=20, metavar="N",
                         help="random walks that look for a fault before each full exploration (default 20)")
+    parser.add_argument("--livelocks", choices=("any_end", "clean_end"),
+                        help="also count a cycle with no way out (to any end, or to a clean end) as a fault")
     parser.add_argument("--strict", action="store_true",
                         help="refuse nodes with input conditions and no declared behaviour")
     parser.add_argument("--max-states", type=_positive, metavar="N", help="per exploration")
@@ -171,7 +173,7 @@ def run(args: argparse.Namespace) -> int:
         if not args.quiet and not args.json:
             print(_progress_line(check, names), file=sys.stderr)
 
-    how: dict[str, Any] = {"walks": args.walks, "strict": args.strict, "max_states": args.max_states,
+    how: dict[str, Any] = {"walks": args.walks, "strict": args.strict, "livelocks": args.livelocks, "max_states": args.max_states,
                            "max_depth": args.max_depth, "max_packets": args.max_packets, "max_time": args.max_time,
                            "on_check": progress}
     try:
