@@ -112,9 +112,13 @@ def minimal_capacities(
 ) -> CapacitySearch:
     """The minimal capacity vectors of the ports in `bounds` (each from 1 to
     its bound, in the mapping's order) with which every schedule of the
-    declarations ends clean. The limits bound each exploration; `walks`
-    random walks look for a fault first (0 for none); `on_check` is called
-    with each vector's check as it is made."""
+    declarations ends clean and holds every property of `properties` at
+    every state (with `livelocks`, also never cycles with no way out, as
+    ``NetSim.explore`` looks for them). The limits bound each exploration;
+    `walks` random walks look for a fault first (0 for none); `strict`
+    refuses a node with input conditions and no behaviour, as
+    ``NetSim.explore`` does; `on_check` is called with each vector's check
+    as it is made."""
     if not isinstance(graph, Graph):
         raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
     limits = _limits(max_states, max_depth, max_packets, max_time)
