@@ -185,3 +185,25 @@ def test_capacities_counts_a_livelock_as_a_fault_when_asked(capsys, tmp_path):
     code, out, _ = run(capsys, "capacities", loop, "-d", passes, "-i", "p.in=1", "-p", "p.in=2", "--livelocks", "any_end",
                        "--json")
     assert code == 1 and [c["fault"]["kind"] for c in json.loads(out)["checks"]] == ["livelock", "livelock"]
+
+
+def test_explore_checks_the_files_properties_and_finds_livelocks(capsys, tmp_path):
+    from test_explore_livelocks import ping_pong
+    from zellik_sim.properties import Property
+
+    graph, behaviours, injections = ping_pong(consumes=False)
+    write_graph(graph, tmp_path / "ping.json")
+    # No terminal state at all: without --livelocks the search ends with nothing to report.
+    write_declarations(Declarations(behaviours, injections), tmp_path / "plain.json")
+    code, out, _ = run(capsys, "explore", tmp_path / "ping.json", "-d", tmp_path / "plain.json", "--no-progress")
+    assert code == 0, out
+    code, out, _ = run(capsys, "explore", tmp_path / "ping.json", "-d", tmp_path / "plain.json", "--no-progress",
+                       "--livelocks", "any_end", "--json")
+    assert code == 1 and [t["kind"] for t in json.loads(out)["terminals"]] == ["livelock"]
+    # A property in the declarations file is checked: a live epoch of b is one too many.
+    busy = Property.live_epochs_at_most("b", 0, name="b stays idle")
+    write_declarations(Declarations(behaviours, injections, properties=[busy]), tmp_path / "idle.json")
+    code, out, _ = run(capsys, "explore", tmp_path / "ping.json", "-d", tmp_path / "idle.json", "--no-progress",
+                       "--json")
+    violated = [t for t in json.loads(out)["terminals"] if t["kind"] == "violated"]
+    assert code == 1 and len(violated) == 1 and "b stays idle" in json.dumps(violated[0])

@@ -559,7 +559,7 @@ def _recorder(w: World) -> Any:
 
 def _declarations() -> Any:
     return z.files.Declarations([z.Behaviour("B", [z.Outcome()])], [z.Injection(z.PacketLocation.input_port("B", "in"), 2)],
-                                [z.RequestAllowance("B", "l", 1)])
+                                [z.RequestAllowance("B", "l", 1)], [Property.packets_at_most(2)])
 
 
 def _recorded_lines(w: World) -> list[str]:
@@ -573,7 +573,8 @@ GOOD_CALLS.update({
     "files.write_graph": lambda w: (z.files.write_graph, {"graph": w.graph, "path": _OUT / "graph.json"}),
     "files.Declarations": lambda w: (
         z.files.Declarations,
-        {"behaviours": [z.Behaviour("B", [z.Outcome()])], "injections": [z.Injection(w.b_in, 1)], "requests": []},
+        {"behaviours": [z.Behaviour("B", [z.Outcome()])], "injections": [z.Injection(w.b_in, 1)], "requests": [],
+         "properties": [Property.no_orphans()]},
     ),
     "files.Declarations.from_dict": _static("files.Declarations", "from_dict", data=lambda w: _declarations().to_dict()),
     "files.read_declarations": lambda w: (
@@ -647,6 +648,7 @@ GOOD_CALLS.update({
     f"{_P}.live_epochs_at_most": lambda w: (Property.live_epochs_at_most, {"node": "B", "limit": 1, "name": "l"}),
     f"{_P}.no_orphans": lambda w: (Property.no_orphans, {"name": "n"}),
     f"{_P}.holds": lambda w: (Property.holds, {"name": "h", "predicate": lambda v: True}),
+    f"{_P}.from_dict": _static(_P, "from_dict", data=lambda w: Property.at_most(w.b_in, 2).to_dict()),
     "StateView.packet_count_at": _on(_state_view, "packet_count_at", location=lambda w: w.b_in),
 })
 

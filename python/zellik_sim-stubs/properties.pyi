@@ -1,10 +1,11 @@
 from collections.abc import Callable
-from typing import Literal, TypeAlias
+from typing import Any, Literal, TypeAlias
 
 from zellik_sim import Edge, PacketLocation, StateView
 
 __all__ = ["Property"]
 
+# What a property checks: the method that made it.
 _Kind: TypeAlias = Literal["at_location", "at_output_port", "in_net", "live_epochs", "no_orphans", "holds"]
 
 class Property:
@@ -31,5 +32,8 @@ class Property:
     def no_orphans(*, name: str | None = None) -> Property: ...
     @staticmethod
     def holds(name: str, predicate: Callable[[StateView], bool]) -> Property: ...
+    def to_dict(self) -> dict[str, Any]: ...
+    @staticmethod
+    def from_dict(data: dict[str, Any]) -> Property: ...
     def __eq__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...

@@ -2,8 +2,9 @@
 
 A graph file holds ``Graph.to_dict()``; a declarations file holds what the
 explorer runs from: ``{"behaviours": [...], "injections": [...],
-"requests": [...]}``, each item the ``to_dict()`` of its class, every key
-optional. The JSON Schemas of both ship in ``zellik_sim/schemas``.
+"requests": [...], "properties": [...]}``, each item the ``to_dict()`` of
+its class, every key optional (a property's predicate is code, so a file
+holds the declared kinds only). The JSON Schemas of both ship in ``zellik_sim/schemas``.
 
 Reading refuses a file that is not what it should be with a
 ``FileFormatError`` naming the file and the field, as a path from the top
@@ -21,7 +22,10 @@ from dataclasses import dataclass, field
 from importlib import resources
 from typing import Any, TypeVar
 
-from zellik_sim import Behaviour, Graph, Injection, Outcome, PacketLocation, RequestAllowance
+from zellik_sim import (
+    Behaviour, Graph, GraphValidationErrorInfo, Injection, Outcome, PacketLocation, RequestAllowance,
+)
+from zellik_sim.properties import Property
 
 __all__ = [
     "Declarations",
@@ -95,17 +99,50 @@ def _write_json(data: Any, path: _Path) -> None:
 def read_graph(path: _Path) -> Graph:
     """The graph a JSON file written by ``write_graph`` (or by hand) describes.
 
-    Raises ``FileFormatError`` for a file that is not JSON or not a graph,
-    naming the field; ``OSError`` when the file cannot be read.
+    Raises ``FileFormatError`` for a file that is not JSON, not a graph or a
+    graph that ``Graph.validate()`` finds wrong, naming the field; ``OSError`` when the file cannot be read.
     """
     name = os.fspath(path)
     data = _read_json(name)
     if not isinstance(data, dict):
         raise FileFormatError(name, "", f"expected a JSON object, got {type(data).__name__}")
     try:
-        return Graph.from_dict(data)
+        graph = Graph.from_dict(data)
     except (ValueError, TypeError) as error:
         raise _refusal(name, "", error) from None
+    # A graph the engine would refuse is a bad file too: say so here, where
+    # the field can still be named, not when a net is made of it.
+    errors = graph.validate()
+    if errors:
+        more = f" (and {len(errors) - 1} more: Graph.validate() lists them)" if len(errors) > 1 else ""
+        raise FileFormatError(name, _invalid_at(graph, errors[0]), errors[0].message + more)
+    return graph
+
+
+def _invalid_at(graph: Graph, error: GraphValidationErrorInfo) -> str:
+    """The path of the item a validation error is about, as far as its details tell."""
+    details = error.details
+    if "edge_source" in details:
+        ends = (details["edge_source"], details["edge_target"])
+        for key, edges in (("edges", graph.edges()), ("dependency_edges", graph.dependency_edges())):
+            for i, edge in enumerate(edges):
+                if (edge.source, edge.target) == ends:
+                    return f"{key}[{i}]"
+    if "edge" in details:
+        for i, edge in enumerate(graph.dependency_edges()):
+            if edge == details["edge"]:
+                return f"dependency_edges[{i}]"
+    node = details.get("node_name")
+    if node is None and "output_port" in details:
+        node = details["output_port"].node_name
+    names = list(graph.nodes())
+    if node in names:
+        at = f"nodes[{names.index(node)}]"
+        if "condition_name" in details:
+            side = "in_salvo_conditions" if details.get("is_input_condition") else "out_salvo_conditions"
+            return f"{at}.{side}.{details['condition_name']}"
+        return at
+    return ""
 
 
 def write_graph(graph: Graph, path: _Path) -> None:
@@ -126,9 +163,11 @@ class Declarations:
     behaviours: list[Behaviour] = field(default_factory=list)
     injections: list[Injection] = field(default_factory=list)
     requests: list[RequestAllowance] = field(default_factory=list)
+    properties: list[Property] = field(default_factory=list)
 
     def __post_init__(self) -> None:
-        for name, cls in (("behaviours", Behaviour), ("injections", Injection), ("requests", RequestAllowance)):
+        for name, cls in (("behaviours", Behaviour), ("injections", Injection), ("requests", RequestAllowance),
+                          ("properties", Property)):
             items: object = getattr(self, name)
             if not isinstance(items, list) or not all(isinstance(item, cls) for item in items):
                 raise TypeError(f"argument '{name}': expected a list of {cls.__name__}, got {items!r}")
@@ -139,6 +178,7 @@ class Declarations:
             "behaviours": [b.to_dict() for b in self.behaviours],
             "injections": [i.to_dict() for i in self.injections],
             "requests": [r.to_dict() for r in self.requests],
+            "properties": [p.to_dict() for p in self.properties],
         }
 
     @staticmethod
@@ -222,18 +262,25 @@ def _request_at(value: Any, path: str, at: str) -> RequestAllowance:
     return _made(path, at, lambda: RequestAllowance(node, label, count))
 
 
+def _property_at(value: Any, path: str, at: str) -> Property:
+    if not isinstance(value, dict):
+        raise FileFormatError(path, at, f"expected an object, got {type(value).__name__}")
+    return _made(path, at, functools.partial(Property.from_dict, value))
+
+
 def _declarations_at(data: Any, path: str) -> Declarations:
-    fields = _fields(data, path, "", (), ("behaviours", "injections", "requests"))
+    fields = _fields(data, path, "", (), ("behaviours", "injections", "requests", "properties"))
     readers: dict[str, Callable[[Any, str, str], Any]] = {
         "behaviours": _behaviour_at,
         "injections": _injection_at,
         "requests": _request_at,
+        "properties": _property_at,
     }
     read: dict[str, list[Any]] = {}
     for key, reader in readers.items():
         items = _list_at(fields.get(key, []), path, key)
         read[key] = [reader(item, path, f"{key}[{i}]") for i, item in enumerate(items)]
-    return Declarations(read["behaviours"], read["injections"], read["requests"])
+    return Declarations(read["behaviours"], read["injections"], read["requests"], read["properties"])
 
 
 def read_declarations(path: _Path) -> Declarations:

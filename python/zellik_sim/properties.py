@@ -12,7 +12,7 @@ The declared kinds are evaluated in the engine and cost a lookup or two per
 visited state. A predicate (Property.holds) is Python called on every
 visited state with a read-only StateView: the exploration then keeps the
 interpreter lock and runs at the speed of the predicate, typically a few
-microseconds per call on top of the state's own cost.
+microseconds per call on top of the state's own cost. For example::
 
     from zellik_sim.properties import Property
 
@@ -29,7 +29,7 @@ microseconds per call on top of the state's own cost.
 from __future__ import annotations
 
 from collections.abc import Callable
-from typing import TYPE_CHECKING, Literal
+from typing import TYPE_CHECKING, Any, Literal
 
 from zellik_sim import Edge, PacketLocation, StateView
 
@@ -150,8 +150,56 @@ class Property:
             raise TypeError(f"argument 'predicate': expected a callable, got {type(predicate).__name__}")
         return Property._made("holds", _text(name, "name"), predicate=predicate)
 
+    def to_dict(self) -> dict[str, Any]:
+        """The property as a plain dict that json writes (a declarations
+        file's "properties"): its kind, name and what the kind needs. A
+        predicate is code, so ``holds`` has no plain form: ValueError."""
+        if self.kind == "holds":
+            raise ValueError(f"property {self.name!r} is a predicate (holds), which has no plain form")
+        data: dict[str, Any] = {"kind": self.kind, "name": self.name}
+        for key in _FIELDS[self.kind]:
+            value = getattr(self, key)
+            data[key] = value.to_dict() if isinstance(value, PacketLocation) else value
+        return data
+
+    @staticmethod
+    def from_dict(data: dict[str, Any]) -> Property:
+        """The property a dict made by to_dict describes; "name" may be left
+        out for the name the kind makes. Raises ValueError "invalid field
+        '{field}': {reason}" naming the field at fault."""
+        if not isinstance(data, dict):
+            raise TypeError(f"argument 'data': expected dict, got {type(data).__name__}")
+        for key in data:
+            if not isinstance(key, str):
+                raise TypeError(f"argument 'data': expected a dict with str keys, got the key {key!r}")
+        kind = data.get("kind")
+        if kind not in _FIELDS:
+            raise ValueError(f"invalid field 'kind': expected one of {', '.join(map(repr, _FIELDS))}, got {kind!r}")
+        needed = _FIELDS[kind]
+        for key in data:
+            if key not in ("kind", "name", *needed):
+                raise ValueError(f"invalid field '{key}': unexpected field for a property of kind {kind!r}")
+        for key in needed:
+            if key not in data:
+                raise ValueError(f"invalid field '{key}': missing")
+        args: dict[str, Any] = {}
+        for key in needed:
+            try:
+                args[key] = PacketLocation.from_dict(data[key]) if key == "location" else data[key]
+            except (ValueError, TypeError) as error:
+                raise ValueError(f"invalid field '{key}': {error}") from None
+        try:
+            return _MAKERS[kind](args, data.get("name"))
+        except (ValueError, TypeError) as error:
+            message = str(error)
+            if message.startswith("argument '"):
+                message = "invalid field '" + message[len("argument '"):]
+            raise ValueError(message) from None
+
     def _key(self) -> tuple[object, ...]:
-        return (self.kind, self.name, self.limit, self.location, self.node, self.port, self.predicate)
+        # A PacketLocation compares by identity: its plain form says where it is.
+        where = None if self.location is None else self.location.to_dict()
+        return (self.kind, self.name, self.limit, where, self.node, self.port, self.predicate)
 
     def __eq__(self, other: object) -> bool:
         return isinstance(other, Property) and self._key() == other._key()
@@ -161,3 +209,21 @@ class Property:
 
     def __repr__(self) -> str:
         return f"Property({self.kind!r}, {self.name!r})"
+
+
+# What each declared kind keeps besides its name, in its plain form's order;
+# a predicate ("holds") has no plain form.
+_FIELDS: dict[str, tuple[str, ...]] = {
+    "at_location": ("location", "limit"),
+    "at_output_port": ("node", "port", "limit"),
+    "in_net": ("limit",),
+    "live_epochs": ("node", "limit"),
+    "no_orphans": (),
+}
+_MAKERS: dict[str, Callable[[dict[str, Any], Any], Property]] = {
+    "at_location": lambda a, name: Property.at_most(a["location"], a["limit"], name=name),
+    "at_output_port": lambda a, name: Property.output_port_at_most(a["node"], a["port"], a["limit"], name=name),
+    "in_net": lambda a, name: Property.packets_at_most(a["limit"], name=name),
+    "live_epochs": lambda a, name: Property.live_epochs_at_most(a["node"], a["limit"], name=name),
+    "no_orphans": lambda a, name: Property.no_orphans(name=name),
+}

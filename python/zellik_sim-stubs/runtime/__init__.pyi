@@ -29,6 +29,7 @@ class Emit:
     outputs: Mapping[str, Sequence[Any]] = ...
     sends: Sequence[str] | None = None
     pass_to: str | None = None
+    def __post_init__(self) -> None: ...
 
 @dataclass(frozen=True)
 class Retry:

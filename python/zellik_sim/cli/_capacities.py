@@ -43,7 +43,7 @@ def add_parser(subparsers: Any) -> None:
     )
     parser.add_argument("graph", metavar="GRAPH", help="the graph file (JSON, Graph.to_dict())")
     parser.add_argument("-d", "--declarations", metavar="FILE",
-                        help="the declarations file: behaviours, injections, requests (JSON)")
+                        help="the declarations file: behaviours, injections, requests, properties (JSON)")
     parser.add_argument("-i", "--inject", metavar="SPEC", action="append", default=[],
                         help="inject packets, as for explore: NODE.PORT=N or NODE.PORT->NODE.PORT=N; repeatable")
     parser.add_argument("-p", "--port", metavar="PORT[=BOUND]", action="append", default=[],
@@ -173,7 +173,8 @@ def run(args: argparse.Namespace) -> int:
         if not args.quiet and not args.json:
             print(_progress_line(check, names), file=sys.stderr)
 
-    how: dict[str, Any] = {"walks": args.walks, "strict": args.strict, "livelocks": args.livelocks, "max_states": args.max_states,
+    how: dict[str, Any] = {"walks": args.walks, "strict": args.strict, "livelocks": args.livelocks,
+                           "properties": declarations.properties, "max_states": args.max_states,
                            "max_depth": args.max_depth, "max_packets": args.max_packets, "max_time": args.max_time,
                            "on_check": progress}
     try:

@@ -40,12 +40,12 @@ def add_parser(subparsers: Any) -> None:
         "explore",
         help="explore every schedule of a graph and report stuck or failed states",
         description="Explore every order of the executor's choices on a fresh net over GRAPH, with the "
-        "behaviours, injections and request allowances of the declarations file and --inject, and "
+        "behaviours, injections, request allowances and properties of the declarations file and --inject, and "
         "print what was found.",
     )
     parser.add_argument("graph", metavar="GRAPH", help="the graph file (JSON, Graph.to_dict())")
     parser.add_argument("-d", "--declarations", metavar="FILE",
-                        help="the declarations file: behaviours, injections, requests (JSON)")
+                        help="the declarations file: behaviours, injections, requests, properties (JSON)")
     parser.add_argument("-i", "--inject", metavar="SPEC", action="append", default=[],
                         help="inject packets: NODE.PORT=N into an input port, or "
                         "NODE.PORT->NODE.PORT=N onto the edge between an output and an input port; repeatable")
@@ -57,6 +57,9 @@ def add_parser(subparsers: Any) -> None:
     parser.add_argument("--seed", type=_count, default=0, help="the random walks' seed (default 0)")
     parser.add_argument("--walks", type=_positive, default=100, metavar="N", help="random walks (default 100)")
     parser.add_argument("--exact", action="store_true", help="keep visited states whole, not as fingerprints")
+    parser.add_argument("--livelocks", choices=("any_end", "clean_end"),
+                        help="also report cycles with no way out to any end, or to a clean end, "
+                             "with their lasso")
     parser.add_argument("--strict", action="store_true",
                         help="refuse a node with input salvo conditions and no declared behaviour "
                         "(without one, its epochs consume their inputs and send nothing)")
@@ -178,7 +181,8 @@ def explore(graph: Graph, args: argparse.Namespace) -> ExplorationResult:
                                order=args.order, exact=args.exact, max_states=args.max_states,
                                max_depth=args.max_depth, max_packets=args.max_packets,
                                max_time=args.max_time, seed=args.seed, walks=args.walks, progress=progress,
-                               strict=args.strict)
+                               strict=args.strict, properties=declarations.properties,
+                               livelocks=args.livelocks)
         except ExplorationInterrupted:
             raise KeyboardInterrupt from None
         except ValueError as error:  # a declaration the graph cannot carry out
