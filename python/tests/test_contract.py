@@ -429,6 +429,15 @@ GOOD_CALLS: dict[str, Call] = {
         "execute",
         epoch_id=lambda w: w.epoch,
         outcome=lambda w: z.Outcome(creates={"out": 1}, sends=["emit"]),
+        events=lambda w: True,
+    ),
+    "NetSim.run_round": _on(lambda w: w.net, "run_round", events=lambda w: True),
+    "NetSim.inject": _on(
+        lambda w: w.net, "inject", location=lambda w: z.PacketLocation.edge(w.edge), count=lambda w: 2,
+        events=lambda w: True,
+    ),
+    "NetSim.packet_counts": _on(
+        lambda w: w.net, "packet_counts", locations=lambda w: [w.b_in, z.PacketLocation.edge(w.edge)]
     ),
     "NetSim.do_actions": _on(
         lambda w: w.net, "do_actions", actions=lambda w: [z.NetAction.consume_packet(w.inside)]

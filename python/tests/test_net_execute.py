@@ -1,7 +1,8 @@
-"""NetSim.execute and NetSim.do_actions against the same actions done one by
-one on a twin net: the same events and state when every action is accepted;
-on a refusal the same exception class, naming the refused action, and the
-net exactly as it was."""
+"""NetSim.execute, do_actions, inject and run_round against the same actions
+done one by one on a twin net: the same events and state when every action
+is accepted; on a refusal the same exception class, naming the refused
+action, and the net exactly as it was. Leaving the events out changes
+nothing but the events list."""
 
 from __future__ import annotations
 
@@ -11,6 +12,7 @@ import re
 import pytest
 
 import zellik_sim as z
+from conftest import pipeline_graph
 
 
 def worker_graph() -> z.Graph:
@@ -109,10 +111,12 @@ def test_execute_equals_one_call_per_action_and_changes_nothing_when_refused() -
             assert state(net) == before
         else:
             accepted += 1
-            created, events = net.execute(epoch, outcome)
+            keep = rng.random() < 0.5
+            created, events = net.execute(epoch, outcome, events=keep)
             assert state(net) == state(twin)
             assert all(len(created[port]) == count for port, count in outcome.creates.items())
-            assert [e.kind for e in events][-1] == "EpochFinished"
+            assert all(type(i) is str for ids in created.values() for i in ids)
+            assert [e.kind for e in events][-1:] == (["EpochFinished"] if keep else [])
     assert refused > 30 and accepted > 30
 
 
@@ -156,3 +160,91 @@ def test_do_actions_is_all_or_nothing() -> None:
             done = net.do_actions(actions)
             assert [[e.to_dict() for e in events] for _, events in done] == expected
             assert state(net) == state(twin)
+
+
+def test_inject_equals_create_and_transport_one_by_one_or_changes_nothing() -> None:
+    """B.in holds two packets, so injecting there is refused past its room;
+    the edge takes any number."""
+    rng = random.Random(32)
+    graph, edge = pipeline_graph()
+    refused = 0
+    for round_ in range(200):
+        net, twin = z.NetSim(graph, seed=round_), z.NetSim(graph, seed=round_)
+        b_in = z.PacketLocation.input_port("B", "in")
+        before = rng.randrange(3)
+        for sim in (net, twin):
+            sim.inject(b_in, before)
+        location = rng.choice([b_in, z.PacketLocation.edge(edge)])
+        count = rng.randrange(4)
+        expected_ids, expected_events, refusal = [], [], None
+        for _ in range(count):
+            try:
+                data, created = twin.do_action(z.NetAction.create_packet())
+                _, moved = twin.do_action(z.NetAction.transport_packet_to_location(data.packet_id, location))
+            except z.ZellikError as e:
+                refusal = e
+                break
+            expected_ids.append(data.packet_id)
+            expected_events += [e.to_dict() for e in created + moved]
+        snapshot = state(net)
+        if refusal is not None:
+            refused += 1
+            with pytest.raises(type(refusal), match=r"step \d+ \(\w+\) was refused"):
+                net.inject(location, count)
+            assert state(net) == snapshot
+        else:
+            keep = rng.random() < 0.5
+            ids, events = net.inject(location, count, events=keep)
+            assert ids == expected_ids
+            assert [e.to_dict() for e in events] == (expected_events if keep else [])
+            assert state(net) == state(twin)
+    assert refused > 20
+
+
+def test_run_round_is_run_step_until_no_progress_then_the_startable_epochs() -> None:
+    rng = random.Random(33)
+    graph, edge = pipeline_graph()
+    places = [z.PacketLocation.edge(edge), z.PacketLocation.input_port("B", "in")]
+    for round_ in range(100):
+        net, twin = z.NetSim(graph, seed=round_), z.NetSim(graph, seed=round_)
+        for sim in (net, twin):
+            sim.inject(places[0], round_ % 5)
+        keep = rng.random() < 0.5
+        steps, startable, events = net.run_round(events=keep)
+        expected_steps, expected_events = 0, []
+        while True:
+            progress, step_events = twin.run_step()
+            if not progress:
+                break
+            expected_steps += 1
+            expected_events += [e.to_dict() for e in step_events]
+        assert steps == expected_steps
+        assert [e.to_dict() for e in events] == (expected_events if keep else [])
+        assert state(net) == state(twin)
+        epochs = {e.id: e for e in twin.epochs()}
+        assert [s[0] for s in startable] == [str(i) for i in twin.get_startable_epochs()]
+        assert startable == [
+            (epoch_id, epochs[epoch_id].node_name, epochs[epoch_id].in_salvo.packets)
+            for epoch_id, _, _ in startable
+        ]
+        assert net.packet_counts(places) == [twin.packet_count_at(p) for p in places]
+        assert net.run_round() == (0, startable, [])
+
+
+def test_a_count_past_the_nets_room_is_refused_before_anything_is_made() -> None:
+    """An edge has no capacity: without the bound these calls would make
+    packets until the memory ran out."""
+    graph, edge = pipeline_graph()
+    net = z.NetSim(graph, seed=1)
+    on_edge = z.PacketLocation.edge(edge)
+    for count in (2**32 - 1, 2**63, 2**64 - 1):
+        with pytest.raises(ValueError, match=r"inject\(\) argument 'count' makes more packets"):
+            net.inject(on_edge, count)
+    assert net.packets() == []
+    net = z.NetSim(worker_graph(), seed=1)
+    epoch = set_up(net, 1, start=False)
+    before = state(net)
+    for creates in ({"out": 2**63}, {"out": 2**63, "side": 2**63}, {"out": 1, "side": 2**32}):
+        with pytest.raises(ValueError, match=r"execute\(\) argument 'outcome' makes more packets"):
+            net.execute(epoch, z.Outcome(creates=creates, sends=["send"]))
+        assert state(net) == before

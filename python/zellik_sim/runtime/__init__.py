@@ -4,7 +4,7 @@ processes, as ``async def`` handlers on an event loop, or on a Dask cluster.
 The net stays with the driver: it steps the net until blocked, gives every
 startable epoch's input payloads to the node's handler on the backend, and
 executes each epoch with what its handler emitted, all or nothing (in one
-call on the net where the module has ``NetSim.execute``), keeping each
+call on the net, ``NetSim.execute``), keeping each
 payload beside its packet's id. What leaves the net
 through output ports no edge leaves is the run's output.
 """

@@ -8,10 +8,10 @@ from __future__ import annotations
 
 import json
 from collections.abc import Callable, Sequence
-from typing import IO, Any, TypeVar
+from typing import IO, Any, Protocol, TypeVar
 
 from zellik_sim import (
-    Epoch,
+    EpochState,
     NetAction,
     NetActionResponseData,
     NetEvent,
@@ -27,6 +27,13 @@ FLUSH = "__flush__"
 _Data = TypeVar("_Data", bound=NetActionResponseData)
 # Performs one action on the net and gives its response data and events.
 _Do = Callable[[NetAction[Any]], tuple[Any, list[NetEvent]]]
+
+
+class _Execute(Protocol):
+    """NetSim.execute's shape."""
+
+    def __call__(self, epoch_id: str, outcome: Outcome, *,
+                 events: bool = True) -> tuple[dict[str, list[str]], list[NetEvent]]: ...
 
 
 def execute_by_actions(net: NetSim, epoch_id: str, outcome: Outcome, *,
@@ -98,86 +105,40 @@ def execute_by_actions(net: NetSim, epoch_id: str, outcome: Outcome, *,
     return created, events
 
 
+# A startable epoch as a round lists it: its id, its node's name and its
+# input salvo's (port, packet id) pairs.
+Startable = tuple[str, str, list[tuple[str, str]]]
+
+
 class Driver:
-    """The net's calls, counted. Uses ``NetSim.execute`` when the module
-    has it, else ``execute_by_actions``."""
+    """The net's calls, counted: one per round of steps, one per injection,
+    one per epoch executed (``execute``, which the run calls directly and
+    counts in ``executed``), none builds an event object."""
+
+    #: Whether an epoch executed through ``execute`` is one call on the net.
+    one_call_executes = True
 
     def __init__(self, net: NetSim) -> None:
         self.net = net
         self.calls = 0
-        self._execute = getattr(net, "execute", None)
+        #: Executes an epoch with an outcome, all or nothing, as
+        #: ``NetSim.execute`` does (the run calls it directly).
+        self.execute: _Execute = net.execute
 
-    def steps(self) -> int:
-        """Steps the net until it is blocked; the steps that made progress."""
-        run_step = self.net.run_step
-        made = 0
-        while run_step()[0]:
-            made += 1
-        self.calls += made + 1
-        return made
-
-    def epochs(self) -> list[Epoch]:
+    def round(self) -> tuple[int, list[Startable]]:
+        """Steps the net until it is blocked: the steps run and the
+        startable epochs."""
         self.calls += 1
-        return self.net.epochs()
+        steps, startable, _ = self.net.run_round(events=False)
+        return steps, startable
 
-    def count(self, location: PacketLocation) -> int:
+    def counts(self, locations: Sequence[PacketLocation]) -> list[int]:
         self.calls += 1
-        return self.net.packet_count_at(location)
+        return self.net.packet_counts(locations)
 
     def inject(self, location: PacketLocation, count: int) -> list[str]:
-        ids: list[str] = []
-        do = self.net.do_action
-        for _ in range(count):
-            packet_id = do(NetAction.create_packet())[0].packet_id
-            do(NetAction.transport_packet_to_location(packet_id, location))
-            ids.append(packet_id)
-        self.calls += 2 * count
-        return ids
-
-    def execute(self, epoch_id: str, outcome: Outcome, packets: Sequence[str]) -> dict[str, list[str]]:
-        if self._execute is not None:
-            self.calls += 1
-            created: dict[str, list[Any]] = self._execute(epoch_id, outcome)[0]
-            return {port: [str(i) for i in ids] for port, ids in created.items()}
-        return self._by_actions(epoch_id, outcome, packets)
-
-    def _by_actions(self, epoch_id: str, outcome: Outcome, packets: Sequence[str]) -> dict[str, list[str]]:
-        """execute_by_actions for a startable epoch whose packets are known,
-        written out for speed: no events kept but those an undo needs."""
-        net = self.net
-        do = net.do_action
-        done: list[tuple[NetAction[Any], list[NetEvent]]] = []
-        pass_to = outcome.pass_to
-        created: dict[str, list[str]] = {}
-        try:
-            action: NetAction[Any] = NetAction.start_epoch(epoch_id)
-            done.append((action, do(action)[1]))
-            for packet_id in packets:
-                action = (NetAction.consume_packet(packet_id) if pass_to is None
-                          else NetAction.load_packet_into_output_port(packet_id, pass_to))
-                done.append((action, do(action)[1]))
-            for port, count in outcome.creates.items():
-                ids = created[port] = []
-                for _ in range(count):
-                    action = NetAction.create_packet(epoch_id)
-                    data, events = do(action)
-                    done.append((action, events))
-                    packet_id = data.packet_id
-                    action = NetAction.load_packet_into_output_port(packet_id, port)
-                    done.append((action, do(action)[1]))
-                    ids.append(packet_id)
-            for condition in outcome.sends:
-                action = NetAction.send_output_salvo(epoch_id, condition)
-                done.append((action, do(action)[1]))
-            action = NetAction.finish_epoch(epoch_id)
-            done.append((action, do(action)[1]))
-        except BaseException:
-            for action, events in reversed(done):
-                net.undo_action(action, events)
-            self.calls += 2 * len(done) + 1
-            raise
-        self.calls += len(done)
-        return created
+        self.calls += 1
+        return self.net.inject(location, count, events=False)[0]
 
     def cancel(self, epoch_id: str) -> list[str]:
         self.calls += 1
@@ -202,8 +163,11 @@ class Driver:
 class RecordingDriver(Driver):
     """A driver whose every call is one action written to ``out``."""
 
+    one_call_executes = False
+
     def __init__(self, net: NetSim, out: IO[str], seed: int | None) -> None:
         super().__init__(net)
+        self.execute = self._execute
         self.out = out
         self._write({"seed": seed})
 
@@ -226,11 +190,17 @@ class RecordingDriver(Driver):
         self.net.undo_action(action, events)
         self._write({"undo": action.to_dict(), "events": [event.to_dict() for event in events]})
 
-    def steps(self) -> int:
+    def round(self) -> tuple[int, list[Startable]]:
         made = 0
         while self.do(NetAction.run_step())[0].made_progress:
             made += 1
-        return made
+        self.calls += 1
+        startable = [epoch for epoch in self.net.epochs() if epoch.state == EpochState.Startable]
+        return made, [(epoch.id, epoch.node_name, epoch.in_salvo.packets) for epoch in startable]
+
+    def counts(self, locations: Sequence[PacketLocation]) -> list[int]:
+        self.calls += len(locations)
+        return [self.net.packet_count_at(location) for location in locations]
 
     def inject(self, location: PacketLocation, count: int) -> list[str]:
         ids: list[str] = []
@@ -240,9 +210,10 @@ class RecordingDriver(Driver):
             ids.append(packet_id)
         return ids
 
-    def execute(self, epoch_id: str, outcome: Outcome, packets: Sequence[str]) -> dict[str, list[str]]:
-        return execute_by_actions(self.net, epoch_id, outcome, packets=packets, do=self.do,
-                                  undo=self.undo)[0]
+    def _execute(self, epoch_id: str, outcome: Outcome, *,
+                 events: bool = True) -> tuple[dict[str, list[str]], list[NetEvent]]:
+        packets = [packet_id for _, packet_id in self.net.get_epoch(epoch_id).in_salvo.packets]  # type: ignore[union-attr]
+        return execute_by_actions(self.net, epoch_id, outcome, packets=packets, do=self.do, undo=self.undo)
 
     def cancel(self, epoch_id: str) -> list[str]:
         data, _ = self.do(NetAction.cancel_epoch(epoch_id))

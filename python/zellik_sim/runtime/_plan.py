@@ -45,6 +45,9 @@ class NodePlan:
         self._outcomes: dict[Any, Outcome] = {}
         # A dict with one port's list, by (port, length): checked once.
         self._one_port: dict[tuple[str, int], Outcome] = {}
+        # The same for ports whose packets stay in the net, which the run's
+        # inline loop executes without asking for a plan.
+        self.staying: dict[tuple[str, int], Outcome] = {}
 
     def empty_inputs(self) -> dict[str, list[Any]]:
         return {port: [] for port in self.in_ports}
@@ -95,6 +98,8 @@ class NodePlan:
         if type(value) is dict and len(value) == 1:
             ((port, values),) = value.items()
             self._one_port[port, len(values)] = outcome
+            if port not in self.leaves:
+                self.staying[port, len(values)] = outcome
         return outcome, outputs, pass_to
 
     def default_sends(self, ports: Sequence[str]) -> list[str]:

@@ -20,9 +20,10 @@ from typing import Any
 
 from zellik_sim import NetSim, TerminalState
 from zellik_sim.runtime._backends import Backend, Inline
-from zellik_sim.runtime._net import Driver
+from zellik_sim.runtime._net import Driver, Startable
 from zellik_sim.runtime._plan import Entry, GraphPlan
 from zellik_sim.runtime._tasks import Done, Handler, Task, call
+from zellik_sim.runtime._values import HandlerFailure, OnError, Retry, RunResult, RunStats
 
 # What a node without a handler gives: nothing, so its inputs are consumed.
 NOTHING = Done(None, None, "", 0.0, 0)
@@ -31,7 +32,6 @@ NOTHING = Done(None, None, "", 0.0, 0)
 Work = tuple[float, str, str, list[str], dict[str, list[Any]]]
 # A round's epochs are executed in the order of their oldest payloads.
 BY_FIRST_PAYLOAD = operator.itemgetter(0, 1)
-from zellik_sim.runtime._values import HandlerFailure, OnError, Retry, RunResult, RunStats
 
 
 class Run:
@@ -49,6 +49,10 @@ class Run:
         self.inline = type(backend) is Inline
         self.stop_on_error = (on_error.then if isinstance(on_error, Retry) else on_error) == "stop"
         self.progress = progress
+        self.execute = driver.execute
+        # Epochs executed by driver.execute: one call on the net each.
+        self.executed = 0
+        self.watched = [location for _, location in plan.waiting]
         self.payloads: dict[str, tuple[int, Any]] = {}
         self.numbered = 0
         self.pending: list[tuple[Entry, deque[Any]]] = []
@@ -69,7 +73,7 @@ class Run:
                 continue
             count = len(queue)
             if entry.capacity is not None:
-                count = min(count, entry.capacity - self.driver.count(entry.location))
+                count = min(count, entry.capacity - self.driver.counts([entry.location])[0])
             if count <= 0:
                 continue
             for packet_id in self.driver.inject(entry.location, count):
@@ -78,8 +82,7 @@ class Run:
 
     def observe(self) -> None:
         high = self.stats.high_water
-        for text, location in self.plan.waiting:
-            count = self.driver.count(location)
+        for (text, _), count in zip(self.plan.waiting, self.driver.counts(self.watched)):
             if count > high[text]:
                 high[text] = count
 
@@ -89,9 +92,10 @@ class Run:
         self.inject()
         while True:
             self.observe()
-            self.stats.steps += self.driver.steps()
+            steps, startable = self.driver.round()
+            self.stats.steps += steps
             self.observe()
-            executed, stop = self.round()
+            executed, stop = self.round(startable)
             if stop is not None:
                 return stop
             if not executed and not self.flush_one():
@@ -103,32 +107,31 @@ class Run:
         flush that has packets waiting in its input ports."""
         for node in self.flush:
             plan = self.plan.nodes[node]
-            if any(self.driver.count(self.plan.port_location(node, port)) for port in plan.in_ports):
+            if any(self.driver.counts([self.plan.port_location(node, port) for port in plan.in_ports])):
                 self.driver.flush(node, plan.in_ports)
                 return True
         return False
 
-    def round(self) -> tuple[bool, HandlerFailure | None]:
-        epochs = self.driver.epochs()
-        if not epochs:
+    def round(self, startable: list[Startable]) -> tuple[bool, HandlerFailure | None]:
+        if not startable:
             return False, None
         self.stats.rounds += 1
         payloads = self.payloads
         nodes = self.plan.nodes
         work: list[Work] = []
-        for epoch in epochs:
-            node = epoch.node_name
-            only = nodes[node].only_port
-            inputs = {only: []} if only is not None else nodes[node].empty_inputs()
+        for epoch_id, node, packets in startable:
+            plan = nodes[node]
+            only = plan.only_port
+            inputs = {only: []} if only is not None else plan.empty_inputs()
             ids = []
             first = math.inf
-            for port, packet_id in epoch.in_salvo.packets:
+            for port, packet_id in packets:
                 number, value = payloads[packet_id]
                 inputs[port].append(value)
                 ids.append(packet_id)
                 if number < first:
                     first = number
-            work.append((first, node, epoch.id, ids, inputs))
+            work.append((first, node, epoch_id, ids, inputs))
         work.sort(key=BY_FIRST_PAYLOAD)
         stop = self.run_inline(work) if self.inline else self.run_on_backend(work)
         if self.progress is not None:
@@ -136,23 +139,56 @@ class Run:
         return True, stop
 
     def run_inline(self, work: list[Work]) -> HandlerFailure | None:
-        """Calls each handler in the driver, timed, and executes its epoch."""
+        """Calls each handler in the driver, timed, and executes its epoch.
+
+        A handler's usual value, one list of payloads on one port that stays
+        in the net, whose outcome its node has met before, is executed
+        here; every other value, and every error, goes through finish."""
         handlers = self.handlers
-        finish = self.finish
+        nodes = self.plan.nodes
+        payloads = self.payloads
+        execute = self.execute
+        epochs = self.stats.epochs
+        seconds = self.stats.handler_seconds
         clock = time.perf_counter
         stop: HandlerFailure | None = None
         for _, node, epoch_id, ids, inputs in work:
             handler = handlers.get(node)
+            failure: HandlerFailure | None
             if handler is None:
-                failure = finish(node, epoch_id, ids, inputs, None, None, "", 0.0, 0)
+                failure = self.finish(node, epoch_id, ids, inputs, None, None, "", 0.0, 0)
             else:
                 started = clock()
                 try:
                     value = handler(inputs)
                 except Exception:  # noqa: BLE001 - retried, then kept as the epoch's failure
-                    failure = finish(node, epoch_id, ids, inputs, *self.retry_inline(handler, inputs, started))
+                    failure = self.finish(node, epoch_id, ids, inputs, *self.retry_inline(handler, inputs, started))
                 else:
-                    failure = finish(node, epoch_id, ids, inputs, value, None, "", clock() - started, 1)
+                    elapsed = clock() - started
+                    outcome = None
+                    if type(value) is dict and len(value) == 1:
+                        ((port, values),) = value.items()
+                        if type(values) is list:
+                            outcome = nodes[node].staying.get((port, len(values)))
+                    if outcome is None:
+                        failure = self.finish(node, epoch_id, ids, inputs, value, None, "", elapsed, 1)
+                    else:
+                        epochs[node] += 1
+                        seconds[node] += elapsed
+                        self.executed += 1
+                        try:
+                            created = execute(epoch_id, outcome, events=False)[0]
+                        except Exception as refused:  # noqa: BLE001 - an outcome the net refused
+                            failure = self.cancel(node, epoch_id, inputs, refused, traceback.format_exc(), 1)
+                        else:
+                            for packet_id in ids:
+                                del payloads[packet_id]
+                            number = self.numbered
+                            for packet_id, payload in zip(created.get(port, ()), values):
+                                payloads[packet_id] = (number, payload)
+                                number += 1
+                            self.numbered = number
+                            failure = None
             if failure is not None and stop is None and self.stop_on_error:
                 stop = failure
         return stop
@@ -193,7 +229,8 @@ class Run:
             plan = self.plan.nodes[node]
             try:
                 outcome, outputs, pass_to = plan.plan(value)
-                created = self.driver.execute(epoch_id, outcome, ids)
+                self.executed += 1
+                created = self.execute(epoch_id, outcome, events=False)[0]
             except Exception as refused:  # noqa: BLE001 - a handler's value the net refused
                 error, text = refused, traceback.format_exc()
             else:
@@ -215,10 +252,17 @@ class Run:
                         number += 1
                     self.numbered = number
                 return None
+        assert error is not None
+        return self.cancel(node, epoch_id, inputs, error, text, attempts)
+
+    def cancel(self, node: str, epoch_id: str, inputs: dict[str, list[Any]], error: BaseException, text: str,
+               attempts: int) -> HandlerFailure:
+        """Cancels an epoch whose handler failed or whose outcome the net
+        refused, and keeps the failure."""
         destroyed = self.driver.cancel(epoch_id)
         for packet_id in destroyed:
             self.payloads.pop(packet_id, None)
-        stats.failed[node] += 1
+        self.stats.failed[node] += 1
         failure = HandlerFailure(node, epoch_id, inputs, error, text, attempts, destroyed)
         self.failures.append(failure)
         return failure
@@ -244,6 +288,6 @@ class Run:
         for entry, queue in self.pending:
             if queue:
                 result.setdefault(entry.text, []).extend(queue)
-        self.stats.net_calls = self.driver.calls
+        self.stats.net_calls = self.driver.calls + (self.executed if self.driver.one_call_executes else 0)
         self.stats.seconds = time.perf_counter() - self.started
         return RunResult(self.outputs, result, self.stats, self.failures, stuck)

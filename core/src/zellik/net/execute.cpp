@@ -16,6 +16,9 @@ namespace zellik {
 
 namespace {
 
+// The most ids inject reserves room for up front.
+constexpr std::uint64_t kInjectReserve = 1U << 16;
+
 // Whether undoing `action` from its events can leave the request state other
 // than it was: a finish or cancel gives its node's token back, which undo
 // takes away; a step takes requests that undo does not give back.
@@ -83,16 +86,17 @@ std::uint64_t removal_position(const NetSim& net, const NetAction& action) {
   return 0;
 }
 
-// The actions of one execute call, made into the caller's event list, each
-// one's events from its mark on.
-class EpochRun {
+// The actions of one execute or inject call, made into the caller's event
+// list, each one's events from its mark on.
+class BatchRun {
  public:
-  EpochRun(NetSim& net, EventList& events) : net_(net), events_(events), start_(events.size()) {}
+  BatchRun(NetSim& net, EventList& events) : net_(net), events_(events), start_(events.size()) {}
 
   // Performs `action`; false when refused, everything taken back and the
   // refusal kept for error().
   bool act(NetAction action, Ulid* created = nullptr) {
-    // Every packet execute removes is the head of its epoch's packets.
+    // Every packet execute removes is the head of its epoch's packets;
+    // inject removes none.
     const std::size_t mark = events_.size();
     ActionResult done = net_.perform_action(action, events_);
     if (!done.ok()) {
@@ -130,7 +134,7 @@ class EpochRun {
 
 Result<CreatedPackets, BatchError> execute(NetSim& net, const Ulid& epoch_id,
                                            const EpochOutcome& outcome, EventList& events) {
-  EpochRun run(net, events);
+  BatchRun run(net, events);
   const Epoch* epoch = net.get_epoch(epoch_id);
   if (epoch == nullptr || epoch->state == EpochState::Startable) {
     if (!run.act(action::StartEpoch{epoch_id})) return std::move(run).error();
@@ -160,6 +164,23 @@ Result<CreatedPackets, BatchError> execute(NetSim& net, const Ulid& epoch_id,
   }
   if (!run.act(action::FinishEpoch{epoch_id})) return std::move(run).error();
   return created;
+}
+
+Result<std::vector<Ulid>, BatchError> inject(NetSim& net, const PacketLocation& location,
+                                             std::uint64_t count, EventList& events) {
+  BatchRun run(net, events);
+  std::vector<Ulid> ids;
+  // A count past what could fit is refused by the location, not reserved.
+  ids.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, kInjectReserve)));
+  for (std::uint64_t i = 0; i < count; ++i) {
+    Ulid packet;
+    if (!run.act(action::CreatePacket{std::nullopt}, &packet)) return std::move(run).error();
+    if (!run.act(action::TransportPacketToLocation{packet, location})) {
+      return std::move(run).error();
+    }
+    ids.push_back(packet);
+  }
+  return ids;
 }
 
 Result<Unit, BatchError> do_actions(NetSim& net, std::span<const NetAction> actions,

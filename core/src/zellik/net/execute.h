@@ -56,6 +56,16 @@ using CreatedPackets = std::vector<std::pair<Name, std::vector<Ulid>>>;
 Result<CreatedPackets, BatchError> execute(NetSim& net, const Ulid& epoch_id,
                                            const EpochOutcome& outcome, EventList& events);
 
+// Makes `count` packets outside the net and moves each to `location`, one
+// after the other (create, then transport, per packet: the actions a caller
+// would perform one by one), their events appended to `events`. Returns the
+// new ids in order. All or nothing as execute: when the location runs out of
+// room (or is not in the graph) no packet is left made. `count` must fit in
+// the packet table (below kNoPacket with the packets already there); the
+// caller checks.
+Result<std::vector<Ulid>, BatchError> inject(NetSim& net, const PacketLocation& location,
+                                             std::uint64_t count, EventList& events);
+
 // Performs `actions` in order, each as do_action would, into `done` (one
 // response per action, its data and its events). All or nothing as execute:
 // on a refusal the actions made before it are undone, the request state put

@@ -90,10 +90,12 @@ class NetSim {
   // `max_steps` steps, at the first step that ends at or after `deadline`,
   // or at the first step that leaves `events` holding `max_events` events or
   // more, whichever comes first. Returns true when it stopped because the
-  // net is blocked; false leaves the rest for another call.
+  // net is blocked; false leaves the rest for another call. Adds the steps it
+  // ran to `*steps_run` when given.
   bool run_steps_into(EventList& events, std::size_t max_steps,
                       std::chrono::steady_clock::time_point deadline,
-                      std::size_t max_events = static_cast<std::size_t>(-1));
+                      std::size_t max_events = static_cast<std::size_t>(-1),
+                      std::size_t* steps_run = nullptr);
 
   // --- Undo -----------------------------------------------------------------
 

@@ -196,11 +196,12 @@ void NetSim::run_step_keeping_success(EventList& events) {
 }
 
 bool NetSim::run_steps_into(EventList& events, std::size_t max_steps,
-                            std::chrono::steady_clock::time_point deadline,
-                            std::size_t max_events) {
+                            std::chrono::steady_clock::time_point deadline, std::size_t max_events,
+                            std::size_t* steps_run) {
   for (std::size_t step = 0; step < max_steps; ++step) {
     if (is_blocked()) return true;
     run_step_keeping_success(events);
+    if (steps_run != nullptr) ++*steps_run;
     if (events.size() >= max_events || std::chrono::steady_clock::now() >= deadline) break;
   }
   return false;

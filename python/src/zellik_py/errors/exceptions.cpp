@@ -115,6 +115,13 @@ void raise_action_error(const NetActionError& error) {
   raise_named(zellik::kind_name(error.kind), zellik::message(error));
 }
 
+void raise_batch_error(const BatchError& error, const std::string& what, const char* step_word) {
+  raise(action_error_class(error.error.kind),
+        what + ": " + step_word + " " + std::to_string(error.step) + " (" +
+            std::string(kKindNames<NetAction>[error.action.index()]) +
+            ") was refused: " + action_error_message(error.error));
+}
+
 void raise_undo_error(const UndoError& error) {
   raise_named(UndoError::kind_name(error.kind), error.message());
 }

@@ -3,11 +3,13 @@
 // execute takes the explorer's Outcome.
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "zellik/net/execute.h"
+#include "zellik/net/handles.h"
 #include "zellik_py/binding/args.h"
 #include "zellik_py/binding/convert.h"
 #include "zellik_py/errors/translate.h"
@@ -20,13 +22,14 @@
 namespace zellik::py {
 
 const char kNetExecuteDoc[] =
-    "execute($self, epoch_id, outcome)\n--\n\n"
+    "execute($self, epoch_id, outcome, *, events=True)\n--\n\n"
     "Run a live epoch to its end as `outcome` says, in one call: start it when\n"
     "Startable, consume its input packets (or load them into outcome.pass_to), create\n"
     "and load outcome.creates, send outcome.sends in order and finish it: the actions\n"
     "one would do one by one, with the same events. Returns (created, events):\n"
     "created maps each output port of outcome.creates to the ids made for it, in\n"
-    "order. All or nothing: a refused action undoes the ones before it and raises\n"
+    "order, as str. With events=False the events list is left empty (and never\n"
+    "built). All or nothing: a refused action undoes the ones before it and raises\n"
     "its own exception, whose message names it ('step N (Kind)').";
 
 const char kNetDoActionsDoc[] =
@@ -39,32 +42,34 @@ const char kNetDoActionsDoc[] =
 
 namespace {
 
-[[noreturn]] void raise_batch_error(const BatchError& e, const std::string& what,
-                                    const char* step_word) {
-  raise(action_error_class(e.error.kind), what + ": " + step_word + " " + std::to_string(e.step) +
-                                              " (" +
-                                              std::string(kKindNames<NetAction>[e.action.index()]) +
-                                              ") was refused: " + action_error_message(e.error));
-}
+// More packets than any net holds: a sum of creates that reaches it is
+// refused whatever its exact value.
+constexpr std::uint64_t kMostPackets = std::uint64_t{kNoPacket};
 
 }  // namespace
 
 PyObject* net_execute(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guard([&] {
-    auto a = parse_fast("execute", std::array{"epoch_id", "outcome"}, 2, args, nargs, kwnames);
+    auto a =
+        parse_fast("execute", std::array{"epoch_id", "outcome", "events"}, 2, args, nargs, kwnames);
     const Ulid epoch_id = identifier_arg(a[0], "epoch_id");
     const explore::Outcome& declared = outcome_arg(a[1], "outcome");
+    const bool keep_events = a[2] == nullptr || to_bool_arg(a[2], "events");
     const EpochOutcome outcome{declared.pass_to, declared.creates, declared.sends};
     EventList events;
     Result<CreatedPackets, BatchError> done = [&] {
       Hold hold(value_of(self), Use::Exclusive);
+      std::uint64_t made = 0;
+      for (const auto& [port, count] : outcome.creates) {
+        made = count > kMostPackets - made ? kMostPackets : made + count;
+      }
+      check_packet_room(hold.net(), made, "execute", "outcome");
       return execute(hold.net(), epoch_id, outcome, events);
     }();
     if (!done.ok()) {
       raise_batch_error(done.error(), "Cannot execute epoch " + epoch_id.to_string(), "step");
     }
     Ref created = own(PyDict_New());
-    const UlidFactory ulids;
     for (const auto& [port, ids] : done.value()) {
       Ref key = to_py(port);
       PyObject* list = PyDict_GetItemWithError(created.get(), key.get());  // borrowed
@@ -75,10 +80,10 @@ PyObject* net_execute(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         list = fresh.get();
       }
       for (const Ulid& id : ids) {
-        if (PyList_Append(list, ulids.make(id).get()) < 0) throw PythonError{};
+        if (PyList_Append(list, id_to_py(id).get()) < 0) throw PythonError{};
       }
     }
-    Ref list = events_to_py(std::move(events));
+    Ref list = keep_events ? events_to_py(std::move(events)) : own(PyList_New(0));
     return own(PyTuple_Pack(2, created.get(), list.get()));
   });
 }

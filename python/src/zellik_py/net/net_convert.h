@@ -3,6 +3,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -19,6 +20,10 @@
 #include "zellik/net/packet_location.h"
 #include "zellik/net/ulid.h"
 #include "zellik_py/binding/ref.h"
+
+namespace zellik {
+class NetSim;
+}  // namespace zellik
 
 namespace zellik::py {
 
@@ -64,6 +69,14 @@ Ref events_to_py(EventList&& events);
 // events stay for the caller to clear.
 void append_events(PyObject* list, EventList& events);
 Ref response_data_to_py(const NetActionResponseData& data);
+
+// Refuses with ValueError naming `arg` of `function`, before anything is
+// made, a call that would make `count` new packets when the net's packet
+// table has no rows left for them: more could never be placed, and a place
+// without a capacity would take packets until the memory ran out
+// (net_sim_rounds.cpp).
+void check_packet_room(const NetSim& net, std::uint64_t count, const char* function,
+                       const char* arg);
 
 const PacketLocation& location_arg(PyObject* obj, const char* arg);
 const Epoch& epoch_arg(PyObject* obj, const char* arg);

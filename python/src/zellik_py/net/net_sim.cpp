@@ -69,8 +69,9 @@ void define_net_sim(PyObject* module, std::span<const PyMethodDef> more_methods)
   // and kept.
   static std::vector<PyMethodDef> methods = [&] {
     std::vector<PyMethodDef> all;
-    for (std::span<const PyMethodDef> part : {net_sim_action_methods(), net_sim_query_methods(),
-                                              net_sim_snapshot_methods(), more_methods}) {
+    for (std::span<const PyMethodDef> part :
+         {net_sim_action_methods(), net_sim_round_methods(), net_sim_query_methods(),
+          net_sim_snapshot_methods(), more_methods}) {
       all.insert(all.end(), part.begin(), part.end());
     }
     all.push_back({});

@@ -16,6 +16,8 @@ namespace zellik::py {
 std::span<const PyMethodDef> net_sim_action_methods();
 // The queries: is_blocked, get_packet, packets, to_dot, ... (net_sim_queries.cpp).
 std::span<const PyMethodDef> net_sim_query_methods();
+// run_round and inject, an executor's loop in few calls (net_sim_rounds.cpp).
+std::span<const PyMethodDef> net_sim_round_methods();
 // Pickle, copy and fork (net_sim_snapshot.cpp).
 std::span<const PyMethodDef> net_sim_snapshot_methods();
 

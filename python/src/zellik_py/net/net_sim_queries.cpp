@@ -60,6 +60,16 @@ Ref get_packets_at_location(const NetSim& net, PyObject* location) {
 Ref packet_count_at(const NetSim& net, PyObject* location) {
   return to_py_u64(net.packet_count_at(location_arg(location, "location")));
 }
+// Every location is read before any count is made: a wrong one is refused
+// by name whatever its place in the sequence.
+Ref packet_counts(const NetSim& net, PyObject* locations) {
+  std::vector<PacketLocation> read;
+  for (const Ref& item : sequence_items(locations, "locations")) {
+    read.push_back(location_arg(item.get(), "locations"));
+  }
+  return list_of(read,
+                 [&](const PacketLocation& at) { return to_py_u64(net.packet_count_at(at)); });
+}
 
 }  // namespace
 
@@ -81,6 +91,10 @@ std::span<const PyMethodDef> net_sim_query_methods() {
       method_def(
           "packet_count_at", &query<"packet_count_at", "location", packet_count_at>,
           "packet_count_at($self, location)\n--\n\nGet the number of packets at a location."),
+      method_def(
+          "packet_counts", &query<"packet_counts", "locations", packet_counts>,
+          "packet_counts($self, locations)\n--\n\nGet the number of packets at each location "
+          "of a sequence, in one call."),
       method_def(
           "packets", &query<packets>,
           "packets($self)\n--\n\nGet every packet of the network, wherever it is, ordered by ID."),
