@@ -5,13 +5,14 @@ from __future__ import annotations
 import itertools
 import pathlib
 import time
+from unittest import mock
 
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import zellik_sim as z
-from zellik_sim.capacities import largest_clean_injection, minimal_capacities, with_capacities
+from zellik_sim.capacities import _explore, largest_clean_injection, minimal_capacities, with_capacities
 from zellik_sim.files import read_declarations, read_graph
 from zellik_sim.properties import Property
 
@@ -170,11 +171,14 @@ def pair_cases(draw):
 
 
 @settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(st.one_of(small_cases(), pair_cases()), st.integers(0, 3))
-def test_the_search_finds_what_an_exhaustive_search_finds_and_explores_only_what_it_must(case, walks):
+@given(st.one_of(small_cases(), pair_cases()), st.integers(0, 3), st.sampled_from([3, 40, _explore.PROBE_STATES]))
+def test_the_search_finds_what_an_exhaustive_search_finds_and_explores_only_what_it_must(case, walks, probe):
     graph, behaviours, injections, bounds = case
     clean, minimal = exhaustive(graph, behaviours, injections, bounds)
-    found = minimal_capacities(graph, behaviours, injections, bounds, walks=walks)
+    # A first search cut short at `probe` states goes on with random walks
+    # and then the full search, which must settle every vector the same way.
+    with mock.patch.object(_explore, "PROBE_STATES", probe):
+        found = minimal_capacities(graph, behaviours, injections, bounds, walks=walks)
     assert found.settled and found.unsettled == []
     assert found.minimal == minimal
     # Every verdict is the exhaustive one, and a fault has a run that replays to it.

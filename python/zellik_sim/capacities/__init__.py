@@ -14,9 +14,11 @@ A vector is settled by an exploration of every schedule on a fresh net with
 those capacities: it is clean when that exploration finishes with every
 terminal state clean, and it has a fault when any exploration reaches a
 stuck or failed state, a state that violates one of the properties given,
-or (when asked) a livelock: a replayable run proves it. Before the full
-exploration, a few random walks look for a fault, which is cheaper to find
-that way than by exploring the whole space of a vector that has one. Within
+or (when asked) a livelock: a replayable run proves it. A depth-first
+search of a few thousand states settles a small space; a larger one is
+then walked at random to look for a fault, which is cheaper to find that
+way than by exploring the whole space of a vector that has one, and
+explored in full only if none is found. Within
 one sum, the vectors that raise the ports their neighbours below got stuck
 on (packets waiting in or in front of them) are explored first, which is
 the order a person would try them in; the answer does not depend on it.
@@ -115,7 +117,8 @@ def minimal_capacities(
     declarations ends clean and holds every property of `properties` at
     every state (with `livelocks`, also never cycles with no way out, as
     ``NetSim.explore`` looks for them). The limits bound each exploration;
-    `walks` random walks look for a fault first (0 for none); `strict`
+    `walks` random walks look for a fault in a space too large for a
+    first short search (0 for none); `strict`
     refuses a node with input conditions and no behaviour, as
     ``NetSim.explore`` does; `on_check` is called with each vector's check
     as it is made."""

@@ -29,6 +29,9 @@ _NOT_FAULTS = ("clean", "over_limit")
 # No capacity, bound or count beyond this: the search explores every vector
 # it does not rule out, so a larger one is a mistake, not a request.
 LARGEST = 1 << 16
+# The states of the first, bounded search of a vector, before random walks
+# look for a fault deeper: a few milliseconds of exploring.
+PROBE_STATES = 2_000
 
 def count_arg(value: object, name: str, least: int = 1) -> int:
     if not isinstance(value, int) or isinstance(value, bool):
@@ -100,13 +103,21 @@ class Explorer:
     def check(self, graph: Graph, injections: list[Injection], chosen: Sequence[PortRef],
               capacities: tuple[int, ...], packets: int | None) -> CapacityCheck:
         began = time.perf_counter()
-        results: list[ExplorationResult] = []
-        # A fault found on a random walk is as good a proof as one found by
-        # the full search; a clean or open verdict needs the full search.
-        if self.walks:
-            results.append(self._explore(graph, injections, order="random_walk", walks=self.walks))
-        if not results or _first_fault(results[0]) is None:
-            results.append(self._explore(graph, injections, order="depth_first", livelocks=self.livelocks))
+        # A small space is settled by one depth-first search. A large one is
+        # first searched up to PROBE_STATES states, then walked at random:
+        # a fault found either way is a replayable run, as good a proof as
+        # the full search gives, which only a clean or open verdict needs.
+        limit = self.options["max_states"]
+        probing = limit is None or limit > PROBE_STATES
+        results = [self._explore(graph, injections, order="depth_first", livelocks=self.livelocks,
+                                 max_states=PROBE_STATES if probing else limit)]
+        cut_short = probing and results[0].stopped == "states"
+        if cut_short and self.walks and _first_fault(results[0]) is None:
+            results.append(self._explore(graph, injections, order="random_walk", walks=self.walks,
+                                         max_states=limit))
+        if cut_short and _first_fault(results[-1]) is None:
+            results.append(self._explore(graph, injections, order="depth_first", livelocks=self.livelocks,
+                                         max_states=limit))
         last = results[-1]
         fault = next((t for r in results for t in r.terminals if t.kind not in _NOT_FAULTS), None)
         # A finished space with no terminal state at all is one where every
@@ -125,7 +136,8 @@ class Explorer:
     def _explore(self, graph: Graph, injections: list[Injection], **how: Any) -> ExplorationResult:
         # A violated property and a livelock are terminal kinds that are not
         # clean, so faults here like a stuck state.
-        return NetSim(graph, seed=0).explore(self.behaviours, injections, self.requests, **how, **self.options)
+        options = {**self.options, **how}
+        return NetSim(graph, seed=0).explore(self.behaviours, injections, self.requests, **options)
 
 
 def _first_fault(result: ExplorationResult) -> TerminalState | None:
@@ -158,6 +170,14 @@ def explorer(behaviours: object, requests: object, properties: object, livelocks
                         f"got {type(livelocks).__name__}")
     if livelocks not in (None, "any_end", "clean_end"):
         raise ValueError(f"argument 'livelocks': expected 'any_end', 'clean_end' or None, got {livelocks!r}")
+    # The first search of a vector compares max_states before any
+    # exploration reads it, so it is checked here; the others are checked by
+    # the first exploration.
+    cap = limits["max_states"]
+    if cap is not None and (not isinstance(cap, int) or isinstance(cap, bool)):
+        raise TypeError(f"argument 'max_states': expected int or None, got {type(cap).__name__}")
+    if cap is not None and not 1 <= cap < 2**64:
+        raise ValueError(f"argument 'max_states': expected an int from 1 to 2**64-1, got {cap}")
     options = {**flags, **limits, "properties": items_arg(properties, Property, "properties")}
     return Explorer(items_arg(behaviours, Behaviour, "behaviours"), items_arg(requests, RequestAllowance, "requests"),
                     options, count_arg(walks, "walks", 0), livelocks)

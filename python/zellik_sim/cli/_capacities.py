@@ -56,7 +56,8 @@ def add_parser(subparsers: Any) -> None:
                         help="instead of a search over capacities: which packet counts from 1 to N end clean, "
                         "each injection putting that many packets")
     parser.add_argument("--walks", type=_count, default=20, metavar="N",
-                        help="random walks that look for a fault before each full exploration (default 20)")
+                        help="random walks that look for a fault in a space too large for a first short search "
+                        "(default 20)")
     parser.add_argument("--livelocks", choices=("any_end", "clean_end"),
                         help="also count a cycle with no way out (to any end, or to a clean end) as a fault")
     parser.add_argument("--strict", action="store_true",
