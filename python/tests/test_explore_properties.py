@@ -193,6 +193,9 @@ def test_an_orphaned_packet_and_a_running_epochs_output_port() -> None:
     (violated,) = [t for t in result.terminals if t.kind == "violated"]
     assert (violated.property_name, violated.depth, violated.packets) == ("kept", 3, 0)
     assert result.counts["clean"] == 1  # consumed instead: no orphan
+    # The same, counted at the location the orphan goes to.
+    outside = net.explore(passing, into, properties=[Property.at_most(z.PacketLocation.outside_net(), 0, name="kept")])
+    assert outside.to_dict() == result.to_dict()
     # A start holding a running epoch with a packet in its output port.
     packet = net.do_action(z.NetAction.create_packet())[0].packet_id
     net.do_action(z.NetAction.transport_packet_to_location(packet, z.PacketLocation.input_port("n", "in")))
