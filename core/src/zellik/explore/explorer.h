@@ -38,7 +38,7 @@ struct Options {
   // Not None: once an exploration finishes, the states from which no way
   // out is reachable are counted (ExplorationResult::trapped), and each
   // cycle among them that the net can never leave is a Livelock terminal
-  // state. Keeps every transition taken, 10 bytes each. Random walks and
+  // state. Keeps every transition taken, 12 bytes each. Random walks and
   // explorations stopped early look for none.
   WaysOut livelocks = WaysOut::None;
   // Keep every visited state's whole canonical encoding instead of its

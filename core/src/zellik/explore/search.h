@@ -184,7 +184,8 @@ class Explorer::Impl {
 
   // --- Livelocks (livelocks.cpp) -------------------------------------------
 
-  // One transition taken: from a state to another, by the choice `index`.
+  // One transition taken: from a state to another, by the choice `index`
+  // (12 bytes).
   struct Transition {
     std::uint32_t from;
     std::uint32_t to;
