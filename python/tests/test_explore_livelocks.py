@@ -11,7 +11,7 @@ import pytest
 
 import zellik_sim as z
 from zellik_sim.recording import replay
-from test_explore import World, edge, random_case, successors, take_all
+from test_explore import CASES, World, edge, random_case, successors, take_all
 
 
 def ping_pong(consumes: bool) -> tuple[z.Graph, list[z.Behaviour], list[z.Injection]]:
@@ -159,8 +159,40 @@ def test_trapped_states_and_livelocks_agree_with_the_brute_force(seed: int) -> N
             assert len(result.livelocks) == len(cycles), (mode, order)
             if order == "breadth_first":
                 assert [t.depth for t in result.livelocks] == nearest, "each at its nearest state"
+                exact = net.explore(behaviours, injections, requests, max_packets=2, livelocks=mode, exact=True)
+                assert exact.trapped == trapped
+                assert [(t.fingerprint, t.depth, len(t.cycle)) for t in exact.livelocks] == \
+                    [(t.fingerprint, t.depth, len(t.cycle)) for t in result.livelocks]
             for live in result.livelocks:
                 replayed = copy.deepcopy(net)
                 live.replay(replayed)
                 assert replayed.fingerprint() == live.fingerprint, "once round the cycle, back at its state"
                 assert live.cycle and live.packets >= 0
+
+
+def unlimited_cases() -> list[tuple[z.Graph, list[z.Behaviour], list[z.Injection]]]:
+    cases = []
+    for name, (make_graph, behaviours, feed) in sorted(CASES.items()):
+        for packets in (1, 2):
+            cases.append((make_graph(), behaviours, [z.Injection(z.PacketLocation.edge(feed), packets)]))
+    for consumes in (False, True):
+        graph, behaviours, injections = ping_pong(consumes)
+        cases.append((graph, behaviours, [z.Injection(injections[0].location, 2)]))
+    return cases
+
+
+@pytest.mark.parametrize("case", range(8))
+def test_without_limits_transitions_found_ahead_are_kept_too(case: int) -> None:
+    """Without limits breadth-first search numbers every other layer after expanding it on the
+    spot; the transitions into it count as any other."""
+    graph, behaviours, injections = unlimited_cases()[case]
+    net = z.NetSim(graph, seed=case)
+    depth, after, kind = state_graph(net, behaviours, injections, [], 1 << 30)
+    for mode in ("any_end", "clean_end"):
+        ways_out = {s for s, k in kind.items() if mode == "any_end" or k == "clean"}
+        trapped, cycles = livelocks_of(after, ways_out)
+        results = [net.explore(behaviours, injections, livelocks=mode, **options)
+                   for options in ({}, {"exact": True}, {"order": "depth_first"})]
+        for result in results:
+            assert (result.states, result.trapped, len(result.livelocks)) == (len(after), trapped, len(cycles))
+        assert [t.depth for t in results[0].livelocks] == sorted(min(depth[s] for s in c) for c in cycles)

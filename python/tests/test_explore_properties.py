@@ -12,7 +12,7 @@ import pytest
 
 import zellik_sim as z
 from zellik_sim.properties import Property
-from test_explore import FEED, ROUTER_BEHAVIOURS, World, edge, random_case, router_graph, successors, take_all
+from test_explore import CASES, FEED, ROUTER_BEHAVIOURS, World, edge, random_case, router_graph, successors, take_all
 
 # A property as the brute force checks it: holds(net, packets outside at the start).
 Check = Callable[[z.NetSim, int], bool]
@@ -143,6 +143,33 @@ def test_violations_agree_with_the_brute_force_and_their_runs_replay(seed: int) 
                                properties=[q for _, _, q in props])
             assert slow.to_dict() == result.to_dict()
     assert found["breadth_first"] == found["depth_first"]
+
+
+@pytest.mark.parametrize("case", sorted(CASES))
+@pytest.mark.parametrize("seed", range(4))
+def test_without_limits_a_layer_checked_ahead_finds_what_the_brute_force_does(case: str, seed: int) -> None:
+    """Without limits breadth-first search expands every other layer on the spot and checks the
+    states it finds there before numbering them."""
+    make_graph, behaviours, feed = CASES[case]
+    net = z.NetSim(make_graph(), seed=seed)
+    injections = [z.Injection(z.PacketLocation.edge(feed), 1 + seed % 3)]
+    props = random_properties(net.graph, random.Random(seed))
+    states, kinds, nearest = brute_force(net, behaviours, injections, [], None,
+                                         [(p.name, check) for p, check, _ in props])
+    declared = [p for p, _, _ in props]
+    ahead = net.explore(behaviours, injections, properties=declared)
+    assert ahead.states == states and ahead.counts["violated"] == kinds["violated"]
+    first: dict[str, int] = {}
+    for t in ahead.terminals:
+        if t.kind == "violated":
+            first.setdefault(t.property_name, t.depth)
+    assert first == nearest
+    # One layer at a time finds the same at the same depths (in another order within a depth).
+    def found(r: z.ExplorationResult) -> list[tuple[str, int, int, str | None]]:
+        return sorted((t.kind, t.fingerprint, t.depth, t.property_name) for t in r.terminals)
+    assert found(net.explore(behaviours, injections, properties=declared, exact=True)) == found(ahead)
+    slow = net.explore(behaviours, injections, properties=[q for _, _, q in props])
+    assert slow.to_dict() == ahead.to_dict()
 
 
 def test_each_kind_of_property_on_the_router() -> None:
