@@ -16,6 +16,9 @@ namespace zellik {
 
 namespace {
 
+// The most actions a batch makes room for before it starts.
+constexpr std::size_t kExpectedMost = 64;
+
 // The most ids inject reserves room for up front.
 constexpr std::uint64_t kInjectReserve = 1U << 16;
 
@@ -92,6 +95,16 @@ class BatchRun {
  public:
   BatchRun(NetSim& net, EventList& events) : net_(net), events_(events), start_(events.size()) {}
 
+  // Makes room for about `actions` actions up front, so that a short batch
+  // (an epoch's half dozen) grows its lists once; a long one grows as it
+  // goes.
+  void expect(std::size_t actions) {
+    const std::size_t room = std::min(actions, kExpectedMost);
+    made_.reserve(room);
+    marks_.reserve(room + 1);
+    events_.reserve(start_ + room + 2);
+  }
+
   // Performs `action`; false when refused, everything taken back and the
   // refusal kept for error().
   bool act(NetAction action, Ulid* created = nullptr) {
@@ -135,6 +148,9 @@ class BatchRun {
 Result<CreatedPackets, BatchError> execute(NetSim& net, const Ulid& epoch_id,
                                            const EpochOutcome& outcome, EventList& events) {
   BatchRun run(net, events);
+  std::uint64_t planned = 2 + outcome.sends.size();  // start and finish, the sends
+  for (const auto& [port, count] : outcome.creates) planned += 2 * std::min(count, kExpectedMost);
+  run.expect(static_cast<std::size_t>(std::min<std::uint64_t>(planned, kExpectedMost)) + 1);
   const Epoch* epoch = net.get_epoch(epoch_id);
   if (epoch == nullptr || epoch->state == EpochState::Startable) {
     if (!run.act(action::StartEpoch{epoch_id})) return std::move(run).error();
