@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import json
 from collections.abc import Callable, Sequence
-from typing import IO, Any, Protocol, TypeVar
+from typing import IO, TYPE_CHECKING, Any, Protocol, TypeVar
 
 from zellik_sim import (
     EpochState,
@@ -20,6 +20,9 @@ from zellik_sim import (
     PacketLocation,
     Salvo,
 )
+
+if TYPE_CHECKING:
+    from ulid import ULID
 
 # The input salvo condition an epoch made by flushing a node names.
 FLUSH = "__flush__"
@@ -148,11 +151,12 @@ class Driver:
     def flush(self, node: str, ports: Sequence[str]) -> None:
         """Makes one epoch of `node` from every packet waiting in its input
         ports, in port order and each port's arrival order."""
-        packets = []
+        packets: list[tuple[str, str | ULID]] = []
         for port in ports:
             self.calls += 1
             location = PacketLocation.input_port(node, port)
-            packets += [(port, str(i)) for i in self.net.get_packets_at_location(location)]
+            # A Salvo reads a ULID's bytes: no text is made for it.
+            packets += [(port, i) for i in self.net.get_packets_at_location(location)]
         self.do_create(NetAction.create_epoch(node, Salvo(FLUSH, packets)))
 
     def do_create(self, action: NetAction[Any]) -> None:
