@@ -189,7 +189,9 @@ TEST(Explorer, AStoppedSearchCountsTheStatesItLeftUnexplored) {
     EXPECT_GT(r.frontier, 0U);
     EXPECT_LT(r.frontier, r.states);
     // Depth-first leaves the states on its run: one a level at the most.
-    if (order == SearchOrder::DepthFirst) EXPECT_LE(r.frontier, r.max_depth + 1);
+    if (order == SearchOrder::DepthFirst) {
+      EXPECT_LE(r.frontier, r.max_depth + 1);
+    }
   }
   Options walks;
   walks.order = SearchOrder::RandomWalk;
