@@ -115,10 +115,22 @@ def test_draw_writes_dot_of_graphs_and_states(capsys, tmp_path):
 
 
 def test_the_program_runs(tmp_path):
-    done = subprocess.run([sys.executable, "-m", "zellik_sim", "explore", str(GRAPH), "-d", str(DECLARATIONS)],
-                          capture_output=True, text=True, timeout=120, check=False)
+    # Every subcommand as a program: explore writes the stuck run and the result, replay
+    # checks the run, draw pictures the stuck state.
+    def program(*argv: str | pathlib.Path) -> subprocess.CompletedProcess[str]:
+        return subprocess.run([sys.executable, "-m", "zellik_sim", *map(str, argv)],
+                              capture_output=True, text=True, timeout=120, check=False)
+
+    stuck, result = tmp_path / "stuck.jsonl", tmp_path / "result.json"
+    done = program("explore", GRAPH, "-d", DECLARATIONS, "--record", stuck, "-o", result)
     assert done.returncode == 1, done.stderr
     assert "first stuck state" in done.stdout
+    done = program("replay", GRAPH, stuck)
+    assert (done.returncode, "every response and event matches" in done.stdout) == (0, True), done.stderr
+    done = program("draw", result)
+    assert done.returncode == 0 and done.stdout.startswith("digraph") and "blocked" in done.stdout, done.stderr
+    done = program("draw", tmp_path / "missing.json")
+    assert done.returncode == 2 and "missing.json" in done.stderr
 
 
 def test_capacities_finds_the_minimal_vectors_of_the_example(capsys, tmp_path):
