@@ -67,20 +67,29 @@ class CapacityCheck:
         }
 
 
-def _explorations(checks: list[CapacityCheck]) -> int:
-    return sum(c.explorations for c in checks)
+class _Work:
+    """What a search's checks cost, added up."""
 
+    checks: list[CapacityCheck]
 
-def _states(checks: list[CapacityCheck]) -> int:
-    return sum(c.states for c in checks)
+    @property
+    def explorations(self) -> int:
+        """The explorations made, random walks included."""
+        return sum(c.explorations for c in self.checks)
 
+    @property
+    def states(self) -> int:
+        """The states the explorations visited, added up."""
+        return sum(c.states for c in self.checks)
 
-def _seconds(checks: list[CapacityCheck]) -> float:
-    return sum(c.seconds for c in checks)
+    @property
+    def seconds(self) -> float:
+        """The time the explorations took, added up."""
+        return sum(c.seconds for c in self.checks)
 
 
 @dataclass(frozen=True)
-class CapacitySearch:
+class CapacitySearch(_Work):
     """The minimal capacity vectors of `ports`, each from 1 to its bound.
 
     `minimal` lists the clean vectors with no clean or open vector below;
@@ -103,21 +112,6 @@ class CapacitySearch:
         """Whether every vector explored was settled, so `minimal` is the whole answer."""
         return not self.open
 
-    @property
-    def explorations(self) -> int:
-        """The explorations made, random walks included."""
-        return _explorations(self.checks)
-
-    @property
-    def states(self) -> int:
-        """The states the explorations visited, added up."""
-        return _states(self.checks)
-
-    @property
-    def seconds(self) -> float:
-        """The time the explorations took, added up."""
-        return _seconds(self.checks)
-
     def to_dict(self) -> dict[str, Any]:
         """A plain dict that json writes."""
         return {
@@ -135,7 +129,7 @@ class CapacitySearch:
 
 
 @dataclass(frozen=True)
-class InjectionSearch:
+class InjectionSearch(_Work):
     """Which packet counts from 1 to `limit` end clean in every schedule."""
 
     limit: int
@@ -157,21 +151,6 @@ class InjectionSearch:
         while n + 1 in self.clean:
             n += 1
         return n
-
-    @property
-    def explorations(self) -> int:
-        """The explorations made, random walks included."""
-        return _explorations(self.checks)
-
-    @property
-    def states(self) -> int:
-        """The states the explorations visited, added up."""
-        return _states(self.checks)
-
-    @property
-    def seconds(self) -> float:
-        """The time the explorations took, added up."""
-        return _seconds(self.checks)
 
     def to_dict(self) -> dict[str, Any]:
         """A plain dict that json writes."""
