@@ -87,8 +87,8 @@ def test_usage_and_file_errors_exit_2_naming_the_field(capsys, tmp_path):
     code, _, err = run(capsys, "explore", bad)
     assert code == 2 and f"{bad}: nodes[2].in_ports.in.capacity: out of range" in err
     assert run(capsys, "explore", tmp_path / "missing.json")[0] == 2
-    for spec in ("split.in", "split.in=x", "nowhere=1", "a.b->c=1"):
-        code, _, err = run(capsys, "explore", GRAPH, "-i", spec)
+    for given in ("split.in", "split.in=x", "nowhere=1", "a.b->c=1"):
+        code, _, err = run(capsys, "explore", GRAPH, "-i", given)
         assert code == 2 and "--inject" in err
     code, _, err = run(capsys, "explore", GRAPH, "-i", "nosuch.in=1")
     assert code == 2 and "nosuch" in err

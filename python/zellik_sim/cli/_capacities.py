@@ -44,7 +44,7 @@ def add_parser(subparsers: Any) -> None:
     parser.add_argument("graph", metavar="GRAPH", help="the graph file (JSON, Graph.to_dict())")
     parser.add_argument("-d", "--declarations", metavar="FILE",
                         help="the declarations file: behaviours, injections, requests, properties (JSON)")
-    parser.add_argument("-i", "--inject", metavar="SPEC", action="append", default=[],
+    parser.add_argument("-i", "--inject", metavar="WHERE=N", action="append", default=[],
                         help="inject packets, as for explore: NODE.PORT=N or NODE.PORT->NODE.PORT=N; repeatable")
     parser.add_argument("-p", "--port", metavar="PORT[=BOUND]", action="append", default=[],
                         help="a port whose capacity to search, NODE.PORT (NODE.in.PORT or NODE.out.PORT where "
@@ -94,14 +94,14 @@ def parse_port(text: str, graph: Graph, option: str) -> PortRef:
     raise UsageError(f"{option} {text}: the graph has no such port (expected NODE.PORT)")
 
 
-def _port_and_number(spec: str, graph: Graph, option: str, default: int | None) -> tuple[PortRef, int]:
-    text, equals, number = spec.rpartition("=") if "=" in spec else (spec, "", "")
+def _port_and_number(given: str, graph: Graph, option: str, default: int | None) -> tuple[PortRef, int]:
+    text, equals, number = given.rpartition("=") if "=" in given else (given, "", "")
     if not equals and default is None:
-        raise UsageError(f"{option} {spec}: expected PORT=N")
+        raise UsageError(f"{option} {given}: expected PORT=N")
     try:
         value = _positive(number.strip()) if equals else default
     except argparse.ArgumentTypeError as error:
-        raise UsageError(f"{option} {spec}: {error}") from None
+        raise UsageError(f"{option} {given}: {error}") from None
     assert value is not None
     return parse_port(text.strip(), graph, option), value
 
@@ -158,17 +158,17 @@ def _exit_code(verdicts: list[str], answered: bool) -> int:
 def run(args: argparse.Namespace) -> int:
     graph = load_graph(args.graph)
     declarations = load_declarations(args.declarations)
-    injections = declarations.injections + [parse_injection(spec) for spec in args.inject]
-    fixed = dict(_port_and_number(spec, graph, "--capacity", None) for spec in args.capacity)
+    injections = declarations.injections + [parse_injection(given) for given in args.inject]
+    fixed = dict(_port_and_number(given, graph, "--capacity", None) for given in args.capacity)
     graph = with_capacities(graph, fixed)
-    searched = [_port_and_number(spec, graph, "--port", args.bound) for spec in args.port]
+    searched = [_port_and_number(given, graph, "--port", args.bound) for given in args.port]
     if args.packets is None and not searched:
         raise UsageError("name the ports to search with --port (or give --packets N)")
     if args.packets is not None and searched:
         raise UsageError("--packets keeps the capacities: give them with --capacity, not --port")
     if len({port for port, _ in searched}) < len(searched):
         raise UsageError("--port: a port is named twice")
-    names = [spec.rpartition("=")[0].strip() if "=" in spec else spec.strip() for spec in args.port]
+    names = [given.rpartition("=")[0].strip() if "=" in given else given.strip() for given in args.port]
 
     def progress(check: CapacityCheck) -> None:
         if not args.quiet and not args.json:

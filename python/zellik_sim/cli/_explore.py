@@ -46,7 +46,7 @@ def add_parser(subparsers: Any) -> None:
     parser.add_argument("graph", metavar="GRAPH", help="the graph file (JSON, Graph.to_dict())")
     parser.add_argument("-d", "--declarations", metavar="FILE",
                         help="the declarations file: behaviours, injections, requests, properties (JSON)")
-    parser.add_argument("-i", "--inject", metavar="SPEC", action="append", default=[],
+    parser.add_argument("-i", "--inject", metavar="WHERE=N", action="append", default=[],
                         help="inject packets: NODE.PORT=N into an input port, or "
                         "NODE.PORT->NODE.PORT=N onto the edge between an output and an input port; repeatable")
     parser.add_argument("--order", choices=("breadth_first", "depth_first", "random_walk"), default="breadth_first")
@@ -99,28 +99,28 @@ def _seconds(text: str) -> float:
     return value
 
 
-def _port(text: str, spec: str) -> tuple[str, str]:
+def _port(text: str, given: str) -> tuple[str, str]:
     node, dot, port = text.strip().rpartition(".")
     if not dot or not node or not port:
-        raise UsageError(f"--inject {spec}: expected NODE.PORT, got {text.strip()!r}")
+        raise UsageError(f"--inject {given}: expected NODE.PORT, got {text.strip()!r}")
     return node, port
 
 
-def parse_injection(spec: str) -> Injection:
-    """An --inject SPEC: NODE.PORT=N or NODE.PORT->NODE.PORT=N."""
-    where, equals, count_text = spec.rpartition("=")
+def parse_injection(given: str) -> Injection:
+    """An --inject WHERE=N: NODE.PORT=N or NODE.PORT->NODE.PORT=N."""
+    where, equals, count_text = given.rpartition("=")
     if not equals:
-        raise UsageError(f"--inject {spec}: expected ...=N, the number of packets")
+        raise UsageError(f"--inject {given}: expected ...=N, the number of packets")
     try:
         count = _count(count_text.strip())
     except argparse.ArgumentTypeError as error:
-        raise UsageError(f"--inject {spec}: {error}") from None
+        raise UsageError(f"--inject {given}: {error}") from None
     if "->" in where:
         source, _, target = where.partition("->")
-        edge = Edge(PortRef(*_with_type(_port(source, spec), PortType.Output)),
-                    PortRef(*_with_type(_port(target, spec), PortType.Input)))
+        edge = Edge(PortRef(*_with_type(_port(source, given), PortType.Output)),
+                    PortRef(*_with_type(_port(target, given), PortType.Input)))
         return Injection(PacketLocation.edge(edge), count)
-    node, port = _port(where, spec)
+    node, port = _port(where, given)
     return Injection(PacketLocation.input_port(node, port), count)
 
 
@@ -173,7 +173,7 @@ def summary(graph_path: str, result: ExplorationResult, seconds: float, show_run
 
 def explore(graph: Graph, args: argparse.Namespace) -> ExplorationResult:
     declarations = load_declarations(args.declarations)
-    injections = declarations.injections + [parse_injection(spec) for spec in args.inject]
+    injections = declarations.injections + [parse_injection(given) for given in args.inject]
     net = NetSim(graph, seed=0)
     with exploration_bar(not args.no_progress and not args.json) as progress:
         try:
