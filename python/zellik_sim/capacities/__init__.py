@@ -42,6 +42,7 @@ from typing import Literal
 from zellik_sim import Behaviour, Graph, Injection, PortRef, RequestAllowance
 from zellik_sim.properties import Property
 from zellik_sim.capacities._explore import (
+    Explorer,
     capacity_map,
     count_arg,
     explorer,
@@ -94,6 +95,19 @@ def _limits(max_states: object, max_depth: object, max_packets: object, max_time
     return {"max_states": max_states, "max_depth": max_depth, "max_packets": max_packets, "max_time": max_time}
 
 
+def _prepared(graph: object, behaviours: object, injections: object, requests: object, properties: object,
+              livelocks: object, walks: object, exact: object, strict: object, limits: dict[str, object],
+              on_check: object) -> tuple[Explorer, list[Injection]]:
+    """The arguments both searches share, checked: the explorer they make and the injections."""
+    if not isinstance(graph, Graph):
+        raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
+    explore = explorer(behaviours, requests, properties, livelocks, walks, {"exact": exact, "strict": strict}, limits)
+    fed = items_arg(injections, Injection, "injections")
+    if on_check is not None and not callable(on_check):
+        raise TypeError(f"argument 'on_check': expected a callable, got {type(on_check).__name__}")
+    return explore, fed
+
+
 def minimal_capacities(
     graph: Graph,
     behaviours: Sequence[Behaviour],
@@ -122,16 +136,11 @@ def minimal_capacities(
     refuses a node with input conditions and no behaviour, as
     ``NetSim.explore`` does; `on_check` is called with each vector's check
     as it is made."""
-    if not isinstance(graph, Graph):
-        raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
-    limits = _limits(max_states, max_depth, max_packets, max_time)
-    explore = explorer(behaviours, requests, properties, livelocks, walks, {"exact": exact, "strict": strict}, limits)
-    fed = items_arg(injections, Injection, "injections")
+    explore, fed = _prepared(graph, behaviours, injections, requests, properties, livelocks, walks, exact, strict,
+                             _limits(max_states, max_depth, max_packets, max_time), on_check)
     chosen = capacity_map(bounds, "bounds", graph)
     if not chosen:
         raise ValueError("argument 'bounds': expected at least one port")
-    if on_check is not None and not callable(on_check):
-        raise TypeError(f"argument 'on_check': expected a callable, got {type(on_check).__name__}")
     ports = list(chosen)
     top = tuple(chosen.values())
     checks: dict[Vector, CapacityCheck] = {}
@@ -184,16 +193,11 @@ def largest_clean_injection(
     each of the `injections` puts n packets where it puts its own count (the
     graph's capacities as they are: ``with_capacities`` sets them). The
     other arguments are those of ``minimal_capacities``."""
-    if not isinstance(graph, Graph):
-        raise TypeError(f"argument 'graph': expected Graph, got {type(graph).__name__}")
-    limits = _limits(max_states, max_depth, max_packets, max_time)
-    explore = explorer(behaviours, requests, properties, livelocks, walks, {"exact": exact, "strict": strict}, limits)
-    fed = items_arg(injections, Injection, "injections")
+    explore, fed = _prepared(graph, behaviours, injections, requests, properties, livelocks, walks, exact, strict,
+                             _limits(max_states, max_depth, max_packets, max_time), on_check)
     if not fed:
         raise ValueError("argument 'injections': expected at least one injection")
     top = count_arg(limit, "limit")
-    if on_check is not None and not callable(on_check):
-        raise TypeError(f"argument 'on_check': expected a callable, got {type(on_check).__name__}")
     checks: list[CapacityCheck] = []
     for n in range(1, top + 1):
         check = explore.check(graph, [Injection(i.location, n) for i in fed], [], (), n)
